@@ -1,0 +1,29 @@
+# Adds a folder only once it holds a CMakeLists.txt, so the tree can grow piece by piece.
+function(fis_add_subdirectory dir)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+        add_subdirectory(${dir})
+    endif()
+endfunction()
+
+# fis_add_test(tst_name SOURCES a.cpp ... LIBS lib ... [LABELS l ...] [TIMEOUT s])
+# One test executable per unit, run by ctest on Qt's offscreen platform.
+function(fis_add_test name)
+    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE fis_options Qt6::Test ${T_LIBS})
+    add_test(NAME ${name} COMMAND ${name})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    set_tests_properties(${name} PROPERTIES
+        TIMEOUT ${T_TIMEOUT}
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;FIS_SOURCE_DIR=${FIS_SOURCE_DIR};FIS_BIN_DIR=${CMAKE_BINARY_DIR}/bin;FIS_LIB_DIR=${CMAKE_BINARY_DIR}/lib;ASAN_OPTIONS=detect_leaks=0"
+        LABELS "${T_LABELS}")
+endfunction()
+
+# fis_add_bench(name SOURCES ... LIBS ...): a benchmark program that prints its figures.
+function(fis_add_bench name)
+    cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${B_SOURCES})
+    target_link_libraries(${name} PRIVATE fis_options ${B_LIBS})
+endfunction()
