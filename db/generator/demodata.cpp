@@ -1,0 +1,597 @@
+#include "demodata.h"
+
+#include "demorandom.h"
+#include "referencedata.h"
+#include "sqlitedb.h"
+
+#include <QDate>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <map>
+
+namespace fis {
+namespace {
+
+using demo::Product;
+using demo::ReferenceData;
+
+std::int64_t mulDivRound(std::int64_t a, std::int64_t b, std::int64_t d)
+{
+    return (a * b + d / 2) / d;
+}
+
+QDate isoDate(const std::string &s)
+{
+    return QDate::fromString(QString::fromStdString(s), Qt::ISODate);
+}
+
+void removeDatabaseFiles(const QString &path)
+{
+    for (const char *suffix : {"", "-wal", "-shm", "-journal"})
+        QFile::remove(path + QLatin1String(suffix));
+}
+
+void writeReferenceData(SqliteDb &db, const ReferenceData &d)
+{
+    SqliteStmt tax(db, "INSERT INTO IMPOSTONFE (CDIMPOSTONFE, SGIMPOSTONFE, IDORGARRECADNFE) "
+                       "VALUES (?, ?, ?)");
+    for (const auto &t : d.taxes) {
+        tax.bind(1, t.code);
+        tax.bind(2, t.abbreviation);
+        tax.bind(3, t.authority);
+        tax.execute();
+    }
+
+    SqliteStmt company(db, "INSERT INTO EMPRESA (CDEMPRESA, NMEMPRESA, NRCNPJEMPRESA) "
+                           "VALUES (?, ?, ?)");
+    for (const auto &c : d.companies) {
+        company.bind(1, c.code);
+        company.bind(2, c.name);
+        company.bind(3, c.cnpj);
+        company.execute();
+    }
+
+    SqliteStmt branch(db, "INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDEMPRESA, DTPROCESSAMENTO, "
+                          "NRCNPJFILIAL, SGESTADO, NMMUNICIPIO) VALUES (?, ?, ?, ?, ?, 'BA', ?)");
+    for (const auto &b : d.branches) {
+        branch.bind(1, b.code);
+        branch.bind(2, b.name);
+        branch.bind(3, b.company);
+        branch.bind(4, b.processingDate);
+        branch.bind(5, b.cnpj);
+        branch.bind(6, b.city);
+        branch.execute();
+    }
+
+    SqliteStmt state(db, "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, SGESTADO, CDFILIAL, "
+                         "NRCNPJ, NMMUNICIPIO, NRFAX, DSLOGRADOURO, NRLOGRADOURO, DSCOMPLEMENTO, "
+                         "NMBAIRRO, NRCEP, NMCONTATO, NRTELEFONE) "
+                         "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    for (const auto &r : d.stateRegistrations) {
+        const std::array<const std::string *, 14> values = {
+            &r.company, &r.number,       &r.state,      &r.branch,   &r.cnpj, &r.city,    &r.fax,
+            &r.street,  &r.streetNumber, &r.complement, &r.district, &r.cep,  &r.contact, &r.phone};
+        for (size_t i = 0; i < values.size(); ++i)
+            state.bind(static_cast<int>(i + 1), *values[i]);
+        state.execute();
+    }
+
+    SqliteStmt muni(db, "INSERT INTO INSCRMUNICIP (CDEMPRESA, CDINSCMUNI, CDFILIAL, NMMUNICIPIO) "
+                        "VALUES (?, ?, ?, ?)");
+    for (const auto &m : d.municipalRegistrations) {
+        muni.bind(1, m.company);
+        muni.bind(2, m.number);
+        muni.bind(3, m.branch);
+        muni.bind(4, m.city);
+        muni.execute();
+    }
+
+    SqliteStmt oper(db, "INSERT INTO TIPOOPERAC (CDTIPOOPER, IDENTRSAIDOP, NMTIPOOPER, IDUTILOPER, "
+                        "IDUTILEMISNF, NRCFOP) VALUES (?, ?, ?, ?, ?, ?)");
+    for (const auto &o : d.operationTypes) {
+        oper.bind(1, o.code);
+        oper.bind(2, o.direction);
+        oper.bind(3, o.name);
+        oper.bind(4, o.inUse);
+        oper.bind(5, o.usedInIssue);
+        oper.bind(6, o.cfop);
+        oper.execute();
+    }
+
+    SqliteStmt series(db, "INSERT INTO SERIENF (CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, "
+                          "DSSERIE, CDRELMODENF, CDRELESPENF) VALUES (?, ?, ?, ?, ?, ?, ?)");
+    for (const auto &s : d.invoiceSeries) {
+        series.bind(1, s.company);
+        series.bind(2, s.stateRegistration);
+        series.bind(3, s.municipalRegistration);
+        series.bind(4, s.code);
+        series.bind(5, s.description);
+        series.bind(6, s.modelReport);
+        series.bind(7, s.mirrorReport);
+        series.execute();
+    }
+
+    SqliteStmt entry(db, "INSERT INTO SERIEENTR (CDSERIEENTR, DSSERIEENTR) VALUES (?, ?)");
+    for (const auto &s : d.entrySeries) {
+        entry.bind(1, s.code);
+        entry.bind(2, s.description);
+        entry.execute();
+    }
+
+    SqliteStmt product(db, "INSERT INTO PRODUTO (CDPRODUTO, CDNCM, DSPRODUTO, SGUNIDADE, "
+                           "PCALIQIPI, PCALIQICMS, PCREDBASEICMS, VRBASEICMSST) "
+                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+    for (const auto &p : d.products) {
+        product.bind(1, p.code);
+        product.bind(2, p.ncm);
+        product.bind(3, p.description);
+        product.bind(4, p.unit);
+        // Rates are held in hundredths of a percent, the same scale as cents.
+        product.bindCents(5, p.ipiRate);
+        product.bindCents(6, p.icmsRate);
+        product.bindCents(7, p.baseReduction);
+        product.bindCents(8, p.stBaseCents);
+        product.execute();
+    }
+
+    SqliteStmt client(db, "INSERT INTO CLIENTE (CDCLIENTE, NMRAZSOCCLIE, NRINSJURCLIE, "
+                          "IDTPIJURCLIE, NMFANTCLIE, NRINSCESTCLIE, SGESTADO, NMMUNICIPIO) "
+                          "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+    for (const auto &c : d.clients) {
+        client.bind(1, c.code);
+        client.bind(2, c.name);
+        client.bind(3, c.taxId);
+        client.bind(4, c.personType);
+        client.bind(5, c.tradeName);
+        client.bind(6, c.stateRegistration);
+        client.bind(7, c.state);
+        client.bind(8, c.city);
+        client.execute();
+    }
+}
+
+struct Weighted
+{
+    size_t index;
+    int weight;
+};
+
+size_t pickWeighted(DemoRandom &rnd, const std::vector<Weighted> &choices)
+{
+    int total = 0;
+    for (const auto &c : choices)
+        total += c.weight;
+    auto pick = static_cast<int>(rnd.below(static_cast<std::uint64_t>(total)));
+    for (const auto &c : choices) {
+        if (pick < c.weight)
+            return c.index;
+        pick -= c.weight;
+    }
+    return choices.back().index;
+}
+
+size_t operationIndex(const ReferenceData &d, const char *code, const char *direction)
+{
+    for (size_t i = 0; i < d.operationTypes.size(); ++i)
+        if (d.operationTypes[i].code == code && d.operationTypes[i].direction == direction)
+            return i;
+    throw DemoDataError(QStringLiteral("Unknown operation type %1%2")
+                            .arg(QLatin1String(direction), QLatin1String(code)));
+}
+
+struct Item
+{
+    const Product *product;
+    std::string cst;
+    std::int64_t quantity; // thousandths
+    std::int64_t value, discount, icmsBase, stBase, ipi;
+    int rate;
+};
+
+class InvoiceWriter
+{
+public:
+    InvoiceWriter(SqliteDb &db, const ReferenceData &d, std::uint64_t seed)
+        : m_d(d)
+        , m_rnd(seed)
+        , m_invoice(db, "INSERT INTO NFCOMPRA (CDFILIAL, NRLANCTONF, CDEMPRESA, IDENTRSAIDOP, "
+                        "CDTIPOOPER, CDSERIE, NRNOTAFISC, DTEMISSAO, VRNOTAFISC, CDCLIENTE, "
+                        "CDINSCESTA, CDINSCMUNI, IDNFCOMPRALEG, NRCFOP, CDMODELONF, VRBASEICMS, "
+                        "VRICMS, VRISENTO, VROUTRAS, PCALIQICMS, IDSITUACAO) "
+                        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+        , m_item(db, "INSERT INTO NFCOMPRAITEM (CDFILIAL, NRLANCTONF, NRITEM, CDPRODUTO, NRCFOP, "
+                     "CDCST, QTITEM, VRPRODUTO, VRDESCONTO, VRBASEICMS, VRBASEICMSST, VRIPI, "
+                     "PCALIQICMS) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+    {
+        for (size_t i = 0; i < d.branches.size(); ++i) {
+            m_branchChoices.push_back({i, d.branches[i].share});
+            if (d.branches[i].code == d.currentBranch)
+                m_currentBranch = i;
+        }
+        m_postings.assign(d.branches.size(), 0);
+        for (size_t i = 0; i < d.clients.size(); ++i)
+            if (d.clients[i].personType != "O")
+                m_suppliers.push_back(i);
+        for (size_t i = 0; i < d.products.size(); ++i)
+            m_productsByGroup[static_cast<int>(d.products[i].group)].push_back(i);
+
+        m_entryChoices = {{operationIndex(d, "01", "E"), 57}, {operationIndex(d, "02", "E"), 15},
+                          {operationIndex(d, "03", "E"), 5},  {operationIndex(d, "04", "E"), 3},
+                          {operationIndex(d, "06", "E"), 12}, {operationIndex(d, "10", "E"), 8}};
+        m_exitChoices = {{operationIndex(d, "01", "S"), 70},
+                         {operationIndex(d, "06", "S"), 15},
+                         {operationIndex(d, "07", "S"), 10},
+                         {operationIndex(d, "11", "S"), 5}};
+        m_purchaseForResale = operationIndex(d, "01", "E");
+
+        const QDate first = isoDate(d.firstInvoiceDate);
+        const QDate last = isoDate(d.branches[m_currentBranch].processingDate);
+        const int lastMonth = last.year() * 12 + last.month();
+        for (QDate day = first; day <= last; day = day.addDays(1)) {
+            m_days.push_back(day.toString(Qt::ISODate).toStdString());
+            m_monthsBeforeLast.push_back(lastMonth - (day.year() * 12 + day.month()));
+        }
+    }
+
+    std::int64_t items() const { return m_itemCount; }
+
+    void write(int index, int count)
+    {
+        // Issue dates grow with the index, so postings of a branch follow the calendar.
+        const size_t day = static_cast<size_t>(static_cast<std::int64_t>(index) *
+                                               static_cast<std::int64_t>(m_days.size()) / count);
+        // The last invoice is always a pending purchase at the current branch, so that the
+        // default period finds one however few invoices are made.
+        const bool anchor = index == count - 1;
+
+        const size_t b = anchor ? m_currentBranch : pickWeighted(m_rnd, m_branchChoices);
+        const demo::Branch &branch = m_d.branches[b];
+        const bool entry = anchor || m_rnd.percent(92);
+        const demo::OperationType &op =
+            m_d.operationTypes[anchor  ? m_purchaseForResale
+                               : entry ? pickWeighted(m_rnd, m_entryChoices)
+                                       : pickWeighted(m_rnd, m_exitChoices)];
+        // Two draws, the lower kept: a few suppliers get most of the invoices.
+        const std::uint64_t r1 = m_rnd.below(m_suppliers.size());
+        const std::uint64_t r2 = m_rnd.below(m_suppliers.size());
+        const demo::Client &client = m_d.clients[m_suppliers[std::min(r1, r2)]];
+        const bool interstate = client.state != "BA";
+
+        std::string cfop = op.cfop;
+        if (interstate)
+            cfop[0] = static_cast<char>(cfop[0] + 1);
+
+        std::string model, series;
+        if (entry) {
+            const bool paper = m_rnd.percent(client.personType == "F" ? 60 : 12);
+            model = paper ? "01" : "55";
+            const std::uint64_t s = m_rnd.below(100);
+            if (paper)
+                series = s < 50 ? "U" : s < 80 ? "D" : "D1";
+            else
+                series = s < 70 ? "1" : s < 85 ? "2" : s < 95 ? "3" : "890";
+        } else {
+            model = "55";
+            std::vector<const std::string *> own;
+            for (const auto &s : m_d.invoiceSeries)
+                if (s.stateRegistration == branch.stateRegistration &&
+                    s.municipalRegistration == branch.municipalRegistration)
+                    own.push_back(&s.code);
+            series = *own[m_rnd.below(own.size())];
+        }
+        const std::int64_t number = m_rnd.between(1, model == "55" ? 400000 : 99999);
+        const int monthsBack = m_monthsBeforeLast[day];
+        const int exportedChance = monthsBack == 0 ? 8 : monthsBack == 1 ? 55 : 95;
+        const bool exported = !anchor && m_rnd.percent(exportedChance);
+        const bool cancelled = !anchor && m_rnd.percent(2);
+
+        const int rate = demo::icmsRateFrom(client.state);
+        const auto group = op.cfop == "1556"   ? demo::ProductGroup::Consumption
+                           : op.cfop == "1551" ? demo::ProductGroup::Asset
+                                               : demo::ProductGroup::Goods;
+        const std::vector<size_t> &pool = m_productsByGroup[static_cast<int>(group)];
+        const std::uint64_t sizePick = m_rnd.below(100);
+        const int itemCount = sizePick < 30   ? 1
+                              : sizePick < 55 ? 2
+                              : sizePick < 75 ? 3
+                              : sizePick < 90 ? 4
+                                              : 5;
+        std::int64_t total = 0, base = 0, exempt = 0, other = 0;
+        std::array<Item, 5> items{};
+        std::array<size_t, 5> chosen{};
+        for (int n = 0; n < itemCount; ++n) {
+            size_t p = m_rnd.below(pool.size());
+            // Each product once per invoice.
+            for (int k = 0; k < n; ++k)
+                if (chosen[static_cast<size_t>(k)] == p) {
+                    p = (p + 1) % pool.size();
+                    k = -1;
+                }
+            chosen[static_cast<size_t>(n)] = p;
+            const Product &pr = m_d.products[pool[p]];
+            Item &it = items[static_cast<size_t>(n)];
+            it.product = &pr;
+            it.cst = pr.cst();
+            if (pr.byWeight)
+                it.quantity = m_rnd.between(500, 150000);
+            else if (pr.group == demo::ProductGroup::Asset)
+                it.quantity = m_rnd.between(1, 4) * 1000;
+            else
+                it.quantity =
+                    m_rnd.between(1, pr.group == demo::ProductGroup::Goods ? 60 : 20) * 1000;
+            it.value = mulDivRound(it.quantity, pr.unitPriceCents, 1000);
+            it.discount = m_rnd.percent(25) ? mulDivRound(it.value, m_rnd.between(1, 8), 100) : 0;
+            const std::int64_t net = it.value - it.discount;
+            it.ipi = mulDivRound(it.value, pr.ipiRate, 10000);
+            if (pr.profile == demo::TaxProfile::Exempt) {
+                it.icmsBase = 0;
+                it.rate = 0;
+                exempt += net;
+            } else {
+                it.icmsBase = mulDivRound(net, 10000 - pr.baseReduction, 10000);
+                it.rate = rate;
+                other += net - it.icmsBase;
+            }
+            it.stBase = pr.profile == demo::TaxProfile::Substitution
+                            ? mulDivRound(it.quantity, pr.stBaseCents, 1000)
+                            : 0;
+            other += it.ipi;
+            base += it.icmsBase;
+            total += net + it.ipi;
+        }
+        const int invoiceRate = base > 0 ? rate : 0;
+        const std::int64_t icms = mulDivRound(base, invoiceRate, 10000);
+
+        char posting[24];
+        std::snprintf(posting, sizeof posting, "%010lld", static_cast<long long>(++m_postings[b]));
+        const std::string numberText = std::to_string(number);
+
+        m_invoice.bind(1, branch.code);
+        m_invoice.bind(2, posting);
+        m_invoice.bind(3, branch.company);
+        m_invoice.bind(4, op.direction);
+        m_invoice.bind(5, op.code);
+        m_invoice.bind(6, series);
+        m_invoice.bind(7, numberText);
+        m_invoice.bind(8, m_days[day]);
+        m_invoice.bindCents(9, total);
+        m_invoice.bind(10, client.code);
+        m_invoice.bind(11, branch.stateRegistration);
+        m_invoice.bind(12, branch.municipalRegistration);
+        m_invoice.bind(13, exported ? "S" : "N");
+        m_invoice.bind(14, cfop);
+        m_invoice.bind(15, model);
+        m_invoice.bindCents(16, base);
+        m_invoice.bindCents(17, icms);
+        m_invoice.bindCents(18, exempt);
+        m_invoice.bindCents(19, other);
+        m_invoice.bindCents(20, invoiceRate);
+        m_invoice.bind(21, cancelled ? "S" : "N");
+        m_invoice.execute();
+
+        for (int n = 0; n < itemCount; ++n) {
+            const Item &it = items[static_cast<size_t>(n)];
+            m_item.bind(1, branch.code);
+            m_item.bind(2, posting);
+            m_item.bind(3, std::int64_t{n + 1});
+            m_item.bind(4, it.product->code);
+            m_item.bind(5, cfop);
+            m_item.bind(6, it.cst);
+            m_item.bindDecimal(7, it.quantity, 3);
+            m_item.bindCents(8, it.value);
+            m_item.bindCents(9, it.discount);
+            m_item.bindCents(10, it.icmsBase);
+            m_item.bindCents(11, it.stBase);
+            m_item.bindCents(12, it.ipi);
+            m_item.bindCents(13, it.rate);
+            m_item.execute();
+        }
+        m_itemCount += itemCount;
+    }
+
+private:
+    const ReferenceData &m_d;
+    DemoRandom m_rnd;
+    SqliteStmt m_invoice;
+    SqliteStmt m_item;
+    std::vector<Weighted> m_branchChoices, m_entryChoices, m_exitChoices;
+    size_t m_currentBranch = 0;
+    size_t m_purchaseForResale = 0;
+    std::vector<std::int64_t> m_postings;
+    std::vector<size_t> m_suppliers;
+    std::array<std::vector<size_t>, 3> m_productsByGroup;
+    std::vector<std::string> m_days;
+    std::vector<int> m_monthsBeforeLast;
+    std::int64_t m_itemCount = 0;
+};
+
+void writeParameters(SqliteDb &db, const ReferenceData &d, int invoices, std::uint64_t seed)
+{
+    SqliteStmt param(db, "INSERT INTO PARAMGERAL (CDPARAMETRO, VLPARAMETRO) VALUES (?, ?)");
+    const std::array<std::pair<std::string, std::string>, 4> values = {{
+        {"CDFILIALCORRENTE", d.currentBranch},
+        {"DEMO_NOTAS", std::to_string(invoices)},
+        {"DEMO_SEMENTE", std::to_string(seed)},
+        {"DEMO_VERSAO", "1"},
+    }};
+    for (const auto &[key, value] : values) {
+        param.bind(1, key);
+        param.bind(2, value);
+        param.execute();
+    }
+}
+
+} // namespace
+
+DemoDataStats generateDemoDatabase(const QString &path, int invoices, std::uint64_t seed)
+{
+    if (invoices < kMinDemoInvoices || invoices > kMaxDemoInvoices)
+        throw DemoDataError(QStringLiteral("The number of invoices must be from %1 to %2, not %3.")
+                                .arg(kMinDemoInvoices)
+                                .arg(kMaxDemoInvoices)
+                                .arg(invoices));
+    if (path.isEmpty())
+        throw DemoDataError(QStringLiteral("No database file was given."));
+
+    QElapsedTimer timer;
+    timer.start();
+    removeDatabaseFiles(path);
+    if (QFileInfo::exists(path))
+        throw DemoDataError(QStringLiteral("Cannot remove the existing file %1.").arg(path));
+    QDir().mkpath(QFileInfo(path).absolutePath());
+
+    const ReferenceData &d = demo::referenceData();
+    DemoDataStats stats;
+    try {
+        SqliteDb db(path, SqliteDb::Mode::Create);
+        // A fresh file that nobody else sees yet: no journal, no syncing until it is complete.
+        db.exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA cache_size=-262144; "
+                "PRAGMA temp_store=MEMORY;");
+        QString deferredIndexes;
+        db.exec("BEGIN");
+        db.execScript(sqliteSchemaScript(), &deferredIndexes);
+        writeReferenceData(db, d);
+        writeParameters(db, d, invoices, seed);
+        {
+            InvoiceWriter writer(db, d, seed);
+            for (int i = 0; i < invoices; ++i)
+                writer.write(i, invoices);
+            stats.items = writer.items();
+        }
+        // Building the secondary indexes once at the end is far cheaper than keeping them up
+        // to date row by row.
+        db.execScript(deferredIndexes.toUtf8().constData());
+        db.exec("COMMIT");
+        db.exec("PRAGMA analysis_limit=1000; ANALYZE;");
+        // Several server processes share the finished file: readers must not block the writer.
+        SqliteStmt wal(db, "PRAGMA journal_mode=WAL");
+        if (!wal.step() || wal.text(0) != QLatin1String("wal"))
+            db.fail(QStringLiteral("Cannot switch the database to WAL mode"));
+    } catch (...) {
+        removeDatabaseFiles(path);
+        throw;
+    }
+    stats.invoices = invoices;
+    stats.clients = static_cast<qint64>(d.clients.size());
+    stats.products = static_cast<qint64>(d.products.size());
+    stats.elapsedMs = timer.elapsed();
+    return stats;
+}
+
+QString demoDatabaseSummary(const QString &path)
+{
+    if (!QFileInfo(path).isFile())
+        throw DemoDataError(QStringLiteral("The database %1 does not exist.").arg(path));
+    const bool writable = QFileInfo(path).isWritable();
+    SqliteDb db(path, writable ? SqliteDb::Mode::Existing : SqliteDb::Mode::ReadOnly);
+
+    QString out;
+    QTextStream ts(&out);
+    ts << "Database " << QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()) << '\n';
+
+    std::vector<QString> tables;
+    {
+        SqliteStmt q(db, "SELECT NAME FROM SQLITE_MASTER WHERE TYPE = 'table' "
+                         "AND NAME NOT LIKE 'sqlite_%' ORDER BY NAME");
+        while (q.step())
+            tables.push_back(q.text(0));
+    }
+    if (std::find(tables.begin(), tables.end(), QLatin1String("NFCOMPRA")) == tables.end())
+        throw DemoDataError(
+            QStringLiteral("%1 holds no purchase invoices (table NFCOMPRA).").arg(path));
+
+    ts << "\nRows per table\n";
+    for (const QString &t : tables) {
+        SqliteStmt q(db, QStringLiteral("SELECT COUNT(*) FROM %1").arg(t).toUtf8().constData());
+        q.step();
+        ts << "  " << qSetFieldWidth(18) << Qt::left << t << qSetFieldWidth(10) << Qt::right
+           << q.integer(0) << qSetFieldWidth(0) << Qt::left << '\n';
+    }
+
+    ts << "\nTaxes:";
+    {
+        SqliteStmt q(db, "SELECT CDIMPOSTONFE, SGIMPOSTONFE FROM IMPOSTONFE ORDER BY CDIMPOSTONFE");
+        while (q.step())
+            ts << ' ' << q.text(0) << ' ' << q.text(1) << ';';
+    }
+    ts << "\n\nCompanies\n";
+    {
+        SqliteStmt q(db, "SELECT E.CDEMPRESA, E.NMEMPRESA, "
+                         "(SELECT COUNT(*) FROM FILIAL F WHERE F.CDEMPRESA = E.CDEMPRESA), "
+                         "(SELECT COUNT(*) FROM INSCRESTAD I WHERE I.CDEMPRESA = E.CDEMPRESA), "
+                         "(SELECT COUNT(*) FROM INSCRMUNICIP M WHERE M.CDEMPRESA = E.CDEMPRESA), "
+                         "(SELECT COUNT(*) FROM NFCOMPRA N WHERE N.CDEMPRESA = E.CDEMPRESA) "
+                         "FROM EMPRESA E ORDER BY E.CDEMPRESA");
+        while (q.step())
+            ts << "  " << q.text(0) << ' ' << q.text(1) << ": " << q.integer(2) << " branches, "
+               << q.integer(3) << " state and " << q.integer(4) << " municipal registrations, "
+               << q.integer(5) << " invoices\n";
+    }
+
+    QString branch, company, processing;
+    {
+        SqliteStmt q(db, "SELECT F.CDFILIAL, F.NMFILIAL, F.CDEMPRESA, F.DTPROCESSAMENTO "
+                         "FROM PARAMGERAL P JOIN FILIAL F ON F.CDFILIAL = P.VLPARAMETRO "
+                         "WHERE P.CDPARAMETRO = 'CDFILIALCORRENTE'");
+        if (q.step()) {
+            branch = q.text(0);
+            company = q.text(2);
+            processing = q.text(3);
+            ts << "\nCurrent branch " << branch << ' ' << q.text(1) << " (company " << company
+               << "), processing date " << processing << '\n';
+        } else {
+            ts << "\nNo current branch recorded.\n";
+        }
+    }
+    const QDate procDate = QDate::fromString(processing, Qt::ISODate);
+    if (procDate.isValid()) {
+        const QString from = QDate(procDate.year(), procDate.month(), 1).toString(Qt::ISODate);
+        SqliteStmt q(db, "SELECT COUNT(*), SUM(CASE WHEN CDFILIAL = ?3 THEN 1 ELSE 0 END) "
+                         "FROM NFCOMPRA WHERE CDEMPRESA = ?4 AND IDNFCOMPRALEG = 'N' "
+                         "AND DTEMISSAO BETWEEN ?1 AND ?2");
+        q.bind(1, from.toStdString());
+        q.bind(2, processing.toStdString());
+        q.bind(3, branch.toStdString());
+        q.bind(4, company.toStdString());
+        q.step();
+        ts << "Default period " << from << " to " << processing << ": " << q.integer(0)
+           << " pending invoices of company " << company << ", " << q.integer(1)
+           << " of them at branch " << branch << '\n';
+    }
+
+    ts << "\nInvoices per month   pending  exported  cancelled     total\n";
+    {
+        SqliteStmt q(db, "SELECT SUBSTR(DTEMISSAO, 1, 7), "
+                         "SUM(CASE WHEN IDNFCOMPRALEG = 'S' THEN 0 ELSE 1 END), "
+                         "SUM(CASE WHEN IDNFCOMPRALEG = 'S' THEN 1 ELSE 0 END), "
+                         "SUM(CASE WHEN IDSITUACAO = 'S' THEN 1 ELSE 0 END), COUNT(*) "
+                         "FROM NFCOMPRA GROUP BY 1 ORDER BY 1");
+        while (q.step()) {
+            ts << "  " << qSetFieldWidth(16) << q.text(0) << qSetFieldWidth(9) << Qt::right
+               << q.integer(1) << qSetFieldWidth(10) << q.integer(2) << qSetFieldWidth(11)
+               << q.integer(3) << qSetFieldWidth(10) << q.integer(4) << qSetFieldWidth(0)
+               << Qt::left << '\n';
+        }
+    }
+    {
+        SqliteStmt q(db, "SELECT CDPARAMETRO, VLPARAMETRO FROM PARAMGERAL "
+                         "WHERE CDPARAMETRO IN ('DEMO_NOTAS', 'DEMO_SEMENTE') ORDER BY 1");
+        std::map<QString, QString> params;
+        while (q.step())
+            params[q.text(0)] = q.text(1);
+        if (!params.empty())
+            ts << "\nGenerated with --invoices " << params[QStringLiteral("DEMO_NOTAS")]
+               << " --seed " << params[QStringLiteral("DEMO_SEMENTE")] << '\n';
+    }
+    ts.flush();
+    return out;
+}
+
+} // namespace fis
