@@ -1,0 +1,172 @@
+#pragma once
+
+#include "rpc/framereader.h"
+#include "rpc/rpcerror.h"
+#include "rpc/rpcvalue.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <concepts>
+#include <type_traits>
+#include <variant>
+
+class QDeadlineTimer;
+class QTcpSocket;
+
+namespace fis {
+
+class NetConnection;
+
+// One positional argument of a call: a value, or a reference to one of the caller's variables.
+// A by-reference argument sends the variable's current value and, after the answer, receives
+// what the server left in it. The variable must outlive the call.
+class RpcArg
+{
+public:
+    template<typename T>
+    requires(!std::same_as<std::remove_cvref_t<T>, RpcArg> && std::constructible_from<RpcValue, T>)
+        RpcArg(T &&value)
+        : m_value(std::forward<T>(value))
+    {}
+
+    // Text comes back as text; a null comes back as an empty text.
+    static RpcArg ref(QString &variable) { return RpcArg(&variable); }
+    // A number comes back as a double or an integer.
+    static RpcArg ref(double &variable) { return RpcArg(&variable); }
+    // A date comes back as a date; a null comes back as an invalid QDateTime.
+    static RpcArg ref(QDateTime &variable) { return RpcArg(&variable); }
+    // Any value comes back.
+    static RpcArg ref(RpcValue &variable) { return RpcArg(&variable); }
+
+    bool isByRef() const { return !std::holds_alternative<std::monostate>(m_target); }
+    // What goes on the wire: the value, or the variable's current value.
+    RpcValue value() const;
+    // Whether `value` may be written into the variable; a by-value argument takes anything.
+    bool accepts(const RpcValue &value) const;
+    // Writes `value` into the variable; call accepts() first.
+    void assign(const RpcValue &value) const;
+
+private:
+    template<typename P>
+    explicit RpcArg(P *target)
+        : m_target(target)
+    {}
+
+    RpcValue m_value;
+    std::variant<std::monostate, QString *, double *, QDateTime *, RpcValue *> m_target;
+};
+
+// Shorthand for RpcArg::ref().
+template<typename T> RpcArg byRef(T &variable)
+{
+    return RpcArg::ref(variable);
+}
+
+// A handle on the server object named by a connection, taken afresh for each call.
+class AppServer
+{
+public:
+    AppServer(NetConnection *connection, const QString &objectName);
+
+    // Calls a method of the object; see NetConnection::call() for what it throws.
+    RpcValue call(const QString &method, const QList<RpcArg> &args = {}) const;
+    const QString &objectName() const { return m_objectName; }
+
+private:
+    QPointer<NetConnection> m_connection;
+    QString m_objectName;
+};
+
+// The client side of a connection to an application server object.
+//
+// Calls are synchronous: the calling thread blocks in the socket's own waits, without running an
+// event loop, so no other user handler can run in between. Use it from one thread only.
+//
+// Every failure throws RpcError; nothing waits longer than the connect or call timeout:
+// - open(): ConnectFailed (refused, unreachable, no host), Timeout, Handshake.
+// - call(): NotConnected before open() or after a failure that closed the connection;
+//   Timeout, ConnectionLost, Protocol, FrameTooLarge (answer over the limit) - these close the
+//   connection, since the stream can no longer be trusted, and only open() opens it again;
+//   Server with the server's error text, and FrameTooLarge for a call too large to send - these
+//   leave the connection open.
+// When the server closed an idle connection (it does after its idle timeout), the next call
+// connects again first, emitting beforeConnect as any connecting does.
+class NetConnection : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString serverName READ serverName WRITE setServerName)
+    Q_PROPERTY(QString host READ host WRITE setHost)
+    Q_PROPERTY(int port READ port WRITE setPort)
+    Q_PROPERTY(bool connected READ isConnected WRITE setConnected)
+public:
+    static constexpr int kDefaultConnectTimeout = 10 * 1000;
+    // A first call may make the server build a million lines before it answers.
+    static constexpr int kDefaultCallTimeout = 10 * 60 * 1000;
+
+    explicit NetConnection(QObject *parent = nullptr);
+    ~NetConnection() override;
+
+    // The server object that call() and appServer() address, e.g. "FIS11000.rdmCompraLEGALBA".
+    QString serverName() const { return m_serverName; }
+    void setServerName(const QString &name) { m_serverName = name; }
+    QString host() const { return m_host; }
+    void setHost(const QString &host) { m_host = host; }
+    int port() const { return m_port; }
+    void setPort(int port) { m_port = port; }
+
+    int connectTimeout() const { return m_connectTimeout; }
+    void setConnectTimeout(int msecs) { m_connectTimeout = msecs; }
+    int callTimeout() const { return m_callTimeout; }
+    void setCallTimeout(int msecs) { m_callTimeout = msecs; }
+    qint64 maxFrameSize() const { return m_maxFrameSize; }
+    void setMaxFrameSize(qint64 bytes);
+
+    // Emits beforeConnect, connects and exchanges the hello. Does nothing when already open.
+    // Throws RpcError (ConnectFailed, Timeout, Handshake); the connection stays closed then.
+    void open();
+    // Closes the connection; harmless when it is not open.
+    void close();
+    bool isConnected() const { return m_open; }
+    // open() or close().
+    void setConnected(bool connected);
+
+    // Calls a method of the object named by serverName(). By-reference arguments are written
+    // back into the caller's variables after a successful answer, all of them or (when one
+    // comes back as a kind its variable cannot hold: RpcError(Protocol)) none.
+    RpcValue call(const QString &method, const QList<RpcArg> &args = {});
+    // The same on another object of the same server.
+    RpcValue callObject(const QString &object, const QString &method, const QList<RpcArg> &args);
+
+    AppServer appServer() { return AppServer(this, m_serverName); }
+
+signals:
+    // Emitted just before every connecting; a handler may set host and port.
+    void beforeConnect(fis::NetConnection *connection);
+
+private:
+    void connectSocket();
+    void reconnectIfDroppedWhileIdle();
+    void writeFrame(const QByteArray &frame, const QDeadlineTimer &deadline, const char *stage);
+    [[noreturn]] void failWithFarewell(const QString &during);
+    QByteArray readFrame(const QDeadlineTimer &deadline, const char *stage);
+    void dropSocket();
+    [[noreturn]] void fail(RpcError::Kind kind, const QString &message);
+    QString where() const;
+
+    QString m_serverName;
+    QString m_host;
+    int m_port = 0;
+    int m_connectTimeout = kDefaultConnectTimeout;
+    int m_callTimeout = kDefaultCallTimeout;
+    qint64 m_maxFrameSize = kDefaultMaxFrameSize;
+    QTcpSocket *m_socket = nullptr;
+    FrameReader m_reader;
+    quint64 m_nextId = 0;
+    bool m_open = false;
+};
+
+} // namespace fis

@@ -1,0 +1,622 @@
+#include "rpc/rpcprotocol.h"
+
+#include "dataset/automationdate.h"
+#include "rpc/rpcerror.h"
+
+#include <QBuffer>
+#include <QCborStreamReader>
+#include <QCborStreamWriter>
+#include <QSet>
+
+#include <cmath>
+#include <limits>
+
+namespace fis {
+
+namespace {
+
+// Deep enough for any real argument, shallow enough that hostile nesting cannot exhaust the stack.
+constexpr int kMaxDepth = 64;
+
+constexpr qint64 kInt64Max = std::numeric_limits<qint64>::max();
+
+void writeText(QCborStreamWriter &w, const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    w.appendTextString(utf8.constData(), utf8.size());
+}
+
+void writeKey(QCborStreamWriter &w, const char *key)
+{
+    w.append(QLatin1StringView(key));
+}
+
+void writeValue(QCborStreamWriter &w, const RpcValue &v)
+{
+    switch (v.kind()) {
+    case RpcValue::Kind::Null:
+        w.append(nullptr);
+        break;
+    case RpcValue::Kind::Bool:
+        w.append(v.toBool());
+        break;
+    case RpcValue::Kind::Integer:
+        w.append(v.toInteger());
+        break;
+    case RpcValue::Kind::Double:
+        w.append(v.toDouble());
+        break;
+    case RpcValue::Kind::Text:
+        writeText(w, v.toText());
+        break;
+    case RpcValue::Kind::Date:
+        w.append(QCborTag(kAutomationDateTag));
+        w.append(v.toAutomationDate());
+        break;
+    case RpcValue::Kind::Packet:
+        w.append(QCborKnownTags::EncodedCbor);
+        w.append(v.toPacket());
+        break;
+    case RpcValue::Kind::Array: {
+        const QList<RpcValue> &items = v.toArray();
+        w.startArray(quint64(items.size()));
+        for (const RpcValue &item : items)
+            writeValue(w, item);
+        w.endArray();
+        break;
+    }
+    }
+}
+
+// Roughly the encoded size, so that a frame carrying a page of lines is allocated once.
+qsizetype sizeHint(const RpcValue &v)
+{
+    switch (v.kind()) {
+    case RpcValue::Kind::Text:
+        return v.toText().size() + 9;
+    case RpcValue::Kind::Packet:
+        return v.toPacket().size() + 11;
+    case RpcValue::Kind::Array: {
+        qsizetype n = 9;
+        for (const RpcValue &item : v.toArray())
+            n += sizeHint(item);
+        return n;
+    }
+    default:
+        return 12;
+    }
+}
+
+qsizetype sizeHint(const QList<RpcValue> &values)
+{
+    qsizetype n = 0;
+    for (const RpcValue &v : values)
+        n += sizeHint(v);
+    return n;
+}
+
+// Builds one frame in a single buffer: room for the prefix first, patched once the size is known.
+template<typename Fill>
+QByteArray buildFrame(qint64 maxFrameSize, const char *what, qsizetype sizeHint, Fill &&fill)
+{
+    QByteArray frame(4, '\0');
+    frame.reserve(4 + 64 + sizeHint);
+    {
+        // QCborStreamWriter's own QByteArray mode starts over at the front; a buffer placed
+        // after the prefix keeps it.
+        QBuffer buffer(&frame);
+        buffer.open(QIODevice::ReadWrite);
+        buffer.seek(4);
+        QCborStreamWriter w(&buffer);
+        fill(w);
+    }
+    const qint64 body = frame.size() - 4;
+    const qint64 limit = std::min(maxFrameSize, kLargestFrameSize);
+    if (body > limit)
+        throw RpcError(RpcError::Kind::FrameTooLarge,
+                       QStringLiteral("The %1 is too large to send: %2 bytes, the limit is %3.")
+                           .arg(QLatin1StringView(what))
+                           .arg(body)
+                           .arg(limit));
+    const QByteArray prefix = FrameReader::prefix(body);
+    std::copy_n(prefix.constData(), 4, frame.data());
+    return frame;
+}
+
+class Decoder
+{
+public:
+    explicit Decoder(const QByteArray &body)
+        : m_body(body)
+        , m_reader(body)
+    {}
+
+    [[noreturn]] void fail(const QString &what) const
+    {
+        throw RpcError(RpcError::Kind::Protocol,
+                       QStringLiteral("Malformed message: %1.").arg(what));
+    }
+
+    void check()
+    {
+        const QCborError e = m_reader.lastError();
+        if (e != QCborError::NoError)
+            fail(e == QCborError::EndOfFile ? QStringLiteral("it ends too early") : e.toString());
+    }
+
+    // Walks the message map; onKey(key) must consume the key's value. Unknown keys are the
+    // callback's to reject or skip.
+    template<typename OnKey> void readMessage(OnKey &&onKey)
+    {
+        if (m_body.isEmpty())
+            fail(QStringLiteral("the frame is empty"));
+        check();
+        if (!m_reader.isMap())
+            fail(QStringLiteral("a message must be a map"));
+        m_reader.enterContainer();
+        QSet<QString> seen;
+        while (m_reader.hasNext()) {
+            check();
+            if (!m_reader.isString())
+                fail(QStringLiteral("a message key must be text"));
+            const QString key = readText(QStringLiteral("key"));
+            if (seen.contains(key))
+                fail(QStringLiteral("the key \"%1\" appears twice").arg(key));
+            seen.insert(key);
+            onKey(key);
+        }
+        check();
+        m_reader.leaveContainer();
+        expectEnd();
+    }
+
+    void expectEnd()
+    {
+        check();
+        if (m_reader.currentOffset() != m_body.size())
+            fail(QStringLiteral("bytes follow the message"));
+    }
+
+    void skip()
+    {
+        m_reader.next(kMaxDepth);
+        check();
+    }
+
+    QString readText(const QString &name)
+    {
+        check();
+        if (!m_reader.isString())
+            fail(QStringLiteral("%1 must be text").arg(name));
+        QString text;
+        auto r = m_reader.readString();
+        while (r.status == QCborStreamReader::Ok) {
+            text += r.data;
+            r = m_reader.readString();
+        }
+        check();
+        if (r.status == QCborStreamReader::Error)
+            fail(QStringLiteral("unreadable text"));
+        return text;
+    }
+
+    quint64 readUnsigned(const QString &name)
+    {
+        check();
+        if (!m_reader.isUnsignedInteger())
+            fail(QStringLiteral("%1 must be an unsigned integer").arg(name));
+        const quint64 v = m_reader.toUnsignedInteger();
+        m_reader.next();
+        check();
+        return v;
+    }
+
+    bool readBool(const QString &name)
+    {
+        check();
+        if (!m_reader.isBool())
+            fail(QStringLiteral("%1 must be true or false").arg(name));
+        const bool v = m_reader.toBool();
+        m_reader.next();
+        check();
+        return v;
+    }
+
+    // An index into the argument list.
+    qsizetype readIndex(const QString &name)
+    {
+        const quint64 v = readUnsigned(name);
+        if (v > quint64(std::numeric_limits<int>::max()))
+            fail(QStringLiteral("%1 is out of range").arg(name));
+        return qsizetype(v);
+    }
+
+    // Calls onItem() once per element of an array.
+    template<typename OnItem> void readArray(const QString &name, OnItem &&onItem)
+    {
+        check();
+        if (!m_reader.isArray())
+            fail(QStringLiteral("%1 must be an array").arg(name));
+        m_reader.enterContainer();
+        while (m_reader.hasNext()) {
+            check();
+            onItem();
+        }
+        check();
+        m_reader.leaveContainer();
+        check();
+    }
+
+    // Calls onEntry() once per key/value pair of a map; it reads both.
+    template<typename OnEntry> void readMap(const QString &name, OnEntry &&onEntry)
+    {
+        check();
+        if (!m_reader.isMap())
+            fail(QStringLiteral("%1 must be a map").arg(name));
+        m_reader.enterContainer();
+        while (m_reader.hasNext()) {
+            check();
+            onEntry();
+        }
+        check();
+        m_reader.leaveContainer();
+        check();
+    }
+
+    RpcValue readValue(int depth = 0)
+    {
+        check();
+        switch (m_reader.type()) {
+        case QCborStreamReader::UnsignedInteger: {
+            if (m_reader.toUnsignedInteger() > quint64(kInt64Max))
+                fail(QStringLiteral("an integer is out of range"));
+            const qint64 v = m_reader.toInteger();
+            m_reader.next();
+            return v;
+        }
+        case QCborStreamReader::NegativeInteger: {
+            const quint64 magnitude = quint64(m_reader.toNegativeInteger());
+            if (magnitude == 0 || magnitude > quint64(kInt64Max) + 1)
+                fail(QStringLiteral("an integer is out of range"));
+            const qint64 v = m_reader.toInteger();
+            m_reader.next();
+            return v;
+        }
+        case QCborStreamReader::String:
+            return readText(QStringLiteral("text"));
+        case QCborStreamReader::ByteArray:
+            fail(QStringLiteral("a byte string must be tagged as a data packet (tag 24)"));
+        case QCborStreamReader::Array: {
+            if (depth >= kMaxDepth)
+                fail(QStringLiteral("arrays nest too deep"));
+            QList<RpcValue> items;
+            readArray(QStringLiteral("array"), [&] { items.append(readValue(depth + 1)); });
+            return items;
+        }
+        case QCborStreamReader::Map:
+            fail(QStringLiteral("a map is not a value"));
+        case QCborStreamReader::Tag:
+            return readTagged();
+        case QCborStreamReader::SimpleType: {
+            RpcValue v;
+            if (m_reader.isBool())
+                v = m_reader.toBool();
+            else if (!m_reader.isNull())
+                fail(QStringLiteral("simple value %1 is not a value")
+                         .arg(int(m_reader.toSimpleType())));
+            m_reader.next();
+            return v;
+        }
+        case QCborStreamReader::Float16:
+        case QCborStreamReader::Float:
+        case QCborStreamReader::Double: {
+            const double d = readFloat();
+            return d;
+        }
+        case QCborStreamReader::Invalid:
+            break;
+        }
+        check();
+        fail(QStringLiteral("unreadable value"));
+    }
+
+private:
+    double readFloat()
+    {
+        double d = 0;
+        if (m_reader.isFloat16())
+            d = double(float(m_reader.toFloat16()));
+        else if (m_reader.isFloat())
+            d = double(m_reader.toFloat());
+        else
+            d = m_reader.toDouble();
+        m_reader.next();
+        check();
+        return d;
+    }
+
+    RpcValue readTagged()
+    {
+        const quint64 tag = quint64(m_reader.toTag());
+        m_reader.next();
+        check();
+        if (tag == kAutomationDateTag) {
+            double days = 0;
+            if (m_reader.isFloat16() || m_reader.isFloat() || m_reader.isDouble()) {
+                days = readFloat();
+            } else if (m_reader.isInteger()) {
+                const RpcValue n = readValue();
+                days = double(n.toInteger());
+            } else {
+                fail(QStringLiteral("a date (tag %1) must be a number").arg(kAutomationDateTag));
+            }
+            if (!std::isfinite(days))
+                fail(QStringLiteral("a date must be a finite number"));
+            return RpcValue::fromAutomationDate(days);
+        }
+        if (tag == quint64(QCborKnownTags::EncodedCbor)) {
+            if (!m_reader.isByteArray())
+                fail(QStringLiteral("a data packet (tag 24) must be a byte string"));
+            QByteArray bytes;
+            auto r = m_reader.readByteArray();
+            while (r.status == QCborStreamReader::Ok) {
+                bytes += r.data;
+                r = m_reader.readByteArray();
+            }
+            check();
+            if (r.status == QCborStreamReader::Error)
+                fail(QStringLiteral("unreadable data packet"));
+            return RpcValue::fromPacket(bytes);
+        }
+        fail(QStringLiteral("tag %1 is not supported").arg(tag));
+    }
+
+    const QByteArray &m_body;
+    QCborStreamReader m_reader;
+};
+
+[[noreturn]] void unknownKey(Decoder &d, const QString &key)
+{
+    d.fail(QStringLiteral("unknown key \"%1\"").arg(key));
+}
+
+} // namespace
+
+QByteArray encodeHello(const RpcHello &hello, qint64 maxFrameSize)
+{
+    return buildFrame(maxFrameSize, "hello", 0, [&](QCborStreamWriter &w) {
+        w.startMap(2);
+        writeKey(w, "hello");
+        writeText(w, hello.protocol);
+        writeKey(w, "version");
+        w.append(hello.version);
+        w.endMap();
+    });
+}
+
+QByteArray encodeHelloReply(const RpcHelloReply &reply, qint64 maxFrameSize)
+{
+    return buildFrame(maxFrameSize, "hello reply", reply.error.size(), [&](QCborStreamWriter &w) {
+        if (reply.ok) {
+            w.startMap(2);
+            writeKey(w, "ok");
+            w.append(true);
+            writeKey(w, "version");
+            w.append(reply.version);
+        } else {
+            w.startMap(1);
+            writeKey(w, "error");
+            writeText(w, reply.error);
+        }
+        w.endMap();
+    });
+}
+
+QByteArray encodeCall(const RpcCall &call, qint64 maxFrameSize)
+{
+    return buildFrame(maxFrameSize, "call", sizeHint(call.args), [&](QCborStreamWriter &w) {
+        w.startMap(call.byRef.isEmpty() ? 4 : 5);
+        writeKey(w, "id");
+        w.append(quint64(call.id));
+        writeKey(w, "object");
+        writeText(w, call.object);
+        writeKey(w, "method");
+        writeText(w, call.method);
+        writeKey(w, "args");
+        w.startArray(quint64(call.args.size()));
+        for (const RpcValue &v : call.args)
+            writeValue(w, v);
+        w.endArray();
+        if (!call.byRef.isEmpty()) {
+            writeKey(w, "byRef");
+            w.startArray(quint64(call.byRef.size()));
+            for (qsizetype i : call.byRef)
+                w.append(quint64(i));
+            w.endArray();
+        }
+        w.endMap();
+    });
+}
+
+QByteArray encodeAnswer(const RpcAnswer &answer, qint64 maxFrameSize)
+{
+    qsizetype hint = answer.error.size() + sizeHint(answer.result);
+    for (const RpcValue &v : answer.refs)
+        hint += 9 + sizeHint(v);
+    return buildFrame(maxFrameSize, "answer", hint, [&](QCborStreamWriter &w) {
+        const bool withRefs = !answer.failed && !answer.refs.isEmpty();
+        w.startMap((answer.id ? 1 : 0) + 1 + (withRefs ? 1 : 0));
+        if (answer.id) {
+            writeKey(w, "id");
+            w.append(quint64(*answer.id));
+        }
+        if (answer.failed) {
+            writeKey(w, "error");
+            writeText(w, answer.error);
+        } else {
+            writeKey(w, "result");
+            writeValue(w, answer.result);
+        }
+        if (withRefs) {
+            writeKey(w, "refs");
+            w.startMap(quint64(answer.refs.size()));
+            for (auto it = answer.refs.cbegin(); it != answer.refs.cend(); ++it) {
+                w.append(quint64(it.key()));
+                writeValue(w, it.value());
+            }
+            w.endMap();
+        }
+        w.endMap();
+    });
+}
+
+RpcHello decodeHello(const QByteArray &body)
+{
+    Decoder d(body);
+    RpcHello hello;
+    bool hasName = false;
+    bool hasVersion = false;
+    d.readMessage([&](const QString &key) {
+        if (key == u"hello") {
+            hello.protocol = d.readText(key);
+            hasName = true;
+        } else if (key == u"version") {
+            const quint64 v = d.readUnsigned(key);
+            hello.version = v > quint64(kInt64Max) ? kInt64Max : qint64(v);
+            hasVersion = true;
+        } else {
+            // A later version may say more in its hello; it still deserves a clear version answer.
+            d.skip();
+        }
+    });
+    if (!hasName || !hasVersion)
+        d.fail(QStringLiteral("a hello needs \"hello\" and \"version\""));
+    return hello;
+}
+
+RpcHelloReply decodeHelloReply(const QByteArray &body)
+{
+    Decoder d(body);
+    RpcHelloReply reply;
+    bool hasOk = false;
+    bool hasVersion = false;
+    bool hasError = false;
+    d.readMessage([&](const QString &key) {
+        if (key == u"ok") {
+            if (!d.readBool(key))
+                d.fail(QStringLiteral("\"ok\" must be true"));
+            hasOk = true;
+        } else if (key == u"version") {
+            const quint64 v = d.readUnsigned(key);
+            reply.version = v > quint64(kInt64Max) ? kInt64Max : qint64(v);
+            hasVersion = true;
+        } else if (key == u"error") {
+            reply.error = d.readText(key);
+            hasError = true;
+        } else {
+            unknownKey(d, key);
+        }
+    });
+    if (hasError) {
+        if (hasOk || hasVersion)
+            d.fail(QStringLiteral("a hello reply is either ok or an error"));
+        reply.ok = false;
+    } else if (!hasOk || !hasVersion) {
+        d.fail(QStringLiteral("a hello reply needs \"ok\" and \"version\", or \"error\""));
+    }
+    return reply;
+}
+
+RpcCall decodeCall(const QByteArray &body)
+{
+    Decoder d(body);
+    RpcCall call;
+    bool hasId = false, hasObject = false, hasMethod = false, hasArgs = false;
+    d.readMessage([&](const QString &key) {
+        if (key == u"id") {
+            call.id = d.readUnsigned(key);
+            hasId = true;
+        } else if (key == u"object") {
+            call.object = d.readText(key);
+            hasObject = true;
+        } else if (key == u"method") {
+            call.method = d.readText(key);
+            hasMethod = true;
+        } else if (key == u"args") {
+            d.readArray(key, [&] { call.args.append(d.readValue(1)); });
+            hasArgs = true;
+        } else if (key == u"byRef") {
+            d.readArray(key, [&] { call.byRef.append(d.readIndex(QStringLiteral("an index"))); });
+        } else {
+            unknownKey(d, key);
+        }
+    });
+    if (!hasId || !hasObject || !hasMethod || !hasArgs)
+        d.fail(QStringLiteral("a call needs \"id\", \"object\", \"method\" and \"args\""));
+    QSet<qsizetype> seen;
+    for (qsizetype i : call.byRef) {
+        if (i >= call.args.size())
+            d.fail(QStringLiteral("by-reference index %1 is past the %2 arguments")
+                       .arg(i)
+                       .arg(call.args.size()));
+        if (seen.contains(i))
+            d.fail(QStringLiteral("by-reference index %1 appears twice").arg(i));
+        seen.insert(i);
+    }
+    return call;
+}
+
+RpcAnswer decodeAnswer(const QByteArray &body)
+{
+    Decoder d(body);
+    RpcAnswer answer;
+    bool hasResult = false, hasRefs = false;
+    d.readMessage([&](const QString &key) {
+        if (key == u"id") {
+            answer.id = d.readUnsigned(key);
+        } else if (key == u"result") {
+            answer.result = d.readValue(1);
+            hasResult = true;
+        } else if (key == u"error") {
+            answer.error = d.readText(key);
+            answer.failed = true;
+        } else if (key == u"refs") {
+            d.readMap(key, [&] {
+                const qsizetype index = d.readIndex(QStringLiteral("a by-reference index"));
+                if (answer.refs.contains(index))
+                    d.fail(QStringLiteral("by-reference index %1 appears twice").arg(index));
+                answer.refs.insert(index, d.readValue(1));
+            });
+            hasRefs = true;
+        } else {
+            unknownKey(d, key);
+        }
+    });
+    if (hasResult == answer.failed)
+        d.fail(QStringLiteral("an answer carries either \"result\" or \"error\""));
+    if (hasRefs && answer.failed)
+        d.fail(QStringLiteral("an error answer carries no \"refs\""));
+    if (!answer.id && !answer.failed)
+        d.fail(QStringLiteral("an answer needs \"id\""));
+    return answer;
+}
+
+QByteArray encodeValue(const RpcValue &value)
+{
+    QByteArray out;
+    QCborStreamWriter w(&out);
+    writeValue(w, value);
+    return out;
+}
+
+RpcValue decodeValue(const QByteArray &cbor)
+{
+    Decoder d(cbor);
+    if (cbor.isEmpty())
+        d.fail(QStringLiteral("no value"));
+    RpcValue v = d.readValue();
+    d.expectEnd();
+    return v;
+}
+
+} // namespace fis

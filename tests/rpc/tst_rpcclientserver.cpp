@@ -1,0 +1,639 @@
+#include "rpc/framereader.h"
+#include "rpc/netconnection.h"
+#include "rpc/rpcerror.h"
+#include "rpc/rpcprotocol.h"
+#include "rpc/rpcserver.h"
+#include "rpctesthelpers.h"
+
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QSemaphore>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QThread>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+using namespace fis;
+using fis::test::expected;
+using fis::test::thrown;
+
+namespace {
+
+const QString kObject = QStringLiteral("FIS11000.rdmCompraLEGALBA");
+
+void registerTestMethods(RpcServer &server)
+{
+    server.registerMethod(kObject, QStringLiteral("Echo"), [](RpcArgs &a) { return a.at(0); });
+    // Shaped like GetRegistro's by-reference arguments: name, continuation, page bounds.
+    server.registerMethod(kObject, QStringLiteral("NextPage"), [](RpcArgs &a) {
+        a.expectCount(5);
+        a.set(0, a.text(0) + QStringLiteral("_0001"));
+        a.set(1, QStringLiteral("after ") + a.text(1));
+        a.set(2, a.number(2) + 50000);
+        a.set(3, RpcValue::fromAutomationDate(a.date(3) + 1));
+        a.set(4, RpcValue::fromPacket("lines"));
+        return RpcValue(QList<RpcValue>{"OK", a.text(1)});
+    });
+    server.registerMethod(kObject, QStringLiteral("Typed"), [](RpcArgs &a) {
+        a.expectCount(3);
+        return RpcValue(a.text(0) + QString::number(a.date(1)) + QString::number(a.number(2)));
+    });
+    server.registerMethod(kObject, QStringLiteral("Fail"), [](RpcArgs &) -> RpcValue {
+        throw RpcError(QStringLiteral("Diretório inválido para baixar arquivo."));
+    });
+    server.registerMethod(kObject, QStringLiteral("FailPlainly"),
+                          [](RpcArgs &) -> RpcValue { throw std::runtime_error("disk full"); });
+    server.registerMethod(kObject, QStringLiteral("SetDateInto"), [](RpcArgs &a) {
+        a.set(0, RpcValue::fromAutomationDate(1));
+        return RpcValue();
+    });
+    server.registerMethod(kObject, QStringLiteral("getNotasMarcadas"),
+                          [](RpcArgs &a) { return RpcValue::fromPacket(a.packet(0)); });
+}
+
+// A real RpcServer in its own thread: a blocking call from the test thread would otherwise wait
+// for an answer that the same thread has to produce.
+class ServerThread : public QThread
+{
+public:
+    explicit ServerThread(std::function<void(RpcServer &)> configure = {})
+        : m_configure(std::move(configure))
+    {
+        start();
+        m_ready.acquire();
+    }
+    ~ServerThread() override
+    {
+        quit();
+        wait();
+    }
+
+    quint16 port() const { return m_port; }
+    QStringList log() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_log;
+    }
+
+protected:
+    void run() override
+    {
+        RpcServer server;
+        registerTestMethods(server);
+        server.setCallLogger([this](const RpcCallRecord &r) {
+            QMutexLocker lock(&m_mutex);
+            m_log << r.toLogLine();
+        });
+        if (m_configure)
+            m_configure(server);
+        server.listen(QHostAddress::LocalHost, 0);
+        m_port = server.serverPort();
+        m_ready.release();
+        exec();
+    }
+
+private:
+    std::function<void(RpcServer &)> m_configure;
+    QSemaphore m_ready;
+    quint16 m_port = 0;
+    mutable QMutex m_mutex;
+    QStringList m_log;
+};
+
+QByteArray readFrameBlocking(QTcpSocket &socket, int msecs = 5000)
+{
+    FrameReader reader;
+    while (!reader.hasFrame()) {
+        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(msecs))
+            return {};
+        reader.feed(socket.readAll());
+    }
+    return reader.takeFrame();
+}
+
+void writeBlocking(QTcpSocket &socket, const QByteArray &bytes)
+{
+    socket.write(bytes);
+    while (socket.bytesToWrite() > 0 && socket.waitForBytesWritten(5000)) {
+    }
+}
+
+// A server for the answers a real one never gives. It takes one client, runs the script on it
+// with blocking socket calls, then waits for the client to go.
+class ScriptedServer : public QThread
+{
+public:
+    using Script = std::function<void(QTcpSocket &)>;
+    explicit ScriptedServer(Script script)
+        : m_script(std::move(script))
+    {
+        start();
+        m_ready.acquire();
+    }
+    ~ScriptedServer() override { wait(); }
+    quint16 port() const { return m_port; }
+
+    // Answers the hello as a real server does.
+    static void greet(QTcpSocket &s)
+    {
+        readFrameBlocking(s);
+        writeBlocking(s, encodeHelloReply(RpcHelloReply()));
+    }
+
+protected:
+    void run() override
+    {
+        QTcpServer tcp;
+        tcp.listen(QHostAddress::LocalHost, 0);
+        m_port = tcp.serverPort();
+        m_ready.release();
+        if (!tcp.waitForNewConnection(10000))
+            return;
+        std::unique_ptr<QTcpSocket> socket(tcp.nextPendingConnection());
+        m_script(*socket);
+        if (socket->state() == QAbstractSocket::ConnectedState)
+            socket->waitForDisconnected(10000);
+    }
+
+private:
+    Script m_script;
+    QSemaphore m_ready;
+    quint16 m_port = 0;
+};
+
+std::unique_ptr<NetConnection> openConnection(quint16 port)
+{
+    auto c = std::make_unique<NetConnection>();
+    c->setServerName(kObject);
+    c->setHost(QStringLiteral("127.0.0.1"));
+    c->setPort(port);
+    c->open();
+    return c;
+}
+
+quint16 unusedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+} // namespace
+
+class TestRpcClientServer : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+
+    void everyKindComesBackAsSent_data();
+    void everyKindComesBackAsSent();
+    void byReferenceArgumentsReachTheCallersVariables();
+    void beforeConnectSuppliesHostAndPort();
+    void serverErrorsReachTheCallerAndKeepTheConnection();
+    void unknownNamesAndBadArgumentsAreAnswered();
+    void aByRefOfTheWrongKindChangesNothing();
+    void callLogHasOneLinePerCall();
+
+    void hostileClientsDoNotDisturbOthers_data();
+    void hostileClientsDoNotDisturbOthers();
+    void idleClientsAreClosedAndTheNextCallReconnects();
+    void sizeLimitsHoldOnBothSides();
+
+    void refusedConnectionFails();
+    void silentHelloTimesOut();
+    void silentServerTimesOutAndClosesTheConnection();
+    void droppedConnectionFailsPromptly_data();
+    void droppedConnectionFailsPromptly();
+    void unreadableAnswersCloseTheConnection_data();
+    void unreadableAnswersCloseTheConnection();
+    void refusedHelloIsAHandshakeError();
+    void stoppedServerIsNoticed();
+
+private:
+    std::unique_ptr<ServerThread> m_server;
+};
+
+void TestRpcClientServer::initTestCase()
+{
+    m_server = std::make_unique<ServerThread>();
+    QVERIFY(m_server->port() != 0);
+}
+
+void TestRpcClientServer::everyKindComesBackAsSent_data()
+{
+    QTest::addColumn<RpcValue>("value");
+    QByteArray bigPacket(3 * 1024 * 1024, '\0');
+    for (qsizetype i = 0; i < bigPacket.size(); ++i)
+        bigPacket[i] = char(i * 7919 % 251);
+    QTest::newRow("null") << RpcValue();
+    QTest::newRow("bool") << RpcValue(true);
+    QTest::newRow("integer") << RpcValue(42);
+    QTest::newRow("double") << RpcValue(1234.5678);
+    QTest::newRow("text") << RpcValue(QStringLiteral("Razão Social Ltda."));
+    QTest::newRow("date") << RpcValue(QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59)));
+    QTest::newRow("packet over many reads") << RpcValue::fromPacket(bigPacket);
+    QTest::newRow("nested array") << RpcValue(
+        QList<RpcValue>{"OK", RpcValue::fromPacket("t"), QList<RpcValue>{1.5}});
+}
+
+void TestRpcClientServer::everyKindComesBackAsSent()
+{
+    QFETCH(RpcValue, value);
+    auto c = openConnection(m_server->port());
+    const RpcValue back = c->appServer().call(QStringLiteral("Echo"), {value});
+    QCOMPARE(back.kind(), value.kind());
+    QVERIFY2(back == value, qPrintable(back.toDiagnostic()));
+}
+
+void TestRpcClientServer::byReferenceArgumentsReachTheCallersVariables()
+{
+    auto c = openConnection(m_server->port());
+    QString name = QStringLiteral("COMPRA");
+    const QString continuation = QStringLiteral("page 1");
+    double first = 0;
+    QDateTime day(QDate(2024, 1, 31), QTime(0, 0));
+    RpcValue lines;
+    const RpcValue result =
+        c->call(QStringLiteral("NextPage"),
+                {byRef(name), continuation, byRef(first), byRef(day), byRef(lines)});
+    QCOMPARE(name, QStringLiteral("COMPRA_0001"));
+    QCOMPARE(first, 50000.0);
+    QCOMPARE(day, QDateTime(QDate(2024, 2, 1), QTime(0, 0)));
+    QVERIFY(lines == RpcValue::fromPacket("lines"));
+    // By value: the server changed its copy only.
+    QCOMPARE(continuation, QStringLiteral("page 1"));
+    QCOMPARE(result.at(1).toText(), QStringLiteral("after page 1"));
+
+    // The next page goes on from what the server left.
+    c->call(QStringLiteral("NextPage"),
+            {byRef(name), continuation, byRef(first), byRef(day), byRef(lines)});
+    QCOMPARE(name, QStringLiteral("COMPRA_0001_0001"));
+    QCOMPARE(first, 100000.0);
+}
+
+void TestRpcClientServer::beforeConnectSuppliesHostAndPort()
+{
+    NetConnection c;
+    c.setServerName(kObject);
+    int connects = 0;
+    connect(&c, &NetConnection::beforeConnect, this, [&](NetConnection *sender) {
+        ++connects;
+        sender->setPort(m_server->port());
+        sender->setHost(QStringLiteral("127.0.0.1"));
+    });
+    c.setConnected(true);
+    QVERIFY(c.isConnected());
+    QCOMPARE(connects, 1);
+    QCOMPARE(c.call(QStringLiteral("Echo"), {"x"}).toText(), QStringLiteral("x"));
+    c.open();
+    QCOMPARE(connects, 1);
+    c.setConnected(false);
+    QVERIFY(!c.isConnected());
+    QCOMPARE(thrown([&] { c.call(QStringLiteral("Echo"), {"x"}); }),
+             expected(RpcError::Kind::NotConnected));
+
+    NetConnection nowhere;
+    QString message;
+    QCOMPARE(thrown([&] { nowhere.open(); }, &message), expected(RpcError::Kind::ConnectFailed));
+    QVERIFY2(message.contains(u"host"), qPrintable(message));
+    QVERIFY(!nowhere.isConnected());
+}
+
+void TestRpcClientServer::serverErrorsReachTheCallerAndKeepTheConnection()
+{
+    auto c = openConnection(m_server->port());
+    QString message;
+    QCOMPARE(thrown([&] { c->call(QStringLiteral("Fail")); }, &message),
+             expected(RpcError::Kind::Server));
+    QCOMPARE(message, QStringLiteral("Diretório inválido para baixar arquivo."));
+    QCOMPARE(thrown([&] { c->call(QStringLiteral("FailPlainly")); }, &message),
+             expected(RpcError::Kind::Server));
+    QCOMPARE(message, QStringLiteral("disk full"));
+    QVERIFY(c->isConnected());
+    QCOMPARE(c->call(QStringLiteral("Echo"), {"still here"}).toText(),
+             QStringLiteral("still here"));
+}
+
+void TestRpcClientServer::unknownNamesAndBadArgumentsAreAnswered()
+{
+    auto c = openConnection(m_server->port());
+    QString message;
+    QCOMPARE(
+        thrown([&] { c->callObject(QStringLiteral("FIS99999.rdmNada"), "Echo", {1}); }, &message),
+        expected(RpcError::Kind::Server));
+    QVERIFY2(message.contains(u"FIS99999.rdmNada"), qPrintable(message));
+    QCOMPARE(thrown([&] { c->call(QStringLiteral("GetNada")); }, &message),
+             expected(RpcError::Kind::Server));
+    QVERIFY2(message.contains(u"GetNada"), qPrintable(message));
+
+    QCOMPARE(thrown(
+                 [&] {
+                     c->call(QStringLiteral("Typed"), {"a", RpcValue::fromAutomationDate(1)});
+                 },
+                 &message),
+             expected(RpcError::Kind::Server));
+    QCOMPARE(message, QStringLiteral("Typed takes 3 arguments, not 2."));
+    QCOMPARE(thrown(
+                 [&] {
+                     c->call(QStringLiteral("Typed"), {"a", "2024-01-31", 1.0});
+                 },
+                 &message),
+             expected(RpcError::Kind::Server));
+    QCOMPARE(message, QStringLiteral("argument 2 of Typed must be a date, not text."));
+    QCOMPARE(c->call(QStringLiteral("Typed"), {"a", RpcValue::fromAutomationDate(2), 3.0}).toText(),
+             QStringLiteral("a23"));
+
+    // Late-bound names ignore letter case, as the host's calls do.
+    const RpcValue packet = RpcValue::fromPacket("marcadas");
+    QVERIFY(c->call(QStringLiteral("GetNotasMarcadas"), {packet}) == packet);
+}
+
+void TestRpcClientServer::aByRefOfTheWrongKindChangesNothing()
+{
+    auto c = openConnection(m_server->port());
+    QString text = QStringLiteral("keep");
+    QCOMPARE(thrown([&] { c->call(QStringLiteral("SetDateInto"), {byRef(text)}); }),
+             expected(RpcError::Kind::BadValue));
+    QCOMPARE(text, QStringLiteral("keep"));
+    QVERIFY(c->isConnected());
+    RpcValue any;
+    c->call(QStringLiteral("SetDateInto"), {byRef(any)});
+    QVERIFY(any.isDate());
+}
+
+void TestRpcClientServer::callLogHasOneLinePerCall()
+{
+    ServerThread server;
+    auto c = openConnection(server.port());
+    c->call(QStringLiteral("Echo"), {1});
+    QVERIFY_THROWS_EXCEPTION(RpcError, c->call(QStringLiteral("Fail")));
+    QTRY_COMPARE(server.log().size(), 2);
+    const QStringList log = server.log();
+    QVERIFY2(log.at(0).contains(kObject + QStringLiteral(".Echo")) && log.at(0).endsWith(u" ok"),
+             qPrintable(log.at(0)));
+    QVERIFY2(log.at(1).contains(u".Fail ") &&
+                 log.at(1).endsWith(u"error: Diretório inválido para baixar arquivo."),
+             qPrintable(log.at(1)));
+    QVERIFY2(log.at(0).startsWith(u"127.0.0.1:"), qPrintable(log.at(0)));
+}
+
+void TestRpcClientServer::hostileClientsDoNotDisturbOthers_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("serverCloses");
+    const QByteArray hello = encodeHello(RpcHello());
+    QTest::newRow("HTTP request") << QByteArray("GET / HTTP/1.1\r\nHost: x\r\n\r\n") << true;
+    QTest::newRow("largest length") << QByteArray("\xff\xff\xff\xff", 4) << true;
+    QTest::newRow("garbage body") << QByteArray("\0\0\0\x04\xff\xfe\xfd\xfc", 8) << true;
+    QTest::newRow("call before hello") << encodeCall(RpcCall()) << true;
+    QTest::newRow("wrong version") << encodeHello(RpcHello{QStringLiteral("fis-rpc"), 2}) << true;
+    QTest::newRow("malformed call")
+        << hello + FrameReader::prefix(1) + QByteArray("\x80", 1) << true;
+    QTest::newRow("truncated frame")
+        << hello + FrameReader::prefix(100) + QByteArray(10, 'x') << false;
+}
+
+void TestRpcClientServer::hostileClientsDoNotDisturbOthers()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, serverCloses);
+    ServerThread server;
+    auto good = openConnection(server.port());
+
+    QTcpSocket raw;
+    raw.connectToHost(QHostAddress::LocalHost, server.port());
+    QVERIFY(raw.waitForConnected(5000));
+    writeBlocking(raw, bytes);
+    if (serverCloses) {
+        QElapsedTimer clock;
+        clock.start();
+        while (raw.state() == QAbstractSocket::ConnectedState && clock.elapsed() < 5000)
+            raw.waitForReadyRead(100);
+        QCOMPARE(raw.state(), QAbstractSocket::UnconnectedState);
+    } else {
+        raw.abort();
+    }
+
+    QCOMPARE(good->call(QStringLiteral("Echo"), {"fine"}).toText(), QStringLiteral("fine"));
+    auto later = openConnection(server.port());
+    QCOMPARE(later->call(QStringLiteral("Echo"), {2}).toInteger(), 2);
+    // The rejection is logged, with a reason, beside the good calls.
+    const auto rejectionLogged = [&] {
+        const QStringList log = server.log();
+        return log.size() == 3 && std::any_of(log.cbegin(), log.cend(), [](const QString &line) {
+                   return line.contains(u" - error: ");
+               });
+    };
+    QTRY_VERIFY2(rejectionLogged(), qPrintable(server.log().join(u'\n')));
+}
+
+void TestRpcClientServer::idleClientsAreClosedAndTheNextCallReconnects()
+{
+    ServerThread server([](RpcServer &s) { s.setIdleTimeout(300); });
+    int connects = 0;
+    NetConnection c;
+    c.setServerName(kObject);
+    connect(&c, &NetConnection::beforeConnect, this, [&](NetConnection *sender) {
+        ++connects;
+        sender->setHost(QStringLiteral("127.0.0.1"));
+        sender->setPort(server.port());
+    });
+    c.open();
+    QCOMPARE(c.call(QStringLiteral("Echo"), {1}).toInteger(), 1);
+
+    QTcpSocket raw;
+    raw.connectToHost(QHostAddress::LocalHost, server.port());
+    QVERIFY(raw.waitForConnected(5000));
+    writeBlocking(raw, encodeHello(RpcHello()));
+    QVERIFY(!readFrameBlocking(raw).isEmpty());
+    QElapsedTimer clock;
+    clock.start();
+    while (raw.state() == QAbstractSocket::ConnectedState && clock.elapsed() < 5000)
+        raw.waitForReadyRead(100);
+    QCOMPARE(raw.state(), QAbstractSocket::UnconnectedState);
+
+    // The server dropped our idle connection too; the call connects again and goes through.
+    QThread::msleep(200);
+    QCOMPARE(c.call(QStringLiteral("Echo"), {2}).toInteger(), 2);
+    QCOMPARE(connects, 2);
+}
+
+void TestRpcClientServer::sizeLimitsHoldOnBothSides()
+{
+    ServerThread server([](RpcServer &s) { s.setMaxFrameSize(10000); });
+    auto c = openConnection(server.port());
+    c->setMaxFrameSize(5000);
+
+    // Too large to send: refused before anything is written; the connection stays usable.
+    QCOMPARE(thrown([&] {
+                 c->call(QStringLiteral("Echo"), {RpcValue::fromPacket(QByteArray(6000, 'a'))});
+             }),
+             expected(RpcError::Kind::FrameTooLarge));
+    QVERIFY(c->isConnected());
+    QCOMPARE(c->call(QStringLiteral("Echo"), {3}).toInteger(), 3);
+
+    // Over the server's limit: it says so and closes; the caller is told, not left waiting.
+    c->setMaxFrameSize(kDefaultMaxFrameSize);
+    QString message;
+    QElapsedTimer clock;
+    clock.start();
+    const QString kind = thrown(
+        [&] { c->call(QStringLiteral("Echo"), {RpcValue::fromPacket(QByteArray(20000, 'a'))}); },
+        &message);
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(kind == expected(RpcError::Kind::Protocol) ||
+                 kind == expected(RpcError::Kind::ConnectionLost),
+             qPrintable(kind + u": " + message));
+    QVERIFY(!c->isConnected());
+}
+
+void TestRpcClientServer::refusedConnectionFails()
+{
+    NetConnection c;
+    c.setHost(QStringLiteral("127.0.0.1"));
+    c.setPort(unusedPort());
+    QElapsedTimer clock;
+    clock.start();
+    QString message;
+    QCOMPARE(thrown([&] { c.open(); }, &message), expected(RpcError::Kind::ConnectFailed));
+    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY2(message.contains(QString::number(c.port())), qPrintable(message));
+    QVERIFY(!c.isConnected());
+}
+
+void TestRpcClientServer::silentHelloTimesOut()
+{
+    ScriptedServer server([](QTcpSocket &) {});
+    NetConnection c;
+    c.setHost(QStringLiteral("127.0.0.1"));
+    c.setPort(server.port());
+    c.setConnectTimeout(300);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(thrown([&] { c.open(); }), expected(RpcError::Kind::Timeout));
+    QVERIFY2(clock.elapsed() >= 250 && clock.elapsed() < 3000,
+             qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestRpcClientServer::silentServerTimesOutAndClosesTheConnection()
+{
+    ScriptedServer server([](QTcpSocket &s) {
+        ScriptedServer::greet(s);
+        readFrameBlocking(s);
+    });
+    auto c = openConnection(server.port());
+    c->setCallTimeout(300);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(thrown([&] { c->call(QStringLiteral("GetRegistro")); }),
+             expected(RpcError::Kind::Timeout));
+    QVERIFY2(clock.elapsed() >= 250 && clock.elapsed() < 3000,
+             qPrintable(QString::number(clock.elapsed())));
+    // A late answer would be taken for the next call's: the connection is closed instead.
+    QVERIFY(!c->isConnected());
+    QCOMPARE(thrown([&] { c->call(QStringLiteral("GetLista")); }),
+             expected(RpcError::Kind::NotConnected));
+}
+
+void TestRpcClientServer::droppedConnectionFailsPromptly_data()
+{
+    QTest::addColumn<bool>("halfAnAnswer");
+    QTest::newRow("before answering") << false;
+    QTest::newRow("in the middle of the answer") << true;
+}
+
+void TestRpcClientServer::droppedConnectionFailsPromptly()
+{
+    QFETCH(bool, halfAnAnswer);
+    ScriptedServer server([halfAnAnswer](QTcpSocket &s) {
+        ScriptedServer::greet(s);
+        const RpcCall call = decodeCall(readFrameBlocking(s));
+        if (halfAnAnswer) {
+            RpcAnswer answer;
+            answer.id = call.id;
+            answer.result = RpcValue::fromPacket(QByteArray(100000, 'l'));
+            writeBlocking(s, encodeAnswer(answer).left(50000));
+        }
+        s.disconnectFromHost();
+    });
+    auto c = openConnection(server.port());
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(thrown([&] { c->call(QStringLiteral("GetRegistro")); }),
+             expected(RpcError::Kind::ConnectionLost));
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!c->isConnected());
+}
+
+void TestRpcClientServer::unreadableAnswersCloseTheConnection_data()
+{
+    QTest::addColumn<int>("variant");
+    QTest::newRow("not CBOR") << 0;
+    QTest::newRow("answer to another call") << 1;
+    QTest::newRow("oversized frame") << 2;
+}
+
+void TestRpcClientServer::unreadableAnswersCloseTheConnection()
+{
+    QFETCH(int, variant);
+    ScriptedServer server([variant](QTcpSocket &s) {
+        ScriptedServer::greet(s);
+        const RpcCall call = decodeCall(readFrameBlocking(s));
+        RpcAnswer answer;
+        answer.id = call.id + 1;
+        answer.result = 1;
+        if (variant == 0)
+            writeBlocking(s, FrameReader::prefix(3) + QByteArray("\xff\xff\xff", 3));
+        else if (variant == 1)
+            writeBlocking(s, encodeAnswer(answer));
+        else
+            writeBlocking(s, FrameReader::prefix(2000) + QByteArray(2000, 'x'));
+    });
+    auto c = openConnection(server.port());
+    c->setMaxFrameSize(1000);
+    const QString want =
+        variant == 2 ? expected(RpcError::Kind::FrameTooLarge) : expected(RpcError::Kind::Protocol);
+    QCOMPARE(thrown([&] { c->call(QStringLiteral("GetLista")); }), want);
+    QVERIFY(!c->isConnected());
+}
+
+void TestRpcClientServer::refusedHelloIsAHandshakeError()
+{
+    ScriptedServer server([](QTcpSocket &s) {
+        readFrameBlocking(s);
+        writeBlocking(
+            s, encodeHelloReply(RpcHelloReply{false, 0, QStringLiteral("version 1 retired")}));
+        s.disconnectFromHost();
+    });
+    NetConnection c;
+    c.setHost(QStringLiteral("127.0.0.1"));
+    c.setPort(server.port());
+    QString message;
+    QCOMPARE(thrown([&] { c.open(); }, &message), expected(RpcError::Kind::Handshake));
+    QVERIFY2(message.contains(u"version 1 retired"), qPrintable(message));
+    QVERIFY(!c.isConnected());
+}
+
+void TestRpcClientServer::stoppedServerIsNoticed()
+{
+    auto server = std::make_unique<ServerThread>();
+    auto c = openConnection(server->port());
+    QCOMPARE(c->call(QStringLiteral("Echo"), {1}).toInteger(), 1);
+    server.reset();
+    QElapsedTimer clock;
+    clock.start();
+    // Connecting again is tried once and refused: an error, quickly, never a wait for the timeout.
+    QCOMPARE(thrown([&] { c->call(QStringLiteral("Echo"), {1}); }),
+             expected(RpcError::Kind::ConnectFailed));
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!c->isConnected());
+}
+
+QTEST_GUILESS_MAIN(TestRpcClientServer)
+#include "tst_rpcclientserver.moc"
