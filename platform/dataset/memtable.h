@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -33,7 +34,7 @@ struct FieldDef
 {
     QString name;
     FieldType type = FieldType::String;
-    int size = 0; // characters, for the two text types; 0 for the others
+    int size = 0;  // characters, for the two text types; 0 for the others
     QString label; // display label; empty means the name is shown
     bool visible = true;
     bool readOnly = false;
@@ -53,7 +54,13 @@ struct FieldDef
 // counts as empty. Moving the cursor while a row is being edited or inserted posts it first.
 //
 // Views follow the table through its signals. While controls are disabled (disableControls()
-// nested any number of times) no signal is emitted; the last enableControls() emits tableReset.
+// nested any number of times) no signal is emitted; the first disableControls() emits
+// aboutToReset and the last enableControls() emits tableReset, so a view brackets the whole
+// suspension as one reset.
+//
+// Errors: every operation that cannot be carried out (closed table, wrong state, unknown field,
+// wrong value type, text too long, required value missing, malformed packet) throws
+// DataSetError and leaves the table as it was.
 class MemTable : public QObject
 {
     Q_OBJECT
@@ -73,13 +80,15 @@ public:
     void clearFields();
     const QList<FieldDef> &fields() const;
     int fieldCount() const;
-    int fieldIndex(const QString &fieldName) const; // -1 when absent; case-insensitive
+    int fieldIndex(const QString &fieldName) const;   // -1 when absent; case-insensitive
     int indexOfField(const QString &fieldName) const; // throws DataSetError when absent
     const FieldDef &field(int index) const;
     const FieldDef &field(const QString &fieldName) const;
 
     // The text shown for a value of one field (OnGetText). Without a handler the field's
-    // display format applies.
+    // display format applies. A handler reads the row with viewValue() so that a row being
+    // edited shows its pending values. Handlers are kept by field name and survive new field
+    // declarations.
     using GetTextHandler = std::function<QString(const MemTable &table, int row, bool display)>;
     void setGetTextHandler(const QString &fieldName, GetTextHandler handler);
 
@@ -127,7 +136,14 @@ public:
     QDateTime asDateTime(const QString &fieldName) const;
 
     // Values of any stored row, read in place without moving the cursor.
+    // Both throw DataSetError for a row or field out of range (a closed table has no rows).
     QVariant valueAt(int row, int fieldIndex) const;
+    // As a view shows the row: the edit buffer for the row being edited, else valueAt().
+    QVariant viewValue(int row, int fieldIndex) const;
+    // The display text of viewValue(): the GetText handler, else the field's display format
+    // ("#,##0.00" family for floats with the system locale's separators; for date-times a
+    // QDateTime format string, and without one the locale's short date plus the time when it
+    // is not midnight); texts as stored; null gives an empty text.
     QString displayText(int row, int fieldIndex) const;
 
     // Suspending the attached views.
@@ -138,11 +154,17 @@ public:
     // Data packets: loading replaces the whole content (or fails and leaves it unchanged).
     // With declared fields the packet's fields are matched to them by name; without, the
     // table takes the packet's declarations. The cursor ends on the first row.
+    // Declared fields that the packet lacks, and packet fields that are not declared, are
+    // errors; so is a value that its declared field cannot hold. A pending edit is dropped by
+    // a successful load. Saving writes the stored rows (not a pending edit); a closed table
+    // cannot be saved.
     void loadFromPacket(const QByteArray &packet);
     QByteArray saveToPacket() const;
 
 signals:
-    // The whole content changed (opened, closed, loaded, emptied, reordered, controls resumed).
+    // The whole content changed (opened, closed, loaded, emptied, reordered, fields declared,
+    // controls resumed). The cursor may have moved as well: currentRowChanged is not emitted
+    // for a reset.
     void aboutToReset();
     void tableReset();
     // One stored row was added, changed or removed (row indexes after the change).
@@ -151,12 +173,15 @@ signals:
     void rowAboutToBeRemoved(int row);
     void rowRemoved(int row);
     void rowChanged(int row);
-    // A stored row moved because the index order placed it elsewhere after a post.
+    // A stored row moved because the index order placed it elsewhere after a post; `to` is
+    // its index after the move.
+    void rowAboutToBeMoved(int from, int to);
     void rowMoved(int from, int to);
     // The cursor moved to another row (-1 when none).
     void currentRowChanged(int row);
     // A value of the current row changed in the edit buffer (fieldIndex) or, with -1, the
-    // row as a whole: the role of the data source's data-change event.
+    // row as a whole: the role of the data source's data-change event. An operation that
+    // leaves the cursor on another row index emits currentRowChanged instead of dataChanged(-1).
     void dataChanged(int fieldIndex);
     void stateChanged(fis::MemTable::State state);
 

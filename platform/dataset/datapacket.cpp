@@ -1,0 +1,1107 @@
+#include "dataset/datapacket.h"
+
+#include "dataset/automationdate.h"
+
+#include <QCoreApplication>
+#include <QHash>
+#include <QStringDecoder>
+#include <QtEndian>
+
+#include <cmath>
+#include <cstring>
+#include <string_view>
+#include <unordered_map>
+
+namespace fis {
+
+namespace {
+
+const QString kFormatName = QStringLiteral("fis-datapacket");
+constexpr quint64 kFormatVersion = 1;
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("fis::DataPacket", text);
+}
+
+QString tableLabel(const QString &tableName)
+{
+    return tableName.isEmpty() ? tr("Data packet") : tableName;
+}
+
+QString fieldLabel(const QString &tableName, const QString &fieldName)
+{
+    return tr("%1, field %2").arg(tableLabel(tableName), fieldName);
+}
+
+QString typeName(FieldType type)
+{
+    switch (type) {
+    case FieldType::String:
+        return QStringLiteral("string");
+    case FieldType::FixedString:
+        return QStringLiteral("fixedstring");
+    case FieldType::Float:
+        return QStringLiteral("float");
+    case FieldType::DateTime:
+        return QStringLiteral("datetime");
+    }
+    return {};
+}
+
+bool typeFromName(const QString &name, FieldType *type)
+{
+    for (FieldType t :
+         {FieldType::String, FieldType::FixedString, FieldType::Float, FieldType::DateTime}) {
+        if (name == typeName(t)) {
+            *type = t;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool sameKind(FieldType a, FieldType b)
+{
+    const auto text = [](FieldType t) {
+        return t == FieldType::String || t == FieldType::FixedString;
+    };
+    return a == b || (text(a) && text(b));
+}
+
+// length < 0: only known to exceed the size.
+[[noreturn]] void throwTooLong(const QString &tableName, const FieldDef &field, qsizetype length)
+{
+    if (length < 0)
+        throw DataSetError(tr("%1: the text is longer than the field's size of %2.")
+                               .arg(fieldLabel(tableName, field.name))
+                               .arg(field.size));
+    throw DataSetError(tr("%1: a text of %2 characters does not fit the field's size of %3.")
+                           .arg(fieldLabel(tableName, field.name))
+                           .arg(length)
+                           .arg(field.size));
+}
+
+bool validDateRange(const QDate &date)
+{
+    return date.isValid() && date.year() >= 100 && date.year() <= 9999;
+}
+
+// CBOR (RFC 8949) is written and read here directly on the bytes: Qt's stream reader and writer
+// spend more time per item than a whole 100,000-row invoice list may take. Only what packets
+// use is written; reading accepts every encoding of those items (any integer or float width,
+// indefinite lengths) and refuses everything else.
+
+enum Major : quint8 {
+    UnsignedInt = 0,
+    NegativeInt = 1,
+    ByteString = 2,
+    TextString = 3,
+    Array = 4,
+    Map = 5,
+    Tag = 6,
+    Simple = 7,
+};
+
+constexpr uchar kFalse = 0xf4;
+constexpr uchar kTrue = 0xf5;
+constexpr uchar kNull = 0xf6;
+constexpr uchar kBreak = 0xff;
+
+bool isAscii(const uchar *p, qsizetype n)
+{
+    uchar any = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        any |= p[i];
+    return any < 0x80;
+}
+
+// IEEE 754 half precision, as RFC 8949 appendix D decodes it.
+double halfToDouble(quint16 half)
+{
+    const int exponent = (half >> 10) & 0x1f;
+    const int mantissa = half & 0x3ff;
+    double value;
+    if (exponent == 0)
+        value = std::ldexp(mantissa, -24);
+    else if (exponent != 31)
+        value = std::ldexp(mantissa + 1024, exponent - 25);
+    else
+        value = mantissa == 0 ? INFINITY : NAN;
+    return (half & 0x8000) ? -value : value;
+}
+
+class Output
+{
+public:
+    void reserve(qsizetype n) { m_bytes.reserve(n); }
+
+    void head(quint8 major, quint64 value)
+    {
+        char *p = grow(9);
+        const char m = char(major << 5);
+        if (value < 24) {
+            p[0] = char(m | char(value));
+            m_size += 1;
+        } else if (value <= 0xff) {
+            p[0] = char(m | 24);
+            p[1] = char(value);
+            m_size += 2;
+        } else if (value <= 0xffff) {
+            p[0] = char(m | 25);
+            qToBigEndian(quint16(value), p + 1);
+            m_size += 3;
+        } else if (value <= 0xffffffffu) {
+            p[0] = char(m | 26);
+            qToBigEndian(quint32(value), p + 1);
+            m_size += 5;
+        } else {
+            p[0] = char(m | 27);
+            qToBigEndian(quint64(value), p + 1);
+            m_size += 9;
+        }
+    }
+
+    void byte(uchar b)
+    {
+        *grow(1) = char(b);
+        m_size += 1;
+    }
+
+    void text(QStringView s)
+    {
+        const qsizetype n = s.size();
+        bool ascii = true;
+        for (const QChar c : s) {
+            if (c.unicode() >= 0x80) {
+                ascii = false;
+                break;
+            }
+        }
+        if (ascii) {
+            head(TextString, quint64(n));
+            char *p = grow(n);
+            for (qsizetype i = 0; i < n; ++i)
+                p[i] = char(s[i].unicode());
+            m_size += n;
+        } else {
+            const QByteArray utf8 = s.toUtf8();
+            head(TextString, quint64(utf8.size()));
+            memcpy(grow(utf8.size()), utf8.constData(), size_t(utf8.size()));
+            m_size += utf8.size();
+        }
+    }
+
+    // Integral numbers travel as CBOR integers (shorter, and exact); others as the shortest
+    // float that holds them exactly.
+    void number(double value)
+    {
+        constexpr double kExactLimit = 9007199254740992.0; // 2^53
+        if (value == std::trunc(value) && std::fabs(value) < kExactLimit &&
+            !(value == 0 && std::signbit(value))) {
+            if (value >= 0)
+                head(UnsignedInt, quint64(value));
+            else
+                head(NegativeInt, quint64(-1.0 - value));
+            return;
+        }
+        const float single = float(value);
+        if (double(single) == value) {
+            char *p = grow(5);
+            p[0] = char(0xfa);
+            quint32 bits;
+            memcpy(&bits, &single, 4);
+            qToBigEndian(bits, p + 1);
+            m_size += 5;
+        } else {
+            char *p = grow(9);
+            p[0] = char(0xfb);
+            quint64 bits;
+            memcpy(&bits, &value, 8);
+            qToBigEndian(bits, p + 1);
+            m_size += 9;
+        }
+    }
+
+    QByteArray take()
+    {
+        m_bytes.resize(m_size);
+        m_size = 0;
+        return std::move(m_bytes);
+    }
+
+private:
+    // Room for n more bytes; the array grows geometrically and is trimmed by take().
+    char *grow(qsizetype n)
+    {
+        if (m_size + n > m_bytes.size())
+            m_bytes.resize(qMax(m_size + n, qMax<qsizetype>(256, m_bytes.size() * 2)));
+        return m_bytes.data() + m_size;
+    }
+
+    QByteArray m_bytes;
+    qsizetype m_size = 0;
+};
+
+// Packet decoding. Every structural check fails with a message that says what was expected
+// where; nothing is kept from a failed decode. Containers are only entered where the format
+// has one, so nesting is bounded by the format itself.
+class Decoder
+{
+public:
+    Decoder(const QByteArray &packet, const QString &tableName)
+        : m_begin(reinterpret_cast<const uchar *>(packet.constData()))
+        , m_p(m_begin)
+        , m_end(m_begin + packet.size())
+        , m_table(tableName)
+    {}
+
+    // Reads the packet. With `declared`, rows come out in the declared fields' order.
+    void run(const QList<FieldDef> *declared, DataPacket *out)
+    {
+        if (m_p == m_end)
+            fail(tr("the packet is empty"));
+        Count top = container(Map, "the packet");
+        bool seenFormat = false, seenVersion = false, seenFields = false, seenRows = false;
+        while (more(top)) {
+            const QString key = readText(32, "a key");
+            if (key == QLatin1String("format")) {
+                once(&seenFormat, key);
+                if (readText(64, "the format name") != kFormatName)
+                    fail(tr("this is not a fis-datapacket"));
+            } else if (key == QLatin1String("version")) {
+                once(&seenVersion, key);
+                const quint64 version = readUnsigned("the version");
+                if (version != kFormatVersion)
+                    fail(tr("version %1 is not supported").arg(version));
+            } else if (key == QLatin1String("fields")) {
+                once(&seenFields, key);
+                readFields(&out->fields);
+                mapFields(declared ? *declared : out->fields, out->fields);
+            } else if (key == QLatin1String("rows")) {
+                once(&seenRows, key);
+                if (!seenFields)
+                    fail(tr("the rows come before the fields"));
+                readRows(&out->rows);
+            } else {
+                fail(tr("unknown key \"%1\"").arg(key));
+            }
+        }
+        if (!seenFormat || !seenVersion)
+            fail(tr("the format name or version is missing"));
+        if (!seenFields || !seenRows)
+            fail(tr("the fields or rows are missing"));
+        if (m_p != m_end)
+            fail(tr("unexpected data after the end of the packet"));
+        if (declared)
+            out->fields = *declared;
+    }
+
+private:
+    struct Head
+    {
+        quint8 major = 0;
+        quint8 info = 0;
+        quint64 value = 0;
+        bool indefinite = false;
+    };
+
+    // Items left in a container: a count, or open-ended until a break.
+    struct Count
+    {
+        quint64 left = 0;
+        bool indefinite = false;
+    };
+
+    [[noreturn]] void fail(const QString &what) const
+    {
+        throw DataSetError(tr("%1: invalid data packet (%2, at byte %3).")
+                               .arg(tableLabel(m_table), what)
+                               .arg(m_p - m_begin));
+    }
+
+    void once(bool *seen, const QString &key) const
+    {
+        if (*seen)
+            fail(tr("the key \"%1\" appears twice").arg(key));
+        *seen = true;
+    }
+
+    qsizetype remaining() const { return m_end - m_p; }
+
+    uchar peek() const
+    {
+        if (m_p >= m_end)
+            fail(tr("the packet ends too early"));
+        return *m_p;
+    }
+
+    Head head()
+    {
+        const uchar initial = peek();
+        Head h;
+        h.major = quint8(initial >> 5);
+        h.info = quint8(initial & 0x1f);
+        if (initial == kBreak)
+            fail(tr("unexpected end of a container"));
+        if (h.info < 24) {
+            h.value = h.info;
+            m_p += 1;
+            return h;
+        }
+        if (h.info == 31) {
+            if (h.major < ByteString || h.major > Map)
+                fail(tr("an item has an indefinite length where none is allowed"));
+            h.indefinite = true;
+            m_p += 1;
+            return h;
+        }
+        if (h.info > 27)
+            fail(tr("reserved CBOR item"));
+        const qsizetype size = qsizetype(1) << (h.info - 24);
+        if (remaining() < 1 + size)
+            fail(tr("the packet ends too early"));
+        const uchar *q = m_p + 1;
+        switch (size) {
+        case 1:
+            h.value = q[0];
+            break;
+        case 2:
+            h.value = qFromBigEndian<quint16>(q);
+            break;
+        case 4:
+            h.value = qFromBigEndian<quint32>(q);
+            break;
+        default:
+            h.value = qFromBigEndian<quint64>(q);
+            break;
+        }
+        m_p += 1 + size;
+        return h;
+    }
+
+    Count container(Major major, const char *what)
+    {
+        const Head h = head();
+        if (h.major != major)
+            fail(major == Map ? tr("%1 is not a map").arg(tr(what))
+                              : tr("%1 is not an array").arg(tr(what)));
+        // Every item takes at least one byte: a larger count is a lie, and must not be believed.
+        if (!h.indefinite && h.value > quint64(remaining()))
+            fail(tr("%1 declares more items than the packet holds").arg(tr(what)));
+        return Count{h.value, h.indefinite};
+    }
+
+    // Whether another item (of a map: another key and value) follows in the container.
+    bool more(Count &c)
+    {
+        if (c.indefinite) {
+            if (peek() == kBreak) {
+                ++m_p;
+                return false;
+            }
+            return true;
+        }
+        if (c.left == 0)
+            return false;
+        --c.left;
+        return true;
+    }
+
+    quint64 readUnsigned(const char *what)
+    {
+        const Head h = head();
+        if (h.major != UnsignedInt)
+            fail(tr("%1 is not an unsigned number").arg(tr(what)));
+        return h.value;
+    }
+
+    bool readBool(const char *what)
+    {
+        const uchar b = peek();
+        if (b != kTrue && b != kFalse)
+            fail(tr("%1 is not true or false").arg(tr(what)));
+        ++m_p;
+        return b == kTrue;
+    }
+
+    // A text string of at most maxChars UTF-16 units. A definite length is checked before any
+    // byte is taken (a UTF-16 unit comes from at most 3 bytes of UTF-8), so a forged length
+    // never allocates.
+    QString readText(qsizetype maxChars, const char *what, const FieldDef *field = nullptr)
+    {
+        const Head h = head();
+        if (h.major != TextString)
+            fail(field ? tr("the field %1 holds a value that is not a text").arg(field->name)
+                       : tr("%1 is not a text").arg(tr(what)));
+        const quint64 maxBytes = quint64(maxChars) * 3;
+        if (!h.indefinite) {
+            if (h.value > maxBytes)
+                tooLong(-1, what, field);
+            if (h.value > quint64(remaining()))
+                fail(tr("the packet ends too early"));
+            const uchar *bytes = m_p;
+            m_p += h.value;
+            return checkedText(decodeText(bytes, qsizetype(h.value)), maxChars, what, field);
+        }
+        QByteArray joined;
+        for (;;) {
+            if (peek() == kBreak) {
+                ++m_p;
+                break;
+            }
+            const Head chunk = head();
+            if (chunk.major != TextString || chunk.indefinite)
+                fail(tr("a text is split into pieces that are not texts"));
+            if (chunk.value > quint64(remaining()))
+                fail(tr("the packet ends too early"));
+            if (quint64(joined.size()) + chunk.value > maxBytes)
+                tooLong(-1, what, field);
+            joined.append(reinterpret_cast<const char *>(m_p), qsizetype(chunk.value));
+            m_p += chunk.value;
+        }
+        return checkedText(
+            decodeText(reinterpret_cast<const uchar *>(joined.constData()), joined.size()),
+            maxChars, what, field);
+    }
+
+    QString checkedText(QString text, qsizetype maxChars, const char *what,
+                        const FieldDef *field) const
+    {
+        if (text.size() > maxChars)
+            tooLong(text.size(), what, field);
+        return text;
+    }
+
+    QString decodeText(const uchar *bytes, qsizetype n)
+    {
+        if (isAscii(bytes, n))
+            return QString::fromLatin1(reinterpret_cast<const char *>(bytes), n);
+        QStringDecoder decoder(QStringConverter::Utf8,
+                               QStringConverter::Flag::Stateless |
+                                   QStringConverter::Flag::ConvertInitialBom);
+        QString text = decoder.decode(QByteArrayView(reinterpret_cast<const char *>(bytes), n));
+        if (decoder.hasError())
+            fail(tr("a text is not valid UTF-8"));
+        return text;
+    }
+
+    // Values of a column repeat throughout a list (flags, codes, branches, clients): repeated
+    // values share one string, which saves an allocation per cell and the memory it takes.
+    // A column with more distinct values than the cache holds stops being looked up.
+    QString columnText(int column, const FieldDef &field)
+    {
+        constexpr qsizetype kMaxCachedBytes = 96;
+        constexpr qsizetype kMaxDistinct = 256; // a small table stays in the CPU cache
+        ColumnCache &cache = m_columnCaches[size_t(column)];
+        const uchar initial = peek();
+        const quint8 info = initial & 0x1f;
+        if (!cache.enabled || initial >> 5 != TextString || info == 31 || info > 24 ||
+            (info == 24 && remaining() >= 2 && m_p[1] > kMaxCachedBytes))
+            return readText(field.size, "a value", &field);
+        const qsizetype n = info < 24 ? info : (remaining() >= 2 ? m_p[1] : 0);
+        const qsizetype headSize = info < 24 ? 1 : 2;
+        if (remaining() < headSize + n)
+            return readText(field.size, "a value", &field); // reports the truncation
+        // The key views the packet's own bytes, which outlive the decode.
+        const std::string_view key(reinterpret_cast<const char *>(m_p + headSize), size_t(n));
+        const auto it = cache.texts.find(key);
+        if (it != cache.texts.end()) {
+            m_p += headSize + n;
+            return it->second;
+        }
+        QString text = readText(field.size, "a value", &field);
+        cache.texts.emplace(key, text);
+        if (cache.texts.size() >= size_t(kMaxDistinct)) {
+            cache.enabled = false;
+            cache.texts.clear();
+        }
+        return text;
+    }
+
+    [[noreturn]] void tooLong(qsizetype length, const char *what, const FieldDef *field) const
+    {
+        if (field)
+            throwTooLong(m_table, *field, length);
+        fail(tr("%1 is too long").arg(tr(what)));
+    }
+
+    // Any CBOR number: integer, half, single or double float; NaN and infinities are refused.
+    double readNumber(const FieldDef &field)
+    {
+        const uchar initial = peek();
+        double value = 0;
+        if (initial == 0xf9 || initial == 0xfa || initial == 0xfb) {
+            const Head h = head();
+            if (h.info == 25) {
+                const quint16 bits = quint16(h.value);
+                value = halfToDouble(bits);
+            } else if (h.info == 26) {
+                const quint32 bits = quint32(h.value);
+                float single;
+                memcpy(&single, &bits, 4);
+                value = double(single);
+            } else {
+                memcpy(&value, &h.value, 8);
+            }
+        } else {
+            const Head h = head();
+            if (h.major == UnsignedInt)
+                value = double(h.value);
+            else if (h.major == NegativeInt)
+                value = -1.0 - double(h.value);
+            else
+                fail(tr("the field %1 holds a value that is not a number").arg(field.name));
+        }
+        if (!std::isfinite(value))
+            fail(tr("the field %1 holds a number that is not finite").arg(field.name));
+        return value;
+    }
+
+    void readFields(QList<FieldDef> *fields)
+    {
+        Count list = container(Array, "the field list");
+        if (!list.indefinite && list.left > quint64(kMaxPacketFields))
+            fail(tr("too many fields"));
+        QHash<QString, int> names;
+        while (more(list)) {
+            if (fields->size() >= kMaxPacketFields)
+                fail(tr("too many fields"));
+            FieldDef field = readField();
+            const QString key = field.name.toUpper();
+            if (names.contains(key))
+                fail(tr("the field %1 is declared twice").arg(field.name));
+            names.insert(key, int(fields->size()));
+            fields->append(std::move(field));
+        }
+        if (fields->isEmpty())
+            fail(tr("the packet declares no fields"));
+    }
+
+    FieldDef readField()
+    {
+        Count map = container(Map, "a field declaration");
+        FieldDef field;
+        bool hasName = false, hasType = false, hasSize = false;
+        QStringList seen;
+        while (more(map)) {
+            const QString key = readText(32, "a key");
+            if (seen.contains(key))
+                fail(tr("the key \"%1\" appears twice in a field").arg(key));
+            seen.append(key);
+            if (key == QLatin1String("name")) {
+                field.name = readText(kMaxFieldNameLength, "a field name");
+                hasName = true;
+            } else if (key == QLatin1String("type")) {
+                const QString type = readText(32, "a field type");
+                if (!typeFromName(type, &field.type))
+                    fail(tr("unknown field type \"%1\"").arg(type));
+                hasType = true;
+            } else if (key == QLatin1String("size")) {
+                const quint64 size = readUnsigned("a field size");
+                if (size == 0 || size > quint64(kMaxFieldTextSize))
+                    fail(tr("a field size is not a number from 1 to %1").arg(kMaxFieldTextSize));
+                field.size = int(size);
+                hasSize = true;
+            } else if (key == QLatin1String("label")) {
+                field.label = readText(kMaxFieldAttributeLength, "a field label");
+            } else if (key == QLatin1String("visible")) {
+                field.visible = readBool("the visible flag");
+            } else if (key == QLatin1String("readOnly")) {
+                field.readOnly = readBool("the read-only flag");
+            } else if (key == QLatin1String("required")) {
+                field.required = readBool("the required flag");
+            } else if (key == QLatin1String("displayFormat")) {
+                field.displayFormat = readText(kMaxFieldAttributeLength, "a display format");
+            } else {
+                fail(tr("unknown key \"%1\" in a field").arg(key));
+            }
+        }
+        if (!hasName || field.name.isEmpty())
+            fail(tr("a field has no name"));
+        if (!hasType)
+            fail(tr("the field %1 has no type").arg(field.name));
+        if (field.isText() != hasSize)
+            fail(field.isText() ? tr("the text field %1 has no size").arg(field.name)
+                                : tr("the field %1 has a size but no text type").arg(field.name));
+        return field;
+    }
+
+    // Builds, for each packet field, the target column and declaration it is read into.
+    void mapFields(const QList<FieldDef> &declared, const QList<FieldDef> &packetFields)
+    {
+        m_targets.clear();
+        m_columns.clear();
+        QList<bool> used(declared.size(), false);
+        for (const FieldDef &pf : packetFields) {
+            int target = -1;
+            for (int i = 0; i < declared.size(); ++i) {
+                if (declared.at(i).name.compare(pf.name, Qt::CaseInsensitive) == 0) {
+                    target = i;
+                    break;
+                }
+            }
+            if (target < 0)
+                fail(tr("the field %1 is not declared in the table").arg(pf.name));
+            const FieldDef &df = declared.at(target);
+            if (!sameKind(df.type, pf.type))
+                fail(tr("the field %1 is %2 in the packet but %3 in the table")
+                         .arg(pf.name, typeName(pf.type), typeName(df.type)));
+            used[target] = true;
+            m_targets.push_back(&df);
+            m_columns.push_back(target);
+        }
+        for (int i = 0; i < declared.size(); ++i) {
+            if (!used.at(i))
+                fail(tr("the field %1 is missing").arg(declared.at(i).name));
+        }
+        m_columnCount = int(declared.size());
+    }
+
+    void readRows(std::vector<DataRow> *rows)
+    {
+        Count list = container(Array, "the row list");
+        if (!list.indefinite)
+            rows->reserve(size_t(list.left));
+        const int packetColumns = int(m_targets.size());
+        m_columnCaches.assign(size_t(packetColumns), ColumnCache());
+        while (more(list)) {
+            const qsizetype rowNumber = qsizetype(rows->size()) + 1;
+            Count cellsLeft = container(Array, "a row");
+            if (!cellsLeft.indefinite && cellsLeft.left != quint64(packetColumns))
+                fail(tr("row %1 has %2 values for %3 fields")
+                         .arg(rowNumber)
+                         .arg(cellsLeft.left)
+                         .arg(packetColumns));
+            DataRow row(m_columnCount);
+            QVariant *cells = row.data();
+            for (int i = 0; i < packetColumns; ++i) {
+                if (!more(cellsLeft))
+                    fail(tr("row %1 has fewer values than fields").arg(rowNumber));
+                cells[m_columns[size_t(i)]] = readCell(i, *m_targets[size_t(i)]);
+            }
+            if (more(cellsLeft))
+                fail(tr("row %1 has more values than fields").arg(rowNumber));
+            rows->push_back(std::move(row));
+        }
+    }
+
+    QVariant readCell(int column, const FieldDef &field)
+    {
+        if (peek() == kNull) {
+            ++m_p;
+            return {};
+        }
+        switch (field.type) {
+        case FieldType::String:
+        case FieldType::FixedString:
+            return QVariant(columnText(column, field));
+        case FieldType::Float:
+            return QVariant(readNumber(field));
+        case FieldType::DateTime: {
+            const uchar initial = peek();
+            if (initial >> 5 != Tag)
+                fail(tr("the field %1 holds a value that is not a date").arg(field.name));
+            const Head tag = head();
+            if (tag.value != kAutomationDateTag)
+                fail(tr("the field %1 holds a value that is not a date").arg(field.name));
+            const QDateTime value = fromAutomationDate(readNumber(field));
+            if (!value.isValid())
+                fail(tr("the field %1 holds a date out of range").arg(field.name));
+            return QVariant(value);
+        }
+        }
+        return {};
+    }
+
+    const uchar *m_begin;
+    const uchar *m_p;
+    const uchar *m_end;
+    QString m_table;
+    std::vector<const FieldDef *> m_targets; // per packet field: the declaration it is read as
+    std::vector<int> m_columns;              // per packet field: its column in a decoded row
+    int m_columnCount = 0;
+    struct ColumnCache
+    {
+        std::unordered_map<std::string_view, QString> texts;
+        bool enabled = true;
+    };
+    std::vector<ColumnCache> m_columnCaches;
+};
+
+} // namespace
+
+DataPacket decodePacket(const QByteArray &packet)
+{
+    DataPacket result;
+    Decoder(packet, {}).run(nullptr, &result);
+    return result;
+}
+
+std::vector<DataRow> decodePacketRows(const QByteArray &packet, const QList<FieldDef> &fields,
+                                      const QString &tableName)
+{
+    DataPacket result;
+    Decoder(packet, tableName).run(&fields, &result);
+    return std::move(result.rows);
+}
+
+QByteArray encodePacket(const QList<FieldDef> &fields, const std::vector<DataRow> &rows)
+{
+    PacketWriter writer(fields, qsizetype(rows.size()));
+    for (const DataRow &row : rows)
+        writer.addRow(row);
+    return writer.finish();
+}
+
+void validateFieldDef(const FieldDef &field, const QString &tableName)
+{
+    if (field.name.isEmpty())
+        throw DataSetError(tr("%1: a field needs a name.").arg(tableLabel(tableName)));
+    if (field.name.size() > kMaxFieldNameLength)
+        throw DataSetError(tr("%1: the field name %2 is too long.")
+                               .arg(tableLabel(tableName), field.name.left(32)));
+    if (field.label.size() > kMaxFieldAttributeLength ||
+        field.displayFormat.size() > kMaxFieldAttributeLength)
+        throw DataSetError(tr("%1: the label or display format is too long.")
+                               .arg(fieldLabel(tableName, field.name)));
+    if (field.isText() && (field.size < 1 || field.size > kMaxFieldTextSize))
+        throw DataSetError(tr("%1: a text field needs a size from 1 to %2.")
+                               .arg(fieldLabel(tableName, field.name))
+                               .arg(kMaxFieldTextSize));
+    if (!field.isText() && field.size != 0)
+        throw DataSetError(
+            tr("%1: only text fields have a size.").arg(fieldLabel(tableName, field.name)));
+}
+
+QVariant normalizedFieldValue(const FieldDef &field, const QVariant &value,
+                              const QString &tableName)
+{
+    if (!value.isValid() || value.isNull())
+        return {};
+    // Qt 6 no longer calls these variants null; a table does.
+    const int type = value.metaType().id();
+    if ((type == QMetaType::QString && static_cast<const QString *>(value.constData())->isNull()) ||
+        (type == QMetaType::QDate && !static_cast<const QDate *>(value.constData())->isValid()) ||
+        (type == QMetaType::QDateTime &&
+         !static_cast<const QDateTime *>(value.constData())->isValid()))
+        return {};
+    const auto wrongType = [&]() {
+        return DataSetError(tr("%1: a value of type %2 cannot be stored in a %3 field.")
+                                .arg(fieldLabel(tableName, field.name),
+                                     QString::fromLatin1(value.metaType().name()),
+                                     typeName(field.type)));
+    };
+    switch (field.type) {
+    case FieldType::String:
+    case FieldType::FixedString: {
+        QString text;
+        if (type == QMetaType::QString)
+            text = value.toString();
+        else if (type == QMetaType::QChar)
+            text = QString(value.toChar());
+        else
+            throw wrongType();
+        if (text.size() > field.size)
+            throwTooLong(tableName, field, text.size());
+        return QVariant(std::move(text));
+    }
+    case FieldType::Float: {
+        switch (type) {
+        case QMetaType::Double:
+        case QMetaType::Float:
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::Long:
+        case QMetaType::ULong:
+            break;
+        default:
+            throw wrongType();
+        }
+        const double number = value.toDouble();
+        if (!std::isfinite(number))
+            throw DataSetError(
+                tr("%1: the number is not finite.").arg(fieldLabel(tableName, field.name)));
+        return QVariant(number);
+    }
+    case FieldType::DateTime: {
+        QDate date;
+        QTime time(0, 0);
+        if (type == QMetaType::QDateTime) {
+            const QDateTime dt = value.toDateTime();
+            date = dt.date();
+            time = dt.time();
+        } else if (type == QMetaType::QDate) {
+            date = value.toDate();
+        } else {
+            throw wrongType();
+        }
+        if (!validDateRange(date))
+            throw DataSetError(tr("%1: the date is outside the years 100 to 9999.")
+                                   .arg(fieldLabel(tableName, field.name)));
+        return QVariant(wallClockDateTime(date, time));
+    }
+    }
+    return {};
+}
+
+struct PacketWriter::Private
+{
+    QList<FieldDef> fields;
+    QString tableName;
+    Output out;
+    qsizetype declaredRows = -1;
+    qsizetype rows = 0;
+    int column = 0;
+    bool failed = false;
+    bool finished = false;
+
+    // The field of the next cell, without writing anything.
+    const FieldDef &peekField()
+    {
+        if (failed || finished)
+            throw DataSetError(
+                tr("%1: the packet writer can no longer be used.").arg(tableLabel(tableName)));
+        if (declaredRows >= 0 && rows >= declaredRows)
+            fail(tr("%1: more rows than the %2 announced.")
+                     .arg(tableLabel(tableName))
+                     .arg(declaredRows));
+        return fields.at(column);
+    }
+
+    const FieldDef &nextField()
+    {
+        const FieldDef &field = peekField();
+        if (column == 0)
+            out.head(Array, quint64(fields.size()));
+        return field;
+    }
+
+    void cellDone()
+    {
+        if (++column == fields.size()) {
+            column = 0;
+            ++rows;
+        }
+    }
+
+    [[noreturn]] void fail(const QString &message)
+    {
+        failed = true;
+        throw DataSetError(message);
+    }
+
+    [[noreturn]] void wrongCell(const FieldDef &field, const char *given)
+    {
+        fail(tr("%1: a %2 was given for a %3 field.")
+                 .arg(fieldLabel(tableName, field.name), tr(given), typeName(field.type)));
+    }
+};
+
+PacketWriter::PacketWriter(const QList<FieldDef> &fields, qsizetype rowCount,
+                           const QString &tableName)
+    : d(std::make_unique<Private>())
+{
+    if (fields.isEmpty())
+        throw DataSetError(tr("%1: a packet needs fields.").arg(tableLabel(tableName)));
+    QHash<QString, bool> names;
+    for (const FieldDef &field : fields) {
+        validateFieldDef(field, tableName);
+        const QString key = field.name.toUpper();
+        if (names.contains(key))
+            throw DataSetError(
+                tr("%1: the field %2 is declared twice.").arg(tableLabel(tableName), field.name));
+        names.insert(key, true);
+    }
+    if (fields.size() > kMaxPacketFields)
+        throw DataSetError(tr("%1: too many fields.").arg(tableLabel(tableName)));
+    d->fields = fields;
+    d->tableName = tableName;
+    d->declaredRows = rowCount;
+
+    Output &w = d->out;
+    w.reserve(4096);
+    w.head(Map, 4);
+    w.text(u"format");
+    w.text(kFormatName);
+    w.text(u"version");
+    w.head(UnsignedInt, kFormatVersion);
+    w.text(u"fields");
+    w.head(Array, quint64(fields.size()));
+    for (const FieldDef &field : fields) {
+        const bool text = field.isText();
+        w.head(Map, 2 + (text ? 1 : 0) + (field.label.isEmpty() ? 0 : 1) + (field.visible ? 0 : 1) +
+                        (field.readOnly ? 1 : 0) + (field.required ? 1 : 0) +
+                        (field.displayFormat.isEmpty() ? 0 : 1));
+        w.text(u"name");
+        w.text(field.name);
+        w.text(u"type");
+        w.text(typeName(field.type));
+        if (text) {
+            w.text(u"size");
+            w.head(UnsignedInt, quint64(field.size));
+        }
+        if (!field.label.isEmpty()) {
+            w.text(u"label");
+            w.text(field.label);
+        }
+        if (!field.visible) {
+            w.text(u"visible");
+            w.byte(kFalse);
+        }
+        if (field.readOnly) {
+            w.text(u"readOnly");
+            w.byte(kTrue);
+        }
+        if (field.required) {
+            w.text(u"required");
+            w.byte(kTrue);
+        }
+        if (!field.displayFormat.isEmpty()) {
+            w.text(u"displayFormat");
+            w.text(field.displayFormat);
+        }
+    }
+    w.text(u"rows");
+    if (rowCount >= 0) {
+        w.head(Array, quint64(rowCount));
+        w.reserve(4096 + rowCount * 16 * fields.size());
+    } else {
+        w.byte(0x9f); // an array of open length, ended by a break
+    }
+}
+
+PacketWriter::~PacketWriter() = default;
+
+void PacketWriter::addNull()
+{
+    d->nextField();
+    d->out.byte(kNull);
+    d->cellDone();
+}
+
+void PacketWriter::addText(QStringView text)
+{
+    const FieldDef &field = d->nextField();
+    if (!field.isText())
+        d->wrongCell(field, "text");
+    if (text.size() > field.size) {
+        d->failed = true;
+        throwTooLong(d->tableName, field, text.size());
+    }
+    d->out.text(text);
+    d->cellDone();
+}
+
+void PacketWriter::addFloat(double value)
+{
+    const FieldDef &field = d->nextField();
+    if (field.type != FieldType::Float)
+        d->wrongCell(field, "number");
+    if (!std::isfinite(value))
+        d->fail(tr("%1: the number is not finite.").arg(fieldLabel(d->tableName, field.name)));
+    d->out.number(value);
+    d->cellDone();
+}
+
+void PacketWriter::addDateTime(const QDateTime &value)
+{
+    const FieldDef &field = d->nextField();
+    if (field.type != FieldType::DateTime)
+        d->wrongCell(field, "date");
+    if (!value.isValid()) {
+        d->out.byte(kNull);
+    } else {
+        if (!validDateRange(value.date()))
+            d->fail(tr("%1: the date is outside the years 100 to 9999.")
+                        .arg(fieldLabel(d->tableName, field.name)));
+        d->out.head(Tag, kAutomationDateTag);
+        d->out.number(toAutomationDate(value));
+    }
+    d->cellDone();
+}
+
+void PacketWriter::addValue(const QVariant &value)
+{
+    const FieldDef &field = d->peekField();
+    // Values already in their stored form go straight out; addText still checks the size.
+    const int type = value.metaType().id();
+    if (!value.isValid()) {
+        addNull();
+        return;
+    }
+    if (field.isText() && type == QMetaType::QString) {
+        const QString &text = *static_cast<const QString *>(value.constData());
+        if (text.isNull())
+            addNull();
+        else
+            addText(text);
+        return;
+    }
+    if (field.type == FieldType::Float && type == QMetaType::Double) {
+        addFloat(*static_cast<const double *>(value.constData()));
+        return;
+    }
+    if (field.type == FieldType::DateTime && type == QMetaType::QDateTime) {
+        addDateTime(*static_cast<const QDateTime *>(value.constData()));
+        return;
+    }
+    QVariant stored;
+    try {
+        stored = normalizedFieldValue(field, value, d->tableName);
+    } catch (const DataSetError &) {
+        d->failed = true;
+        throw;
+    }
+    if (!stored.isValid()) {
+        addNull();
+    } else if (field.isText()) {
+        addText(*static_cast<const QString *>(stored.constData()));
+    } else if (field.type == FieldType::Float) {
+        addFloat(*static_cast<const double *>(stored.constData()));
+    } else {
+        addDateTime(*static_cast<const QDateTime *>(stored.constData()));
+    }
+}
+
+void PacketWriter::addRow(const DataRow &row)
+{
+    if (d->column != 0)
+        d->fail(tr("%1: a row was added in the middle of another.").arg(tableLabel(d->tableName)));
+    if (row.size() != d->fields.size())
+        d->fail(tr("%1: a row has %2 values for %3 fields.")
+                    .arg(tableLabel(d->tableName))
+                    .arg(row.size())
+                    .arg(d->fields.size()));
+    for (const QVariant &value : row)
+        addValue(value);
+}
+
+qsizetype PacketWriter::rowsWritten() const
+{
+    return d->rows;
+}
+
+QByteArray PacketWriter::finish()
+{
+    if (d->failed || d->finished)
+        throw DataSetError(
+            tr("%1: the packet writer can no longer be used.").arg(tableLabel(d->tableName)));
+    if (d->column != 0)
+        d->fail(tr("%1: the last row is incomplete.").arg(tableLabel(d->tableName)));
+    if (d->declaredRows >= 0 && d->rows != d->declaredRows)
+        d->fail(tr("%1: %2 rows were written, %3 announced.")
+                    .arg(tableLabel(d->tableName))
+                    .arg(d->rows)
+                    .arg(d->declaredRows));
+    if (d->declaredRows < 0)
+        d->out.byte(kBreak);
+    d->finished = true;
+    return d->out.take();
+}
+
+} // namespace fis

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "dataset/memtable.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+#include <vector>
+
+// Data packets: a whole table (field declarations, then rows) as one CBOR value. The format is
+// described in docs/datapacket.md. Every function here throws DataSetError on failure.
+
+namespace fis {
+
+// One row: a value per field, in field order (QString, double, QDateTime, or null).
+using DataRow = QList<QVariant>;
+
+struct DataPacket
+{
+    QList<FieldDef> fields;
+    std::vector<DataRow> rows;
+};
+
+// Limits that a packet must respect; larger declarations are refused before any allocation.
+inline constexpr int kMaxPacketFields = 1024;
+inline constexpr int kMaxFieldNameLength = 128;
+inline constexpr int kMaxFieldTextSize = 1 << 20;     // characters of a text field
+inline constexpr int kMaxFieldAttributeLength = 1024; // label and display format
+
+// Decodes a packet on its own: its fields as declared there, its rows in that order.
+DataPacket decodePacket(const QByteArray &packet);
+
+// Decodes the rows of a packet into the given field declarations, matched by name (letter case
+// ignored): each row holds its values in the order of `fields`. A declared field the packet
+// lacks, a packet field not declared, a type that does not match, or a value the declared field
+// cannot hold is an error. `tableName` only names the table in error messages.
+std::vector<DataRow> decodePacketRows(const QByteArray &packet, const QList<FieldDef> &fields,
+                                      const QString &tableName = {});
+
+// Encodes fields and rows. Each row must have one value per field, of the field's type.
+QByteArray encodePacket(const QList<FieldDef> &fields, const std::vector<DataRow> &rows);
+
+// Checks a field declaration (name, size, limits); throws DataSetError naming the table.
+void validateFieldDef(const FieldDef &field, const QString &tableName = {});
+
+// The value a field of that declaration stores for `value`: null stays null (an invalid
+// QVariant, or a null QString/QDate/QDateTime); texts take QString or QChar; floats take any
+// finite number; date-times take QDateTime or QDate (midnight) in the years 100 to 9999, kept
+// as wall-clock values. Any other type, or a text longer than the field's size, throws
+// DataSetError naming the table and field.
+QVariant normalizedFieldValue(const FieldDef &field, const QVariant &value,
+                              const QString &tableName = {});
+
+// Builds a packet row by row without holding the rows, so that a server can stream a large
+// answer straight into the packet bytes.
+//
+//     PacketWriter writer(fields);
+//     for (...) { writer.addText(code); writer.addFloat(value); writer.addNull(); ... }
+//     QByteArray packet = writer.finish();
+//
+// Cells are given in field order; a row ends after its last field's cell. Each add* checks the
+// value against its field (type, text size) and throws DataSetError on a mismatch; after an
+// error the writer is spoiled and finish() throws too.
+class PacketWriter
+{
+public:
+    // `rowCount`, when known, lets the rows array carry its length; -1 streams it open-ended.
+    explicit PacketWriter(const QList<FieldDef> &fields, qsizetype rowCount = -1,
+                          const QString &tableName = {});
+    ~PacketWriter();
+    PacketWriter(const PacketWriter &) = delete;
+    PacketWriter &operator=(const PacketWriter &) = delete;
+
+    void addNull();
+    void addText(QStringView text);
+    void addFloat(double value);
+    void addDateTime(const QDateTime &value); // an invalid value is written as null
+    void addValue(const QVariant &value);     // any value normalizedFieldValue() accepts
+    void addRow(const DataRow &row);          // a whole row; the writer must be at a row start
+
+    qsizetype rowsWritten() const;
+    // Ends the packet and returns it. Throws when a row is incomplete or the declared row
+    // count was not met.
+    QByteArray finish();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace fis

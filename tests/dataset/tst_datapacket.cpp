@@ -1,0 +1,493 @@
+#include "datasettestutil.h"
+
+#include "dataset/automationdate.h"
+#include "dataset/datapacket.h"
+#include "dataset/memtable.h"
+
+#include <QCborArray>
+#include <QCborMap>
+#include <QCborValue>
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <cstdlib>
+#include <ctime>
+
+using namespace fis;
+using namespace fis::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Packets for the malformed cases are built with Qt's own CBOR classes, independently of the
+// codec under test.
+QCborMap fieldMap(const QString &name, const QString &type, int size = 0)
+{
+    QCborMap m;
+    m.insert(u"name"_s, name);
+    m.insert(u"type"_s, type);
+    if (size > 0)
+        m.insert(u"size"_s, size);
+    return m;
+}
+
+QCborMap packetMap(const QCborArray &fields, const QCborArray &rows)
+{
+    QCborMap m;
+    m.insert(u"format"_s, u"fis-datapacket"_s);
+    m.insert(u"version"_s, 1);
+    m.insert(u"fields"_s, fields);
+    m.insert(u"rows"_s, rows);
+    return m;
+}
+
+QCborArray codeFields()
+{
+    return {fieldMap(u"CODE"_s, u"string"_s, 3), fieldMap(u"V"_s, u"float"_s),
+            fieldMap(u"D"_s, u"datetime"_s)};
+}
+
+QCborValue date(double days)
+{
+    return QCborValue(QCborTag(kAutomationDateTag), days);
+}
+
+QByteArray goodPacket()
+{
+    return packetMap(codeFields(), {QCborArray{u"abc"_s, 1.5, date(45000)},
+                                    QCborArray{QCborValue(nullptr), 2, QCborValue(nullptr)}})
+        .toCborValue()
+        .toCbor();
+}
+
+QList<FieldDef> codeDefs()
+{
+    FieldDef code = textField(u"CODE"_s, 3);
+    return {code, floatField(u"V"_s), dateField(u"D"_s)};
+}
+
+} // namespace
+
+class TestDataPacket : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void roundTrip_data();
+    void roundTrip();
+    void fieldAttributesTravel();
+    void readsQtEncodedPacket();
+    void writtenPacketIsPlainCbor();
+    void numbersKeepTheirValue_data();
+    void numbersKeepTheirValue();
+    void packetWriterStreams();
+    void packetWriterRefuses();
+    void malformed_data();
+    void malformed();
+    void truncatedAtEveryByte();
+    void corruptedBytesNeverHalfLoad();
+    void automationDates_data();
+    void automationDates();
+    void datesSurviveDaylightSavingGaps();
+};
+
+void TestDataPacket::roundTrip_data()
+{
+    QTest::addColumn<std::vector<DataRow>>("rows");
+    const QDateTime noon = wallClockDateTime(QDate(2024, 5, 17), QTime(12, 0));
+    const QDateTime precise = wallClockDateTime(QDate(1999, 12, 31), QTime(23, 59, 59, 999));
+    QTest::newRow("empty") << std::vector<DataRow>{};
+    QTest::newRow("nulls") << std::vector<DataRow>{
+        {QVariant(), QVariant(), QVariant(), QVariant()}};
+    QTest::newRow("dates with and without time") << std::vector<DataRow>{
+        {u"A"_s, u"midnight"_s, 1.0, wallClockDateTime(QDate(2024, 5, 17))},
+        {u"B"_s, u"noon"_s, 2.0, noon},
+        {u"C"_s, u"last ms"_s, 3.0, precise},
+        {u"D"_s, u"before 1900"_s, 4.0, wallClockDateTime(QDate(1850, 1, 2), QTime(6, 0))}};
+    QTest::newRow("unicode and sizes") << std::vector<DataRow>{
+        {u"ÇÃO"_s, u"Farmácia São João ☃"_s, -0.5, QVariant()},
+        {u"12345"_s, QString(20, u'é'), 1e300, QVariant()},
+        {u"\U0001F600"_s, u""_s, 0.1, QVariant()}}; // a surrogate pair counts as 2
+}
+
+void TestDataPacket::roundTrip()
+{
+    QFETCH(std::vector<DataRow>, rows);
+    const QList<FieldDef> fields = sampleFields();
+    const QByteArray packet = encodePacket(fields, rows);
+    const DataPacket decoded = decodePacket(packet);
+    QCOMPARE(decoded.fields.size(), fields.size());
+    QCOMPARE(decoded.rows.size(), rows.size());
+    for (size_t r = 0; r < rows.size(); ++r) {
+        for (int c = 0; c < fields.size(); ++c) {
+            const QVariant &expected = rows[r].at(c);
+            const QVariant &actual = decoded.rows[r].at(c);
+            QCOMPARE(actual.isValid(), expected.isValid());
+            QCOMPARE(actual, expected);
+        }
+    }
+
+    // Through a table and back gives the same bytes.
+    MemTable t(u"cdsRound"_s);
+    t.setFields(fields);
+    t.loadFromPacket(packet);
+    QCOMPARE(t.recordCount(), int(rows.size()));
+    QCOMPARE(t.saveToPacket(), packet);
+}
+
+void TestDataPacket::fieldAttributesTravel()
+{
+    FieldDef status = textField(u"IDSTATUS"_s, 1);
+    status.type = FieldType::FixedString;
+    status.visible = false;
+    FieldDef value = floatField(u"VRNOTAFISC"_s, u"#,##0.00"_s);
+    value.label = u"Valor"_s;
+    value.readOnly = true;
+    value.required = true;
+    const DataPacket decoded = decodePacket(encodePacket({status, value}, {}));
+    QCOMPARE(decoded.fields.size(), 2);
+    const FieldDef &s = decoded.fields.at(0);
+    QCOMPARE(s.type, FieldType::FixedString);
+    QCOMPARE(s.size, 1);
+    QVERIFY(!s.visible);
+    QVERIFY(!s.readOnly && !s.required);
+    const FieldDef &v = decoded.fields.at(1);
+    QCOMPARE(v.type, FieldType::Float);
+    QCOMPARE(v.size, 0);
+    QCOMPARE(v.label, u"Valor"_s);
+    QCOMPARE(v.displayFormat, u"#,##0.00"_s);
+    QVERIFY(v.visible && v.readOnly && v.required);
+}
+
+void TestDataPacket::readsQtEncodedPacket()
+{
+    // Other encoders may choose other CBOR forms: open-ended map and arrays, text in chunks,
+    // half and single floats.
+    const auto item = [](const QCborValue &v) {
+        return v.toCbor(QCborValue::UseFloat);
+    };
+    QByteArray bytes = QByteArray::fromHex("bf"); // map of open length
+    bytes += item(u"version"_s) + item(1) + item(u"format"_s) + item(u"fis-datapacket"_s);
+    bytes += item(u"fields"_s) + item(codeFields()) + item(u"rows"_s);
+    bytes += QByteArray::fromHex("9f"       // rows
+                                 "9f"       // one row
+                                 "7f"       // text in chunks:
+                                 "6161"     //   "a"
+                                 "626263"   //   "bc"
+                                 "ff"       // end of the text
+                                 "f94100"   // half float 2.5
+                                 "d9076b"); // tag 1899
+    bytes += item(45000.25) + QByteArray::fromHex("ffff") + QByteArray::fromHex("ff");
+
+    const DataPacket p = decodePacket(bytes);
+    QCOMPARE(p.rows.size(), size_t(1));
+    QCOMPARE(p.rows[0].at(0).toString(), u"abc"_s);
+    QCOMPARE(p.rows[0].at(1).toDouble(), 2.5);
+    QCOMPARE(p.rows[0].at(2).toDateTime().time(), QTime(6, 0));
+}
+
+void TestDataPacket::writtenPacketIsPlainCbor()
+{
+    const std::vector<DataRow> rows{{u"A"_s, u"x"_s, 1234.5, wallClockDateTime(QDate(2024, 1, 2))}};
+    const QByteArray packet = encodePacket(sampleFields(), rows);
+    QCborParserError error;
+    const QCborValue v = QCborValue::fromCbor(packet, &error);
+    QCOMPARE(error.error, QCborError::NoError);
+    const QCborMap m = v.toMap();
+    QCOMPARE(m.value(u"format"_s).toString(), u"fis-datapacket"_s);
+    QCOMPARE(m.value(u"version"_s).toInteger(), 1);
+    QCOMPARE(m.value(u"fields"_s).toArray().at(0).toMap().value(u"size"_s).toInteger(), 5);
+    const QCborArray row = m.value(u"rows"_s).toArray().at(0).toArray();
+    QCOMPARE(row.at(0).toString(), u"A"_s);
+    QCOMPARE(row.at(2).toDouble(), 1234.5);
+    QVERIFY(row.at(3).isTag());
+    QCOMPARE(row.at(3).tag(), QCborTag(kAutomationDateTag));
+    QCOMPARE(row.at(3).taggedValue().toInteger(), 45293); // 2024-01-02, an integer day
+}
+
+void TestDataPacket::numbersKeepTheirValue_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::newRow("zero") << 0.0;
+    QTest::newRow("negative zero") << -0.0;
+    QTest::newRow("integer") << 123456789.0;
+    QTest::newRow("negative integer") << -42.0;
+    QTest::newRow("cents") << 0.1;
+    QTest::newRow("single exact") << 0.375;
+    QTest::newRow("2^53") << 9007199254740992.0;
+    QTest::newRow("tiny") << 5e-324;
+    QTest::newRow("huge") << -1.7976931348623157e308;
+}
+
+void TestDataPacket::numbersKeepTheirValue()
+{
+    QFETCH(double, value);
+    const QByteArray packet =
+        encodePacket({floatField(u"V"_s)}, std::vector<DataRow>{DataRow{QVariant(value)}});
+    const double back = decodePacket(packet).rows.at(0).at(0).toDouble();
+    QCOMPARE(back, value);
+    QCOMPARE(std::signbit(back), std::signbit(value));
+}
+
+void TestDataPacket::packetWriterStreams()
+{
+    const QList<FieldDef> fields = codeDefs();
+    PacketWriter open(fields); // row count unknown up front
+    for (int i = 0; i < 1000; ++i) {
+        open.addText(QString::number(i % 1000).left(3));
+        open.addFloat(i * 0.5);
+        if (i % 2)
+            open.addDateTime(wallClockDateTime(QDate(2020, 1, 1).addDays(i)));
+        else
+            open.addNull();
+    }
+    QCOMPARE(open.rowsWritten(), 1000);
+    const DataPacket p = decodePacket(open.finish());
+    QCOMPARE(p.rows.size(), size_t(1000));
+    QCOMPARE(p.rows[999].at(0).toString(), u"999"_s);
+    QCOMPARE(p.rows[999].at(1).toDouble(), 499.5);
+    QCOMPARE(p.rows[999].at(2).toDateTime().date(), QDate(2020, 1, 1).addDays(999));
+    QVERIFY(!p.rows[998].at(2).isValid());
+
+    PacketWriter counted(fields, 2);
+    counted.addRow({u"a"_s, 1, QDate(2024, 1, 1)});
+    counted.addRow({QVariant(), QVariant(), QVariant()});
+    QCOMPARE(decodePacket(counted.finish()).rows.size(), size_t(2));
+}
+
+void TestDataPacket::packetWriterRefuses()
+{
+    const QList<FieldDef> fields = codeDefs();
+    {
+        PacketWriter w(fields);
+        QVERIFY_THROWS_EXCEPTION(DataSetError, w.addText(u"abcd"_s)); // size 3
+        QVERIFY_THROWS_EXCEPTION(DataSetError, w.finish());           // spoiled
+    }
+    {
+        PacketWriter w(fields);
+        QVERIFY_THROWS_EXCEPTION(DataSetError, w.addFloat(1)); // first field is a text
+    }
+    {
+        PacketWriter w(fields);
+        w.addText(u"a"_s);
+        QVERIFY_THROWS_EXCEPTION(DataSetError, w.finish()); // incomplete row
+    }
+    {
+        PacketWriter w(fields, 2);
+        w.addRow({u"a"_s, 1, QVariant()});
+        QVERIFY_THROWS_EXCEPTION(DataSetError, w.finish()); // fewer rows than announced
+    }
+    {
+        PacketWriter w(fields, 0);
+        QVERIFY_THROWS_EXCEPTION(DataSetError, w.addRow({u"a"_s, 1, QVariant()}));
+    }
+    {
+        PacketWriter w(fields);
+        QVERIFY_THROWS_EXCEPTION(DataSetError, w.addRow({u"a"_s, 1})); // short row
+    }
+    QVERIFY_THROWS_EXCEPTION(DataSetError, PacketWriter({}));
+    QVERIFY_THROWS_EXCEPTION(DataSetError,
+                             PacketWriter({textField(u"A"_s, 1), textField(u"a"_s, 1)}));
+}
+
+void TestDataPacket::malformed_data()
+{
+    QTest::addColumn<QByteArray>("packet");
+    const auto cbor = [](const QCborMap &m) {
+        return m.toCborValue().toCbor();
+    };
+    const QCborArray fields = codeFields();
+    const QCborArray okRow{u"abc"_s, 1, date(45000)};
+
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("not a map") << QCborValue(QCborArray{1, 2}).toCbor();
+    QTest::newRow("garbage") << QByteArray("hello world");
+    {
+        QCborMap m = packetMap(fields, {okRow});
+        m.insert(u"format"_s, u"other"_s);
+        QTest::newRow("wrong format name") << cbor(m);
+        m = packetMap(fields, {okRow});
+        m.insert(u"version"_s, 2);
+        QTest::newRow("unknown version") << cbor(m);
+        m = packetMap(fields, {okRow});
+        m.remove(u"version"_s);
+        QTest::newRow("missing version") << cbor(m);
+        m = packetMap(fields, {okRow});
+        m.remove(u"rows"_s);
+        QTest::newRow("missing rows") << cbor(m);
+        m = packetMap(fields, {okRow});
+        m.insert(u"extra"_s, 1);
+        QTest::newRow("unknown key") << cbor(m);
+        m = packetMap(fields, {okRow});
+        m.insert(u"fields"_s, 7);
+        QTest::newRow("fields not an array") << cbor(m);
+    }
+    QTest::newRow("no fields") << cbor(packetMap({}, {}));
+    QTest::newRow("unknown type") << cbor(packetMap({fieldMap(u"X"_s, u"blob"_s)}, {}));
+    QTest::newRow("text without size") << cbor(packetMap({fieldMap(u"X"_s, u"string"_s)}, {}));
+    QTest::newRow("float with size") << cbor(packetMap({fieldMap(u"X"_s, u"float"_s, 4)}, {}));
+    QTest::newRow("field without name") << cbor(packetMap({QCborMap{{u"type"_s, u"float"_s}}}, {}));
+    QTest::newRow("duplicate field name")
+        << cbor(packetMap({fieldMap(u"X"_s, u"float"_s), fieldMap(u"x"_s, u"float"_s)}, {}));
+    QTest::newRow("size too large")
+        << cbor(packetMap({fieldMap(u"X"_s, u"string"_s, kMaxFieldTextSize + 1)}, {}));
+    QTest::newRow("flag not a bool") << cbor(
+        packetMap({QCborMap{{u"name"_s, u"X"_s}, {u"type"_s, u"float"_s}, {u"visible"_s, 1}}}, {}));
+    QTest::newRow("row too short") << cbor(packetMap(fields, {QCborArray{u"abc"_s, 1}}));
+    QTest::newRow("row too long") << cbor(packetMap(fields, {QCborArray{u"abc"_s, 1, date(1), 4}}));
+    QTest::newRow("row not an array") << cbor(packetMap(fields, {u"abc"_s}));
+    QTest::newRow("text too long") << cbor(packetMap(fields, {QCborArray{u"abcd"_s, 1, date(1)}}));
+    QTest::newRow("unicode text too long")
+        << cbor(packetMap(fields, {QCborArray{u"çãoé"_s, 1, date(1)}}));
+    QTest::newRow("number in text field") << cbor(packetMap(fields, {QCborArray{5, 1, date(1)}}));
+    QTest::newRow("text in float field")
+        << cbor(packetMap(fields, {QCborArray{u"a"_s, u"1"_s, date(1)}}));
+    QTest::newRow("bytes in text field")
+        << cbor(packetMap(fields, {QCborArray{QByteArray("a"), 1, date(1)}}));
+    QTest::newRow("date without tag") << cbor(packetMap(fields, {QCborArray{u"a"_s, 1, 45000}}));
+    QTest::newRow("date with another tag")
+        << cbor(packetMap(fields, {QCborArray{u"a"_s, 1, QCborValue(QCborTag(1), 45000)}}));
+    QTest::newRow("date out of range")
+        << cbor(packetMap(fields, {QCborArray{u"a"_s, 1, date(1e9)}}));
+    QTest::newRow("not a finite number")
+        << cbor(packetMap(fields, {QCborArray{u"a"_s, qInf(), date(1)}}));
+    QTest::newRow("undefined cell")
+        << cbor(packetMap(fields, {QCborArray{QCborValue(), 1, date(1)}}));
+    QTest::newRow("trailing data") << goodPacket() + QByteArray(1, '\0');
+    QTest::newRow("two packets") << goodPacket() + goodPacket();
+
+    // Hand-made bytes for what Qt's encoder will not produce.
+    const QByteArray head = cbor(packetMap(fields, {})).chopped(1); // up to "rows": [
+    QTest::newRow("huge string length") << head + QByteArray::fromHex("81"
+                                                                      "83"
+                                                                      "7b7fffffffffffffff"
+                                                                      "616263");
+    QTest::newRow("huge row count") << head + QByteArray::fromHex("9b7fffffffffffffff");
+    QTest::newRow("huge field count") << QByteArray::fromHex("a1"
+                                                             "66") +
+                                             QByteArray("fields") +
+                                             QByteArray::fromHex("9b00000000ffffffff");
+    QTest::newRow("invalid utf-8") << head + QByteArray::fromHex("81"
+                                                                 "83"
+                                                                 "62c328"
+                                                                 "01"
+                                                                 "f6");
+    QTest::newRow("reserved item") << head + QByteArray::fromHex("81"
+                                                                 "83"
+                                                                 "fc"
+                                                                 "01"
+                                                                 "f6");
+    QTest::newRow("stray break") << head + QByteArray::fromHex("81"
+                                                               "ff");
+}
+
+void TestDataPacket::malformed()
+{
+    QFETCH(QByteArray, packet);
+    MemTable t(u"cdsCheck"_s);
+    t.setFields(codeDefs());
+    t.loadFromPacket(goodPacket());
+    t.next();
+    const QByteArray before = t.saveToPacket();
+    try {
+        t.loadFromPacket(packet);
+        QFAIL("a malformed packet was loaded");
+    } catch (const DataSetError &e) {
+        QVERIFY2(e.message().contains(u"cdsCheck"_s), qPrintable(e.message()));
+    }
+    QVERIFY_THROWS_EXCEPTION(DataSetError, decodePacket(packet));
+    QCOMPARE(t.saveToPacket(), before);
+    QCOMPARE(t.currentRow(), 1);
+}
+
+void TestDataPacket::truncatedAtEveryByte()
+{
+    const QByteArray packet = goodPacket();
+    MemTable t(u"cdsCut"_s);
+    t.setFields(codeDefs());
+    t.loadFromPacket(packet);
+    for (qsizetype n = 0; n < packet.size(); ++n) {
+        const QByteArray cut = packet.left(n);
+        bool threw = false;
+        try {
+            t.loadFromPacket(cut);
+        } catch (const DataSetError &) {
+            threw = true;
+        }
+        QVERIFY2(threw, qPrintable(u"accepted a packet cut at %1 bytes"_s.arg(n)));
+        QCOMPARE(t.recordCount(), 2);
+    }
+    QCOMPARE(t.saveToPacket(), encodePacket(codeDefs(), decodePacket(packet).rows));
+}
+
+void TestDataPacket::corruptedBytesNeverHalfLoad()
+{
+    // Damaged packets either load whole or fail whole; the sanitizer build checks the reads.
+    const QByteArray packet = goodPacket();
+    QRandomGenerator rng(1899);
+    int refused = 0;
+    for (int i = 0; i < 3000; ++i) {
+        QByteArray damaged = packet;
+        const int flips = 1 + int(rng.bounded(3));
+        for (int f = 0; f < flips; ++f)
+            damaged[qsizetype(rng.bounded(int(damaged.size())))] = char(rng.bounded(256));
+        MemTable t(u"cdsFuzz"_s);
+        t.setFields(codeDefs());
+        try {
+            t.loadFromPacket(damaged);
+            QCOMPARE(t.recordCount(), 2); // bytes changed inside values still make two rows
+            QCOMPARE(decodePacket(t.saveToPacket()).rows.size(), size_t(2));
+        } catch (const DataSetError &) {
+            QVERIFY(!t.isOpen());
+            ++refused;
+        }
+    }
+    QVERIFY(refused > 1000);
+}
+
+void TestDataPacket::automationDates_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QDateTime>("dateTime");
+    QTest::newRow("epoch") << 0.0 << wallClockDateTime(QDate(1899, 12, 30));
+    QTest::newRow("a day and six hours")
+        << 1.25 << wallClockDateTime(QDate(1899, 12, 31), QTime(6, 0));
+    QTest::newRow("before the epoch, time counts forward")
+        << -1.25 << wallClockDateTime(QDate(1899, 12, 29), QTime(6, 0));
+    QTest::newRow("2024-01-02") << 45293.0 << wallClockDateTime(QDate(2024, 1, 2));
+    QTest::newRow("evening") << 45293.75 << wallClockDateTime(QDate(2024, 1, 2), QTime(18, 0));
+}
+
+void TestDataPacket::automationDates()
+{
+    QFETCH(double, value);
+    QFETCH(QDateTime, dateTime);
+    QCOMPARE(fromAutomationDate(value), dateTime);
+    QCOMPARE(toAutomationDate(dateTime), value);
+    QVERIFY(!fromAutomationDate(qQNaN()).isValid());
+    QVERIFY(!fromAutomationDate(3e6).isValid());
+}
+
+void TestDataPacket::datesSurviveDaylightSavingGaps()
+{
+    // In São Paulo the clocks skipped 2018-11-04 00:00: as a local time that midnight does not
+    // exist, yet the invoice date must load.
+    const QByteArray oldTz = qgetenv("TZ");
+    qputenv("TZ", "America/Sao_Paulo");
+    tzset();
+    const QDate gapDay(2018, 11, 4);
+    const QByteArray packet =
+        encodePacket({dateField(u"D"_s)}, std::vector<DataRow>{DataRow{QVariant(gapDay)}});
+    const QVariant back = decodePacket(packet).rows.at(0).at(0);
+    if (oldTz.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", oldTz);
+    tzset();
+    QVERIFY(back.toDateTime().isValid());
+    QCOMPARE(back.toDateTime().date(), gapDay);
+    QCOMPARE(back.toDateTime().time(), QTime(0, 0));
+}
+
+QTEST_GUILESS_MAIN(TestDataPacket)
+#include "tst_datapacket.moc"
