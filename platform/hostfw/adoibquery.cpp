@@ -1,0 +1,471 @@
+#include "hostfw/adoibquery.h"
+
+#include "hostfw/hostdatabase.h"
+#include "hostfw/hosterror.h"
+#include "hostfw/sqlparams.h"
+
+#include <QSqlField>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QSqlResult>
+
+#include <sqlite3.h>
+
+#include <vector>
+
+namespace fis {
+
+namespace {
+
+bool isNumberType(int typeId)
+{
+    switch (typeId) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isNumber(const QVariant &value)
+{
+    return isNumberType(value.typeId());
+}
+
+bool isDateType(int typeId)
+{
+    return typeId == QMetaType::QDate || typeId == QMetaType::QDateTime;
+}
+
+// Dates come from SQLite as ISO text, either "yyyy-MM-dd" or with a time after a blank or a T.
+QDateTime toDateTime(const QVariant &value, bool *ok)
+{
+    *ok = true;
+    if (value.isNull())
+        return {};
+    if (value.typeId() == QMetaType::QDateTime)
+        return value.toDateTime();
+    if (value.typeId() == QMetaType::QDate)
+        return QDateTime(value.toDate(), QTime(0, 0));
+    const QString text = value.toString().trimmed();
+    if (text.isEmpty())
+        return {};
+    QDateTime result;
+    if (text.size() == 10)
+        result = QDateTime(QDate::fromString(text, Qt::ISODate), QTime(0, 0));
+    else
+        result = QDateTime::fromString(QString(text).replace(10, 1, u'T'), Qt::ISODate);
+    *ok = result.isValid() && text.size() >= 10;
+    return result;
+}
+
+QString dateTimeText(const QDateTime &dt)
+{
+    if (!dt.isValid())
+        return {};
+    if (dt.time() == QTime(0, 0))
+        return dt.date().toString(Qt::ISODate);
+    return dt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+// Ends the suspension of a table's views however the loading ends.
+class ControlsDisabled
+{
+public:
+    explicit ControlsDisabled(MemTable *table)
+        : m_table(table)
+    {
+        m_table->disableControls();
+    }
+    ~ControlsDisabled() { m_table->enableControls(); }
+    ControlsDisabled(const ControlsDisabled &) = delete;
+    ControlsDisabled &operator=(const ControlsDisabled &) = delete;
+
+private:
+    MemTable *m_table;
+};
+
+QString statementText(const QStringList &lines)
+{
+    const QString text = lines.join(u'\n');
+    return text.trimmed().isEmpty() ? QString() : text;
+}
+
+} // namespace
+
+// --- QueryField ---------------------------------------------------------------------------------
+
+QString QueryField::name() const
+{
+    return def().name;
+}
+
+const FieldDef &QueryField::def() const
+{
+    return m_query->m_table->field(m_index);
+}
+
+QVariant QueryField::value() const
+{
+    const MemTable *table = m_query->m_table;
+    if (!table->isOpen() || table->currentRow() < 0)
+        return {};
+    return table->value(m_index);
+}
+
+bool QueryField::IsNull() const
+{
+    return value().isNull();
+}
+
+QString QueryField::AsString() const
+{
+    const QVariant v = value();
+    if (v.isNull())
+        return {};
+    if (isDateType(v.typeId()))
+        return dateTimeText(v.toDateTime());
+    return v.toString();
+}
+
+double QueryField::AsFloat() const
+{
+    const QVariant v = value();
+    if (v.isNull())
+        return 0;
+    if (isNumber(v))
+        return v.toDouble();
+    bool ok = false;
+    const double d = v.toString().trimmed().toDouble(&ok);
+    if (!ok)
+        throw DatabaseError(m_query->name(), QStringLiteral("the value \"%1\" of the field %2 is "
+                                                            "not a number")
+                                                 .arg(v.toString(), name()));
+    return d;
+}
+
+QDateTime QueryField::AsDateTime() const
+{
+    bool ok = false;
+    const QVariant v = value();
+    const QDateTime dt = toDateTime(v, &ok);
+    if (!ok)
+        throw DatabaseError(m_query->name(),
+                            QStringLiteral("the value \"%1\" of the field %2 is not a date")
+                                .arg(v.toString(), name()));
+    return dt;
+}
+
+// --- TADOIBQuery --------------------------------------------------------------------------------
+
+TADOIBQuery::TADOIBQuery(const QString &name, QObject *parent)
+    : QObject(parent)
+    , m_table(new MemTable(name, this))
+{
+    setObjectName(name);
+}
+
+TADOIBQuery::~TADOIBQuery() = default;
+
+QString TADOIBQuery::statementFor(Dialect dialect) const
+{
+    const QStringList *own = &SQL_ORACLE;
+    QString ownName = QStringLiteral("SQL_ORACLE");
+    if (dialect == Dialect::MSSQL) {
+        own = &SQL_MSSQL;
+        ownName = QStringLiteral("SQL_MSSQL");
+    } else if (dialect == Dialect::IB) {
+        own = &SQL_IB;
+        ownName = QStringLiteral("SQL_IB");
+    }
+    QString text = statementText(*own);
+    if (text.isEmpty())
+        text = statementText(SQL);
+    if (text.isEmpty())
+        throw DatabaseError(name(), QStringLiteral("no statement for the %1 dialect (%2 and SQL "
+                                                   "are empty)")
+                                        .arg(dialectName(dialect), ownName));
+    return text;
+}
+
+void TADOIBQuery::addField(const FieldDef &field)
+{
+    if (Active())
+        throw DatabaseError(name(), QStringLiteral("fields can only be declared while the query "
+                                                   "is closed"));
+    m_fields.append(field);
+}
+
+void TADOIBQuery::clearFields()
+{
+    if (Active())
+        throw DatabaseError(name(), QStringLiteral("fields can only be declared while the query "
+                                                   "is closed"));
+    m_fields.clear();
+}
+
+QStringList TADOIBQuery::paramNames() const
+{
+    QStringList names;
+    try {
+        for (const QStringList *lines : {&SQL_ORACLE, &SQL_MSSQL, &SQL_IB, &SQL})
+            names += placeholderNames(lines->join(u'\n'));
+    } catch (const DatabaseError &e) {
+        throw DatabaseError(name(), e.message());
+    }
+    names.removeDuplicates();
+    return names;
+}
+
+QueryParam &TADOIBQuery::ParamByName(const QString &paramName)
+{
+    QString key = paramName.trimmed().toUpper();
+    if (key.startsWith(u':'))
+        key.remove(0, 1);
+    if (!paramNames().contains(key))
+        throw DatabaseError(name(),
+                            QStringLiteral("no statement uses the parameter %1").arg(paramName));
+    return m_params.try_emplace(key, key).first->second;
+}
+
+void TADOIBQuery::Open()
+{
+    Close();
+    if (BeforeOpen)
+        BeforeOpen(*this);
+    HostDatabase *database = m_database ? m_database : HostDatabase::current();
+    if (!database)
+        throw DatabaseError(name(), QStringLiteral("no host database connection is set"));
+    try {
+        database->open();
+    } catch (const DatabaseError &e) {
+        throw DatabaseError(name(), e.reason(), e.databaseMessage());
+    }
+    try {
+        load(*database);
+    } catch (...) {
+        m_table->close();
+        throw;
+    }
+}
+
+void TADOIBQuery::load(HostDatabase &database)
+{
+    const Dialect dialect = database.dialect();
+    PositionalSql statement;
+    try {
+        statement = toPositionalSql(statementFor(dialect));
+    } catch (const DatabaseError &e) {
+        if (!e.queryName().isEmpty())
+            throw;
+        throw DatabaseError(name(), e.message());
+    }
+
+    QSqlQuery query(database.database());
+    query.setForwardOnly(true);
+    if (!query.prepare(statement.sql))
+        throw DatabaseError(name(), QStringLiteral("the statement cannot be prepared"),
+                            HostDatabase::errorText(query.lastError()));
+
+    // A query only reads: on SQLite a writing statement is refused before it runs.
+    const QVariant handle = query.result()->handle();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3_stmt*") == 0) {
+        sqlite3_stmt *stmt = *static_cast<sqlite3_stmt *const *>(handle.constData());
+        if (stmt && !sqlite3_stmt_readonly(stmt))
+            throw DatabaseError(name(), QStringLiteral("the statement would change the database; "
+                                                       "a query only reads"));
+    }
+
+    const QVariant nullText{QMetaType::fromType<QString>()};
+    for (const QString &paramName : statement.names) {
+        const auto it = m_params.find(paramName);
+        QVariant value = it == m_params.end() ? QVariant() : it->second.value();
+        // Oracle stores and compares an empty text as null; the Oracle statements rely on it.
+        if (value.isNull() || (dialect == Dialect::Oracle && value.typeId() == QMetaType::QString &&
+                               value.toString().isEmpty()))
+            value = nullText;
+        query.addBindValue(value);
+    }
+
+    if (!query.exec())
+        throw DatabaseError(name(), QStringLiteral("the statement failed"),
+                            HostDatabase::errorText(query.lastError()));
+    if (!query.isSelect())
+        throw DatabaseError(name(), QStringLiteral("the statement returns no rows; a query only "
+                                                   "reads"));
+
+    const QSqlRecord record = query.record();
+    const int columnCount = record.count();
+    std::vector<QVariantList> rows;
+    while (query.next()) {
+        QVariantList row;
+        row.reserve(columnCount);
+        for (int c = 0; c < columnCount; ++c)
+            row.append(query.value(c));
+        rows.push_back(std::move(row));
+    }
+    if (query.lastError().isValid())
+        throw DatabaseError(name(), QStringLiteral("reading the rows failed"),
+                            HostDatabase::errorText(query.lastError()));
+    query.finish();
+
+    // Declared fields first, matched to the result's columns by name; then the other columns.
+    QList<FieldDef> fields = m_fields;
+    std::vector<int> columnOf;
+    std::vector<bool> used(size_t(columnCount), false);
+    for (const FieldDef &field : std::as_const(m_fields)) {
+        const int column = record.indexOf(field.name);
+        if (column < 0)
+            throw DatabaseError(name(), QStringLiteral("the field %1 is not in the statement's "
+                                                       "result")
+                                            .arg(field.name));
+        columnOf.push_back(column);
+        used[size_t(column)] = true;
+    }
+    // A text field declared without a size takes the widest value of its column.
+    for (qsizetype f = 0; f < fields.size(); ++f) {
+        FieldDef &field = fields[f];
+        if (!field.isText() || field.size > 0)
+            continue;
+        field.size = 1;
+        for (const QVariantList &row : rows)
+            field.size =
+                std::max<int>(field.size, int(row.at(columnOf[size_t(f)]).toString().size()));
+    }
+    for (int c = 0; c < columnCount; ++c) {
+        if (used[size_t(c)])
+            continue;
+        FieldDef field;
+        field.name = record.fieldName(c);
+        bool duplicate = false;
+        for (const FieldDef &f : std::as_const(fields))
+            duplicate = duplicate || f.name.compare(field.name, Qt::CaseInsensitive) == 0;
+        if (duplicate)
+            continue;
+        field.visible = m_fields.isEmpty();
+        const int typeId = record.field(c).metaType().id();
+        bool numbers = false;
+        bool others = false;
+        int width = 1;
+        for (const QVariantList &row : rows) {
+            const QVariant &v = row.at(c);
+            if (v.isNull())
+                continue;
+            (isNumber(v) ? numbers : others) = true;
+            width = std::max<int>(width, int(v.toString().size()));
+        }
+        if (isDateType(typeId)) {
+            field.type = FieldType::DateTime;
+        } else if ((numbers && !others) || (!others && isNumberType(typeId))) {
+            field.type = FieldType::Float;
+        } else {
+            field.type = FieldType::String;
+            field.size = width;
+        }
+        fields.append(field);
+        columnOf.push_back(c);
+    }
+
+    m_table->setFields(fields);
+    m_table->createDataSet();
+    {
+        ControlsDisabled suspended(m_table);
+        for (const QVariantList &row : rows) {
+            m_table->append();
+            for (int f = 0; f < fields.size(); ++f) {
+                const FieldDef &field = fields.at(f);
+                const QVariant &raw = row.at(columnOf[size_t(f)]);
+                QVariant value;
+                if (raw.isNull()) {
+                    // stays null
+                } else if (field.isText()) {
+                    value =
+                        isDateType(raw.typeId()) ? dateTimeText(raw.toDateTime()) : raw.toString();
+                } else if (field.type == FieldType::Float) {
+                    bool ok = true;
+                    const QString text = raw.toString().trimmed();
+                    if (isNumber(raw))
+                        value = raw.toDouble();
+                    else if (!text.isEmpty())
+                        value = text.toDouble(&ok);
+                    if (!ok)
+                        throw DatabaseError(name(), QStringLiteral("the value \"%1\" of the field "
+                                                                   "%2 is not a number")
+                                                        .arg(raw.toString(), field.name));
+                } else {
+                    bool ok = true;
+                    const QDateTime dt = toDateTime(raw, &ok);
+                    if (!ok)
+                        throw DatabaseError(name(), QStringLiteral("the value \"%1\" of the field "
+                                                                   "%2 is not a date")
+                                                        .arg(raw.toString(), field.name));
+                    if (dt.isValid())
+                        value = dt;
+                }
+                m_table->setValue(f, value);
+            }
+            m_table->post();
+        }
+    }
+    m_table->first();
+}
+
+void TADOIBQuery::Close()
+{
+    m_table->close();
+}
+
+bool TADOIBQuery::Active() const
+{
+    return m_table->isOpen();
+}
+
+bool TADOIBQuery::IsEmpty() const
+{
+    return m_table->isEmpty();
+}
+
+int TADOIBQuery::RecordCount() const
+{
+    return Active() ? m_table->recordCount() : 0;
+}
+
+void TADOIBQuery::requireActive(const char *operation) const
+{
+    if (!Active())
+        throw DatabaseError(
+            name(), QStringLiteral("%1 needs an open query").arg(QString::fromLatin1(operation)));
+}
+
+void TADOIBQuery::First()
+{
+    requireActive("First");
+    m_table->first();
+}
+
+void TADOIBQuery::Next()
+{
+    requireActive("Next");
+    m_table->next();
+}
+
+bool TADOIBQuery::Eof() const
+{
+    return !Active() || m_table->eof();
+}
+
+QueryField TADOIBQuery::FieldByName(const QString &fieldName) const
+{
+    requireActive("FieldByName");
+    const int index = m_table->fieldIndex(fieldName);
+    if (index < 0)
+        throw DatabaseError(name(), QStringLiteral("no field %1").arg(fieldName));
+    return QueryField(this, index);
+}
+
+} // namespace fis

@@ -1,0 +1,214 @@
+#include "hostfw/hostconfig.h"
+
+#include "hostfw/adoibquery.h"
+#include "hostfw/hostdatabase.h"
+#include "hostfw/hosterror.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMutex>
+#include <QSettings>
+
+namespace fis {
+
+namespace {
+
+QMutex g_currentMutex;
+
+HostConfig &currentStorage()
+{
+    static HostConfig config;
+    return config;
+}
+
+int readPort(const QSettings &ini, const QString &key, int absent, const QString &path)
+{
+    const QString text = ini.value(key).toString().trimmed();
+    if (text.isEmpty())
+        return absent;
+    bool ok = false;
+    const int port = text.toInt(&ok);
+    if (!ok || port < 1 || port > 65535)
+        throw ConfigError(
+            QStringLiteral("%1: %2 must be a port number from 1 to 65535, not \"%3\".")
+                .arg(path, key, text));
+    return port;
+}
+
+} // namespace
+
+QString dialectName(Dialect dialect)
+{
+    switch (dialect) {
+    case Dialect::Oracle:
+        return QStringLiteral("Oracle");
+    case Dialect::MSSQL:
+        return QStringLiteral("MSSQL");
+    case Dialect::IB:
+        return QStringLiteral("IB");
+    }
+    return {};
+}
+
+Dialect dialectFromName(const QString &name)
+{
+    for (Dialect d : {Dialect::Oracle, Dialect::MSSQL, Dialect::IB}) {
+        if (name.trimmed().compare(dialectName(d), Qt::CaseInsensitive) == 0)
+            return d;
+    }
+    throw ConfigError(
+        QStringLiteral("Unknown database dialect \"%1\"; use Oracle, MSSQL or IB.").arg(name));
+}
+
+std::optional<Dialect> defaultDialectFor(const QString &driver)
+{
+    // SQLite gets NVL from the host and speaks ||; PostgreSQL's schema creates NVL.
+    if (driver == u"QSQLITE" || driver == u"QPSQL")
+        return Dialect::Oracle;
+    if (driver == u"QIBASE")
+        return Dialect::IB;
+    if (driver == u"QOCI")
+        return Dialect::Oracle;
+    return std::nullopt;
+}
+
+Dialect HostConfig::effectiveDialect() const
+{
+    if (dialect)
+        return *dialect;
+    if (const auto d = defaultDialectFor(databaseDriver))
+        return *d;
+    throw ConfigError(QStringLiteral("The database driver %1 has no default dialect; set "
+                                     "Database/Dialect to Oracle, MSSQL or IB.")
+                          .arg(databaseDriver));
+}
+
+HostConfig HostConfig::load(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.isFile())
+        throw ConfigError(QStringLiteral("The configuration file %1 does not exist.").arg(path));
+    QSettings ini(path, QSettings::IniFormat);
+    if (ini.status() != QSettings::NoError)
+        throw ConfigError(QStringLiteral("The configuration file %1 cannot be read.").arg(path));
+
+    HostConfig config;
+    config.databaseDriver =
+        ini.value(QStringLiteral("Database/Driver"), config.databaseDriver).toString().trimmed();
+    config.databaseName = ini.value(QStringLiteral("Database/Name")).toString().trimmed();
+    if (config.databaseDriver == u"QSQLITE" && !config.databaseName.isEmpty() &&
+        config.databaseName != u":memory:" && QDir::isRelativePath(config.databaseName))
+        config.databaseName = info.absoluteDir().absoluteFilePath(config.databaseName);
+    config.databaseHost = ini.value(QStringLiteral("Database/Host")).toString().trimmed();
+    config.databasePort = readPort(ini, QStringLiteral("Database/Port"), -1, path);
+    config.databaseUser = ini.value(QStringLiteral("Database/User")).toString();
+    config.databasePassword = ini.value(QStringLiteral("Database/Password")).toString();
+    const QString dialect = ini.value(QStringLiteral("Database/Dialect")).toString().trimmed();
+    if (!dialect.isEmpty())
+        config.dialect = dialectFromName(dialect);
+
+    const QString timeout =
+        ini.value(QStringLiteral("Database/BusyTimeoutMs")).toString().trimmed();
+    if (!timeout.isEmpty()) {
+        bool ok = false;
+        config.busyTimeoutMs = timeout.toInt(&ok);
+        if (!ok || config.busyTimeoutMs < 0)
+            throw ConfigError(
+                QStringLiteral("%1: Database/BusyTimeoutMs must be a number of milliseconds, "
+                               "not \"%2\".")
+                    .arg(path, timeout));
+    }
+
+    config.serverHost =
+        ini.value(QStringLiteral("Server/Host"), config.serverHost).toString().trimmed();
+    config.serverPort = readPort(ini, QStringLiteral("Server/Port"), 0, path);
+    config.branch = ini.value(QStringLiteral("Host/Branch")).toString().trimmed();
+    return config;
+}
+
+void HostConfig::save(const QString &path) const
+{
+    QSettings ini(path, QSettings::IniFormat);
+    ini.clear();
+    ini.setValue(QStringLiteral("Database/Driver"), databaseDriver);
+    ini.setValue(QStringLiteral("Database/Name"), databaseName);
+    ini.setValue(QStringLiteral("Database/Host"), databaseHost);
+    ini.setValue(QStringLiteral("Database/Port"),
+                 databasePort > 0 ? QString::number(databasePort) : QString());
+    ini.setValue(QStringLiteral("Database/User"), databaseUser);
+    ini.setValue(QStringLiteral("Database/Password"), databasePassword);
+    ini.setValue(QStringLiteral("Database/Dialect"), dialect ? dialectName(*dialect) : QString());
+    ini.setValue(QStringLiteral("Database/BusyTimeoutMs"), QString::number(busyTimeoutMs));
+    ini.setValue(QStringLiteral("Server/Host"), serverHost);
+    ini.setValue(QStringLiteral("Server/Port"),
+                 serverPort > 0 ? QString::number(serverPort) : QString());
+    ini.setValue(QStringLiteral("Host/Branch"), branch);
+    ini.sync();
+    if (ini.status() != QSettings::NoError)
+        throw ConfigError(QStringLiteral("The configuration file %1 cannot be written.").arg(path));
+}
+
+HostConfig HostConfig::current()
+{
+    QMutexLocker lock(&g_currentMutex);
+    return currentStorage();
+}
+
+void HostConfig::setCurrent(const HostConfig &config)
+{
+    QMutexLocker lock(&g_currentMutex);
+    currentStorage() = config;
+}
+
+QString WebURL()
+{
+    return HostConfig::current().serverHost;
+}
+
+int WebPort()
+{
+    return HostConfig::current().serverPort;
+}
+
+QString FiliProc()
+{
+    return HostConfig::current().branch;
+}
+
+QDate DataProc(const QString &branch)
+{
+    HostDatabase *database = HostDatabase::current();
+    if (!database)
+        throw DatabaseError({}, QStringLiteral("No host database connection is set."));
+    return DataProc(*database, branch);
+}
+
+QDate DataProc(HostDatabase &database, const QString &branch)
+{
+    TADOIBQuery query(QStringLiteral("qryDataProc"));
+    query.setDatabase(&database);
+    query.SQL = QStringList{
+        QStringLiteral("SELECT DTPROCESSAMENTO FROM FILIAL WHERE CDFILIAL = :P_CDFILIAL")};
+    FieldDef date;
+    date.name = QStringLiteral("DTPROCESSAMENTO");
+    date.type = FieldType::DateTime;
+    query.addField(date);
+    query.ParamByName(QStringLiteral("P_CDFILIAL")).setAsString(branch);
+    query.Open();
+    if (query.IsEmpty())
+        throw HostError(
+            QStringLiteral("The branch \"%1\" is not registered (FILIAL).").arg(branch));
+    const QueryField field = query.FieldByName(date.name);
+    if (field.IsNull())
+        throw HostError(QStringLiteral("The branch \"%1\" has no processing date.").arg(branch));
+    return field.AsDateTime().date();
+}
+
+QDate PriDiaMes(const QDate &date)
+{
+    if (!date.isValid())
+        return {};
+    return QDate(date.year(), date.month(), 1);
+}
+
+} // namespace fis

@@ -1,0 +1,84 @@
+#pragma once
+
+// `WebURL`, `WebPort`, `FiliProc`, `DataProc` and `PriDiaMes` keep the names under which the
+// screen modules call them; everything else follows the Qt naming of the project.
+
+#include <QDate>
+#include <QString>
+
+#include <optional>
+
+namespace fis {
+
+class HostDatabase;
+
+// The SQL dialect whose statements a query runs. SQLite and PostgreSQL run the Oracle
+// statements, Firebird the InterBase ones.
+enum class Dialect { Oracle, MSSQL, IB };
+
+QString dialectName(Dialect dialect); // "Oracle", "MSSQL", "IB"
+// Case-insensitive; throws ConfigError naming the accepted names for anything else.
+Dialect dialectFromName(const QString &name);
+// The dialect a Qt SQL driver speaks by default; nullopt for a driver the host does not know.
+std::optional<Dialect> defaultDialectFor(const QString &driver);
+
+// The host's configuration: the shared database connection, the application server and the
+// current branch. Kept in an ini file:
+//
+//   [Database]  Driver=QSQLITE  Name=fis.db  Host=  Port=  User=  Password=  Dialect=
+//               BusyTimeoutMs=5000
+//   [Server]    Host=127.0.0.1  Port=...
+//   [Host]      Branch=0001
+//
+// A relative SQLite database name is taken relative to the ini file's folder. An empty Dialect
+// means the driver's default.
+struct HostConfig
+{
+    QString databaseDriver = QStringLiteral("QSQLITE");
+    QString databaseName; // the file for SQLite
+    QString databaseHost;
+    int databasePort = -1; // -1: the driver's default
+    QString databaseUser;
+    QString databasePassword;
+    std::optional<Dialect> dialect; // unset: the driver's default
+    int busyTimeoutMs = 5000;       // how long SQLite waits for a lock held by another process
+
+    QString serverHost = QStringLiteral("127.0.0.1");
+    int serverPort = 0; // 0: not configured
+
+    QString branch; // the current branch (FILIAL.CDFILIAL)
+
+    // The configured dialect, or the driver's default. Throws ConfigError for a driver without a
+    // known default when no dialect is configured.
+    Dialect effectiveDialect() const;
+
+    // Reads an ini file. Throws ConfigError when the file does not exist or cannot be parsed,
+    // or when a value is out of range (a port outside 1..65535, an unknown dialect, a negative
+    // timeout).
+    static HostConfig load(const QString &path);
+    // Writes every value to an ini file. Throws ConfigError when the file cannot be written.
+    void save(const QString &path) const;
+
+    // The process-wide configuration; the defaults until setCurrent() is called. The host sets
+    // it once at start; tests replace it freely.
+    static HostConfig current();
+    static void setCurrent(const HostConfig &config);
+};
+
+// The application server's host name and port, from the current configuration.
+QString WebURL();
+int WebPort();
+
+// The current branch code, from the current configuration.
+QString FiliProc();
+
+// The processing date of a branch (FILIAL.DTPROCESSAMENTO), read through the current host
+// database, or through `database` when given. Throws HostError when the branch is not registered
+// or its date is missing or unreadable, DatabaseError when the database cannot be read.
+QDate DataProc(const QString &branch);
+QDate DataProc(HostDatabase &database, const QString &branch);
+
+// The first day of the date's month; an invalid date gives an invalid date.
+QDate PriDiaMes(const QDate &date);
+
+} // namespace fis

@@ -1,0 +1,370 @@
+#include "hostfw/editmask.h"
+#include "hostfw/hostconfig.h"
+#include "hostfw/hosterror.h"
+#include "hostfw/hosthelpers.h"
+#include "hostfw/messages.h"
+#include "hostfw/sqlparams.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace fis;
+
+class TstHostFwCore : public QObject
+{
+    Q_OBJECT
+private slots:
+    void emptyString();
+    void ajusta_data();
+    void ajusta();
+    void ajustaInscricao_data();
+    void ajustaInscricao();
+    void priDiaMes();
+
+    void masksOfTheForms();
+    void maskOptions();
+    void formatMaskText_data();
+    void formatMaskText();
+    void registrationRoundTrip_data();
+    void registrationRoundTrip();
+
+    void messages();
+    void positionalSql_data();
+    void positionalSql();
+
+    void configRoundTrip();
+    void configErrors_data();
+    void configErrors();
+};
+
+void TstHostFwCore::emptyString()
+{
+    QVERIFY(EmptyString(QString()));
+    QVERIFY(EmptyString("  \t\r\n"));
+    QVERIFY(!EmptyString("0"));
+    QVERIFY(!EmptyString("  a "));
+}
+
+void TstHostFwCore::ajusta_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("one digit to four") << "1" << 4 << "0001";
+    QTest::newRow("letters keep their place") << "A1" << 4 << "00A1";
+    QTest::newRow("exact width") << "0012" << 4 << "0012";
+    QTest::newRow("longer is not cut") << "12345" << 4 << "12345";
+    QTest::newRow("width 0 keeps the number") << "123456" << 0 << "123456";
+    QTest::newRow("negative width") << "5" << -3 << "5";
+}
+
+void TstHostFwCore::ajusta()
+{
+    QFETCH(QString, text);
+    QFETCH(int, width);
+    QFETCH(QString, result);
+    QCOMPARE(Ajusta(text, width), result);
+}
+
+void TstHostFwCore::ajustaInscricao_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("textAfter");
+    QTest::newRow("CNPJ digits") << "12345678000195"
+                                 << "J"
+                                 << "12345678000195";
+    QTest::newRow("CNPJ masked") << "12.345.678/0001-95"
+                                 << "J"
+                                 << "12345678000195";
+    QTest::newRow("CPF masked, blanks around") << " 123.456.789-01 "
+                                               << "F"
+                                               << "12345678901";
+    QTest::newRow("13 digits") << "1234567890123"
+                               << "O"
+                               << "1234567890123";
+    QTest::newRow("15 digits") << "123456789012345"
+                               << "O"
+                               << "123456789012345";
+    QTest::newRow("letter among 11 digits") << "1234567890A1"
+                                            << "O"
+                                            << "1234567890A1";
+    QTest::newRow("empty") << ""
+                           << "O"
+                           << "";
+}
+
+void TstHostFwCore::ajustaInscricao()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, code);
+    QFETCH(QString, textAfter);
+    QCOMPARE(Ajusta_Inscricao(text), code);
+    QCOMPARE(text, textAfter);
+}
+
+void TstHostFwCore::priDiaMes()
+{
+    QCOMPARE(PriDiaMes(QDate(2025, 5, 20)), QDate(2025, 5, 1));
+    QCOMPARE(PriDiaMes(QDate(2024, 2, 29)), QDate(2024, 2, 1));
+    QCOMPARE(PriDiaMes(QDate(2024, 12, 1)), QDate(2024, 12, 1));
+    QVERIFY(!PriDiaMes(QDate()).isValid());
+}
+
+// The masks the screen and the filter dialog use.
+void TstHostFwCore::masksOfTheForms()
+{
+    const EditMask code("99;0; ");
+    QCOMPARE(code.length(), 2);
+    QVERIFY(code.accepts(0, u'7'));
+    QVERIFY(!code.accepts(0, u'a'));
+    QVERIFY(!code.accepts(2, u'1'));
+    QCOMPARE(code.displayText("1"), "1 ");
+    // What the edit yields carries no blanks, so Ajusta sees "1" and gives "01".
+    QCOMPARE(code.value(" 1"), "1");
+    QCOMPARE(code.value("  "), "");
+    QVERIFY(code.isComplete("  "));
+
+    const EditMask branch(">aaaa;0; ");
+    QVERIFY(branch.accepts(1, u'ç'));
+    QVERIFY(branch.accepts(3, u'9'));
+    QVERIFY(!branch.accepts(0, u'-'));
+    QCOMPARE(branch.convert(0, u'x'), QChar(u'X'));
+    QCOMPARE(branch.displayText("ab1"), "AB1 ");
+    QCOMPARE(branch.value("AB1 "), "AB1");
+
+    const EditMask number("99999999999999999999;0; ");
+    QCOMPARE(number.editPositionCount(), 20);
+    QCOMPARE(number.displayText("123456"), "123456" + QString(14, u' '));
+    QCOMPARE(number.value(number.displayText("12345678901234567890")), "12345678901234567890");
+
+    const EditMask cnpj("99.999.999/9999-99;0; ");
+    QCOMPARE(cnpj.length(), 18);
+    QCOMPARE(cnpj.editPositionCount(), 14);
+    QCOMPARE(cnpj.literalAt(10), QChar(u'/'));
+    QVERIFY(!cnpj.isLiteral(0));
+    QVERIFY(!cnpj.accepts(2, u'.'));
+    QCOMPARE(cnpj.displayText("123"), "12.3  .   /    -  ");
+    QCOMPARE(cnpj.value("12.3  .   /    -  "), "123");
+
+    const EditMask cpf("999.999.999-99;0; ");
+    QCOMPARE(cpf.literalAt(11), QChar(u'-'));
+    QCOMPARE(cpf.value("123.456.789-01"), "12345678901");
+    QCOMPARE(cpf.toQtInputMask(), "000.000.000-00; ");
+}
+
+void TstHostFwCore::maskOptions()
+{
+    const EditMask kept("99/99;1;_");
+    QVERIFY(kept.keepsLiterals());
+    QCOMPARE(kept.displayText("1"), "1_/__");
+    QCOMPARE(kept.value("12/34"), "12/34");
+    QCOMPARE(kept.value("1_/2_"), "1 /2");
+    QCOMPARE(EditMask("99").blank(), QChar(u'_'));
+
+    const EditMask required("00-LL;0;_");
+    QVERIFY(required.isRequired(0));
+    QVERIFY(!required.accepts(3, u'1'));
+    QVERIFY(required.isComplete("12-AB"));
+    QVERIFY(!required.isComplete("1_-AB"));
+    QCOMPARE(required.toQtInputMask(), "99-AA;_");
+
+    const EditMask escaped("\\99#;0; ");
+    QCOMPARE(escaped.literalAt(0), QChar(u'9'));
+    QCOMPARE(escaped.displayText("5"), "95#");
+    QCOMPARE(escaped.value("95#"), "5");
+    QCOMPARE(escaped.toQtInputMask(), "\\90\\#; ");
+
+    QCOMPARE(EditMask("<ll<>ll>ll;0;_").displayText("ABcdef"), "abcdEF");
+    QCOMPARE(EditMask().value("free text"), "free text");
+}
+
+void TstHostFwCore::formatMaskText_data()
+{
+    QTest::addColumn<QString>("mask");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("CNPJ") << "99.999.999/9999-99;0; "
+                          << "12345678000195"
+                          << "12.345.678/0001-95";
+    QTest::newRow("CPF") << "999.999.999-99;0; "
+                         << "12345678901"
+                         << "123.456.789-01";
+    QTest::newRow("no mask") << ""
+                             << "AB-998877"
+                             << "AB-998877";
+    QTest::newRow("longer value is cut at the mask") << "99;0; "
+                                                     << "123"
+                                                     << "12";
+}
+
+void TstHostFwCore::formatMaskText()
+{
+    QFETCH(QString, mask);
+    QFETCH(QString, value);
+    QFETCH(QString, text);
+    QCOMPARE(FormatMaskText(mask, value), text);
+}
+
+// A registration shown under its person type's mask must come back in the stored form, which
+// the client validation compares with CLIENTE.NRINSJURCLIE.
+void TstHostFwCore::registrationRoundTrip_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("code");
+    QTest::newRow("CNPJ") << "07526557000100"
+                          << "J";
+    QTest::newRow("CPF") << "52998224725"
+                         << "F";
+}
+
+void TstHostFwCore::registrationRoundTrip()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, code);
+    QString copy = stored;
+    QCOMPARE(Ajusta_Inscricao(copy), code);
+    const EditMask mask(PictPess(code));
+    QCOMPARE(mask.editPositionCount(), stored.size());
+    const QString shown = mask.displayText(stored);
+    QVERIFY(shown != stored);
+    QCOMPARE(mask.value(shown), stored);
+    QString typed = shown;
+    QCOMPARE(Ajusta_Inscricao(typed), code);
+    QCOMPARE(PictPess(code.toLower() + " "), PictPess(code));
+    QVERIFY(PictPess("O").isEmpty());
+}
+
+void TstHostFwCore::messages()
+{
+    const TMessages table({"Impo_Inf|Imposto deve ser informado.", "", "Pipe|a|b",
+                           "Filial_Cad|Filial não cadastrada."});
+    QCOMPARE(table.count(), 3);
+    QCOMPARE(table.Msg("Impo_Inf"), "Imposto deve ser informado.");
+    QCOMPARE(table.Msg("Pipe"), "a|b");
+    QVERIFY(!table.contains("filial_cad"));
+    try {
+        table.Msg("Nao_Existe");
+        QFAIL("an unknown key gave a text");
+    } catch (const HostError &e) {
+        QVERIFY(e.message().contains("Nao_Existe"));
+    }
+    QVERIFY_THROWS_EXCEPTION(HostError, TMessages({"Impo_Inf Imposto deve ser informado."}));
+    QVERIFY_THROWS_EXCEPTION(HostError, TMessages({"|texto"}));
+    QVERIFY_THROWS_EXCEPTION(HostError, TMessages({"A|um", "A|dois"}));
+}
+
+void TstHostFwCore::positionalSql_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("positional");
+    QTest::addColumn<QStringList>("names");
+    QTest::newRow("same name twice") << "(C = :P_X OR :p_x = 'T')"
+                                     << "(C = ? OR ? = 'T')" << QStringList{"P_X", "P_X"};
+    QTest::newRow("colon in a literal")
+        << "WHERE H = '12:30' AND 'it''s :N' = :P"
+        << "WHERE H = '12:30' AND 'it''s :N' = ?" << QStringList{"P"};
+    QTest::newRow("quoted identifier") << "SELECT \":X\" FROM T WHERE A = :Y"
+                                       << "SELECT \":X\" FROM T WHERE A = ?" << QStringList{"Y"};
+    QTest::newRow("comments") << "SELECT 1 -- :A\n/* :B */ WHERE C = :C"
+                              << "SELECT 1 -- :A\n/* :B */ WHERE C = ?" << QStringList{"C"};
+    QTest::newRow("PostgreSQL cast") << "SELECT :P::text"
+                                     << "SELECT ?::text" << QStringList{"P"};
+    QTest::newRow("question mark in a literal") << "SELECT '?'"
+                                                << "SELECT '?'" << QStringList{};
+}
+
+void TstHostFwCore::positionalSql()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, positional);
+    QFETCH(QStringList, names);
+    const PositionalSql result = toPositionalSql(sql);
+    QCOMPARE(result.sql, positional);
+    QCOMPARE(result.names, names);
+    // A bare "?" could not be told apart from the named values.
+    QVERIFY_THROWS_EXCEPTION(DatabaseError, toPositionalSql(sql + " AND Z = ?"));
+}
+
+void TstHostFwCore::configRoundTrip()
+{
+    QTemporaryDir dir;
+    HostConfig config;
+    config.databaseDriver = "QPSQL";
+    config.databaseName = "fiscal";
+    config.databaseHost = "db.local";
+    config.databasePort = 5433;
+    config.databaseUser = "fis";
+    config.databasePassword = "s;e=c|r]e#t";
+    config.dialect = Dialect::MSSQL;
+    config.busyTimeoutMs = 1234;
+    config.serverHost = "app.local";
+    config.serverPort = 21100;
+    config.branch = "0004";
+    const QString path = dir.filePath("host.ini");
+    config.save(path);
+
+    const HostConfig loaded = HostConfig::load(path);
+    QCOMPARE(loaded.databaseDriver, config.databaseDriver);
+    QCOMPARE(loaded.databaseName, config.databaseName);
+    QCOMPARE(loaded.databaseHost, config.databaseHost);
+    QCOMPARE(loaded.databasePort, 5433);
+    QCOMPARE(loaded.databaseUser, config.databaseUser);
+    QCOMPARE(loaded.databasePassword, config.databasePassword);
+    QCOMPARE(loaded.effectiveDialect(), Dialect::MSSQL);
+    QCOMPARE(loaded.busyTimeoutMs, 1234);
+    QCOMPARE(loaded.serverHost, config.serverHost);
+    QCOMPARE(loaded.serverPort, 21100);
+    QCOMPARE(loaded.branch, config.branch);
+
+    // A hand-written file: a relative SQLite name, no dialect, no ports.
+    {
+        QSettings ini(path, QSettings::IniFormat);
+        ini.clear();
+        ini.setValue("Database/Name", "data/host.db");
+    }
+    HostConfig sqlite = HostConfig::load(path);
+    QCOMPARE(sqlite.databaseName, dir.filePath("data/host.db"));
+    QCOMPARE(sqlite.effectiveDialect(), Dialect::Oracle);
+    QCOMPARE(sqlite.databasePort, -1);
+    QCOMPARE(sqlite.serverPort, 0);
+    sqlite.databaseDriver = "QIBASE";
+    QCOMPARE(sqlite.effectiveDialect(), Dialect::IB);
+    sqlite.databaseDriver = "QODBC";
+    QVERIFY_THROWS_EXCEPTION(ConfigError, sqlite.effectiveDialect());
+    QCOMPARE(dialectFromName(" mssql "), Dialect::MSSQL);
+}
+
+void TstHostFwCore::configErrors_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("port not a number") << "Server/Port"
+                                       << "http";
+    QTest::newRow("port out of range") << "Database/Port"
+                                       << "70000";
+    QTest::newRow("unknown dialect") << "Database/Dialect"
+                                     << "DB2";
+    QTest::newRow("negative timeout") << "Database/BusyTimeoutMs"
+                                      << "-5";
+}
+
+void TstHostFwCore::configErrors()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("host.ini");
+    QSettings(path, QSettings::IniFormat).setValue(key, value);
+    try {
+        HostConfig::load(path);
+        QFAIL("a bad value was accepted");
+    } catch (const ConfigError &e) {
+        QVERIFY2(e.message().contains(value), qPrintable(e.message()));
+    }
+    QVERIFY_THROWS_EXCEPTION(ConfigError, HostConfig::load(dir.filePath("none.ini")));
+}
+
+QTEST_GUILESS_MAIN(TstHostFwCore)
+#include "tst_hostfwcore.moc"
