@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <stdexcept>
+
+namespace fis {
+
+// A key list as the multi-selection picker returns it and the application server reads it:
+// every key in single quotes, a quote inside a key doubled, keys separated by commas, nothing
+// else (no blanks): 'S01','E05'. No key gives an empty text.
+
+class KeyListError : public std::runtime_error
+{
+public:
+    explicit KeyListError(const QString &message)
+        : std::runtime_error(message.toStdString())
+        , m_message(message)
+    {}
+    QString message() const { return m_message; }
+
+private:
+    QString m_message;
+};
+
+// The keys in the list format, in the given order. Never fails.
+QString formatKeyList(const QStringList &keys);
+
+// The keys of a list text; an empty text gives no keys. Strict: anything that formatKeyList()
+// cannot have produced (blanks, a missing quote or comma, text after the last key) throws
+// KeyListError saying where.
+QStringList parseKeyList(const QString &text);
+
+} // namespace fis
