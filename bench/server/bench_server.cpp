@@ -1,0 +1,193 @@
+// Builds and pages one Compra LEGAL file of about a million lines through the real server, and
+// times the sqlite3 command-line tool writing the same lines from the database for comparison.
+//
+//     bench_server [invoices]     (default 250000 invoices of three items each)
+//
+// Needs FIS_BIN_DIR (or the server beside this program) and the sqlite3 tool on PATH.
+#include "dataset/datapacket.h"
+#include "demodata.h"
+#include "rpc/netconnection.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+
+#include <cstdio>
+
+using namespace fis;
+
+namespace {
+
+void run(sqlite3 *db, const char *sql)
+{
+    char *error = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK)
+        qFatal("%s: %s", sql, error);
+}
+
+// Invoices of one registration (branch 0001), three items each, unique numbers.
+void addInvoices(const QString &path, int count)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open(path.toUtf8().constData(), &db);
+    run(db, "BEGIN");
+    const QByteArray sql =
+        "WITH RECURSIVE seq(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM seq WHERE n < " +
+        QByteArray::number(count) +
+        ") INSERT INTO NFCOMPRA SELECT '0001', printf('B%09d', n), '01', 'E', '01', '1',"
+        " CAST(500000 + n AS TEXT), date('2025-01-01', '+' || (n * 120 / " +
+        QByteArray::number(count) +
+        ") || ' days'), 330.0, printf('%06d', 1 + n % 150), '052147836', '2145870010', 'N',"
+        " '1102', '55', 300.0, 51.0, 0, 30.0, 17, 'N' FROM seq";
+    run(db, sql.constData());
+    run(db, "INSERT INTO NFCOMPRAITEM SELECT N.CDFILIAL, N.NRLANCTONF, K.i,"
+            " printf('%d', 100001 + (CAST(substr(N.NRLANCTONF, 2) AS INTEGER) + K.i) % 200),"
+            " '1102', '000', 1.5, 100.0, 0, 100.0, 0, 10.0, 17"
+            " FROM NFCOMPRA N, (SELECT 1 AS i UNION ALL SELECT 2 UNION ALL SELECT 3) K"
+            " WHERE N.NRLANCTONF LIKE 'B%'");
+    run(db, "COMMIT");
+    sqlite3_close(db);
+}
+
+qint64 peakMemoryKb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    static const QRegularExpression hwm(QStringLiteral("VmHWM:\\s+(\\d+) kB"));
+    const auto m = hwm.match(QString::fromLatin1(status.readAll()));
+    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int invoices = argc > 1 ? QByteArray(argv[1]).toInt() : 250000;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("bench.sqlite"));
+    QElapsedTimer clock;
+    clock.start();
+    generateDemoDatabase(path, 1000, 1);
+    addInvoices(path, invoices);
+    std::printf("seeded %d invoices of one registration in %.1f s\n", invoices,
+                clock.elapsed() / 1000.0);
+
+    QString binDir = qEnvironmentVariable("FIS_BIN_DIR");
+    if (binDir.isEmpty())
+        binDir = QCoreApplication::applicationDirPath();
+    QProcess server;
+    server.setStandardErrorFile(dir.filePath(QStringLiteral("server.log")));
+    server.start(binDir + QStringLiteral("/fis11000-server"),
+                 {QStringLiteral("--database"), path, QStringLiteral("--output-dir"), dir.path(),
+                  QStringLiteral("--port"), QStringLiteral("0")});
+    server.waitForReadyRead(20000);
+    const QString banner = QString::fromUtf8(server.readLine()).trimmed();
+    const quint16 port = quint16(banner.section(u':', -1).toUInt());
+    if (!port)
+        qFatal("server did not start: %s", qPrintable(banner));
+
+    NetConnection client;
+    client.setServerName(QStringLiteral("FIS11000.rdmCompraLEGALBA"));
+    client.setHost(QStringLiteral("127.0.0.1"));
+    client.setPort(port);
+    client.open();
+
+    QString list = client.call(QStringLiteral("GetLista")).toText();
+    std::vector<DataRow> rows;
+    for (int n = 1; n <= invoices; ++n)
+        rows.push_back(DataRow{list, QStringLiteral("0001B%1").arg(n, 9, 10, QLatin1Char('0')),
+                               n == 1 ? QStringLiteral("052147836") : QString()});
+    const QList<FieldDef> fields = {
+        {QStringLiteral("NRLISTA"), FieldType::String, 10, {}, true, false, false, {}},
+        {QStringLiteral("CDLISTA"), FieldType::String, 50, {}, true, false, false, {}},
+        {QStringLiteral("CDINSCESTA"), FieldType::String, 20, {}, true, false, false, {}}};
+    clock.restart();
+    client.call(QStringLiteral("getNotasMarcadas"),
+                {RpcValue::fromPacket(encodePacket(fields, rows))});
+    rows.clear();
+    std::printf("getNotasMarcadas with %d invoices: %.2f s\n", invoices, clock.elapsed() / 1000.0);
+
+    // Bounds 0 and 0: the first call builds the file and hands out no line, so that generation
+    // and paging are timed apart.
+    QString baseName = QStringLiteral("BENCH"), continuation, lastFile = QStringLiteral("F");
+    double first = 0, last = 0;
+    const auto call = [&] {
+        return client.call(QStringLiteral("GetRegistro"),
+                           {byRef(baseName), "01", "01", QDate(2025, 1, 1), QDate(2025, 5, 20),
+                            byRef(continuation), "S", byRef(first), byRef(last), "052147836",
+                            byRef(lastFile), byRef(list)});
+    };
+    clock.restart();
+    RpcValue answer = call();
+    const double generation = clock.elapsed() / 1000.0;
+    if (answer.at(0).toText() != u"OK")
+        qFatal("GetRegistro: %s", qPrintable(answer.at(0).toText()));
+    continuation = answer.at(4).toText();
+
+    QCryptographicHash served(QCryptographicHash::Sha256);
+    qint64 lines = 0, pages = 0;
+    double paging = 0, decoding = 0, tool = 0;
+    QString more = answer.at(3).toText();
+    while (more == u"S") {
+        first = last + 1;
+        last = last + 50000;
+        clock.restart();
+        answer = call();
+        paging += clock.nsecsElapsed() / 1e9;
+        ++pages;
+        more = answer.at(3).toText();
+        clock.restart();
+        const DataPacket page = decodePacket(answer.at(1).toPacket());
+        for (const DataRow &row : page.rows) {
+            served.addData(row.at(2).toString().toLatin1());
+            served.addData(QByteArrayView("\r\n"));
+        }
+        lines += qint64(page.rows.size());
+        decoding += clock.nsecsElapsed() / 1e9;
+
+        if (more == u"S" && lines + 50000 >= 950000 && tool == 0) {
+            // Before the last page, while the lines are still stored: the same SELECT by the
+            // command-line tool, written to a file.
+            const QString out = dir.filePath(QStringLiteral("tool.txt"));
+            QProcess sqlite;
+            sqlite.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            clock.restart();
+            sqlite.start(QStringLiteral("sqlite3"),
+                         {path, QStringLiteral(".output ") + out,
+                          QStringLiteral("SELECT DSREGARQMAG FROM REGARQCOMPRALEG WHERE"
+                                         " NRSEQARQMAG = '%1' ORDER BY NRORDREGARQ;")
+                              .arg(continuation)});
+            sqlite.waitForFinished(-1);
+            tool = clock.nsecsElapsed() / 1e9;
+            std::printf("sqlite3 tool wrote %lld bytes in %.2f s\n",
+                        qlonglong(QFileInfo(out).size()), tool);
+        }
+    }
+    const qint64 peak = peakMemoryKb(server.processId());
+    client.close();
+    server.terminate();
+    server.waitForFinished(10000);
+    if (qEnvironmentVariableIsSet("BENCH_SERVER_LOG")) {
+        QFile log(dir.filePath(QStringLiteral("server.log")));
+        log.open(QIODevice::ReadOnly);
+        std::fputs(log.readAll().constData(), stdout);
+    }
+
+    std::printf("file lines:            %lld in %lld pages\n", qlonglong(lines), qlonglong(pages));
+    std::printf("generation:            %.2f s (%.0f lines/s)\n", generation, lines / generation);
+    std::printf("paging (calls):        %.2f s (%.0f lines/s)\n", paging, lines / paging);
+    std::printf("client page decoding:  %.2f s\n", decoding);
+    std::printf("sqlite3 tool:          %.2f s (%.0f lines/s)\n", tool, lines / tool);
+    std::printf("paging / tool:         %.2f (target at most 3)\n", paging / tool);
+    std::printf("server peak memory:    %lld kB (VmHWM)\n", qlonglong(peak));
+    return 0;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "dataset/memtable.h"
+#include "rpc/rpcargs.h"
+#include "rpc/rpcvalue.h"
+#include "server/serverconfig.h"
+
+#include <QList>
+
+#include <functional>
+
+namespace fis {
+
+class MethodTable;
+class SqliteConnection;
+
+inline constexpr char kCompraLegalObject[] = "FIS11000.rdmCompraLEGALBA";
+
+// The methods of the server object FIS11000.rdmCompraLEGALBA over one database connection.
+//
+// Nothing is kept between calls: lists, files, lines and the progress of an export live in the
+// database, so that any number of these (threads, processes) can serve one database.
+//
+// Failures the caller cannot put right through the screen (wrong argument kinds, a malformed
+// packet or key list, an unknown continuation, database errors) are thrown as RpcError and reach
+// the caller as call errors. Faults the user can put right are answered in element 0 where the
+// answer has one (GetRegistro's first page, GetDeletaLista).
+class CompraLegalService
+{
+public:
+    // `fileServed` is called after a file's last page has been answered for: its lines are no
+    // longer needed and may be deleted (see LineJanitor).
+    CompraLegalService(SqliteConnection &db, const ServerConfig &config,
+                       std::function<void()> fileServed = {});
+
+    RpcValue GetNotaFiscal(RpcArgs &args);
+    RpcValue GetDiretorio(RpcArgs &args);
+    RpcValue GetLista(RpcArgs &args);
+    RpcValue getNotasMarcadas(RpcArgs &args);
+    RpcValue GetRegistro(RpcArgs &args);
+    RpcValue GetDeletaLista(RpcArgs &args);
+
+    // Registers the six methods under kCompraLegalObject.
+    void registerMethods(MethodTable &table);
+
+    // The packets' fields, as the screen declares its tables.
+    static QList<FieldDef> notaFiscalFields();
+    static QList<FieldDef> listaFields();
+    static QList<FieldDef> arquivosFields();
+    static QList<FieldDef> registrosFields();
+
+private:
+    struct FileRow;
+    QString nextNumber(const char *sequence);
+    RpcValue registroAnswer(const QString &status, const QByteArray &lines, bool more,
+                            const QString &continuation) const;
+
+    SqliteConnection &m_db;
+    ServerConfig m_config;
+    std::function<void()> m_fileServed;
+};
+
+} // namespace fis

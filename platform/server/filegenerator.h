@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+
+#include <stdexcept>
+
+namespace fis {
+
+class SqliteConnection;
+
+// A fault in the data that the user can put right (a value that does not fit the layout, a
+// missing registration): the message, in the users' language, names the invoice or record.
+class ExportDataError : public std::runtime_error
+{
+public:
+    explicit ExportDataError(const QString &message)
+        : std::runtime_error(message.toStdString())
+        , m_message(message)
+    {}
+    QString message() const { return m_message; }
+
+private:
+    QString m_message;
+};
+
+// The file of one state registration of an export list.
+struct ExportFile
+{
+    QString fileNumber; // ARQCOMPRALEG.NRSEQARQMAG
+    QString listNumber;
+    QString company;
+    QString stateRegistration;
+    QString namePart; // NOMEARQUIVO
+    QDate periodStart;
+    QDate periodEnd;
+};
+
+// Builds every line of the file into REGARQCOMPRALEG (numbered from 1), replacing lines a
+// previous build left, marks the file's invoices as exported (keeping their earlier flag in the
+// list for GetDeletaLista) and records the line count in ARQCOMPRALEG. Runs inside the caller's
+// write transaction, so that a failure leaves nothing behind once the caller rolls back.
+//
+// Throws ExportDataError for faults in the data, DatabaseError for the database's own.
+// Returns the number of lines.
+qint64 generateExportFile(SqliteConnection &db, const ExportFile &file);
+
+} // namespace fis

@@ -1,0 +1,177 @@
+#include "server/serverconfig.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QSettings>
+
+#include <functional>
+
+namespace fis {
+
+namespace {
+
+// One setting: its ini key, its command-line option and how to store it.
+struct Setting
+{
+    const char *iniKey;
+    const char *option;
+    const char *help;
+    std::function<void(ServerConfig &, const QString &)> apply;
+};
+
+int toInt(const QString &name, const QString &value, qint64 min, qint64 max)
+{
+    bool ok = false;
+    const qint64 n = value.trimmed().toLongLong(&ok);
+    if (!ok || n < min || n > max)
+        throw ConfigError(QStringLiteral("%1 must be a whole number from %2 to %3, not \"%4\"")
+                              .arg(name)
+                              .arg(min)
+                              .arg(max)
+                              .arg(value));
+    return int(n);
+}
+
+const QList<Setting> &settings()
+{
+    static const QList<Setting> all = {
+        {"server/address", "address", "Address to listen on (default 127.0.0.1).",
+         [](ServerConfig &c, const QString &v) {
+             if (QHostAddress(v.trimmed()).isNull())
+                 throw ConfigError(QStringLiteral("address \"%1\" is not an IP address").arg(v));
+             c.address = v.trimmed();
+         }},
+        {"server/port", "port", "TCP port; 0 picks a free one (default 0).",
+         [](ServerConfig &c, const QString &v) {
+             c.port = toInt(QStringLiteral("port"), v, 0, 65535);
+         }},
+        {"server/workers", "workers", "Threads serving clients (default 4).",
+         [](ServerConfig &c, const QString &v) {
+             c.workers = toInt(QStringLiteral("workers"), v, 1, 256);
+         }},
+        {"server/idle_timeout", "idle-timeout",
+         "Seconds a client may stay silent before it is disconnected; 0 never (default 1800).",
+         [](ServerConfig &c, const QString &v) {
+             c.idleTimeoutSecs = toInt(QStringLiteral("idle timeout"), v, 0, 7 * 24 * 3600);
+         }},
+        {"server/max_frame_size", "max-frame-size",
+         "Largest message taken in or sent, in bytes (default 536870912).",
+         [](ServerConfig &c, const QString &v) {
+             bool ok = false;
+             const qint64 n = v.trimmed().toLongLong(&ok);
+             if (!ok || n < 1024 || n > 0xFFFFFFFFLL)
+                 throw ConfigError(
+                     QStringLiteral("max frame size must be from 1024 to 4294967295 bytes, not "
+                                    "\"%1\"")
+                         .arg(v));
+             c.maxFrameSize = n;
+         }},
+        {"database/path", "database", "SQLite database file.",
+         [](ServerConfig &c, const QString &v) {
+             c.database = v.trimmed();
+         }},
+        {"database/busy_timeout", "busy-timeout",
+         "Milliseconds to wait for another writer (default 30000).",
+         [](ServerConfig &c, const QString &v) {
+             c.busyTimeoutMs = toInt(QStringLiteral("busy timeout"), v, 0, 3600 * 1000);
+         }},
+        {"export/output_directory", "output-dir", "Directory where the clients write the files.",
+         [](ServerConfig &c, const QString &v) {
+             c.outputDirectory = v.trimmed();
+         }},
+        {"export/page_size", "page-size", "Most lines of one GetRegistro page (default 50000).",
+         [](ServerConfig &c, const QString &v) {
+             c.pageSizeCap = toInt(QStringLiteral("page size"), v, 1, 10000000);
+         }},
+    };
+    return all;
+}
+
+} // namespace
+
+QString ServerConfig::outputDirectoryWithSlash() const
+{
+    QString dir = QDir::cleanPath(QFileInfo(outputDirectory).absoluteFilePath());
+    if (!dir.endsWith(u'/'))
+        dir += u'/';
+    return dir;
+}
+
+QString serverUsage()
+{
+    QString text =
+        QStringLiteral("Usage: fis11000-server [--config FILE] [--OPTION VALUE ...]\n"
+                       "Serves FIS11000.rdmCompraLEGALBA. Options override the ini file's keys "
+                       "(section/key in brackets).\n\n"
+                       "  --config FILE  ini file to read first\n");
+    for (const Setting &s : settings())
+        text += QStringLiteral("  --%1 VALUE  [%2] %3\n")
+                    .arg(QLatin1String(s.option), QLatin1String(s.iniKey), QLatin1String(s.help));
+    return text;
+}
+
+ServerConfig parseServerConfig(const QStringList &arguments, bool *helpWanted)
+{
+    if (helpWanted)
+        *helpWanted = false;
+    // Options as given, so that the ini file can be read before they override it.
+    QList<std::pair<const Setting *, QString>> given;
+    QString configFile;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        QString arg = arguments.at(i);
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            if (helpWanted)
+                *helpWanted = true;
+            return {};
+        }
+        if (!arg.startsWith(QLatin1String("--")))
+            throw ConfigError(QStringLiteral("unexpected argument \"%1\"").arg(arg));
+        arg = arg.mid(2);
+        QString value;
+        if (const qsizetype eq = arg.indexOf(u'='); eq >= 0) {
+            value = arg.mid(eq + 1);
+            arg.truncate(eq);
+        } else if (i + 1 < arguments.size()) {
+            value = arguments.at(++i);
+        } else {
+            throw ConfigError(QStringLiteral("option --%1 needs a value").arg(arg));
+        }
+        if (arg == QLatin1String("config")) {
+            configFile = value;
+            continue;
+        }
+        const Setting *found = nullptr;
+        for (const Setting &s : settings())
+            if (arg == QLatin1String(s.option))
+                found = &s;
+        if (!found)
+            throw ConfigError(QStringLiteral("unknown option --%1").arg(arg));
+        given.append({found, value});
+    }
+
+    ServerConfig config;
+    if (!configFile.isEmpty()) {
+        if (!QFileInfo(configFile).isReadable())
+            throw ConfigError(QStringLiteral("cannot read the config file %1").arg(configFile));
+        QSettings ini(configFile, QSettings::IniFormat);
+        if (ini.status() != QSettings::NoError)
+            throw ConfigError(QStringLiteral("the config file %1 is malformed").arg(configFile));
+        for (const Setting &s : settings()) {
+            const QString key = QLatin1String(s.iniKey);
+            if (ini.contains(key))
+                s.apply(config, ini.value(key).toString());
+        }
+    }
+    for (const auto &[setting, value] : given)
+        setting->apply(config, value);
+
+    if (config.database.isEmpty())
+        throw ConfigError(QStringLiteral("no database given (--database or [database] path)"));
+    if (config.outputDirectory.isEmpty())
+        throw ConfigError(QStringLiteral(
+            "no output directory given (--output-dir or [export] output_directory)"));
+    return config;
+}
+
+} // namespace fis

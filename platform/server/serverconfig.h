@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <stdexcept>
+
+namespace fis {
+
+class ConfigError : public std::runtime_error
+{
+public:
+    explicit ConfigError(const QString &message)
+        : std::runtime_error(message.toStdString())
+        , m_message(message)
+    {}
+    QString message() const { return m_message; }
+
+private:
+    QString m_message;
+};
+
+// Everything the server process is told at start. Defaults first, then the ini file named by
+// --config, then the command-line options, each overriding the one before.
+struct ServerConfig
+{
+    QString address = QStringLiteral("127.0.0.1");
+    int port = 0; // 0: a free port, printed on stdout
+    QString database;
+    QString outputDirectory;
+    int pageSizeCap = 50000;           // lines of one GetRegistro page at most
+    int idleTimeoutSecs = 30 * 60;     // a client silent this long is disconnected; 0 never
+    qint64 maxFrameSize = 512LL << 20; // bytes
+    int workers = 4;                   // threads serving clients, each with its own connection
+    int busyTimeoutMs = 30000;         // wait for another process's write lock this long
+
+    // The directory as GetDiretorio and GetRegistro name it: absolute, ending with "/".
+    QString outputDirectoryWithSlash() const;
+};
+
+// The options' help text, for --help.
+QString serverUsage();
+
+// Reads the command line (arguments without the program name). Throws ConfigError for an
+// unknown option, a missing or unreadable ini file, or a value out of range; *helpWanted is set
+// (and nothing else checked) for --help.
+ServerConfig parseServerConfig(const QStringList &arguments, bool *helpWanted = nullptr);
+
+} // namespace fis

@@ -1,0 +1,69 @@
+#include "server/serverworker.h"
+
+#include "server/appserver.h"
+#include "server/compralegalservice.h"
+#include "server/linejanitor.h"
+#include "server/methodtable.h"
+#include "server/sqliteconnection.h"
+
+#include <QThread>
+
+namespace fis {
+
+ServerWorker::ServerWorker(const ServerConfig &config, LineJanitor *janitor)
+    : m_config(config)
+    , m_janitor(janitor)
+{}
+
+ServerWorker::~ServerWorker() = default;
+
+QString ServerWorker::open()
+{
+    try {
+        m_db = std::make_unique<SqliteConnection>(m_config.database, m_config.busyTimeoutMs);
+    } catch (const DatabaseError &e) {
+        return e.message();
+    }
+    LineJanitor *janitor = m_janitor;
+    m_service = std::make_unique<CompraLegalService>(*m_db, m_config, [janitor] {
+        if (janitor)
+            QMetaObject::invokeMethod(
+                janitor, [janitor] { janitor->purge(); }, Qt::QueuedConnection);
+    });
+    m_methods = std::make_unique<MethodTable>();
+    m_service->registerMethods(*m_methods);
+
+    m_settings.methods = m_methods.get();
+    m_settings.idleTimeoutMs = m_config.idleTimeoutSecs * 1000;
+    m_settings.maxFrameSize = m_config.maxFrameSize;
+    m_settings.logger = [](const RpcCallRecord &record) {
+        logServerLine(record.toLogLine());
+    };
+    return {};
+}
+
+void ServerWorker::adopt(qintptr descriptor)
+{
+    m_clients.fetch_add(1, std::memory_order_relaxed);
+    auto *session = new ClientSession(descriptor, m_settings, this);
+    logServerLine(
+        QStringLiteral("%1 connected on %2").arg(session->peer(), thread()->objectName()));
+    connect(session, &ClientSession::finished, this,
+            [this] { m_clients.fetch_sub(1, std::memory_order_relaxed); });
+    // The listener reads these to send new clients to a worker that is not stuck in a long call.
+    connect(session, &ClientSession::callStarted, this,
+            [this] { m_running.fetch_add(1, std::memory_order_relaxed); });
+    connect(session, &ClientSession::callFinished, this,
+            [this] { m_running.fetch_sub(1, std::memory_order_relaxed); });
+}
+
+void ServerWorker::shutdown()
+{
+    const QList<ClientSession *> sessions = findChildren<ClientSession *>();
+    for (ClientSession *s : sessions)
+        s->drop();
+    m_service.reset();
+    m_db.reset();
+}
+
+} // namespace fis

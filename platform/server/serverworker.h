@@ -1,0 +1,51 @@
+#pragma once
+
+#include "server/clientsession.h"
+#include "server/serverconfig.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+
+namespace fis {
+
+class CompraLegalService;
+class LineJanitor;
+class MethodTable;
+class SqliteConnection;
+
+// One serving thread: its own database connection, its own server object, and the client
+// sessions the listener hands it. Lives in its QThread; every slot runs there.
+class ServerWorker : public QObject
+{
+    Q_OBJECT
+public:
+    // `janitor` (may be null) is asked to delete lines whenever a file has been served.
+    ServerWorker(const ServerConfig &config, LineJanitor *janitor);
+    ~ServerWorker() override;
+
+    // In the worker's thread: opens the database. Returns an error text, empty on success.
+    QString open();
+    // In the worker's thread: serves a socket accepted by the listener.
+    void adopt(qintptr descriptor);
+    // In the worker's thread: drops every client and closes the database.
+    void shutdown();
+
+    // Read from the listener's thread to pick the least busy worker.
+    int runningCalls() const { return m_running.load(std::memory_order_relaxed); }
+    int clients() const { return m_clients.load(std::memory_order_relaxed); }
+
+private:
+    ServerConfig m_config;
+    LineJanitor *m_janitor;
+    std::unique_ptr<SqliteConnection> m_db;
+    std::unique_ptr<CompraLegalService> m_service;
+    std::unique_ptr<MethodTable> m_methods;
+    SessionSettings m_settings;
+    std::atomic<int> m_running{0};
+    std::atomic<int> m_clients{0};
+};
+
+} // namespace fis

@@ -1,0 +1,182 @@
+#include "server/sqliteconnection.h"
+
+#include <sqlite3.h>
+
+namespace fis {
+
+SqliteConnection::SqliteConnection(const QString &path, int busyTimeoutMs)
+    : m_path(path)
+{
+    const QByteArray file = path.toUtf8();
+    // No shared cache and no mutexes of our own: a connection belongs to one thread.
+    const int rc = sqlite3_open_v2(file.constData(), &m_db,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        const QString text =
+            m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(rc));
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        throw DatabaseError(QStringLiteral("cannot open the database %1: %2").arg(path, text));
+    }
+    sqlite3_extended_result_codes(m_db, 1);
+    sqlite3_busy_timeout(m_db, busyTimeoutMs);
+    try {
+        exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA foreign_keys = ON;");
+    } catch (...) {
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        throw;
+    }
+}
+
+SqliteConnection::~SqliteConnection()
+{
+    sqlite3_close_v2(m_db);
+}
+
+void SqliteConnection::exec(const char *sql)
+{
+    char *error = nullptr;
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        const QString text = QString::fromUtf8(error ? error : sqlite3_errmsg(m_db));
+        sqlite3_free(error);
+        throw DatabaseError(QStringLiteral("database error: %1").arg(text));
+    }
+}
+
+void SqliteConnection::fail(const QString &what) const
+{
+    throw DatabaseError(QStringLiteral("database error (%1): %2")
+                            .arg(what, QString::fromUtf8(sqlite3_errmsg(m_db))));
+}
+
+SqliteStatement::SqliteStatement(SqliteConnection &db, const char *sql)
+    : m_db(db)
+{
+    if (sqlite3_prepare_v2(db.handle(), sql, -1, &m_stmt, nullptr) != SQLITE_OK)
+        db.fail(QStringLiteral("prepare"));
+}
+
+SqliteStatement::~SqliteStatement()
+{
+    sqlite3_finalize(m_stmt);
+}
+
+void SqliteStatement::bind(int index, const QString &text)
+{
+    if (text.isNull()) {
+        bindNull(index);
+        return;
+    }
+    bindUtf8(index, text.toUtf8());
+}
+
+void SqliteStatement::bindUtf8(int index, QByteArrayView utf8)
+{
+    // An empty view may carry a null pointer, which SQLite would bind as NULL.
+    static const char empty[] = "";
+    const char *data = utf8.isEmpty() ? empty : utf8.data();
+    if (sqlite3_bind_text(m_stmt, index, data, int(utf8.size()), SQLITE_TRANSIENT) != SQLITE_OK)
+        m_db.fail(QStringLiteral("bind"));
+}
+
+void SqliteStatement::bindUtf8NoCopy(int index, QByteArrayView utf8)
+{
+    static const char empty[] = "";
+    const char *data = utf8.isEmpty() ? empty : utf8.data();
+    if (sqlite3_bind_text(m_stmt, index, data, int(utf8.size()), SQLITE_STATIC) != SQLITE_OK)
+        m_db.fail(QStringLiteral("bind"));
+}
+
+void SqliteStatement::bind(int index, qint64 value)
+{
+    if (sqlite3_bind_int64(m_stmt, index, value) != SQLITE_OK)
+        m_db.fail(QStringLiteral("bind"));
+}
+
+void SqliteStatement::bind(int index, double value)
+{
+    if (sqlite3_bind_double(m_stmt, index, value) != SQLITE_OK)
+        m_db.fail(QStringLiteral("bind"));
+}
+
+void SqliteStatement::bindNull(int index)
+{
+    if (sqlite3_bind_null(m_stmt, index) != SQLITE_OK)
+        m_db.fail(QStringLiteral("bind"));
+}
+
+bool SqliteStatement::step()
+{
+    const int rc = sqlite3_step(m_stmt);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc == SQLITE_DONE)
+        return false;
+    const QString text = QString::fromUtf8(sqlite3_errmsg(m_db.handle()));
+    sqlite3_reset(m_stmt);
+    throw DatabaseError(QStringLiteral("database error: %1").arg(text));
+}
+
+int SqliteStatement::execute()
+{
+    while (step()) {
+    }
+    const int changed = sqlite3_changes(m_db.handle());
+    reset();
+    return changed;
+}
+
+void SqliteStatement::reset()
+{
+    sqlite3_reset(m_stmt);
+    sqlite3_clear_bindings(m_stmt);
+}
+
+bool SqliteStatement::isNull(int column) const
+{
+    return sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
+}
+
+QString SqliteStatement::text(int column) const
+{
+    const QByteArrayView bytes = utf8(column);
+    return QString::fromUtf8(bytes);
+}
+
+QByteArrayView SqliteStatement::utf8(int column) const
+{
+    const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column));
+    const int size = sqlite3_column_bytes(m_stmt, column);
+    return data ? QByteArrayView(data, size) : QByteArrayView();
+}
+
+qint64 SqliteStatement::integer(int column) const
+{
+    return sqlite3_column_int64(m_stmt, column);
+}
+
+double SqliteStatement::real(int column) const
+{
+    return sqlite3_column_double(m_stmt, column);
+}
+
+SqliteTransaction::SqliteTransaction(SqliteConnection &db, Kind kind)
+    : m_db(db)
+{
+    m_db.exec(kind == Kind::Write ? "BEGIN IMMEDIATE" : "BEGIN DEFERRED");
+}
+
+SqliteTransaction::~SqliteTransaction()
+{
+    if (m_open)
+        sqlite3_exec(m_db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void SqliteTransaction::commit()
+{
+    m_db.exec("COMMIT");
+    m_open = false;
+}
+
+} // namespace fis

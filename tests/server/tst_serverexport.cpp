@@ -1,0 +1,654 @@
+// The export run on the server: GetRegistro builds the lines of each file and pages them out,
+// GetDeletaLista undoes a failed run. Lines are decoded here on their own, by the positions of
+// the output layout, and compared with the database.
+#include "exporthelpers.h"
+#include "servertestsupport.h"
+
+#include "rpc/rpcerror.h"
+
+#include <QTest>
+
+#include <algorithm>
+#include <cmath>
+
+using namespace fis;
+using namespace fis::test;
+
+namespace {
+
+// Field i (1-based positions, inclusive) of a line.
+QString at(const QString &line, int from, int to)
+{
+    return line.mid(from - 1, to - from + 1);
+}
+
+// What the layout makes of a text: upper case ASCII without accents, blank-filled, cut.
+QString asText(const QString &value, int width)
+{
+    QString out;
+    for (const QChar c : value.normalized(QString::NormalizationForm_D)) {
+        if (c.unicode() < 0x80)
+            out += c.toUpper();
+        else if (c.category() != QChar::Mark_NonSpacing)
+            out += u' ';
+    }
+    return out.left(width).leftJustified(width, u' ');
+}
+
+QString asDigits(const QString &value, int width)
+{
+    return value.rightJustified(width, u'0');
+}
+
+QString asAmount(double value, int width, int decimals)
+{
+    return QString::number(qint64(std::llround(value * std::pow(10.0, decimals))))
+        .rightJustified(width, u'0');
+}
+
+QString asDate(const QString &iso)
+{
+    return iso.left(10).remove(u'-');
+}
+
+struct FileInvoice
+{
+    QVariantList row; // the columns of kInvoiceColumns
+    QString doc() const { return row[0].toString(); }
+    QString number() const { return row[4].toString(); }
+    QString sortKey() const
+    {
+        return row[3].toString() + asDigits(number(), 20) + asDigits(doc(), 14) +
+               asDigits(row[5].toString(), 2) + asText(row[6].toString(), 3);
+    }
+};
+
+const QString kInvoiceColumns = QStringLiteral(
+    "C.NRINSJURCLIE, C.NRINSCESTCLIE, C.SGESTADO, N.DTEMISSAO, N.NRNOTAFISC, N.CDMODELONF,"
+    " N.CDSERIE, N.NRCFOP, N.IDENTRSAIDOP, N.VRNOTAFISC, N.VRBASEICMS, N.VRICMS, N.VRISENTO,"
+    " N.VROUTRAS, N.PCALIQICMS, N.IDSITUACAO, N.CDFILIAL, N.NRLANCTONF");
+
+QString rpcErrorOf(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const RpcError &e) {
+        return e.message();
+    }
+    return {};
+}
+
+} // namespace
+
+class TestServerExport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void linesFollowTheLayout();
+    void firstPageErrors();
+    void layoutErrorNamesTheInvoice();
+    void laterPageErrors();
+    void boundsMovedByCallerAndCap();
+    void deleteListRestoresInvoices();
+    void pagingAcrossThreePages();
+
+private:
+    // A new list with the given invoices; returns its number and files (registration, name).
+    QString registerList(const QList<QPair<QString, QString>> &invoices,
+                         QList<QPair<QString, QString>> *files = nullptr,
+                         NetConnection *client = nullptr);
+    QList<QPair<QString, QString>> invoicesOf(const QString &stateReg, int limit,
+                                              const QString &extraWhere = {});
+    void checkFile(const QList<QString> &lines, const QString &list, const QString &reg,
+                   const RegistroCall &call);
+
+    std::unique_ptr<TestDatabase> m_db;
+    std::unique_ptr<ServerProcess> m_server;
+    std::unique_ptr<NetConnection> m_client;
+};
+
+void TestServerExport::initTestCase()
+{
+    m_db = std::make_unique<TestDatabase>(3000);
+    QVERIFY(m_db->isValid());
+    m_server = std::make_unique<ServerProcess>(m_db->path(), m_db->outputDir());
+    QVERIFY(m_server->isRunning());
+    m_client = m_server->connect();
+}
+
+void TestServerExport::cleanupTestCase()
+{
+    m_client.reset();
+    if (m_server)
+        QCOMPARE(m_server->terminate(), 0);
+}
+
+QString TestServerExport::registerList(const QList<QPair<QString, QString>> &invoices,
+                                       QList<QPair<QString, QString>> *files, NetConnection *client)
+{
+    NetConnection &c = client ? *client : *m_client;
+    const QString list = c.call(QStringLiteral("GetLista")).toText();
+    QStringList regs;
+    for (const auto &i : invoices)
+        regs << m_db->value(QStringLiteral("SELECT CDINSCESTA FROM NFCOMPRA WHERE CDFILIAL = ?"
+                                           " AND NRLANCTONF = ?"),
+                            {i.first, i.second})
+                    .toString();
+    const RpcValue answer = c.call(QStringLiteral("getNotasMarcadas"),
+                                   {RpcValue::fromPacket(listaPacket(list, invoices, regs))});
+    if (files) {
+        files->clear();
+        for (const DataRow &row : decodePacket(answer.toPacket()).rows)
+            files->append({row[0].toString(), row[1].toString()});
+    }
+    return list;
+}
+
+QList<QPair<QString, QString>> TestServerExport::invoicesOf(const QString &stateReg, int limit,
+                                                            const QString &extraWhere)
+{
+    QList<QPair<QString, QString>> out;
+    for (const QVariantList &r :
+         m_db->rows(QStringLiteral("SELECT CDFILIAL, NRLANCTONF FROM NFCOMPRA WHERE CDINSCESTA = ?"
+                                   " %1 ORDER BY NRLANCTONF DESC LIMIT ?")
+                        .arg(extraWhere),
+                    {stateReg, limit}))
+        out.append({r[0].toString(), r[1].toString()});
+    return out;
+}
+
+// Every line of a file, field by field, against the database.
+void TestServerExport::checkFile(const QList<QString> &lines, const QString &list,
+                                 const QString &reg, const RegistroCall &call)
+{
+    for (const QString &line : lines)
+        QCOMPARE(line.size(), 126);
+    const QString start = call.start.toString(QStringLiteral("yyyyMMdd"));
+    const QString end = call.end.toString(QStringLiteral("yyyyMMdd"));
+
+    // Records 10 and 11.
+    const QVariantList inf =
+        m_db->rows(QStringLiteral("SELECT I.NRCNPJ, E.NMEMPRESA, I.NMMUNICIPIO, I.NRFAX,"
+                                  " I.DSLOGRADOURO, I.NRLOGRADOURO, I.DSCOMPLEMENTO, I.NMBAIRRO,"
+                                  " I.NRCEP, I.NMCONTATO, I.NRTELEFONE FROM INSCRESTAD I"
+                                  " JOIN EMPRESA E USING (CDEMPRESA)"
+                                  " WHERE I.CDEMPRESA = ? AND I.CDINSCESTA = ?"),
+                   {call.company, reg})
+            .first();
+    const QString r10 = lines.at(0);
+    QCOMPARE(at(r10, 1, 2), QStringLiteral("10"));
+    QCOMPARE(at(r10, 3, 16), asDigits(inf[0].toString(), 14));
+    QCOMPARE(at(r10, 17, 30), asText(reg, 14));
+    QCOMPARE(at(r10, 31, 65), asText(inf[1].toString(), 35));
+    QCOMPARE(at(r10, 66, 95), asText(inf[2].toString(), 30));
+    QCOMPARE(at(r10, 96, 97), QStringLiteral("BA"));
+    QCOMPARE(at(r10, 98, 107), asDigits(inf[3].toString(), 10));
+    QCOMPARE(at(r10, 108, 115), start);
+    QCOMPARE(at(r10, 116, 123), end);
+    QCOMPARE(at(r10, 124, 126), QStringLiteral("331"));
+    const QString r11 = lines.at(1);
+    QCOMPARE(at(r11, 1, 2), QStringLiteral("11"));
+    QCOMPARE(at(r11, 3, 36), asText(inf[4].toString(), 34));
+    QCOMPARE(at(r11, 37, 41), asDigits(inf[5].toString(), 5));
+    QCOMPARE(at(r11, 42, 63), asText(inf[6].toString(), 22));
+    QCOMPARE(at(r11, 64, 78), asText(inf[7].toString(), 15));
+    QCOMPARE(at(r11, 79, 86), asDigits(inf[8].toString(), 8));
+    QCOMPARE(at(r11, 87, 114), asText(inf[9].toString(), 28));
+    QCOMPARE(at(r11, 115, 126), asDigits(inf[10].toString(), 12));
+
+    // Records 50: the list's invoices of this registration, by date, number, issuer.
+    QList<FileInvoice> invoices;
+    for (const QVariantList &r :
+         m_db->rows(QStringLiteral("SELECT %1 FROM LISTACOMPRALEGNF L JOIN NFCOMPRA N"
+                                   " USING (CDFILIAL, NRLANCTONF) JOIN CLIENTE C"
+                                   " ON C.CDCLIENTE = N.CDCLIENTE"
+                                   " WHERE L.NRLISTA = ? AND N.CDINSCESTA = ?")
+                        .arg(kInvoiceColumns),
+                    {list, reg}))
+        invoices.append({r});
+    std::sort(invoices.begin(), invoices.end(),
+              [](const FileInvoice &a, const FileInvoice &b) { return a.sortKey() < b.sortKey(); });
+    QVERIFY(!invoices.isEmpty());
+    int n = 2;
+    for (const FileInvoice &inv : invoices) {
+        const QVariantList &v = inv.row;
+        const QString l = lines.at(n++);
+        const QString what = QStringLiteral("line %1: %2").arg(n).arg(l);
+        QVERIFY2(at(l, 1, 2) == u"50", qPrintable(what));
+        QCOMPARE(at(l, 3, 16), asDigits(v[0].toString(), 14));
+        QCOMPARE(at(l, 17, 30), v[1].toString().isEmpty() ? QStringLiteral("ISENTO        ")
+                                                          : asText(v[1].toString(), 14));
+        QCOMPARE(at(l, 31, 38), asDate(v[3].toString()));
+        QCOMPARE(at(l, 39, 40), v[2].toString());
+        QCOMPARE(at(l, 41, 42), asDigits(v[5].toString(), 2));
+        QCOMPARE(at(l, 43, 45), asText(v[6].toString(), 3));
+        QCOMPARE(at(l, 46, 51), asDigits(QString::number(v[4].toLongLong() % 1000000), 6));
+        QCOMPARE(at(l, 52, 55), v[7].toString());
+        QCOMPARE(at(l, 56, 56),
+                 v[8].toString() == u"S" ? QStringLiteral("P") : QStringLiteral("T"));
+        QCOMPARE(at(l, 57, 69), asAmount(v[9].toDouble(), 13, 2));
+        QCOMPARE(at(l, 70, 82), asAmount(v[10].toDouble(), 13, 2));
+        QCOMPARE(at(l, 83, 95), asAmount(v[11].toDouble(), 13, 2));
+        QCOMPARE(at(l, 96, 108), asAmount(v[12].toDouble(), 13, 2));
+        QCOMPARE(at(l, 109, 121), asAmount(v[13].toDouble(), 13, 2));
+        QCOMPARE(at(l, 122, 125), asAmount(v[14].toDouble(), 4, 2));
+        QCOMPARE(at(l, 126, 126),
+                 v[15].toString() == u"S" ? QStringLiteral("S") : QStringLiteral("N"));
+    }
+
+    // Records 54: the items, invoice by invoice in the same order, then by item number.
+    QSet<QString> products;
+    int items = 0;
+    for (const FileInvoice &inv : invoices) {
+        const auto rows = m_db->rows(
+            QStringLiteral("SELECT NRITEM, NRCFOP, CDCST, CDPRODUTO, QTITEM, VRPRODUTO, VRDESCONTO,"
+                           " VRBASEICMS, VRBASEICMSST, VRIPI, PCALIQICMS FROM NFCOMPRAITEM"
+                           " WHERE CDFILIAL = ? AND NRLANCTONF = ? ORDER BY NRITEM"),
+            {inv.row[16], inv.row[17]});
+        for (const QVariantList &it : rows) {
+            const QString l = lines.at(n++);
+            ++items;
+            QCOMPARE(at(l, 1, 2), QStringLiteral("54"));
+            QCOMPARE(at(l, 3, 16), asDigits(inv.doc(), 14));
+            QCOMPARE(at(l, 17, 18), asDigits(inv.row[5].toString(), 2));
+            QCOMPARE(at(l, 19, 21), asText(inv.row[6].toString(), 3));
+            QCOMPARE(at(l, 22, 27),
+                     asDigits(QString::number(inv.number().toLongLong() % 1000000), 6));
+            QCOMPARE(at(l, 28, 31), it[1].toString());
+            QCOMPARE(at(l, 32, 34), asText(it[2].toString(), 3));
+            QCOMPARE(at(l, 35, 37), asDigits(it[0].toString(), 3));
+            QCOMPARE(at(l, 38, 51), asText(it[3].toString(), 14));
+            QCOMPARE(at(l, 52, 62), asAmount(it[4].toDouble(), 11, 3));
+            QCOMPARE(at(l, 63, 74), asAmount(it[5].toDouble(), 12, 2));
+            QCOMPARE(at(l, 75, 86), asAmount(it[6].toDouble(), 12, 2));
+            QCOMPARE(at(l, 87, 98), asAmount(it[7].toDouble(), 12, 2));
+            QCOMPARE(at(l, 99, 110), asAmount(it[8].toDouble(), 12, 2));
+            QCOMPARE(at(l, 111, 122), asAmount(it[9].toDouble(), 12, 2));
+            QCOMPARE(at(l, 123, 126), asAmount(it[10].toDouble(), 4, 2));
+            products.insert(it[3].toString());
+        }
+    }
+
+    // Records 75: one per product used, by code.
+    QStringList codes(products.cbegin(), products.cend());
+    std::sort(codes.begin(), codes.end());
+    for (const QString &code : codes) {
+        const QVariantList p =
+            m_db->rows(QStringLiteral("SELECT CDNCM, DSPRODUTO, SGUNIDADE, PCALIQIPI, PCALIQICMS,"
+                                      " PCREDBASEICMS, VRBASEICMSST FROM PRODUTO"
+                                      " WHERE CDPRODUTO = ?"),
+                       {code})
+                .first();
+        const QString l = lines.at(n++);
+        QCOMPARE(at(l, 1, 2), QStringLiteral("75"));
+        QCOMPARE(at(l, 3, 10), start);
+        QCOMPARE(at(l, 11, 18), end);
+        QCOMPARE(at(l, 19, 32), asText(code, 14));
+        QCOMPARE(at(l, 33, 40), asText(p[0].toString(), 8));
+        QCOMPARE(at(l, 41, 93), asText(p[1].toString(), 53));
+        QCOMPARE(at(l, 94, 99), asText(p[2].toString(), 6));
+        QCOMPARE(at(l, 100, 104), asAmount(p[3].toDouble(), 5, 2));
+        QCOMPARE(at(l, 105, 108), asAmount(p[4].toDouble(), 4, 2));
+        QCOMPARE(at(l, 109, 113), asAmount(p[5].toDouble(), 5, 2));
+        QCOMPARE(at(l, 114, 126), asAmount(p[6].toDouble(), 13, 2));
+    }
+
+    // Record 90: the totals, then the count of all lines, in one record.
+    QCOMPARE(n, lines.size() - 1);
+    const QString r90 = lines.at(n);
+    QCOMPARE(at(r90, 1, 2), QStringLiteral("90"));
+    QCOMPARE(at(r90, 3, 16), at(r10, 3, 16));
+    QCOMPARE(at(r90, 17, 30), at(r10, 17, 30));
+    const QString pairs = QStringLiteral("50") + asDigits(QString::number(invoices.size()), 8) +
+                          QStringLiteral("54") + asDigits(QString::number(items), 8) +
+                          QStringLiteral("75") + asDigits(QString::number(codes.size()), 8) +
+                          QStringLiteral("99") + asDigits(QString::number(lines.size()), 8);
+    QCOMPARE(at(r90, 31, 125), pairs.leftJustified(95, u' '));
+    QCOMPARE(at(r90, 126, 126), QStringLiteral("1"));
+}
+
+void TestServerExport::linesFollowTheLayout()
+{
+    // Two registrations, pending and exported invoices alike, cancelled ones included.
+    auto invoices = invoicesOf(QStringLiteral("052147836"), 400);
+    invoices += invoicesOf(QStringLiteral("061258473"), 150);
+    QList<QPair<QString, QString>> files;
+    const QString list = registerList(invoices, &files);
+    QCOMPARE(files.size(), 2);
+
+    for (qsizetype f = 0; f < files.size(); ++f) {
+        RegistroCall call;
+        call.list = list;
+        call.registration = files[f].first;
+        call.lastFile = f + 1 == files.size() ? QStringLiteral("F") : QStringLiteral("I");
+        RegistroPage first = getRegistro(*m_client, call);
+        QCOMPARE(first.status, QStringLiteral("OK"));
+        QCOMPARE(first.directory, QDir(m_db->outputDir()).absolutePath() + u'/');
+        QCOMPARE(first.more, QStringLiteral("N"));
+        QVERIFY(!first.continuation.isEmpty());
+        QCOMPARE(call.continuation, first.continuation);
+        QCOMPARE(call.baseName, QStringLiteral("COMPRA"));
+        QCOMPARE(call.list, list);
+        for (qsizetype i = 0; i < first.lineNumbers.size(); ++i) {
+            QCOMPARE(first.lineNumbers[i], i + 1);
+            QCOMPARE(first.fileNumbers[i], first.continuation);
+        }
+        call.start = QDate(2024, 12, 1);
+        checkFile(first.lines, list, files[f].first, call);
+        if (QTest::currentTestFailed())
+            return;
+        // Served in full: file marked, lines deleted right after the answer, invoices exported.
+        QTRY_COMPARE(m_db->value(QStringLiteral("SELECT count(*) FROM REGARQCOMPRALEG WHERE"
+                                                " NRSEQARQMAG = ?"),
+                                 {first.continuation})
+                         .toInt(),
+                     0);
+        QCOMPARE(m_db->value(QStringLiteral("SELECT IDSERVIDO FROM ARQCOMPRALEG WHERE"
+                                            " NRSEQARQMAG = ?"),
+                             {first.continuation})
+                     .toString(),
+                 QStringLiteral("S"));
+    }
+    QCOMPARE(m_db->value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEGNF L JOIN NFCOMPRA N"
+                                        " USING (CDFILIAL, NRLANCTONF) WHERE L.NRLISTA = ?"
+                                        " AND N.IDNFCOMPRALEG = 'S'"),
+                         {list})
+                 .toInt(),
+             invoices.size());
+}
+
+void TestServerExport::firstPageErrors()
+{
+    QList<QPair<QString, QString>> files;
+    const QString list = registerList(invoicesOf(QStringLiteral("074369581"), 5), &files);
+    const QByteArray before = m_db->checksum();
+    struct Case
+    {
+        const char *name;
+        std::function<void(RegistroCall &)> set;
+        const char *expected;
+    };
+    const QList<Case> cases = {
+        {"unknown list", [](RegistroCall &c) { c.list = QStringLiteral("0000999999"); }, "Lista"},
+        {"empty list", [](RegistroCall &c) { c.list.clear(); }, "lista"},
+        {"registration not in the list",
+         [](RegistroCall &c) { c.registration = QStringLiteral("052147836"); }, "inscrição"},
+        {"unknown tax", [](RegistroCall &c) { c.tax = QStringLiteral("99"); }, "Imposto"},
+        {"period end before start", [](RegistroCall &c) { c.end = c.start.addDays(-1); },
+         "Data inicial"},
+        {"other company", [](RegistroCall &c) { c.company = QStringLiteral("02"); }, "empresa"},
+    };
+    for (const Case &k : cases) {
+        RegistroCall call;
+        call.list = list;
+        call.registration = files.first().first;
+        k.set(call);
+        const RegistroPage page = getRegistro(*m_client, call);
+        QVERIFY2(page.status.contains(QString::fromUtf8(k.expected)),
+                 qPrintable(QLatin1String(k.name) + u": " + page.status));
+        QVERIFY(page.lines.isEmpty());
+        QCOMPARE(page.more, QStringLiteral("N"));
+    }
+    QCOMPARE(m_db->checksum(), before);
+}
+
+void TestServerExport::layoutErrorNamesTheInvoice()
+{
+    auto invoices =
+        invoicesOf(QStringLiteral("083471692"), 20, QStringLiteral("AND IDNFCOMPRALEG = 'N'"));
+    QVERIFY(invoices.size() >= 2);
+    m_db->exec(QStringLiteral("UPDATE NFCOMPRA SET NRNOTAFISC = '12A45' WHERE CDFILIAL = ? AND"
+                              " NRLANCTONF = ?"),
+               {invoices[1].first, invoices[1].second});
+    QList<QPair<QString, QString>> files;
+    const QString list = registerList(invoices, &files);
+    RegistroCall call;
+    call.list = list;
+    call.registration = files.first().first;
+    const RegistroPage page = getRegistro(*m_client, call);
+    QVERIFY2(page.status.contains(QLatin1String("12A45")) &&
+                 page.status.contains(invoices[1].second),
+             qPrintable(page.status));
+    // Nothing of the failed build stays: no lines, no invoice marked exported.
+    QCOMPARE(m_db->value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEGNF L JOIN NFCOMPRA N"
+                                        " USING (CDFILIAL, NRLANCTONF) WHERE L.NRLISTA = ?"
+                                        " AND N.IDNFCOMPRALEG = 'S'"),
+                         {list})
+                 .toInt(),
+             0);
+    QCOMPARE(m_db->value(QStringLiteral("SELECT count(*) FROM REGARQCOMPRALEG WHERE NRLISTA = ?"),
+                         {list})
+                 .toInt(),
+             0);
+    m_client->call(QStringLiteral("GetDeletaLista"), {list});
+}
+
+void TestServerExport::laterPageErrors()
+{
+    ServerProcess small(m_db->path(), m_db->outputDir(),
+                        {QStringLiteral("--page-size"), QStringLiteral("10")});
+    QVERIFY(small.isRunning());
+    auto client = small.connect();
+    QList<QPair<QString, QString>> files;
+    const QString list =
+        registerList(invoicesOf(QStringLiteral("112583704"), 5), &files, client.get());
+    RegistroCall call;
+    call.company = QStringLiteral("02");
+    call.list = list;
+    call.registration = files.first().first;
+    const RegistroPage first = getRegistro(*client, call);
+    QCOMPARE(first.more, QStringLiteral("S"));
+    RegistroCall wrong = call;
+    wrong.first = wrong.last + 1;
+    wrong.last += 10;
+    wrong.continuation = QStringLiteral("0000999999");
+    QVERIFY(!rpcErrorOf([&] { getRegistro(*client, wrong); }).isEmpty());
+    wrong.continuation = call.continuation;
+    wrong.registration = QStringLiteral("052147836");
+    QVERIFY(!rpcErrorOf([&] { getRegistro(*client, wrong); }).isEmpty());
+    // The client goes on fine after those errors; once served, the continuation is spent.
+    RegistroPage next;
+    do {
+        call.first = call.last + 1;
+        call.last += 50000;
+        next = getRegistro(*client, call);
+        QCOMPARE(next.lineNumbers.size(),
+                 10 * (next.more == u"S") + next.lines.size() * (next.more != u"S"));
+    } while (next.more == u"S");
+    call.first = call.last + 1;
+    call.last += 10;
+    QVERIFY(!rpcErrorOf([&] { getRegistro(*client, call); }).isEmpty());
+}
+
+void TestServerExport::boundsMovedByCallerAndCap()
+{
+    ServerProcess capped(m_db->path(), m_db->outputDir(),
+                         {QStringLiteral("--page-size"), QStringLiteral("100")});
+    QVERIFY(capped.isRunning());
+    auto client = capped.connect();
+    QList<QPair<QString, QString>> files;
+    const QString list =
+        registerList(invoicesOf(QStringLiteral("125694815"), 80), &files, client.get());
+    RegistroCall call;
+    call.company = QStringLiteral("02");
+    call.list = list;
+    call.registration = files.first().first;
+
+    // The caller asks for 0..40: lines 1..40, bounds left alone.
+    call.last = 40;
+    RegistroPage page = getRegistro(*client, call);
+    QCOMPARE(page.status, QStringLiteral("OK"));
+    QCOMPARE(page.lineNumbers.size(), 40);
+    QCOMPARE(page.lineNumbers.first(), 1);
+    QCOMPARE(page.lineNumbers.last(), 40);
+    QCOMPARE(call.last, 40.0);
+    QCOMPARE(page.more, QStringLiteral("S"));
+    QList<QString> all = page.lines;
+    const qint64 total =
+        m_db->value(QStringLiteral("SELECT NRTOTREGISTROS FROM ARQCOMPRALEG WHERE NRSEQARQMAG = ?"),
+                    {call.continuation})
+            .toLongLong();
+    QVERIFY(total > 250);
+
+    // 41..50040 is over the cap of 100: the server lowers `last` to 140.
+    call.first = 41;
+    call.last = 50040;
+    page = getRegistro(*client, call);
+    QCOMPARE(call.last, 140.0);
+    QCOMPARE(page.lineNumbers.size(), 100);
+    QCOMPARE(page.lineNumbers.first(), 41);
+    QCOMPARE(page.lineNumbers.last(), 140);
+    all += page.lines;
+    while (page.more == u"S") {
+        call.first = call.last + 1;
+        call.last = call.last + 50000;
+        page = getRegistro(*client, call);
+        QVERIFY(page.lineNumbers.size() <= 100);
+        QCOMPARE(page.lineNumbers.first(), qint64(call.first));
+        all += page.lines;
+    }
+    QCOMPARE(all.size(), total);
+    QCOMPARE(page.lineNumbers.last(), total);
+    call.start = QDate(2024, 12, 1);
+    checkFile(all, list, files.first().first, call);
+}
+
+// A failed run: file A was served in full and written, file B was served in full but was the
+// last one asked for (its writing may have failed), file C is half served, file D never asked
+// for. Deleting the list gives B's and C's invoices back their earlier flag; A's stay exported.
+void TestServerExport::deleteListRestoresInvoices()
+{
+    ServerProcess capped(m_db->path(), m_db->outputDir(),
+                         {QStringLiteral("--page-size"), QStringLiteral("20")});
+    QVERIFY(capped.isRunning());
+    auto client = capped.connect();
+    const QStringList regs = {"052147836", "061258473", "074369581", "083471692"};
+    QList<QPair<QString, QString>> invoices;
+    for (const QString &reg : regs)
+        invoices += invoicesOf(reg, 6, QStringLiteral("AND IDNFCOMPRALEG = 'N'"));
+    // One invoice of C was exported before this list: it must stay exported.
+    const auto earlier = invoicesOf(regs[2], 1, QStringLiteral("AND IDNFCOMPRALEG = 'S'"));
+    invoices += earlier;
+    QList<QPair<QString, QString>> files;
+    const QString list = registerList(invoices, &files, client.get());
+    QCOMPARE(files.size(), 4);
+
+    const auto call = [&](const QString &reg) {
+        RegistroCall c;
+        c.list = list;
+        c.registration = reg;
+        return c;
+    };
+    RegistroCall a = call(regs[0]);
+    RegistroCall b = call(regs[1]);
+    RegistroCall c = call(regs[2]);
+    fetchFile(*client, a);
+    QCOMPARE(getRegistro(*client, c).more, QStringLiteral("S")); // half served
+    fetchFile(*client, b);
+
+    const auto flags = [&](const QString &reg) {
+        QStringList out;
+        for (const QVariantList &r : m_db->rows(
+                 QStringLiteral("SELECT N.IDNFCOMPRALEG FROM LISTACOMPRALEGNF L JOIN NFCOMPRA"
+                                " N USING (CDFILIAL, NRLANCTONF) WHERE L.NRLISTA = ?"
+                                " AND N.CDINSCESTA = ? ORDER BY N.NRLANCTONF"),
+                 {list, reg}))
+            out << r[0].toString();
+        return out;
+    };
+    QCOMPARE(flags(regs[0]), QStringList(6, QStringLiteral("S")));
+    QCOMPARE(flags(regs[1]), QStringList(6, QStringLiteral("S")));
+    QCOMPARE(flags(regs[2]), QStringList(7, QStringLiteral("S")));
+    QCOMPARE(flags(regs[3]), QStringList(6, QStringLiteral("N")));
+
+    // An empty number is an error text; an unknown one has nothing to remove.
+    QVERIFY(client->call(QStringLiteral("GetDeletaLista"), {""}).at(0).toText() != u"OK");
+    QCOMPARE(client->call(QStringLiteral("GetDeletaLista"), {"0000888888"}).at(0).toText(),
+             QStringLiteral("OK"));
+
+    const QString earlierKey = earlier.first().second;
+    QCOMPARE(client->call(QStringLiteral("GetDeletaLista"), {list}).at(0).toText(),
+             QStringLiteral("OK"));
+    const auto flagOf = [&](const QPair<QString, QString> &inv) {
+        return m_db
+            ->value(QStringLiteral("SELECT IDNFCOMPRALEG FROM NFCOMPRA WHERE CDFILIAL = ?"
+                                   " AND NRLANCTONF = ?"),
+                    {inv.first, inv.second})
+            .toString();
+    };
+    for (const auto &inv : invoices) {
+        const QString reg = m_db->value(QStringLiteral("SELECT CDINSCESTA FROM NFCOMPRA WHERE"
+                                                       " CDFILIAL = ? AND NRLANCTONF = ?"),
+                                        {inv.first, inv.second})
+                                .toString();
+        const QString expected =
+            reg == regs[0] || inv.second == earlierKey ? QStringLiteral("S") : QStringLiteral("N");
+        QVERIFY2(flagOf(inv) == expected, qPrintable(reg + u' ' + inv.second));
+    }
+    for (const char *table :
+         {"LISTACOMPRALEG", "LISTACOMPRALEGNF", "ARQCOMPRALEG", "REGARQCOMPRALEG"})
+        QCOMPARE(m_db->value(QStringLiteral("SELECT count(*) FROM %1 WHERE NRLISTA = ?")
+                                 .arg(QLatin1String(table)),
+                             {list})
+                     .toInt(),
+                 0);
+}
+
+// A file of more than 100,000 lines in pages of 50,000 as the screen asks for them.
+void TestServerExport::pagingAcrossThreePages()
+{
+    TestDatabase big(90000, 7);
+    QVERIFY(big.isValid());
+    ServerProcess server(big.path(), big.outputDir());
+    QVERIFY(server.isRunning());
+    auto client = server.connect();
+    const QString list = client->call(QStringLiteral("GetLista")).toText();
+    QList<QPair<QString, QString>> invoices;
+    for (const QVariantList &r : big.rows(
+             QStringLiteral("SELECT CDFILIAL, NRLANCTONF FROM NFCOMPRA WHERE CDFILIAL = '0001'")))
+        invoices.append({r[0].toString(), r[1].toString()});
+    QStringList regs(invoices.size(), QString());
+    regs[0] = QStringLiteral("052147836");
+    const DataPacket files =
+        decodePacket(client
+                         ->call(QStringLiteral("getNotasMarcadas"),
+                                {RpcValue::fromPacket(listaPacket(list, invoices, regs))})
+                         .toPacket());
+    QCOMPARE(int(files.rows.size()), 1);
+
+    RegistroCall call;
+    call.list = list;
+    call.registration = QStringLiteral("052147836");
+    const struct
+    {
+        double first, last;
+        QString more;
+    } pages[] = {{0, 50000, "S"}, {50001, 100000, "S"}, {100001, 150000, "N"}};
+    qint64 expectedLine = 1;
+    for (const auto &p : pages) {
+        call.first = p.first;
+        call.last = p.last;
+        const RegistroPage page = getRegistro(*client, call);
+        QCOMPARE(page.status, QStringLiteral("OK"));
+        QCOMPARE(page.more, p.more);
+        QCOMPARE(call.first, p.first);
+        QCOMPARE(call.last, p.last);
+        QVERIFY(!page.lineNumbers.isEmpty());
+        QCOMPARE(page.lineNumbers.first(), expectedLine);
+        for (qsizetype i = 0; i < page.lineNumbers.size(); ++i)
+            QCOMPARE(page.lineNumbers[i], expectedLine + i);
+        if (p.more == u"S")
+            QCOMPARE(page.lineNumbers.size(), 50000);
+        else
+            QCOMPARE(page.lines.last().left(2), QStringLiteral("90"));
+        expectedLine += page.lineNumbers.size();
+    }
+    QVERIFY(expectedLine > 100001);
+}
+
+QTEST_GUILESS_MAIN(TestServerExport)
+#include "tst_serverexport.moc"

@@ -1,0 +1,568 @@
+// GetNotaFiscal, GetDiretorio, GetLista and getNotasMarcadas against a seeded database, through
+// the real server process and the real client.
+#include "servertestsupport.h"
+
+#include "dataset/datapacket.h"
+#include "rpc/rpcerror.h"
+
+#include <QDir>
+#include <QTest>
+
+#include <algorithm>
+#include <functional>
+
+using namespace fis;
+using namespace fis::test;
+
+namespace {
+
+// One invoice as the database has it, read with QtSql: the oracle the answers are checked with.
+struct DbInvoice
+{
+    QString company, number, clientDoc, clientType, clientName, branch, stateReg, municipalReg;
+    QString direction, series, operation, exported, posting, clientCode;
+    QDate issued;
+    double value = 0;
+
+    QString key() const { return branch + u'|' + posting; }
+};
+
+QList<DbInvoice> allInvoices(const TestDatabase &db)
+{
+    QList<DbInvoice> out;
+    const auto rows = db.rows(QStringLiteral(
+        "SELECT N.CDEMPRESA, N.NRNOTAFISC, C.NRINSJURCLIE, C.IDTPIJURCLIE, C.NMRAZSOCCLIE,"
+        " N.CDFILIAL, N.CDINSCESTA, N.CDINSCMUNI, N.IDENTRSAIDOP, N.CDSERIE, N.CDTIPOOPER,"
+        " N.IDNFCOMPRALEG, N.NRLANCTONF, N.CDCLIENTE, N.DTEMISSAO, N.VRNOTAFISC"
+        " FROM NFCOMPRA N JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE"));
+    for (const QVariantList &r : rows) {
+        DbInvoice i;
+        i.company = r[0].toString();
+        i.number = r[1].toString();
+        i.clientDoc = r[2].toString();
+        i.clientType = r[3].toString();
+        i.clientName = r[4].toString();
+        i.branch = r[5].toString();
+        i.stateReg = r[6].toString();
+        i.municipalReg = r[7].toString();
+        i.direction = r[8].toString();
+        i.series = r[9].toString();
+        i.operation = r[10].toString();
+        i.exported = r[11].toString();
+        i.posting = r[12].toString();
+        i.clientCode = r[13].toString();
+        i.issued = QDate::fromString(r[14].toString().left(10), Qt::ISODate);
+        i.value = r[15].toDouble();
+        out.append(i);
+    }
+    return out;
+}
+
+QStringList keysOf(const DataPacket &p)
+{
+    const int b = fieldIndex(p, QStringLiteral("CDFILIAL"));
+    const int n = fieldIndex(p, QStringLiteral("NRLANCTONF"));
+    QStringList keys;
+    for (const DataRow &row : p.rows)
+        keys << row.at(b).toString() + u'|' + row.at(n).toString();
+    return keys;
+}
+
+QList<FieldDef> listaFields()
+{
+    return {textField("NRLISTA", 10), textField("CDLISTA", 50), textField("CDINSCESTA", 20)};
+}
+
+// A key as the host's picker quotes it.
+QString quotedKey(const QString &key)
+{
+    return u'\'' + QString(key).replace(QStringLiteral("'"), QStringLiteral("''")) + u'\'';
+}
+
+QString rpcErrorOf(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const RpcError &e) {
+        return e.message();
+    }
+    return {};
+}
+
+} // namespace
+
+class TestServerMethods : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void notaFiscalFields();
+    void notaFiscalRows();
+    void notaFiscalCriteria();
+    void notaFiscalKeyListsComeBack();
+    void notaFiscalRejectsBadArguments();
+    void diretorio();
+    void lista();
+    void notasMarcadasSplitsByRegistration();
+    void notasMarcadasRejects();
+    void sqlMetacharacters();
+
+private:
+    std::unique_ptr<TestDatabase> m_db;
+    std::unique_ptr<ServerProcess> m_server;
+    std::unique_ptr<NetConnection> m_client;
+    QList<DbInvoice> m_invoices;
+};
+
+void TestServerMethods::initTestCase()
+{
+    m_db = std::make_unique<TestDatabase>(3000);
+    QVERIFY(m_db->isValid());
+    m_server = std::make_unique<ServerProcess>(m_db->path(), m_db->outputDir());
+    QVERIFY(m_server->isRunning());
+    m_client = m_server->connect();
+    m_invoices = allInvoices(*m_db);
+    QVERIFY(m_invoices.size() == 3000);
+}
+
+void TestServerMethods::cleanupTestCase()
+{
+    m_client.reset();
+    if (m_server)
+        QCOMPARE(m_server->terminate(), 0);
+}
+
+void TestServerMethods::notaFiscalFields()
+{
+    NotaFilter f;
+    const DataPacket p = getNotaFiscal(*m_client, f);
+    struct Expected
+    {
+        const char *name;
+        FieldType type;
+        int size;
+    };
+    const Expected expected[] = {
+        {"IDENTRSAIDOP", FieldType::String, 1},  {"IDNFCOMPRALEG", FieldType::String, 1},
+        {"IDSTATUS", FieldType::FixedString, 1}, {"CDFILIAL", FieldType::String, 4},
+        {"CLIENTE", FieldType::String, 73},      {"NRLANCTONF", FieldType::String, 10},
+        {"DTEMISSAO", FieldType::DateTime, 0},   {"NRNOTAFISC", FieldType::String, 20},
+        {"VRNOTAFISC", FieldType::Float, 0},     {"CDTIPOOPER", FieldType::String, 2},
+        {"CDINSCESTA", FieldType::String, 16},   {"CDINSCMUNI", FieldType::String, 16},
+        {"CDSERIE", FieldType::String, 5},       {"CDCLIENTE", FieldType::String, 21},
+    };
+    QCOMPARE(p.fields.size(), qsizetype(std::size(expected)));
+    for (int i = 0; i < p.fields.size(); ++i) {
+        QCOMPARE(p.fields[i].name, QString::fromLatin1(expected[i].name));
+        QCOMPARE(int(p.fields[i].type), int(expected[i].type));
+        QCOMPARE(p.fields[i].size, expected[i].size);
+    }
+    QVERIFY(p.fields[4].readOnly);
+    QCOMPARE(p.fields[8].displayFormat, QStringLiteral("#,##0.00"));
+}
+
+// Every value of every row against the database, and the order: issue date, branch, number.
+void TestServerMethods::notaFiscalRows()
+{
+    NotaFilter f;
+    const DataPacket p = getNotaFiscal(*m_client, f);
+    QHash<QString, DbInvoice> byKey;
+    int company01 = 0;
+    for (const DbInvoice &i : m_invoices) {
+        byKey.insert(i.key(), i);
+        company01 += i.company == u"01";
+    }
+    QCOMPARE(int(p.rows.size()), company01);
+    const QStringList keys = keysOf(p);
+    for (qsizetype r = 0; r < keys.size(); ++r) {
+        const DataRow &row = p.rows[size_t(r)];
+        const DbInvoice &i = byKey.value(keys[r]);
+        QCOMPARE(row[0].toString(), i.direction);
+        QCOMPARE(row[1].toString(), i.exported == u"S" ? QStringLiteral("S") : QStringLiteral("N"));
+        QCOMPARE(row[2].toString(), QStringLiteral("U"));
+        QVERIFY2(row[4].toString().endsWith(QStringLiteral(" - ") + i.clientName),
+                 qPrintable(row[4].toString()));
+        QVERIFY(row[4].toString().size() <= 73);
+        const QString digits = row[4]
+                                   .toString()
+                                   .section(QStringLiteral(" - "), 0, 0)
+                                   .remove(QRegularExpression(QStringLiteral("[./-]")));
+        QCOMPARE(digits, i.clientDoc);
+        QCOMPARE(row[6].toDateTime().date(), i.issued);
+        QCOMPARE(row[7].toString(), i.number);
+        QCOMPARE(row[8].toDouble(), i.value);
+        QCOMPARE(row[9].toString(), i.operation);
+        QCOMPARE(row[10].toString(), i.stateReg);
+        QCOMPARE(row[11].toString(), i.municipalReg);
+        QCOMPARE(row[12].toString(), i.series);
+        QCOMPARE(row[13].toString(), i.clientCode);
+        if (r > 0) {
+            const DbInvoice &prev = byKey.value(keys[r - 1]);
+            const auto order = [](const DbInvoice &x) {
+                return std::make_tuple(x.issued, x.branch, x.number.toLongLong(), x.posting);
+            };
+            QVERIFY2(order(prev) <= order(i), qPrintable(keys[r]));
+        }
+    }
+}
+
+// Each criterion alone and some together, against the same selection made in the test.
+void TestServerMethods::notaFiscalCriteria()
+{
+    // Values picked from the data, so that each criterion selects some but not all invoices.
+    const DbInvoice &sample =
+        *std::find_if(m_invoices.cbegin(), m_invoices.cend(),
+                      [](const DbInvoice &i) { return i.company == u"01" && i.branch == u"0002"; });
+    const QDate day = sample.issued;
+    const double value = sample.value;
+
+    struct Case
+    {
+        const char *name;
+        std::function<void(NotaFilter &)> set;
+        std::function<bool(const DbInvoice &)> keep;
+    };
+    const auto inCompany = [](const DbInvoice &i) {
+        return i.company == u"01";
+    };
+    const QList<Case> cases = {
+        {"company 02", [](NotaFilter &f) { f.company = QStringLiteral("02"); },
+         [](const DbInvoice &i) {
+             return i.company == u"02";
+         }},
+        {"company without invoices", [](NotaFilter &f) { f.company = QStringLiteral("03"); },
+         [](const DbInvoice &) {
+             return false;
+         }},
+        {"NF number", [&](NotaFilter &f) { f.number = sample.number; },
+         [&](const DbInvoice &i) {
+             return inCompany(i) && i.number == sample.number;
+         }},
+        {"NF number zero-filled",
+         [&](NotaFilter &f) { f.number = sample.number.rightJustified(20, u'0'); },
+         [&](const DbInvoice &i) {
+             return inCompany(i) && i.number == sample.number;
+         }},
+        {"client registration", [&](NotaFilter &f) { f.client = sample.clientDoc; },
+         [&](const DbInvoice &i) {
+             return inCompany(i) && i.clientDoc == sample.clientDoc;
+         }},
+        {"branch", [](NotaFilter &f) { f.branch = QStringLiteral("0003"); },
+         [&](const DbInvoice &i) {
+             return inCompany(i) && i.branch == u"0003";
+         }},
+        {"state registration", [](NotaFilter &f) { f.stateReg = QStringLiteral("083471692"); },
+         [&](const DbInvoice &i) {
+             return inCompany(i) && i.stateReg == u"083471692";
+         }},
+        {"municipal registration",
+         [](NotaFilter &f) { f.municipalReg = QStringLiteral("3120458"); },
+         [&](const DbInvoice &i) {
+             return inCompany(i) && i.municipalReg == u"3120458";
+         }},
+        {"series keys", [](NotaFilter &f) { f.series = QStringLiteral("'EU', 'S1','ED1'"); },
+         [&](const DbInvoice &i) {
+             const QString k = i.direction + i.series;
+             return inCompany(i) && (k == u"EU" || k == u"S1" || k == u"ED1");
+         }},
+        {"operation keys", [](NotaFilter &f) { f.operations = QStringLiteral("'E02','S06'"); },
+         [&](const DbInvoice &i) {
+             const QString k = i.direction + i.operation;
+             return inCompany(i) && (k == u"E02" || k == u"S06");
+         }},
+        {"operation key of the other direction",
+         [](NotaFilter &f) { f.operations = QStringLiteral("'S02'"); },
+         [](const DbInvoice &) {
+             return false;
+         }},
+        {"period of one day, both bounds inclusive", [&](NotaFilter &f) { f.start = f.end = day; },
+         [&](const DbInvoice &i) {
+             return inCompany(i) && i.issued == day;
+         }},
+        {"period start inclusive", [&](NotaFilter &f) { f.start = day; },
+         [&](const DbInvoice &i) {
+             return inCompany(i) && i.issued >= day;
+         }},
+        {"period end inclusive", [&](NotaFilter &f) { f.end = day; },
+         [&](const DbInvoice &i) {
+             return inCompany(i) && i.issued <= day;
+         }},
+        {"status pending", [](NotaFilter &f) { f.status = QStringLiteral("N"); },
+         [&](const DbInvoice &i) {
+             return inCompany(i) && i.exported != u"S";
+         }},
+        {"status exported", [](NotaFilter &f) { f.status = QStringLiteral("S"); },
+         [&](const DbInvoice &i) {
+             return inCompany(i) && i.exported == u"S";
+         }},
+        {"minimum value inclusive", [&](NotaFilter &f) { f.minimum = value; },
+         [&](const DbInvoice &i) {
+             return inCompany(i) && i.value >= value;
+         }},
+        {"combined",
+         [&](NotaFilter &f) {
+             f.branch = QStringLiteral("0001");
+             f.stateReg = QStringLiteral("052147836");
+             f.operations = QStringLiteral("'E01','E02','E06'");
+             f.series = QStringLiteral("'E1','E2','EU'");
+             f.status = QStringLiteral("N");
+             f.start = QDate(2025, 4, 1);
+             f.end = QDate(2025, 5, 20);
+             f.minimum = 500;
+         },
+         [&](const DbInvoice &i) {
+             return inCompany(i) && i.branch == u"0001" && i.stateReg == u"052147836" &&
+                    QStringList{"E01", "E02", "E06"}.contains(i.direction + i.operation) &&
+                    QStringList{"E1", "E2", "EU"}.contains(i.direction + i.series) &&
+                    i.exported != u"S" && i.issued >= QDate(2025, 4, 1) &&
+                    i.issued <= QDate(2025, 5, 20) && i.value >= 500;
+         }},
+    };
+    for (const Case &c : cases) {
+        NotaFilter f;
+        c.set(f);
+        const DataPacket p = getNotaFiscal(*m_client, f);
+        QStringList expected;
+        for (const DbInvoice &i : m_invoices)
+            if (c.keep(i))
+                expected << i.key();
+        QStringList got = keysOf(p);
+        std::sort(expected.begin(), expected.end());
+        std::sort(got.begin(), got.end());
+        QVERIFY2(got == expected, qPrintable(QStringLiteral("%1: %2 rows, expected %3")
+                                                 .arg(QLatin1String(c.name))
+                                                 .arg(got.size())
+                                                 .arg(expected.size())));
+        // Every case but the empty ones must select something, or it proves little.
+        const QString name = QLatin1String(c.name);
+        if (!name.contains(QLatin1String("without")) && !name.contains(QLatin1String("other")))
+            QVERIFY2(!expected.isEmpty(), c.name);
+    }
+}
+
+void TestServerMethods::notaFiscalKeyListsComeBack()
+{
+    NotaFilter f;
+    f.series = QStringLiteral("'EU','E''X'");
+    f.operations = QStringLiteral(" 'E01' ");
+    getNotaFiscal(*m_client, f);
+    QCOMPARE(f.series, QStringLiteral("'EU','E''X'"));
+    QCOMPARE(f.operations, QStringLiteral(" 'E01' "));
+}
+
+void TestServerMethods::notaFiscalRejectsBadArguments()
+{
+    const char *const badLists[] = {"E01", "'E01", "'E01',", "'E01' 'S01'", ",'E01'", "'E01';"};
+    for (const char *list : badLists) {
+        NotaFilter f;
+        f.operations = QString::fromLatin1(list);
+        QVERIFY2(!rpcErrorOf([&] { getNotaFiscal(*m_client, f); }).isEmpty(), list);
+        NotaFilter g;
+        g.series = QString::fromLatin1(list);
+        QVERIFY2(!rpcErrorOf([&] { getNotaFiscal(*m_client, g); }).isEmpty(), list);
+    }
+    NotaFilter f;
+    f.status = QStringLiteral("X");
+    QVERIFY(rpcErrorOf([&] { getNotaFiscal(*m_client, f); }).contains(QLatin1String("Status")));
+    // Dates must travel as dates, not as text.
+    const QString wrongKind = rpcErrorOf([&] {
+        m_client->call(
+            QStringLiteral("GetNotaFiscal"),
+            {"01", "", "", "", "", "", "", "", "2025-01-01", QDate(2025, 5, 1), "T", 0.0});
+    });
+    QVERIFY2(wrongKind.contains(QLatin1String("argument 9")), qPrintable(wrongKind));
+    QVERIFY(
+        !rpcErrorOf([&] { m_client->call(QStringLiteral("GetNotaFiscal"), {"01"}); }).isEmpty());
+    // The connection stays usable after error answers.
+    NotaFilter ok;
+    QVERIFY(!getNotaFiscal(*m_client, ok).rows.empty());
+}
+
+void TestServerMethods::diretorio()
+{
+    const RpcValue answer = m_client->call(QStringLiteral("GetDiretorio"));
+    QCOMPARE(answer.size(), 2);
+    QCOMPARE(answer.at(0).toText(), QStringLiteral("OK"));
+    QCOMPARE(answer.at(1).toText(), QDir(m_db->outputDir()).absolutePath() + u'/');
+
+    ServerProcess missing(m_db->path(), m_db->dirPath() + QStringLiteral("/does-not-exist"));
+    QVERIFY(missing.isRunning());
+    const RpcValue invalid = missing.connect()->call(QStringLiteral("GetDiretorio"));
+    QCOMPARE(invalid.at(0).toText(), QStringLiteral("Dir_Inv"));
+    QVERIFY(invalid.at(1).toText().endsWith(QLatin1String("/does-not-exist/")));
+}
+
+void TestServerMethods::lista()
+{
+    QStringList numbers;
+    for (int i = 0; i < 5; ++i)
+        numbers << m_client->call(QStringLiteral("GetLista")).toText();
+    for (int i = 0; i < numbers.size(); ++i) {
+        QCOMPARE(numbers[i].size(), 10);
+        if (i > 0)
+            QVERIFY(numbers[i] > numbers[i - 1]);
+        QCOMPARE(
+            m_db->value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEG WHERE NRLISTA = ?"),
+                        {numbers[i]})
+                .toInt(),
+            1);
+    }
+}
+
+void TestServerMethods::notasMarcadasSplitsByRegistration()
+{
+    const QString list = m_client->call(QStringLiteral("GetLista")).toText();
+    // Invoices of three registrations, given out of registration order.
+    QList<QPair<QString, QString>> invoices;
+    QStringList regs;
+    QMap<QString, int> perReg;
+    for (const DbInvoice &i : m_invoices) {
+        if (i.company != u"01" || i.branch == u"0001" || perReg.value(i.stateReg) >= 4)
+            continue;
+        invoices.prepend({i.branch, i.posting});
+        regs.prepend(i.stateReg);
+        ++perReg[i.stateReg];
+    }
+    QCOMPARE(perReg.size(), 3);
+    // The client sends the registration only on the first invoice of each.
+    const RpcValue answer =
+        m_client->call(QStringLiteral("getNotasMarcadas"),
+                       {RpcValue::fromPacket(listaPacket(list, invoices, regs))});
+    const DataPacket files = decodePacket(answer.toPacket());
+    QCOMPARE(files.fields.size(), 2);
+    QCOMPARE(files.fields[0].name, QStringLiteral("CDINSCESTA"));
+    QCOMPARE(files.fields[0].size, 16);
+    QCOMPARE(files.fields[1].name, QStringLiteral("NOMEARQUIVO"));
+    QCOMPARE(files.fields[1].size, 16);
+    QVERIFY(files.fields[1].readOnly);
+    QCOMPARE(int(files.rows.size()), 3);
+    QStringList names;
+    for (int r = 0; r < 3; ++r) {
+        QCOMPARE(files.rows[size_t(r)][0].toString(), perReg.keys().at(r));
+        names << files.rows[size_t(r)][1].toString();
+    }
+    QCOMPARE(names, (QStringList{"0001", "0002", "0003"}));
+    QCOMPARE(m_db->value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEGNF WHERE NRLISTA = ?"),
+                         {list})
+                 .toInt(),
+             12);
+    // Nothing is exported before the lines are built.
+    QCOMPARE(m_db->value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEGNF L JOIN NFCOMPRA N"
+                                        " USING (CDFILIAL, NRLANCTONF) WHERE L.NRLISTA = ?"
+                                        " AND L.CDINSCESTA <> N.CDINSCESTA"),
+                         {list})
+                 .toInt(),
+             0);
+}
+
+void TestServerMethods::notasMarcadasRejects()
+{
+    const QString list = m_client->call(QStringLiteral("GetLista")).toText();
+    const DbInvoice *a = nullptr, *other = nullptr;
+    for (const DbInvoice &i : m_invoices) {
+        if (!a && i.company == u"01")
+            a = &i;
+        if (!other && i.company == u"02")
+            other = &i;
+    }
+    QVERIFY(a && other);
+    const auto send = [&](const QByteArray &packet) {
+        return rpcErrorOf([&] {
+            m_client->call(QStringLiteral("getNotasMarcadas"), {RpcValue::fromPacket(packet)});
+        });
+    };
+    const QByteArray before = m_db->checksum();
+    struct Case
+    {
+        const char *name;
+        QByteArray packet;
+    };
+    std::vector<DataRow> twoLists = {DataRow{list, QString(a->branch + a->posting), a->stateReg},
+                                     DataRow{QStringLiteral("9999999999"),
+                                             QString(other->branch + other->posting),
+                                             other->stateReg}};
+    const QList<FieldDef> wrongFields = {textField("NRLISTA", 10), textField("CDLISTA", 50)};
+    const QList<Case> cases = {
+        {"unknown invoice",
+         listaPacket(list, {{a->branch, QStringLiteral("9999999999")}}, {QString()})},
+        {"unknown branch", listaPacket(list, {{QStringLiteral("XXXX"), a->posting}}, {QString()})},
+        {"key shorter than a branch",
+         listaPacket(list, {{QStringLiteral("00"), QString()}}, {QString()})},
+        {"unknown list",
+         listaPacket(QStringLiteral("7777777777"), {{a->branch, a->posting}}, {a->stateReg})},
+        {"empty list number", listaPacket(QString(), {{a->branch, a->posting}}, {a->stateReg})},
+        {"two companies",
+         listaPacket(list, {{a->branch, a->posting}, {other->branch, other->posting}},
+                     {a->stateReg, other->stateReg})},
+        {"two list numbers", encodePacket(listaFields(), twoLists)},
+        {"invoice twice",
+         listaPacket(list, {{a->branch, a->posting}, {a->branch, a->posting}}, {a->stateReg})},
+        {"no rows", listaPacket(list, {}, {})},
+        {"missing field",
+         encodePacket(wrongFields, {DataRow{list, QString(a->branch + a->posting)}})},
+        {"not a packet", QByteArray("\xa1\x01\x02", 3)},
+    };
+    for (const Case &c : cases)
+        QVERIFY2(!send(c.packet).isEmpty(), c.name);
+    QCOMPARE(m_db->checksum(), before);
+    // A text instead of a packet is an argument error too.
+    QVERIFY(
+        !rpcErrorOf([&] { m_client->call(QStringLiteral("getNotasMarcadas"), {"x"}); }).isEmpty());
+}
+
+// Quotes, semicolons, comment markers and LIKE wildcards in every text argument and key list:
+// they are plain values, match nothing, and leave the database as it was.
+void TestServerMethods::sqlMetacharacters()
+{
+    const QStringList hostile = {
+        QStringLiteral("' OR '1'='1"), QStringLiteral("01'; DROP TABLE NFCOMPRA; --"),
+        QStringLiteral("%"),           QStringLiteral("_"),
+        QStringLiteral("0%"),          QStringLiteral("\" OR 1=1 --"),
+        QStringLiteral("1) OR (1=1")};
+    const QByteArray before = m_db->checksum();
+    for (const QString &h : hostile) {
+        for (int arg = 0; arg < 6; ++arg) {
+            NotaFilter f;
+            QString *texts[] = {&f.company, &f.number,   &f.client,
+                                &f.branch,  &f.stateReg, &f.municipalReg};
+            *texts[arg] = h;
+            QVERIFY2(getNotaFiscal(*m_client, f).rows.empty(),
+                     qPrintable(QStringLiteral("argument %1: %2").arg(arg + 1).arg(h)));
+        }
+        const QString key = quotedKey(h);
+        NotaFilter s;
+        s.series = key;
+        QVERIFY(getNotaFiscal(*m_client, s).rows.empty());
+        QCOMPARE(s.series, key);
+        NotaFilter o;
+        o.operations = key + QStringLiteral(",'E01'");
+        const DataPacket p = getNotaFiscal(*m_client, o);
+        // Only the real key matches.
+        const int op = fieldIndex(p, QStringLiteral("CDTIPOOPER"));
+        QVERIFY(!p.rows.empty());
+        for (const DataRow &row : p.rows)
+            QCOMPARE(row[op].toString(), QStringLiteral("01"));
+
+        const RpcValue del = m_client->call(QStringLiteral("GetDeletaLista"), {h});
+        QCOMPARE(del.at(0).toText(), QStringLiteral("OK"));
+        QVERIFY(!rpcErrorOf([&] {
+                     m_client->call(QStringLiteral("getNotasMarcadas"),
+                                    {RpcValue::fromPacket(
+                                        listaPacket(h.left(10), {{h, h.left(20)}}, {h.left(20)}))});
+                 }).isEmpty());
+        QString name = h, cont, last = QStringLiteral("F"), list = h;
+        double first = 0, lastLine = 50000;
+        const RpcValue reg =
+            m_client->call(QStringLiteral("GetRegistro"),
+                           {byRef(name), h, h, QDate(2025, 5, 1), QDate(2025, 5, 20), byRef(cont),
+                            "S", byRef(first), byRef(lastLine), h, byRef(last), byRef(list)});
+        QVERIFY(reg.at(0).toText() != u"OK");
+    }
+    QCOMPARE(m_db->checksum(), before);
+}
+
+QTEST_GUILESS_MAIN(TestServerMethods)
+#include "tst_servermethods.moc"
