@@ -1,0 +1,6 @@
+#include "package/pkg_fis11000.h"
+
+void IniProc()
+{
+    CriaCompraLEGAL();
+}

@@ -1,0 +1,11 @@
+// fis-host: the host application; loads the screen packages and shows their screens.
+#include "host/hostrun.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("fis-host"));
+    return fis::runHost(QApplication::arguments().mid(1));
+}
