@@ -2,11 +2,12 @@
 --
 -- Kept close to plain SQL so that the PostgreSQL and Firebird editions can be derived from it:
 -- upper-case names, VARCHAR/CHAR/NUMERIC/DATE/TIMESTAMP types, named primary keys, no
--- SQLite-only clauses. Dates are stored as ISO-8601 text ('YYYY-MM-DD', timestamps
--- 'YYYY-MM-DD HH:MM:SS'), which sorts and compares like a date. Codes are VARCHAR, never CHAR,
--- because blank-padded CHAR compares differently on each database; CHAR is kept for one-letter
--- flags and state abbreviations, which are always full. An empty text is stored as NULL, as
--- Oracle would store it.
+-- SQLite-only clauses (but WITHOUT ROWID on the file lines, which the other editions leave out).
+-- Dates are stored as ISO-8601 text ('YYYY-MM-DD', timestamps 'YYYY-MM-DD HH:MM:SS'), which
+-- sorts and compares like a date. Codes are VARCHAR, never CHAR, because blank-padded CHAR
+-- compares differently on each database; CHAR is kept for one-letter flags and state
+-- abbreviations, which are always full. An empty text is stored as NULL, as Oracle would store
+-- it.
 
 -- ---------------------------------------------------------------------------------------------
 -- Reference tables read by the screen and the filter dialog
@@ -218,21 +219,27 @@ CREATE TABLE SEQCOMPRALEG (
     CONSTRAINT PK_SEQCOMPRALEG PRIMARY KEY (NMSEQUENCIA)
 );
 
--- One export list per list number handed out.
+-- One export list per list number handed out. NRSEQARQULT is the file the list's last GetRegistro
+-- call asked for, so that GetDeletaLista knows which served file the client may have failed to
+-- write.
 CREATE TABLE LISTACOMPRALEG (
     NRLISTA          VARCHAR(10)  NOT NULL,
     DTCRIACAO        TIMESTAMP    NOT NULL,
+    NRSEQARQULT      VARCHAR(10),
     CONSTRAINT PK_LISTACOMPRALEG PRIMARY KEY (NRLISTA)
 );
 
 -- The marked invoices of a list. CDLISTA is the branch code followed by the posting number;
 -- CDFILIAL and NRLANCTONF hold the same key split, for the joins with NFCOMPRA.
+-- IDNFCOMPRALEGANT keeps the invoice's IDNFCOMPRALEG from before the list's file marked it, so
+-- that deleting the list puts back exactly what was there; NULL until then.
 CREATE TABLE LISTACOMPRALEGNF (
     NRLISTA          VARCHAR(10)  NOT NULL,
     CDLISTA          VARCHAR(50)  NOT NULL,
     CDINSCESTA       VARCHAR(20),
     CDFILIAL         VARCHAR(4),
     NRLANCTONF       VARCHAR(10),
+    IDNFCOMPRALEGANT CHAR(1),
     CONSTRAINT PK_LISTACOMPRALEGNF PRIMARY KEY (NRLISTA, CDLISTA),
     CONSTRAINT FK_LISTACOMPRALEGNF_LISTA FOREIGN KEY (NRLISTA)
         REFERENCES LISTACOMPRALEG (NRLISTA)
@@ -259,7 +266,10 @@ CREATE TABLE ARQCOMPRALEG (
 
 -- The lines of the files. NRORDREGARQ numbers the lines of one file from 1; SQUENCIAL numbers
 -- the lines of the whole list. The primary key serves the paged reads
---   WHERE NRSEQARQMAG = ? AND NRORDREGARQ BETWEEN ? AND ? ORDER BY NRORDREGARQ.
+--   WHERE NRSEQARQMAG = ? AND NRORDREGARQ BETWEEN ? AND ? ORDER BY NRORDREGARQ;
+-- WITHOUT ROWID stores the lines in that order, so a page is one sequential range instead of an
+-- index walk plus a row lookup per line. There is no index by list: the lines of a list are
+-- reached through the list's files.
 CREATE TABLE REGARQCOMPRALEG (
     NRSEQARQMAG      VARCHAR(10)   NOT NULL,
     NRORDREGARQ      NUMERIC(10)   NOT NULL,
@@ -269,8 +279,7 @@ CREATE TABLE REGARQCOMPRALEG (
     CONSTRAINT PK_REGARQCOMPRALEG PRIMARY KEY (NRSEQARQMAG, NRORDREGARQ),
     CONSTRAINT FK_REGARQCOMPRALEG_ARQ FOREIGN KEY (NRSEQARQMAG)
         REFERENCES ARQCOMPRALEG (NRSEQARQMAG)
-);
-CREATE INDEX IX_REGARQCOMPRALEG_LISTA ON REGARQCOMPRALEG (NRLISTA);
+) WITHOUT ROWID;
 
 INSERT INTO SEQCOMPRALEG (NMSEQUENCIA, NRULTIMO) VALUES ('NRLISTA', 0);
 INSERT INTO SEQCOMPRALEG (NMSEQUENCIA, NRULTIMO) VALUES ('NRSEQARQMAG', 0);

@@ -1,11 +1,11 @@
 #include "server/compralegalservice.h"
 
+#include "contracts/compralegalcontract.h"
 #include "dataset/automationdate.h"
 #include "dataset/datapacket.h"
+#include "hostfw/widgets/keylist.h"
 #include "rpc/rpcerror.h"
 #include "server/filegenerator.h"
-#include "server/keylist.h"
-#include "server/methodtable.h"
 #include "server/sqliteconnection.h"
 
 #include <QDir>
@@ -15,24 +15,11 @@
 #include <QSet>
 
 #include <cmath>
+#include <optional>
 
 namespace fis {
 
 namespace {
-
-FieldDef field(const char *name, FieldType type, int size, const QString &label = {},
-               bool visible = true, bool readOnly = false, const QString &format = {})
-{
-    FieldDef f;
-    f.name = QString::fromLatin1(name);
-    f.type = type;
-    f.size = size;
-    f.label = label;
-    f.visible = visible;
-    f.readOnly = readOnly;
-    f.displayFormat = format;
-    return f;
-}
 
 QString isoDay(const QDate &date)
 {
@@ -52,6 +39,20 @@ QDate optionalDate(const RpcArgs &args, qsizetype index)
     if (args.at(index).isNull())
         return {};
     return args.dateTime(index).date();
+}
+
+// A key list argument in the picker's format, blanks around the keys tolerated. An empty or blank
+// text means no restriction.
+std::optional<QStringList> keyFilter(const RpcArgs &args, qsizetype index)
+{
+    try {
+        QStringList keys = parseKeyList(args.text(index), KeyListBlanks::Allowed);
+        if (keys.isEmpty())
+            return std::nullopt;
+        return keys;
+    } catch (const KeyListError &e) {
+        throw RpcError(e.message());
+    }
 }
 
 QString keysAsJson(const QStringList &keys)
@@ -129,12 +130,12 @@ CompraLegalService::CompraLegalService(SqliteConnection &db, const ServerConfig 
     , m_fileServed(std::move(fileServed))
 {}
 
-void CompraLegalService::registerMethods(MethodTable &table)
+void CompraLegalService::registerMethods(RpcMethodTable &table)
 {
-    const QString object = QString::fromLatin1(kCompraLegalObject);
+    const QString object = compralegal::serverObjectName();
     const auto add = [&](const char *name, RpcValue (CompraLegalService::*method)(RpcArgs &)) {
-        table.add(object, QString::fromLatin1(name),
-                  [this, method](RpcArgs &args) { return (this->*method)(args); });
+        table.registerMethod(object, QString::fromLatin1(name),
+                             [this, method](RpcArgs &args) { return (this->*method)(args); });
     };
     add("GetNotaFiscal", &CompraLegalService::GetNotaFiscal);
     add("GetDiretorio", &CompraLegalService::GetDiretorio);
@@ -142,46 +143,6 @@ void CompraLegalService::registerMethods(MethodTable &table)
     add("getNotasMarcadas", &CompraLegalService::getNotasMarcadas);
     add("GetRegistro", &CompraLegalService::GetRegistro);
     add("GetDeletaLista", &CompraLegalService::GetDeletaLista);
-}
-
-QList<FieldDef> CompraLegalService::notaFiscalFields()
-{
-    using T = FieldType;
-    return {
-        field("IDENTRSAIDOP", T::String, 1, QStringLiteral("Tipo NF")),
-        field("IDNFCOMPRALEG", T::String, 1, QStringLiteral("Status")),
-        field("IDSTATUS", T::FixedString, 1, {}, false),
-        field("CDFILIAL", T::String, 4, QStringLiteral("Filial")),
-        field("CLIENTE", T::String, 73, QStringLiteral("Cliente"), true, true),
-        field("NRLANCTONF", T::String, 10, {}, false),
-        field("DTEMISSAO", T::DateTime, 0, QStringLiteral("Emissão")),
-        field("NRNOTAFISC", T::String, 20, QStringLiteral("Nº Nota")),
-        field("VRNOTAFISC", T::Float, 0, QStringLiteral("Valor"), true, true,
-              QStringLiteral("#,##0.00")),
-        field("CDTIPOOPER", T::String, 2, QStringLiteral("Tp. Operação"), false),
-        field("CDINSCESTA", T::String, 16, QStringLiteral("Insc. Estadual"), false),
-        field("CDINSCMUNI", T::String, 16, QStringLiteral("Insc. Municipal"), false),
-        field("CDSERIE", T::String, 5, QStringLiteral("Série"), false),
-        field("CDCLIENTE", T::String, 21, {}, false),
-    };
-}
-
-QList<FieldDef> CompraLegalService::listaFields()
-{
-    return {field("NRLISTA", FieldType::String, 10), field("CDLISTA", FieldType::String, 50),
-            field("CDINSCESTA", FieldType::String, 20)};
-}
-
-QList<FieldDef> CompraLegalService::arquivosFields()
-{
-    return {field("CDINSCESTA", FieldType::String, 16),
-            field("NOMEARQUIVO", FieldType::String, 16, {}, true, true)};
-}
-
-QList<FieldDef> CompraLegalService::registrosFields()
-{
-    return {field("NRSEQARQMAG", FieldType::String, 10), field("NRORDREGARQ", FieldType::Float, 0),
-            field("DSREGARQMAG", FieldType::String, 4000), field("SQUENCIAL", FieldType::Float, 0)};
 }
 
 RpcValue CompraLegalService::GetNotaFiscal(RpcArgs &args)
@@ -193,13 +154,8 @@ RpcValue CompraLegalService::GetNotaFiscal(RpcArgs &args)
     const QString branch = criterion(args, 3);
     const QString stateReg = criterion(args, 4);
     const QString municipalReg = criterion(args, 5);
-    std::optional<QStringList> series, operations;
-    try {
-        series = parseKeyList(args.text(6));
-        operations = parseKeyList(args.text(7));
-    } catch (const KeyListError &e) {
-        throw RpcError(e.message());
-    }
+    const std::optional<QStringList> series = keyFilter(args, 6);
+    const std::optional<QStringList> operations = keyFilter(args, 7);
     const QDate start = optionalDate(args, 8);
     const QDate end = optionalDate(args, 9);
     const QString status = args.text(10).trimmed().toUpper();
@@ -265,7 +221,7 @@ RpcValue CompraLegalService::GetNotaFiscal(RpcArgs &args)
         q.bind(++i, minimum);
 
     try {
-        PacketWriter writer(notaFiscalFields(), -1, QStringLiteral("cdsNotaFiscal"));
+        PacketWriter writer(compralegal::notaFiscalFields(), -1, QStringLiteral("cdsNotaFiscal"));
         const QString exported = QStringLiteral("S");
         const QString pending = QStringLiteral("N");
         const QString unmarked = QStringLiteral("U");
@@ -336,7 +292,8 @@ RpcValue CompraLegalService::getNotasMarcadas(RpcArgs &args)
     args.expectCount(1);
     std::vector<DataRow> rows;
     try {
-        rows = decodePacketRows(args.packet(0), listaFields(), QStringLiteral("cdsLista"));
+        rows = decodePacketRows(args.packet(0), compralegal::listaFields(),
+                                QStringLiteral("cdsLista"));
     } catch (const DataSetError &e) {
         packetError(e);
     }
@@ -426,7 +383,8 @@ RpcValue CompraLegalService::getNotasMarcadas(RpcArgs &args)
     SqliteStatement addFile(m_db, "INSERT INTO ARQCOMPRALEG (NRSEQARQMAG, NRLISTA, CDEMPRESA,"
                                   " CDINSCESTA, SGESTADO, NOMEARQUIVO, NRTOTREGISTROS, IDSERVIDO,"
                                   " DTGERACAO) VALUES (?1, ?2, ?3, ?4, ?5, ?6, NULL, 'N', NULL)");
-    PacketWriter writer(arquivosFields(), registrations.size(), QStringLiteral("cdsArquivos"));
+    PacketWriter writer(compralegal::arquivosFields(), registrations.size(),
+                        QStringLiteral("cdsArquivos"));
     int index = 0;
     for (auto it = registrations.cbegin(); it != registrations.cend(); ++it) {
         const QString namePart = fileNamePart(++index);
@@ -478,7 +436,8 @@ RpcValue CompraLegalService::GetRegistro(RpcArgs &args)
         throw RpcError(QStringLiteral("Limites de página inválidos."));
 
     const auto userError = [&](const QString &text) {
-        return registroAnswer(text, PacketWriter(registrosFields(), 0).finish(), false, {});
+        return registroAnswer(text, PacketWriter(compralegal::registrosFields(), 0).finish(), false,
+                              {});
     };
 
     FileRow file;
@@ -579,7 +538,7 @@ RpcValue CompraLegalService::GetRegistro(RpcArgs &args)
         q.bind(1, file.fileNumber);
         q.bind(2, from);
         q.bind(3, to);
-        PacketWriter writer(registrosFields(), -1, QStringLiteral("cdsRegistros"));
+        PacketWriter writer(compralegal::registrosFields(), -1, QStringLiteral("cdsRegistros"));
         const QString number = file.fileNumber;
         while (q.step()) {
             writer.addText(number);

@@ -1,22 +1,18 @@
 #pragma once
 
-#include "dataset/memtable.h"
 #include "rpc/rpcargs.h"
+#include "rpc/rpcmethodtable.h"
 #include "rpc/rpcvalue.h"
 #include "server/serverconfig.h"
-
-#include <QList>
 
 #include <functional>
 
 namespace fis {
 
-class MethodTable;
 class SqliteConnection;
 
-inline constexpr char kCompraLegalObject[] = "FIS11000.rdmCompraLEGALBA";
-
-// The methods of the server object FIS11000.rdmCompraLEGALBA over one database connection.
+// The methods of the server object (compralegal::serverObjectName()) over one database
+// connection.
 //
 // Nothing is kept between calls: lists, files, lines and the progress of an export live in the
 // database, so that any number of these (threads, processes) can serve one database.
@@ -40,14 +36,9 @@ public:
     RpcValue GetRegistro(RpcArgs &args);
     RpcValue GetDeletaLista(RpcArgs &args);
 
-    // Registers the six methods under kCompraLegalObject.
-    void registerMethods(MethodTable &table);
-
-    // The packets' fields, as the screen declares its tables.
-    static QList<FieldDef> notaFiscalFields();
-    static QList<FieldDef> listaFields();
-    static QList<FieldDef> arquivosFields();
-    static QList<FieldDef> registrosFields();
+    // Registers the six methods under compralegal::serverObjectName(). The packets' fields are
+    // the contract's, the ones the screen declares its tables with.
+    void registerMethods(RpcMethodTable &table);
 
 private:
     struct FileRow;

@@ -4,8 +4,9 @@ namespace fis {
 
 class SqliteConnection;
 
-// Brings the export tables of a host database to what this server needs, idempotently, so that
-// it can run at every start of every server process:
+// Brings the export tables of a host database made before db/schema/sqlite.sql had them to what
+// this server needs. Idempotent, and with nothing to do on a database born from that schema, so
+// that it can run at every start of every server process:
 // - LISTACOMPRALEG.NRSEQARQULT: the file a list's last GetRegistro call asked for, so that
 //   GetDeletaLista knows which served file the client may have failed to write;
 // - LISTACOMPRALEGNF.IDNFCOMPRALEGANT: an invoice's exported flag before the list's file marked

@@ -3,7 +3,6 @@
 #include "server/appserver.h"
 #include "server/compralegalservice.h"
 #include "server/linejanitor.h"
-#include "server/methodtable.h"
 #include "server/sqliteconnection.h"
 
 #include <QThread>
@@ -30,11 +29,10 @@ QString ServerWorker::open()
             QMetaObject::invokeMethod(
                 janitor, [janitor] { janitor->purge(); }, Qt::QueuedConnection);
     });
-    m_methods = std::make_unique<MethodTable>();
-    m_service->registerMethods(*m_methods);
+    m_service->registerMethods(m_methods);
 
-    m_settings.methods = m_methods.get();
-    m_settings.idleTimeoutMs = m_config.idleTimeoutSecs * 1000;
+    m_settings.methods = &m_methods;
+    m_settings.idleTimeout = m_config.idleTimeoutSecs * 1000;
     m_settings.maxFrameSize = m_config.maxFrameSize;
     m_settings.logger = [](const RpcCallRecord &record) {
         logServerLine(record.toLogLine());
@@ -45,22 +43,22 @@ QString ServerWorker::open()
 void ServerWorker::adopt(qintptr descriptor)
 {
     m_clients.fetch_add(1, std::memory_order_relaxed);
-    auto *session = new ClientSession(descriptor, m_settings, this);
+    auto *session = new RpcSession(descriptor, m_settings, this);
     logServerLine(
         QStringLiteral("%1 connected on %2").arg(session->peer(), thread()->objectName()));
-    connect(session, &ClientSession::finished, this,
+    connect(session, &RpcSession::finished, this,
             [this] { m_clients.fetch_sub(1, std::memory_order_relaxed); });
     // The listener reads these to send new clients to a worker that is not stuck in a long call.
-    connect(session, &ClientSession::callStarted, this,
+    connect(session, &RpcSession::callStarted, this,
             [this] { m_running.fetch_add(1, std::memory_order_relaxed); });
-    connect(session, &ClientSession::callFinished, this,
+    connect(session, &RpcSession::callFinished, this,
             [this] { m_running.fetch_sub(1, std::memory_order_relaxed); });
 }
 
 void ServerWorker::shutdown()
 {
-    const QList<ClientSession *> sessions = findChildren<ClientSession *>();
-    for (ClientSession *s : sessions)
+    const QList<RpcSession *> sessions = findChildren<RpcSession *>();
+    for (RpcSession *s : sessions)
         s->drop();
     m_service.reset();
     m_db.reset();

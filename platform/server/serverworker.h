@@ -1,6 +1,7 @@
 #pragma once
 
-#include "server/clientsession.h"
+#include "rpc/rpcmethodtable.h"
+#include "rpc/rpcsession.h"
 #include "server/serverconfig.h"
 
 #include <QObject>
@@ -13,11 +14,10 @@ namespace fis {
 
 class CompraLegalService;
 class LineJanitor;
-class MethodTable;
 class SqliteConnection;
 
-// One serving thread: its own database connection, its own server object, and the client
-// sessions the listener hands it. Lives in its QThread; every slot runs there.
+// One serving thread: its own database connection, its own server object, and a session for
+// each client the listener hands it. Lives in its QThread; every slot runs there.
 class ServerWorker : public QObject
 {
     Q_OBJECT
@@ -42,8 +42,8 @@ private:
     LineJanitor *m_janitor;
     std::unique_ptr<SqliteConnection> m_db;
     std::unique_ptr<CompraLegalService> m_service;
-    std::unique_ptr<MethodTable> m_methods;
-    SessionSettings m_settings;
+    RpcMethodTable m_methods;
+    RpcSessionSettings m_settings;
     std::atomic<int> m_running{0};
     std::atomic<int> m_clients{0};
 };

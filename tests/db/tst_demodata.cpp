@@ -88,12 +88,26 @@ public:
         return names;
     }
 
-    // A digest of every row of the table, in storage order.
+    // A digest of every row of the table, in storage order: by ROWID, or by the primary key for
+    // a table WITHOUT ROWID.
     QByteArray tableDigest(const QString &table) const
     {
+        QString order = QStringLiteral("ROWID");
+        if (!rows(QStringLiteral("SELECT 1 FROM SQLITE_MASTER WHERE TYPE = 'table' AND NAME = :T "
+                                 "AND UPPER(SQL) LIKE '%WITHOUT ROWID%'"),
+                  {{QStringLiteral(":T"), table}})
+                 .isEmpty()) {
+            QStringList key;
+            for (const QStringList &r :
+                 rows(QStringLiteral("SELECT NAME FROM PRAGMA_TABLE_INFO(:T) WHERE PK > 0 "
+                                     "ORDER BY PK"),
+                      {{QStringLiteral(":T"), table}}))
+                key << r.first();
+            order = key.join(QLatin1Char(','));
+        }
         QCryptographicHash hash(QCryptographicHash::Sha256);
         for (const QStringList &r :
-             rows(QStringLiteral("SELECT * FROM %1 ORDER BY ROWID").arg(table)))
+             rows(QStringLiteral("SELECT * FROM %1 ORDER BY %2").arg(table, order)))
             hash.addData(QByteArray(r.join(QChar(0x1F)).toUtf8() + '\n'));
         return hash.result();
     }

@@ -15,7 +15,7 @@ QString formatKeyList(const QStringList &keys)
     return text;
 }
 
-QStringList parseKeyList(const QString &text)
+QStringList parseKeyList(const QString &text, KeyListBlanks blanks)
 {
     QStringList keys;
     const qsizetype size = text.size();
@@ -24,11 +24,19 @@ QStringList parseKeyList(const QString &text)
         throw KeyListError(
             QStringLiteral("Lista de chaves inválida (posição %1): %2").arg(pos + 1).arg(what));
     };
+    const auto skipBlanks = [&] {
+        if (blanks == KeyListBlanks::Allowed) {
+            while (pos < size && text.at(pos).isSpace())
+                ++pos;
+        }
+    };
+    skipBlanks();
     while (pos < size) {
         if (!keys.isEmpty()) {
             if (text.at(pos) != u',')
                 fail(QStringLiteral("esperada uma vírgula."));
             ++pos;
+            skipBlanks();
         }
         if (pos >= size || text.at(pos) != u'\'')
             fail(QStringLiteral("esperado um apóstrofo de abertura."));
@@ -53,6 +61,7 @@ QStringList parseKeyList(const QString &text)
         if (!closed)
             fail(QStringLiteral("falta o apóstrofo de fechamento."));
         keys.append(key);
+        skipBlanks();
     }
     return keys;
 }

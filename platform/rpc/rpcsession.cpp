@@ -1,8 +1,7 @@
-#include "server/clientsession.h"
+#include "rpc/rpcsession.h"
 
 #include "rpc/rpcerror.h"
 #include "rpc/rpcprotocol.h"
-#include "server/methodtable.h"
 
 #include <QElapsedTimer>
 #include <QTcpSocket>
@@ -16,14 +15,36 @@ constexpr int kCloseGraceMs = 5000;
 
 } // namespace
 
-ClientSession::ClientSession(qintptr descriptor, const SessionSettings &settings, QObject *parent)
+QString RpcCallRecord::toLogLine() const
+{
+    const QString outcome = ok ? QStringLiteral("ok") : QStringLiteral("error: ") + error;
+    if (method.isEmpty())
+        return QStringLiteral("%1 - %2").arg(peer, outcome);
+    return QStringLiteral("%1 %2.%3 %4 ms %5")
+        .arg(peer, object, method, QString::number(double(microseconds) / 1000.0, 'f', 1), outcome);
+}
+
+RpcSession::RpcSession(const RpcSessionSettings &settings, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
-    , m_socket(new QTcpSocket(this))
     , m_reader(settings.maxFrameSize)
 {
     m_timer.setSingleShot(true);
-    connect(&m_timer, &QTimer::timeout, this, &ClientSession::timedOut);
+    connect(&m_timer, &QTimer::timeout, this, &RpcSession::timedOut);
+}
+
+RpcSession::RpcSession(QTcpSocket *socket, const RpcSessionSettings &settings, QObject *parent)
+    : RpcSession(settings, parent)
+{
+    m_socket = socket;
+    m_socket->setParent(this);
+    start();
+}
+
+RpcSession::RpcSession(qintptr descriptor, const RpcSessionSettings &settings, QObject *parent)
+    : RpcSession(settings, parent)
+{
+    m_socket = new QTcpSocket(this);
     if (!m_socket->setSocketDescriptor(descriptor)) {
         RpcCallRecord record;
         record.peer = QStringLiteral("-");
@@ -31,21 +52,27 @@ ClientSession::ClientSession(qintptr descriptor, const SessionSettings &settings
             QStringLiteral("cannot take the accepted socket: ") + m_socket->errorString();
         log(record);
         m_closing = true;
-        QMetaObject::invokeMethod(this, &ClientSession::end, Qt::QueuedConnection);
+        // Whoever made the session connects to finished() only after this constructor.
+        QMetaObject::invokeMethod(this, &RpcSession::end, Qt::QueuedConnection);
         return;
     }
+    start();
+}
+
+RpcSession::~RpcSession() = default;
+
+void RpcSession::start()
+{
     m_peer =
         QStringLiteral("%1:%2").arg(m_socket->peerAddress().toString()).arg(m_socket->peerPort());
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
-    connect(m_socket, &QTcpSocket::readyRead, this, &ClientSession::readFrames);
-    connect(m_socket, &QTcpSocket::disconnected, this, &ClientSession::disconnected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &RpcSession::readFrames);
+    connect(m_socket, &QTcpSocket::disconnected, this, &RpcSession::disconnected);
     armTimer();
 }
 
-ClientSession::~ClientSession() = default;
-
-void ClientSession::drop()
+void RpcSession::drop()
 {
     m_closing = true;
     m_timer.stop();
@@ -53,7 +80,7 @@ void ClientSession::drop()
     end();
 }
 
-void ClientSession::end()
+void RpcSession::end()
 {
     if (m_ended)
         return;
@@ -62,27 +89,35 @@ void ClientSession::end()
     deleteLater();
 }
 
-void ClientSession::log(const RpcCallRecord &record) const
+void RpcSession::log(const RpcCallRecord &record) const
 {
     if (!m_settings.logger)
         return;
     try {
         m_settings.logger(record);
     } catch (...) {
-        // A failing log line must not take the session down with it.
+        // A failing log line must not take the server down with it.
     }
 }
 
-void ClientSession::armTimer()
+void RpcSession::logRejection(const QString &text) const
 {
-    const int ms = m_greeted ? m_settings.idleTimeoutMs : m_settings.handshakeTimeoutMs;
+    RpcCallRecord record;
+    record.peer = m_peer;
+    record.error = text;
+    log(record);
+}
+
+void RpcSession::armTimer()
+{
+    const int ms = m_greeted ? m_settings.idleTimeout : m_settings.handshakeTimeout;
     if (ms > 0)
         m_timer.start(ms);
     else
         m_timer.stop();
 }
 
-void ClientSession::readFrames()
+void RpcSession::readFrames()
 {
     if (m_closing) {
         m_socket->readAll();
@@ -95,19 +130,33 @@ void ClientSession::readFrames()
     } catch (const std::exception &e) {
         // An oversized frame, or memory running out on a huge one: nothing after it can be
         // trusted to be framed right.
-        rejectConnection(QString::fromUtf8(e.what()));
+        rejectConnection(e.what() ? QString::fromUtf8(e.what()) : QString());
         return;
     }
     if (!m_closing)
         armTimer();
 }
 
-void ClientSession::rejectConnection(const QString &text)
+void RpcSession::send(const QByteArray &frame)
 {
-    RpcCallRecord record;
-    record.peer = m_peer;
-    record.error = text;
-    log(record);
+    if (!m_closing)
+        m_socket->write(frame);
+}
+
+void RpcSession::sendAndClose(const QByteArray &frame)
+{
+    if (m_closing)
+        return;
+    if (!frame.isEmpty())
+        m_socket->write(frame);
+    m_closing = true;
+    m_timer.start(kCloseGraceMs);
+    m_socket->disconnectFromHost();
+}
+
+void RpcSession::rejectConnection(const QString &text)
+{
+    logRejection(text);
     RpcAnswer answer;
     answer.failed = true;
     answer.error = text;
@@ -120,46 +169,28 @@ void ClientSession::rejectConnection(const QString &text)
     sendAndClose(frame);
 }
 
-void ClientSession::sendAndClose(const QByteArray &frame)
-{
-    if (m_closing)
-        return;
-    if (!frame.isEmpty())
-        m_socket->write(frame);
-    m_closing = true;
-    m_timer.start(kCloseGraceMs);
-    m_socket->disconnectFromHost();
-}
-
-void ClientSession::timedOut()
+void RpcSession::timedOut()
 {
     if (m_closing) {
         m_socket->abort();
         end();
         return;
     }
-    RpcCallRecord record;
-    record.peer = m_peer;
-    record.error = m_greeted ? QStringLiteral("idle for too long; disconnected")
-                             : QStringLiteral("no hello in time; disconnected");
-    log(record);
+    logRejection(m_greeted ? QStringLiteral("idle for too long; disconnected")
+                           : QStringLiteral("no hello in time; disconnected"));
     sendAndClose({});
 }
 
-void ClientSession::disconnected()
+void RpcSession::disconnected()
 {
-    if (m_reader.isMidFrame() && !m_closing) {
-        RpcCallRecord record;
-        record.peer = m_peer;
-        record.error = QStringLiteral("connection closed in the middle of a frame");
-        log(record);
-    }
+    if (m_reader.isMidFrame() && !m_closing)
+        logRejection(QStringLiteral("connection closed in the middle of a frame"));
     m_closing = true;
     m_timer.stop();
     end();
 }
 
-void ClientSession::handleFrame(const QByteArray &body)
+void RpcSession::handleFrame(const QByteArray &body)
 {
     if (m_greeted) {
         answerCall(body);
@@ -168,31 +199,29 @@ void ClientSession::handleFrame(const QByteArray &body)
     RpcHelloReply reply;
     try {
         const RpcHello hello = decodeHello(body);
-        if (hello.protocol != QLatin1StringView(kProtocolName))
+        if (hello.protocol != QLatin1StringView(kProtocolName)) {
             reply.error = QStringLiteral("This server speaks %1, not \"%2\".")
                               .arg(QLatin1StringView(kProtocolName), hello.protocol);
-        else if (hello.version != kProtocolVersion)
+        } else if (hello.version != kProtocolVersion) {
             reply.error = QStringLiteral("Protocol version %1 is not supported; this server "
                                          "speaks version %2.")
                               .arg(hello.version)
                               .arg(kProtocolVersion);
+        }
     } catch (const RpcError &e) {
         reply.error = e.message();
     }
     if (reply.error.isEmpty()) {
         m_greeted = true;
-        m_socket->write(encodeHelloReply(reply));
+        send(encodeHelloReply(reply));
         return;
     }
     reply.ok = false;
-    RpcCallRecord record;
-    record.peer = m_peer;
-    record.error = reply.error;
-    log(record);
+    logRejection(reply.error);
     sendAndClose(encodeHelloReply(reply));
 }
 
-void ClientSession::answerCall(const QByteArray &body)
+void RpcSession::answerCall(const QByteArray &body)
 {
     QElapsedTimer clock;
     clock.start();
@@ -252,8 +281,7 @@ void ClientSession::answerCall(const QByteArray &body)
     record.microseconds = clock.nsecsElapsed() / 1000;
     record.ok = !answer.failed;
     record.error = answer.error;
-    if (!m_closing)
-        m_socket->write(frame);
+    send(frame);
     emit callFinished();
     log(record);
 }
