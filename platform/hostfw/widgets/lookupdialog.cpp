@@ -1,4 +1,5 @@
 #include "hostfw/widgets/lookupdialog.h"
+#include "hostfw/widgets/listview_p.h"
 
 #include "dataset/memtable.h"
 #include "dataset/tablemodel.h"
@@ -35,13 +36,7 @@ LookupDialog::LookupDialog(MemTable *table, const QString &title, QWidget *paren
     setModal(true);
 
     m_view->setObjectName(QStringLiteral("lookupView"));
-    m_view->setModel(m_model);
-    m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_view->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_view->setTabKeyNavigation(false);
-    m_view->verticalHeader()->hide();
-    m_view->horizontalHeader()->setStretchLastSection(true);
+    setUpRowList(m_view, m_model);
     const QList<int> shown = visibleFields(*table);
     for (int i = 0; i < table->fieldCount(); ++i)
         m_view->setColumnHidden(i, !shown.contains(i));

@@ -1,4 +1,5 @@
 #include "hostfw/widgets/pesquisalista.h"
+#include "hostfw/widgets/listview_p.h"
 
 #include "hostfw/widgets/keylist.h"
 #include "hostfw/widgets/lookupdialog.h"
@@ -101,13 +102,7 @@ PickListDialog::PickListDialog(MemTable *table, const QString &keyField, const Q
     setModal(true);
 
     m_view->setObjectName(QStringLiteral("pickView"));
-    m_view->setModel(m_model);
-    m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_view->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_view->setTabKeyNavigation(false);
-    m_view->verticalHeader()->hide();
-    m_view->horizontalHeader()->setStretchLastSection(true);
+    setUpRowList(m_view, m_model);
     m_view->resizeColumnsToContents();
     m_view->setColumnWidth(0, 28);
     m_view->installEventFilter(this);
