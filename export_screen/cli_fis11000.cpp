@@ -3,18 +3,25 @@
 #include "contracts/compralegalcontract.h"
 #include "dataset/datasource.h"
 #include "dataset/memtable.h"
+#include "filter_dialog/cli_fis11001.h"
 #include "hostfw/hostconfig.h"
 #include "hostfw/widgets/hostapplication.h"
 #include "hostfw/widgets/maskedit.h"
 #include "hostfw/widgets/menumerge.h"
+#include "hostfw/widgets/procura.h"
+#include "hostfw/widgets/useraction.h"
 #include "package/cursorscope.h"
 #include "rpc/netconnection.h"
 
 #include <QAction>
+#include <QFontDatabase>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
+#include <QPainterPath>
 #include <QVBoxLayout>
 
 extern "C" {
@@ -35,6 +42,79 @@ void paintRequired(QWidget *widget)
     widget->setPalette(palette);
 }
 
+const QString kIdStatus = QStringLiteral("IDSTATUS");
+const QString kIdNfCompraLeg = QStringLiteral("IDNFCOMPRALEG");
+const QString kMarked = QStringLiteral("C");
+const QString kUnmarked = QStringLiteral("U");
+
+// The grid's titles: "MS Sans Serif" 8 pt, or whatever the system matches for it.
+QFont titleFont()
+{
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSize(8);
+    return font;
+}
+
+// The heavy check mark over the mark's column. The classic screens show "4" in the symbol font
+// "Monotype Sorts"; without it the same mark comes from a font holding U+2714, else it is drawn.
+void setCheckMarkTitle(fis::DataGridColumn &column)
+{
+    column.titleAlignment = Qt::AlignCenter;
+    const QStringList families = QFontDatabase::families();
+    if (families.contains(QStringLiteral("Monotype Sorts"))) {
+        column.title = QStringLiteral("4");
+        column.titleFont = QFont(QStringLiteral("Monotype Sorts"));
+        column.titleFont.setPointSize(8);
+        column.titleFontSet = true;
+        return;
+    }
+    const char32_t heavyCheck = 0x2714;
+    for (const QString &family : families) {
+        QFont font(family);
+        font.setPointSize(9);
+        if (QFontMetrics(font).inFontUcs4(heavyCheck)) {
+            column.title = QString::fromUcs4(&heavyCheck, 1);
+            column.titleFont = font;
+            column.titleFontSet = true;
+            return;
+        }
+    }
+    column.title = QStringLiteral("\u2714");
+    column.titlePainter = [](QPainter &painter, const QRect &rect) {
+        // A thick tick, 9 x 8 pixels, centred.
+        const QPointF origin(rect.center().x() - 4.0, rect.center().y() - 4.0);
+        QPainterPath tick;
+        tick.moveTo(origin + QPointF(0.5, 4.5));
+        tick.lineTo(origin + QPointF(3.0, 7.5));
+        tick.lineTo(origin + QPointF(8.5, 0.5));
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.setPen(QPen(QGuiApplication::palette().color(QPalette::WindowText), 2.5,
+                            Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(tick);
+    };
+}
+
+QImage loadImage(const QString &name)
+{
+    return QImage(QStringLiteral(":/fis11000/") + name).convertToFormat(QImage::Format_ARGB32);
+}
+
+// Runs `end` when the scope is left, also by an exception.
+template<typename End> class ScopeExit
+{
+public:
+    explicit ScopeExit(End end)
+        : m_end(std::move(end))
+    {}
+    ~ScopeExit() { m_end(); }
+    ScopeExit(const ScopeExit &) = delete;
+    ScopeExit &operator=(const ScopeExit &) = delete;
+
+private:
+    End m_end;
+};
+
 } // namespace
 
 TfrmCompraLegalBA::TfrmCompraLegalBA(QWidget *parent)
@@ -45,6 +125,12 @@ TfrmCompraLegalBA::TfrmCompraLegalBA(QWidget *parent)
     , dtsNotaFiscal(new fis::DataSource(cdsNotaFiscal, this))
     , cdsRegistro(new fis::MemTable(QStringLiteral("cdsRegistro"), this))
     , NetCompraLEGALBA(new fis::NetConnection(this))
+    , dbgPadrao(nullptr)
+    , imgCheck(loadImage(QStringLiteral("imgcheck.xpm")))
+    , imgUncheck(loadImage(QStringLiteral("imguncheck.xpm")))
+    , imgAprovado(loadImage(QStringLiteral("imgaprovado.xpm")))
+    , imgNAprovado(loadImage(QStringLiteral("imgnaprovado.xpm")))
+    , sbtFiltro(nullptr)
     , mnuNota(nullptr)
     , mnuOperacao(nullptr)
     , Exportar2(nullptr)
@@ -58,6 +144,13 @@ TfrmCompraLegalBA::TfrmCompraLegalBA(QWidget *parent)
     cdsNotaFiscal->setObjectName(QStringLiteral("cdsNotaFiscal"));
     cdsNotaFiscal->setFields(fis::compralegal::notaFiscalFields());
     dtsNotaFiscal->setObjectName(QStringLiteral("dtsNotaFiscal"));
+    cdsNotaFiscal->setGetTextHandler(
+        QStringLiteral("IDENTRSAIDOP"), [this](const fis::MemTable &table, int row, bool display) {
+            return cdsNotaFiscalIDENTRSAIDOPGetText(table, row, display);
+        });
+    connect(dtsNotaFiscal, &fis::DataSource::dataChange, this, [this](int field) {
+        fis::runAction(this, [this, field] { dtsNotaFiscalDataChange(field); });
+    });
     cdsRegistro->setObjectName(QStringLiteral("cdsRegistro"));
     fis::FieldDef idRegistro;
     idRegistro.name = QStringLiteral("IDREGISTRO");
@@ -71,14 +164,20 @@ TfrmCompraLegalBA::TfrmCompraLegalBA(QWidget *parent)
 
     // The list is empty until a filter loads it, so there is nothing to export yet.
     sbtImportExport->setEnabled(false);
+    sbtFiltro = addMenuButton(QStringLiteral("sbtFiltro"), QStringLiteral("Filtro"),
+                              style()->standardIcon(QStyle::SP_FileDialogContentsView));
+    sbtFiltro->setEnabled(false);
+    fis::connectAction(sbtFiltro, &QAbstractButton::clicked, this, [this] { sbtFiltroClick(); });
 
     buildHeader();
     m_gridFrame->setObjectName(QStringLiteral("gridFrame"));
-    m_gridFrame->setFrameShape(QFrame::StyledPanel);
+    m_gridFrame->setFrameShape(QFrame::Panel);
     m_gridFrame->setFrameShadow(QFrame::Sunken);
     m_gridFrame->setLineWidth(2);
     auto *gridLayout = new QVBoxLayout(m_gridFrame);
     gridLayout->setContentsMargins(2, 2, 2, 2);
+    buildGrid();
+    gridLayout->addWidget(dbgPadrao);
 
     auto *layout = new QVBoxLayout(clientArea());
     layout->setContentsMargins(0, 0, 0, 0);
@@ -133,7 +232,51 @@ void TfrmCompraLegalBA::buildMenu()
     mnuFiltro->setObjectName(QStringLiteral("mnuFiltro"));
     mnuFiltro->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
 
+    fis::connectAction(Exportar2, &QAction::triggered, this, [this] { Exportar2Click(); });
+    fis::connectAction(mnuFiltro, &QAction::triggered, this, [this] { mnuFiltroClick(); });
+
     setFormMenu(mnuNota);
+}
+
+void TfrmCompraLegalBA::buildGrid()
+{
+    dbgPadrao = new fis::DataGrid(m_gridFrame);
+    dbgPadrao->setObjectName(QStringLiteral("dbgPadrao"));
+    dbgPadrao->setBorderShape(QFrame::NoFrame);
+    dbgPadrao->setBackgroundColor(palette().color(QPalette::ToolTipBase));
+
+    const QFont font = titleFont();
+    // The rows use the screen's classic 8-point font too, so the fixed widths fit their texts.
+    dbgPadrao->setFont(font);
+    auto column = [&font](const char *field, int width) {
+        fis::DataGridColumn c;
+        c.fieldName = QString::fromLatin1(field);
+        c.width = width;
+        c.titleFont = font;
+        c.titleFontSet = true;
+        return c;
+    };
+    fis::DataGridColumn status = column("IDSTATUS", 25);
+    setCheckMarkTitle(status);
+    dbgPadrao->setColumns({status, column("IDENTRSAIDOP", 47), column("CDFILIAL", -1),
+                           column("CLIENTE", 381), column("DTEMISSAO", 89),
+                           column("NRNOTAFISC", 78), column("VRNOTAFISC", 72),
+                           column("IDNFCOMPRALEG", -1)});
+    dbgPadrao->setDataSource(dtsNotaFiscal);
+
+    dbgPadrao->onCellClick = [this](int c) {
+        dbgPadraoCellClick(c);
+    };
+    dbgPadrao->onKeyDown = [this](int &key, Qt::KeyboardModifiers shift) {
+        dbgPadraoKeyDown(key, shift);
+    };
+    dbgPadrao->onTitleClick = [this](int c) {
+        dbgPadraoTitleClick(c);
+    };
+    dbgPadrao->onDrawColumnCell = [this](QPainter &canvas, const QRect &rect, int dataCol, int c,
+                                         fis::DataGrid::DrawState state) {
+        dbgPadraoDrawColumnCell(canvas, rect, dataCol, c, state);
+    };
 }
 
 void TfrmCompraLegalBA::FormCreate()
@@ -160,6 +303,134 @@ void TfrmCompraLegalBA::FormClose(fis::CloseAction &Action)
     boIdCriado = false;
     NetCompraLEGALBA->close();
 }
+
+void TfrmCompraLegalBA::FormKeyDown(int &Key, Qt::KeyboardModifiers Shift)
+{
+    fis::TfrmPadrImportExport::FormKeyDown(Key, Shift);
+    fis::MemTable *table = dtsNotaFiscal->table();
+    if (!cdsNotaFiscal->isEmpty() && Key == Qt::Key_F7 && table && table->isOpen()) {
+        fis::Procura(table);
+        // No control of the screen acts on F7; letting the key go on after the search window
+        // closed offered it to the form a second time (the focus was not back yet) and searched
+        // twice.
+        Key = 0;
+    }
+}
+
+void TfrmCompraLegalBA::toggleMark()
+{
+    const QString mark = cdsNotaFiscal->asString(kIdStatus);
+    cdsNotaFiscal->edit();
+    cdsNotaFiscal->setValue(kIdStatus, mark == kUnmarked ? kMarked : kUnmarked);
+}
+
+void TfrmCompraLegalBA::dbgPadraoCellClick(int Column)
+{
+    if (cdsNotaFiscal->isEmpty())
+        return;
+    const int field = dbgPadrao->fieldIndexOf(Column);
+    if (field >= 0 && cdsNotaFiscal->field(field).name == kIdStatus)
+        toggleMark();
+}
+
+void TfrmCompraLegalBA::dbgPadraoKeyDown(int &Key, Qt::KeyboardModifiers)
+{
+    if (Key == Qt::Key_Space && !cdsNotaFiscal->isEmpty())
+        toggleMark();
+}
+
+void TfrmCompraLegalBA::dbgPadraoTitleClick(int Column)
+{
+    const int field = dbgPadrao->fieldIndexOf(Column);
+    if (cdsNotaFiscal->isEmpty() || field < 0 || cdsNotaFiscal->field(field).name != kIdStatus)
+        return;
+    // Neither the grid nor the table's other views follow the passes row by row: with the
+    // list's size that would cost more than the passes themselves.
+    dbgPadrao->beginUpdate();
+    cdsNotaFiscal->disableControls();
+    const ScopeExit resume([this] {
+        cdsNotaFiscal->enableControls();
+        dbgPadrao->endUpdate();
+    });
+
+    // Moving the cursor commits a pending mark before the list is read.
+    cdsNotaFiscal->first();
+    const int rows = cdsNotaFiscal->recordCount();
+    bool someMarked = false;
+    for (int row = 0; row < rows && !someMarked; ++row)
+        someMarked = cdsNotaFiscal->valueAt(row, field).toString() == kMarked;
+
+    const QString from = someMarked ? kMarked : kUnmarked;
+    const QString to = someMarked ? kUnmarked : kMarked;
+    for (int row = 0; row < rows; ++row) {
+        if (cdsNotaFiscal->valueAt(row, field).toString() != from)
+            continue;
+        cdsNotaFiscal->moveTo(row);
+        cdsNotaFiscal->edit();
+        cdsNotaFiscal->setValue(field, to);
+        cdsNotaFiscal->post();
+    }
+    cdsNotaFiscal->first();
+}
+
+void TfrmCompraLegalBA::dbgPadraoDrawColumnCell(QPainter &Canvas, const QRect &Rect, int DataCol,
+                                                int, fis::DataGrid::DrawState)
+{
+    const int row = dbgPadrao->drawingRow();
+    if (cdsNotaFiscal->isEmpty() || row < 0 || DataCol < 0)
+        return;
+    const QString &name = cdsNotaFiscal->field(DataCol).name;
+    const QString value = cdsNotaFiscal->viewValue(row, DataCol).toString();
+    const QImage *image = nullptr;
+    if (name == kIdStatus) {
+        if (value == kMarked)
+            image = &imgCheck;
+        else if (value == kUnmarked)
+            image = &imgUncheck;
+    } else if (name == kIdNfCompraLeg) {
+        image = value == QLatin1String("S") ? &imgAprovado : &imgNAprovado;
+    } else {
+        return;
+    }
+    const QColor brush = Canvas.brush().color();
+    Canvas.fillRect(Rect, brush);
+    if (image)
+        fis::drawTransparent(Canvas, QPoint(Rect.left() + 4, Rect.top()), Rect.height(), *image,
+                             brush);
+}
+
+QString TfrmCompraLegalBA::cdsNotaFiscalIDENTRSAIDOPGetText(const fis::MemTable &Table, int Row,
+                                                            bool) const
+{
+    const QString type =
+        Table.viewValue(Row, Table.indexOfField(QStringLiteral("IDENTRSAIDOP"))).toString();
+    if (type == QLatin1String("E"))
+        return QStringLiteral("Entrada");
+    if (type == QLatin1String("S"))
+        return QStringLiteral("Saída");
+    return {};
+}
+
+void TfrmCompraLegalBA::dtsNotaFiscalDataChange(int)
+{
+    const bool hasRows = !cdsNotaFiscal->isEmpty();
+    sbtImportExport->setEnabled(hasRows);
+    Exportar2->setEnabled(hasRows);
+}
+
+void TfrmCompraLegalBA::sbtFiltroClick()
+{
+    cdsNotaFiscal->close();
+    CriaFtrCompraLEGAL();
+}
+
+void TfrmCompraLegalBA::mnuFiltroClick()
+{
+    sbtFiltroClick();
+}
+
+void TfrmCompraLegalBA::Exportar2Click()
+{}
 
 void TfrmCompraLegalBA::NetCompraLEGALBABeforeConnect(fis::NetConnection *Sender)
 {

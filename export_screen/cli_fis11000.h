@@ -2,14 +2,21 @@
 
 // The unit Cli_Fis11000: the export screen. `TfrmCompraLegalBA`, its controls and tables
 // (`Panel2`, `medCdImposto`, `cdsNotaFiscal`, `dtsNotaFiscal`, `cdsRegistro`, `IDREGISTRO`,
-// `NetCompraLEGALBA`, `mnuNota`, `Exportar2`, `mnuFiltro`), its handlers (`FormCreate`,
-// `FormActivate`, `FormClose`, `NetCompraLEGALBABeforeConnect`), the routine `CriaCompraLEGAL`
+// `NetCompraLEGALBA`, `dbgPadrao`, `imgCheck`, `imgUncheck`, `imgAprovado`, `imgNAprovado`,
+// `sbtFiltro`, `mnuNota`, `Exportar2`, `mnuFiltro`), its handlers (`FormCreate`, `FormActivate`,
+// `FormClose`, `FormKeyDown`, `NetCompraLEGALBABeforeConnect`, `dbgPadraoCellClick`,
+// `dbgPadraoKeyDown`, `dbgPadraoTitleClick`, `dbgPadraoDrawColumnCell`,
+// `cdsNotaFiscalIDENTRSAIDOPGetText`, `dtsNotaFiscalDataChange`, `sbtFiltroClick`,
+// `mnuFiltroClick`, `Exportar2Click`), the routine `CriaCompraLEGAL`
 // and the module state `frmCompraLegalBA`, `boIdCriado`, `boEntra` keep the names under which the
 // module has always been known (also as objectName of the widgets and tables); everything else
 // follows the Qt naming of the project.
 
+#include "hostfw/widgets/datagrid.h"
 #include "hostfw/widgets/padrimportexport.h"
 #include "package/pkgexport.h"
+
+#include <QImage>
 
 class QAction;
 class QFrame;
@@ -43,6 +50,15 @@ public:
     fis::DataSource *dtsNotaFiscal; // its data source
     fis::MemTable *cdsRegistro;     // IDREGISTRO, created empty by FormCreate
     fis::NetConnection *NetCompraLEGALBA;
+    fis::DataGrid *dbgPadrao; // the invoice list
+
+    // The list's images; olive (128, 128, 0) is their transparent colour.
+    QImage imgCheck;     // marked
+    QImage imgUncheck;   // unmarked
+    QImage imgAprovado;  // already exported
+    QImage imgNAprovado; // pending
+
+    fis::TButtonFlat *sbtFiltro; // hint "Filtro", created disabled
 
     QMenuBar *mnuNota;  // joins the host's main menu while the screen is active
     QMenu *mnuOperacao; // "Operação", group index 2
@@ -52,11 +68,35 @@ public:
     void FormCreate() override;
     void FormActivate() override;
     void FormClose(fis::CloseAction &Action) override;
+    void FormKeyDown(int &Key, Qt::KeyboardModifiers Shift) override;
     void NetCompraLEGALBABeforeConnect(fis::NetConnection *Sender);
+
+    // The mark of the clicked row toggles when the click is in the mark's column.
+    void dbgPadraoCellClick(int Column);
+    // Space toggles the current row's mark; the key goes on to the grid.
+    void dbgPadraoKeyDown(int &Key, Qt::KeyboardModifiers Shift);
+    // The mark's title marks every row when none is marked, else clears every mark; the cursor
+    // ends on the first row.
+    void dbgPadraoTitleClick(int Column);
+    // The mark and the export status are shown as images.
+    void dbgPadraoDrawColumnCell(QPainter &Canvas, const QRect &Rect, int DataCol, int Column,
+                                 fis::DataGrid::DrawState State);
+    // "E" reads "Entrada", "S" "Saída", anything else nothing.
+    QString cdsNotaFiscalIDENTRSAIDOPGetText(const fis::MemTable &Table, int Row,
+                                             bool DisplayText) const;
+    // Export is available exactly while the list has a row.
+    void dtsNotaFiscalDataChange(int Field);
+    // Closes the list, then opens the filter dialog.
+    void sbtFiltroClick();
+    void mnuFiltroClick();
+    // The export run is not part of the screen yet: the command does nothing.
+    void Exportar2Click();
 
 private:
     void buildHeader();
     void buildMenu();
+    void buildGrid();
+    void toggleMark();
 
     QFrame *m_gridFrame;
 };
