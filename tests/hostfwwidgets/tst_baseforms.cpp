@@ -6,6 +6,7 @@
 
 #include "widgettesthelpers.h"
 
+#include <QDialog>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -52,6 +53,12 @@ public:
         }
         if (key == Qt::Key_F8)
             MensErro("bloqueado", true);
+        if (key == Qt::Key_F9) { // opens a window, so the focus leaves the form meanwhile
+            log << "F9";
+            QDialog dialog(this);
+            test::whenModal([](QWidget *modal) { modal->close(); });
+            dialog.exec();
+        }
     }
     void sbtImportExportClick() override { log << "export"; }
 };
@@ -125,6 +132,12 @@ void TestBaseForms::screenSeesKeysBeforeTheControl()
     QCOMPARE(screen->edit->text(), QString("ab"));
     QTest::keyClick(screen->edit, Qt::Key_F8); // an ended handler keeps the key too
     QCOMPARE(presenter.errors(), QStringList{"bloqueado"});
+    // A key that is not kept from the control, whose handler opened a window, is still one key.
+    screen->log.clear();
+    QTest::keyClick(screen->edit, Qt::Key_F9);
+    QCOMPARE(screen->log.count("F9"), 1);
+    QTest::keyClick(screen->edit, Qt::Key_F9);
+    QCOMPARE(screen->log.count("F9"), 2);
 }
 
 void TestBaseForms::screenInMdiIsReleasedWithItsSubWindow()

@@ -46,6 +46,10 @@ protected:
 private:
     QWidget *m_form;
     Handler m_handler;
+    // A key handled at a control goes on to the control's parents when the control leaves it.
+    // A handler that opens a window moves the focus out of the form, so when the same event
+    // then reaches the form it must not look like a new key.
+    const QEvent *m_propagating = nullptr;
 };
 
 } // namespace fis
