@@ -4,7 +4,11 @@
 #include "dataset/datasource.h"
 #include "dataset/memtable.h"
 #include "filter_dialog/cli_fis11001.h"
+#include "hostfw/adoibquery.h"
 #include "hostfw/hostconfig.h"
+#include "hostfw/hosthelpers.h"
+#include "hostfw/widgets/btnpesquisa.h"
+#include "hostfw/widgets/focusmanager.h"
 #include "hostfw/widgets/hostapplication.h"
 #include "hostfw/widgets/maskedit.h"
 #include "hostfw/widgets/menumerge.h"
@@ -18,6 +22,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -40,6 +45,51 @@ void paintRequired(QWidget *widget)
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::ToolTipBase));
     widget->setPalette(palette);
+}
+
+// A field that only shows what the program puts there (clBtnFace).
+QLineEdit *displayField(const QString &name, QWidget *parent)
+{
+    auto *edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    edit->setEnabled(false);
+    QPalette palette = edit->palette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        palette.setColor(group, QPalette::Base, palette.color(group, QPalette::Button));
+    edit->setPalette(palette);
+    return edit;
+}
+
+QLabel *boldLabel(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    QFont bold = label->font();
+    bold.setBold(true);
+    label->setFont(bold);
+    return label;
+}
+
+fis::FieldDef stringField(const char *name, int size, const char *label, bool required = false,
+                          bool visible = true)
+{
+    fis::FieldDef field;
+    field.name = QString::fromLatin1(name);
+    field.size = size;
+    field.label = QString::fromUtf8(label);
+    field.required = required;
+    field.visible = visible;
+    return field;
+}
+
+// An error while validating a code must find the focus back in that code first.
+template<typename Body> void keepFocusOnError(QWidget *field, Body body)
+{
+    try {
+        body();
+    } catch (...) {
+        field->setFocus();
+        throw;
+    }
 }
 
 const QString kIdStatus = QStringLiteral("IDSTATUS");
@@ -121,6 +171,16 @@ TfrmCompraLegalBA::TfrmCompraLegalBA(QWidget *parent)
     : fis::TfrmPadrImportExport(parent)
     , Panel2(new QFrame(clientArea()))
     , medCdImposto(nullptr)
+    , btpImposto(nullptr)
+    , edtNmImposto(nullptr)
+    , medCdEmpresa(nullptr)
+    , btpEmpresa(nullptr)
+    , edtNmEmpresa(nullptr)
+    , edtNmArquivo(nullptr)
+    , qryImposto(new fis::TADOIBQuery(QStringLiteral("qryImposto"), this))
+    , dtsImposto(nullptr)
+    , qryEmpresa(new fis::TADOIBQuery(QStringLiteral("qryEmpresa"), this))
+    , dtsEmpresa(nullptr)
     , cdsNotaFiscal(new fis::MemTable(QStringLiteral("cdsNotaFiscal"), this))
     , dtsNotaFiscal(new fis::DataSource(cdsNotaFiscal, this))
     , cdsRegistro(new fis::MemTable(QStringLiteral("cdsRegistro"), this))
@@ -169,6 +229,12 @@ TfrmCompraLegalBA::TfrmCompraLegalBA(QWidget *parent)
     sbtFiltro->setEnabled(false);
     fis::connectAction(sbtFiltro, &QAbstractButton::clicked, this, [this] { sbtFiltroClick(); });
 
+    msgPadrao.addLine(QStringLiteral("Impo_Inf|Imposto deve ser informado."));
+    msgPadrao.addLine(QStringLiteral("Impo_Cad|Imposto não cadastrado."));
+    msgPadrao.addLine(QStringLiteral("Empr_Inf|Empresa deve ser informada."));
+    msgPadrao.addLine(QStringLiteral("Empr_Cad|Empresa não cadastrada."));
+
+    buildQueries();
     buildHeader();
     m_gridFrame->setObjectName(QStringLiteral("gridFrame"));
     m_gridFrame->setFrameShape(QFrame::Panel);
@@ -186,6 +252,17 @@ TfrmCompraLegalBA::TfrmCompraLegalBA(QWidget *parent)
     layout->addWidget(m_gridFrame, 1);
 
     buildMenu();
+
+    QWidget::setTabOrder(medCdImposto, medCdEmpresa);
+    QWidget::setTabOrder(medCdEmpresa, edtNmArquivo);
+    QWidget::setTabOrder(edtNmArquivo, dbgPadrao);
+
+    fis::FocusManager &focus = fis::FocusManager::instance();
+    focus.setEnterHandler(medCdImposto, [this] { medCdImpostoEnter(); });
+    focus.setEnterHandler(medCdEmpresa, [this] { medCdEmpresaEnter(); });
+    focus.setExitHandler(medCdImposto, [this] { medCdImpostoExit(); });
+    focus.setExitHandler(medCdEmpresa, [this] { medCdEmpresaExit(); });
+    focus.setExitHandler(Panel2, [this] { Panel2Exit(); });
 }
 
 TfrmCompraLegalBA::~TfrmCompraLegalBA()
@@ -198,23 +275,91 @@ TfrmCompraLegalBA::~TfrmCompraLegalBA()
     }
 }
 
+void TfrmCompraLegalBA::buildQueries()
+{
+    qryImposto->SQL = {QStringLiteral("SELECT CDIMPOSTONFE, SGIMPOSTONFE, IDORGARRECADNFE"),
+                       QStringLiteral("FROM IMPOSTONFE"),
+                       QStringLiteral("WHERE (CDIMPOSTONFE = :P_CDIMPOSTO OR :P_TIMPOSTO = 'T')"),
+                       QStringLiteral("ORDER BY CDIMPOSTONFE")};
+    qryImposto->addField(stringField("CDIMPOSTONFE", 2, "Código", true));
+    qryImposto->addField(stringField("SGIMPOSTONFE", 10, "Sigla"));
+    qryImposto->addField(stringField("IDORGARRECADNFE", 1, "", false, false));
+    dtsImposto = new fis::DataSource(qryImposto->table(), this);
+    dtsImposto->setObjectName(QStringLiteral("dtsImposto"));
+
+    qryEmpresa->SQL = {QStringLiteral("SELECT CDEMPRESA, NMEMPRESA"),
+                       QStringLiteral("FROM EMPRESA"),
+                       QStringLiteral("WHERE (CDEMPRESA = :P_EMPRESA OR :P_TEMPRESA = 'T')"),
+                       QStringLiteral("ORDER BY CDEMPRESA")};
+    qryEmpresa->addField(stringField("CDEMPRESA", 2, "Código", true));
+    qryEmpresa->addField(stringField("NMEMPRESA", 40, "Nome"));
+    dtsEmpresa = new fis::DataSource(qryEmpresa->table(), this);
+    dtsEmpresa->setObjectName(QStringLiteral("dtsEmpresa"));
+}
+
 void TfrmCompraLegalBA::buildHeader()
 {
     Panel2->setObjectName(QStringLiteral("Panel2"));
     Panel2->setFixedHeight(kHeaderHeight);
 
-    auto *label = new QLabel(QStringLiteral("&Imposto"), Panel2);
-    QFont bold = label->font();
-    bold.setBold(true);
-    label->setFont(bold);
+    auto *label = boldLabel(QStringLiteral("&Imposto"), Panel2);
     label->setGeometry(8, 7, 100, 16);
-
     medCdImposto = new fis::MaskEdit(QStringLiteral("99;0; "), Panel2);
     medCdImposto->setObjectName(QStringLiteral("medCdImposto"));
     medCdImposto->setMaxLength(2);
     medCdImposto->setGeometry(116, 4, 27, 21);
     paintRequired(medCdImposto);
     label->setBuddy(medCdImposto);
+    btpImposto = new fis::TBtnPesquisa(Panel2);
+    btpImposto->setObjectName(QStringLiteral("btpImposto"));
+    btpImposto->setGeometry(147, 2, 21, 24);
+    btpImposto->setAssociate(medCdImposto);
+    btpImposto->setTitle(QStringLiteral("Imposto"));
+    btpImposto->setEmptyError(QStringLiteral("Não há imposto cadastrado."));
+    btpImposto->setDataSource(qryImposto);
+    btpImposto->OnBeforePesq = [this] {
+        btpImpostoBeforePesq();
+    };
+    btpImposto->OnAfterPesq = [this] {
+        btpImpostoAfterPesq();
+    };
+    edtNmImposto = displayField(QStringLiteral("edtNmImposto"), Panel2);
+    edtNmImposto->setGeometry(172, 4, 365, 21);
+
+    label = boldLabel(QStringLiteral("&Empresa"), Panel2);
+    label->setGeometry(8, 30, 100, 16);
+    medCdEmpresa = new fis::MaskEdit(QStringLiteral("99;0; "), Panel2);
+    medCdEmpresa->setObjectName(QStringLiteral("medCdEmpresa"));
+    medCdEmpresa->setMaxLength(2);
+    medCdEmpresa->setGeometry(116, 27, 27, 21);
+    paintRequired(medCdEmpresa);
+    label->setBuddy(medCdEmpresa);
+    btpEmpresa = new fis::TBtnPesquisa(Panel2);
+    btpEmpresa->setObjectName(QStringLiteral("btpEmpresa"));
+    btpEmpresa->setGeometry(147, 25, 21, 24);
+    btpEmpresa->setAssociate(medCdEmpresa);
+    btpEmpresa->setTitle(QStringLiteral("Empresa"));
+    btpEmpresa->setEmptyError(QStringLiteral("Não há empresa cadastrada."));
+    btpEmpresa->setDataSource(qryEmpresa);
+    btpEmpresa->OnBeforePesq = [this] {
+        btpEmpresaBeforePesq();
+    };
+    btpEmpresa->OnAfterPesq = [this] {
+        btpEmpresaAfterPesq();
+    };
+    edtNmEmpresa = displayField(QStringLiteral("edtNmEmpresa"), Panel2);
+    edtNmEmpresa->setGeometry(172, 27, 365, 21);
+
+    label = new QLabel(QStringLiteral("&Nome do Arquivo"), Panel2);
+    label->setGeometry(8, 56, 104, 16);
+    edtNmArquivo = new QLineEdit(Panel2);
+    edtNmArquivo->setObjectName(QStringLiteral("edtNmArquivo"));
+    edtNmArquivo->setMaxLength(16);
+    edtNmArquivo->setGeometry(116, 53, 421, 21);
+    label->setBuddy(edtNmArquivo);
+
+    connect(medCdImposto, &fis::MaskEdit::changed, this, [this] { medCdImpostoChange(); });
+    connect(medCdEmpresa, &fis::MaskEdit::changed, this, [this] { medCdEmpresaChange(); });
 }
 
 void TfrmCompraLegalBA::buildMenu()
@@ -431,6 +576,125 @@ void TfrmCompraLegalBA::mnuFiltroClick()
 
 void TfrmCompraLegalBA::Exportar2Click()
 {}
+
+void TfrmCompraLegalBA::medCdImpostoEnter()
+{
+    cdsNotaFiscal->close();
+    sbtFiltro->setEnabled(false);
+    mnuFiltro->setEnabled(sbtFiltro->isEnabled());
+    Exportar2->setEnabled(sbtImportExport->isEnabled());
+}
+
+void TfrmCompraLegalBA::medCdEmpresaEnter()
+{
+    cdsNotaFiscal->close();
+    sbtFiltro->setEnabled(false);
+    mnuFiltro->setEnabled(sbtFiltro->isEnabled());
+}
+
+void TfrmCompraLegalBA::medCdImpostoChange()
+{
+    edtNmImposto->clear();
+}
+
+void TfrmCompraLegalBA::medCdEmpresaChange()
+{
+    edtNmEmpresa->clear();
+}
+
+void TfrmCompraLegalBA::medCdImpostoExit()
+{
+    Vd_Imposto(true);
+}
+
+void TfrmCompraLegalBA::medCdEmpresaExit()
+{
+    Vd_Empresa(true);
+}
+
+void TfrmCompraLegalBA::Vd_Imposto(bool ReportEmpty)
+{
+    keepFocusOnError(medCdImposto, [this, ReportEmpty] {
+        if (fis::EmptyString(medCdImposto->text())) {
+            if (ReportEmpty) {
+                medCdImposto->setFocus();
+                fis::MensErro(msgPadrao.Msg(QStringLiteral("Impo_Inf")), true);
+            }
+            return;
+        }
+        medCdImposto->setText(fis::Ajusta(medCdImposto->text(), 2));
+        qryImposto->Close();
+        qryImposto->ParamByName(QStringLiteral("P_CDIMPOSTO")).setAsString(medCdImposto->text());
+        qryImposto->ParamByName(QStringLiteral("P_TIMPOSTO")).clear();
+        qryImposto->Open();
+        if (qryImposto->IsEmpty()) {
+            medCdImposto->setFocus();
+            fis::MensErro(msgPadrao.Msg(QStringLiteral("Impo_Cad")), true);
+            return;
+        }
+        edtNmImposto->setText(qryImposto->FieldByName(QStringLiteral("SGIMPOSTONFE")).AsString());
+    });
+}
+
+void TfrmCompraLegalBA::Vd_Empresa(bool ReportEmpty)
+{
+    keepFocusOnError(medCdEmpresa, [this, ReportEmpty] {
+        if (fis::EmptyString(medCdEmpresa->text())) {
+            if (ReportEmpty) {
+                medCdEmpresa->setFocus();
+                fis::MensErro(msgPadrao.Msg(QStringLiteral("Empr_Inf")), true);
+            }
+            return;
+        }
+        medCdEmpresa->setText(fis::Ajusta(medCdEmpresa->text(), 2));
+        qryEmpresa->Close();
+        qryEmpresa->ParamByName(QStringLiteral("P_EMPRESA")).setAsString(medCdEmpresa->text());
+        qryEmpresa->ParamByName(QStringLiteral("P_TEMPRESA")).clear();
+        qryEmpresa->Open();
+        if (qryEmpresa->IsEmpty()) {
+            medCdEmpresa->setFocus();
+            fis::MensErro(msgPadrao.Msg(QStringLiteral("Empr_Cad")), true);
+            return;
+        }
+        edtNmEmpresa->setText(qryEmpresa->FieldByName(QStringLiteral("NMEMPRESA")).AsString());
+    });
+}
+
+void TfrmCompraLegalBA::btpImpostoBeforePesq()
+{
+    qryImposto->Close();
+    qryImposto->ParamByName(QStringLiteral("P_TIMPOSTO")).setAsString(QStringLiteral("T"));
+    qryImposto->ParamByName(QStringLiteral("P_CDIMPOSTO")).clear();
+    qryImposto->Open();
+}
+
+void TfrmCompraLegalBA::btpEmpresaBeforePesq()
+{
+    qryEmpresa->Close();
+    qryEmpresa->ParamByName(QStringLiteral("P_TEMPRESA")).setAsString(QStringLiteral("T"));
+    qryEmpresa->ParamByName(QStringLiteral("P_EMPRESA")).clear();
+    qryEmpresa->Open();
+}
+
+void TfrmCompraLegalBA::btpImpostoAfterPesq()
+{
+    medCdImposto->setText(qryImposto->FieldByName(QStringLiteral("CDIMPOSTONFE")).AsString());
+    edtNmImposto->setText(qryImposto->FieldByName(QStringLiteral("SGIMPOSTONFE")).AsString());
+}
+
+void TfrmCompraLegalBA::btpEmpresaAfterPesq()
+{
+    medCdEmpresa->setText(qryEmpresa->FieldByName(QStringLiteral("CDEMPRESA")).AsString());
+    edtNmEmpresa->setText(qryEmpresa->FieldByName(QStringLiteral("NMEMPRESA")).AsString());
+}
+
+void TfrmCompraLegalBA::Panel2Exit()
+{
+    if (cdsNotaFiscal->isEmpty())
+        CriaFtrCompraLEGAL();
+    sbtFiltro->setEnabled(true);
+    mnuFiltro->setEnabled(sbtFiltro->isEnabled());
+}
 
 void TfrmCompraLegalBA::NetCompraLEGALBABeforeConnect(fis::NetConnection *Sender)
 {

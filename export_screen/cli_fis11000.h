@@ -1,13 +1,18 @@
 #pragma once
 
 // The unit Cli_Fis11000: the export screen. `TfrmCompraLegalBA`, its controls and tables
-// (`Panel2`, `medCdImposto`, `cdsNotaFiscal`, `dtsNotaFiscal`, `cdsRegistro`, `IDREGISTRO`,
+// (`Panel2`, `medCdImposto`, `btpImposto`, `edtNmImposto`, `medCdEmpresa`, `btpEmpresa`,
+// `edtNmEmpresa`, `edtNmArquivo`, `qryImposto`, `dtsImposto`, `qryEmpresa`, `dtsEmpresa`,
+// `cdsNotaFiscal`, `dtsNotaFiscal`, `cdsRegistro`, `IDREGISTRO`,
 // `NetCompraLEGALBA`, `dbgPadrao`, `imgCheck`, `imgUncheck`, `imgAprovado`, `imgNAprovado`,
 // `sbtFiltro`, `mnuNota`, `Exportar2`, `mnuFiltro`), its handlers (`FormCreate`, `FormActivate`,
 // `FormClose`, `FormKeyDown`, `NetCompraLEGALBABeforeConnect`, `dbgPadraoCellClick`,
 // `dbgPadraoKeyDown`, `dbgPadraoTitleClick`, `dbgPadraoDrawColumnCell`,
 // `cdsNotaFiscalIDENTRSAIDOPGetText`, `dtsNotaFiscalDataChange`, `sbtFiltroClick`,
-// `mnuFiltroClick`, `Exportar2Click`), the routine `CriaCompraLEGAL`
+// `mnuFiltroClick`, `Exportar2Click`, `medCdImpostoEnter`, `medCdEmpresaEnter`,
+// `medCdImpostoChange`, `medCdEmpresaChange`, `medCdImpostoExit`, `medCdEmpresaExit`,
+// `Vd_Imposto`, `Vd_Empresa`, `btpImpostoBeforePesq`, `btpEmpresaBeforePesq`,
+// `btpImpostoAfterPesq`, `btpEmpresaAfterPesq`, `Panel2Exit`), the routine `CriaCompraLEGAL`
 // and the module state `frmCompraLegalBA`, `boIdCriado`, `boEntra` keep the names under which the
 // module has always been known (also as objectName of the widgets and tables); everything else
 // follows the Qt naming of the project.
@@ -20,6 +25,7 @@
 
 class QAction;
 class QFrame;
+class QLineEdit;
 class QMenu;
 class QMenuBar;
 
@@ -28,6 +34,8 @@ class DataSource;
 class MaskEdit;
 class MemTable;
 class NetConnection;
+class TADOIBQuery;
+class TBtnPesquisa;
 } // namespace fis
 
 // The screen FIS11000 "Compra LEGAL - BA": the header Panel2 (tax code, later the company and the
@@ -44,6 +52,17 @@ public:
 
     QFrame *Panel2;              // the header
     fis::MaskEdit *medCdImposto; // tax code "99;0; ", required colour
+    fis::TBtnPesquisa *btpImposto;
+    QLineEdit *edtNmImposto;     // abbreviation of the validated tax
+    fis::MaskEdit *medCdEmpresa; // company code "99;0; ", required colour
+    fis::TBtnPesquisa *btpEmpresa;
+    QLineEdit *edtNmEmpresa; // name of the validated company
+    QLineEdit *edtNmArquivo; // output file name, at most 16 characters
+
+    fis::TADOIBQuery *qryImposto; // IMPOSTONFE: one code, or every row with P_TIMPOSTO 'T'
+    fis::DataSource *dtsImposto;
+    fis::TADOIBQuery *qryEmpresa; // EMPRESA: one code, or every row with P_TEMPRESA 'T'
+    fis::DataSource *dtsEmpresa;
     QFrame *gridFrame() const { return m_gridFrame; }
 
     fis::MemTable *cdsNotaFiscal;   // the invoice list: closed until a filter loads it
@@ -92,8 +111,31 @@ public:
     // The export run is not part of the screen yet: the command does nothing.
     void Exportar2Click();
 
+    // Entering a code closes the list, so Filter is unavailable until the header is left.
+    void medCdImpostoEnter();
+    void medCdEmpresaEnter();
+    // A name stays only while its code is the one last validated or picked.
+    void medCdImpostoChange();
+    void medCdEmpresaChange();
+    void medCdImpostoExit();
+    void medCdEmpresaExit();
+    // Validate the code against the host database and show its name; an empty or unknown code
+    // keeps the focus in its field and ends the action (with ReportEmpty false an empty code
+    // ends silently).
+    void Vd_Imposto(bool ReportEmpty);
+    void Vd_Empresa(bool ReportEmpty);
+    // The lookups list every row; a pick fills the code, then the name.
+    void btpImpostoBeforePesq();
+    void btpEmpresaBeforePesq();
+    void btpImpostoAfterPesq();
+    void btpEmpresaAfterPesq();
+    // Leaving the header with no invoices listed opens the filter dialog; Filter is then
+    // available.
+    void Panel2Exit();
+
 private:
     void buildHeader();
+    void buildQueries();
     void buildMenu();
     void buildGrid();
     void toggleMark();
