@@ -13,6 +13,7 @@
 #include "hostfw/widgets/useraction.h"
 #include "spinetestsupport.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
@@ -96,6 +97,7 @@ private slots:
     void lookupFillsCodeAndName();
     void enteringACodeClosesTheListAndDisablesFilter();
     void fileNameAndOutAgainOpensNoDialog();
+    void filterCommandEmptiesTheListFirst();
 
 private:
     void tab(Qt::KeyboardModifiers modifiers = {});
@@ -401,6 +403,51 @@ void tst_Header::fileNameAndOutAgainOpensNoDialog()
     QCOMPARE(QApplication::focusWidget(), m_screen->dbgPadrao);
     QCOMPARE(m_screen->cdsNotaFiscal->recordCount(), 3);
     QVERIFY(m_screen->sbtFiltro->isEnabled());
+}
+
+void tst_Header::filterCommandEmptiesTheListFirst()
+{
+    reachGridWithInvoices();
+    // What the dialog finds when it opens: the list already closed. Cancel leaves it so.
+    auto cancelDialog = [this](bool *listOpenAtDialog, int *dialogs) {
+        QTimer::singleShot(0, [this, listOpenAtDialog, dialogs] {
+            QWidget *modal = QApplication::activeModalWidget();
+            QVERIFY(modal);
+            ++*dialogs;
+            *listOpenAtDialog = m_screen->cdsNotaFiscal->isOpen();
+            auto *cancel = modal->findChild<QAbstractButton *>(QStringLiteral("sbtCancel"));
+            QVERIFY(cancel);
+            cancel->click();
+        });
+    };
+    bool listOpenAtDialog = true;
+    int dialogs = 0;
+    cancelDialog(&listOpenAtDialog, &dialogs);
+    QTest::mouseClick(m_screen->sbtFiltro, Qt::LeftButton);
+    QCOMPARE(dialogs, 1);
+    QVERIFY(!listOpenAtDialog);
+    QVERIFY(!m_screen->cdsNotaFiscal->isOpen());
+    QVERIFY(m_screen->cdsNotaFiscal->isEmpty());
+    reactivate();
+
+    // The menu item's shortcut does the same while it is enabled ...
+    m_screen->cdsNotaFiscal->loadFromPacket(packet(2));
+    m_screen->dbgPadrao->setFocus();
+    listOpenAtDialog = true;
+    cancelDialog(&listOpenAtDialog, &dialogs);
+    QTest::keyClick(m_screen->dbgPadrao, Qt::Key_L, Qt::ControlModifier);
+    QCOMPARE(dialogs, 2);
+    QVERIFY(!listOpenAtDialog);
+    reactivate();
+
+    // ... and nothing once entering a code field has disabled it.
+    clickInto(m_screen->medCdEmpresa);
+    QVERIFY(!m_screen->mnuFiltro->isEnabled());
+    const ModalWatch watch;
+    QTest::keyClick(m_screen->medCdEmpresa, Qt::Key_L, Qt::ControlModifier);
+    QTest::qWait(50);
+    QCOMPARE(watch.count(), 0);
+    QVERIFY(m_presenter->errors().isEmpty());
 }
 
 QTEST_MAIN(tst_Header)
