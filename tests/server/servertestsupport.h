@@ -2,6 +2,7 @@
 
 #include "dataset/datapacket.h"
 #include "rpc/netconnection.h"
+#include "rpc/rpcerror.h"
 
 #include <QDate>
 #include <QProcess>
@@ -12,9 +13,21 @@
 #include <QTemporaryFile>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 
 namespace fis::test {
+
+// The text of the RpcError that `f` raises; empty when it raises none.
+inline QString rpcErrorOf(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const RpcError &e) {
+        return e.message();
+    }
+    return {};
+}
 
 // A seeded demo database in a temporary directory, with an output directory beside it, and a
 // QtSql connection (independent of the server's own code) to check answers against.

@@ -68,16 +68,6 @@ const QString kInvoiceColumns = QStringLiteral(
     " N.CDSERIE, N.NRCFOP, N.IDENTRSAIDOP, N.VRNOTAFISC, N.VRBASEICMS, N.VRICMS, N.VRISENTO,"
     " N.VROUTRAS, N.PCALIQICMS, N.IDSITUACAO, N.CDFILIAL, N.NRLANCTONF");
 
-QString rpcErrorOf(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const RpcError &e) {
-        return e.message();
-    }
-    return {};
-}
-
 } // namespace
 
 class TestServerExport : public QObject

@@ -79,16 +79,6 @@ QString quotedKey(const QString &key)
     return u'\'' + QString(key).replace(QStringLiteral("'"), QStringLiteral("''")) + u'\'';
 }
 
-QString rpcErrorOf(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const RpcError &e) {
-        return e.message();
-    }
-    return {};
-}
-
 } // namespace
 
 class TestServerMethods : public QObject
