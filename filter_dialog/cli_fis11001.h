@@ -2,7 +2,8 @@
 
 // The unit Cli_Fis11001: the filter dialog. `TfrmFiltroCompraLEGALBA`, its controls
 // (`grbDataEmissao`, `depEmiIni`, `depEmiFin`), its handlers and routines (`FormCreate`,
-// `FormClose`, `sbtCancelClick`, `Atualiza_Datas`), the routine `CriaFtrCompraLEGAL` and the
+// `FormClose`, `sbtCancelClick`, `Atualiza_Datas`), the branch, client and registration lookups
+// (their controls, queries, handlers and `Vd_` routines), the routine `CriaFtrCompraLEGAL` and the
 // module state `frmFiltroCompraLEGALBA`, `boConfirma`, `boVazio`, `stStatus`, `stCodTipoOper`,
 // `stCodSerie` keep the names under which the module has always been known (also as objectName
 // of the widgets); everything else follows the Qt naming of the project.
@@ -13,8 +14,15 @@
 #include <QString>
 
 class QGroupBox;
+class QLabel;
+class QLineEdit;
 
 namespace fis {
+class DataSource;
+class MaskEdit;
+class MemTable;
+class TADOIBQuery;
+class TBtnPesquisa;
 class TDateEditPlus;
 } // namespace fis
 
@@ -32,6 +40,31 @@ public:
     fis::TDateEditPlus *depEmiIni;
     fis::TDateEditPlus *depEmiFin;
 
+    QLabel *lblFilial;
+    fis::MaskEdit *medCdFilial; // ">aaaa;0; ", at most 4
+    fis::TBtnPesquisa *btpFiliEmit;
+    QLineEdit *edtFilial; // name of the validated or picked branch
+    QLabel *lblCliente;
+    fis::MaskEdit *medInscClie; // mask set by the client validation
+    fis::TBtnPesquisa *btpPesqClie;
+    QLineEdit *edtNmClie; // trade name of the validated or picked client
+    QLabel *lblInscEsta;
+    QLineEdit *edtCdInscEsta; // upper case, at most 16
+    fis::TBtnPesquisa *btpInscEst;
+    QLabel *lblInscMuni;
+    QLineEdit *edtCdInscMuni; // upper case, at most 16
+    fis::TBtnPesquisa *btpInscMuni;
+
+    fis::TADOIBQuery *qryFilial;
+    fis::DataSource *dtsFilial;
+    fis::TADOIBQuery *qryInscrEstad; // of the export screen's company
+    fis::DataSource *dtsInscrEstad;
+    fis::TADOIBQuery *qryInscrMunicip; // of the export screen's company
+    fis::DataSource *dtsInscrMunicip;
+    fis::TADOIBQuery *qryPesqClie; // every client, for the lookup list
+    fis::DataSource *dtsPesqForn;
+    fis::TADOIBQuery *qryValidClie; // one client by person type and number
+
     // Throws what Atualiza_Datas throws; createForm() then releases the dialog.
     void FormCreate() override;
     void FormClose(fis::CloseAction &Action) override;
@@ -39,6 +72,41 @@ public:
     // The default period: the first day of the current branch's processing month to its
     // processing date. Throws HostError or DatabaseError when the branch's date cannot be read.
     void Atualiza_Datas();
+
+    // Each ends the action through MensErro when its criterion names no record, with the focus
+    // in its edit; an empty criterion passes, except that an empty state registration is still
+    // looked up.
+    void Vd_filial();
+    void Vd_Cliente();
+    void Vd_CdInscEsta();
+    void Vd_CdInscMuni();
+
+    // A name stays only while its code is the one last validated or picked.
+    void medCdFilialChange();
+    void medInscClieChange();
+    void medCdFilialExit();
+    void medInscClieExit();
+    void edtCdInscEstaExit();
+    void edtCdInscMuniExit();
+    // The lookups list every row; a pick fills the code, then the name.
+    void btpFiliEmitBeforePesq();
+    void btpFiliEmitAfterPesq();
+    void btpPesqClieBeforePesq();
+    void btpPesqClieAfterPesq();
+    void btpInscEstBeforePesq();
+    void btpInscEstAfterPesq();
+    void btpInscMuniBeforePesq();
+    void btpInscMuniAfterPesq();
+    // The registrations belong to the company typed on the export screen.
+    void qryInscrEstadBeforeOpen(fis::TADOIBQuery &DataSet);
+    void qryInscrMunicipBeforeOpen(fis::TADOIBQuery &DataSet);
+    // The stored number laid into the display mask of the row's person type.
+    QString qryPesqClieNRINSJURCLIEGetText(const fis::MemTable &Table, int Row,
+                                           bool DisplayText) const;
+
+private:
+    void buildQueries();
+    void buildLookups();
 };
 
 extern "C" {

@@ -1,0 +1,280 @@
+// The branch, client and registration criteria of the filter dialog, validated against the demo
+// database through real key presses and focus moves.
+#include "export_screen/cli_fis11000.h"
+#include "filter_dialog/cli_fis11001.h"
+#include "hostfw/adoibquery.h"
+#include "hostfw/hostdatabase.h"
+#include "hostfw/hosthelpers.h"
+#include "hostfw/widgets/maskedit.h"
+#include "hostfw/widgets/useraction.h"
+#include "spinetestsupport.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSqlQuery>
+#include <QTest>
+
+#include <memory>
+
+using namespace fis;
+
+class tst_FilterLookups : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void controlsAndTabOrder();
+    void emptyBranchRunsNoQuery();
+    void shortBranchIsFittedThenFound();
+    void unknownBranchKeepsTheFocus();
+    void stateRegistrationOfTheOtherCompanyFails();
+    void emptyMunicipalPassesWithoutQuery();
+    void clientFoundByItsPersonType();
+    void clientWithAnotherPersonTypeIsNotFound();
+    void typingEmptiesTheShownName();
+
+private:
+    void tab();
+    // A client's number of the given person type, read from the database.
+    QString clientNumber(const QString &type, int offset = 0);
+
+    std::unique_ptr<spinetest::DemoHost> m_host;
+    std::unique_ptr<RecordingPresenter> m_presenter;
+    std::unique_ptr<TfrmCompraLegalBA> m_screen;
+    std::unique_ptr<TfrmFiltroCompraLEGALBA> m_dialog;
+};
+
+void tst_FilterLookups::initTestCase()
+{
+    m_host = std::make_unique<spinetest::DemoHost>(10);
+    QVERIFY(m_host->isValid());
+}
+
+void tst_FilterLookups::cleanupTestCase()
+{
+    m_host.reset();
+}
+
+void tst_FilterLookups::init()
+{
+    m_presenter = std::make_unique<RecordingPresenter>();
+    // The registrations are scoped to the company typed on the export screen.
+    m_screen = std::make_unique<TfrmCompraLegalBA>();
+    frmCompraLegalBA = m_screen.get();
+    m_screen->medCdEmpresa->setText(QStringLiteral("01"));
+    m_dialog = std::make_unique<TfrmFiltroCompraLEGALBA>();
+    m_dialog->show();
+    m_dialog->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_dialog.get()));
+    m_dialog->medCdFilial->setFocus();
+    QCOMPARE(QApplication::focusWidget(), m_dialog->medCdFilial);
+}
+
+void tst_FilterLookups::cleanup()
+{
+    m_dialog.reset();
+    m_screen.reset();
+    frmCompraLegalBA = nullptr;
+    m_presenter.reset();
+}
+
+void tst_FilterLookups::tab()
+{
+    QWidget *focus = QApplication::focusWidget();
+    QVERIFY(focus);
+    QTest::keyClick(focus, Qt::Key_Tab);
+}
+
+QString tst_FilterLookups::clientNumber(const QString &type, int offset)
+{
+    QSqlQuery query(m_host->database().database());
+    query.prepare(QStringLiteral("SELECT NRINSJURCLIE FROM CLIENTE WHERE IDTPIJURCLIE = ? "
+                                 "ORDER BY CDCLIENTE"));
+    query.addBindValue(type);
+    if (!query.exec())
+        return {};
+    for (int i = 0; i <= offset; ++i) {
+        if (!query.next())
+            return {};
+    }
+    return query.value(0).toString();
+}
+
+void tst_FilterLookups::controlsAndTabOrder()
+{
+    TfrmFiltroCompraLEGALBA &d = *m_dialog;
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{d.medCdFilial, d.edtFilial, d.medInscClie, d.edtNmClie,
+                                          d.edtCdInscEsta, d.edtCdInscMuni})
+        QVERIFY(d.grbFiltroPadrao->isAncestorOf(w));
+    QCOMPARE(d.lblFilial->text(), QStringLiteral("Filial"));
+    QCOMPARE(d.lblInscEsta->text(), QStringLiteral("Insc. Estadual"));
+    QCOMPARE(d.lblInscEsta->property("tag").toInt(), 99);
+    QCOMPARE(d.lblInscEsta->buddy(), d.edtCdInscEsta);
+    QCOMPARE(d.medCdFilial->editMask(), QStringLiteral(">aaaa;0; "));
+    QCOMPARE(d.medCdFilial->maxLength(), 4);
+    QVERIFY(d.medInscClie->editMask().isEmpty());
+    QCOMPARE(d.edtCdInscEsta->maxLength(), 16);
+    QVERIFY(!d.edtFilial->isEnabled());
+    QCOMPARE(d.edtFilial->focusPolicy(), Qt::NoFocus);
+    QCOMPARE(d.msgPadrao.Msg(QStringLiteral("Cli_N_Cad")),
+             QStringLiteral("Cliente não cadastrado."));
+
+    // Empty criteria all pass, except the state registration, which is looked up even empty
+    // and matches the company's registrations.
+    tab();
+    QCOMPARE(QApplication::focusWidget(), d.medInscClie);
+    tab();
+    QCOMPARE(QApplication::focusWidget(), d.edtCdInscEsta);
+    tab();
+    QCOMPARE(QApplication::focusWidget(), d.edtCdInscMuni);
+    QVERIFY(m_presenter->errors().isEmpty());
+}
+
+void tst_FilterLookups::emptyBranchRunsNoQuery()
+{
+    tab();
+    QCOMPARE(QApplication::focusWidget(), m_dialog->medInscClie);
+    QVERIFY(!m_dialog->qryFilial->Active());
+    QVERIFY(m_presenter->messages().isEmpty());
+}
+
+void tst_FilterLookups::shortBranchIsFittedThenFound()
+{
+    QTest::keyClicks(m_dialog->medCdFilial, QStringLiteral("2"));
+    tab();
+    QCOMPARE(m_dialog->medCdFilial->text(), QStringLiteral("0002"));
+    QCOMPARE(m_dialog->edtFilial->text(), QStringLiteral("Filial Feira de Santana"));
+    QCOMPARE(QApplication::focusWidget(), m_dialog->medInscClie);
+    QVERIFY(m_presenter->errors().isEmpty());
+}
+
+void tst_FilterLookups::unknownBranchKeepsTheFocus()
+{
+    QTest::keyClicks(m_dialog->medCdFilial, QStringLiteral("9999"));
+    tab();
+    QCOMPARE(m_presenter->errors(), QStringList{QStringLiteral("Filial não cadastrada.")});
+    QCOMPARE(QApplication::focusWidget(), m_dialog->medCdFilial);
+    QVERIFY(m_dialog->edtFilial->text().isEmpty());
+}
+
+void tst_FilterLookups::stateRegistrationOfTheOtherCompanyFails()
+{
+    m_dialog->edtCdInscEsta->setFocus();
+    // Branch 0006 belongs to company 02, not to the company 01 chosen on the export screen.
+    QTest::keyClicks(m_dialog->edtCdInscEsta, QStringLiteral("125694815"));
+    tab();
+    QCOMPARE(m_presenter->errors(),
+             QStringList{QStringLiteral("Inscrição estadual não cadastrada.")});
+    QCOMPARE(QApplication::focusWidget(), m_dialog->edtCdInscEsta);
+
+    m_dialog->edtCdInscEsta->clear();
+    QTest::keyClicks(m_dialog->edtCdInscEsta, QStringLiteral("061258473"));
+    tab();
+    QCOMPARE(QApplication::focusWidget(), m_dialog->edtCdInscMuni);
+    QCOMPARE(m_presenter->errors().size(), 1);
+
+    // The same number of the other company passes once that company is chosen.
+    m_screen->medCdEmpresa->setText(QStringLiteral("02"));
+    m_dialog->edtCdInscEsta->setFocus();
+    m_dialog->edtCdInscEsta->clear();
+    QTest::keyClicks(m_dialog->edtCdInscEsta, QStringLiteral("125694815"));
+    tab();
+    QCOMPARE(QApplication::focusWidget(), m_dialog->edtCdInscMuni);
+    QCOMPARE(m_presenter->errors().size(), 1);
+}
+
+void tst_FilterLookups::emptyMunicipalPassesWithoutQuery()
+{
+    m_dialog->edtCdInscMuni->setFocus();
+    QTest::keyClicks(m_dialog->edtCdInscMuni, QStringLiteral("3120458"));
+    QTest::keyClick(m_dialog->edtCdInscMuni, Qt::Key_Tab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), m_dialog->edtCdInscEsta);
+    QVERIFY(m_dialog->qryInscrMunicip->Active());
+
+    // Closed again, so that an empty edit can be seen not to open it.
+    m_dialog->qryInscrMunicip->Close();
+    m_dialog->edtCdInscMuni->setFocus();
+    m_dialog->edtCdInscMuni->clear();
+    QTest::keyClick(m_dialog->edtCdInscMuni, Qt::Key_Tab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), m_dialog->edtCdInscEsta);
+    QVERIFY(!m_dialog->qryInscrMunicip->Active());
+    QVERIFY(m_presenter->errors().isEmpty());
+}
+
+void tst_FilterLookups::clientFoundByItsPersonType()
+{
+    const QString cpf = clientNumber(QStringLiteral("F"));
+    QCOMPARE(cpf.size(), 11);
+    m_dialog->medInscClie->setFocus();
+    QTest::keyClicks(m_dialog->medInscClie, cpf);
+    tab();
+    QVERIFY(m_presenter->errors().isEmpty());
+    QCOMPARE(QApplication::focusWidget(), m_dialog->edtCdInscEsta);
+    QCOMPARE(m_dialog->medInscClie->editMask(), PictPess(QStringLiteral("F")));
+    QCOMPARE(m_dialog->medInscClie->text(), cpf);
+    QVERIFY(!m_dialog->edtNmClie->text().isEmpty());
+
+    // Emptying the box lets a number of another type be typed whole.
+    const QString cnpj = clientNumber(QStringLiteral("J"));
+    QCOMPARE(cnpj.size(), 14);
+    m_dialog->medInscClie->setFocus();
+    m_dialog->medInscClie->clear();
+    QVERIFY(m_dialog->medInscClie->editMask().isEmpty());
+    QTest::keyClicks(m_dialog->medInscClie, cnpj);
+    tab();
+    QVERIFY(m_presenter->errors().isEmpty());
+    QCOMPARE(m_dialog->medInscClie->editMask(), PictPess(QStringLiteral("J")));
+    QCOMPARE(m_dialog->medInscClie->text(), cnpj);
+}
+
+void tst_FilterLookups::clientWithAnotherPersonTypeIsNotFound()
+{
+    // An 11-digit number stored under type "J": the number alone reads as a CPF.
+    const QString number = clientNumber(QStringLiteral("F"), 5);
+    QCOMPARE(number.size(), 11);
+    QSqlQuery update(m_host->database().database());
+    update.prepare(QStringLiteral("UPDATE CLIENTE SET IDTPIJURCLIE = 'J' WHERE NRINSJURCLIE = ?"));
+    update.addBindValue(number);
+    QVERIFY(update.exec());
+
+    m_dialog->medInscClie->setFocus();
+    QTest::keyClicks(m_dialog->medInscClie, number);
+    tab();
+    QCOMPARE(m_presenter->errors(), QStringList{QStringLiteral("Cliente não cadastrado.")});
+    QCOMPARE(QApplication::focusWidget(), m_dialog->medInscClie);
+    QVERIFY(m_dialog->medInscClie->editMask().isEmpty());
+    QVERIFY(m_dialog->edtNmClie->text().isEmpty());
+}
+
+void tst_FilterLookups::typingEmptiesTheShownName()
+{
+    QTest::keyClicks(m_dialog->medCdFilial, QStringLiteral("0001"));
+    tab();
+    QVERIFY(!m_dialog->edtFilial->text().isEmpty());
+    m_dialog->medCdFilial->setFocus();
+    m_dialog->medCdFilial->selectAll();
+    QTest::keyClicks(m_dialog->medCdFilial, QStringLiteral("3"));
+    QVERIFY(m_dialog->edtFilial->text().isEmpty());
+
+    const QString cpf = clientNumber(QStringLiteral("F"), 1);
+    m_dialog->medInscClie->setFocus();
+    QTest::keyClicks(m_dialog->medInscClie, cpf);
+    tab();
+    QVERIFY(!m_dialog->edtNmClie->text().isEmpty());
+    m_dialog->medInscClie->setFocus();
+    QTest::keyClick(m_dialog->medInscClie, Qt::Key_End);
+    QTest::keyClick(m_dialog->medInscClie, Qt::Key_Backspace);
+    QVERIFY(m_dialog->edtNmClie->text().isEmpty());
+    QVERIFY(m_presenter->errors().isEmpty());
+}
+
+QTEST_MAIN(tst_FilterLookups)
+#include "tst_filterlookups.moc"
