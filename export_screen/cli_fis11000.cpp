@@ -1,4 +1,5 @@
 #include "export_screen/cli_fis11000.h"
+#include "package/formparts.h"
 
 #include "contracts/compralegalcontract.h"
 #include "dataset/datasource.h"
@@ -35,6 +36,8 @@ bool boIdCriado = false;
 bool boEntra = false;
 }
 
+using namespace fis::forms;
+
 namespace {
 
 constexpr int kHeaderHeight = 76;
@@ -45,51 +48,6 @@ void paintRequired(QWidget *widget)
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::ToolTipBase));
     widget->setPalette(palette);
-}
-
-// A field that only shows what the program puts there (clBtnFace).
-QLineEdit *displayField(const QString &name, QWidget *parent)
-{
-    auto *edit = new QLineEdit(parent);
-    edit->setObjectName(name);
-    edit->setEnabled(false);
-    QPalette palette = edit->palette();
-    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
-        palette.setColor(group, QPalette::Base, palette.color(group, QPalette::Button));
-    edit->setPalette(palette);
-    return edit;
-}
-
-QLabel *boldLabel(const QString &text, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    QFont bold = label->font();
-    bold.setBold(true);
-    label->setFont(bold);
-    return label;
-}
-
-fis::FieldDef stringField(const char *name, int size, const char *label, bool required = false,
-                          bool visible = true)
-{
-    fis::FieldDef field;
-    field.name = QString::fromLatin1(name);
-    field.size = size;
-    field.label = QString::fromUtf8(label);
-    field.required = required;
-    field.visible = visible;
-    return field;
-}
-
-// An error while validating a code must find the focus back in that code first.
-template<typename Body> void keepFocusOnError(QWidget *field, Body body)
-{
-    try {
-        body();
-    } catch (...) {
-        field->setFocus();
-        throw;
-    }
 }
 
 const QString kIdStatus = QStringLiteral("IDSTATUS");

@@ -1,4 +1,5 @@
 #include "filter_dialog/cli_fis11001.h"
+#include "package/formparts.h"
 
 #include "dataset/datasource.h"
 #include "dataset/memtable.h"
@@ -38,6 +39,8 @@ void finalizeCli_Fis11001()
 
 } // namespace fis
 
+using namespace fis::forms;
+
 namespace {
 
 // Defined after the texts, so it is destroyed before them when the library is unloaded.
@@ -66,42 +69,6 @@ fis::TDateEditPlus *periodBox(const QString &name, QWidget *parent)
     return box;
 }
 
-// A field that only shows what the program puts there (clBtnFace).
-QLineEdit *displayField(const QString &name, QWidget *parent)
-{
-    auto *edit = new QLineEdit(parent);
-    edit->setObjectName(name);
-    edit->setEnabled(false);
-    edit->setFocusPolicy(Qt::NoFocus);
-    QPalette palette = edit->palette();
-    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
-        palette.setColor(group, QPalette::Base, palette.color(group, QPalette::Button));
-    edit->setPalette(palette);
-    return edit;
-}
-
-QLabel *boldLabel(const QString &name, const QString &text, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(name);
-    QFont bold = label->font();
-    bold.setBold(true);
-    label->setFont(bold);
-    return label;
-}
-
-fis::FieldDef stringField(const char *name, int size, const char *label, bool required = false,
-                          bool visible = true)
-{
-    fis::FieldDef field;
-    field.name = QString::fromLatin1(name);
-    field.size = size;
-    field.label = QString::fromUtf8(label);
-    field.required = required;
-    field.visible = visible;
-    return field;
-}
-
 // The registrations are typed in upper case, as they are stored.
 QLineEdit *upperEdit(const QString &name, QWidget *parent)
 {
@@ -117,17 +84,6 @@ QLineEdit *upperEdit(const QString &name, QWidget *parent)
         }
     });
     return edit;
-}
-
-// An error while validating a criterion must find the focus back in its edit first.
-template<typename Body> void keepFocusOnError(QWidget *field, Body body)
-{
-    try {
-        body();
-    } catch (...) {
-        field->setFocus();
-        throw;
-    }
 }
 
 const QStringList kMessages = {
@@ -303,7 +259,7 @@ void TfrmFiltroCompraLEGALBA::buildLookups()
 {
     QWidget *box = grbFiltroPadrao;
 
-    lblFilial = boldLabel(QStringLiteral("lblFilial"), QStringLiteral("Filial"), box);
+    lblFilial = boldLabel(QStringLiteral("Filial"), box, QStringLiteral("lblFilial"));
     lblFilial->setGeometry(8, 20, 100, 16);
     medCdFilial = new fis::MaskEdit(QStringLiteral(">aaaa;0; "), box);
     medCdFilial->setObjectName(QStringLiteral("medCdFilial"));
@@ -322,10 +278,10 @@ void TfrmFiltroCompraLEGALBA::buildLookups()
     btpFiliEmit->OnAfterPesq = [this] {
         btpFiliEmitAfterPesq();
     };
-    edtFilial = displayField(QStringLiteral("edtFilial"), box);
+    edtFilial = displayField(QStringLiteral("edtFilial"), box, true);
     edtFilial->setGeometry(176, 16, 325, 21);
 
-    lblCliente = boldLabel(QStringLiteral("lblCliente"), QStringLiteral("Cliente"), box);
+    lblCliente = boldLabel(QStringLiteral("Cliente"), box, QStringLiteral("lblCliente"));
     lblCliente->setGeometry(8, 44, 100, 16);
     medInscClie = new fis::MaskEdit(box);
     medInscClie->setObjectName(QStringLiteral("medInscClie"));
@@ -343,10 +299,10 @@ void TfrmFiltroCompraLEGALBA::buildLookups()
     btpPesqClie->OnAfterPesq = [this] {
         btpPesqClieAfterPesq();
     };
-    edtNmClie = displayField(QStringLiteral("edtNmClie"), box);
+    edtNmClie = displayField(QStringLiteral("edtNmClie"), box, true);
     edtNmClie->setGeometry(266, 40, 235, 21);
 
-    lblInscEsta = boldLabel(QStringLiteral("lblInscEsta"), QStringLiteral("Insc. Estadual"), box);
+    lblInscEsta = boldLabel(QStringLiteral("Insc. Estadual"), box, QStringLiteral("lblInscEsta"));
     lblInscEsta->setGeometry(8, 68, 100, 16);
     lblInscEsta->setProperty("tag", 99);
     edtCdInscEsta = upperEdit(QStringLiteral("edtCdInscEsta"), box);
@@ -366,7 +322,7 @@ void TfrmFiltroCompraLEGALBA::buildLookups()
         btpInscEstAfterPesq();
     };
 
-    lblInscMuni = boldLabel(QStringLiteral("lblInscMuni"), QStringLiteral("Insc. Municipal"), box);
+    lblInscMuni = boldLabel(QStringLiteral("Insc. Municipal"), box, QStringLiteral("lblInscMuni"));
     lblInscMuni->setGeometry(8, 92, 100, 16);
     lblInscMuni->setProperty("tag", 99);
     edtCdInscMuni = upperEdit(QStringLiteral("edtCdInscMuni"), box);

@@ -13,7 +13,7 @@ namespace fis {
 // absolute value (-1.25 is 1899-12-29 06:00), as every automation client reads it.
 //
 // Dates are wall-clock values without a time zone, as the host database stores them. A
-// QDateTime made here carries them in Qt::UTC only because that time spec has no gaps: a local
+// QDateTime made here carries them in Qt::UTC only because UTC has no gaps: a local
 // midnight that daylight saving skips would otherwise turn a stored date into an invalid value.
 // Read date() and time(); do not convert it to local time.
 
@@ -26,7 +26,7 @@ inline QDate automationEpoch()
     return QDate(1899, 12, 30);
 }
 
-// The wall-clock date and time of dt (in its own time spec), as an automation date.
+// The wall-clock date and time of dt (as it reads in its own zone), as an automation date.
 inline double toAutomationDate(const QDateTime &dt)
 {
     const qint64 days = automationEpoch().daysTo(dt.date());
