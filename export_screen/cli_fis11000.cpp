@@ -191,6 +191,7 @@ TfrmCompraLegalBA::TfrmCompraLegalBA(QWidget *parent)
     msgPadrao.addLine(QStringLiteral("Impo_Cad|Imposto não cadastrado."));
     msgPadrao.addLine(QStringLiteral("Empr_Inf|Empresa deve ser informada."));
     msgPadrao.addLine(QStringLiteral("Empr_Cad|Empresa não cadastrada."));
+    msgPadrao.addLine(QStringLiteral("Carg_Dad|Carregando dados do servidor..."));
 
     buildQueries();
     buildHeader();

@@ -1,23 +1,33 @@
 #include "filter_dialog/cli_fis11001.h"
 #include "package/formparts.h"
 
+#include "contracts/compralegalcontract.h"
 #include "dataset/datasource.h"
 #include "dataset/memtable.h"
 #include "export_screen/cli_fis11000.h"
 #include "hostfw/adoibquery.h"
 #include "hostfw/hostconfig.h"
+#include "hostfw/hosterror.h"
 #include "hostfw/hosthelpers.h"
 #include "hostfw/widgets/btnpesquisa.h"
 #include "hostfw/widgets/dateeditplus.h"
 #include "hostfw/widgets/focusmanager.h"
 #include "hostfw/widgets/hostapplication.h"
 #include "hostfw/widgets/maskedit.h"
+#include "hostfw/widgets/numberedit.h"
+#include "hostfw/widgets/pesquisalista.h"
+#include "hostfw/widgets/radiogroup.h"
 #include "hostfw/widgets/useraction.h"
+#include "hostfw/widgets/waitindicator.h"
 #include "package/cursorscope.h"
+
+#include <cmath>
 
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRadioButton>
+#include <QStyle>
 
 extern "C" {
 TfrmFiltroCompraLEGALBA *frmFiltroCompraLEGALBA = nullptr;
@@ -117,7 +127,59 @@ const QStringList kMessages = {
     QStringLiteral("pesqSerie|Série"),
     QStringLiteral("Serie_inf|Série deve ser informada."),
     QStringLiteral("Serie_est|Inscrição Estadual deve ser informada."),
+    QStringLiteral("Serie_muni|Inscrição Municipal deve ser informada."),
 };
+
+// The required marker of the registrations is their background: clInfoBk required, clWindow
+// optional.
+void setRequiredColour(QLineEdit *edit, bool required)
+{
+    QPalette palette = edit->palette();
+    const QPalette standard = edit->style()->standardPalette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        palette.setColor(group, QPalette::Base,
+                         standard.color(group, required ? QPalette::ToolTipBase : QPalette::Base));
+    }
+    edit->setPalette(palette);
+}
+
+QRadioButton *radio(const QString &name, const QString &caption, QWidget *parent)
+{
+    auto *button = new QRadioButton(caption, parent);
+    button->setObjectName(name);
+    return button;
+}
+
+fis::TBtnPesquisa *listButton(const QString &name, const QString &title,
+                              const QString &emptyError, QWidget *associate, QWidget *parent)
+{
+    auto *button = new fis::TBtnPesquisa(parent);
+    button->setObjectName(name);
+    button->setToolTip(QStringLiteral("Pesquisar"));
+    button->setTitle(title);
+    button->setAssociate(associate);
+    button->setEmptyError(emptyError);
+    button->setEnabled(false);
+    return button;
+}
+
+QGroupBox *boldGroup(const QString &name, const QString &caption, QWidget *parent)
+{
+    auto *group = new QGroupBox(caption, parent);
+    group->setObjectName(name);
+    QFont bold = group->font();
+    bold.setBold(true);
+    group->setFont(bold);
+    return group;
+}
+
+// The group's bold caption must not reach its controls.
+void plainFont(QWidget *widget)
+{
+    QFont font = widget->font();
+    font.setBold(false);
+    widget->setFont(font);
+}
 
 } // namespace
 
@@ -159,20 +221,22 @@ TfrmFiltroCompraLEGALBA::TfrmFiltroCompraLEGALBA(QWidget *parent)
     btfLoadOpc->setEnabled(false);
 
     grbDataEmissao->setObjectName(QStringLiteral("grbDataEmissao"));
-    grbDataEmissao->setGeometry(8, 118, 190, 88);
+    grbDataEmissao->setGeometry(6, 145, 178, 66);
     auto *lblInicial = new QLabel(QStringLiteral("Inicial"), grbDataEmissao);
-    lblInicial->setGeometry(8, 26, 40, 16);
+    lblInicial->setGeometry(8, 18, 40, 16);
     lblInicial->setBuddy(depEmiIni);
-    depEmiIni->setGeometry(50, 22, 132, 21);
+    depEmiIni->setGeometry(46, 16, 126, 21);
     auto *lblFinal = new QLabel(QStringLiteral("Final"), grbDataEmissao);
-    lblFinal->setGeometry(8, 56, 40, 16);
+    lblFinal->setGeometry(8, 42, 40, 16);
     lblFinal->setBuddy(depEmiFin);
-    depEmiFin->setGeometry(50, 52, 132, 21);
+    depEmiFin->setGeometry(46, 40, 126, 21);
 
     for (const QString &line : kMessages)
         msgPadrao.addLine(line);
     buildQueries();
     buildLookups();
+    buildListQueries();
+    buildCriteria();
 
     resize(576, 218);
 }
@@ -260,14 +324,14 @@ void TfrmFiltroCompraLEGALBA::buildLookups()
     QWidget *box = grbFiltroPadrao;
 
     lblFilial = boldLabel(QStringLiteral("Filial"), box, QStringLiteral("lblFilial"));
-    lblFilial->setGeometry(8, 20, 100, 16);
+    lblFilial->setGeometry(8, 18, 100, 16);
     medCdFilial = new fis::MaskEdit(QStringLiteral(">aaaa;0; "), box);
     medCdFilial->setObjectName(QStringLiteral("medCdFilial"));
     medCdFilial->setMaxLength(4);
-    medCdFilial->setGeometry(110, 16, 40, 21);
+    medCdFilial->setGeometry(110, 14, 40, 21);
     btpFiliEmit = new fis::TBtnPesquisa(box);
     btpFiliEmit->setObjectName(QStringLiteral("btpFiliEmit"));
-    btpFiliEmit->setGeometry(152, 14, 21, 24);
+    btpFiliEmit->setGeometry(152, 12, 21, 24);
     btpFiliEmit->setAssociate(medCdFilial);
     btpFiliEmit->setTitle(QStringLiteral("Filial"));
     btpFiliEmit->setEmptyError(QStringLiteral("Não há filial cadastrada."));
@@ -279,16 +343,16 @@ void TfrmFiltroCompraLEGALBA::buildLookups()
         btpFiliEmitAfterPesq();
     };
     edtFilial = displayField(QStringLiteral("edtFilial"), box, true);
-    edtFilial->setGeometry(176, 16, 325, 21);
+    edtFilial->setGeometry(176, 14, 325, 21);
 
     lblCliente = boldLabel(QStringLiteral("Cliente"), box, QStringLiteral("lblCliente"));
-    lblCliente->setGeometry(8, 44, 100, 16);
+    lblCliente->setGeometry(8, 40, 100, 16);
     medInscClie = new fis::MaskEdit(box);
     medInscClie->setObjectName(QStringLiteral("medInscClie"));
-    medInscClie->setGeometry(110, 40, 130, 21);
+    medInscClie->setGeometry(110, 36, 130, 21);
     btpPesqClie = new fis::TBtnPesquisa(box);
     btpPesqClie->setObjectName(QStringLiteral("btpPesqClie"));
-    btpPesqClie->setGeometry(242, 38, 21, 24);
+    btpPesqClie->setGeometry(242, 34, 21, 24);
     btpPesqClie->setAssociate(medInscClie);
     btpPesqClie->setTitle(QStringLiteral("Cliente"));
     btpPesqClie->setEmptyError(QStringLiteral("Não há cliente cadastrado"));
@@ -300,17 +364,17 @@ void TfrmFiltroCompraLEGALBA::buildLookups()
         btpPesqClieAfterPesq();
     };
     edtNmClie = displayField(QStringLiteral("edtNmClie"), box, true);
-    edtNmClie->setGeometry(266, 40, 235, 21);
+    edtNmClie->setGeometry(266, 36, 235, 21);
 
     lblInscEsta = boldLabel(QStringLiteral("Insc. Estadual"), box, QStringLiteral("lblInscEsta"));
-    lblInscEsta->setGeometry(8, 68, 100, 16);
+    lblInscEsta->setGeometry(8, 62, 100, 16);
     lblInscEsta->setProperty("tag", 99);
     edtCdInscEsta = upperEdit(QStringLiteral("edtCdInscEsta"), box);
-    edtCdInscEsta->setGeometry(110, 64, 130, 21);
+    edtCdInscEsta->setGeometry(110, 58, 130, 21);
     lblInscEsta->setBuddy(edtCdInscEsta);
     btpInscEst = new fis::TBtnPesquisa(box);
     btpInscEst->setObjectName(QStringLiteral("btpInscEst"));
-    btpInscEst->setGeometry(242, 62, 21, 24);
+    btpInscEst->setGeometry(242, 56, 21, 24);
     btpInscEst->setAssociate(edtCdInscEsta);
     btpInscEst->setTitle(QStringLiteral("Inscrição Estadual"));
     btpInscEst->setEmptyError(QStringLiteral("Não há inscrição estadual cadastrada."));
@@ -323,14 +387,14 @@ void TfrmFiltroCompraLEGALBA::buildLookups()
     };
 
     lblInscMuni = boldLabel(QStringLiteral("Insc. Municipal"), box, QStringLiteral("lblInscMuni"));
-    lblInscMuni->setGeometry(8, 92, 100, 16);
+    lblInscMuni->setGeometry(8, 84, 100, 16);
     lblInscMuni->setProperty("tag", 99);
     edtCdInscMuni = upperEdit(QStringLiteral("edtCdInscMuni"), box);
-    edtCdInscMuni->setGeometry(110, 88, 130, 21);
+    edtCdInscMuni->setGeometry(110, 80, 130, 21);
     lblInscMuni->setBuddy(edtCdInscMuni);
     btpInscMuni = new fis::TBtnPesquisa(box);
     btpInscMuni->setObjectName(QStringLiteral("btpInscMuni"));
-    btpInscMuni->setGeometry(242, 86, 21, 24);
+    btpInscMuni->setGeometry(242, 78, 21, 24);
     btpInscMuni->setAssociate(edtCdInscMuni);
     btpInscMuni->setTitle(QStringLiteral("Inscrição Municipal"));
     btpInscMuni->setEmptyError(QStringLiteral("Não há inscrição municipal cadastrada."));
@@ -354,6 +418,210 @@ void TfrmFiltroCompraLEGALBA::buildLookups()
     focus.setExitHandler(medInscClie, [this] { medInscClieExit(); });
     focus.setExitHandler(edtCdInscEsta, [this] { edtCdInscEstaExit(); });
     focus.setExitHandler(edtCdInscMuni, [this] { edtCdInscMuniExit(); });
+}
+
+void TfrmFiltroCompraLEGALBA::buildListQueries()
+{
+    qryTipoOperac = new fis::TADOIBQuery(QStringLiteral("qryTipoOperac"), this);
+    qryTipoOperac->SQL_ORACLE = {QStringLiteral(
+        "SELECT T.CDTIPOOPER, T.NMTIPOOPER, IDENTRSAIDOP||CDTIPOOPER AS CHAVE FROM TIPOOPERAC T "
+        "WHERE IDENTRSAIDOP = 'S' AND IDUTILOPER = 'S' AND ((CDTIPOOPER = :P_TIPOOPER) OR "
+        "(:P_TODOS = 'T')) ORDER BY 1")};
+    qryTipoOperac->SQL_MSSQL = {QStringLiteral(
+        "SELECT T.CDTIPOOPER, T.NMTIPOOPER, IDENTRSAIDOP+CDTIPOOPER AS CHAVE FROM TIPOOPERAC T "
+        "WHERE IDENTRSAIDOP = 'S' AND IDUTILOPER = 'S' AND ((CDTIPOOPER = :P_TIPOOPER) OR "
+        "(:P_TODOS = 'T')) ORDER BY 1")};
+    qryTipoOperac->SQL_IB = {QStringLiteral(
+        "SELECT T.CDTIPOOPER, T.NMTIPOOPER, IDENTRSAIDOP||CDTIPOOPER AS CHAVE FROM TIPOOPERAC T, "
+        "PARAM(:P_TIPOOPER) P_TIPOOPER, PARAM(:P_TODOS) P_TODOS WHERE IDENTRSAIDOP = 'S' AND "
+        "IDUTILOPER = 'S' AND ((CDTIPOOPER = P_TIPOOPER.PARAM) OR (P_TODOS.PARAM = 'T')) ORDER "
+        "BY 1")};
+    qryTipoOperac->addField(stringField("CHAVE", 3, ""));
+    qryTipoOperac->addField(stringField("CDTIPOOPER", 2, "Código"));
+    qryTipoOperac->addField(stringField("NMTIPOOPER", 30, "Nome"));
+    dtsTipoOper = new fis::DataSource(qryTipoOperac->table(), this);
+    dtsTipoOper->setObjectName(QStringLiteral("dtsTipoOper"));
+
+    qryTpOperacE = new fis::TADOIBQuery(QStringLiteral("qryTpOperacE"), this);
+    qryTpOperacE->SQL_ORACLE = {QStringLiteral(
+        "SELECT CDTIPOOPER, NMTIPOOPER, IDENTRSAIDOP||CDTIPOOPER AS CHAVE FROM TIPOOPERAC T WHERE "
+        "T.IDUTILOPER = 'S' AND T.IDENTRSAIDOP = 'E' AND T.IDUTILEMISNF = 'S' AND ((T.CDTIPOOPER "
+        "= :P_TIPOOPER) OR (:P_TODOS = 'T')) ORDER BY 1")};
+    qryTpOperacE->SQL_MSSQL = {QStringLiteral(
+        "SELECT CDTIPOOPER, NMTIPOOPER, IDENTRSAIDOP+CDTIPOOPER AS CHAVE FROM TIPOOPERAC T WHERE "
+        "T.IDUTILOPER = 'S' AND T.IDENTRSAIDOP = 'E' AND T.IDUTILEMISNF = 'S' AND ((T.CDTIPOOPER "
+        "= :P_TIPOOPER) OR (:P_TODOS = 'T')) ORDER BY 1")};
+    qryTpOperacE->SQL_IB = {QStringLiteral(
+        "SELECT CDTIPOOPER, NMTIPOOPER, IDENTRSAIDOP||CDTIPOOPER AS CHAVE FROM TIPOOPERAC T, "
+        "PARAM(:P_TIPOOPER) P_TIPOOPER, PARAM(:P_TODOS) P_TODOS WHERE T.IDUTILOPER = 'S' AND "
+        "T.IDENTRSAIDOP = 'E' AND T.IDUTILEMISNF = 'S' AND ((T.CDTIPOOPER = P_TIPOOPER.PARAM) OR "
+        "(P_TODOS.PARAM = 'T')) ORDER BY 1")};
+    qryTpOperacE->addField(stringField("CHAVE", 3, ""));
+    qryTpOperacE->addField(stringField("CDTIPOOPER", 2, "Código"));
+    qryTpOperacE->addField(stringField("NMTIPOOPER", 30, ""));
+
+    qrySerieNF = new fis::TADOIBQuery(QStringLiteral("qrySerieNF"), this);
+    qrySerieNF->SQL_ORACLE = {QStringLiteral(
+        "SELECT CDSERIE, DSSERIE, CDEMPRESA, CDINSCESTA, CDSERIE AS CDSERIENUMNF, CDRELMODENF, "
+        "CDRELESPENF, 'S'||CDSERIE AS CHAVE FROM SERIENF WHERE (CDEMPRESA = :P_CDEMPRESA) AND "
+        "(CDINSCESTA = :P_CDINSCESTA) AND (CDINSCMUNI = :P_CDINSCMUNI) AND (CDSERIE = "
+        "NVL(:P_CDSERIE, CDSERIE)) ORDER BY CDSERIE")};
+    qrySerieNF->SQL_MSSQL = {QStringLiteral(
+        "SELECT CDSERIE, DSSERIE, CDEMPRESA, CDINSCESTA, CDSERIE AS CDSERIENUMNF, CDRELMODENF, "
+        "CDRELESPENF, 'S'+CDSERIE AS CHAVE FROM SERIENF WHERE (CDEMPRESA = :P_CDEMPRESA) AND "
+        "(CDINSCESTA = :P_CDINSCESTA) AND (CDINSCMUNI = :P_CDINSCMUNI) AND (CDSERIE = "
+        "ISNULL(:P_CDSERIE, CDSERIE)) ORDER BY CDSERIE")};
+    qrySerieNF->SQL_IB = {QStringLiteral(
+        "SELECT CDSERIE, DSSERIE, CDEMPRESA, CDINSCESTA, CDSERIE AS CDSERIENUMNF, CDRELMODENF, "
+        "CDRELESPENF, 'S'||CDSERIE AS CHAVE FROM SERIENF, PARAM(:P_CDSERIE) P_CDSERIE WHERE "
+        "(CDEMPRESA = :P_CDEMPRESA) AND (CDINSCESTA = :P_CDINSCESTA) AND (CDINSCMUNI = "
+        ":P_CDINSCMUNI) AND (CDSERIE = NVLSTR(P_CDSERIE.PARAM, CDSERIE)) ORDER BY CDSERIE")};
+    qrySerieNF->addField(stringField("CHAVE", 6, ""));
+    qrySerieNF->addField(stringField("CDSERIE", 5, "Código", true));
+    qrySerieNF->addField(stringField("DSSERIE", 20, "Descrição"));
+    qrySerieNF->addField(stringField("CDEMPRESA", 2, "", false, false));
+    qrySerieNF->addField(stringField("CDINSCESTA", 16, "", false, false));
+    qrySerieNF->addField(stringField("CDSERIENUMNF", 5, "", false, false));
+    qrySerieNF->addField(stringField("CDRELMODENF", 100, "", false, false));
+    qrySerieNF->addField(stringField("CDRELESPENF", 100, "", false, false));
+    dtsSerieNF = new fis::DataSource(qrySerieNF->table(), this);
+    dtsSerieNF->setObjectName(QStringLiteral("dtsSerieNF"));
+
+    qrySerieEntr = new fis::TADOIBQuery(QStringLiteral("qrySerieEntr"), this);
+    qrySerieEntr->SQL_ORACLE = {QStringLiteral(
+        "SELECT CDSERIEENTR, DSSERIEENTR, 'E'||CDSERIEENTR AS CHAVE FROM SERIEENTR WHERE "
+        "(CDSERIEENTR = NVL(:P_CDSERIEENTR, CDSERIEENTR)) ORDER BY CDSERIEENTR")};
+    qrySerieEntr->SQL_MSSQL = {QStringLiteral(
+        "SELECT CDSERIEENTR, DSSERIEENTR, 'E'+CDSERIEENTR AS CHAVE FROM SERIEENTR WHERE "
+        "(CDSERIEENTR = ISNULL(:P_CDSERIEENTR, CDSERIEENTR)) ORDER BY CDSERIEENTR")};
+    qrySerieEntr->SQL_IB = {QStringLiteral(
+        "SELECT CDSERIEENTR, DSSERIEENTR, 'E'||CDSERIEENTR AS CHAVE FROM SERIEENTR, "
+        "PARAM(:P_CDSERIEENTR) P_CDSERIEENTR WHERE (CDSERIEENTR = NVLSTR(P_CDSERIEENTR.PARAM, "
+        "CDSERIEENTR)) ORDER BY CDSERIEENTR")};
+    qrySerieEntr->addField(stringField("CHAVE", 6, ""));
+    qrySerieEntr->addField(stringField("CDSERIEENTR", 5, "Código", true));
+    qrySerieEntr->addField(stringField("DSSERIEENTR", 20, "Descrição"));
+
+    cdsTpOperacao = new fis::MemTable(QStringLiteral("cdsTpOperacao"), this);
+    cdsTpOperacao->setFields({stringField("IDMARCADO", 1, ""),
+                              stringField("CHAVE", 3, "", false, false),
+                              stringField("CDTIPOOPER", 2, "Código"),
+                              stringField("NMTIPOOPER", 30, "Nome")});
+    cdsTpOperacao->setIndexFieldNames(QStringLiteral("CDTIPOOPER"));
+    dtsTpOperacao = new fis::DataSource(cdsTpOperacao, this);
+    dtsTpOperacao->setObjectName(QStringLiteral("dtsTpOperacao"));
+
+    cdsSerie = new fis::MemTable(QStringLiteral("cdsSerie"), this);
+    cdsSerie->setFields({stringField("IDMARCADO", 1, ""), stringField("CHAVE", 6, "", false, false),
+                         stringField("CDSERIE", 5, "Código", true),
+                         stringField("DSSERIE", 20, "Descrição")});
+    cdsSerie->setIndexFieldNames(QStringLiteral("CDSERIE"));
+    dtsSerie = new fis::DataSource(cdsSerie, this);
+    dtsSerie->setObjectName(QStringLiteral("dtsSerie"));
+
+    // Nothing fills the branch parameters, so the NF-number width reads as 0.
+    cdsParamFilial = new fis::MemTable(QStringLiteral("cdsParamFilial"), this);
+    fis::FieldDef width;
+    width.name = QStringLiteral("NRTAMNUMNFUT");
+    width.type = fis::FieldType::Float;
+    cdsParamFilial->setFields({width});
+}
+
+void TfrmFiltroCompraLEGALBA::buildCriteria()
+{
+    QWidget *box = grbFiltroPadrao;
+
+    grbSerie = new QGroupBox(box);
+    grbSerie->setObjectName(QStringLiteral("grbSerie"));
+    grbSerie->setGeometry(6, 103, 501, 40);
+    lblValor = boldLabel(QStringLiteral("Valor mínimo NF"), grbSerie, QStringLiteral("lblValor"));
+    lblValor->setGeometry(8, 14, 100, 16);
+    nedValor = new fis::TNumberEdit(grbSerie);
+    nedValor->setObjectName(QStringLiteral("nedValor"));
+    nedValor->setDecimals(2);
+    nedValor->setThousandsSeparator(true);
+    nedValor->setCurrency(false);
+    nedValor->setGeometry(104, 11, 120, 21);
+    lblValor->setBuddy(nedValor);
+    lblNumNF = boldLabel(QStringLiteral("Número da NF"), grbSerie, QStringLiteral("lblNumNF"));
+    lblNumNF->setGeometry(240, 14, 90, 16);
+    medNumNF = new fis::MaskEdit(QStringLiteral("99999999999999999999;0; "), grbSerie);
+    medNumNF->setObjectName(QStringLiteral("medNumNF"));
+    medNumNF->setMaxLength(20);
+    medNumNF->setGeometry(332, 11, 160, 21);
+    lblNumNF->setBuddy(medNumNF);
+
+    grbOperacao = boldGroup(QStringLiteral("grbOperacao"), QStringLiteral("Tipo Operação"), box);
+    grbOperacao->setGeometry(188, 145, 108, 66);
+    rdgTodosTipoOper = radio(QStringLiteral("rdgTodosTipoOper"), QStringLiteral("Todos"), grbOperacao);
+    rdgTodosTipoOper->setGeometry(8, 18, 70, 18);
+    rdgTodosTipoOper->setChecked(true);
+    rdgListaTipoOper = radio(QStringLiteral("rdgListaTipoOper"), QStringLiteral("Lista"), grbOperacao);
+    rdgListaTipoOper->setGeometry(8, 40, 60, 18);
+    btpTipoOper = listButton(QStringLiteral("btpTipoOper"), QStringLiteral("Tipo de Operação"),
+                             QStringLiteral("Não há tipo de operação cadastrado."),
+                             rdgListaTipoOper, grbOperacao);
+    btpTipoOper->setDataSource(dtsTipoOper);
+    btpTipoOper->setGeometry(72, 37, 21, 24);
+    btpTipoOper->OnClick = [this] { btpTipoOperClick(); };
+
+    grbSerie1 = boldGroup(QStringLiteral("grbSerie1"), QStringLiteral("Série"), box);
+    grbSerie1->setGeometry(300, 145, 108, 66);
+    rdgTodasSerie = radio(QStringLiteral("rdgTodasSerie"), QStringLiteral("Todas"), grbSerie1);
+    rdgTodasSerie->setGeometry(8, 18, 70, 18);
+    rdgTodasSerie->setChecked(true);
+    rdgListaSerie = radio(QStringLiteral("rdgListaSerie"), QStringLiteral("Lista"), grbSerie1);
+    rdgListaSerie->setGeometry(8, 40, 60, 18);
+    btpSerie = listButton(QStringLiteral("btpSerie"), QStringLiteral("Série"),
+                          QStringLiteral("Não há série cadastrada."), rdgListaSerie, grbSerie1);
+    btpSerie->setDataSource(dtsSerieNF);
+    btpSerie->setGeometry(72, 37, 21, 24);
+    btpSerie->OnClick = [this] { btpSerieClick(); };
+
+    rdgStatus = new fis::TRadioGroup(QStringLiteral("Status"), box);
+    rdgStatus->setObjectName(QStringLiteral("rdgStatus"));
+    rdgStatus->setGeometry(412, 145, 95, 66);
+    rdgStatus->setItems(
+        {QStringLiteral("Pendente"), QStringLiteral("Exportado"), QStringLiteral("Ambos")});
+    rdgStatus->setItemIndex(0);
+
+    for (QWidget *control : {static_cast<QWidget *>(rdgTodosTipoOper),
+                             static_cast<QWidget *>(rdgListaTipoOper),
+                             static_cast<QWidget *>(rdgTodasSerie),
+                             static_cast<QWidget *>(rdgListaSerie)})
+        plainFont(control);
+
+    setRequiredColour(edtCdInscEsta, false);
+    setRequiredColour(edtCdInscMuni, false);
+
+    fis::connectAction(rdgTodosTipoOper, &QRadioButton::clicked, this,
+                       [this] { rdgTodosTipoOperClick(); });
+    fis::connectAction(rdgListaTipoOper, &QRadioButton::clicked, this,
+                       [this] { rdgListaTipoOprClick(); });
+    fis::connectAction(rdgTodasSerie, &QRadioButton::clicked, this,
+                       [this] { rdgTodasSerieClick(); });
+    fis::connectAction(rdgListaSerie, &QRadioButton::clicked, this,
+                       [this] { rdgListaSerieClick(); });
+    // Typing and picks through the lookup buttons both change the text.
+    connect(edtCdInscEsta, &QLineEdit::textChanged, this, [this] { edtCdInscEstaChange(); });
+    connect(edtCdInscMuni, &QLineEdit::textChanged, this, [this] { edtCdInscMuniChange(); });
+
+    QWidget::setTabOrder(edtCdInscMuni, nedValor);
+    QWidget::setTabOrder(nedValor, medNumNF);
+    QWidget::setTabOrder(medNumNF, depEmiIni);
+    QWidget::setTabOrder(depEmiIni, depEmiFin);
+    QWidget::setTabOrder(depEmiFin, rdgTodosTipoOper);
+    QWidget::setTabOrder(rdgTodosTipoOper, rdgListaTipoOper);
+    QWidget::setTabOrder(rdgListaTipoOper, btpTipoOper);
+    QWidget::setTabOrder(btpTipoOper, rdgTodasSerie);
+    QWidget::setTabOrder(rdgTodasSerie, rdgListaSerie);
+    QWidget::setTabOrder(rdgListaSerie, btpSerie);
+    QWidget::setTabOrder(btpSerie, rdgStatus->button(0));
+
+    fis::FocusManager &focus = fis::FocusManager::instance();
+    focus.setExitHandler(depEmiIni, [this] { depEmiIniExit(); });
+    focus.setExitHandler(depEmiFin, [this] { depEmiFinExit(); });
+    focus.setExitHandler(medNumNF, [this] { medNumNFExit(); });
 }
 
 TfrmFiltroCompraLEGALBA::~TfrmFiltroCompraLEGALBA()
@@ -461,6 +729,238 @@ void TfrmFiltroCompraLEGALBA::Vd_CdInscMuni()
             fis::MensErro(msgPadrao.Msg(QStringLiteral("InscMuni_Cad")), true);
         }
     });
+}
+
+void TfrmFiltroCompraLEGALBA::Vd_DatasFiltro()
+{
+    depEmiIni->CheckValidDate();
+    depEmiFin->CheckValidDate();
+    if (fis::EmptyString(depEmiIni->text())) {
+        depEmiIni->setFocus();
+        fis::MensErro(msgPadrao.Msg(QStringLiteral("Dt_Ini_Inf")), true);
+    }
+    if (fis::EmptyString(depEmiFin->text())) {
+        depEmiFin->setFocus();
+        fis::MensErro(msgPadrao.Msg(QStringLiteral("Dt_Fin_Inf")), true);
+    }
+    if (depEmiFin->GetDate() < depEmiIni->GetDate()) {
+        depEmiIni->setFocus();
+        fis::MensErro(msgPadrao.Msg(QStringLiteral("Dt_Ini_Men")), true);
+    }
+}
+
+void TfrmFiltroCompraLEGALBA::Vd_Nota()
+{
+    const bool empty = fis::EmptyString(medNumNF->text());
+    const int width = cdsParamFilial->isEmpty()
+                          ? 0
+                          : int(std::lround(cdsParamFilial->asFloat(QStringLiteral("NRTAMNUMNFUT"))));
+    if (width > 0)
+        medNumNF->setEditMask(QString(width, u'9') + QStringLiteral(";0; "));
+    if (!empty)
+        medNumNF->setText(fis::Ajusta(medNumNF->text(), width));
+}
+
+void TfrmFiltroCompraLEGALBA::sbtConfirmaClick()
+{
+    // Whatever fails, the wait indicator goes and the dialog stays open with its entries.
+    try {
+        const int status = rdgStatus->ItemIndex();
+        const QString statusCode = status == 1   ? QString(fis::compralegal::kStatusExported)
+                                   : status == 2 ? QString(fis::compralegal::kStatusBoth)
+                                                 : QString(fis::compralegal::kStatusPending);
+        if (rdgTodosTipoOper->isChecked())
+            stCodTipoOper.clear();
+        if (isRequired(edtCdInscEsta) && fis::EmptyString(edtCdInscEsta->text())) {
+            edtCdInscEsta->setFocus();
+            fis::MensErro(msgPadrao.Msg(QStringLiteral("InscEsta_Inf")), true);
+        }
+        if (isRequired(edtCdInscMuni) && fis::EmptyString(edtCdInscMuni->text())) {
+            edtCdInscMuni->setFocus();
+            fis::MensErro(msgPadrao.Msg(QStringLiteral("Serie_muni")), true);
+        }
+        if (rdgListaTipoOper->isChecked() && fis::EmptyString(stCodTipoOper)) {
+            rdgListaTipoOper->setFocus();
+            fis::MensErro(msgPadrao.Msg(QStringLiteral("TipoOper_inf")), true);
+        }
+        if (rdgTodasSerie->isChecked())
+            stCodSerie.clear();
+        if (rdgListaSerie->isChecked() && fis::EmptyString(stCodSerie)) {
+            rdgListaSerie->setFocus();
+            fis::MensErro(msgPadrao.Msg(QStringLiteral("Serie_inf")), true);
+        }
+
+        boConfirma = true;
+        Vd_filial();
+        Vd_Cliente();
+        Vd_CdInscEsta();
+        Vd_CdInscMuni();
+        Vd_DatasFiltro();
+
+        if (!frmCompraLegalBA)
+            throw fis::HostError(QStringLiteral("A tela de exportação não está aberta."));
+        fis::ActiveShowAvi(this, 6, frmCompraLegalBA->msgPadrao.Msg(QStringLiteral("Carg_Dad")));
+
+        fis::compralegal::NotaFiscalRequest request;
+        request.empresa = frmCompraLegalBA->medCdEmpresa->text();
+        request.numeroNF = medNumNF->text();
+        request.inscricaoCliente = medInscClie->text();
+        request.filial = medCdFilial->text();
+        request.inscEstadual = edtCdInscEsta->text();
+        request.inscMunicipal = edtCdInscMuni->text();
+        request.codSerie = &stCodSerie;
+        request.codTipoOper = &stCodTipoOper;
+        request.inicio = depEmiIni->GetDate();
+        request.fim = depEmiFin->GetDate();
+        request.status = statusCode;
+        request.valorMinimo = nedValor->GetNumber();
+        const QByteArray packet = fis::compralegal::callGetNotaFiscal(
+            frmCompraLegalBA->NetCompraLEGALBA->appServer(), request);
+        frmCompraLegalBA->cdsNotaFiscal->loadFromPacket(packet);
+
+        fis::DeactiveShowAvi();
+        frmCompraLegalBA->repaint();
+        fis::setScreenCursor(Qt::ArrowCursor);
+        close();
+    } catch (...) {
+        fis::DeactiveShowAvi();
+        throw;
+    }
+}
+
+void TfrmFiltroCompraLEGALBA::depEmiIniExit()
+{
+    depEmiIni->CheckValidDate();
+}
+
+void TfrmFiltroCompraLEGALBA::depEmiFinExit()
+{
+    depEmiFin->CheckValidDate();
+}
+
+void TfrmFiltroCompraLEGALBA::medNumNFExit()
+{
+    Vd_Nota();
+}
+
+void TfrmFiltroCompraLEGALBA::rdgTodosTipoOperClick()
+{
+    btpTipoOper->setEnabled(!rdgTodosTipoOper->isChecked());
+}
+
+void TfrmFiltroCompraLEGALBA::rdgListaTipoOprClick()
+{
+    btpTipoOper->setEnabled(rdgListaTipoOper->isChecked());
+}
+
+void TfrmFiltroCompraLEGALBA::rdgTodasSerieClick()
+{
+    setRequiredColour(edtCdInscEsta, false);
+    setRequiredColour(edtCdInscMuni, false);
+    btpSerie->setEnabled(!rdgTodasSerie->isChecked());
+}
+
+void TfrmFiltroCompraLEGALBA::rdgListaSerieClick()
+{
+    setRequiredColour(edtCdInscEsta, true);
+    setRequiredColour(edtCdInscMuni, true);
+    btpSerie->setEnabled(rdgListaSerie->isChecked());
+}
+
+namespace {
+
+// Copies every row of an open query into a candidate table.
+void appendCandidates(fis::TADOIBQuery &query, fis::MemTable &table, const QString &codeField,
+                      const QString &nameField, const QString &tableCode,
+                      const QString &tableName)
+{
+    query.First();
+    while (!query.Eof()) {
+        table.insert();
+        table.setValue(QStringLiteral("CHAVE"), query.FieldByName(QStringLiteral("CHAVE")).AsString());
+        table.setValue(tableCode, query.FieldByName(codeField).AsString());
+        table.setValue(tableName, query.FieldByName(nameField).AsString());
+        table.post();
+        query.Next();
+    }
+}
+
+// The next click starts from an empty table; an empty one may stay open.
+void closeCandidates(fis::MemTable &table)
+{
+    if (!table.isEmpty())
+        table.close();
+}
+
+} // namespace
+
+void TfrmFiltroCompraLEGALBA::btpTipoOperClick()
+{
+    if (!cdsTpOperacao->isOpen())
+        cdsTpOperacao->createDataSet();
+    const QString code = QStringLiteral("CDTIPOOPER");
+    const QString name = QStringLiteral("NMTIPOOPER");
+    for (fis::TADOIBQuery *query : {qryTipoOperac, qryTpOperacE}) {
+        query->Close();
+        query->ParamByName(QStringLiteral("P_TIPOOPER")).setAsString(QString());
+        query->ParamByName(QStringLiteral("P_TODOS")).setAsString(QStringLiteral("T"));
+        query->Open();
+    }
+    appendCandidates(*qryTipoOperac, *cdsTpOperacao, code, name, code, name);
+    appendCandidates(*qryTpOperacE, *cdsTpOperacao, code, name, code, name);
+    fis::PesquisaLista(dtsTpOperacao, QStringLiteral("CHAVE"),
+                       msgPadrao.Msg(QStringLiteral("TipoOper")), false, stCodTipoOper);
+    closeCandidates(*cdsTpOperacao);
+}
+
+void TfrmFiltroCompraLEGALBA::btpSerieClick()
+{
+    if (fis::EmptyString(edtCdInscEsta->text()) || fis::EmptyString(edtCdInscMuni->text())) {
+        if (fis::EmptyString(edtCdInscEsta->text())) {
+            edtCdInscEsta->setFocus();
+            fis::MensErro(msgPadrao.Msg(QStringLiteral("Serie_est")), true);
+        } else {
+            edtCdInscMuni->setFocus();
+            fis::MensErro(msgPadrao.Msg(QStringLiteral("Serie_muni")), true);
+        }
+        return;
+    }
+    if (!cdsSerie->isOpen())
+        cdsSerie->createDataSet();
+    qrySerieNF->Close();
+    qrySerieNF->ParamByName(QStringLiteral("P_CDEMPRESA"))
+        .setAsString(frmCompraLegalBA ? frmCompraLegalBA->medCdEmpresa->text() : QString());
+    qrySerieNF->ParamByName(QStringLiteral("P_CDINSCESTA")).setAsString(edtCdInscEsta->text());
+    qrySerieNF->ParamByName(QStringLiteral("P_CDINSCMUNI")).setAsString(edtCdInscMuni->text());
+    qrySerieNF->ParamByName(QStringLiteral("P_CDSERIE")).clear();
+    qrySerieNF->Open();
+    const QString code = QStringLiteral("CDSERIE");
+    const QString name = QStringLiteral("DSSERIE");
+    appendCandidates(*qrySerieNF, *cdsSerie, code, name, code, name);
+    qrySerieEntr->Close();
+    qrySerieEntr->ParamByName(QStringLiteral("P_CDSERIEENTR")).clear();
+    qrySerieEntr->Open();
+    appendCandidates(*qrySerieEntr, *cdsSerie, QStringLiteral("CDSERIEENTR"),
+                     QStringLiteral("DSSERIEENTR"), code, name);
+    fis::PesquisaLista(dtsSerie, QStringLiteral("CHAVE"), msgPadrao.Msg(QStringLiteral("pesqSerie")),
+                       false, stCodSerie);
+    closeCandidates(*cdsSerie);
+}
+
+void TfrmFiltroCompraLEGALBA::edtCdInscEstaChange()
+{
+    stCodSerie.clear();
+}
+
+void TfrmFiltroCompraLEGALBA::edtCdInscMuniChange()
+{
+    stCodSerie.clear();
+}
+
+bool TfrmFiltroCompraLEGALBA::isRequired(const QLineEdit *Edit)
+{
+    return Edit->palette().color(QPalette::Active, QPalette::Base) ==
+           Edit->style()->standardPalette().color(QPalette::Active, QPalette::ToolTipBase);
 }
 
 void TfrmFiltroCompraLEGALBA::medCdFilialChange()

@@ -1,9 +1,8 @@
 #pragma once
 
-// The unit Cli_Fis11001: the filter dialog. `TfrmFiltroCompraLEGALBA`, its controls
-// (`grbDataEmissao`, `depEmiIni`, `depEmiFin`), its handlers and routines (`FormCreate`,
-// `FormClose`, `sbtCancelClick`, `Atualiza_Datas`), the branch, client and registration lookups
-// (their controls, queries, handlers and `Vd_` routines), the routine `CriaFtrCompraLEGAL` and the
+// The unit Cli_Fis11001: the filter dialog. `TfrmFiltroCompraLEGALBA`, its controls, tables,
+// queries, handlers and routines (`FormCreate`, `sbtConfirmaClick`, `Atualiza_Datas`, the `Vd_`
+// checks, ...), the record type `TRecordFilter`, the routine `CriaFtrCompraLEGAL` and the
 // module state `frmFiltroCompraLEGALBA`, `boConfirma`, `boVazio`, `stStatus`, `stCodTipoOper`,
 // `stCodSerie` keep the names under which the module has always been known (also as objectName
 // of the widgets); everything else follows the Qt naming of the project.
@@ -13,9 +12,12 @@
 
 #include <QString>
 
+#include <cstdint>
+
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QRadioButton;
 
 namespace fis {
 class DataSource;
@@ -24,7 +26,24 @@ class MemTable;
 class TADOIBQuery;
 class TBtnPesquisa;
 class TDateEditPlus;
+class TNumberEdit;
+class TRadioGroup;
 } // namespace fis
+
+// Declared with the unit's types and kept for what is built against them; nothing in the module
+// creates or reads one.
+struct TRecordFilter
+{
+    std::int32_t Codigo;
+    QString Empresa;
+    QString Filial;
+    QString Cliente;
+    QString InscEstadual;
+    QString InscMunicipal;
+    QString Serie;
+    QString TipoOperacao;
+    unsigned char Dados[24];
+};
 
 // The dialog FIS11001 "Filtro de Compra LEGAL": the criteria that select the invoices of the
 // export screen. Created once by CriaFtrCompraLEGAL() and only hidden when closed, so its entries
@@ -65,6 +84,35 @@ public:
     fis::DataSource *dtsPesqForn;
     fis::TADOIBQuery *qryValidClie; // one client by person type and number
 
+    QGroupBox *grbSerie = nullptr; // minimum value and NF number
+    QLabel *lblValor = nullptr;
+    fis::TNumberEdit *nedValor = nullptr; // 2 decimals, thousands separators
+    QLabel *lblNumNF = nullptr;
+    fis::MaskEdit *medNumNF = nullptr; // "99999999999999999999;0; ", at most 20
+    fis::MemTable *cdsParamFilial = nullptr; // NRTAMNUMNFUT: the branch's NF-number width
+
+    QGroupBox *grbOperacao = nullptr; // "Tipo Operação"
+    QRadioButton *rdgTodosTipoOper = nullptr;
+    QRadioButton *rdgListaTipoOper = nullptr;
+    fis::TBtnPesquisa *btpTipoOper = nullptr; // enabled with "Lista"
+    QGroupBox *grbSerie1 = nullptr; // "Série"
+    QRadioButton *rdgTodasSerie = nullptr;
+    QRadioButton *rdgListaSerie = nullptr;
+    fis::TBtnPesquisa *btpSerie = nullptr; // enabled with "Lista"
+    fis::TRadioGroup *rdgStatus = nullptr; // "Pendente", "Exportado", "Ambos"
+
+    // The candidates of the two pickers, filled at each click and closed after it.
+    fis::MemTable *cdsTpOperacao = nullptr; // ordered by CDTIPOOPER
+    fis::DataSource *dtsTpOperacao = nullptr;
+    fis::MemTable *cdsSerie = nullptr; // ordered by CDSERIE
+    fis::DataSource *dtsSerie = nullptr;
+    fis::TADOIBQuery *qryTipoOperac = nullptr; // exit operation types
+    fis::DataSource *dtsTipoOper = nullptr;
+    fis::TADOIBQuery *qryTpOperacE = nullptr; // entry operation types used in invoice issue
+    fis::TADOIBQuery *qrySerieNF = nullptr;   // invoice series of the company and registration pair
+    fis::DataSource *dtsSerieNF = nullptr;
+    fis::TADOIBQuery *qrySerieEntr = nullptr; // entry series
+
     // Throws what Atualiza_Datas throws; createForm() then releases the dialog.
     void FormCreate() override;
     void FormClose(fis::CloseAction &Action) override;
@@ -80,6 +128,18 @@ public:
     void Vd_Cliente();
     void Vd_CdInscEsta();
     void Vd_CdInscMuni();
+    // The period: both dates given and the end not before the start.
+    void Vd_DatasFiltro();
+    // Fits the NF number to the branch's width, when one is known.
+    void Vd_Nota();
+
+    // Checks the criteria, loads the matching invoices from the server into the export screen's
+    // list and closes the dialog; any refusal or error leaves it open with every entry.
+    void sbtConfirmaClick() override;
+
+    void depEmiIniExit();
+    void depEmiFinExit();
+    void medNumNFExit();
 
     // A name stays only while its code is the one last validated or picked.
     void medCdFilialChange();
@@ -97,6 +157,20 @@ public:
     void btpInscEstAfterPesq();
     void btpInscMuniBeforePesq();
     void btpInscMuniAfterPesq();
+    // The list buttons follow the radio buttons; "Lista" of the series makes both registrations
+    // required (their colour), "Todas" optional again.
+    void rdgTodosTipoOperClick();
+    void rdgListaTipoOprClick();
+    void rdgTodasSerieClick();
+    void rdgListaSerieClick();
+    // The candidates, listed once per source with "S"/"E" keys, picked into stCodTipoOper /
+    // stCodSerie.
+    void btpTipoOperClick();
+    void btpSerieClick();
+    // The series offered depend on the registration pair: a change drops the picked series.
+    void edtCdInscEstaChange();
+    void edtCdInscMuniChange();
+
     // The registrations belong to the company typed on the export screen.
     void qryInscrEstadBeforeOpen(fis::TADOIBQuery &DataSet);
     void qryInscrMunicipBeforeOpen(fis::TADOIBQuery &DataSet);
@@ -104,9 +178,14 @@ public:
     QString qryPesqClieNRINSJURCLIEGetText(const fis::MemTable &Table, int Row,
                                            bool DisplayText) const;
 
+    // Whether a registration box is marked required (the info-background colour).
+    static bool isRequired(const QLineEdit *Edit);
+
 private:
     void buildQueries();
     void buildLookups();
+    void buildCriteria();
+    void buildListQueries();
 };
 
 extern "C" {

@@ -1,0 +1,78 @@
+#include "hostfw/widgets/radiogroup.h"
+
+#include <QRadioButton>
+
+namespace fis {
+
+TRadioGroup::TRadioGroup(const QString &title, QWidget *parent)
+    : QGroupBox(title, parent)
+{}
+
+QStringList TRadioGroup::Items() const
+{
+    QStringList items;
+    for (const QRadioButton *button : m_buttons)
+        items.append(button->text());
+    return items;
+}
+
+void TRadioGroup::setItems(const QStringList &items)
+{
+    qDeleteAll(m_buttons);
+    m_buttons.clear();
+    for (const QString &item : items) {
+        auto *button = new QRadioButton(item, this);
+        const int index = int(m_buttons.size());
+        connect(button, &QRadioButton::clicked, this, [this, index] { emit clicked(index); });
+        m_buttons.append(button);
+        button->show();
+    }
+    placeButtons();
+}
+
+int TRadioGroup::ItemIndex() const
+{
+    for (int i = 0; i < m_buttons.size(); ++i) {
+        if (m_buttons.at(i)->isChecked())
+            return i;
+    }
+    return -1;
+}
+
+void TRadioGroup::setItemIndex(int index)
+{
+    if (index >= 0 && index < m_buttons.size()) {
+        m_buttons.at(index)->setChecked(true);
+        return;
+    }
+    // Auto-exclusive buttons refuse to uncheck the last checked one.
+    for (QRadioButton *button : std::as_const(m_buttons)) {
+        button->setAutoExclusive(false);
+        button->setChecked(false);
+        button->setAutoExclusive(true);
+    }
+}
+
+QRadioButton *TRadioGroup::button(int index) const
+{
+    return m_buttons.value(index);
+}
+
+void TRadioGroup::resizeEvent(QResizeEvent *event)
+{
+    QGroupBox::resizeEvent(event);
+    placeButtons();
+}
+
+void TRadioGroup::placeButtons()
+{
+    if (m_buttons.isEmpty())
+        return;
+    // Evenly spread below the caption, as the classic radio group does.
+    const int top = fontMetrics().height();
+    const int step = qMax(1, (height() - top - 4) / int(m_buttons.size()));
+    for (int i = 0; i < m_buttons.size(); ++i)
+        m_buttons.at(i)->setGeometry(8, top + i * step, width() - 12, qMin(step, 20));
+}
+
+} // namespace fis
