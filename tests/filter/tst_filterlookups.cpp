@@ -5,6 +5,8 @@
 #include "hostfw/adoibquery.h"
 #include "hostfw/hostdatabase.h"
 #include "hostfw/hosthelpers.h"
+#include "hostfw/widgets/btnpesquisa.h"
+#include "hostfw/widgets/lookupdialog.h"
 #include "hostfw/widgets/maskedit.h"
 #include "hostfw/widgets/useraction.h"
 #include "spinetestsupport.h"
@@ -14,8 +16,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSqlQuery>
+#include <QTableView>
 #include <QTest>
+#include <QTimer>
 
+#include <functional>
 #include <memory>
 
 using namespace fis;
@@ -39,9 +44,14 @@ private slots:
     void clientFoundByItsPersonType();
     void clientWithAnotherPersonTypeIsNotFound();
     void typingEmptiesTheShownName();
+    void picksFillCodeAndName();
+    void pickedClientGetsTheMaskOfItsOwnType();
 
 private:
     void tab();
+    // Clicks the lookup button and picks, in the list it shows, the row that `choose` returns
+    // (given the list's table); returns how many rows the list showed.
+    int pickRow(TBtnPesquisa *button, const std::function<int(const MemTable &)> &choose);
     // A client's number of the given person type, read from the database.
     QString clientNumber(const QString &type, int offset = 0);
 
@@ -274,6 +284,91 @@ void tst_FilterLookups::typingEmptiesTheShownName()
     QTest::keyClick(m_dialog->medInscClie, Qt::Key_Backspace);
     QVERIFY(m_dialog->edtNmClie->text().isEmpty());
     QVERIFY(m_presenter->errors().isEmpty());
+}
+
+int tst_FilterLookups::pickRow(TBtnPesquisa *button,
+                               const std::function<int(const MemTable &)> &choose)
+{
+    int rows = -1;
+    const auto shown = connect(button, &TBtnPesquisa::lookupShown, this, [&](QWidget *window) {
+        QTimer::singleShot(0, window, [&, window] {
+            auto *lookup = qobject_cast<LookupDialog *>(window);
+            if (!lookup) {
+                window->close();
+                return;
+            }
+            rows = lookup->view()->model()->rowCount();
+            const int row = choose(*button->table());
+            lookup->view()->setCurrentIndex(lookup->view()->model()->index(row, 0));
+            QTest::keyClick(lookup->view(), Qt::Key_Return);
+        });
+    });
+    QTest::mouseClick(button, Qt::LeftButton);
+    disconnect(shown);
+    // The offscreen platform does not give the activation back when a modal window closes.
+    m_dialog->activateWindow();
+    if (!QTest::qWaitForWindowActive(m_dialog.get()))
+        qWarning("the dialog did not become active again");
+    return rows;
+}
+
+void tst_FilterLookups::picksFillCodeAndName()
+{
+    // Every branch, whatever the company.
+    QCOMPARE(pickRow(m_dialog->btpFiliEmit, [](const MemTable &) { return 1; }), 7);
+    QCOMPARE(m_dialog->medCdFilial->text(), QStringLiteral("0002"));
+    QCOMPARE(m_dialog->edtFilial->text(), QStringLiteral("Filial Feira de Santana"));
+
+    // Only the registrations of the export screen's company.
+    QSqlQuery query(m_host->database().database());
+    QVERIFY(query.exec(QStringLiteral("SELECT CDINSCESTA FROM INSCRESTAD WHERE CDEMPRESA = '01' "
+                                      "ORDER BY 1")));
+    QStringList states;
+    while (query.next())
+        states << query.value(0).toString();
+    QCOMPARE(pickRow(m_dialog->btpInscEst, [](const MemTable &) { return 2; }), states.size());
+    QCOMPARE(m_dialog->edtCdInscEsta->text(), states.at(2));
+    QVERIFY(query.exec(QStringLiteral("SELECT COUNT(*) FROM INSCRMUNICIP WHERE CDEMPRESA = '01'")));
+    QVERIFY(query.next());
+    QCOMPARE(pickRow(m_dialog->btpInscMuni, [](const MemTable &) { return 0; }),
+             query.value(0).toInt());
+    QVERIFY(!m_dialog->edtCdInscMuni->text().isEmpty());
+    QVERIFY(m_presenter->errors().isEmpty());
+}
+
+void tst_FilterLookups::pickedClientGetsTheMaskOfItsOwnType()
+{
+    // A CPF validated first leaves its 11-digit mask in the box.
+    const QString cpf = clientNumber(QStringLiteral("F"), 2);
+    QTest::keyClicks(m_dialog->medCdFilial, QString());
+    m_dialog->medInscClie->setFocus();
+    QTest::keyClicks(m_dialog->medInscClie, cpf);
+    tab();
+    QCOMPARE(m_dialog->medInscClie->editMask(), PictPess(QStringLiteral("F")));
+
+    // Picking a company (CNPJ, 14 digits) must not cut its number to the kept mask.
+    QString cnpj;
+    QString name;
+    pickRow(m_dialog->btpPesqClie, [&](const MemTable &t) {
+        const int type = t.indexOfField(QStringLiteral("IDTPIJURCLIE"));
+        for (int row = 0; row < t.recordCount(); ++row) {
+            if (t.valueAt(row, type).toString() == u"J") {
+                cnpj = t.valueAt(row, t.indexOfField(QStringLiteral("NRINSJURCLIE"))).toString();
+                name = t.valueAt(row, t.indexOfField(QStringLiteral("NMFANTCLIE"))).toString();
+                return row;
+            }
+        }
+        return 0;
+    });
+    QCOMPARE(cnpj.size(), 14);
+    QCOMPARE(m_dialog->medInscClie->editMask(), PictPess(QStringLiteral("J")));
+    QCOMPARE(m_dialog->medInscClie->text(), cnpj);
+    QCOMPARE(m_dialog->edtNmClie->text(), name);
+    // And the picked client passes the check when the box is left.
+    m_dialog->medInscClie->setFocus();
+    tab();
+    QVERIFY2(m_presenter->errors().isEmpty(), qPrintable(m_presenter->errors().join('\n')));
+    QCOMPARE(m_dialog->edtNmClie->text(), name);
 }
 
 QTEST_MAIN(tst_FilterLookups)
