@@ -22,6 +22,7 @@
 #include "package/cursorscope.h"
 
 #include <cmath>
+#include <exception>
 
 #include <QGroupBox>
 #include <QLabel>
@@ -892,12 +893,35 @@ void closeCandidates(fis::MemTable &table)
         table.close();
 }
 
+// Closes the candidate table when the click ends by an error.
+class CandidatesOnError
+{
+public:
+    explicit CandidatesOnError(fis::MemTable &table)
+        : m_table(table)
+        , m_exceptions(std::uncaught_exceptions())
+    {}
+    CandidatesOnError(const CandidatesOnError &) = delete;
+    CandidatesOnError &operator=(const CandidatesOnError &) = delete;
+    ~CandidatesOnError()
+    {
+        if (std::uncaught_exceptions() > m_exceptions)
+            m_table.close();
+    }
+
+private:
+    fis::MemTable &m_table;
+    int m_exceptions;
+};
+
 } // namespace
 
 void TfrmFiltroCompraLEGALBA::btpTipoOperClick()
 {
     if (!cdsTpOperacao->isOpen())
         cdsTpOperacao->createDataSet();
+    // Rows of a click that failed half-way would be listed twice by the next one.
+    CandidatesOnError dropOnError(*cdsTpOperacao);
     const QString code = QStringLiteral("CDTIPOOPER");
     const QString name = QStringLiteral("NMTIPOOPER");
     for (fis::TADOIBQuery *query : {qryTipoOperac, qryTpOperacE}) {
@@ -927,6 +951,7 @@ void TfrmFiltroCompraLEGALBA::btpSerieClick()
     }
     if (!cdsSerie->isOpen())
         cdsSerie->createDataSet();
+    CandidatesOnError dropOnError(*cdsSerie);
     qrySerieNF->Close();
     qrySerieNF->ParamByName(QStringLiteral("P_CDEMPRESA"))
         .setAsString(frmCompraLegalBA ? frmCompraLegalBA->medCdEmpresa->text() : QString());

@@ -124,6 +124,7 @@ private slots:
     void tabIntoTheGridOpensTheDialogAndDefaultsLoadThePendingInvoices();
     void candidateListsOncePerSourceNeverDoubled();
     void seriesButtonNeedsBothRegistrations();
+    void databaseErrorInAListKeepsTheSelection();
     void seriesListMakesRegistrationsRequired();
     void registrationChangeDropsThePickedSeries();
     void refusalsInOrderWithTheirFocus();
@@ -477,6 +478,42 @@ void tst_FilterConfirm::seriesButtonNeedsBothRegistrations()
                  QStringList{QStringLiteral("Inscrição Municipal deve ser informada.")});
         QCOMPARE(QApplication::focusWidget(), d.edtCdInscMuni);
         QCOMPARE(stCodSerie, QStringLiteral("'S1'"));
+    });
+}
+
+void tst_FilterConfirm::databaseErrorInAListKeepsTheSelection()
+{
+    QSqlQuery ddl(m_host->database().database());
+    QVERIFY(ddl.exec(QStringLiteral("ALTER TABLE SERIEENTR RENAME TO SERIEENTR_OFF")));
+    inDialog([this, &ddl](TfrmFiltroCompraLEGALBA &d) {
+        QTest::mouseClick(d.rdgListaSerie, Qt::LeftButton);
+        d.edtCdInscEsta->setText(QStringLiteral("052147836"));
+        d.edtCdInscMuni->setText(QStringLiteral("2145870010"));
+        stCodSerie = QStringLiteral("'S2'");
+        bool pickerShown = false;
+        whenModal([&](QWidget *modal) {
+            pickerShown = qobject_cast<PickListDialog *>(modal) != nullptr;
+            if (pickerShown)
+                modal->close();
+        });
+        QTest::mouseClick(d.btpSerie, Qt::LeftButton);
+        QTest::qWait(50);
+        QVERIFY(!pickerShown);
+        QCOMPARE(m_presenter->errors().size(), 1);
+        QVERIFY2(m_presenter->errors().constFirst().contains(QStringLiteral("qrySerieEntr")),
+                 qPrintable(m_presenter->errors().constFirst()));
+        QCOMPARE(stCodSerie, QStringLiteral("'S2'"));
+
+        // The series read before the failure are not offered twice by the next click.
+        QVERIFY(ddl.exec(QStringLiteral("ALTER TABLE SERIEENTR_OFF RENAME TO SERIEENTR")));
+        int rows = 0;
+        pick(d.btpSerie, [&](PickListDialog &) { rows = d.cdsSerie->recordCount(); });
+        QSqlQuery count(m_host->database().database());
+        QVERIFY(count.exec(QStringLiteral(
+            "SELECT (SELECT COUNT(*) FROM SERIENF WHERE CDEMPRESA = '01' AND CDINSCESTA = "
+            "'052147836' AND CDINSCMUNI = '2145870010') + (SELECT COUNT(*) FROM SERIEENTR)")));
+        QVERIFY(count.next());
+        QCOMPARE(rows, count.value(0).toInt());
     });
 }
 
