@@ -1,5 +1,7 @@
 // Builds and pages one Compra LEGAL file of about a million lines through the real server, and
 // times the sqlite3 command-line tool writing the same lines from the database for comparison.
+// Prints generation, paging, their sum (the server's side of an export) against the tool's time,
+// the server's peak memory and a hash of the lines served, to compare runs of different builds.
 //
 //     bench_server [invoices]     (default 250000 invoices of three items each)
 //
@@ -115,6 +117,7 @@ int main(int argc, char *argv[])
                 {RpcValue::fromPacket(encodePacket(fields, rows))});
     rows.clear();
     std::printf("getNotasMarcadas with %d invoices: %.2f s\n", invoices, clock.elapsed() / 1000.0);
+    const qint64 peakBeforeBuild = peakMemoryKb(server.processId());
 
     // Bounds 0 and 0: the first call builds the file and hands out no line, so that generation
     // and paging are timed apart.
@@ -182,12 +185,17 @@ int main(int argc, char *argv[])
         std::fputs(log.readAll().constData(), stdout);
     }
 
+    const double total = generation + paging;
     std::printf("file lines:            %lld in %lld pages\n", qlonglong(lines), qlonglong(pages));
+    std::printf("lines sha256:          %s\n", served.result().toHex().constData());
     std::printf("generation:            %.2f s (%.0f lines/s)\n", generation, lines / generation);
     std::printf("paging (calls):        %.2f s (%.0f lines/s)\n", paging, lines / paging);
+    std::printf("server total:          %.2f s (generation + paging)\n", total);
     std::printf("client page decoding:  %.2f s\n", decoding);
     std::printf("sqlite3 tool:          %.2f s (%.0f lines/s)\n", tool, lines / tool);
-    std::printf("paging / tool:         %.2f (target at most 3)\n", paging / tool);
-    std::printf("server peak memory:    %lld kB (VmHWM)\n", qlonglong(peak));
+    std::printf("server total / tool:   %.2f (the whole export must stay within 10)\n",
+                total / tool);
+    std::printf("server peak memory:    %lld kB (VmHWM; %lld kB before the build)\n",
+                qlonglong(peak), qlonglong(peakBeforeBuild));
     return 0;
 }

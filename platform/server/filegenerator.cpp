@@ -7,6 +7,13 @@
 #include <QDateTime>
 #include <QSet>
 
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
 namespace fis {
 
 namespace {
@@ -70,14 +77,312 @@ InvoiceKey readKey(const SqliteStatement &row)
     return key;
 }
 
-int cfopOf(const SqliteStatement &row, int column, const QString &what)
+// `what` names the row in the message; it is only built when the CFOP is wrong.
+template<typename Name> int cfopOf(const SqliteStatement &row, int column, Name what)
 {
     bool ok = false;
-    const int cfop = row.text(column).trimmed().toInt(&ok);
+    const int cfop = QByteArrayView(row.utf8(column)).trimmed().toInt(&ok);
     if (!ok)
         throw ExportDataError(
-            QStringLiteral("%1 tem CFOP inválido: \"%2\".").arg(what, row.text(column)));
+            QStringLiteral("%1 tem CFOP inválido: \"%2\".").arg(what(), row.text(column)));
     return cfop;
+}
+
+bool isYes(QByteArrayView flag)
+{
+    return flag == "S";
+}
+
+// Lines travel from the thread that builds them to the one that stores them in chunks of this
+// many, a multiple of the rows one INSERT takes.
+constexpr int kChunkLines = 2000;
+
+struct LineChunk
+{
+    QByteArray bytes;
+    std::vector<qsizetype> ends; // where each line ends in bytes
+};
+
+// The hand-over between the two threads. Bounded, so that a builder faster than the database
+// does not pile the file up in memory; roomy enough (some 16 MB) that the builder goes on while
+// the storing side marks the invoices, before it stores any line.
+class ChunkQueue
+{
+public:
+    static constexpr size_t kMaxChunks = 64;
+
+    // Blocks while the queue is full. False once the consumer has given up.
+    bool push(LineChunk &&chunk)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_cancelled || m_chunks.size() < kMaxChunks; });
+        if (m_cancelled)
+            return false;
+        m_chunks.push_back(std::move(chunk));
+        m_changed.notify_all();
+        return true;
+    }
+
+    // Blocks until a chunk comes or the producer has finished; false at the end.
+    bool pop(LineChunk &chunk)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return !m_chunks.empty() || m_finished; });
+        if (m_chunks.empty())
+            return false;
+        chunk = std::move(m_chunks.front());
+        m_chunks.pop_front();
+        m_changed.notify_all();
+        return true;
+    }
+
+    // The producer is done, with the error that stopped it if any.
+    void finish(std::exception_ptr error)
+    {
+        std::lock_guard lock(m_mutex);
+        m_finished = true;
+        m_error = std::move(error);
+        m_changed.notify_all();
+    }
+
+    void cancel()
+    {
+        std::lock_guard lock(m_mutex);
+        m_cancelled = true;
+        m_chunks.clear();
+        m_changed.notify_all();
+    }
+
+    std::exception_ptr error()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_error;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<LineChunk> m_chunks;
+    bool m_finished = false;
+    bool m_cancelled = false;
+    std::exception_ptr m_error;
+};
+
+// Thrown inside the builder's sink to unwind it when the consumer has given up.
+struct BuildCancelled
+{};
+
+// Stores the lines many rows per INSERT: a million single-row statements spend more time being
+// stepped and reset than writing the table. The file and list numbers are the same on every row,
+// so each statement binds them once.
+class LineStore
+{
+public:
+    static constexpr int kRowsPerInsert = 100;
+
+    LineStore(SqliteConnection &db, const QString &fileNumber, const QString &listNumber,
+              qint64 sequenceBase)
+        : m_db(db)
+        , m_fileNumber(fileNumber.toUtf8())
+        , m_listNumber(listNumber.toUtf8())
+        , m_sequenceBase(sequenceBase)
+        , m_many(db, insertSql(kRowsPerInsert).constData())
+    {}
+
+    void store(const LineChunk &chunk)
+    {
+        const int lines = int(chunk.ends.size());
+        for (int first = 0; first < lines; first += kRowsPerInsert) {
+            const int rows = std::min(kRowsPerInsert, lines - first);
+            if (rows == kRowsPerInsert) {
+                store(m_many, chunk, first, rows);
+            } else {
+                // Only the file's last rows.
+                SqliteStatement rest(m_db, insertSql(rows).constData());
+                store(rest, chunk, first, rows);
+            }
+        }
+    }
+
+    qint64 stored() const { return m_stored; }
+
+private:
+    static QByteArray insertSql(int rows)
+    {
+        QByteArray sql = "INSERT INTO REGARQCOMPRALEG (NRSEQARQMAG, NRORDREGARQ, NRLISTA,"
+                         " DSREGARQMAG, SQUENCIAL) VALUES ";
+        for (int r = 0; r < rows; ++r) {
+            const int p = 3 + 3 * r;
+            sql += (r ? ", (?1, ?" : "(?1, ?") + QByteArray::number(p) + ", ?2, ?" +
+                   QByteArray::number(p + 1) + ", ?" + QByteArray::number(p + 2) + ')';
+        }
+        return sql;
+    }
+
+    void store(SqliteStatement &insert, const LineChunk &chunk, int first, int rows)
+    {
+        insert.bindUtf8NoCopy(1, m_fileNumber);
+        insert.bindUtf8NoCopy(2, m_listNumber);
+        const QByteArrayView bytes(chunk.bytes);
+        for (int r = 0; r < rows; ++r) {
+            const int p = 3 + 3 * r;
+            const qsizetype begin = first + r > 0 ? chunk.ends[size_t(first + r - 1)] : 0;
+            const qsizetype end = chunk.ends[size_t(first + r)];
+            const qint64 number = m_stored + r + 1;
+            insert.bind(p, number);
+            insert.bindUtf8NoCopy(p + 1, bytes.sliced(begin, end - begin));
+            insert.bind(p + 2, m_sequenceBase + number);
+        }
+        insert.execute();
+        m_stored += rows;
+    }
+
+    SqliteConnection &m_db;
+    const QByteArray m_fileNumber;
+    const QByteArray m_listNumber;
+    const qint64 m_sequenceBase;
+    SqliteStatement m_many;
+    qint64 m_stored = 0;
+};
+
+// Reads the file's invoices, items and products and builds its lines in order, handing each to
+// `sink`. Throws ExportDataError for faults in the data, DatabaseError for the database's own.
+void buildLines(SqliteConnection &db, const ExportFile &file, const Informant &informant,
+                const FileLayoutBuilder::LineSink &sink)
+{
+    // The invoices' order is worked out once, into a temporary table whose row number is the
+    // invoice's place in the file, with the columns the records 54 repeat: both passes below
+    // then read in that order without sorting, and the items come by the item key's index
+    // instead of a sort of every item, without looking their invoice up again.
+    db.exec("CREATE TEMP TABLE ORDEMNFARQ (POS INTEGER PRIMARY KEY, CDFILIAL, NRLANCTONF,"
+            " NRNOTAFISC, DTEMISSAO, CDMODELONF, CDSERIE, NRINSJURCLIE)");
+    {
+        SqliteStatement order(db, QByteArray(QByteArray("INSERT INTO temp.ORDEMNFARQ (CDFILIAL,"
+                                                        " NRLANCTONF, NRNOTAFISC, DTEMISSAO,"
+                                                        " CDMODELONF, CDSERIE, NRINSJURCLIE)"
+                                                        " SELECT ") +
+                                             kKeyColumns + kFileInvoices + kOfFile +
+                                             kInvoiceOrder)
+                                      .constData());
+        order.bind(1, file.listNumber);
+        order.bind(2, file.stateRegistration);
+        order.execute();
+    }
+    // The key columns as the ordered table keeps them, in kKeyColumns' order. CROSS JOIN keeps
+    // that table as the outer loop whatever the statistics say.
+    constexpr char kOrderedKeyColumns[] = "O.CDFILIAL, O.NRLANCTONF, O.NRNOTAFISC, O.DTEMISSAO,"
+                                          " O.CDMODELONF, O.CDSERIE, O.NRINSJURCLIE";
+
+    FileLayoutBuilder builder(sink);
+    QString where; // what the builder was given last, for error messages
+    try {
+        where = QStringLiteral("Registros 10 e 11 da inscrição %1").arg(file.stateRegistration);
+        builder.begin(informant, Period{file.periodStart, file.periodEnd});
+
+        SqliteStatement invoices(
+            db, QByteArray(QByteArray("SELECT ") + kOrderedKeyColumns +
+                           ", N.NRCFOP, N.IDENTRSAIDOP, N.VRNOTAFISC, N.VRBASEICMS,"
+                           " N.VRICMS, N.VRISENTO, N.VROUTRAS, N.PCALIQICMS,"
+                           " N.IDSITUACAO, C.NRINSCESTCLIE, C.SGESTADO"
+                           " FROM temp.ORDEMNFARQ O CROSS JOIN NFCOMPRA N"
+                           " ON N.CDFILIAL = O.CDFILIAL AND N.NRLANCTONF = O.NRLANCTONF"
+                           " LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE ORDER BY O.POS")
+                    .constData());
+        // The message names the row only when something is wrong with it.
+        // QString, not auto: a string builder would outlive the temporaries it refers to.
+        const auto invoiceWhere = [&]() -> QString {
+            return QStringLiteral("A ") + invoiceName(invoices);
+        };
+        Invoice invoice;
+        while (invoices.step()) {
+            invoice.key = readKey(invoices);
+            invoice.cfop = cfopOf(invoices, 7, invoiceWhere);
+            invoice.issuer = isYes(invoices.utf8(8)) ? InvoiceIssuer::Own
+                                                     : InvoiceIssuer::ThirdParty;
+            invoice.totalValue = invoices.real(9);
+            invoice.icmsBase = invoices.real(10);
+            invoice.icmsValue = invoices.real(11);
+            invoice.exemptValue = invoices.real(12);
+            invoice.otherValue = invoices.real(13);
+            invoice.icmsRate = invoices.real(14);
+            invoice.cancelled = isYes(invoices.utf8(15));
+            invoice.issuerStateRegistration = invoices.text(16);
+            invoice.issuerState = invoices.text(17);
+            try {
+                builder.addInvoice(invoice);
+            } catch (const LayoutError &) {
+                where = invoiceWhere();
+                throw;
+            }
+        }
+
+        SqliteStatement items(db,
+                              QByteArray(QByteArray("SELECT ") + kOrderedKeyColumns +
+                                         ", I.NRITEM, I.NRCFOP, I.CDCST, I.CDPRODUTO, I.QTITEM,"
+                                         " I.VRPRODUTO, I.VRDESCONTO, I.VRBASEICMS, I.VRBASEICMSST,"
+                                         " I.VRIPI, I.PCALIQICMS, O.POS"
+                                         " FROM temp.ORDEMNFARQ O"
+                                         " CROSS JOIN NFCOMPRAITEM I ON I.CDFILIAL = O.CDFILIAL"
+                                         " AND I.NRLANCTONF = O.NRLANCTONF"
+                                         " ORDER BY O.POS, I.NRITEM")
+                                  .constData());
+        const auto itemWhere = [&]() -> QString {
+            return QStringLiteral("O item %1 da ").arg(items.integer(7)) + invoiceName(items);
+        };
+        QSet<QString> productCodes;
+        QString lastCode;
+        Item item;
+        qint64 keyOf = 0; // the POS item.invoice was read for; every invoice has one above 0
+        while (items.step()) {
+            // An invoice's items share its key: read it once per invoice, not once per item.
+            const qint64 pos = items.integer(18);
+            if (pos != keyOf) {
+                item.invoice = readKey(items);
+                keyOf = pos;
+            }
+            item.itemNumber = int(items.integer(7));
+            item.cfop = cfopOf(items, 8, itemWhere);
+            item.cst = items.text(9);
+            item.productCode = items.text(10);
+            item.quantity = items.real(11);
+            item.productValue = items.real(12);
+            item.discount = items.real(13);
+            item.icmsBase = items.real(14);
+            item.icmsStBase = items.real(15);
+            item.ipiValue = items.real(16);
+            item.icmsRate = items.real(17);
+            try {
+                builder.addItem(item);
+            } catch (const LayoutError &) {
+                where = itemWhere();
+                throw;
+            }
+            // Items of one invoice often repeat a product; skip the hash for the common case.
+            if (productCodes.isEmpty() || item.productCode != lastCode) {
+                productCodes.insert(item.productCode);
+                lastCode = item.productCode;
+            }
+        }
+
+        SqliteStatement product(db, "SELECT CDPRODUTO, CDNCM, DSPRODUTO, SGUNIDADE, PCALIQIPI,"
+                                    " PCALIQICMS, PCREDBASEICMS, VRBASEICMSST FROM PRODUTO"
+                                    " WHERE CDPRODUTO = ?1");
+        for (const QString &code : std::as_const(productCodes)) {
+            product.bind(1, code);
+            if (product.step()) {
+                where = QStringLiteral("O produto %1").arg(code);
+                builder.addProduct(Product{product.text(0), product.text(1), product.text(2),
+                                           product.text(3), product.real(4), product.real(5),
+                                           product.real(6), product.real(7)});
+            }
+            product.reset();
+        }
+        where = QStringLiteral("Os registros 75 e 90 da inscrição %1").arg(file.stateRegistration);
+        builder.finish();
+    } catch (const LayoutError &e) {
+        throw ExportDataError(
+            QStringLiteral("%1 não cabe no leiaute do arquivo: %2").arg(where, e.message()));
+    }
 }
 
 } // namespace
@@ -111,6 +416,65 @@ qint64 generateExportFile(SqliteConnection &db, const ExportFile &file)
         informant.name = q.text(10);
     }
 
+    // SQUENCIAL numbers the lines of the whole list: this file's lines follow those of the
+    // list's files before it that have been built.
+    qint64 sequenceBase = 0;
+    {
+        SqliteStatement q(db, "SELECT coalesce(sum(NRTOTREGISTROS), 0) FROM ARQCOMPRALEG"
+                              " WHERE NRLISTA = ?1 AND NOMEARQUIVO < ?2");
+        q.bind(1, file.listNumber);
+        q.bind(2, file.namePart);
+        if (q.step())
+            sequenceBase = q.integer(0);
+    }
+
+    // The lines are built on a thread of their own, with its own connection, while this one
+    // stores them and does the file's other writes: on two cores that takes about as long as
+    // the slower of the two instead of their sum. The builder reads what this transaction's
+    // write lock has kept unchanged since it began, and none of the columns written here.
+    ChunkQueue queue;
+    std::thread producer([&queue, &file, &informant, path = db.path(),
+                          busyTimeout = db.busyTimeoutMs()] {
+        try {
+            SqliteConnection reader(path, busyTimeout);
+            SqliteTransaction snapshot(reader, SqliteTransaction::Kind::Read);
+            LineChunk chunk;
+            const auto newChunk = [&chunk] {
+                chunk.bytes.reserve(kChunkLines * kRecordLength);
+                chunk.ends.reserve(kChunkLines);
+            };
+            newChunk();
+            buildLines(reader, file, informant, [&](QByteArrayView line) {
+                chunk.bytes.append(line);
+                chunk.ends.push_back(chunk.bytes.size());
+                if (chunk.ends.size() == size_t(kChunkLines)) {
+                    if (!queue.push(std::move(chunk)))
+                        throw BuildCancelled{};
+                    chunk = LineChunk{};
+                    newChunk();
+                }
+            });
+            if (!chunk.ends.empty())
+                queue.push(std::move(chunk));
+            queue.finish({});
+        } catch (const BuildCancelled &) {
+            queue.finish({});
+        } catch (...) {
+            queue.finish(std::current_exception());
+        }
+    });
+    // Whatever way this function leaves, the builder stops before what it uses goes away.
+    struct Join
+    {
+        ChunkQueue &queue;
+        std::thread &thread;
+        ~Join()
+        {
+            queue.cancel();
+            thread.join();
+        }
+    } join{queue, producer};
+
     {
         SqliteStatement clear(db, "DELETE FROM REGARQCOMPRALEG WHERE NRSEQARQMAG = ?1");
         clear.bind(1, file.fileNumber);
@@ -127,123 +491,25 @@ qint64 generateExportFile(SqliteConnection &db, const ExportFile &file)
         keep.execute();
     }
 
-    // SQUENCIAL numbers the lines of the whole list: this file's lines follow those of the
-    // list's files before it that have been built.
-    qint64 sequenceBase = 0;
+    // Every invoice of the file in one statement, after the flag kept above; the caller's
+    // rollback undoes it if the file fails.
     {
-        SqliteStatement q(db, "SELECT coalesce(sum(NRTOTREGISTROS), 0) FROM ARQCOMPRALEG"
-                              " WHERE NRLISTA = ?1 AND NOMEARQUIVO < ?2");
-        q.bind(1, file.listNumber);
-        q.bind(2, file.namePart);
-        if (q.step())
-            sequenceBase = q.integer(0);
+        SqliteStatement mark(db, "UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S'"
+                                 " WHERE IDNFCOMPRALEG <> 'S' AND (CDFILIAL, NRLANCTONF) IN"
+                                 " (SELECT CDFILIAL, NRLANCTONF FROM LISTACOMPRALEGNF"
+                                 "  WHERE NRLISTA = ?1 AND CDINSCESTA = ?2)");
+        mark.bind(1, file.listNumber);
+        mark.bind(2, file.stateRegistration);
+        mark.execute();
     }
 
-    SqliteStatement insertLine(db, "INSERT INTO REGARQCOMPRALEG (NRSEQARQMAG, NRORDREGARQ,"
-                                   " NRLISTA, DSREGARQMAG, SQUENCIAL) VALUES (?1, ?2, ?3, ?4, ?5)");
-    const QByteArray fileNumber = file.fileNumber.toUtf8();
-    const QByteArray listNumber = file.listNumber.toUtf8();
-    qint64 lineNumber = 0;
-    FileLayoutBuilder builder([&](QByteArrayView line) {
-        ++lineNumber;
-        insertLine.bindUtf8NoCopy(1, fileNumber);
-        insertLine.bind(2, lineNumber);
-        insertLine.bindUtf8NoCopy(3, listNumber);
-        insertLine.bindUtf8NoCopy(4, line);
-        insertLine.bind(5, sequenceBase + lineNumber);
-        insertLine.execute();
-    });
-
-    QString where; // what the builder was given last, for error messages
-    try {
-        where = QStringLiteral("Registros 10 e 11 da inscrição %1").arg(file.stateRegistration);
-        builder.begin(informant, Period{file.periodStart, file.periodEnd});
-
-        SqliteStatement invoices(
-            db, QByteArray(QByteArray("SELECT ") + kKeyColumns +
-                           ", N.NRCFOP, N.IDENTRSAIDOP, N.VRNOTAFISC, N.VRBASEICMS,"
-                           " N.VRICMS, N.VRISENTO, N.VROUTRAS, N.PCALIQICMS,"
-                           " N.IDSITUACAO, C.NRINSCESTCLIE, C.SGESTADO" +
-                           kFileInvoices + kOfFile + kInvoiceOrder)
-                    .constData());
-        invoices.bind(1, file.listNumber);
-        invoices.bind(2, file.stateRegistration);
-        SqliteStatement markExported(db, "UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S'"
-                                         " WHERE CDFILIAL = ?1 AND NRLANCTONF = ?2"
-                                         " AND IDNFCOMPRALEG <> 'S'");
-        while (invoices.step()) {
-            where = QStringLiteral("A ") + invoiceName(invoices);
-            Invoice invoice;
-            invoice.key = readKey(invoices);
-            invoice.cfop = cfopOf(invoices, 7, where);
-            invoice.issuer =
-                invoices.text(8) == u"S" ? InvoiceIssuer::Own : InvoiceIssuer::ThirdParty;
-            invoice.totalValue = invoices.real(9);
-            invoice.icmsBase = invoices.real(10);
-            invoice.icmsValue = invoices.real(11);
-            invoice.exemptValue = invoices.real(12);
-            invoice.otherValue = invoices.real(13);
-            invoice.icmsRate = invoices.real(14);
-            invoice.cancelled = invoices.text(15) == u"S";
-            invoice.issuerStateRegistration = invoices.text(16);
-            invoice.issuerState = invoices.text(17);
-            builder.addInvoice(invoice);
-            markExported.bindUtf8(1, invoices.utf8(0));
-            markExported.bindUtf8(2, invoices.utf8(1));
-            markExported.execute();
-        }
-
-        SqliteStatement items(db,
-                              QByteArray(QByteArray("SELECT ") + kKeyColumns +
-                                         ", I.NRITEM, I.NRCFOP, I.CDCST, I.CDPRODUTO, I.QTITEM,"
-                                         " I.VRPRODUTO, I.VRDESCONTO, I.VRBASEICMS, I.VRBASEICMSST,"
-                                         " I.VRIPI, I.PCALIQICMS" +
-                                         kFileInvoices +
-                                         " JOIN NFCOMPRAITEM I ON I.CDFILIAL = N.CDFILIAL"
-                                         " AND I.NRLANCTONF = N.NRLANCTONF" +
-                                         kOfFile + kInvoiceOrder + ", I.NRITEM")
-                                  .constData());
-        items.bind(1, file.listNumber);
-        items.bind(2, file.stateRegistration);
-        QSet<QString> productCodes;
-        while (items.step()) {
-            where = QStringLiteral("O item %1 da ").arg(items.integer(7)) + invoiceName(items);
-            Item item;
-            item.invoice = readKey(items);
-            item.itemNumber = int(items.integer(7));
-            item.cfop = cfopOf(items, 8, where);
-            item.cst = items.text(9);
-            item.productCode = items.text(10);
-            item.quantity = items.real(11);
-            item.productValue = items.real(12);
-            item.discount = items.real(13);
-            item.icmsBase = items.real(14);
-            item.icmsStBase = items.real(15);
-            item.ipiValue = items.real(16);
-            item.icmsRate = items.real(17);
-            builder.addItem(item);
-            productCodes.insert(item.productCode);
-        }
-
-        SqliteStatement product(db, "SELECT CDPRODUTO, CDNCM, DSPRODUTO, SGUNIDADE, PCALIQIPI,"
-                                    " PCALIQICMS, PCREDBASEICMS, VRBASEICMSST FROM PRODUTO"
-                                    " WHERE CDPRODUTO = ?1");
-        for (const QString &code : std::as_const(productCodes)) {
-            product.bind(1, code);
-            if (product.step()) {
-                where = QStringLiteral("O produto %1").arg(code);
-                builder.addProduct(Product{product.text(0), product.text(1), product.text(2),
-                                           product.text(3), product.real(4), product.real(5),
-                                           product.real(6), product.real(7)});
-            }
-            product.reset();
-        }
-        where = QStringLiteral("Os registros 75 e 90 da inscrição %1").arg(file.stateRegistration);
-        builder.finish();
-    } catch (const LayoutError &e) {
-        throw ExportDataError(
-            QStringLiteral("%1 não cabe no leiaute do arquivo: %2").arg(where, e.message()));
-    }
+    LineStore store(db, file.fileNumber, file.listNumber, sequenceBase);
+    LineChunk chunk;
+    while (queue.pop(chunk))
+        store.store(chunk);
+    if (const std::exception_ptr error = queue.error())
+        std::rethrow_exception(error);
+    const qint64 lineNumber = store.stored();
 
     SqliteStatement done(db, "UPDATE ARQCOMPRALEG SET NRTOTREGISTROS = ?1, IDSERVIDO = 'N',"
                              " DTGERACAO = ?2 WHERE NRSEQARQMAG = ?3");

@@ -35,6 +35,25 @@ void LineJanitor::close()
     m_db.reset();
 }
 
+void LineJanitor::requestCheckpoint()
+{
+    if (m_checkpointQueued.exchange(true))
+        return;
+    QMetaObject::invokeMethod(this, [this] { checkpoint(); }, Qt::QueuedConnection);
+}
+
+void LineJanitor::checkpoint()
+{
+    m_checkpointQueued.store(false);
+    if (!m_db || m_stop.load())
+        return;
+    try {
+        m_db->checkpoint();
+    } catch (const DatabaseError &e) {
+        logServerLine(QStringLiteral("checkpoint failed: ") + e.message());
+    }
+}
+
 void LineJanitor::purge()
 {
     if (!m_db)

@@ -29,6 +29,11 @@ public:
     // left behind). Calls that pile up while it works are coalesced.
     void purge();
     void close();
+    // In the janitor's thread: copies the write-ahead log into the database for the workers,
+    // whose own commits leave that to the janitor. Requests that pile up run once.
+    void checkpoint();
+    // From any thread: queues checkpoint() unless one is already queued.
+    void requestCheckpoint();
     // From any thread: makes a running purge stop after its current slice.
     void requestStop() { m_stop.store(true); }
 
@@ -38,6 +43,7 @@ private:
     bool m_purging = false;
     bool m_again = false;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_checkpointQueued{false};
 };
 
 } // namespace fis

@@ -24,6 +24,8 @@ QString ServerWorker::open()
         return e.message();
     }
     LineJanitor *janitor = m_janitor;
+    if (janitor)
+        m_db->checkpointElsewhere([janitor] { janitor->requestCheckpoint(); });
     m_service = std::make_unique<CompraLegalService>(*m_db, m_config, [janitor] {
         if (janitor)
             QMetaObject::invokeMethod(

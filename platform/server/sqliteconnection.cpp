@@ -6,6 +6,7 @@ namespace fis {
 
 SqliteConnection::SqliteConnection(const QString &path, int busyTimeoutMs)
     : m_path(path)
+    , m_busyTimeoutMs(busyTimeoutMs)
 {
     const QByteArray file = path.toUtf8();
     // No shared cache and no mutexes of our own: a connection belongs to one thread.
@@ -42,6 +43,31 @@ void SqliteConnection::exec(const char *sql)
         sqlite3_free(error);
         throw DatabaseError(QStringLiteral("database error: %1").arg(text));
     }
+}
+
+void SqliteConnection::checkpointElsewhere(std::function<void()> request)
+{
+    // The frame count at which SQLite's own automatic checkpoint would run.
+    constexpr int kCheckpointFrames = 1000;
+    m_checkpointRequest = std::move(request);
+    sqlite3_wal_hook(
+        m_db,
+        [](void *self, sqlite3 *, const char *, int frames) {
+            auto *connection = static_cast<SqliteConnection *>(self);
+            if (frames >= kCheckpointFrames && connection->m_checkpointRequest)
+                connection->m_checkpointRequest();
+            return SQLITE_OK;
+        },
+        this);
+}
+
+void SqliteConnection::checkpoint()
+{
+    const int rc =
+        sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    // Busy: another connection is checkpointing; it does the same work.
+    if (rc != SQLITE_OK && rc != SQLITE_BUSY)
+        fail(QStringLiteral("checkpoint"));
 }
 
 void SqliteConnection::fail(const QString &what) const

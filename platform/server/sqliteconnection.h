@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <functional>
 #include <stdexcept>
 
 struct sqlite3;
@@ -40,14 +41,27 @@ public:
 
     sqlite3 *handle() const { return m_db; }
     const QString &path() const { return m_path; }
+    int busyTimeoutMs() const { return m_busyTimeoutMs; }
 
     // Runs statements that return no rows (no parameters).
     void exec(const char *sql);
+
+    // Commits on this connection no longer copy the write-ahead log into the database once it
+    // has grown past SQLite's usual threshold; `request` is called instead (on this thread,
+    // right after such a commit), so that another connection can run checkpoint() away from the
+    // caller. A file of a million lines is some 200 MB of log: copying it would otherwise hold
+    // up the call that built it.
+    void checkpointElsewhere(std::function<void()> request);
+    // Copies what it can of the write-ahead log into the database without waiting for readers
+    // or writers. Throws DatabaseError when it fails for another reason.
+    void checkpoint();
     [[noreturn]] void fail(const QString &what) const;
 
 private:
     sqlite3 *m_db = nullptr;
     QString m_path;
+    int m_busyTimeoutMs = 0;
+    std::function<void()> m_checkpointRequest;
 };
 
 // A prepared statement. Parameters are bound by position from 1; every text coming from a

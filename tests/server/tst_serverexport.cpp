@@ -85,6 +85,7 @@ private slots:
     void boundsMovedByCallerAndCap();
     void deleteListRestoresInvoices();
     void pagingAcrossThreePages();
+    void lateFaultInBigFileLeavesNothing();
 
 private:
     // A new list with the given invoices; returns its number and files (registration, name).
@@ -638,6 +639,105 @@ void TestServerExport::pagingAcrossThreePages()
         expectedLine += page.lineNumbers.size();
     }
     QVERIFY(expectedLine > 100001);
+}
+
+// A fault found after thousands of lines have been stored: the answer names it and the whole
+// build is undone; once put right, the same first call builds the full file.
+void TestServerExport::lateFaultInBigFileLeavesNothing()
+{
+    TestDatabase big(30000, 5);
+    QVERIFY(big.isValid());
+    ServerProcess server(big.path(), big.outputDir());
+    QVERIFY(server.isRunning());
+    auto client = server.connect();
+    const QString list = client->call(QStringLiteral("GetLista")).toText();
+    QList<QPair<QString, QString>> invoices;
+    for (const QVariantList &r : big.rows(
+             QStringLiteral("SELECT CDFILIAL, NRLANCTONF FROM NFCOMPRA WHERE CDFILIAL = '0001'")))
+        invoices.append({r[0].toString(), r[1].toString()});
+    QVERIFY(invoices.size() > 5000);
+    client->call(QStringLiteral("getNotasMarcadas"),
+                 {RpcValue::fromPacket(listaPacket(
+                     list, invoices, QStringList(invoices.size(), QStringLiteral("052147836"))))});
+    const auto exportedOfList = [&] {
+        return big.value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEGNF L JOIN NFCOMPRA N"
+                                        " USING (CDFILIAL, NRLANCTONF) WHERE L.NRLISTA = ?"
+                                        " AND N.IDNFCOMPRALEG = 'S'"),
+                         {list})
+            .toInt();
+    };
+    const int exportedBefore = exportedOfList();
+
+    // The last item of the latest invoice: its record 54 comes after every record 50.
+    const QVariantList bad = big.rows(QStringLiteral(
+        "SELECT I.NRLANCTONF, I.NRITEM, I.QTITEM FROM NFCOMPRAITEM I JOIN NFCOMPRA N"
+        " USING (CDFILIAL, NRLANCTONF) WHERE N.CDFILIAL = '0001'"
+        " ORDER BY N.DTEMISSAO DESC, I.NRITEM DESC LIMIT 1"))
+                                  .value(0);
+    QCOMPARE(bad.size(), 3);
+    const QString fixItem = QStringLiteral("UPDATE NFCOMPRAITEM SET QTITEM = ? WHERE CDFILIAL ="
+                                           " '0001' AND NRLANCTONF = ? AND NRITEM = ?");
+    big.exec(fixItem, {123456789.5, bad[0], bad[1]}); // 12 digits with 3 decimals: too long
+
+    RegistroCall call;
+    call.list = list;
+    call.registration = QStringLiteral("052147836");
+    call.last = 0;
+    const RegistroPage failed = getRegistro(*client, call);
+    QVERIFY2(failed.status.startsWith(QStringLiteral("O item %1 da").arg(bad[1].toInt())) &&
+                 failed.status.contains(bad[0].toString()),
+             qPrintable(failed.status));
+    QVERIFY(failed.continuation.isEmpty());
+    QCOMPARE(big.value(QStringLiteral("SELECT count(*) FROM REGARQCOMPRALEG WHERE NRLISTA = ?"),
+                       {list})
+                 .toInt(),
+             0);
+    QCOMPARE(exportedOfList(), exportedBefore);
+    QCOMPARE(big.value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEGNF WHERE NRLISTA = ?"
+                                      " AND IDNFCOMPRALEGANT IS NOT NULL"),
+                       {list})
+                 .toInt(),
+             0);
+
+    big.exec(fixItem, {bad[2], bad[0], bad[1]});
+    // Built without serving a line, then asked for again from the start, as a client retrying
+    // does: the rebuild replaces the stored lines and keeps the flags kept the first time.
+    const RegistroPage built = getRegistro(*client, call);
+    QCOMPARE(built.status, QStringLiteral("OK"));
+    QVERIFY(built.lines.isEmpty());
+    const int total = big.value(QStringLiteral("SELECT NRTOTREGISTROS FROM ARQCOMPRALEG WHERE"
+                                               " NRSEQARQMAG = ?"),
+                                {built.continuation})
+                          .toInt();
+    QCOMPARE(big.value(QStringLiteral("SELECT count(*) FROM REGARQCOMPRALEG WHERE"
+                                      " NRSEQARQMAG = ?"),
+                       {built.continuation})
+                 .toInt(),
+             total);
+    const QList<QString> lines = fetchFile(*client, call);
+    QCOMPARE(lines.size(), total);
+    QCOMPARE(big.value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEGNF WHERE NRLISTA = ?"
+                                      " AND IDNFCOMPRALEGANT = 'S'"),
+                       {list})
+                 .toInt(),
+             exportedBefore);
+    const int items =
+        big.value(QStringLiteral("SELECT count(*) FROM NFCOMPRAITEM WHERE CDFILIAL = '0001'"))
+            .toInt();
+    const int products = big.value(QStringLiteral("SELECT count(DISTINCT CDPRODUTO) FROM"
+                                                  " NFCOMPRAITEM WHERE CDFILIAL = '0001'"))
+                             .toInt();
+    QCOMPARE(lines.size(), 2 + invoices.size() + items + products + 1);
+    // Record types in the file's order, each line in its place.
+    QString types;
+    for (const QString &line : lines) {
+        QCOMPARE(line.size(), 126);
+        if (!types.endsWith(line.left(2)))
+            types += line.left(2);
+    }
+    QCOMPARE(types, QStringLiteral("1011505475") + QStringLiteral("90"));
+    QCOMPARE(exportedOfList(), invoices.size());
+    QTRY_COMPARE(big.value(QStringLiteral("SELECT count(*) FROM REGARQCOMPRALEG")).toInt(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestServerExport)
