@@ -4,17 +4,22 @@
 #include "contracts/compralegalcontract.h"
 #include "dataset/datasource.h"
 #include "dataset/memtable.h"
+#include "export_screen/run/exportrun.h"
 #include "filter_dialog/cli_fis11001.h"
 #include "hostfw/adoibquery.h"
 #include "hostfw/hostconfig.h"
+#include "hostfw/hosterror.h"
 #include "hostfw/hosthelpers.h"
 #include "hostfw/widgets/btnpesquisa.h"
+#include "hostfw/widgets/dateeditplus.h"
 #include "hostfw/widgets/focusmanager.h"
 #include "hostfw/widgets/hostapplication.h"
 #include "hostfw/widgets/maskedit.h"
 #include "hostfw/widgets/menumerge.h"
 #include "hostfw/widgets/procura.h"
+#include "hostfw/widgets/radiogroup.h"
 #include "hostfw/widgets/useraction.h"
+#include "hostfw/widgets/waitindicator.h"
 #include "package/cursorscope.h"
 #include "rpc/netconnection.h"
 
@@ -22,6 +27,7 @@
 #include <QFontDatabase>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -41,6 +47,37 @@ using namespace fis::forms;
 namespace {
 
 constexpr int kHeaderHeight = 76;
+
+// A control's OnKeyPress: the handler sees each typed character before the control and drops it
+// by setting it to 0. It runs as a user action, so a refusal through MensErro drops it too.
+class KeyPressHook : public QObject
+{
+public:
+    KeyPressHook(QWidget *control, std::function<void(QChar &)> handler)
+        : QObject(control)
+        , m_control(control)
+        , m_handler(std::move(handler))
+    {
+        control->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched != m_control || event->type() != QEvent::KeyPress)
+            return false;
+        const QString text = static_cast<QKeyEvent *>(event)->text();
+        if (text.size() != 1 || !text.at(0).isPrint())
+            return false;
+        QChar key = text.at(0);
+        const bool ran = fis::runAction(m_control, [this, &key] { m_handler(key); });
+        return !ran || key.isNull();
+    }
+
+private:
+    QWidget *m_control;
+    std::function<void(QChar &)> m_handler;
+};
 
 // The colour the forms use for a required field (clInfoBk).
 void paintRequired(QWidget *widget)
@@ -143,6 +180,9 @@ TfrmCompraLegalBA::TfrmCompraLegalBA(QWidget *parent)
     , dtsNotaFiscal(new fis::DataSource(cdsNotaFiscal, this))
     , cdsRegistro(new fis::MemTable(QStringLiteral("cdsRegistro"), this))
     , NetCompraLEGALBA(new fis::NetConnection(this))
+    , cdsLista(new fis::MemTable(QStringLiteral("cdsLista"), this))
+    , cdsArquivos(new fis::MemTable(QStringLiteral("cdsArquivos"), this))
+    , cdsRegistros(new fis::MemTable(QStringLiteral("cdsRegistros"), this))
     , dbgPadrao(nullptr)
     , imgCheck(loadImage(QStringLiteral("imgcheck.xpm")))
     , imgUncheck(loadImage(QStringLiteral("imguncheck.xpm")))
@@ -174,6 +214,13 @@ TfrmCompraLegalBA::TfrmCompraLegalBA(QWidget *parent)
     idRegistro.name = QStringLiteral("IDREGISTRO");
     idRegistro.size = 2;
     cdsRegistro->setFields({idRegistro});
+    // Declared now, created by the first export.
+    cdsLista->setObjectName(QStringLiteral("cdsLista"));
+    cdsLista->setFields(fis::compralegal::listaFields());
+    cdsArquivos->setObjectName(QStringLiteral("cdsArquivos"));
+    cdsArquivos->setFields(fis::compralegal::arquivosFields());
+    cdsRegistros->setObjectName(QStringLiteral("cdsRegistros"));
+    cdsRegistros->setFields(fis::compralegal::registrosFields());
 
     NetCompraLEGALBA->setObjectName(QStringLiteral("NetCompraLEGALBA"));
     NetCompraLEGALBA->setServerName(fis::compralegal::serverObjectName());
@@ -192,6 +239,12 @@ TfrmCompraLegalBA::TfrmCompraLegalBA(QWidget *parent)
     msgPadrao.addLine(QStringLiteral("Empr_Inf|Empresa deve ser informada."));
     msgPadrao.addLine(QStringLiteral("Empr_Cad|Empresa não cadastrada."));
     msgPadrao.addLine(QStringLiteral("Carg_Dad|Carregando dados do servidor..."));
+    msgPadrao.addLine(QStringLiteral("Carg_Serv|Carregando dados do servidor..."));
+    msgPadrao.addLine(QStringLiteral("Arq_Inf|Nome do arquivo deve ser informado."));
+    msgPadrao.addLine(QStringLiteral("Chr_Inv|O arquivo deve conter um nome válido."));
+    msgPadrao.addLine(QStringLiteral("Dir_Inv|Diretório inválido para baixar arquivo."));
+    msgPadrao.addLine(QStringLiteral("Docu_Inf|Nenhum documento foi informado."));
+    msgPadrao.addLine(QStringLiteral("Sucess|Exportação foi concluída com sucesso."));
 
     buildQueries();
     buildHeader();
@@ -316,6 +369,7 @@ void TfrmCompraLegalBA::buildHeader()
     edtNmArquivo->setMaxLength(16);
     edtNmArquivo->setGeometry(116, 53, 421, 21);
     label->setBuddy(edtNmArquivo);
+    new KeyPressHook(edtNmArquivo, [this](QChar &key) { edtNmArquivoKeyPress(key); });
 
     connect(medCdImposto, &fis::MaskEdit::changed, this, [this] { medCdImpostoChange(); });
     connect(medCdEmpresa, &fis::MaskEdit::changed, this, [this] { medCdEmpresaChange(); });
@@ -534,7 +588,137 @@ void TfrmCompraLegalBA::mnuFiltroClick()
 }
 
 void TfrmCompraLegalBA::Exportar2Click()
-{}
+{
+    if (sbtImportExport->isEnabled())
+        sbtImportExportClick();
+    else
+        Panel2Exit();
+}
+
+void TfrmCompraLegalBA::sbtImportExportClick()
+{
+    const auto required = [this](QWidget *field, const QString &text, const char *key) {
+        if (fis::EmptyString(text)) {
+            field->setFocus();
+            fis::MensErro(msgPadrao.Msg(QString::fromLatin1(key)), true);
+        }
+    };
+    required(medCdImposto, medCdImposto->text(), "Impo_Inf");
+    required(medCdEmpresa, medCdEmpresa->text(), "Empr_Inf");
+    required(edtNmArquivo, edtNmArquivo->text(), "Arq_Inf");
+    if (!sbtImportExport->isEnabled()) {
+        Panel2Exit();
+        return;
+    }
+    AbreQuerys();
+    fis::showInformation(msgPadrao.Msg(QStringLiteral("Sucess")));
+}
+
+namespace {
+
+// What the run shows and reloads on the screen.
+class ScreenRunHost : public fis::compralegal::ExportRunHost
+{
+public:
+    explicit ScreenRunHost(TfrmCompraLegalBA *screen)
+        : m_screen(screen)
+    {}
+
+    void showWait() override
+    {
+        fis::ActiveShowAvi(m_screen, 6, m_screen->msgPadrao.Msg(QStringLiteral("Carg_Serv")));
+    }
+    void hideWait() override { fis::DeactiveShowAvi(); }
+
+    void progress(const fis::compralegal::ExportProgress &p) override
+    {
+        QString text = QStringLiteral("Arquivo %1 de %2").arg(p.file).arg(p.files);
+        if (!p.fileName.isEmpty())
+            text += QStringLiteral(" (%1)").arg(p.fileName);
+        text += QStringLiteral(", página %1, %2 linhas gravadas").arg(p.page).arg(p.lines);
+        fis::setWaitDetail(text);
+    }
+
+    // The list again with the criteria the filter dialog was confirmed with.
+    void reloadInvoices() override
+    {
+        if (!frmFiltroCompraLEGALBA)
+            throw fis::HostError(QStringLiteral("O filtro das notas não está aberto."));
+        switch (frmFiltroCompraLEGALBA->rdgStatus->ItemIndex()) {
+        case 0:
+            stStatus = fis::compralegal::kStatusPending;
+            break;
+        case 1:
+            stStatus = fis::compralegal::kStatusExported;
+            break;
+        case 2:
+            stStatus = fis::compralegal::kStatusBoth;
+            break;
+        default:
+            break;
+        }
+        boConfirma = true;
+        fis::compralegal::NotaFiscalRequest request =
+            frmFiltroCompraLEGALBA->notaFiscalRequest(m_screen->medCdEmpresa->text());
+        request.statusRef = &stStatus;
+        m_screen->cdsNotaFiscal->loadFromPacket(
+            fis::compralegal::callGetNotaFiscal(m_screen->NetCompraLEGALBA->appServer(), request));
+        m_screen->repaint();
+    }
+
+    void report(const fis::compralegal::ExportRunError &error) override
+    {
+        using Kind = fis::compralegal::ExportRunError::Kind;
+        switch (error.kind()) {
+        case Kind::DirectoryInvalid:
+            fis::MensErro(m_screen->msgPadrao.Msg(QStringLiteral("Dir_Inv")), true);
+            break;
+        case Kind::NoInvoiceMarked:
+            m_screen->dbgPadrao->setFocus();
+            fis::MensErro(m_screen->msgPadrao.Msg(QStringLiteral("Docu_Inf")), true);
+            break;
+        default:
+            fis::MensErro(error.message(), true);
+            break;
+        }
+    }
+
+    void checkDeleteAnswer(const fis::RpcValue &answer) override
+    {
+        fis::CheckResultServ(answer, true, 0);
+    }
+
+private:
+    TfrmCompraLegalBA *m_screen;
+};
+
+} // namespace
+
+void TfrmCompraLegalBA::AbreQuerys()
+{
+    ScreenRunHost host(this);
+    fis::compralegal::ExportRun run(*NetCompraLEGALBA,
+                                    {cdsNotaFiscal, cdsLista, cdsArquivos, cdsRegistros}, host,
+                                    &FNmArquivo);
+    fis::compralegal::ExportRunInput input;
+    input.empresa = medCdEmpresa->text();
+    input.imposto = medCdImposto->text();
+    input.nomeArquivo = edtNmArquivo->text();
+    if (frmFiltroCompraLEGALBA) {
+        input.inicio = frmFiltroCompraLEGALBA->depEmiIni->GetDate();
+        input.fim = frmFiltroCompraLEGALBA->depEmiFin->GetDate();
+    }
+    run.run(input);
+}
+
+void TfrmCompraLegalBA::edtNmArquivoKeyPress(QChar &Key)
+{
+    static const QString refused = QStringLiteral("*\\/#!?@$%&+,");
+    if (refused.contains(Key)) {
+        Key = QChar();
+        fis::MensErro(msgPadrao.Msg(QStringLiteral("Chr_Inv")), true);
+    }
+}
 
 void TfrmCompraLegalBA::medCdImpostoEnter()
 {

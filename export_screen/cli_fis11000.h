@@ -69,6 +69,13 @@ public:
     fis::DataSource *dtsNotaFiscal; // its data source
     fis::MemTable *cdsRegistro;     // IDREGISTRO, created empty by FormCreate
     fis::NetConnection *NetCompraLEGALBA;
+    // The export run's tables: the marked list sent to the server (created by the first run,
+    // kept), the files it yields, and one page of a file's lines.
+    fis::MemTable *cdsLista;
+    fis::MemTable *cdsArquivos;
+    fis::MemTable *cdsRegistros;
+    // The base name of the output files, taken from edtNmArquivo at the start of every file.
+    QString FNmArquivo;
     fis::DataGrid *dbgPadrao; // the invoice list
 
     // The list's images; olive (128, 128, 0) is their transparent colour.
@@ -108,8 +115,16 @@ public:
     // Closes the list, then opens the filter dialog.
     void sbtFiltroClick();
     void mnuFiltroClick();
-    // The export run is not part of the screen yet: the command does nothing.
+    // Export when the button is available, else leave the header as Panel2Exit does.
     void Exportar2Click();
+    // The header's three entries must be filled; then the run, and the success message.
+    void sbtImportExportClick() override;
+    // The run: the marked invoices registered with the server as a list, one file per state
+    // registration written page by page into the server's directory. Ends the action with the
+    // failure's message when any step fails.
+    void AbreQuerys();
+    // Refuses the characters that cannot be part of a file name (Key set to 0).
+    void edtNmArquivoKeyPress(QChar &Key);
 
     // Entering a code closes the list, so Filter is unavailable until the header is left.
     void medCdImpostoEnter();

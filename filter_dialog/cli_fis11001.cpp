@@ -802,19 +802,9 @@ void TfrmFiltroCompraLEGALBA::sbtConfirmaClick()
             throw fis::HostError(QStringLiteral("A tela de exportação não está aberta."));
         fis::ActiveShowAvi(this, 6, frmCompraLegalBA->msgPadrao.Msg(QStringLiteral("Carg_Dad")));
 
-        fis::compralegal::NotaFiscalRequest request;
-        request.empresa = frmCompraLegalBA->medCdEmpresa->text();
-        request.numeroNF = medNumNF->text();
-        request.inscricaoCliente = medInscClie->text();
-        request.filial = medCdFilial->text();
-        request.inscEstadual = edtCdInscEsta->text();
-        request.inscMunicipal = edtCdInscMuni->text();
-        request.codSerie = &stCodSerie;
-        request.codTipoOper = &stCodTipoOper;
-        request.inicio = depEmiIni->GetDate();
-        request.fim = depEmiFin->GetDate();
+        fis::compralegal::NotaFiscalRequest request =
+            notaFiscalRequest(frmCompraLegalBA->medCdEmpresa->text());
         request.status = statusCode;
-        request.valorMinimo = nedValor->GetNumber();
         const QByteArray packet = fis::compralegal::callGetNotaFiscal(
             frmCompraLegalBA->NetCompraLEGALBA->appServer(), request);
         frmCompraLegalBA->cdsNotaFiscal->loadFromPacket(packet);
@@ -827,6 +817,24 @@ void TfrmFiltroCompraLEGALBA::sbtConfirmaClick()
         fis::DeactiveShowAvi();
         throw;
     }
+}
+
+fis::compralegal::NotaFiscalRequest TfrmFiltroCompraLEGALBA::notaFiscalRequest(
+    const QString &empresa)
+{
+    fis::compralegal::NotaFiscalRequest request;
+    request.empresa = empresa;
+    request.numeroNF = medNumNF->text();
+    request.inscricaoCliente = medInscClie->text();
+    request.filial = medCdFilial->text();
+    request.inscEstadual = edtCdInscEsta->text();
+    request.inscMunicipal = edtCdInscMuni->text();
+    request.codSerie = &stCodSerie;
+    request.codTipoOper = &stCodTipoOper;
+    request.inicio = depEmiIni->GetDate();
+    request.fim = depEmiFin->GetDate();
+    request.valorMinimo = nedValor->GetNumber();
+    return request;
 }
 
 void TfrmFiltroCompraLEGALBA::depEmiIniExit()

@@ -7,6 +7,7 @@
 // `stCodSerie` keep the names under which the module has always been known (also as objectName
 // of the widgets); everything else follows the Qt naming of the project.
 
+#include "contracts/compralegalcontract.h"
 #include "hostfw/widgets/filtropadrao.h"
 #include "package/pkgexport.h"
 
@@ -136,6 +137,9 @@ public:
     // Checks the criteria, loads the matching invoices from the server into the export screen's
     // list and closes the dialog; any refusal or error leaves it open with every entry.
     void sbtConfirmaClick() override;
+    // The GetNotaFiscal request of the dialog's entries for the given company, with the list
+    // keys by reference; the status is left for the caller.
+    fis::compralegal::NotaFiscalRequest notaFiscalRequest(const QString &empresa);
 
     void depEmiIniExit();
     void depEmiFinExit();

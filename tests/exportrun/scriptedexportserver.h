@@ -1,0 +1,185 @@
+#pragma once
+
+// A server speaking the real protocol for the answers of an export run that the real server
+// never gives on demand: pages moved by the server, failures in a given file or page, odd
+// directories. By default it serves a directory, list "17", the files of `files` and the pages
+// of each file's `pages`; a test changes `script` before the run.
+
+#include "contracts/compralegalcontract.h"
+#include "dataset/datapacket.h"
+#include "rpc/rpcargs.h"
+#include "rpc/rpcerror.h"
+#include "rpc/rpcserver.h"
+
+#include <QMutex>
+#include <QSemaphore>
+#include <QThread>
+
+#include <functional>
+#include <vector>
+
+namespace fis::exportruntest {
+
+struct ScriptedFile
+{
+    QString inscricao;          // CDINSCESTA of the file
+    QString nome;               // NOMEARQUIVO
+    QList<QStringList> pages;   // the lines of each page
+    QString status = QStringLiteral("OK"); // element 0 of the file's first answer
+};
+
+struct Script
+{
+    QString dirStatus = QStringLiteral("OK");
+    QString dirPath;                // element 1 of GetDiretorio
+    QString outputDir;              // element 2 of GetRegistro, as sent
+    QString listNumber = QStringLiteral("17");
+    QList<ScriptedFile> files;
+    // Called for every GetRegistro before the scripted answer, with the file (0-based) and the
+    // page (0-based) it serves; may change the by-reference arguments or throw.
+    std::function<void(RpcArgs &, int file, int page)> onRegistro;
+    QString deleteAnswer = QStringLiteral("OK");
+};
+
+struct RecordedCall
+{
+    QString method;
+    QList<RpcValue> args;
+    QList<qsizetype> byRef;
+};
+
+class ScriptedExportServer : public QThread
+{
+public:
+    ScriptedExportServer()
+    {
+        start();
+        m_ready.acquire();
+    }
+    ~ScriptedExportServer() override
+    {
+        quit();
+        wait();
+    }
+
+    quint16 port() const { return m_port; }
+    Script script;
+
+    QList<RecordedCall> calls() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_calls;
+    }
+    QStringList methods() const
+    {
+        QStringList names;
+        for (const RecordedCall &c : calls())
+            names << c.method;
+        return names;
+    }
+    QList<RecordedCall> callsOf(const QString &method) const
+    {
+        QList<RecordedCall> found;
+        for (const RecordedCall &c : calls())
+            if (c.method == method)
+                found << c;
+        return found;
+    }
+    // Forgets the calls and the pages served, for another run.
+    void reset()
+    {
+        QMutexLocker lock(&m_mutex);
+        m_calls.clear();
+        m_pageOfFile.clear();
+    }
+    // Stops listening and drops every client, between calls.
+    void dropClients()
+    {
+        QMetaObject::invokeMethod(
+            m_server, [this] { m_server->close(); }, Qt::BlockingQueuedConnection);
+    }
+
+protected:
+    void run() override
+    {
+        RpcServer server;
+        m_server = &server;
+        const QString object = compralegal::serverObjectName();
+        const auto add = [&](const char *method, RpcHandler handler) {
+            server.registerMethod(object, QString::fromLatin1(method),
+                                  [this, handler](RpcArgs &args) {
+                                      record(args);
+                                      return handler(args);
+                                  });
+        };
+        add("GetDiretorio", [this](RpcArgs &) {
+            return RpcValue(QList<RpcValue>{script.dirStatus, script.dirPath});
+        });
+        add("GetLista", [this](RpcArgs &) { return RpcValue(script.listNumber); });
+        add("getNotasMarcadas", [this](RpcArgs &) {
+            std::vector<DataRow> rows;
+            for (const ScriptedFile &f : script.files)
+                rows.push_back({f.inscricao, f.nome});
+            return RpcValue::fromPacket(encodePacket(compralegal::arquivosFields(), rows));
+        });
+        add("GetRegistro", [this](RpcArgs &args) { return registro(args); });
+        add("GetNotaFiscal", [](RpcArgs &) {
+            return RpcValue::fromPacket(encodePacket(compralegal::notaFiscalFields(), {}));
+        });
+        add("GetDeletaLista", [this](RpcArgs &) { return RpcValue(script.deleteAnswer); });
+        server.listen(QHostAddress::LocalHost, 0);
+        m_port = server.serverPort();
+        m_ready.release();
+        exec();
+        m_server = nullptr;
+    }
+
+private:
+    void record(const RpcArgs &args)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_calls << RecordedCall{args.method(), args.values(), args.byRef()};
+    }
+
+    // Which file a call is for: by its registration; the page from the first record asked.
+    RpcValue registro(RpcArgs &args)
+    {
+        const QString inscricao = args.text(9);
+        int file = 0;
+        while (file < script.files.size() && script.files.at(file).inscricao != inscricao)
+            ++file;
+        if (file == script.files.size())
+            throw RpcError(QStringLiteral("Arquivo desconhecido."));
+        const ScriptedFile &f = script.files.at(file);
+        int page = 0;
+        {
+            QMutexLocker lock(&m_mutex);
+            page = m_pageOfFile.value(file, 0);
+            m_pageOfFile[file] = page + 1;
+        }
+        if (script.onRegistro)
+            script.onRegistro(args, file, page);
+        if (page == 0 && f.status != QLatin1String("OK"))
+            return RpcValue(QList<RpcValue>{f.status});
+        std::vector<DataRow> rows;
+        const QStringList lines = page < f.pages.size() ? f.pages.at(page) : QStringList();
+        double order = 0;
+        for (const QString &line : lines)
+            rows.push_back({QStringLiteral("1"), ++order, line, order});
+        const bool more = page + 1 < f.pages.size();
+        return RpcValue(QList<RpcValue>{
+            QStringLiteral("OK"),
+            RpcValue::fromPacket(encodePacket(compralegal::registrosFields(), rows)),
+            script.outputDir, more ? QStringLiteral("S") : QStringLiteral("N"),
+            QStringLiteral("cont-%1-%2").arg(file).arg(page)});
+    }
+
+    QSemaphore m_ready;
+    quint16 m_port = 0;
+    RpcServer *m_server = nullptr;
+    mutable QMutex m_mutex;
+    QList<RecordedCall> m_calls;
+    QHash<int, int> m_pageOfFile;
+};
+
+} // namespace fis::exportruntest
