@@ -697,9 +697,8 @@ private:
 void TfrmCompraLegalBA::AbreQuerys()
 {
     ScreenRunHost host(this);
-    fis::compralegal::ExportRun run(*NetCompraLEGALBA,
-                                    {cdsNotaFiscal, cdsLista, cdsArquivos, cdsRegistros}, host,
-                                    &FNmArquivo);
+    fis::compralegal::ExportRun run(
+        *NetCompraLEGALBA, {cdsNotaFiscal, cdsLista, cdsArquivos, cdsRegistros}, host, &FNmArquivo);
     fis::compralegal::ExportRunInput input;
     input.empresa = medCdEmpresa->text();
     input.imposto = medCdImposto->text();

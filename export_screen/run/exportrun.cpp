@@ -54,8 +54,8 @@ QByteArray packetOf(const RpcValue &v, const char *what)
 // Whether a name part could place the file anywhere but in the output directory.
 bool leavesDirectory(const QString &part)
 {
-    return part.contains(u'/') || part.contains(u'\\') || part.contains(QChar(u'\0'))
-           || part.contains(QStringLiteral(".."));
+    return part.contains(u'/') || part.contains(u'\\') || part.contains(QChar(u'\0')) ||
+           part.contains(QStringLiteral(".."));
 }
 
 // Suspends the views of a table for a scope.
@@ -159,8 +159,8 @@ private:
     ExportRunHost &m_host;
 };
 
-ExportRun::ExportRun(NetConnection &connection, const ExportRunTables &tables,
-                     ExportRunHost &host, QString *baseName)
+ExportRun::ExportRun(NetConnection &connection, const ExportRunTables &tables, ExportRunHost &host,
+                     QString *baseName)
     : m_connection(connection)
     , m_tables(tables)
     , m_host(host)
@@ -240,8 +240,8 @@ void ExportRun::collectMarked()
             lista.append();
             lista.setValue(QStringLiteral("NRLISTA"), m_listNumber);
             lista.setValue(QStringLiteral("CDLISTA"),
-                           QString(notas.asString(QStringLiteral("CDFILIAL"))
-                                   + notas.asString(QStringLiteral("NRLANCTONF"))));
+                           QString(notas.asString(QStringLiteral("CDFILIAL")) +
+                                   notas.asString(QStringLiteral("NRLANCTONF"))));
             lista.setValue(QStringLiteral("CDINSCESTA"), known ? QString() : inscricao);
             lista.post();
             registrations.insert(inscricao.toCaseFolded());
@@ -253,8 +253,7 @@ void ExportRun::collectMarked()
 void ExportRun::loadFileList()
 {
     const RpcValue answer = m_connection.appServer().call(
-        QStringLiteral("getNotasMarcadas"),
-        {RpcValue::fromPacket(m_tables.lista->saveToPacket())});
+        QStringLiteral("getNotasMarcadas"), {RpcValue::fromPacket(m_tables.lista->saveToPacket())});
     m_tables.arquivos->loadFromPacket(packetOf(answer, "A resposta de getNotasMarcadas"));
     m_tables.arquivos->first();
 }
@@ -275,8 +274,8 @@ WrittenFile ExportRun::writeFile(const ExportRunInput &input, int file, int file
         request.inicio = input.inicio;
         request.fim = input.fim;
         request.inscEstadual = arquivos.asString(QStringLiteral("CDINSCESTA"));
-        request.ultimoArquivo = arquivos.recNo() == files ? QStringLiteral("F")
-                                                          : QStringLiteral("I");
+        request.ultimoArquivo =
+            arquivos.recNo() == files ? QStringLiteral("F") : QStringLiteral("I");
         request.primeiro = 0;
         request.ultimo = kPageSize;
         request.nrLista = m_listNumber;
@@ -335,8 +334,8 @@ WrittenFile ExportRun::writeFile(const ExportRunInput &input, int file, int file
             ++progress.page;
             m_host.progress(progress);
             {
-                const RpcValue answer = m_connection.appServer().call(
-                    QStringLiteral("GetRegistro"), request.arguments());
+                const RpcValue answer = m_connection.appServer().call(QStringLiteral("GetRegistro"),
+                                                                      request.arguments());
                 baseName = request.nmArquivo;
                 m_listNumber = request.nrLista;
                 m_host.reloadInvoices();

@@ -52,11 +52,11 @@ struct ExportProgress
 {
     enum class Stage { Fetching, Written };
     Stage stage = Stage::Fetching;
-    int file = 0;       // 1-based
-    int files = 0;      // rows of the file list
-    QString fileName;   // empty until the first page of the file named it
-    int page = 0;       // 1-based page being fetched, or last page written
-    qint64 lines = 0;   // lines of this file written so far
+    int file = 0;     // 1-based
+    int files = 0;    // rows of the file list
+    QString fileName; // empty until the first page of the file named it
+    int page = 0;     // 1-based page being fetched, or last page written
+    qint64 lines = 0; // lines of this file written so far
 };
 
 // What the run needs from the one who drives it.

@@ -22,17 +22,17 @@ namespace fis::exportruntest {
 
 struct ScriptedFile
 {
-    QString inscricao;          // CDINSCESTA of the file
-    QString nome;               // NOMEARQUIVO
-    QList<QStringList> pages;   // the lines of each page
+    QString inscricao;                     // CDINSCESTA of the file
+    QString nome;                          // NOMEARQUIVO
+    QList<QStringList> pages;              // the lines of each page
     QString status = QStringLiteral("OK"); // element 0 of the file's first answer
 };
 
 struct Script
 {
     QString dirStatus = QStringLiteral("OK");
-    QString dirPath;                // element 1 of GetDiretorio
-    QString outputDir;              // element 2 of GetRegistro, as sent
+    QString dirPath;   // element 1 of GetDiretorio
+    QString outputDir; // element 2 of GetRegistro, as sent
     QString listNumber = QStringLiteral("17");
     QList<ScriptedFile> files;
     // Called for every GetRegistro before the scripted answer, with the file (0-based) and the

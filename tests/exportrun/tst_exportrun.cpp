@@ -133,8 +133,8 @@ void tst_ExportRun::init()
     m_server = std::make_unique<ScriptedExportServer>();
     m_server->script.dirPath = m_dir->path();
     m_server->script.outputDir = m_dir->path() + u'/';
-    m_server->script.files = {{QStringLiteral("111"), QStringLiteral("0001"),
-                               {numbered(QStringLiteral("L"), 3)}}};
+    m_server->script.files = {
+        {QStringLiteral("111"), QStringLiteral("0001"), {numbered(QStringLiteral("L"), 3)}}};
     m_connection = std::make_unique<NetConnection>();
     m_connection->setServerName(serverObjectName());
     m_connection->setHost(QStringLiteral("127.0.0.1"));
@@ -199,11 +199,16 @@ void tst_ExportRun::baseNames_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("fileName");
-    QTest::newRow("name and extension") << "ARQ.TXT" << "ARQ_0001_.txt";
-    QTest::newRow("no dot") << "ARQ" << "ARQ_0001_.txt";
-    QTest::newRow("only an extension") << ".TXT" << "_0001_.txt";
-    QTest::newRow("two dots") << "A.B.C" << "A_0001_.txt";
-    QTest::newRow("sixteen characters") << "ABCDEFGHIJKLMNOP" << "ABCDEFGHIJKLMNOP_0001_.txt";
+    QTest::newRow("name and extension") << "ARQ.TXT"
+                                        << "ARQ_0001_.txt";
+    QTest::newRow("no dot") << "ARQ"
+                            << "ARQ_0001_.txt";
+    QTest::newRow("only an extension") << ".TXT"
+                                       << "_0001_.txt";
+    QTest::newRow("two dots") << "A.B.C"
+                              << "A_0001_.txt";
+    QTest::newRow("sixteen characters") << "ABCDEFGHIJKLMNOP"
+                                        << "ABCDEFGHIJKLMNOP_0001_.txt";
 }
 
 void tst_ExportRun::baseNames()
@@ -236,8 +241,8 @@ void tst_ExportRun::argumentsAndLastFileFlag()
     m_server->script.files.clear();
     for (int i = 1; i <= files; ++i) {
         const QString insc = QStringLiteral("IE%1").arg(i);
-        m_server->script.files << ScriptedFile{insc, QStringLiteral("000%1").arg(i),
-                                               {numbered(insc, 2)}};
+        m_server->script.files << ScriptedFile{
+            insc, QStringLiteral("000%1").arg(i), {numbered(insc, 2)}};
         addInvoice(QStringLiteral("0002"), QString::number(i), insc);
     }
     // The server renames the first file's base; the next file starts from the typed name again.
@@ -280,8 +285,8 @@ void tst_ExportRun::pagesFollowTheBoundsTheServerLeaves()
     const QStringList first = numbered(QStringLiteral("P1-"), 4);
     const QStringList second = numbered(QStringLiteral("P2-"), 2);
     const QStringList third = {QStringLiteral("última linha com ç e   espaços  ")};
-    m_server->script.files = {{QStringLiteral("111"), QStringLiteral("0001"),
-                               {first, second, third}}};
+    m_server->script.files = {
+        {QStringLiteral("111"), QStringLiteral("0001"), {first, second, third}}};
     m_server->script.onRegistro = [](RpcArgs &args, int, int page) {
         if (page == 0)
             args.set(8, 1200.0);
@@ -367,8 +372,7 @@ void tst_ExportRun::collectsMarkedInvoicesOncePerRegistration()
     QStringList rows;
     for (const DataRow &r : packet.rows)
         rows << r.at(0).toString() + u'|' + r.at(1).toString() + u'|' + r.at(2).toString();
-    QCOMPARE(rows, (QStringList{"17|000110|111", "17|000111|abc", "17|000212|",
-                                "17|000315|"}));
+    QCOMPARE(rows, (QStringList{"17|000110|111", "17|000111|abc", "17|000212|", "17|000315|"}));
     // The views were suspended while the list was walked: one reset, and the only row move is
     // back to the first row after the file ...
     QCOMPARE(resets, 1);
@@ -410,8 +414,7 @@ void tst_ExportRun::directoryChecks_data()
     QTest::newRow("Dir_Inv answer") << "Dir_Inv" << true << invalid << "";
     QTest::newRow("missing directory") << "OK" << false << invalid << "";
     QTest::newRow("other text") << "Servidor ocupado" << true << server << "Servidor ocupado";
-    QTest::newRow("other text, missing directory") << "Servidor ocupado" << false << invalid
-                                                   << "";
+    QTest::newRow("other text, missing directory") << "Servidor ocupado" << false << invalid << "";
 }
 
 void tst_ExportRun::directoryChecks()
@@ -463,7 +466,8 @@ void tst_ExportRun::errorOnFirstPageRunsTheGuard()
     // Reloaded before the report, then the guard with the run's list number.
     const QStringList events = m_host->events;
     QVERIFY(events.indexOf(QStringLiteral("reload")) < events.indexOf(QStringLiteral("report")));
-    QVERIFY(events.indexOf(QStringLiteral("report")) < events.indexOf(QStringLiteral("checkDelete")));
+    QVERIFY(events.indexOf(QStringLiteral("report")) <
+            events.indexOf(QStringLiteral("checkDelete")));
     const QList<RecordedCall> deletes = m_server->callsOf(QStringLiteral("GetDeletaLista"));
     QCOMPARE(deletes.size(), 1);
     QCOMPARE(deletes.first().args, QList<RpcValue>{QStringLiteral("17")});
@@ -474,7 +478,8 @@ void tst_ExportRun::errorOnFirstPageRunsTheGuard()
 
 void tst_ExportRun::failureInSecondFileKeepsTheFirstAndSendsTheListNumber()
 {
-    m_server->script.files << ScriptedFile{QStringLiteral("222"), QStringLiteral("0002"),
+    m_server->script.files << ScriptedFile{QStringLiteral("222"),
+                                           QStringLiteral("0002"),
                                            {numbered(QStringLiteral("X"), 2)},
                                            QStringLiteral("Falha no arquivo 2")};
     addInvoice(QStringLiteral("0001"), QStringLiteral("20"), QStringLiteral("222"));
@@ -496,8 +501,10 @@ void tst_ExportRun::failureInSecondFileKeepsTheFirstAndSendsTheListNumber()
 
 void tst_ExportRun::failureOnFollowUpPageLeavesNoFileAndKeepsTheOldOne()
 {
-    m_server->script.files = {{QStringLiteral("111"), QStringLiteral("0001"),
-                               {numbered(QStringLiteral("A"), 5), numbered(QStringLiteral("B"), 5)}}};
+    m_server->script.files = {
+        {QStringLiteral("111"),
+         QStringLiteral("0001"),
+         {numbered(QStringLiteral("A"), 5), numbered(QStringLiteral("B"), 5)}}};
     m_server->script.onRegistro = [](RpcArgs &, int, int page) {
         if (page == 1)
             throw RpcError(QStringLiteral("Tabela de registros indisponível."));
@@ -508,7 +515,8 @@ void tst_ExportRun::failureOnFollowUpPageLeavesNoFileAndKeepsTheOldOne()
         old.write("arquivo do mês anterior\r\n");
     }
     QCOMPARE(runFails<RpcError>(), QStringLiteral("Tabela de registros indisponível."));
-    QCOMPARE(readAll(out(QStringLiteral("ARQ_0001_.txt"))), QByteArray("arquivo do mês anterior\r\n"));
+    QCOMPARE(readAll(out(QStringLiteral("ARQ_0001_.txt"))),
+             QByteArray("arquivo do mês anterior\r\n"));
     QCOMPARE(filesInDir(), QStringList{QStringLiteral("ARQ_0001_.txt")}); // no temporary left
     QCOMPARE(m_server->callsOf(QStringLiteral("GetDeletaLista")).size(), 1);
     QVERIFY(!m_host->shown);
@@ -516,8 +524,10 @@ void tst_ExportRun::failureOnFollowUpPageLeavesNoFileAndKeepsTheOldOne()
 
 void tst_ExportRun::connectionClosedInTheMiddleOfAFile()
 {
-    m_server->script.files = {{QStringLiteral("111"), QStringLiteral("0001"),
-                               {numbered(QStringLiteral("A"), 5), numbered(QStringLiteral("B"), 5)}}};
+    m_server->script.files = {
+        {QStringLiteral("111"),
+         QStringLiteral("0001"),
+         {numbered(QStringLiteral("A"), 5), numbered(QStringLiteral("B"), 5)}}};
     bool dropped = false;
     m_host->onReload = [&] {
         if (!dropped) {
@@ -530,8 +540,8 @@ void tst_ExportRun::connectionClosedInTheMiddleOfAFile()
         QFAIL("the run went on without its server");
     } catch (const RpcError &e) {
         // The failure shown is the lost server, not the guard's own attempt.
-        QVERIFY(e.kind() == RpcError::Kind::ConnectFailed
-                || e.kind() == RpcError::Kind::ConnectionLost);
+        QVERIFY(e.kind() == RpcError::Kind::ConnectFailed ||
+                e.kind() == RpcError::Kind::ConnectionLost);
     }
     QVERIFY(filesInDir().isEmpty());
     QVERIFY(m_lista->isEmpty());
@@ -542,10 +552,14 @@ void tst_ExportRun::unsafeNamesFailBeforeWriting_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("part");
-    QTest::newRow("separator in the typed name") << "sub/ARQ" << "0001";
-    QTest::newRow("backslash in the typed name") << "x\\ARQ" << "0001";
-    QTest::newRow("parent in the name part") << "ARQ" << "../../x";
-    QTest::newRow("separator in the name part") << "ARQ" << "a/b";
+    QTest::newRow("separator in the typed name") << "sub/ARQ"
+                                                 << "0001";
+    QTest::newRow("backslash in the typed name") << "x\\ARQ"
+                                                 << "0001";
+    QTest::newRow("parent in the name part") << "ARQ"
+                                             << "../../x";
+    QTest::newRow("separator in the name part") << "ARQ"
+                                                << "a/b";
 }
 
 void tst_ExportRun::unsafeNamesFailBeforeWriting()
@@ -570,7 +584,8 @@ void tst_ExportRun::linesOutsideLatin1FailNamingFileAndLine()
 {
     QStringList second = numbered(QStringLiteral("B"), 3);
     second[1] = QStringLiteral("valor em € não cabe");
-    m_server->script.files = {{QStringLiteral("111"), QStringLiteral("0001"),
+    m_server->script.files = {{QStringLiteral("111"),
+                               QStringLiteral("0001"),
                                {numbered(QStringLiteral("A"), 2), second}}};
     const QString message = runFails<ExportRunError>();
     QVERIFY2(message.contains(QStringLiteral("ARQ_0001_.txt")), qPrintable(message));

@@ -1,0 +1,399 @@
+// The export from the screen: the output name's keys, the header checks, and whole runs driven
+// by real keys and clicks against the demo database and the real application server (a scripted
+// server for a failing file).
+#include "contracts/compralegalcontract.h"
+#include "export_screen/cli_fis11000.h"
+#include "filter_dialog/cli_fis11001.h"
+#include "hostfw/hostdatabase.h"
+#include "hostfw/widgets/datagrid.h"
+#include "hostfw/widgets/maskedit.h"
+#include "hostfw/widgets/useraction.h"
+#include "hostfw/widgets/waitindicator.h"
+#include "scriptedexportserver.h"
+#include "spinetestsupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QSet>
+#include <QSqlQuery>
+#include <QTest>
+
+#include <memory>
+
+using namespace fis;
+using namespace fis::spinetest;
+
+class tst_ExportScreen : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void outputNameRefusesTwelveCharacters();
+    void outputNameTakesSixteenCharacters();
+    void headerChecksInOrderWithTheirFocus();
+    void exportWritesOneFilePerRegistration();
+    void nothingMarkedAsksDirectoryAndListFirst();
+    void closedListExportsNothingAndTheGridFollowsAgain();
+    void failingFileShowsTheServerTextAndRunsTheGuard();
+
+private:
+    // Opens the filter dialog and confirms its defaults: the pending invoices of the period.
+    void loadPending();
+    // Marks rows by moving to them and pressing Space in the grid.
+    void markRows(const QList<int> &rows);
+    // Rows of the list: the first `perRegistration` of each of the first two registrations.
+    QList<int> rowsOfTwoRegistrations(int perRegistration) const;
+    QString value(int row, const char *field) const;
+    QString exportedFlag(const QString &key) const;
+    void pressCtrlE(QWidget *where);
+
+    std::unique_ptr<DemoHost> m_host;
+    std::unique_ptr<ServerProcess> m_server;
+    std::unique_ptr<RecordingPresenter> m_presenter;
+    std::unique_ptr<TfrmCompraLegalBA> m_screen;
+};
+
+void tst_ExportScreen::initTestCase()
+{
+    m_host = std::make_unique<DemoHost>(600);
+    QVERIFY(m_host->isValid());
+    m_server = std::make_unique<ServerProcess>(m_host->databasePath(), m_host->outputDir());
+    QVERIFY(m_server->isRunning());
+    m_host->setServerPort(m_server->port());
+}
+
+void tst_ExportScreen::cleanupTestCase()
+{
+    m_server.reset();
+    m_host.reset();
+}
+
+void tst_ExportScreen::init()
+{
+    delete frmFiltroCompraLEGALBA;
+    stCodSerie.clear();
+    stCodTipoOper.clear();
+    boConfirma = false;
+    m_presenter = std::make_unique<RecordingPresenter>();
+    m_screen = std::make_unique<TfrmCompraLegalBA>();
+    frmCompraLegalBA = m_screen.get();
+    m_screen->NetCompraLEGALBA->open();
+    m_screen->medCdImposto->setText(QStringLiteral("01"));
+    m_screen->medCdEmpresa->setText(QStringLiteral("01"));
+    m_screen->edtNmArquivo->setText(QStringLiteral("COMPRA.TXT"));
+    m_screen->show();
+    m_screen->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_screen.get()));
+}
+
+void tst_ExportScreen::cleanup()
+{
+    delete frmFiltroCompraLEGALBA;
+    m_screen.reset();
+    frmCompraLegalBA = nullptr;
+    m_presenter.reset();
+    for (const QString &name : QDir(m_host->outputDir()).entryList(QDir::Files))
+        QFile::remove(QDir(m_host->outputDir()).filePath(name));
+}
+
+void tst_ExportScreen::loadPending()
+{
+    bool confirmed = false;
+    whenModal([&confirmed](QWidget *modal) {
+        auto *dialog = qobject_cast<TfrmFiltroCompraLEGALBA *>(modal);
+        if (!dialog) {
+            modal->close();
+            return;
+        }
+        QTest::mouseClick(dialog->sbtConfirma, Qt::LeftButton);
+        confirmed = true;
+    });
+    CriaFtrCompraLEGAL();
+    QVERIFY(confirmed);
+    QVERIFY(m_screen->cdsNotaFiscal->recordCount() > 0);
+    m_screen->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_screen.get()));
+}
+
+void tst_ExportScreen::markRows(const QList<int> &rows)
+{
+    m_screen->dbgPadrao->setFocus();
+    for (int row : rows) {
+        m_screen->cdsNotaFiscal->moveTo(row);
+        QTest::keyClick(m_screen->dbgPadrao, Qt::Key_Space);
+        QCOMPARE(value(row, "IDSTATUS"), QStringLiteral("C"));
+    }
+}
+
+QList<int> tst_ExportScreen::rowsOfTwoRegistrations(int perRegistration) const
+{
+    QHash<QString, QList<int>> byRegistration;
+    QStringList order;
+    for (int row = 0; row < m_screen->cdsNotaFiscal->recordCount(); ++row) {
+        const QString reg = value(row, "CDINSCESTA").toCaseFolded();
+        if (!byRegistration.contains(reg))
+            order << reg;
+        if (byRegistration[reg].size() < perRegistration)
+            byRegistration[reg] << row;
+    }
+    QList<int> rows;
+    for (int i = 0; i < 2 && i < order.size(); ++i)
+        rows << byRegistration.value(order.at(i));
+    return rows;
+}
+
+QString tst_ExportScreen::value(int row, const char *field) const
+{
+    const MemTable &t = *m_screen->cdsNotaFiscal;
+    return t.viewValue(row, t.indexOfField(QString::fromLatin1(field))).toString();
+}
+
+QString tst_ExportScreen::exportedFlag(const QString &key) const
+{
+    QSqlQuery query(m_host->database().database());
+    query.prepare(
+        QStringLiteral("SELECT IDNFCOMPRALEG FROM NFCOMPRA WHERE CDFILIAL || NRLANCTONF = ?"));
+    query.addBindValue(key);
+    return query.exec() && query.next() ? query.value(0).toString() : QString();
+}
+
+void tst_ExportScreen::pressCtrlE(QWidget *where)
+{
+    QTest::keyClick(where, Qt::Key_E, Qt::ControlModifier);
+}
+
+void tst_ExportScreen::outputNameRefusesTwelveCharacters()
+{
+    QLineEdit *name = m_screen->edtNmArquivo;
+    name->clear();
+    QTest::mouseClick(name, Qt::LeftButton);
+    QTest::keyClicks(name, QStringLiteral("ARQ"));
+    const QString refused = QStringLiteral("*\\/#!?@$%&+,");
+    for (const QChar c : refused) {
+        m_presenter->clear();
+        QTest::keyClicks(name, QString(c));
+        QCOMPARE(name->text(), QStringLiteral("ARQ"));
+        QCOMPARE(m_presenter->errors(),
+                 QStringList{QStringLiteral("O arquivo deve conter um nome válido.")});
+    }
+    m_presenter->clear();
+    QTest::keyClicks(name, QStringLiteral(".-_ 9"));
+    QTest::sendKeyEvent(QTest::Click, name, Qt::Key_unknown, QStringLiteral("ç"), Qt::NoModifier);
+    QCOMPARE(name->text(), QStringLiteral("ARQ.-_ 9ç"));
+    QVERIFY(m_presenter->errors().isEmpty());
+}
+
+void tst_ExportScreen::outputNameTakesSixteenCharacters()
+{
+    QLineEdit *name = m_screen->edtNmArquivo;
+    name->clear();
+    QTest::mouseClick(name, Qt::LeftButton);
+    QTest::keyClicks(name, QStringLiteral("ABCDEFGHIJKLMNOPQRST"));
+    QCOMPARE(name->text(), QStringLiteral("ABCDEFGHIJKLMNOP"));
+}
+
+void tst_ExportScreen::headerChecksInOrderWithTheirFocus()
+{
+    loadPending();
+    QVERIFY(m_screen->sbtImportExport->isEnabled());
+    const int callsBefore = m_server->log().count(QStringLiteral("GetDiretorio"));
+
+    struct Case
+    {
+        QString tax, company, name, message;
+        QWidget *focus;
+    };
+    const QList<Case> cases{
+        {{}, {}, {}, QStringLiteral("Imposto deve ser informado."), m_screen->medCdImposto},
+        {QStringLiteral("01"),
+         {},
+         {},
+         QStringLiteral("Empresa deve ser informada."),
+         m_screen->medCdEmpresa},
+        {QStringLiteral("01"), QStringLiteral("01"), QStringLiteral("  "),
+         QStringLiteral("Nome do arquivo deve ser informado."), m_screen->edtNmArquivo},
+    };
+    for (const Case &c : cases) {
+        m_screen->medCdImposto->setText(c.tax);
+        m_screen->medCdEmpresa->setText(c.company);
+        m_screen->edtNmArquivo->setText(c.name);
+        m_presenter->clear();
+        QTest::mouseClick(m_screen->sbtImportExport, Qt::LeftButton);
+        QCOMPARE(m_presenter->errors(), QStringList{c.message});
+        QCOMPARE(m_presenter->messages().first().focusWidget.data(), c.focus);
+        QVERIFY(m_presenter->informations().isEmpty());
+    }
+    QCOMPARE(m_server->log().count(QStringLiteral("GetDiretorio")), callsBefore);
+}
+
+void tst_ExportScreen::exportWritesOneFilePerRegistration()
+{
+    loadPending();
+    const QList<int> rows = rowsOfTwoRegistrations(3);
+    QVERIFY(rows.size() >= 4);
+    QStringList keys;
+    QHash<QString, int> invoicesOf; // per registration, folded
+    QSet<QString> numbers;
+    for (int row : rows) {
+        keys << value(row, "CDFILIAL") + value(row, "NRLANCTONF");
+        ++invoicesOf[value(row, "CDINSCESTA").toCaseFolded()];
+        numbers << value(row, "NRNOTAFISC").right(6).rightJustified(6, u'0');
+    }
+    markRows(rows);
+
+    QTest::mouseClick(m_screen->sbtImportExport, Qt::LeftButton);
+    QCOMPARE(m_presenter->errors(), QStringList());
+    QCOMPARE(m_presenter->informations(),
+             QStringList{QStringLiteral("Exportação foi concluída com sucesso.")});
+    QVERIFY(!isWaitIndicatorShown());
+
+    // One file per registration, named base + "_" + the server's name part + "_.txt".
+    const MemTable &files = *m_screen->cdsArquivos;
+    QCOMPARE(files.recordCount(), invoicesOf.size());
+    QStringList expectedNames;
+    for (int row = 0; row < files.recordCount(); ++row)
+        expectedNames << QStringLiteral("COMPRA_%1_.txt")
+                             .arg(files
+                                      .valueAt(row,
+                                               files.indexOfField(QStringLiteral("NOMEARQUIVO")))
+                                      .toString());
+    expectedNames.sort();
+    QCOMPARE(QDir(m_host->outputDir()).entryList(QDir::Files, QDir::Name), expectedNames);
+
+    QSet<QString> numbersWritten;
+    for (int row = 0; row < files.recordCount(); ++row) {
+        const QString registration =
+            files.valueAt(row, files.indexOfField(QStringLiteral("CDINSCESTA"))).toString();
+        const QString name =
+            QStringLiteral("COMPRA_%1_.txt")
+                .arg(files.valueAt(row, files.indexOfField(QStringLiteral("NOMEARQUIVO")))
+                         .toString());
+        QFile file(QDir(m_host->outputDir()).filePath(name));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.endsWith("\r\n"));
+        QList<QByteArray> lines = bytes.split('\n');
+        lines.removeLast();
+        QStringList types;
+        int invoices = 0;
+        for (const QByteArray &line : lines) {
+            QVERIFY2(line.endsWith('\r'), line.constData());
+            QCOMPARE(line.size(), 127); // 126 characters, then CR
+            types << QString::fromLatin1(line.left(2));
+            if (line.startsWith("50")) {
+                ++invoices;
+                numbersWritten << QString::fromLatin1(line.mid(45, 6));
+            }
+        }
+        // The record types in their order: 10, 11, 50..., 54..., 75..., 90...
+        QCOMPARE(types.first(), QStringLiteral("10"));
+        QCOMPARE(types.at(1), QStringLiteral("11"));
+        QCOMPARE(types.constLast(), QStringLiteral("90"));
+        QStringList sorted = types;
+        std::stable_sort(sorted.begin(), sorted.end());
+        QCOMPARE(types, sorted);
+        QCOMPARE(QString::fromLatin1(lines.first().mid(16, 14)).trimmed(),
+                 registration.trimmed().toUpper());
+        QCOMPARE(invoices, invoicesOf.value(registration.toCaseFolded()));
+    }
+    QCOMPARE(numbersWritten, numbers);
+
+    // Exported in the database, and gone from the pending list the run reloaded.
+    for (const QString &key : keys)
+        QCOMPARE(exportedFlag(key), QStringLiteral("S"));
+    for (int row = 0; row < m_screen->cdsNotaFiscal->recordCount(); ++row)
+        QVERIFY(!keys.contains(value(row, "CDFILIAL") + value(row, "NRLANCTONF")));
+    QVERIFY(m_screen->cdsLista->isOpen());
+    QVERIFY(m_screen->cdsLista->isEmpty());
+    QCOMPARE(stStatus, QStringLiteral("N"));
+}
+
+void tst_ExportScreen::nothingMarkedAsksDirectoryAndListFirst()
+{
+    loadPending();
+    const qsizetype directories = m_server->log().count(QStringLiteral("GetDiretorio"));
+    const qsizetype lists = m_server->log().count(QStringLiteral("GetLista"));
+    m_screen->edtNmArquivo->setFocus();
+    // The offscreen platform leaves no window active once the wait indicator went, so the
+    // focus is read from the screen itself when the message comes.
+    QWidget *focusAtMessage = nullptr;
+    m_presenter->onMessage = [&](const RecordingPresenter::Message &) {
+        focusAtMessage = m_screen->focusWidget();
+    };
+    pressCtrlE(m_screen->edtNmArquivo);
+    QCOMPARE(m_presenter->errors(), QStringList{QStringLiteral("Nenhum documento foi informado.")});
+    QCOMPARE(focusAtMessage, m_screen->dbgPadrao);
+    QVERIFY(m_presenter->informations().isEmpty());
+    QTRY_COMPARE(m_server->log().count(QStringLiteral("GetDiretorio")), directories + 1);
+    QCOMPARE(m_server->log().count(QStringLiteral("GetLista")), lists + 1);
+    QVERIFY(!isWaitIndicatorShown());
+}
+
+void tst_ExportScreen::closedListExportsNothingAndTheGridFollowsAgain()
+{
+    loadPending();
+    markRows({0, 1});
+    // Entering the company field closes the list; the Export button stays available.
+    QTest::mouseClick(m_screen->medCdEmpresa, Qt::LeftButton);
+    QVERIFY(!m_screen->cdsNotaFiscal->isOpen());
+    QVERIFY(m_screen->Exportar2->isEnabled());
+
+    const qsizetype fileLists = m_server->log().count(QStringLiteral("getNotasMarcadas"));
+    pressCtrlE(m_screen->medCdEmpresa);
+    QCOMPARE(m_presenter->errors().value(0), QStringLiteral("Nenhum documento foi informado."));
+    QCOMPARE(m_server->log().count(QStringLiteral("getNotasMarcadas")), fileLists);
+    QVERIFY(!m_screen->cdsNotaFiscal->controlsDisabled());
+
+    // Loaded again, the grid follows the list: its rows, and a mark by Space.
+    loadPending();
+    QCOMPARE(m_screen->dbgPadrao->model()->rowCount(), m_screen->cdsNotaFiscal->recordCount());
+    QVERIFY(!m_screen->cdsNotaFiscal->controlsDisabled());
+    markRows({0});
+}
+
+void tst_ExportScreen::failingFileShowsTheServerTextAndRunsTheGuard()
+{
+    loadPending();
+    markRows({0});
+    exportruntest::ScriptedExportServer scripted;
+    scripted.script.dirPath = m_host->outputDir();
+    scripted.script.outputDir = m_host->outputDir();
+    scripted.script.files = {{value(0, "CDINSCESTA"),
+                              QStringLiteral("0001"),
+                              {{QStringLiteral("x")}},
+                              QStringLiteral("Falha ao montar o arquivo.")}};
+    m_screen->NetCompraLEGALBA->close();
+    m_host->setServerPort(scripted.port());
+    m_screen->NetCompraLEGALBA->open();
+    m_host->setServerPort(m_server->port());
+
+    QTest::mouseClick(m_screen->sbtImportExport, Qt::LeftButton);
+    QCOMPARE(m_presenter->errors(), QStringList{QStringLiteral("Falha ao montar o arquivo.")});
+    QVERIFY(m_presenter->informations().isEmpty());
+    QVERIFY(!isWaitIndicatorShown());
+    QCOMPARE(scripted.methods(), (QStringList{"GetDiretorio", "GetLista", "getNotasMarcadas",
+                                              "GetRegistro", "GetNotaFiscal", "GetDeletaLista"}));
+    // The reload sends the status by reference, with the filter's entries.
+    const exportruntest::RecordedCall reload =
+        scripted.callsOf(QStringLiteral("GetNotaFiscal")).first();
+    QCOMPARE(reload.args.size(), 12);
+    QCOMPARE(reload.args.at(0).toText(), QStringLiteral("01"));
+    QCOMPARE(reload.args.at(10).toText(), QStringLiteral("N"));
+    QCOMPARE(reload.byRef, (QList<qsizetype>{6, 7, 10}));
+    QCOMPARE(scripted.callsOf(QStringLiteral("GetDeletaLista")).first().args,
+             QList<RpcValue>{QStringLiteral("17")});
+    QVERIFY(m_screen->cdsLista->isEmpty());
+    QVERIFY(QDir(m_host->outputDir()).entryList(QDir::Files).isEmpty());
+    QVERIFY(boConfirma);
+}
+
+QTEST_MAIN(tst_ExportScreen)
+#include "tst_exportscreen.moc"
