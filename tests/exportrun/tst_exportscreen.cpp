@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSet>
 #include <QSqlQuery>
@@ -370,6 +371,15 @@ void tst_ExportScreen::failingFileShowsTheServerTextAndRunsTheGuard()
                               QStringLiteral("0001"),
                               {{QStringLiteral("x")}},
                               QStringLiteral("Falha ao montar o arquivo.")}};
+    // What the wait indicator says while the page is asked for; the screen's thread is blocked
+    // in the call meanwhile.
+    QString waitText, waitDetail;
+    scripted.script.onRegistro = [&](RpcArgs &, int, int) {
+        if (QWidget *wait = waitIndicatorWindow()) {
+            waitText = wait->findChild<QLabel *>(QStringLiteral("waitText"))->text();
+            waitDetail = wait->findChild<QLabel *>(QStringLiteral("waitDetail"))->text();
+        }
+    };
     m_screen->NetCompraLEGALBA->close();
     m_host->setServerPort(scripted.port());
     m_screen->NetCompraLEGALBA->open();
@@ -378,6 +388,8 @@ void tst_ExportScreen::failingFileShowsTheServerTextAndRunsTheGuard()
     QTest::mouseClick(m_screen->sbtImportExport, Qt::LeftButton);
     QCOMPARE(m_presenter->errors(), QStringList{QStringLiteral("Falha ao montar o arquivo.")});
     QVERIFY(m_presenter->informations().isEmpty());
+    QCOMPARE(waitText, QStringLiteral("Carregando dados do servidor..."));
+    QCOMPARE(waitDetail, QStringLiteral("Arquivo 1 de 1, página 1, 0 linhas gravadas"));
     QVERIFY(!isWaitIndicatorShown());
     QCOMPARE(scripted.methods(), (QStringList{"GetDiretorio", "GetLista", "getNotasMarcadas",
                                               "GetRegistro", "GetNotaFiscal", "GetDeletaLista"}));
