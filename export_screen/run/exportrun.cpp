@@ -354,6 +354,7 @@ WrittenFile ExportRun::writeFile(const ExportRunInput &input, int file, int file
         result.lines = out.lines();
         m_tables.lista->emptyDataSet();
         m_host.hideWait();
+        m_host.fileWritten(result);
         return result;
     } catch (...) {
         // The failure guard. The failure goes on in any case; an error in the guard's answer

@@ -26,7 +26,7 @@ class ExportRunError : public std::runtime_error
 {
 public:
     enum class Kind {
-        DirectoryInvalid, // GetDiretorio answered "Dir_Inv" or no existing directory
+        DirectoryInvalid, // "Dir_Inv" or no existing directory; the message names the directory
         NoInvoiceMarked,  // nothing marked in the invoice list
         ServerMessage,    // element 0 of GetDiretorio or GetRegistro was not "OK": its text
         UnsafeName,       // a file name that would leave the output directory
@@ -59,6 +59,12 @@ struct ExportProgress
     qint64 lines = 0; // lines of this file written so far
 };
 
+struct WrittenFile
+{
+    QString path;
+    qint64 lines = 0;
+};
+
 // What the run needs from the one who drives it.
 class ExportRunHost
 {
@@ -72,6 +78,8 @@ public:
     // status by reference, boConfirma set) into the invoice table, and repaints. Throws on
     // failure.
     virtual void reloadInvoices() = 0;
+    // A file completed at its final name (before the next file is started).
+    virtual void fileWritten(const WrittenFile &file) { Q_UNUSED(file) }
     // Reports a failure the run found. It must not return normally (the screen shows the text
     // and ends the action); the default throws the error.
     virtual void report(const ExportRunError &error) { throw error; }
@@ -98,12 +106,6 @@ struct ExportRunInput
     QString nomeArquivo; // the typed output name; the base of the files is the text before "."
     QDate inicio;        // period start
     QDate fim;           // period end
-};
-
-struct WrittenFile
-{
-    QString path;
-    qint64 lines = 0;
 };
 
 // The base name of the output files for a typed name: the text before its first ".", or all

@@ -172,4 +172,28 @@ QString RpcValue::toDiagnostic() const
     return {};
 }
 
+std::optional<QString> answerFailure(const RpcValue &answer, int index)
+{
+    QString error;
+    if (answer.isText()) {
+        if (answer.toText() == QLatin1String("OK"))
+            return std::nullopt;
+        error = answer.toText();
+    } else if (answer.isArray() && index >= 0 && index < answer.size()) {
+        const RpcValue &status = answer.at(index);
+        if (status.isText() && status.toText() == QLatin1String("OK"))
+            return std::nullopt;
+        error =
+            status.isText()
+                ? status.toText()
+                : QStringLiteral("Resposta inválida do servidor: %1").arg(status.toDiagnostic());
+    } else {
+        error = QStringLiteral("Resposta inválida do servidor: %1").arg(answer.toDiagnostic());
+    }
+    if (error.isEmpty())
+        error = QStringLiteral("O servidor não informou o resultado da operação.");
+    return error;
+}
+
 } // namespace fis
+

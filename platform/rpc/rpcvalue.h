@@ -9,6 +9,7 @@
 
 #include <concepts>
 #include <cstddef>
+#include <optional>
 #include <variant>
 
 namespace fis {
@@ -117,5 +118,10 @@ private:
     std::variant<std::monostate, bool, qint64, double, QString, Date, Packet, QList<RpcValue>>
         m_data;
 };
+
+// The failure an answer reports, as the host's result check reads it: an array whose element
+// `index` is "OK", or the plain text "OK", reports none (nullopt). Otherwise the element's text,
+// or, for an answer of another shape or an empty text, a text saying so.
+std::optional<QString> answerFailure(const RpcValue &answer, int index = 0);
 
 } // namespace fis

@@ -39,6 +39,8 @@ struct Script
     // page (0-based) it serves; may change the by-reference arguments or throw.
     std::function<void(RpcArgs &, int file, int page)> onRegistro;
     QString deleteAnswer = QStringLiteral("OK");
+    // The invoice list GetNotaFiscal answers (fields of notaFiscalFields()).
+    std::vector<DataRow> notas;
 };
 
 struct RecordedCall
@@ -123,8 +125,9 @@ protected:
             return RpcValue::fromPacket(encodePacket(compralegal::arquivosFields(), rows));
         });
         add("GetRegistro", [this](RpcArgs &args) { return registro(args); });
-        add("GetNotaFiscal", [](RpcArgs &) {
-            return RpcValue::fromPacket(encodePacket(compralegal::notaFiscalFields(), {}));
+        add("GetNotaFiscal", [this](RpcArgs &) {
+            return RpcValue::fromPacket(
+                encodePacket(compralegal::notaFiscalFields(), script.notas));
         });
         add("GetDeletaLista", [this](RpcArgs &) { return RpcValue(script.deleteAnswer); });
         server.listen(QHostAddress::LocalHost, 0);

@@ -226,25 +226,10 @@ void abortAction()
 
 bool CheckResultServ(const RpcValue &answer, bool abortAction, int index)
 {
-    QString error;
-    if (answer.isText()) {
-        if (answer.toText() == QLatin1String("OK"))
-            return true;
-        error = answer.toText();
-    } else if (answer.isArray() && index >= 0 && index < answer.size()) {
-        const RpcValue &status = answer.at(index);
-        if (status.isText() && status.toText() == QLatin1String("OK"))
-            return true;
-        error =
-            status.isText()
-                ? status.toText()
-                : QStringLiteral("Resposta inválida do servidor: %1").arg(status.toDiagnostic());
-    } else {
-        error = QStringLiteral("Resposta inválida do servidor: %1").arg(answer.toDiagnostic());
-    }
-    if (error.isEmpty())
-        error = QStringLiteral("O servidor não informou o resultado da operação.");
-    MensErro(error, abortAction);
+    const std::optional<QString> error = answerFailure(answer, index);
+    if (!error)
+        return true;
+    MensErro(*error, abortAction);
     return false;
 }
 

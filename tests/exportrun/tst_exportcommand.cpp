@@ -1,0 +1,351 @@
+// fis11000-export run as a process: against the real server its files equal the screen's for
+// the same invoices; bad options, a server that is not there and a failing file each end with a
+// clear message and their exit status.
+#include "contracts/compralegalcontract.h"
+#include "export_screen/cli_fis11000.h"
+#include "filter_dialog/cli_fis11001.h"
+#include "hostfw/hostconfig.h"
+#include "hostfw/widgets/datagrid.h"
+#include "hostfw/widgets/maskedit.h"
+#include "hostfw/widgets/useraction.h"
+#include "scriptedexportserver.h"
+#include "spinetestsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace fis;
+using namespace fis::spinetest;
+
+namespace {
+
+struct Result
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Result runCommand(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(binDir() + QStringLiteral("/fis11000-export"), arguments);
+    process.closeWriteChannel();
+    Result r;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        r.err = QStringLiteral("<timed out>");
+        return r;
+    }
+    r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    r.out = QString::fromUtf8(process.readAllStandardOutput());
+    r.err = QString::fromUtf8(process.readAllStandardError());
+    return r;
+}
+
+// Name -> bytes of every file in a folder.
+QMap<QString, QByteArray> contents(const QString &dir)
+{
+    QMap<QString, QByteArray> files;
+    for (const QString &name : QDir(dir).entryList(QDir::Files)) {
+        QFile file(QDir(dir).filePath(name));
+        if (file.open(QIODevice::ReadOnly))
+            files.insert(name, file.readAll());
+    }
+    return files;
+}
+
+DataRow invoice(const QString &branch, const QString &posting, const QString &inscricao)
+{
+    DataRow row(compralegal::notaFiscalFields().size());
+    row[0] = QStringLiteral("E");
+    row[1] = QStringLiteral("N");
+    row[2] = QStringLiteral("U");
+    row[3] = branch;
+    row[5] = posting;
+    row[10] = inscricao;
+    return row;
+}
+
+} // namespace
+
+class tst_ExportCommand : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void filesEqualTheScreensForTheSameInvoices();
+    void chosenInvoicesOnlyAndOptionsFromTheConfig();
+    void badOptions_data();
+    void badOptions();
+    void serverNotRunning();
+    void failureInTheMiddleRunsTheGuardAndLeavesNoPartialFile();
+
+private:
+    QStringList base() const
+    {
+        return {QStringLiteral("--config"),  m_config,
+                QStringLiteral("--tax"),     QStringLiteral("01"),
+                QStringLiteral("--company"), QStringLiteral("01")};
+    }
+
+    std::unique_ptr<DemoHost> m_host;
+    std::unique_ptr<ServerProcess> m_server;
+    QString m_config;
+    // A copy of the demo database as it was before any export, with its own server.
+    QTemporaryDir m_twin;
+    std::unique_ptr<ServerProcess> m_twinServer;
+};
+
+void tst_ExportCommand::initTestCase()
+{
+    m_host = std::make_unique<DemoHost>(400);
+    QVERIFY(m_host->isValid());
+    QVERIFY(QFile::copy(m_host->databasePath(), m_twin.filePath(QStringLiteral("demo.sqlite"))));
+    QVERIFY(QDir(m_twin.path()).mkpath(QStringLiteral("out")));
+    m_server = std::make_unique<ServerProcess>(m_host->databasePath(), m_host->outputDir());
+    QVERIFY(m_server->isRunning());
+    m_twinServer = std::make_unique<ServerProcess>(m_twin.filePath(QStringLiteral("demo.sqlite")),
+                                                   m_twin.filePath(QStringLiteral("out")));
+    QVERIFY(m_twinServer->isRunning());
+    m_host->setServerPort(m_server->port());
+    m_config = m_host->writeConfig(m_server->port());
+}
+
+void tst_ExportCommand::cleanupTestCase()
+{
+    m_twinServer.reset();
+    m_server.reset();
+    m_host.reset();
+}
+
+void tst_ExportCommand::filesEqualTheScreensForTheSameInvoices()
+{
+    // The screen: default criteria, every pending invoice marked by the title click, Export.
+    {
+        RecordingPresenter presenter;
+        TfrmCompraLegalBA screen;
+        frmCompraLegalBA = &screen;
+        screen.NetCompraLEGALBA->open();
+        screen.medCdImposto->setText(QStringLiteral("01"));
+        screen.medCdEmpresa->setText(QStringLiteral("01"));
+        screen.edtNmArquivo->setText(QStringLiteral("MAIO.TXT"));
+        screen.show();
+        whenModal([](QWidget *modal) {
+            if (auto *dialog = qobject_cast<TfrmFiltroCompraLEGALBA *>(modal))
+                QTest::mouseClick(dialog->sbtConfirma, Qt::LeftButton);
+            else
+                modal->close();
+        });
+        CriaFtrCompraLEGAL();
+        QVERIFY(screen.cdsNotaFiscal->recordCount() > 0);
+        const QRect title = screen.dbgPadrao->titleRect(0);
+        QTest::mouseClick(screen.dbgPadrao->horizontalHeader()->viewport(), Qt::LeftButton, {},
+                          title.center());
+        QTest::mouseClick(screen.sbtImportExport, Qt::LeftButton);
+        QCOMPARE(presenter.errors(), QStringList());
+        QCOMPARE(presenter.informations(),
+                 QStringList{QStringLiteral("Exportação foi concluída com sucesso.")});
+        delete frmFiltroCompraLEGALBA;
+        frmCompraLegalBA = nullptr;
+    }
+    const QMap<QString, QByteArray> screenFiles = contents(m_host->outputDir());
+    QVERIFY(screenFiles.size() > 1);
+
+    // The command on the twin database, same criteria by default.
+    const QString twinConfig = m_twin.filePath(QStringLiteral("twin.ini"));
+    HostConfig config = m_host->config();
+    config.databaseName = m_twin.filePath(QStringLiteral("demo.sqlite"));
+    config.serverPort = m_twinServer->port();
+    config.save(twinConfig);
+    const Result r =
+        runCommand({QStringLiteral("--config"), twinConfig, QStringLiteral("--tax"),
+                    QStringLiteral("01"), QStringLiteral("--company"), QStringLiteral("01"),
+                    QStringLiteral("--output"), QStringLiteral("MAIO.TXT")});
+    QCOMPARE(r.exitCode, 0);
+    const QMap<QString, QByteArray> commandFiles = contents(m_twin.filePath(QStringLiteral("out")));
+    QCOMPARE(commandFiles.keys(), screenFiles.keys());
+    QVERIFY(commandFiles == screenFiles);
+    // The paths on stdout, progress on stderr.
+    QStringList printed = r.out.split(u'\n', Qt::SkipEmptyParts);
+    QStringList expected;
+    for (const QString &name : commandFiles.keys())
+        expected << QDir(m_twin.filePath(QStringLiteral("out"))).filePath(name);
+    printed.sort();
+    QCOMPARE(printed, expected);
+    QVERIFY2(r.err.contains(QStringLiteral("page 1")), qPrintable(r.err));
+    QVERIFY2(r.err.contains(QStringLiteral("%1 files written").arg(expected.size())),
+             qPrintable(r.err));
+
+    // Exported now: a second run finds nothing pending.
+    const Result again =
+        runCommand({QStringLiteral("--config"), twinConfig, QStringLiteral("--tax"),
+                    QStringLiteral("01"), QStringLiteral("--company"), QStringLiteral("01"),
+                    QStringLiteral("--output"), QStringLiteral("MAIO.TXT")});
+    QCOMPARE(again.exitCode, 3);
+    QVERIFY2(again.err.contains(QStringLiteral("no invoice to export")), qPrintable(again.err));
+}
+
+void tst_ExportCommand::chosenInvoicesOnlyAndOptionsFromTheConfig()
+{
+    // Options in the config's [export] section; the command line overrides the output name.
+    exportruntest::ScriptedExportServer scripted;
+    QTemporaryDir out;
+    scripted.script.dirPath = out.path();
+    scripted.script.outputDir = out.path();
+    scripted.script.notas = {
+        invoice(QStringLiteral("0001"), QStringLiteral("10"), QStringLiteral("A")),
+        invoice(QStringLiteral("0001"), QStringLiteral("11"), QStringLiteral("a")),
+        invoice(QStringLiteral("0002"), QStringLiteral("12"), QStringLiteral("B"))};
+    scripted.script.files = {
+        {QStringLiteral("A"), QStringLiteral("0001"), {{QStringLiteral("x")}}}};
+    const QString config = m_host->writeConfig(scripted.port());
+    {
+        QFile ini(config);
+        QVERIFY(ini.open(QIODevice::Append));
+        ini.write("[export]\ntax=1\ncompany=01\noutput=CONF\nstatus=both\nmin_value=\"10,5\"\n"
+                  "from=2025-01-01\nto=31/03/2025\noperation_types=\"S01,E05\"\n"
+                  "invoices=\"1:10,0001:11\"\n");
+    }
+    const Result r = runCommand({QStringLiteral("--config"), config, QStringLiteral("--output"),
+                                 QStringLiteral("CLI.TXT")});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, out.filePath(QStringLiteral("CLI_0001_.txt")) + u'\n');
+
+    const QList<exportruntest::RecordedCall> loads =
+        scripted.callsOf(QStringLiteral("GetNotaFiscal"));
+    QVERIFY(loads.size() >= 2);
+    const QList<RpcValue> &a = loads.first().args;
+    QCOMPARE(a.at(0).toText(), QStringLiteral("01"));
+    QCOMPARE(a.at(7).toText(), QStringLiteral("'S01','E05'"));
+    QCOMPARE(a.at(8).toDateTime().date(), QDate(2025, 1, 1));
+    QCOMPARE(a.at(9).toDateTime().date(), QDate(2025, 3, 31));
+    QCOMPARE(a.at(10).toText(), QStringLiteral("T"));
+    QCOMPARE(a.at(11).toDouble(), 10.5);
+    // The reload sends the status by reference, as the screen does.
+    QVERIFY(loads.at(1).byRef.contains(10));
+    // Only the two invoices named went into the marked list.
+    const DataPacket list = decodePacket(
+        scripted.callsOf(QStringLiteral("getNotasMarcadas")).first().args.at(0).toPacket());
+    QCOMPARE(list.rows.size(), size_t(2));
+    QCOMPARE(list.rows.at(0).at(1).toString(), QStringLiteral("000110"));
+    QCOMPARE(list.rows.at(1).at(1).toString(), QStringLiteral("000111"));
+    QCOMPARE(list.rows.at(1).at(2).toString(), QString());
+}
+
+void tst_ExportCommand::badOptions_data()
+{
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<bool>("withBase");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    const auto row = [](const char *tag, QStringList extra, bool withBase, int code,
+                        const char *message) {
+        QTest::newRow(tag) << extra << withBase << code << QString::fromUtf8(message);
+    };
+    row("no config", {"--tax", "01", "--company", "01", "--output", "A"}, false, 2,
+        "no configuration given");
+    row("config missing",
+        {"--config", "/nonexistent/host.ini", "--tax", "01", "--company", "01", "--output", "A"},
+        false, 2, "/nonexistent/host.ini");
+    row("unknown option", {"--output", "A", "--colour", "red"}, true, 2, "unknown option --colour");
+    row("missing value", {"--output"}, true, 2, "option --output needs a value");
+    row("no output", {}, true, 2, "no output name given");
+    row("refused character", {"--output", "A,B"}, true, 2, "cannot be part of a file name");
+    row("name too long", {"--output", "ABCDEFGHIJKLMNOPQ"}, true, 2, "at most 16 characters");
+    row("bad date", {"--output", "A", "--from", "2025-02-30"}, true, 2, "is no date");
+    row("period reversed", {"--output", "A", "--from", "2025-05-10", "--to", "2025-05-01"}, true, 2,
+        "ends (--to) before it starts");
+    row("bad status", {"--output", "A", "--status", "open"}, true, 2, "pending, exported or both");
+    row("bad value", {"--output", "A", "--min-value", "-3"}, true, 2, "no value of zero or more");
+    row("bad client", {"--output", "A", "--client", "12345"}, true, 2, "is no CNPJ");
+    row("bad invoices", {"--output", "A", "--invoices", "000110"}, true, 2,
+        "is not BRANCH:POSTING");
+    row("series alone", {"--output", "A", "--series", "S1"}, true, 2,
+        "--series needs both --state-registration and --municipal-registration");
+    row("unknown company", {"--output", "A", "--company", "77"}, true, 2,
+        "company 77 is not registered");
+    row("unknown tax", {"--output", "A", "--tax", "88"}, true, 2, "tax 88 is not registered");
+    row("unknown branch", {"--output", "A", "--branch", "9999"}, true, 2,
+        "branch 9999 is not registered");
+    row("invoice not selected", {"--output", "A", "--invoices", "0001:NAOEXISTE"}, true, 2,
+        "invoices not among those the criteria select: 0001:NAOEXISTE");
+}
+
+void tst_ExportCommand::badOptions()
+{
+    QFETCH(QStringList, extra);
+    QFETCH(bool, withBase);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    const QStringList arguments = withBase ? base() + extra : extra;
+    const qsizetype before = m_server->log().count(QStringLiteral("GetRegistro"));
+    const Result r = runCommand(arguments);
+    QCOMPARE(r.exitCode, exitCode);
+    QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    QCOMPARE(r.out, QString());
+    QCOMPARE(m_server->log().count(QStringLiteral("GetRegistro")), before);
+}
+
+void tst_ExportCommand::serverNotRunning()
+{
+    const Result r =
+        runCommand(base() + QStringList{QStringLiteral("--output"), QStringLiteral("A"),
+                                        QStringLiteral("--server"),
+                                        QStringLiteral("127.0.0.1:%1").arg(deadPort())});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.startsWith(QStringLiteral("fis11000-export: ")), qPrintable(r.err));
+    QVERIFY2(r.err.contains(QStringLiteral("127.0.0.1:%1").arg(deadPort())) ||
+                 r.err.contains(QStringLiteral("127.0.0.1")),
+             qPrintable(r.err));
+    QCOMPARE(r.out, QString());
+}
+
+void tst_ExportCommand::failureInTheMiddleRunsTheGuardAndLeavesNoPartialFile()
+{
+    exportruntest::ScriptedExportServer scripted;
+    QTemporaryDir out;
+    scripted.script.dirPath = out.path();
+    scripted.script.outputDir = out.path();
+    scripted.script.notas = {
+        invoice(QStringLiteral("0001"), QStringLiteral("10"), QStringLiteral("A")),
+        invoice(QStringLiteral("0001"), QStringLiteral("11"), QStringLiteral("B"))};
+    // The second file fails on its second page.
+    scripted.script.files = {
+        {QStringLiteral("A"), QStringLiteral("0001"), {{QStringLiteral("a1")}}},
+        {QStringLiteral("B"),
+         QStringLiteral("0002"),
+         {{QStringLiteral("b1")}, {QStringLiteral("b2")}}}};
+    scripted.script.onRegistro = [](RpcArgs &, int file, int page) {
+        if (file == 1 && page == 1)
+            throw RpcError(QStringLiteral("Disco do servidor cheio."));
+    };
+    const Result r =
+        runCommand({QStringLiteral("--config"), m_host->writeConfig(scripted.port()),
+                    QStringLiteral("--tax"), QStringLiteral("01"), QStringLiteral("--company"),
+                    QStringLiteral("01"), QStringLiteral("--output"), QStringLiteral("ARQ")});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("fis11000-export: Disco do servidor cheio.")),
+             qPrintable(r.err));
+    // The completed file stays and is reported; nothing of the failed one is left.
+    QCOMPARE(r.out, out.filePath(QStringLiteral("ARQ_0001_.txt")) + u'\n');
+    QCOMPARE(QDir(out.path()).entryList(QDir::Files), QStringList{QStringLiteral("ARQ_0001_.txt")});
+    const QList<exportruntest::RecordedCall> deletes =
+        scripted.callsOf(QStringLiteral("GetDeletaLista"));
+    QCOMPARE(deletes.size(), 1);
+    QCOMPARE(deletes.first().args, QList<RpcValue>{QStringLiteral("17")});
+}
+
+QTEST_MAIN(tst_ExportCommand)
+#include "tst_exportcommand.moc"

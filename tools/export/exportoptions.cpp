@@ -1,0 +1,295 @@
+#include "exportoptions.h"
+
+#include "contracts/compralegalcontract.h"
+#include "hostfw/hosterror.h"
+#include "hostfw/hosthelpers.h"
+#include "hostfw/widgets/keylist.h"
+
+#include <QFileInfo>
+#include <QLocale>
+#include <QSettings>
+
+#include <cmath>
+#include <functional>
+
+namespace fis::exportcommand {
+
+namespace {
+
+// The characters the screen refuses in the output name.
+const QString kRefusedInName = QStringLiteral("*\\/#!?@$%&+,");
+
+QDate parseDate(const QString &option, const QString &value)
+{
+    for (const QString &format : {QStringLiteral("yyyy-MM-dd"), QStringLiteral("dd/MM/yyyy")}) {
+        const QDate date = QDate::fromString(value, format);
+        if (date.isValid())
+            return date;
+    }
+    throw OptionsError(
+        QStringLiteral("%1: \"%2\" is no date (YYYY-MM-DD or DD/MM/YYYY)").arg(option, value));
+}
+
+QString keyList(const QString &option, const QString &value)
+{
+    QStringList keys;
+    for (const QString &key : value.split(u',', Qt::SkipEmptyParts)) {
+        const QString k = key.trimmed();
+        if (!k.isEmpty())
+            keys << k;
+    }
+    if (keys.isEmpty())
+        throw OptionsError(QStringLiteral("%1: no key given").arg(option));
+    return formatKeyList(keys);
+}
+
+QString upperText(const QString &option, const QString &value, int size)
+{
+    const QString text = value.trimmed().toUpper();
+    if (text.size() > size)
+        throw OptionsError(QStringLiteral("%1: at most %2 characters, \"%3\" has %4")
+                               .arg(option)
+                               .arg(size)
+                               .arg(value)
+                               .arg(text.size()));
+    return text;
+}
+
+QString code(const QString &option, const QString &value, int width)
+{
+    const QString text = value.trimmed();
+    if (text.isEmpty() || text.size() > width)
+        throw OptionsError(QStringLiteral("%1: a code of 1 to %2 characters, not \"%3\"")
+                               .arg(option)
+                               .arg(width)
+                               .arg(value));
+    return Ajusta(text, width);
+}
+
+struct Setting
+{
+    const char *option;
+    const char *iniKey;
+    const char *help;
+    std::function<void(ExportOptions &, const QString &option, const QString &value)> apply;
+};
+
+const QList<Setting> &settings()
+{
+    static const QList<Setting> list{
+        {"tax", "export/tax", "tax code (required)",
+         [](ExportOptions &o, const QString &opt, const QString &v) {
+             o.imposto = code(opt, v, 2);
+         }},
+        {"company", "export/company", "company code (required)",
+         [](ExportOptions &o, const QString &opt, const QString &v) {
+             o.empresa = code(opt, v, 2);
+         }},
+        {"output", "export/output",
+         "output name, at most 16 characters; the files are named after the text before its "
+         "first \".\" (required)",
+         [](ExportOptions &o, const QString &opt, const QString &v) {
+             if (v.size() > 16)
+                 throw OptionsError(QStringLiteral("%1: at most 16 characters").arg(opt));
+             for (const QChar c : v)
+                 if (kRefusedInName.contains(c))
+                     throw OptionsError(
+                         QStringLiteral("%1: the character \"%2\" cannot be part of a file name")
+                             .arg(opt, QString(c)));
+             o.nomeArquivo = v;
+         }},
+        {"branch", "export/branch", "branch code",
+         [](ExportOptions &o, const QString &opt, const QString &v) {
+             o.filial = code(opt, v, 4);
+         }},
+        {"client", "export/client", "client CNPJ (14 digits) or CPF (11 digits)",
+         [](ExportOptions &o, const QString &opt, const QString &v) {
+             QString number = v;
+             if (Ajusta_Inscricao(number) == QLatin1String("O"))
+                 throw OptionsError(
+                     QStringLiteral("%1: \"%2\" is no CNPJ (14 digits) or CPF (11 digits)")
+                         .arg(opt, v));
+             o.cliente = number;
+         }},
+        {"state-registration", "export/state_registration", "state registration",
+         [](ExportOptions &o, const QString &opt, const QString &v) {
+             o.inscEstadual = upperText(opt, v, 16);
+         }},
+        {"municipal-registration", "export/municipal_registration", "municipal registration",
+         [](ExportOptions &o, const QString &opt, const QString &v) {
+             o.inscMunicipal = upperText(opt, v, 16);
+         }},
+        {"nf", "export/nf", "invoice number (digits)",
+         [](ExportOptions &o, const QString &opt, const QString &v) {
+             const QString digits = v.trimmed();
+             bool allDigits = !digits.isEmpty() && digits.size() <= 20;
+             for (const QChar c : digits)
+                 allDigits = allDigits && c.isDigit();
+             if (!allDigits)
+                 throw OptionsError(QStringLiteral("%1: 1 to 20 digits, not \"%2\"").arg(opt, v));
+             o.numeroNF = digits;
+         }},
+        {"min-value", "export/min_value", "minimum invoice value, e.g. 250.50",
+         [](ExportOptions &o, const QString &opt, const QString &v) {
+             QString text = v.trimmed();
+             text.replace(u',', u'.');
+             bool ok = false;
+             const double value = QLocale::c().toDouble(text, &ok);
+             if (!ok || !std::isfinite(value) || value < 0)
+                 throw OptionsError(
+                     QStringLiteral("%1: \"%2\" is no value of zero or more").arg(opt, v));
+             o.valorMinimo = value;
+         }},
+        {"from", "export/from", "period start (default: first day of the branch's month)",
+         [](ExportOptions &o, const QString &opt, const QString &v) {
+             o.inicio = parseDate(opt, v);
+         }},
+        {"to", "export/to", "period end (default: the branch's processing date)",
+         [](ExportOptions &o, const QString &opt, const QString &v) {
+             o.fim = parseDate(opt, v);
+         }},
+        {"operation-types", "export/operation_types",
+         "operation-type keys as the picker lists them, comma separated, e.g. S01,E05",
+         [](ExportOptions &o, const QString &opt, const QString &v) {
+             o.codTipoOper = keyList(opt, v);
+         }},
+        {"series", "export/series",
+         "series keys as the picker lists them, comma separated; needs both registrations",
+         [](ExportOptions &o, const QString &opt, const QString &v) {
+             o.codSerie = keyList(opt, v);
+         }},
+        {"status", "export/status", "pending (default), exported or both",
+         [](ExportOptions &o, const QString &opt, const QString &v) {
+             const QString s = v.trimmed().toLower();
+             if (s == QLatin1String("pending"))
+                 o.status = compralegal::kStatusPending;
+             else if (s == QLatin1String("exported"))
+                 o.status = compralegal::kStatusExported;
+             else if (s == QLatin1String("both"))
+                 o.status = compralegal::kStatusBoth;
+             else
+                 throw OptionsError(
+                     QStringLiteral("%1: pending, exported or both, not \"%2\"").arg(opt, v));
+         }},
+        {"invoices", "export/invoices",
+         "the invoices to export as BRANCH:POSTING, comma separated (default: all loaded)",
+         [](ExportOptions &o, const QString &opt, const QString &v) {
+             for (const QString &item : v.split(u',', Qt::SkipEmptyParts)) {
+                 const QStringList parts = item.trimmed().split(u':');
+                 if (parts.size() != 2 || parts.at(0).isEmpty() || parts.at(1).isEmpty())
+                     throw OptionsError(
+                         QStringLiteral("%1: \"%2\" is not BRANCH:POSTING").arg(opt, item));
+                 o.invoices << Ajusta(parts.at(0), 4) + parts.at(1);
+             }
+         }},
+        {"server", "", "the application server as HOST:PORT (default: [Server] of the config)",
+         [](ExportOptions &o, const QString &opt, const QString &v) {
+             const qsizetype colon = v.lastIndexOf(u':');
+             bool ok = false;
+             const int port = colon > 0 ? v.mid(colon + 1).toInt(&ok) : 0;
+             if (!ok || port < 1 || port > 65535)
+                 throw OptionsError(QStringLiteral("%1: \"%2\" is not HOST:PORT").arg(opt, v));
+             o.host.serverHost = v.left(colon);
+             o.host.serverPort = port;
+         }},
+    };
+    return list;
+}
+
+} // namespace
+
+QString exportUsage()
+{
+    QString text = QStringLiteral(
+        "Usage: fis11000-export --config FILE [--OPTION VALUE ...]\n"
+        "Exports the Compra LEGAL files of the invoices that the criteria select, through the\n"
+        "application server. Prints progress on stderr and the paths of the files written on\n"
+        "stdout. Exit status: 0 done; 1 failed; 2 bad options or configuration; 3 no invoice\n"
+        "to export.\n\n"
+        "  --config FILE  the host's ini file ([Database], [Server], [Host]); its [export]\n"
+        "                 section may hold the options below, which the command line overrides\n");
+    for (const Setting &s : settings()) {
+        text +=
+            QStringLiteral("  --%1 VALUE  %2").arg(QLatin1String(s.option), QLatin1String(s.help));
+        if (*s.iniKey)
+            text += QStringLiteral(" [%1]").arg(QLatin1String(s.iniKey));
+        text += u'\n';
+    }
+    return text;
+}
+
+ExportOptions parseExportOptions(const QStringList &arguments, bool *helpWanted)
+{
+    if (helpWanted)
+        *helpWanted = false;
+    QList<std::pair<const Setting *, QString>> given;
+    QString configFile;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        QString arg = arguments.at(i);
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            if (helpWanted)
+                *helpWanted = true;
+            return {};
+        }
+        if (!arg.startsWith(QLatin1String("--")))
+            throw OptionsError(QStringLiteral("unexpected argument \"%1\"").arg(arg));
+        arg = arg.mid(2);
+        QString value;
+        if (const qsizetype eq = arg.indexOf(u'='); eq >= 0) {
+            value = arg.mid(eq + 1);
+            arg.truncate(eq);
+        } else if (i + 1 < arguments.size()) {
+            value = arguments.at(++i);
+        } else {
+            throw OptionsError(QStringLiteral("option --%1 needs a value").arg(arg));
+        }
+        if (arg == QLatin1String("config")) {
+            configFile = value;
+            continue;
+        }
+        const Setting *found = nullptr;
+        for (const Setting &s : settings())
+            if (arg == QLatin1String(s.option))
+                found = &s;
+        if (!found)
+            throw OptionsError(QStringLiteral("unknown option --%1").arg(arg));
+        given.append({found, value});
+    }
+
+    if (configFile.isEmpty())
+        throw OptionsError(QStringLiteral("no configuration given (--config FILE)"));
+    ExportOptions options;
+    try {
+        options.host = HostConfig::load(configFile);
+    } catch (const ConfigError &e) {
+        throw OptionsError(e.message());
+    }
+    QSettings ini(configFile, QSettings::IniFormat);
+    for (const Setting &s : settings()) {
+        const QString key = QLatin1String(s.iniKey);
+        if (!key.isEmpty() && ini.contains(key))
+            s.apply(options, QStringLiteral("%1 in %2").arg(key, configFile),
+                    ini.value(key).toString());
+    }
+    for (const auto &[setting, value] : given)
+        setting->apply(options, QStringLiteral("--") + QLatin1String(setting->option), value);
+
+    if (options.imposto.isEmpty())
+        throw OptionsError(QStringLiteral("no tax given (--tax)"));
+    if (options.empresa.isEmpty())
+        throw OptionsError(QStringLiteral("no company given (--company)"));
+    if (EmptyString(options.nomeArquivo))
+        throw OptionsError(QStringLiteral("no output name given (--output)"));
+    if (!options.codSerie.isEmpty() &&
+        (options.inscEstadual.isEmpty() || options.inscMunicipal.isEmpty()))
+        throw OptionsError(QStringLiteral(
+            "--series needs both --state-registration and --municipal-registration"));
+    if (options.inicio && options.fim && *options.fim < *options.inicio)
+        throw OptionsError(QStringLiteral("the period ends (--to) before it starts (--from)"));
+    if (options.host.serverPort == 0)
+        throw OptionsError(
+            QStringLiteral("no application server port ([Server] Port or --server)"));
+    return options;
+}
+
+} // namespace fis::exportcommand
