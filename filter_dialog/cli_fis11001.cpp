@@ -217,20 +217,20 @@ TfrmFiltroCompraLEGALBA::TfrmFiltroCompraLEGALBA(QWidget *parent)
     setWindowTitle(QStringLiteral("Filtro de Compra LEGAL"));
     // The criteria are laid out by position inside the filter group box; the branch, client and
     // registration rows take its top, the period, lists and status its bottom row.
-    grbFiltroPadrao->setFixedWidth(521 - 8);
+    grbFiltroPadrao->setFixedWidth(584);
     btfSaveOpc->setEnabled(false);
     btfLoadOpc->setEnabled(false);
 
     grbDataEmissao->setObjectName(QStringLiteral("grbDataEmissao"));
-    grbDataEmissao->setGeometry(6, 145, 178, 66);
+    grbDataEmissao->setGeometry(6, 145, 236, 66);
     auto *lblInicial = new QLabel(QStringLiteral("Inicial"), grbDataEmissao);
     lblInicial->setGeometry(8, 18, 40, 16);
     lblInicial->setBuddy(depEmiIni);
-    depEmiIni->setGeometry(46, 16, 126, 21);
+    depEmiIni->setGeometry(46, 16, 184, 21);
     auto *lblFinal = new QLabel(QStringLiteral("Final"), grbDataEmissao);
     lblFinal->setGeometry(8, 42, 40, 16);
     lblFinal->setBuddy(depEmiFin);
-    depEmiFin->setGeometry(46, 40, 126, 21);
+    depEmiFin->setGeometry(46, 40, 184, 21);
 
     for (const QString &line : kMessages)
         msgPadrao.addLine(line);
@@ -239,7 +239,7 @@ TfrmFiltroCompraLEGALBA::TfrmFiltroCompraLEGALBA(QWidget *parent)
     buildListQueries();
     buildCriteria();
 
-    resize(576, 218);
+    resize(647, 218);
 }
 
 void TfrmFiltroCompraLEGALBA::buildQueries()
@@ -534,26 +534,26 @@ void TfrmFiltroCompraLEGALBA::buildCriteria()
 
     grbSerie = new QGroupBox(box);
     grbSerie->setObjectName(QStringLiteral("grbSerie"));
-    grbSerie->setGeometry(6, 103, 501, 40);
+    grbSerie->setGeometry(6, 103, 570, 40);
     lblValor = boldLabel(QStringLiteral("Valor mínimo NF"), grbSerie, QStringLiteral("lblValor"));
-    lblValor->setGeometry(8, 14, 100, 16);
+    lblValor->setGeometry(8, 14, 112, 16);
     nedValor = new fis::TNumberEdit(grbSerie);
     nedValor->setObjectName(QStringLiteral("nedValor"));
     nedValor->setDecimals(2);
     nedValor->setThousandsSeparator(true);
     nedValor->setCurrency(false);
-    nedValor->setGeometry(104, 11, 120, 21);
+    nedValor->setGeometry(122, 11, 120, 21);
     lblValor->setBuddy(nedValor);
     lblNumNF = boldLabel(QStringLiteral("Número da NF"), grbSerie, QStringLiteral("lblNumNF"));
-    lblNumNF->setGeometry(240, 14, 90, 16);
+    lblNumNF->setGeometry(262, 14, 100, 16);
     medNumNF = new fis::MaskEdit(QStringLiteral("99999999999999999999;0; "), grbSerie);
     medNumNF->setObjectName(QStringLiteral("medNumNF"));
     medNumNF->setMaxLength(20);
-    medNumNF->setGeometry(332, 11, 160, 21);
+    medNumNF->setGeometry(364, 11, 170, 21);
     lblNumNF->setBuddy(medNumNF);
 
     grbOperacao = boldGroup(QStringLiteral("grbOperacao"), QStringLiteral("Tipo Operação"), box);
-    grbOperacao->setGeometry(188, 145, 108, 66);
+    grbOperacao->setGeometry(246, 145, 110, 66);
     rdgTodosTipoOper = radio(QStringLiteral("rdgTodosTipoOper"), QStringLiteral("Todos"), grbOperacao);
     rdgTodosTipoOper->setGeometry(8, 18, 70, 18);
     rdgTodosTipoOper->setChecked(true);
@@ -567,7 +567,7 @@ void TfrmFiltroCompraLEGALBA::buildCriteria()
     btpTipoOper->OnClick = [this] { btpTipoOperClick(); };
 
     grbSerie1 = boldGroup(QStringLiteral("grbSerie1"), QStringLiteral("Série"), box);
-    grbSerie1->setGeometry(300, 145, 108, 66);
+    grbSerie1->setGeometry(360, 145, 110, 66);
     rdgTodasSerie = radio(QStringLiteral("rdgTodasSerie"), QStringLiteral("Todas"), grbSerie1);
     rdgTodasSerie->setGeometry(8, 18, 70, 18);
     rdgTodasSerie->setChecked(true);
@@ -581,7 +581,7 @@ void TfrmFiltroCompraLEGALBA::buildCriteria()
 
     rdgStatus = new fis::TRadioGroup(QStringLiteral("Status"), box);
     rdgStatus->setObjectName(QStringLiteral("rdgStatus"));
-    rdgStatus->setGeometry(412, 145, 95, 66);
+    rdgStatus->setGeometry(474, 145, 102, 66);
     rdgStatus->setItems(
         {QStringLiteral("Pendente"), QStringLiteral("Exportado"), QStringLiteral("Ambos")});
     rdgStatus->setItemIndex(0);
