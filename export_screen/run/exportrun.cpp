@@ -138,6 +138,18 @@ private:
 
 } // namespace
 
+RunTables::RunTables()
+    : notaFiscal(QStringLiteral("cdsNotaFiscal"))
+    , lista(QStringLiteral("cdsLista"))
+    , arquivos(QStringLiteral("cdsArquivos"))
+    , registros(QStringLiteral("cdsRegistros"))
+{
+    notaFiscal.setFields(notaFiscalFields());
+    lista.setFields(listaFields());
+    arquivos.setFields(arquivosFields());
+    registros.setFields(registrosFields());
+}
+
 QString outputBaseName(const QString &typed)
 {
     const qsizetype dot = typed.indexOf(u'.');

@@ -6,6 +6,7 @@
 // each supplies an ExportRunHost for what it shows and how it reloads the invoice list.
 
 #include "contracts/compralegalcontract.h"
+#include "dataset/memtable.h"
 
 #include <QDate>
 #include <QList>
@@ -14,7 +15,6 @@
 #include <stdexcept>
 
 namespace fis {
-class MemTable;
 class NetConnection;
 class RpcValue;
 } // namespace fis
@@ -97,6 +97,20 @@ struct ExportRunTables
     MemTable *lista = nullptr;
     MemTable *arquivos = nullptr;
     MemTable *registros = nullptr;
+};
+
+// The four tables of a run with their fields declared, for a driver without a screen. The
+// invoice table starts closed; load it before the run.
+class RunTables
+{
+public:
+    RunTables();
+    ExportRunTables tables() { return {&notaFiscal, &lista, &arquivos, &registros}; }
+
+    MemTable notaFiscal;
+    MemTable lista;
+    MemTable arquivos;
+    MemTable registros;
 };
 
 struct ExportRunInput

@@ -124,7 +124,8 @@ private:
     std::unique_ptr<ScriptedExportServer> m_server;
     std::unique_ptr<NetConnection> m_connection;
     std::unique_ptr<TestHost> m_host;
-    std::unique_ptr<MemTable> m_notas, m_lista, m_arquivos, m_registros;
+    std::unique_ptr<RunTables> m_tables;
+    MemTable *m_notas = nullptr, *m_lista = nullptr, *m_arquivos = nullptr, *m_registros = nullptr;
 };
 
 void tst_ExportRun::init()
@@ -141,15 +142,12 @@ void tst_ExportRun::init()
     m_connection->setPort(m_server->port());
     m_connection->open();
     m_host = std::make_unique<TestHost>();
-    m_notas = std::make_unique<MemTable>(QStringLiteral("cdsNotaFiscal"));
-    m_notas->setFields(notaFiscalFields());
+    m_tables = std::make_unique<RunTables>();
+    m_notas = &m_tables->notaFiscal;
+    m_lista = &m_tables->lista;
+    m_arquivos = &m_tables->arquivos;
+    m_registros = &m_tables->registros;
     m_notas->createDataSet();
-    m_lista = std::make_unique<MemTable>(QStringLiteral("cdsLista"));
-    m_lista->setFields(listaFields());
-    m_arquivos = std::make_unique<MemTable>(QStringLiteral("cdsArquivos"));
-    m_arquivos->setFields(arquivosFields());
-    m_registros = std::make_unique<MemTable>(QStringLiteral("cdsRegistros"));
-    m_registros->setFields(registrosFields());
     addInvoice(QStringLiteral("0001"), QStringLiteral("10"), QStringLiteral("111"));
 }
 
@@ -162,9 +160,7 @@ void tst_ExportRun::cleanup()
 
 QList<WrittenFile> tst_ExportRun::run(const QString &typed)
 {
-    ExportRun exportRun(*m_connection,
-                        {m_notas.get(), m_lista.get(), m_arquivos.get(), m_registros.get()},
-                        *m_host);
+    ExportRun exportRun(*m_connection, m_tables->tables(), *m_host);
     ExportRunInput input;
     input.empresa = QStringLiteral("01");
     input.imposto = QStringLiteral("02");
@@ -363,8 +359,8 @@ void tst_ExportRun::collectsMarkedInvoicesOncePerRegistration()
     addInvoice(QStringLiteral("0003"), QStringLiteral("15"), QStringLiteral("111"));
     int rowMoves = 0;
     int resets = 0;
-    connect(m_notas.get(), &MemTable::currentRowChanged, this, [&] { ++rowMoves; });
-    connect(m_notas.get(), &MemTable::tableReset, this, [&] { ++resets; });
+    connect(m_notas, &MemTable::currentRowChanged, this, [&] { ++rowMoves; });
+    connect(m_notas, &MemTable::tableReset, this, [&] { ++resets; });
     run();
     const QList<RecordedCall> lists = m_server->callsOf(QStringLiteral("getNotasMarcadas"));
     QCOMPARE(lists.size(), 1);

@@ -206,14 +206,8 @@ int runExport(const ExportOptions &options, QTextStream &paths, QTextStream &pro
         connection.setPort(options.host.serverPort);
         connection.open();
 
-        MemTable notas(QStringLiteral("cdsNotaFiscal"));
-        notas.setFields(notaFiscalFields());
-        MemTable lista(QStringLiteral("cdsLista"));
-        lista.setFields(listaFields());
-        MemTable arquivos(QStringLiteral("cdsArquivos"));
-        arquivos.setFields(arquivosFields());
-        MemTable registros(QStringLiteral("cdsRegistros"));
-        registros.setFields(registrosFields());
+        RunTables tables;
+        MemTable &notas = tables.notaFiscal;
 
         NotaFiscalRequest request = criteria.request();
         request.status = criteria.status;
@@ -228,7 +222,7 @@ int runExport(const ExportOptions &options, QTextStream &paths, QTextStream &pro
         progress.flush();
 
         CommandHost host(connection, notas, criteria, paths, progress);
-        ExportRun run(connection, {&notas, &lista, &arquivos, &registros}, host);
+        ExportRun run(connection, tables.tables(), host);
         ExportRunInput input;
         input.empresa = options.empresa;
         input.imposto = options.imposto;
