@@ -217,20 +217,20 @@ TfrmFiltroCompraLEGALBA::TfrmFiltroCompraLEGALBA(QWidget *parent)
     setWindowTitle(QStringLiteral("Filtro de Compra LEGAL"));
     // The criteria are laid out by position inside the filter group box; the branch, client and
     // registration rows take its top, the period, lists and status its bottom row.
-    grbFiltroPadrao->setFixedWidth(584);
+    grbFiltroPadrao->setFixedWidth(521 - 8);
     btfSaveOpc->setEnabled(false);
     btfLoadOpc->setEnabled(false);
 
     grbDataEmissao->setObjectName(QStringLiteral("grbDataEmissao"));
-    grbDataEmissao->setGeometry(6, 145, 236, 66);
+    grbDataEmissao->setGeometry(6, 145, 212, 66);
     auto *lblInicial = new QLabel(QStringLiteral("Inicial"), grbDataEmissao);
     lblInicial->setGeometry(8, 18, 40, 16);
     lblInicial->setBuddy(depEmiIni);
-    depEmiIni->setGeometry(46, 16, 184, 21);
+    depEmiIni->setGeometry(44, 16, 162, 21);
     auto *lblFinal = new QLabel(QStringLiteral("Final"), grbDataEmissao);
     lblFinal->setGeometry(8, 42, 40, 16);
     lblFinal->setBuddy(depEmiFin);
-    depEmiFin->setGeometry(46, 40, 184, 21);
+    depEmiFin->setGeometry(44, 40, 162, 21);
 
     for (const QString &line : kMessages)
         msgPadrao.addLine(line);
@@ -239,7 +239,7 @@ TfrmFiltroCompraLEGALBA::TfrmFiltroCompraLEGALBA(QWidget *parent)
     buildListQueries();
     buildCriteria();
 
-    resize(647, 218);
+    resize(576, 218);
 }
 
 void TfrmFiltroCompraLEGALBA::buildQueries()
@@ -534,7 +534,7 @@ void TfrmFiltroCompraLEGALBA::buildCriteria()
 
     grbSerie = new QGroupBox(box);
     grbSerie->setObjectName(QStringLiteral("grbSerie"));
-    grbSerie->setGeometry(6, 103, 570, 40);
+    grbSerie->setGeometry(6, 103, 501, 40);
     lblValor = boldLabel(QStringLiteral("Valor mínimo NF"), grbSerie, QStringLiteral("lblValor"));
     lblValor->setGeometry(8, 14, 112, 16);
     nedValor = new fis::TNumberEdit(grbSerie);
@@ -542,18 +542,18 @@ void TfrmFiltroCompraLEGALBA::buildCriteria()
     nedValor->setDecimals(2);
     nedValor->setThousandsSeparator(true);
     nedValor->setCurrency(false);
-    nedValor->setGeometry(122, 11, 120, 21);
+    nedValor->setGeometry(122, 11, 100, 21);
     lblValor->setBuddy(nedValor);
     lblNumNF = boldLabel(QStringLiteral("Número da NF"), grbSerie, QStringLiteral("lblNumNF"));
-    lblNumNF->setGeometry(262, 14, 100, 16);
+    lblNumNF->setGeometry(234, 14, 100, 16);
     medNumNF = new fis::MaskEdit(QStringLiteral("99999999999999999999;0; "), grbSerie);
     medNumNF->setObjectName(QStringLiteral("medNumNF"));
     medNumNF->setMaxLength(20);
-    medNumNF->setGeometry(364, 11, 170, 21);
+    medNumNF->setGeometry(336, 11, 160, 21);
     lblNumNF->setBuddy(medNumNF);
 
     grbOperacao = boldGroup(QStringLiteral("grbOperacao"), QStringLiteral("Tipo Operação"), box);
-    grbOperacao->setGeometry(246, 145, 110, 66);
+    grbOperacao->setGeometry(222, 145, 104, 66);
     rdgTodosTipoOper = radio(QStringLiteral("rdgTodosTipoOper"), QStringLiteral("Todos"), grbOperacao);
     rdgTodosTipoOper->setGeometry(8, 18, 70, 18);
     rdgTodosTipoOper->setChecked(true);
@@ -567,21 +567,21 @@ void TfrmFiltroCompraLEGALBA::buildCriteria()
     btpTipoOper->OnClick = [this] { btpTipoOperClick(); };
 
     grbSerie1 = boldGroup(QStringLiteral("grbSerie1"), QStringLiteral("Série"), box);
-    grbSerie1->setGeometry(360, 145, 110, 66);
+    grbSerie1->setGeometry(330, 145, 84, 66);
     rdgTodasSerie = radio(QStringLiteral("rdgTodasSerie"), QStringLiteral("Todas"), grbSerie1);
     rdgTodasSerie->setGeometry(8, 18, 70, 18);
     rdgTodasSerie->setChecked(true);
     rdgListaSerie = radio(QStringLiteral("rdgListaSerie"), QStringLiteral("Lista"), grbSerie1);
-    rdgListaSerie->setGeometry(8, 40, 60, 18);
+    rdgListaSerie->setGeometry(8, 40, 52, 18);
     btpSerie = listButton(QStringLiteral("btpSerie"), QStringLiteral("Série"),
                           QStringLiteral("Não há série cadastrada."), rdgListaSerie, grbSerie1);
     btpSerie->setDataSource(dtsSerieNF);
-    btpSerie->setGeometry(72, 37, 21, 24);
+    btpSerie->setGeometry(60, 37, 21, 24);
     btpSerie->OnClick = [this] { btpSerieClick(); };
 
     rdgStatus = new fis::TRadioGroup(QStringLiteral("Status"), box);
     rdgStatus->setObjectName(QStringLiteral("rdgStatus"));
-    rdgStatus->setGeometry(474, 145, 102, 66);
+    rdgStatus->setGeometry(418, 145, 89, 66);
     rdgStatus->setItems(
         {QStringLiteral("Pendente"), QStringLiteral("Exportado"), QStringLiteral("Ambos")});
     rdgStatus->setItemIndex(0);
