@@ -2,6 +2,9 @@
 // times the sqlite3 command-line tool writing the same lines from the database for comparison.
 // Prints generation, paging, their sum (the server's side of an export) against the tool's time,
 // the server's peak memory and a hash of the lines served, to compare runs of different builds.
+// Also times the calls around the file: getNotasMarcadas with the whole list, and GetNotaFiscal
+// for the pending invoices before the export (every invoice) and after it (none of them), the
+// call the client repeats after every page.
 //
 //     bench_server [invoices]     (default 250000 invoices of three items each)
 //
@@ -21,7 +24,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 using namespace fis;
 
@@ -103,6 +108,22 @@ int main(int argc, char *argv[])
     client.setPort(port);
     client.open();
 
+    // The client's refresh of the grid: company 01, pending, the period, minimum value 0.
+    const auto pendingNotas = [&] {
+        QString series, operations;
+        QElapsedTimer t;
+        t.start();
+        const RpcValue answer = client.call(
+            QStringLiteral("GetNotaFiscal"),
+            {"01", "", "", "", "", "", byRef(series), byRef(operations), QDate(2025, 1, 1),
+             QDate(2025, 5, 20), "N", 0.0});
+        const double seconds = t.nsecsElapsed() / 1e9;
+        return std::pair(seconds, decodePacket(answer.toPacket()).rows.size());
+    };
+    const auto [pendingBefore, pendingRowsBefore] = pendingNotas();
+    std::printf("GetNotaFiscal pending before the export: %.3f s (%zu invoices)\n", pendingBefore,
+                pendingRowsBefore);
+
     QString list = client.call(QStringLiteral("GetLista")).toText();
     std::vector<DataRow> rows;
     for (int n = 1; n <= invoices; ++n)
@@ -176,6 +197,17 @@ int main(int argc, char *argv[])
         }
     }
     const qint64 peak = peakMemoryKb(server.processId());
+
+    // As often as the client asks after the pages of a million-line file.
+    double pendingAfter = 0, pendingAfterWorst = 0;
+    std::size_t pendingRowsAfter = 0;
+    constexpr int refreshes = 21;
+    for (int n = 0; n < refreshes; ++n) {
+        const auto [seconds, count] = pendingNotas();
+        pendingAfter += seconds;
+        pendingAfterWorst = std::max(pendingAfterWorst, seconds);
+        pendingRowsAfter = count;
+    }
     client.close();
     server.terminate();
     server.waitForFinished(10000);
@@ -195,6 +227,10 @@ int main(int argc, char *argv[])
     std::printf("sqlite3 tool:          %.2f s (%.0f lines/s)\n", tool, lines / tool);
     std::printf("server total / tool:   %.2f (the whole export must stay within 10)\n",
                 total / tool);
+    std::printf("GetNotaFiscal pending after the export: %.1f ms a call (worst %.1f ms, %d calls,"
+                " %zu invoices)\n",
+                pendingAfter * 1000 / refreshes, pendingAfterWorst * 1000, refreshes,
+                pendingRowsAfter);
     std::printf("server peak memory:    %lld kB (VmHWM; %lld kB before the build)\n",
                 qlonglong(peak), qlonglong(peakBeforeBuild));
     return 0;

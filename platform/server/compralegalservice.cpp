@@ -203,16 +203,27 @@ RpcValue CompraLegalService::GetNotaFiscal(RpcArgs &args)
         where(" AND N.DTEMISSAO >= ?", isoDay(start));
     if (end.isValid()) // the whole end day, also for values stored with a time
         where(" AND N.DTEMISSAO < ?", isoDay(end.addDays(1)));
-    if (status == u"N")
-        sql += " AND N.IDNFCOMPRALEG <> 'S'";
-    else if (status == u"S")
+
+    SqliteTransaction tx(m_db, SqliteTransaction::Kind::Read);
+    if (status == u"N") {
+        // `<> 'S'` seeks no index: after a large export every invoice of the period would be
+        // read to find the few still pending. A company has few distinct flags, so when at most
+        // one besides 'S' is present it becomes an equality on IX_NFCOMPRA_EMPRESA_STATUS.
+        const PendingFlag pending = company.isNull() ? PendingFlag{} : pendingFlag(company);
+        if (pending.kind == PendingFlag::Kind::None)
+            sql += " AND 1 = 0";
+        else if (pending.kind == PendingFlag::Kind::One)
+            where(" AND N.IDNFCOMPRALEG = ?", pending.value);
+        else
+            sql += " AND N.IDNFCOMPRALEG <> 'S'";
+    } else if (status == u"S") {
         sql += " AND N.IDNFCOMPRALEG = 'S'";
+    }
     if (hasMinimum)
         sql += " AND N.VRNOTAFISC >= ?";
     sql += " ORDER BY N.DTEMISSAO, N.CDFILIAL, length(ltrim(N.NRNOTAFISC, '0')),"
            " ltrim(N.NRNOTAFISC, '0'), N.NRLANCTONF";
 
-    SqliteTransaction tx(m_db, SqliteTransaction::Kind::Read);
     SqliteStatement q(m_db, sql.constData());
     int i = 0;
     for (const QString &value : std::as_const(binds))
@@ -249,6 +260,36 @@ RpcValue CompraLegalService::GetNotaFiscal(RpcArgs &args)
         throw RpcError(
             QStringLiteral("Nota fiscal com dado fora do tamanho da lista: %1").arg(e.message()));
     }
+}
+
+CompraLegalService::PendingFlag CompraLegalService::pendingFlag(const QString &company)
+{
+    // Each step is one seek on IX_NFCOMPRA_EMPRESA_STATUS (company, flag): the smallest flag,
+    // then the smallest above the last one seen.
+    SqliteStatement lowest(m_db, "SELECT min(IDNFCOMPRALEG), typeof(min(IDNFCOMPRALEG))"
+                                 " FROM NFCOMPRA WHERE CDEMPRESA = ?1");
+    SqliteStatement above(m_db, "SELECT min(IDNFCOMPRALEG), typeof(min(IDNFCOMPRALEG))"
+                                " FROM NFCOMPRA WHERE CDEMPRESA = ?1 AND IDNFCOMPRALEG > ?2");
+    lowest.bind(1, company);
+    SqliteStatement *q = &lowest;
+    PendingFlag found;
+    found.kind = PendingFlag::Kind::None;
+    while (q->step() && !q->isNull(0)) {
+        // Only text compares as the equality would; anything else keeps the general clause.
+        if (q->utf8(1) != "text")
+            return {};
+        const QString flag = q->text(0);
+        q->reset();
+        if (flag != u"S") {
+            if (found.kind == PendingFlag::Kind::One)
+                return {};
+            found = {PendingFlag::Kind::One, flag};
+        }
+        above.bind(1, company);
+        above.bind(2, flag);
+        q = &above;
+    }
+    return found;
 }
 
 RpcValue CompraLegalService::GetDiretorio(RpcArgs &args)
@@ -330,32 +371,94 @@ RpcValue CompraLegalService::getNotasMarcadas(RpcArgs &args)
 
     // CDLISTA is the branch code followed by the posting number. Branch codes are tried as
     // prefixes, each candidate confirmed by the invoice's primary key.
+    // A list may hold hundreds of thousands of keys: each is converted to UTF-8 once and bound
+    // as views of that, and the invoice's company and registration, nearly always the same as
+    // the row before, are converted only when their bytes change.
     QStringList branches;
+    QList<QByteArray> branchesUtf8;
     {
         SqliteStatement q(m_db, "SELECT CDFILIAL FROM FILIAL");
-        while (q.step())
+        while (q.step()) {
             branches.append(q.text(0));
+            branchesUtf8.append(branches.back().toUtf8());
+        }
     }
     SqliteStatement invoice(m_db, "SELECT CDEMPRESA, CDINSCESTA FROM NFCOMPRA"
                                   " WHERE CDFILIAL = ?1 AND NRLANCTONF = ?2");
-    SqliteStatement insert(m_db, "INSERT INTO LISTACOMPRALEGNF (NRLISTA, CDLISTA, CDINSCESTA,"
-                                 " CDFILIAL, NRLANCTONF) VALUES (?1, ?2, ?3, ?4, ?5)");
+    // The marked invoices go in 100 rows per INSERT, as the file's lines do: one statement per
+    // invoice spends more in the statement's run than in the b-trees.
+    constexpr int batchRows = 100;
+    const auto insertSql = [](int count) {
+        QByteArray sql = "INSERT INTO LISTACOMPRALEGNF (NRLISTA, CDLISTA, CDINSCESTA, CDFILIAL,"
+                         " NRLANCTONF) VALUES ";
+        for (int r = 0; r < count; ++r)
+            sql += r ? ", (?1, ?, ?, ?, ?)" : "(?1, ?, ?, ?, ?)";
+        return sql;
+    };
+    SqliteStatement insertBatch(m_db, insertSql(batchRows).constData());
+    struct Marked
+    {
+        QByteArray key, registration;
+        qsizetype branch;
+    };
+    std::vector<Marked> batch;
+    batch.reserve(batchRows);
+    const QByteArray listUtf8 = list.toUtf8();
+    const auto flush = [&] {
+        if (batch.empty())
+            return;
+        std::optional<SqliteStatement> tail;
+        if (batch.size() < batchRows)
+            tail.emplace(m_db, insertSql(int(batch.size())).constData());
+        SqliteStatement &insert = tail ? *tail : insertBatch;
+        insert.bindUtf8NoCopy(1, listUtf8);
+        int column = 1;
+        for (const Marked &m : batch) {
+            const QByteArray &branchUtf8 = branchesUtf8.at(m.branch);
+            insert.bindUtf8NoCopy(++column, m.key);
+            insert.bindUtf8NoCopy(++column, m.registration);
+            insert.bindUtf8NoCopy(++column, branchUtf8);
+            insert.bindUtf8NoCopy(++column, QByteArrayView(m.key).sliced(branchUtf8.size()));
+        }
+        insert.execute();
+        batch.clear();
+    };
+    // A value read back as the QString it was before, and its UTF-8 to bind.
+    struct Read
+    {
+        QByteArray raw;
+        QString text;
+        QByteArray utf8;
+        void set(QByteArrayView bytes)
+        {
+            if (!text.isNull() && raw == bytes)
+                return;
+            raw = bytes.toByteArray();
+            text = QString::fromUtf8(bytes);
+            utf8 = text.toUtf8();
+        }
+    };
     QString company;
     QMap<QString, qint64> registrations; // ordered: files go by registration
+    Read foundCompany, foundReg;
+    QString countedReg;
+    qint64 *counted = nullptr;
     for (const DataRow &row : rows) {
         const QString key = row.at(1).toString();
-        QString foundBranch, foundCompany, foundReg;
+        const QByteArray keyUtf8 = key.toUtf8();
+        qsizetype foundBranch = -1;
         int matches = 0;
-        for (const QString &b : std::as_const(branches)) {
-            if (key.size() <= b.size() || !key.startsWith(b))
+        for (qsizetype b = 0; b < branches.size(); ++b) {
+            const QString &branch = branches.at(b);
+            if (key.size() <= branch.size() || !key.startsWith(branch))
                 continue;
-            invoice.bind(1, b);
-            invoice.bind(2, key.mid(b.size()));
+            invoice.bindUtf8NoCopy(1, branchesUtf8.at(b));
+            invoice.bindUtf8NoCopy(2, QByteArrayView(keyUtf8).sliced(branchesUtf8.at(b).size()));
             if (invoice.step()) {
                 ++matches;
                 foundBranch = b;
-                foundCompany = invoice.text(0);
-                foundReg = invoice.text(1);
+                foundCompany.set(invoice.utf8(0));
+                foundReg.set(invoice.utf8(1));
             }
             invoice.reset();
         }
@@ -365,18 +468,20 @@ RpcValue CompraLegalService::getNotasMarcadas(RpcArgs &args)
             throw RpcError(
                 QStringLiteral("A chave %1 corresponde a notas de mais de uma filial.").arg(key));
         if (company.isNull())
-            company = foundCompany;
-        else if (foundCompany != company)
+            company = foundCompany.text;
+        else if (foundCompany.text != company)
             throw RpcError(QStringLiteral("A nota %1 é da empresa %2; as demais são da empresa %3.")
-                               .arg(key, foundCompany, company));
-        insert.bind(1, list);
-        insert.bind(2, key);
-        insert.bind(3, foundReg);
-        insert.bind(4, foundBranch);
-        insert.bind(5, key.mid(foundBranch.size()));
-        insert.execute();
-        ++registrations[foundReg];
+                               .arg(key, foundCompany.text, company));
+        batch.push_back({keyUtf8, foundReg.utf8, foundBranch});
+        if (batch.size() == batchRows)
+            flush();
+        if (!counted || countedReg != foundReg.text) {
+            countedReg = foundReg.text;
+            counted = &registrations[countedReg];
+        }
+        ++*counted;
     }
+    flush();
 
     SqliteStatement state(m_db, "SELECT SGESTADO FROM INSCRESTAD WHERE CDEMPRESA = ?1 AND"
                                 " CDINSCESTA = ?2");

@@ -42,6 +42,14 @@ public:
 
 private:
     struct FileRow;
+    // The company's flags other than 'S': none, exactly one (its value), or several, which
+    // includes whatever cannot be told by an equality.
+    struct PendingFlag
+    {
+        enum class Kind { None, One, Several } kind = Kind::Several;
+        QString value;
+    };
+    PendingFlag pendingFlag(const QString &company);
     QString nextNumber(const char *sequence);
     RpcValue registroAnswer(const QString &status, const QByteArray &lines, bool more,
                             const QString &continuation) const;

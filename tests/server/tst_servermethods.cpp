@@ -6,6 +6,7 @@
 #include "rpc/rpcerror.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <algorithm>
@@ -93,10 +94,12 @@ private slots:
     void notaFiscalRows();
     void notaFiscalCriteria();
     void notaFiscalKeyListsComeBack();
+    void notaFiscalPendingWhateverTheFlags();
     void notaFiscalRejectsBadArguments();
     void diretorio();
     void lista();
     void notasMarcadasSplitsByRegistration();
+    void notasMarcadasStoresEveryKey();
     void notasMarcadasRejects();
     void sqlMetacharacters();
 
@@ -343,6 +346,68 @@ void TestServerMethods::notaFiscalKeyListsComeBack()
     QCOMPARE(f.operations, QStringLiteral(" 'E01' "));
 }
 
+// Pending means "flag other than S", whichever other flags the company's invoices carry: the
+// answer must be row for row the non-exported rows of the unfiltered answer (status T), in its
+// order, with or without a company, for every mix of flags the server may meet.
+void TestServerMethods::notaFiscalPendingWhateverTheFlags()
+{
+    m_db->exec(QStringLiteral("CREATE TABLE FLAGS_SAVED AS SELECT CDFILIAL, NRLANCTONF,"
+                              " IDNFCOMPRALEG FROM NFCOMPRA"));
+    const auto restore = qScopeGuard([&] {
+        m_db->exec(QStringLiteral(
+            "UPDATE NFCOMPRA SET IDNFCOMPRALEG = (SELECT S.IDNFCOMPRALEG FROM FLAGS_SAVED S"
+            " WHERE S.CDFILIAL = NFCOMPRA.CDFILIAL AND S.NRLANCTONF = NFCOMPRA.NRLANCTONF)"));
+        m_db->exec(QStringLiteral("DROP TABLE FLAGS_SAVED"));
+    });
+    const QString some = QStringLiteral("UPDATE NFCOMPRA SET IDNFCOMPRALEG = %1 WHERE CDEMPRESA ="
+                                         " '01' AND rowid IN (SELECT rowid FROM NFCOMPRA WHERE"
+                                         " CDEMPRESA = '01' ORDER BY rowid LIMIT %2 OFFSET %3)");
+    struct Case
+    {
+        const char *name;
+        QStringList updates;
+        int pending; // -1: some, whatever the seed gives
+    };
+    const Case cases[] = {
+        {"as seeded, N and S", {}, -1},
+        {"every invoice exported", {QStringLiteral("UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S'")}, 0},
+        {"one flag other than N",
+         {QStringLiteral("UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S'"), some.arg("'X'").arg(7).arg(40)},
+         7},
+        {"empty flag",
+         {QStringLiteral("UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S'"), some.arg("''").arg(5).arg(3)},
+         5},
+        {"flags below and above S",
+         {QStringLiteral("UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S'"), some.arg("'N'").arg(4).arg(0),
+          some.arg("'n'").arg(3).arg(10), some.arg("'X'").arg(2).arg(20)},
+         9},
+        {"a flag stored as a blob",
+         {QStringLiteral("UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S'"), some.arg("'N'").arg(4).arg(0),
+          some.arg("X'4E'").arg(3).arg(10)},
+         7},
+    };
+    for (const Case &c : cases) {
+        for (const QString &sql : c.updates)
+            m_db->exec(sql);
+        for (const QString &company : {QStringLiteral("01"), QString()}) {
+            const QByteArray label = QByteArray(c.name) + (company.isEmpty() ? " (any company)" : "");
+            NotaFilter all;
+            all.company = company;
+            const DataPacket every = getNotaFiscal(*m_client, all);
+            NotaFilter pendingFilter = all;
+            pendingFilter.status = QStringLiteral("N");
+            const DataPacket pending = getNotaFiscal(*m_client, pendingFilter);
+            std::vector<DataRow> expected;
+            for (const DataRow &row : every.rows)
+                if (row.at(1).toString() != u"S")
+                    expected.push_back(row);
+            QVERIFY2(pending.rows == expected, label.constData());
+            if (c.pending >= 0 && !company.isEmpty())
+                QVERIFY2(int(pending.rows.size()) == c.pending, label.constData());
+        }
+    }
+}
+
 void TestServerMethods::notaFiscalRejectsBadArguments()
 {
     const char *const badLists[] = {"E01", "'E01", "'E01',", "'E01' 'S01'", ",'E01'", "'E01';"};
@@ -446,6 +511,49 @@ void TestServerMethods::notasMarcadasSplitsByRegistration()
                          {list})
                  .toInt(),
              0);
+}
+
+// More invoices than one INSERT takes, of every registration and branch of the company: each
+// stored row is its key, split at the branch, with the invoice's own registration.
+void TestServerMethods::notasMarcadasStoresEveryKey()
+{
+    const QString list = m_client->call(QStringLiteral("GetLista")).toText();
+    QList<QPair<QString, QString>> invoices;
+    QStringList regs, expected, expectedRegs;
+    for (const DbInvoice &i : m_invoices) {
+        if (i.company != u"01" || invoices.size() == 257)
+            continue;
+        invoices.append({i.branch, i.posting});
+        regs.append(QString()); // the packet's registration is not used
+        expected << QStringList{i.branch + i.posting, i.stateReg, i.branch, i.posting}.join(u'|');
+        if (!expectedRegs.contains(i.stateReg))
+            expectedRegs << i.stateReg;
+    }
+    QCOMPARE(invoices.size(), 257);
+    regs[0] = QStringLiteral("000000000");
+    const DataPacket files = decodePacket(
+        m_client
+            ->call(QStringLiteral("getNotasMarcadas"),
+                   {RpcValue::fromPacket(listaPacket(list, invoices, regs))})
+            .toPacket());
+    std::sort(expectedRegs.begin(), expectedRegs.end());
+    QStringList gotRegs;
+    for (const DataRow &row : files.rows)
+        gotRegs << row.at(0).toString();
+    QCOMPARE(gotRegs, expectedRegs);
+
+    QStringList stored;
+    for (const QVariantList &r : m_db->rows(
+             QStringLiteral("SELECT CDLISTA, CDINSCESTA, CDFILIAL, NRLANCTONF, IDNFCOMPRALEGANT"
+                            " FROM LISTACOMPRALEGNF WHERE NRLISTA = ?"),
+             {list})) {
+        QVERIFY(r[4].isNull());
+        stored << QStringList{r[0].toString(), r[1].toString(), r[2].toString(), r[3].toString()}
+                      .join(u'|');
+    }
+    std::sort(expected.begin(), expected.end());
+    std::sort(stored.begin(), stored.end());
+    QCOMPARE(stored, expected);
 }
 
 void TestServerMethods::notasMarcadasRejects()
