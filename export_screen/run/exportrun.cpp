@@ -90,30 +90,38 @@ public:
                                      .arg(path, m_file.errorString()));
     }
 
-    // Appends the DSREGARQMAG of every row of a page, each ended by CR LF, in ISO-8859-1.
+    // Appends the DSREGARQMAG of every row of a page, each ended by CR LF, in ISO-8859-1. The
+    // bytes go out in chunks, so a page costs the file no second copy of itself in memory.
     void writePage(const MemTable &page)
     {
+        constexpr qsizetype kChunk = 1 << 20;
         const int field = page.indexOfField(QStringLiteral("DSREGARQMAG"));
         const int rows = page.recordCount();
-        QByteArray buffer;
-        buffer.reserve(qsizetype(rows) * 130);
+        if (m_buffer.capacity() < kChunk + 8192)
+            m_buffer.reserve(kChunk + 8192);
         for (int row = 0; row < rows; ++row) {
             const QString line = page.valueAt(row, field).toString();
             ++m_lines;
-            for (const QChar c : line) {
-                if (c.unicode() > 0xFF)
+            const qsizetype at = m_buffer.size();
+            m_buffer.resize(at + line.size() + 2);
+            char *out = m_buffer.data() + at;
+            const char16_t *in = reinterpret_cast<const char16_t *>(line.constData());
+            for (qsizetype i = 0; i < line.size(); ++i) {
+                if (in[i] > 0xFF)
                     throw ExportRunError(
                         ExportRunError::Kind::Encoding,
                         QStringLiteral("A linha %1 do arquivo %2 tem o caractere \"%3\", que a "
                                        "codificação ISO-8859-1 do arquivo não comporta.")
                             .arg(m_lines)
-                            .arg(QFileInfo(m_file.fileName()).fileName(), QString(c)));
+                            .arg(QFileInfo(m_file.fileName()).fileName(), QString(line.at(i))));
+                out[i] = char(in[i]);
             }
-            buffer += line.toLatin1();
-            buffer += "\r\n";
+            out[line.size()] = '\r';
+            out[line.size() + 1] = '\n';
+            if (m_buffer.size() >= kChunk)
+                flush();
         }
-        if (m_file.write(buffer) != buffer.size())
-            throw writeError();
+        flush();
     }
 
     void commit()
@@ -125,6 +133,13 @@ public:
     qint64 lines() const { return m_lines; }
 
 private:
+    void flush()
+    {
+        if (m_file.write(m_buffer) != m_buffer.size())
+            throw writeError();
+        m_buffer.resize(0); // keeps its capacity for the next chunk
+    }
+
     ExportRunError writeError() const
     {
         return ExportRunError(ExportRunError::Kind::File,
@@ -133,6 +148,7 @@ private:
     }
 
     QSaveFile m_file;
+    QByteArray m_buffer;
     qint64 m_lines = 0;
 };
 
