@@ -16,6 +16,7 @@
 // Every export runs in a fresh child process of this program (mode --client), against its own
 // freshly seeded database and server, so that its peak memory (VmHWM) is its own. Needs
 // FIS_BIN_DIR (or the server beside this program) and the sqlite3 tool on PATH.
+#include "benchdata.h"
 #include "contracts/compralegalcontract.h"
 #include "dataset/memtable.h"
 #include "demodata.h"
@@ -32,8 +33,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include <sqlite3.h>
-
 #include <cstdio>
 #include <functional>
 #include <stdexcept>
@@ -48,45 +47,6 @@ const QString kTax = QStringLiteral("01");
 const QString kRegistration = QStringLiteral("052147836");
 const QDate kStart(2025, 1, 1);
 const QDate kEnd(2025, 5, 20);
-
-void run(sqlite3 *db, const char *sql)
-{
-    char *error = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK)
-        qFatal("%s: %s", sql, error);
-}
-
-// Invoices of one registration (branch 0001) with the given items each, unique numbers. With
-// three items they are what bench_server seeds, so that the figures of both can be set side by
-// side. The items cycle through the demo's 200 products, so the records 75 stay 200 whatever the
-// size; the invoice totals follow the item count, as the schema's sums require.
-void addInvoices(const QString &path, int count, int items)
-{
-    sqlite3 *db = nullptr;
-    sqlite3_open(path.toUtf8().constData(), &db);
-    run(db, "BEGIN");
-    const QByteArray k = QByteArray::number(items);
-    const QByteArray invoices =
-        "WITH RECURSIVE seq(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM seq WHERE n < " +
-        QByteArray::number(count) +
-        ") INSERT INTO NFCOMPRA SELECT '0001', printf('B%09d', n), '01', 'E', '01', '1',"
-        " CAST(500000 + n AS TEXT), date('2025-01-01', '+' || (n * 120 / " +
-        QByteArray::number(count) +
-        ") || ' days'), 110.0 * " + k + ", printf('%06d', 1 + n % 150), '052147836',"
-        " '2145870010', 'N', '1102', '55', 100.0 * " + k + ", 17.0 * " + k + ", 0, 10.0 * " + k +
-        ", 17, 'N' FROM seq";
-    run(db, invoices.constData());
-    // CROSS JOIN keeps the invoices outermost, so the rows arrive in key order.
-    const QByteArray itemRows =
-        "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < " + k +
-        ") INSERT INTO NFCOMPRAITEM SELECT N.CDFILIAL, N.NRLANCTONF, k.i,"
-        " printf('%d', 100001 + (CAST(substr(N.NRLANCTONF, 2) AS INTEGER) + k.i) % 200),"
-        " '1102', '000', 1.5, 100.0, 0, 100.0, 0, 10.0, 17"
-        " FROM NFCOMPRA N CROSS JOIN k WHERE N.NRLANCTONF LIKE 'B%'";
-    run(db, itemRows.constData());
-    run(db, "COMMIT");
-    sqlite3_close(db);
-}
 
 qint64 statusKb(const QString &pid, const char *key)
 {
@@ -246,9 +206,9 @@ int clientMain(quint16 port, const QString &serverPid, const QString &dbPath,
             qFatal("sqlite3 failed");
         return sqlite.readAllStandardOutput();
     };
-    const QString ofTheFile = QStringLiteral(
-        " FROM REGARQCOMPRALEG WHERE NRSEQARQMAG ="
-        " (SELECT NRSEQARQULT FROM LISTACOMPRALEG WHERE NRLISTA = '%1')");
+    const QString ofTheFile =
+        QStringLiteral(" FROM REGARQCOMPRALEG WHERE NRSEQARQMAG ="
+                       " (SELECT NRSEQARQULT FROM LISTACOMPRALEG WHERE NRLISTA = '%1')");
     double tool = 0;
     qint64 paused = 0, storedLines = -1, lastPage = -1, serverCpuDuringTool = -1;
     host.clock = &clock;
@@ -256,8 +216,8 @@ int clientMain(quint16 port, const QString &serverPid, const QString &dbPath,
         QElapsedTimer t;
         t.start();
         if (p.stage == ExportProgress::Stage::Written && p.page == 1) {
-            storedLines = sqlite3Tool({QStringLiteral("SELECT count(*)")
-                                       + ofTheFile.arg(exportRun.listNumber())})
+            storedLines = sqlite3Tool({QStringLiteral("SELECT count(*)") +
+                                       ofTheFile.arg(exportRun.listNumber())})
                               .trimmed()
                               .toLongLong();
             lastPage = (storedLines + qint64(kPageSize) - 1) / qint64(kPageSize);
@@ -267,9 +227,9 @@ int clientMain(quint16 port, const QString &serverPid, const QString &dbPath,
             QElapsedTimer toolClock;
             toolClock.start();
             sqlite3Tool({QStringLiteral(".output ") + toolOut,
-                         QStringLiteral("SELECT DSREGARQMAG")
-                             + ofTheFile.arg(exportRun.listNumber())
-                             + QStringLiteral(" ORDER BY NRORDREGARQ;")});
+                         QStringLiteral("SELECT DSREGARQMAG") +
+                             ofTheFile.arg(exportRun.listNumber()) +
+                             QStringLiteral(" ORDER BY NRORDREGARQ;")});
             tool = seconds(toolClock);
             serverCpuDuringTool = cpuTicks(serverPid) - cpuBefore;
         }
@@ -282,8 +242,7 @@ int clientMain(quint16 port, const QString &serverPid, const QString &dbPath,
     if (written.size() != 1)
         qFatal("expected one file, got %d", int(written.size()));
     if (tool == 0)
-        qFatal("the tool did not run: the file needs two pages at least (%lld lines)",
-               storedLines);
+        qFatal("the tool did not run: the file needs two pages at least (%lld lines)", storedLines);
 
     std::printf("file %s\n", qPrintable(written.first().path));
     std::printf("lines %lld\n", written.first().lines);
@@ -356,8 +315,7 @@ QString serverTimes(const QString &logPath)
     QFile log(logPath);
     if (!log.open(QIODevice::ReadOnly))
         return QStringLiteral("no server log");
-    static const QRegularExpression call(
-        QStringLiteral("^\\S+ \\S+\\.(\\w+) ([0-9.]+) ms"));
+    static const QRegularExpression call(QStringLiteral("^\\S+ \\S+\\.(\\w+) ([0-9.]+) ms"));
     QStringList order;
     QHash<QString, QPair<int, double>> sums;
     while (!log.atEnd()) {
@@ -365,8 +323,8 @@ QString serverTimes(const QString &logPath)
         if (!m.hasMatch())
             continue;
         QString method = m.captured(1);
-        if (method == u"GetRegistro" && !sums.contains(method)
-            && !sums.contains(QStringLiteral("GetRegistro (first)")))
+        if (method == u"GetRegistro" && !sums.contains(method) &&
+            !sums.contains(QStringLiteral("GetRegistro (first)")))
             method = QStringLiteral("GetRegistro (first)");
         if (!sums.contains(method))
             order << method;
@@ -410,7 +368,7 @@ ExportFigures exportOnce(Size size)
     QElapsedTimer clock;
     clock.start();
     generateDemoDatabase(path, 1000, 1);
-    addInvoices(path, size.invoices, size.items);
+    bench::addInvoices(path, size.invoices, size.items);
 
     QString binDir = qEnvironmentVariable("FIS_BIN_DIR");
     if (binDir.isEmpty())
@@ -433,8 +391,8 @@ ExportFigures exportOnce(Size size)
     client.start(QCoreApplication::applicationFilePath(),
                  {QStringLiteral("--client"), QString::number(port),
                   QString::number(server.processId()), path, toolOut});
-    if (!client.waitForFinished(-1) || client.exitStatus() != QProcess::NormalExit
-        || client.exitCode() != 0)
+    if (!client.waitForFinished(-1) || client.exitStatus() != QProcess::NormalExit ||
+        client.exitCode() != 0)
         qFatal("the client failed (exit %d)", client.exitCode());
     const QList<QByteArray> lines = client.readAllStandardOutput().split('\n');
     for (const QByteArray &line : lines) {
@@ -456,8 +414,7 @@ void printExport(const char *title, Size size, const ExportFigures &f)
 {
     const double exportS = f.number("export_s"), toolS = f.number("tool_s");
     std::printf("\n%s: %d generated invoices of %d items, %d in the list, %lld lines\n", title,
-                size.invoices, size.items, int(f.number("invoices")),
-                qlonglong(f.number("lines")));
+                size.invoices, size.items, int(f.number("invoices")), qlonglong(f.number("lines")));
     std::printf("  setup (database, server):      %.1f s\n", f.setup);
     std::printf("  list load and marking:         %.2f s (before the export, not timed)\n",
                 f.number("list_load_s"));
@@ -475,8 +432,7 @@ void printExport(const char *title, Size size, const ExportFigures &f)
     std::printf("  export / sqlite3:              %.2f (target at most 10)\n", exportS / toolS);
     std::printf("  files match:                   %s (%lld lines compared)%s%s\n",
                 f.comparison.equal ? "yes" : "NO", qlonglong(f.comparison.lines),
-                f.comparison.detail.isEmpty() ? "" : "\n    ",
-                qPrintable(f.comparison.detail));
+                f.comparison.detail.isEmpty() ? "" : "\n    ", qPrintable(f.comparison.detail));
     std::printf("  client peak memory:            %lld kB (VmHWM; %lld kB before the run, with the"
                 " invoice list loaded; %lld kB once getNotasMarcadas answered; %lld kB once the"
                 " first page was written)\n",
@@ -536,8 +492,8 @@ int main(int argc, char *argv[])
         return f.comparison.equal ? QStringLiteral("yes") : QStringLiteral("NO");
     };
     const double smallKb = smallRun.number("hwm_kb"), largeKb = largeRun.number("hwm_kb");
-    std::printf("\nsummary (%s)\n", byInvoices ? "more invoices, three items each"
-                                                : "same invoices, more items each");
+    std::printf("\nsummary (%s)\n",
+                byInvoices ? "more invoices, three items each" : "same invoices, more items each");
     row("", QStringLiteral("small"), QStringLiteral("large"));
     both("lines", "lines", 0);
     row("invoices generated", QString::number(small.invoices), QString::number(large.invoices));

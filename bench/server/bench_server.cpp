@@ -9,6 +9,7 @@
 //     bench_server [invoices]     (default 250000 invoices of three items each)
 //
 // Needs FIS_BIN_DIR (or the server beside this program) and the sqlite3 tool on PATH.
+#include "benchdata.h"
 #include "dataset/datapacket.h"
 #include "demodata.h"
 #include "rpc/netconnection.h"
@@ -22,8 +23,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <utility>
@@ -31,37 +30,6 @@
 using namespace fis;
 
 namespace {
-
-void run(sqlite3 *db, const char *sql)
-{
-    char *error = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK)
-        qFatal("%s: %s", sql, error);
-}
-
-// Invoices of one registration (branch 0001), three items each, unique numbers.
-void addInvoices(const QString &path, int count)
-{
-    sqlite3 *db = nullptr;
-    sqlite3_open(path.toUtf8().constData(), &db);
-    run(db, "BEGIN");
-    const QByteArray sql =
-        "WITH RECURSIVE seq(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM seq WHERE n < " +
-        QByteArray::number(count) +
-        ") INSERT INTO NFCOMPRA SELECT '0001', printf('B%09d', n), '01', 'E', '01', '1',"
-        " CAST(500000 + n AS TEXT), date('2025-01-01', '+' || (n * 120 / " +
-        QByteArray::number(count) +
-        ") || ' days'), 330.0, printf('%06d', 1 + n % 150), '052147836', '2145870010', 'N',"
-        " '1102', '55', 300.0, 51.0, 0, 30.0, 17, 'N' FROM seq";
-    run(db, sql.constData());
-    run(db, "INSERT INTO NFCOMPRAITEM SELECT N.CDFILIAL, N.NRLANCTONF, K.i,"
-            " printf('%d', 100001 + (CAST(substr(N.NRLANCTONF, 2) AS INTEGER) + K.i) % 200),"
-            " '1102', '000', 1.5, 100.0, 0, 100.0, 0, 10.0, 17"
-            " FROM NFCOMPRA N, (SELECT 1 AS i UNION ALL SELECT 2 UNION ALL SELECT 3) K"
-            " WHERE N.NRLANCTONF LIKE 'B%'");
-    run(db, "COMMIT");
-    sqlite3_close(db);
-}
 
 qint64 peakMemoryKb(qint64 pid)
 {
@@ -84,7 +52,7 @@ int main(int argc, char *argv[])
     QElapsedTimer clock;
     clock.start();
     generateDemoDatabase(path, 1000, 1);
-    addInvoices(path, invoices);
+    bench::addInvoices(path, invoices, 3);
     std::printf("seeded %d invoices of one registration in %.1f s\n", invoices,
                 clock.elapsed() / 1000.0);
 
@@ -113,10 +81,10 @@ int main(int argc, char *argv[])
         QString series, operations;
         QElapsedTimer t;
         t.start();
-        const RpcValue answer = client.call(
-            QStringLiteral("GetNotaFiscal"),
-            {"01", "", "", "", "", "", byRef(series), byRef(operations), QDate(2025, 1, 1),
-             QDate(2025, 5, 20), "N", 0.0});
+        const RpcValue answer =
+            client.call(QStringLiteral("GetNotaFiscal"),
+                        {"01", "", "", "", "", "", byRef(series), byRef(operations),
+                         QDate(2025, 1, 1), QDate(2025, 5, 20), "N", 0.0});
         const double seconds = t.nsecsElapsed() / 1e9;
         return std::pair(seconds, decodePacket(answer.toPacket()).rows.size());
     };
