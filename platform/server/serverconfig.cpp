@@ -1,5 +1,7 @@
 #include "server/serverconfig.h"
 
+#include "cmdline/commandline.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QHostAddress>
@@ -115,40 +117,28 @@ ServerConfig parseServerConfig(const QStringList &arguments, bool *helpWanted)
 {
     if (helpWanted)
         *helpWanted = false;
-    // Options as given, so that the ini file can be read before they override it.
+    CommandLine line;
+    try {
+        line = splitCommandLine(arguments);
+    } catch (const CommandLineError &e) {
+        throw ConfigError(e.message());
+    }
+    if (line.help) {
+        if (helpWanted)
+            *helpWanted = true;
+        return {};
+    }
     QList<std::pair<const Setting *, QString>> given;
-    QString configFile;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        QString arg = arguments.at(i);
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            if (helpWanted)
-                *helpWanted = true;
-            return {};
-        }
-        if (!arg.startsWith(QLatin1String("--")))
-            throw ConfigError(QStringLiteral("unexpected argument \"%1\"").arg(arg));
-        arg = arg.mid(2);
-        QString value;
-        if (const qsizetype eq = arg.indexOf(u'='); eq >= 0) {
-            value = arg.mid(eq + 1);
-            arg.truncate(eq);
-        } else if (i + 1 < arguments.size()) {
-            value = arguments.at(++i);
-        } else {
-            throw ConfigError(QStringLiteral("option --%1 needs a value").arg(arg));
-        }
-        if (arg == QLatin1String("config")) {
-            configFile = value;
-            continue;
-        }
+    for (const auto &[name, value] : std::as_const(line.options)) {
         const Setting *found = nullptr;
         for (const Setting &s : settings())
-            if (arg == QLatin1String(s.option))
+            if (name == QLatin1String(s.option))
                 found = &s;
         if (!found)
-            throw ConfigError(QStringLiteral("unknown option --%1").arg(arg));
+            throw ConfigError(QStringLiteral("unknown option --%1").arg(name));
         given.append({found, value});
     }
+    const QString configFile = line.configFile;
 
     ServerConfig config;
     if (!configFile.isEmpty()) {

@@ -1,0 +1,34 @@
+#include "cmdline/commandline.h"
+
+namespace fis {
+
+CommandLine splitCommandLine(const QStringList &arguments)
+{
+    CommandLine line;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        QString arg = arguments.at(i);
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            line.help = true;
+            return line;
+        }
+        if (!arg.startsWith(QLatin1String("--")))
+            throw CommandLineError(QStringLiteral("unexpected argument \"%1\"").arg(arg));
+        arg = arg.mid(2);
+        QString value;
+        if (const qsizetype eq = arg.indexOf(u'='); eq >= 0) {
+            value = arg.mid(eq + 1);
+            arg.truncate(eq);
+        } else if (i + 1 < arguments.size()) {
+            value = arguments.at(++i);
+        } else {
+            throw CommandLineError(QStringLiteral("option --%1 needs a value").arg(arg));
+        }
+        if (arg == QLatin1String("config"))
+            line.configFile = value;
+        else
+            line.options.append({arg, value});
+    }
+    return line;
+}
+
+} // namespace fis
