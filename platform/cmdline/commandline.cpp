@@ -2,7 +2,7 @@
 
 namespace fis {
 
-CommandLine splitCommandLine(const QStringList &arguments)
+CommandLine splitCommandLine(const QStringList &arguments, const QStringList &known)
 {
     CommandLine line;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
@@ -23,10 +23,14 @@ CommandLine splitCommandLine(const QStringList &arguments)
         } else {
             throw CommandLineError(QStringLiteral("option --%1 needs a value").arg(arg));
         }
-        if (arg == QLatin1String("config"))
+        if (arg == QLatin1String("config")) {
             line.configFile = value;
-        else
-            line.options.append({arg, value});
+            continue;
+        }
+        const qsizetype index = known.indexOf(arg);
+        if (index < 0)
+            throw CommandLineError(QStringLiteral("unknown option --%1").arg(arg));
+        line.options.append({int(index), value});
     }
     return line;
 }

@@ -29,10 +29,11 @@ struct CommandLine
 {
     bool help = false;
     QString configFile;
-    QList<std::pair<QString, QString>> options; // name without "--", value
+    QList<std::pair<int, QString>> options; // index of the option in `known`, value
 };
 
-// Throws CommandLineError for an argument that is no option or an option without a value.
-CommandLine splitCommandLine(const QStringList &arguments);
+// `known` names the options a program takes, without "--". Throws CommandLineError for an
+// argument that is no option, an unknown option or an option without a value.
+CommandLine splitCommandLine(const QStringList &arguments, const QStringList &known);
 
 } // namespace fis

@@ -117,9 +117,12 @@ ServerConfig parseServerConfig(const QStringList &arguments, bool *helpWanted)
 {
     if (helpWanted)
         *helpWanted = false;
+    QStringList names;
+    for (const Setting &s : settings())
+        names << QLatin1String(s.option);
     CommandLine line;
     try {
-        line = splitCommandLine(arguments);
+        line = splitCommandLine(arguments, names);
     } catch (const CommandLineError &e) {
         throw ConfigError(e.message());
     }
@@ -129,15 +132,8 @@ ServerConfig parseServerConfig(const QStringList &arguments, bool *helpWanted)
         return {};
     }
     QList<std::pair<const Setting *, QString>> given;
-    for (const auto &[name, value] : std::as_const(line.options)) {
-        const Setting *found = nullptr;
-        for (const Setting &s : settings())
-            if (name == QLatin1String(s.option))
-                found = &s;
-        if (!found)
-            throw ConfigError(QStringLiteral("unknown option --%1").arg(name));
-        given.append({found, value});
-    }
+    for (const auto &[index, value] : std::as_const(line.options))
+        given.append({&settings().at(index), value});
     const QString configFile = line.configFile;
 
     ServerConfig config;
