@@ -117,24 +117,14 @@ ServerConfig parseServerConfig(const QStringList &arguments, bool *helpWanted)
 {
     if (helpWanted)
         *helpWanted = false;
-    QStringList names;
-    for (const Setting &s : settings())
-        names << QLatin1String(s.option);
-    CommandLine line;
-    try {
-        line = splitCommandLine(arguments, names);
-    } catch (const CommandLineError &e) {
-        throw ConfigError(e.message());
-    }
-    if (line.help) {
+    const auto parsed = parseOptions<ConfigError>(arguments, settings());
+    if (parsed.help) {
         if (helpWanted)
             *helpWanted = true;
         return {};
     }
-    QList<std::pair<const Setting *, QString>> given;
-    for (const auto &[index, value] : std::as_const(line.options))
-        given.append({&settings().at(index), value});
-    const QString configFile = line.configFile;
+    const auto &given = parsed.given;
+    const QString &configFile = parsed.configFile;
 
     ServerConfig config;
     if (!configFile.isEmpty()) {

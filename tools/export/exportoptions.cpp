@@ -224,24 +224,14 @@ ExportOptions parseExportOptions(const QStringList &arguments, bool *helpWanted)
 {
     if (helpWanted)
         *helpWanted = false;
-    QStringList names;
-    for (const Setting &s : settings())
-        names << QLatin1String(s.option);
-    CommandLine line;
-    try {
-        line = splitCommandLine(arguments, names);
-    } catch (const CommandLineError &e) {
-        throw OptionsError(e.message());
-    }
-    if (line.help) {
+    const auto parsed = parseOptions<OptionsError>(arguments, settings());
+    if (parsed.help) {
         if (helpWanted)
             *helpWanted = true;
         return {};
     }
-    QList<std::pair<const Setting *, QString>> given;
-    for (const auto &[index, value] : std::as_const(line.options))
-        given.append({&settings().at(index), value});
-    const QString configFile = line.configFile;
+    const auto &given = parsed.given;
+    const QString &configFile = parsed.configFile;
 
     if (configFile.isEmpty())
         throw OptionsError(QStringLiteral("no configuration given (--config FILE)"));
