@@ -58,23 +58,6 @@ bool leavesDirectory(const QString &part)
            part.contains(QStringLiteral(".."));
 }
 
-// Suspends the views of a table for a scope.
-class ControlsDisabled
-{
-public:
-    explicit ControlsDisabled(MemTable *table)
-        : m_table(table)
-    {
-        m_table->disableControls();
-    }
-    ~ControlsDisabled() { m_table->enableControls(); }
-    ControlsDisabled(const ControlsDisabled &) = delete;
-    ControlsDisabled &operator=(const ControlsDisabled &) = delete;
-
-private:
-    MemTable *m_table;
-};
-
 // One output file, written under a temporary name in its directory and moved to its name only
 // when complete; dropped unfinished, it leaves no trace and an earlier file at the name intact.
 class OutputFile

@@ -190,6 +190,23 @@ private:
     Private *d;
 };
 
+// Suspends a table's views for a scope, however the scope ends.
+class ControlsDisabled
+{
+public:
+    explicit ControlsDisabled(MemTable *table)
+        : m_table(table)
+    {
+        m_table->disableControls();
+    }
+    ~ControlsDisabled() { m_table->enableControls(); }
+    ControlsDisabled(const ControlsDisabled &) = delete;
+    ControlsDisabled &operator=(const ControlsDisabled &) = delete;
+
+private:
+    MemTable *m_table;
+};
+
 } // namespace fis
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(fis::MemTable::LocateOptions)

@@ -73,23 +73,6 @@ QString dateTimeText(const QDateTime &dt)
     return dt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
-// Ends the suspension of a table's views however the loading ends.
-class ControlsDisabled
-{
-public:
-    explicit ControlsDisabled(MemTable *table)
-        : m_table(table)
-    {
-        m_table->disableControls();
-    }
-    ~ControlsDisabled() { m_table->enableControls(); }
-    ControlsDisabled(const ControlsDisabled &) = delete;
-    ControlsDisabled &operator=(const ControlsDisabled &) = delete;
-
-private:
-    MemTable *m_table;
-};
-
 QString statementText(const QStringList &lines)
 {
     const QString text = lines.join(u'\n');

@@ -135,22 +135,24 @@ int markInvoices(MemTable &notas, const QStringList &wanted)
     const int mark = notas.indexOfField(QStringLiteral("IDSTATUS"));
     const int branch = notas.indexOfField(QStringLiteral("CDFILIAL"));
     const int posting = notas.indexOfField(QStringLiteral("NRLANCTONF"));
-    QSet<QString> missing(wanted.cbegin(), wanted.cend());
+    const QSet<QString> chosen(wanted.cbegin(), wanted.cend());
+    QSet<QString> missing = chosen;
     int marked = 0;
-    notas.disableControls();
-    for (int row = 0; row < notas.recordCount(); ++row) {
-        const QString key =
-            notas.valueAt(row, branch).toString() + notas.valueAt(row, posting).toString();
-        if (!wanted.isEmpty() && !wanted.contains(key))
-            continue;
-        missing.remove(key);
-        notas.moveTo(row);
-        notas.edit();
-        notas.setValue(mark, QString(kMarked));
-        notas.post();
-        ++marked;
+    {
+        const ControlsDisabled suspended(&notas);
+        for (int row = 0; row < notas.recordCount(); ++row) {
+            const QString key =
+                notas.valueAt(row, branch).toString() + notas.valueAt(row, posting).toString();
+            if (!chosen.isEmpty() && !chosen.contains(key))
+                continue;
+            missing.remove(key);
+            notas.moveTo(row);
+            notas.edit();
+            notas.setValue(mark, QString(kMarked));
+            notas.post();
+            ++marked;
+        }
     }
-    notas.enableControls();
     if (!missing.isEmpty()) {
         QStringList names(missing.cbegin(), missing.cend());
         names.sort();
