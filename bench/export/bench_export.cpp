@@ -21,6 +21,7 @@
 #include "dataset/memtable.h"
 #include "demodata.h"
 #include "export_screen/run/exportrun.h"
+#include "rpc/memorypolicy.h"
 #include "rpc/netconnection.h"
 
 #include <QCoreApplication>
@@ -370,19 +371,9 @@ ExportFigures exportOnce(Size size)
     generateDemoDatabase(path, 1000, 1);
     bench::addInvoices(path, size.invoices, size.items);
 
-    QString binDir = qEnvironmentVariable("FIS_BIN_DIR");
-    if (binDir.isEmpty())
-        binDir = QCoreApplication::applicationDirPath();
     QProcess server;
-    server.setStandardErrorFile(dir.filePath(QStringLiteral("server.log")));
-    server.start(binDir + QStringLiteral("/fis11000-server"),
-                 {QStringLiteral("--database"), path, QStringLiteral("--output-dir"), outputDir,
-                  QStringLiteral("--port"), QStringLiteral("0")});
-    server.waitForReadyRead(20000);
-    const QString banner = QString::fromUtf8(server.readLine()).trimmed();
-    const quint16 port = quint16(banner.section(u':', -1).toUInt());
-    if (!port)
-        qFatal("server did not start: %s", qPrintable(banner));
+    const quint16 port =
+        bench::startServer(server, path, outputDir, dir.filePath(QStringLiteral("server.log")));
     figures.setup = seconds(clock);
 
     const QString toolOut = dir.filePath(QStringLiteral("tool.txt"));
@@ -450,8 +441,11 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() == 6 && args.at(1) == u"--client")
+    if (args.size() == 6 && args.at(1) == u"--client") {
+        // As fis-host and fis11000-export do.
+        useSystemMemoryForLargeBlocks();
         return clientMain(quint16(args.at(2).toUInt()), args.at(3), args.at(4), args.at(5));
+    }
 
     // Either the items per invoice grow (the default) or, for comparison, the invoices do.
     const bool byInvoices = args.size() > 1 && args.at(1) == u"--by-invoices";

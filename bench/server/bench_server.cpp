@@ -56,19 +56,9 @@ int main(int argc, char *argv[])
     std::printf("seeded %d invoices of one registration in %.1f s\n", invoices,
                 clock.elapsed() / 1000.0);
 
-    QString binDir = qEnvironmentVariable("FIS_BIN_DIR");
-    if (binDir.isEmpty())
-        binDir = QCoreApplication::applicationDirPath();
     QProcess server;
-    server.setStandardErrorFile(dir.filePath(QStringLiteral("server.log")));
-    server.start(binDir + QStringLiteral("/fis11000-server"),
-                 {QStringLiteral("--database"), path, QStringLiteral("--output-dir"), dir.path(),
-                  QStringLiteral("--port"), QStringLiteral("0")});
-    server.waitForReadyRead(20000);
-    const QString banner = QString::fromUtf8(server.readLine()).trimmed();
-    const quint16 port = quint16(banner.section(u':', -1).toUInt());
-    if (!port)
-        qFatal("server did not start: %s", qPrintable(banner));
+    const quint16 port =
+        bench::startServer(server, path, dir.path(), dir.filePath(QStringLiteral("server.log")));
 
     NetConnection client;
     client.setServerName(QStringLiteral("FIS11000.rdmCompraLEGALBA"));
@@ -125,9 +115,28 @@ int main(int argc, char *argv[])
         qFatal("GetRegistro: %s", qPrintable(answer.at(0).toText()));
     continuation = answer.at(4).toText();
 
+    double tool = 0;
+    {
+        // Right after the build, while the lines are stored (they go once the file is fully
+        // served): the same SELECT by the command-line tool, written to a file.
+        const QString out = dir.filePath(QStringLiteral("tool.txt"));
+        QProcess sqlite;
+        sqlite.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        clock.restart();
+        sqlite.start(QStringLiteral("sqlite3"),
+                     {path, QStringLiteral(".output ") + out,
+                      QStringLiteral("SELECT DSREGARQMAG FROM REGARQCOMPRALEG WHERE"
+                                     " NRSEQARQMAG = '%1' ORDER BY NRORDREGARQ;")
+                          .arg(continuation)});
+        sqlite.waitForFinished(-1);
+        tool = clock.nsecsElapsed() / 1e9;
+        std::printf("sqlite3 tool wrote %lld bytes in %.2f s\n", qlonglong(QFileInfo(out).size()),
+                    tool);
+    }
+
     QCryptographicHash served(QCryptographicHash::Sha256);
     qint64 lines = 0, pages = 0;
-    double paging = 0, decoding = 0, tool = 0;
+    double paging = 0, decoding = 0;
     QString more = answer.at(3).toText();
     while (more == u"S") {
         first = last + 1;
@@ -145,24 +154,6 @@ int main(int argc, char *argv[])
         }
         lines += qint64(page.rows.size());
         decoding += clock.nsecsElapsed() / 1e9;
-
-        if (more == u"S" && lines + 50000 >= 950000 && tool == 0) {
-            // Before the last page, while the lines are still stored: the same SELECT by the
-            // command-line tool, written to a file.
-            const QString out = dir.filePath(QStringLiteral("tool.txt"));
-            QProcess sqlite;
-            sqlite.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            clock.restart();
-            sqlite.start(QStringLiteral("sqlite3"),
-                         {path, QStringLiteral(".output ") + out,
-                          QStringLiteral("SELECT DSREGARQMAG FROM REGARQCOMPRALEG WHERE"
-                                         " NRSEQARQMAG = '%1' ORDER BY NRORDREGARQ;")
-                              .arg(continuation)});
-            sqlite.waitForFinished(-1);
-            tool = clock.nsecsElapsed() / 1e9;
-            std::printf("sqlite3 tool wrote %lld bytes in %.2f s\n",
-                        qlonglong(QFileInfo(out).size()), tool);
-        }
     }
     const qint64 peak = peakMemoryKb(server.processId());
 
