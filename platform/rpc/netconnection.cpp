@@ -10,6 +10,10 @@
 
 namespace fis {
 
+namespace {
+constexpr qint64 kSocketReadBuffer = 1024 * 1024;
+}
+
 RpcValue RpcArg::value() const
 {
     if (QString *const *s = std::get_if<QString *>(&m_target))
@@ -143,6 +147,9 @@ void NetConnection::connectSocket()
 
     const QDeadlineTimer deadline(m_connectTimeout);
     m_socket = new QTcpSocket(this);
+    // The frame reader keeps what arrives; a bounded socket buffer keeps a large answer from
+    // sitting in memory twice while it is read.
+    m_socket->setReadBufferSize(kSocketReadBuffer);
     m_socket->connectToHost(m_host, quint16(m_port));
     if (!m_socket->waitForConnected(m_connectTimeout)) {
         const bool timedOut = m_socket->error() == QAbstractSocket::SocketTimeoutError;

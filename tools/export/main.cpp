@@ -1,5 +1,6 @@
 // fis11000-export: exports the Compra LEGAL files without the screen.
 #include "exportcommand.h"
+#include "rpc/memorypolicy.h"
 
 #include <QCoreApplication>
 
@@ -7,6 +8,7 @@
 
 int main(int argc, char *argv[])
 {
+    fis::useSystemMemoryForLargeBlocks();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("fis11000-export"));
     QTextStream out(stdout);
