@@ -67,6 +67,13 @@ public:
     quint16 port() const { return m_port; }
     Script script;
 
+    // Names `dir` as the directory of GetDiretorio and of every file.
+    void serveInto(const QString &dir)
+    {
+        script.dirPath = dir;
+        script.outputDir = dir;
+    }
+
     QList<RecordedCall> calls() const
     {
         QMutexLocker lock(&m_mutex);

@@ -202,8 +202,7 @@ void tst_ExportCommand::chosenInvoicesOnlyAndOptionsFromTheConfig()
     // Options in the config's [export] section; the command line overrides the output name.
     exportruntest::ScriptedExportServer scripted;
     QTemporaryDir out;
-    scripted.script.dirPath = out.path();
-    scripted.script.outputDir = out.path();
+    scripted.serveInto(out.path());
     scripted.script.notas = {
         invoice(QStringLiteral("0001"), QStringLiteral("10"), QStringLiteral("A")),
         invoice(QStringLiteral("0001"), QStringLiteral("11"), QStringLiteral("a")),
@@ -316,8 +315,7 @@ void tst_ExportCommand::failureInTheMiddleRunsTheGuardAndLeavesNoPartialFile()
 {
     exportruntest::ScriptedExportServer scripted;
     QTemporaryDir out;
-    scripted.script.dirPath = out.path();
-    scripted.script.outputDir = out.path();
+    scripted.serveInto(out.path());
     scripted.script.notas = {
         invoice(QStringLiteral("0001"), QStringLiteral("10"), QStringLiteral("A")),
         invoice(QStringLiteral("0001"), QStringLiteral("11"), QStringLiteral("B"))};

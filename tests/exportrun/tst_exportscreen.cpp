@@ -365,8 +365,7 @@ void tst_ExportScreen::failingFileShowsTheServerTextAndRunsTheGuard()
     loadPending();
     markRows({0});
     exportruntest::ScriptedExportServer scripted;
-    scripted.script.dirPath = m_host->outputDir();
-    scripted.script.outputDir = m_host->outputDir();
+    scripted.serveInto(m_host->outputDir());
     scripted.script.files = {{value(0, "CDINSCESTA"),
                               QStringLiteral("0001"),
                               {{QStringLiteral("x")}},
