@@ -76,6 +76,7 @@ RpcValue AppServer::call(const QString &method, const QList<RpcArg> &args) const
 
 NetConnection::NetConnection(QObject *parent)
     : QObject(parent)
+    , m_sessionKey(randomSessionKey())
     , m_reader(kDefaultMaxFrameSize)
 {}
 
@@ -163,7 +164,9 @@ void NetConnection::connectSocket()
 
     RpcHelloReply reply;
     try {
-        writeFrame(encodeHello(RpcHello()), deadline, "during the hello");
+        RpcHello hello;
+        hello.session = m_sessionKey;
+        writeFrame(encodeHello(hello), deadline, "during the hello");
         reply = decodeHelloReply(readFrame(deadline, "during the hello"));
     } catch (const RpcError &e) {
         if (e.kind() != RpcError::Kind::Protocol)

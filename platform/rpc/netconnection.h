@@ -125,6 +125,12 @@ public:
     qint64 maxFrameSize() const { return m_maxFrameSize; }
     void setMaxFrameSize(qint64 bytes);
 
+    // The key every hello of this connection carries, drawn at random when the connection is
+    // made: the server lets only this session continue or delete the export lists it takes.
+    // Changing it makes the next connecting a new session.
+    QString sessionKey() const { return m_sessionKey; }
+    void setSessionKey(const QString &key) { m_sessionKey = key; }
+
     // Emits beforeConnect, connects and exchanges the hello. Does nothing when already open.
     // Throws RpcError (ConnectFailed, Timeout, Handshake); the connection stays closed then.
     void open();
@@ -163,6 +169,7 @@ private:
     int m_connectTimeout = kDefaultConnectTimeout;
     int m_callTimeout = kDefaultCallTimeout;
     qint64 m_maxFrameSize = kDefaultMaxFrameSize;
+    QString m_sessionKey;
     QTcpSocket *m_socket = nullptr;
     FrameReader m_reader;
     quint64 m_nextId = 0;

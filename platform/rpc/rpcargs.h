@@ -42,6 +42,10 @@ public:
     const QList<RpcValue> &values() const { return m_values; }
     const QList<qsizetype> &byRef() const { return m_byRef; }
 
+    // The calling client's session (see RpcSession::session()); empty outside a session.
+    const QString &session() const { return m_session; }
+    void setSession(const QString &session) { m_session = session; }
+
 private:
     void checkIndex(qsizetype index) const;
     [[noreturn]] void wrongKind(qsizetype index, const QString &wanted) const;
@@ -49,6 +53,7 @@ private:
     QString m_method;
     QList<RpcValue> m_values;
     QList<qsizetype> m_byRef;
+    QString m_session;
 };
 
 } // namespace fis

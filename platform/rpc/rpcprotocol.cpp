@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QCborStreamReader>
 #include <QCborStreamWriter>
+#include <QRandomGenerator>
 #include <QSet>
 
 #include <cmath>
@@ -385,11 +386,15 @@ private:
 QByteArray encodeHello(const RpcHello &hello, qint64 maxFrameSize)
 {
     return buildFrame(maxFrameSize, "hello", 0, [&](QCborStreamWriter &w) {
-        w.startMap(2);
+        w.startMap(hello.session.isEmpty() ? 2 : 3);
         writeKey(w, "hello");
         writeText(w, hello.protocol);
         writeKey(w, "version");
         w.append(hello.version);
+        if (!hello.session.isEmpty()) {
+            writeKey(w, "session");
+            writeText(w, hello.session);
+        }
         w.endMap();
     });
 }
@@ -470,6 +475,14 @@ QByteArray encodeAnswer(const RpcAnswer &answer, qint64 maxFrameSize)
     });
 }
 
+QString randomSessionKey()
+{
+    quint32 words[4];
+    QRandomGenerator::system()->fillRange(words);
+    return QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char *>(words), sizeof(words)).toHex());
+}
+
 RpcHello decodeHello(const QByteArray &body)
 {
     Decoder d(body);
@@ -484,6 +497,8 @@ RpcHello decodeHello(const QByteArray &body)
             const quint64 v = d.readUnsigned(key);
             hello.version = v > quint64(kInt64Max) ? kInt64Max : qint64(v);
             hasVersion = true;
+        } else if (key == u"session") {
+            hello.session = d.readText(key);
         } else {
             // A later version may say more in its hello; it still deserves a clear version answer.
             d.skip();

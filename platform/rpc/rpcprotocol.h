@@ -27,6 +27,9 @@ struct RpcHello
 {
     QString protocol = QString::fromLatin1(kProtocolName);
     qint64 version = kProtocolVersion;
+    // The client's session key: the same on every connection the client makes, so that the
+    // server can tell its own lists from anyone else's. Empty: none sent.
+    QString session;
 };
 
 // Server to client, answer to the hello: ok, or an error text after which the server closes.
@@ -63,6 +66,8 @@ QByteArray encodeCall(const RpcCall &call, qint64 maxFrameSize = kDefaultMaxFram
 QByteArray encodeAnswer(const RpcAnswer &answer, qint64 maxFrameSize = kDefaultMaxFrameSize);
 
 RpcHello decodeHello(const QByteArray &body);
+// A new session key for a hello: 128 random bits from the system's generator, in hex.
+QString randomSessionKey();
 RpcHelloReply decodeHelloReply(const QByteArray &body);
 RpcCall decodeCall(const QByteArray &body);
 RpcAnswer decodeAnswer(const QByteArray &body);

@@ -61,6 +61,11 @@ public:
 
     // Called after every call, also for failed and rejected ones. Runs in the server's thread.
     void setCallLogger(std::function<void(const RpcCallRecord &)> logger);
+    // Called when a greeted client's connection ends, with its session (RpcSession::session()).
+    void setSessionEndedHandler(std::function<void(const QString &session)> handler)
+    {
+        m_settings.sessionEnded = std::move(handler);
+    }
 
     qsizetype clientCount() const;
 

@@ -3,6 +3,7 @@
 #include "rpc/rpcerror.h"
 #include "rpc/rpcprotocol.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QTcpSocket>
 
@@ -13,7 +14,32 @@ namespace {
 // How long a client being closed may take to accept what is still queued for it.
 constexpr int kCloseGraceMs = 5000;
 
+// A session key is an opaque token of the client's; these bounds keep it guessable by no one and
+// harmless in a log.
+constexpr qsizetype kMinSessionKey = 16;
+constexpr qsizetype kMaxSessionKey = 128;
+
+bool isSessionKey(const QString &key)
+{
+    if (key.size() < kMinSessionKey || key.size() > kMaxSessionKey)
+        return false;
+    for (const QChar c : key) {
+        const char16_t u = c.unicode();
+        const bool ok = (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'z') ||
+                        (u >= u'A' && u <= u'Z') || u == u'-' || u == u'_';
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
+
+QString RpcSession::sessionDigest(const QString &key)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex());
+}
 
 QString RpcCallRecord::toLogLine() const
 {
@@ -85,6 +111,13 @@ void RpcSession::end()
     if (m_ended)
         return;
     m_ended = true;
+    if (m_greeted && m_settings.sessionEnded) {
+        try {
+            m_settings.sessionEnded(m_session);
+        } catch (...) {
+            // The connection is over either way.
+        }
+    }
     emit finished();
     deleteLater();
 }
@@ -207,6 +240,15 @@ void RpcSession::handleFrame(const QByteArray &body)
                                          "speaks version %2.")
                               .arg(hello.version)
                               .arg(kProtocolVersion);
+        } else if (!hello.session.isEmpty() && !isSessionKey(hello.session)) {
+            reply.error = QStringLiteral("A session key is %1 to %2 letters, digits, \"-\" or "
+                                         "\"_\".")
+                              .arg(kMinSessionKey)
+                              .arg(kMaxSessionKey);
+        } else if (hello.session.isEmpty()) {
+            m_session = sessionDigest(randomSessionKey());
+        } else {
+            m_session = sessionDigest(hello.session);
         }
     } catch (const RpcError &e) {
         reply.error = e.message();
@@ -248,6 +290,7 @@ void RpcSession::answerCall(const QByteArray &body)
     QString unknown;
     if (const RpcHandler *handler = m_settings.methods->find(call.object, call.method, &unknown)) {
         RpcArgs args(call.method, std::move(call.args), call.byRef);
+        args.setSession(m_session);
         try {
             answer.result = (*handler)(args);
             for (qsizetype i : args.byRef())

@@ -38,6 +38,9 @@ struct RpcSessionSettings
     qint64 maxFrameSize = kDefaultMaxFrameSize; // largest frame taken in and sent out
     // Called after every call, also for failed and rejected ones, in the session's thread.
     std::function<void(const RpcCallRecord &)> logger;
+    // Called when a greeted client's connection ends, with its session(), in the session's
+    // thread. The client may connect again later with the same session.
+    std::function<void(const QString &session)> sessionEnded;
 };
 
 // One client connection: the hello, then calls answered one after the other, each to its end,
@@ -61,6 +64,13 @@ public:
 
     // address:port of the client; empty when the descriptor could not be used.
     const QString &peer() const { return m_peer; }
+    // Who the client is across its connections: the SHA-256, in hex, of the session key its
+    // hello carried, so that any server can check it and none stores the key itself. A hello
+    // without a key gets one drawn at random: that client's session is this connection.
+    // Empty until the hello.
+    const QString &session() const { return m_session; }
+    // The digest session() gives for a key.
+    static QString sessionDigest(const QString &key);
     // Disconnects at once; finished() follows.
     void drop();
 
@@ -92,6 +102,7 @@ private:
     FrameReader m_reader;
     QTimer m_timer;
     QString m_peer;
+    QString m_session;
     bool m_greeted = false;
     bool m_closing = false;
     bool m_ended = false;

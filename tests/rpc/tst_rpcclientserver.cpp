@@ -54,6 +54,8 @@ void registerTestMethods(RpcServer &server)
     });
     server.registerMethod(kObject, QStringLiteral("getNotasMarcadas"),
                           [](RpcArgs &a) { return RpcValue::fromPacket(a.packet(0)); });
+    server.registerMethod(kObject, QStringLiteral("WhoAmI"),
+                          [](RpcArgs &a) { return RpcValue(a.session()); });
 }
 
 // A real RpcServer in its own thread: a blocking call from the test thread would otherwise wait
@@ -203,6 +205,9 @@ private slots:
     void hostileClientsDoNotDisturbOthers_data();
     void hostileClientsDoNotDisturbOthers();
     void idleClientsAreClosedAndTheNextCallReconnects();
+    void aSessionOutlivesItsConnections();
+    void helloSessionKeys_data();
+    void helloSessionKeys();
     void sizeLimitsHoldOnBothSides();
 
     void refusedConnectionFails();
@@ -392,7 +397,8 @@ void TestRpcClientServer::hostileClientsDoNotDisturbOthers_data()
     QTest::newRow("largest length") << QByteArray("\xff\xff\xff\xff", 4) << true;
     QTest::newRow("garbage body") << QByteArray("\0\0\0\x04\xff\xfe\xfd\xfc", 8) << true;
     QTest::newRow("call before hello") << encodeCall(RpcCall()) << true;
-    QTest::newRow("wrong version") << encodeHello(RpcHello{QStringLiteral("fis-rpc"), 2}) << true;
+    QTest::newRow("wrong version")
+        << encodeHello(RpcHello{QStringLiteral("fis-rpc"), 2, {}}) << true;
     QTest::newRow("malformed call")
         << hello + FrameReader::prefix(1) + QByteArray("\x80", 1) << true;
     QTest::newRow("truncated frame")
@@ -462,6 +468,99 @@ void TestRpcClientServer::idleClientsAreClosedAndTheNextCallReconnects()
     QThread::msleep(200);
     QCOMPARE(c.call(QStringLiteral("Echo"), {2}).toInteger(), 2);
     QCOMPARE(connects, 2);
+}
+
+void TestRpcClientServer::aSessionOutlivesItsConnections()
+{
+    QMutex mutex;
+    QStringList ended;
+    ServerThread server([&](RpcServer &s) {
+        s.setIdleTimeout(300);
+        s.setSessionEndedHandler([&](const QString &session) {
+            QMutexLocker lock(&mutex);
+            ended << session;
+        });
+    });
+    auto a = openConnection(server.port());
+    auto b = openConnection(server.port());
+    const QString first = a->call(QStringLiteral("WhoAmI")).toText();
+    // The server knows the session by a digest of the key, never by the key itself.
+    QCOMPARE(first, RpcSession::sessionDigest(a->sessionKey()));
+    QVERIFY(!first.contains(a->sessionKey()));
+    QVERIFY(b->call(QStringLiteral("WhoAmI")).toText() != first);
+
+    // Dropped for idling, the connection comes back as the same session; the end of the dropped
+    // connection was reported with it.
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 5000) {
+        QThread::msleep(50);
+        QMutexLocker lock(&mutex);
+        if (ended.size() == 2)
+            break;
+    }
+    QCOMPARE(a->call(QStringLiteral("WhoAmI")).toText(), first);
+    {
+        QMutexLocker lock(&mutex);
+        QVERIFY(ended.contains(first));
+    }
+
+    // A client may set its own key; every connection then carries that one.
+    a->setSessionKey(QStringLiteral("0123456789abcdef-own"));
+    a->close();
+    a->open();
+    QCOMPARE(a->call(QStringLiteral("WhoAmI")).toText(),
+             RpcSession::sessionDigest(QStringLiteral("0123456789abcdef-own")));
+}
+
+void TestRpcClientServer::helloSessionKeys_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("none: the server draws one") << QString() << true;
+    QTest::newRow("16 characters") << QStringLiteral("abcdefghijklmnop") << true;
+    QTest::newRow("128 characters") << QString(128, u'Z') << true;
+    QTest::newRow("too short") << QStringLiteral("abcdefghijklmno") << false;
+    QTest::newRow("too long") << QString(129, u'Z') << false;
+    QTest::newRow("a blank") << QStringLiteral("abcdefgh ijklmnop") << false;
+    QTest::newRow("a newline") << QStringLiteral("abcdefgh\nijklmnop") << false;
+    QTest::newRow("non-ASCII") << QStringLiteral("abcdefghijklmnopç") << false;
+}
+
+void TestRpcClientServer::helloSessionKeys()
+{
+    QFETCH(QString, key);
+    QFETCH(bool, accepted);
+    ServerThread server;
+    const auto session = [&]() -> QString {
+        QTcpSocket raw;
+        raw.connectToHost(QHostAddress::LocalHost, server.port());
+        if (!raw.waitForConnected(5000))
+            return QStringLiteral("<no connection>");
+        RpcHello hello;
+        hello.session = key;
+        writeBlocking(raw, encodeHello(hello));
+        const RpcHelloReply reply = decodeHelloReply(readFrameBlocking(raw));
+        if (!reply.ok)
+            return QStringLiteral("<refused> ") + reply.error;
+        RpcCall call;
+        call.id = 1;
+        call.object = kObject;
+        call.method = QStringLiteral("WhoAmI");
+        writeBlocking(raw, encodeCall(call));
+        return decodeAnswer(readFrameBlocking(raw)).result.toText();
+    };
+    const QString once = session();
+    if (!accepted) {
+        QVERIFY2(once.startsWith(QLatin1String("<refused> A session key is 16 to 128")),
+                 qPrintable(once));
+        return;
+    }
+    QCOMPARE(once.size(), 64);
+    if (key.isEmpty())
+        QVERIFY(session() != once); // each connection without a key is a session of its own
+    else
+        QCOMPARE(session(), RpcSession::sessionDigest(key));
 }
 
 void TestRpcClientServer::sizeLimitsHoldOnBothSides()
