@@ -209,7 +209,7 @@ int clientMain(quint16 port, const QString &serverPid, const QString &dbPath,
     };
     const QString ofTheFile =
         QStringLiteral(" FROM REGARQCOMPRALEG WHERE NRSEQARQMAG ="
-                       " (SELECT NRSEQARQULT FROM LISTACOMPRALEG WHERE NRLISTA = '%1')");
+                       " (SELECT NRSEQARQMAG FROM ARQCOMPRALEG WHERE NRLISTA = '%1')");
     double tool = 0;
     qint64 paused = 0, storedLines = -1, lastPage = -1, serverCpuDuringTool = -1;
     host.clock = &clock;

@@ -219,20 +219,29 @@ CREATE TABLE SEQCOMPRALEG (
     CONSTRAINT PK_SEQCOMPRALEG PRIMARY KEY (NMSEQUENCIA)
 );
 
--- One export list per list number handed out. NRSEQARQULT is the file the list's last GetRegistro
--- call asked for, so that GetDeletaLista knows which served file the client may have failed to
--- write.
+-- One export list per list number handed out. CDSESSAO is the digest of the client session that
+-- took it: only that session may go on with it or delete it. IDSITUACAO: 'A' open (files still to
+-- serve), 'E' delivered (every file served; the client may still report a failed write of the
+-- last one), 'F' final. DTATIVIDADE is the time of the list's last call, in milliseconds since 1970
+-- UTC, and CDSERVIDOR the server process that had it: an open list idle for longer than the lease,
+-- or left by a server that is gone, is undone.
 CREATE TABLE LISTACOMPRALEG (
     NRLISTA          VARCHAR(10)  NOT NULL,
     DTCRIACAO        TIMESTAMP    NOT NULL,
-    NRSEQARQULT      VARCHAR(10),
+    CDSESSAO         VARCHAR(64),
+    IDSITUACAO       CHAR(1)      DEFAULT 'A' NOT NULL,
+    DTATIVIDADE      NUMERIC(15),
+    CDSERVIDOR       VARCHAR(32),
     CONSTRAINT PK_LISTACOMPRALEG PRIMARY KEY (NRLISTA)
 );
+CREATE INDEX IX_LISTACOMPRALEG_SESSAO ON LISTACOMPRALEG (CDSESSAO, IDSITUACAO);
+CREATE INDEX IX_LISTACOMPRALEG_SITUACAO ON LISTACOMPRALEG (IDSITUACAO, DTATIVIDADE);
 
--- The marked invoices of a list. CDLISTA is the branch code followed by the posting number;
--- CDFILIAL and NRLANCTONF hold the same key split, for the joins with NFCOMPRA.
+-- The marked invoices of a list that is not final. CDLISTA is the branch code followed by the
+-- posting number; CDFILIAL and NRLANCTONF hold the same key split, for the joins with NFCOMPRA,
+-- and their unique index keeps an invoice on one unfinished list at most.
 -- IDNFCOMPRALEGANT keeps the invoice's IDNFCOMPRALEG from before the list's file marked it, so
--- that deleting the list puts back exactly what was there; NULL until then.
+-- that undoing the list puts back exactly what was there; NULL until then.
 CREATE TABLE LISTACOMPRALEGNF (
     NRLISTA          VARCHAR(10)  NOT NULL,
     CDLISTA          VARCHAR(50)  NOT NULL,
@@ -244,11 +253,12 @@ CREATE TABLE LISTACOMPRALEGNF (
     CONSTRAINT FK_LISTACOMPRALEGNF_LISTA FOREIGN KEY (NRLISTA)
         REFERENCES LISTACOMPRALEG (NRLISTA)
 );
-CREATE INDEX IX_LISTACOMPRALEGNF_NOTA ON LISTACOMPRALEGNF (CDFILIAL, NRLANCTONF);
+CREATE UNIQUE INDEX UQ_LISTACOMPRALEGNF_NOTA ON LISTACOMPRALEGNF (CDFILIAL, NRLANCTONF);
 
 -- The output files of a list, one per state registration. NRSEQARQMAG is the file's own number;
--- NOMEARQUIVO the name part that goes between the underscores of the file name. IDSERVIDO: 'S'
--- once the last page has been handed out, 'N' before.
+-- NOMEARQUIVO the name part that goes between the underscores of the file name. IDSERVIDO: 'N'
+-- until the last page has been handed out, 'S' then, 'E' once the file is known to be delivered
+-- (the client asked for the next file, or the list became final).
 CREATE TABLE ARQCOMPRALEG (
     NRSEQARQMAG      VARCHAR(10)  NOT NULL,
     NRLISTA          VARCHAR(10)  NOT NULL,
@@ -280,6 +290,19 @@ CREATE TABLE REGARQCOMPRALEG (
     CONSTRAINT FK_REGARQCOMPRALEG_ARQ FOREIGN KEY (NRSEQARQMAG)
         REFERENCES ARQCOMPRALEG (NRSEQARQMAG)
 ) WITHOUT ROWID;
+
+-- The server processes at work on this database, so that a starting one can tell which open
+-- lists a dead one left: machine and boot, process number and start (clock ticks since boot),
+-- and the last heartbeat in milliseconds since 1970 UTC.
+CREATE TABLE SERVCOMPRALEG (
+    CDSERVIDOR       VARCHAR(32)  NOT NULL,
+    CDMAQUINA        VARCHAR(64),
+    CDBOOT           VARCHAR(64),
+    NRPROCESSO       NUMERIC(10),
+    NRINICIOPROC     NUMERIC(20),
+    DTBATIMENTO      NUMERIC(15),
+    CONSTRAINT PK_SERVCOMPRALEG PRIMARY KEY (CDSERVIDOR)
+);
 
 INSERT INTO SEQCOMPRALEG (NMSEQUENCIA, NRULTIMO) VALUES ('NRLISTA', 0);
 INSERT INTO SEQCOMPRALEG (NMSEQUENCIA, NRULTIMO) VALUES ('NRSEQARQMAG', 0);

@@ -1,7 +1,7 @@
 #include "server/appserver.h"
 
-#include "server/linejanitor.h"
 #include "server/schemamigration.h"
+#include "server/serverjanitor.h"
 #include "server/serverworker.h"
 #include "server/sqliteconnection.h"
 
@@ -64,13 +64,13 @@ bool AppServer::start()
     }
     m_janitorThread = std::make_unique<QThread>();
     m_janitorThread->setObjectName(QStringLiteral("janitor"));
-    m_janitor = new LineJanitor(m_config);
+    m_janitor = new ServerJanitor(m_config);
     m_janitor->moveToThread(m_janitorThread.get());
     connect(m_janitorThread.get(), &QThread::finished, m_janitor, &QObject::deleteLater);
     m_janitorThread->start();
     {
         QString error;
-        LineJanitor *janitor = m_janitor;
+        ServerJanitor *janitor = m_janitor;
         QMetaObject::invokeMethod(
             janitor, [janitor, &error] { error = janitor->open(); }, Qt::BlockingQueuedConnection);
         if (!error.isEmpty()) {
@@ -85,7 +85,7 @@ bool AppServer::start()
     for (int i = 0; i < m_config.workers; ++i) {
         auto thread = std::make_unique<QThread>();
         thread->setObjectName(QStringLiteral("worker-%1").arg(i + 1));
-        auto *worker = new ServerWorker(m_config, m_janitor);
+        auto *worker = new ServerWorker(m_config, m_janitor, m_janitor->serverId());
         worker->moveToThread(thread.get());
         connect(thread.get(), &QThread::finished, worker, &QObject::deleteLater);
         thread->start();
@@ -126,7 +126,7 @@ void AppServer::stop()
     m_threads.clear();
     m_listener->setWorkers({});
     if (m_janitorThread) {
-        LineJanitor *janitor = m_janitor;
+        ServerJanitor *janitor = m_janitor;
         janitor->requestStop();
         QMetaObject::invokeMethod(
             janitor, [janitor] { janitor->close(); }, Qt::BlockingQueuedConnection);

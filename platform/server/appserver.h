@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/serverconfig.h"
+#include "server/serverlog.h"
 
 #include <QObject>
 #include <QString>
@@ -14,7 +15,7 @@ class QThread;
 
 namespace fis {
 
-class LineJanitor;
+class ServerJanitor;
 class ServerWorker;
 
 // The listening socket of the process. It only accepts: each accepted descriptor goes to the
@@ -44,7 +45,8 @@ public:
     explicit AppServer(const ServerConfig &config, QObject *parent = nullptr);
     ~AppServer() override;
 
-    // Migrates the database, starts the workers (each opens its connection) and listens.
+    // Migrates the database, registers the process and undoes what dead servers left (see
+    // ServerJanitor), starts the workers (each opens its connection) and listens.
     // Returns false with errorString() set when any of it fails.
     bool start();
     // Stops listening, disconnects every client and ends the workers; called by the destructor.
@@ -60,11 +62,8 @@ private:
     std::vector<std::unique_ptr<QThread>> m_threads;
     std::vector<ServerWorker *> m_workers;
     std::unique_ptr<QThread> m_janitorThread;
-    LineJanitor *m_janitor = nullptr;
+    ServerJanitor *m_janitor = nullptr;
     QString m_error;
 };
-
-// Writes one line to standard error, whole, whatever thread calls it.
-void logServerLine(const QString &line);
 
 } // namespace fis

@@ -5,7 +5,9 @@
 #include "dataset/datapacket.h"
 #include "hostfw/widgets/keylist.h"
 #include "rpc/rpcerror.h"
+#include "server/exportlists.h"
 #include "server/filegenerator.h"
+#include "server/serverlog.h"
 #include "server/sqliteconnection.h"
 
 #include <QDir>
@@ -110,6 +112,12 @@ QString fileNamePart(int index)
     return QStringLiteral("%1").arg(index, 4, 10, QLatin1Char('0'));
 }
 
+// The same for an unknown list and for another session's: nobody learns of others' lists.
+QString listNotFound(const QString &list)
+{
+    return QStringLiteral("Lista %1 não encontrada.").arg(list);
+}
+
 } // namespace
 
 struct CompraLegalService::FileRow
@@ -120,14 +128,17 @@ struct CompraLegalService::FileRow
     QString stateRegistration;
     QString namePart;
     qint64 lineCount = -1; // -1: not built
-    bool served = false;
+    QString served;        // IDSERVIDO: 'N', 'S' or 'E'
+    QString owner;         // the list's CDSESSAO
+    QString listState;     // the list's IDSITUACAO
 };
 
 CompraLegalService::CompraLegalService(SqliteConnection &db, const ServerConfig &config,
-                                       std::function<void()> fileServed)
+                                       QString serverId, std::function<void()> filesServed)
     : m_db(db)
     , m_config(config)
-    , m_fileServed(std::move(fileServed))
+    , m_serverId(std::move(serverId))
+    , m_filesServed(std::move(filesServed))
 {}
 
 void CompraLegalService::registerMethods(RpcMethodTable &table)
@@ -319,12 +330,25 @@ RpcValue CompraLegalService::GetLista(RpcArgs &args)
 {
     args.expectCount(0);
     SqliteTransaction tx(m_db, SqliteTransaction::Kind::Write);
+    // A session runs one export at a time, so a new list ends its earlier runs: what they
+    // delivered becomes final, what they left open is undone.
+    const exportlists::Outcome earlier = exportlists::closeSession(m_db, args.session());
     const QString list = nextNumber("NRLISTA");
-    SqliteStatement add(m_db, "INSERT INTO LISTACOMPRALEG (NRLISTA, DTCRIACAO) VALUES (?1, ?2)");
+    SqliteStatement add(m_db, "INSERT INTO LISTACOMPRALEG (NRLISTA, DTCRIACAO, CDSESSAO,"
+                              " IDSITUACAO, DTATIVIDADE, CDSERVIDOR) VALUES (?1, ?2, ?3, 'A', ?4,"
+                              " ?5)");
     add.bind(1, list);
     add.bind(2, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    add.bind(3, args.session());
+    add.bind(4, exportlists::now());
+    add.bind(5, m_serverId);
     add.execute();
     tx.commit();
+    for (const QString &line : exportlists::describe(earlier, QStringLiteral("its session began "
+                                                                             "another export")))
+        logServerLine(line);
+    if (!earlier.finalized.isEmpty() && m_filesServed)
+        m_filesServed();
     return list;
 }
 
@@ -360,12 +384,13 @@ RpcValue CompraLegalService::getNotasMarcadas(RpcArgs &args)
 
     SqliteTransaction tx(m_db, SqliteTransaction::Kind::Write);
     {
-        SqliteStatement q(m_db, "SELECT (SELECT count(*) FROM LISTACOMPRALEGNF WHERE NRLISTA = ?1)"
-                                " FROM LISTACOMPRALEG WHERE NRLISTA = ?1");
+        const std::optional<exportlists::OwnedList> owned =
+            exportlists::findOwned(m_db, list, args.session());
+        if (!owned)
+            throw RpcError(listNotFound(list));
+        SqliteStatement q(m_db, "SELECT 1 FROM ARQCOMPRALEG WHERE NRLISTA = ?1");
         q.bind(1, list);
-        if (!q.step())
-            throw RpcError(QStringLiteral("Lista %1 não encontrada.").arg(list));
-        if (q.integer(0) > 0)
+        if (owned->state != QLatin1String(exportlists::kOpen) || q.step())
             throw RpcError(QStringLiteral("A lista %1 já recebeu suas notas.").arg(list));
     }
 
@@ -420,7 +445,22 @@ RpcValue CompraLegalService::getNotasMarcadas(RpcArgs &args)
             insert.bindUtf8NoCopy(++column, branchUtf8);
             insert.bindUtf8NoCopy(++column, QByteArrayView(m.key).sliced(branchUtf8.size()));
         }
-        insert.execute();
+        try {
+            insert.execute();
+        } catch (const DatabaseError &e) {
+            // The unique index refused an invoice that another unfinished list holds.
+            if (!e.isUniqueViolation())
+                throw;
+            insert.reset();
+            for (const Marked &m : batch) {
+                const QByteArray &branchUtf8 = branchesUtf8.at(m.branch);
+                const QString taken = invoiceOnAnotherList(
+                    list, branchUtf8, QByteArrayView(m.key).sliced(branchUtf8.size()));
+                if (!taken.isEmpty())
+                    throw RpcError(taken);
+            }
+            throw;
+        }
         batch.clear();
     };
     // A value read back as the QString it was before, and its UTF-8 to bind.
@@ -512,8 +552,25 @@ RpcValue CompraLegalService::getNotasMarcadas(RpcArgs &args)
         }
     }
     const QByteArray answer = writer.finish();
+    exportlists::touch(m_db, list, m_serverId);
     tx.commit();
     return RpcValue::fromPacket(answer);
+}
+
+QString CompraLegalService::invoiceOnAnotherList(const QString &list, QByteArrayView branch,
+                                                 QByteArrayView posting)
+{
+    SqliteStatement q(m_db, "SELECT N.NRNOTAFISC FROM LISTACOMPRALEGNF L JOIN NFCOMPRA N"
+                            " ON N.CDFILIAL = L.CDFILIAL AND N.NRLANCTONF = L.NRLANCTONF"
+                            " WHERE L.CDFILIAL = ?1 AND L.NRLANCTONF = ?2 AND L.NRLISTA <> ?3");
+    q.bindUtf8(1, branch);
+    q.bindUtf8(2, posting);
+    q.bind(3, list);
+    if (!q.step())
+        return {};
+    return QStringLiteral("A nota fiscal %1 (filial %2, lançamento %3) já está em outra "
+                          "exportação em andamento; exporte-a quando aquela terminar.")
+        .arg(q.text(0), QString::fromUtf8(branch), QString::fromUtf8(posting));
 }
 
 RpcValue CompraLegalService::registroAnswer(const QString &status, const QByteArray &lines,
@@ -553,10 +610,15 @@ RpcValue CompraLegalService::GetRegistro(RpcArgs &args)
         file.stateRegistration = q.text(3);
         file.namePart = q.text(4);
         file.lineCount = q.isNull(5) ? -1 : q.integer(5);
-        file.served = q.text(6) == u"S";
+        file.served = q.text(6);
+        file.owner = q.text(7);
+        file.listState = q.text(8);
     };
-    constexpr char fileColumns[] = "SELECT NRSEQARQMAG, NRLISTA, CDEMPRESA, CDINSCESTA,"
-                                   " NOMEARQUIVO, NRTOTREGISTROS, IDSERVIDO FROM ARQCOMPRALEG";
+    constexpr char fileColumns[] = "SELECT A.NRSEQARQMAG, A.NRLISTA, A.CDEMPRESA, A.CDINSCESTA,"
+                                   " A.NOMEARQUIVO, A.NRTOTREGISTROS, A.IDSERVIDO, L.CDSESSAO,"
+                                   " L.IDSITUACAO FROM ARQCOMPRALEG A JOIN LISTACOMPRALEG L"
+                                   " ON L.NRLISTA = A.NRLISTA";
+    const QString open = QLatin1String(exportlists::kOpen);
 
     if (continuation.isEmpty()) {
         // A file's first page: check what the user can put right, then build every line.
@@ -567,34 +629,59 @@ RpcValue CompraLegalService::GetRegistro(RpcArgs &args)
         if (end < start)
             return userError(QStringLiteral("Data inicial do período deve ser menor ou igual a "
                                             "data final do período."));
+        QString refusal;
+        {
+            SqliteTransaction tx(m_db, SqliteTransaction::Kind::Write);
+            const std::optional<exportlists::OwnedList> owned =
+                exportlists::findOwned(m_db, list, args.session());
+            if (!owned)
+                return userError(listNotFound(list));
+            if (owned->state != open)
+                return userError(
+                    QStringLiteral("Todos os arquivos da lista %1 já foram entregues.").arg(list));
+            {
+                SqliteStatement q(m_db, QByteArray(QByteArray(fileColumns) +
+                                                   " WHERE A.NRLISTA = ?1 AND A.CDINSCESTA = ?2")
+                                            .constData());
+                q.bind(1, list);
+                q.bind(2, registration);
+                if (!q.step())
+                    return userError(QStringLiteral("A inscrição estadual %1 não tem arquivo na "
+                                                    "lista %2.")
+                                         .arg(registration, list));
+                readFile(q);
+            }
+            // A client asks for a file only once the one before is written: every other file
+            // served so far has been delivered, whatever becomes of this one.
+            SqliteStatement delivered(m_db, "UPDATE ARQCOMPRALEG SET IDSERVIDO = 'E'"
+                                            " WHERE NRLISTA = ?1 AND IDSERVIDO = 'S'"
+                                            " AND NRSEQARQMAG <> ?2");
+            delivered.bind(1, list);
+            delivered.bind(2, file.fileNumber);
+            delivered.execute();
+
+            SqliteStatement taxes(m_db, "SELECT 1 FROM IMPOSTONFE WHERE CDIMPOSTONFE = ?1");
+            taxes.bind(1, tax);
+            if (file.served == u"E")
+                refusal = QStringLiteral("O arquivo %1 da lista %2 já foi entregue.")
+                              .arg(file.namePart, list);
+            else if (!taxes.step())
+                refusal = QStringLiteral("Imposto %1 não cadastrado.").arg(tax);
+            else if (file.company != company)
+                refusal = QStringLiteral("A lista %1 é da empresa %2, não da empresa %3.")
+                              .arg(list, file.company, company);
+            taxes.reset();
+            tx.commit();
+        }
+        if (!refusal.isEmpty())
+            return userError(refusal);
+
         SqliteTransaction tx(m_db, SqliteTransaction::Kind::Write);
-        {
-            SqliteStatement q(m_db, "SELECT 1 FROM IMPOSTONFE WHERE CDIMPOSTONFE = ?1");
-            q.bind(1, tax);
-            if (!q.step())
-                return userError(QStringLiteral("Imposto %1 não cadastrado.").arg(tax));
-        }
-        {
-            SqliteStatement q(m_db, "SELECT 1 FROM LISTACOMPRALEG WHERE NRLISTA = ?1");
-            q.bind(1, list);
-            if (!q.step())
-                return userError(QStringLiteral("Lista %1 não encontrada.").arg(list));
-        }
-        {
-            SqliteStatement q(m_db, QByteArray(QByteArray(fileColumns) +
-                                               " WHERE NRLISTA = ?1 AND CDINSCESTA = ?2")
-                                        .constData());
-            q.bind(1, list);
-            q.bind(2, registration);
-            if (!q.step())
-                return userError(QStringLiteral("A inscrição estadual %1 não tem arquivo na "
-                                                "lista %2.")
-                                     .arg(registration, list));
-            readFile(q);
-        }
-        if (file.company != company)
-            return userError(QStringLiteral("A lista %1 é da empresa %2, não da empresa %3.")
-                                 .arg(list, file.company, company));
+        // Undone meanwhile (by the lease, or by the session from another connection)?
+        const std::optional<exportlists::OwnedList> owned =
+            exportlists::findOwned(m_db, list, args.session());
+        if (!owned || owned->state != open)
+            return userError(listNotFound(list));
         try {
             file.lineCount = generateExportFile(
                 m_db, ExportFile{file.fileNumber, list, file.company, file.stateRegistration,
@@ -602,25 +689,26 @@ RpcValue CompraLegalService::GetRegistro(RpcArgs &args)
         } catch (const ExportDataError &e) {
             return userError(e.message());
         }
-        file.served = false;
+        exportlists::touch(m_db, list, m_serverId);
         tx.commit();
+        file.served = QStringLiteral("N");
         args.set(5, file.fileNumber);
     } else {
         // A later page. The client does not read element 0 of these answers, so whatever goes
-        // wrong here must be a call error for its failure guard to run.
+        // wrong here must be a call error for its failure guard to run. A continuation of
+        // another session's list is as unknown as one that never was.
         SqliteStatement q(
-            m_db, QByteArray(QByteArray(fileColumns) + " WHERE NRSEQARQMAG = ?1").constData());
+            m_db, QByteArray(QByteArray(fileColumns) + " WHERE A.NRSEQARQMAG = ?1").constData());
         q.bind(1, continuation);
-        if (!q.step())
+        const bool found = q.step();
+        if (found)
+            readFile(q);
+        if (!found || file.owner != args.session() || file.listNumber != list ||
+            file.stateRegistration != registration)
             throw RpcError(QStringLiteral("Continuação %1 desconhecida: o arquivo não existe "
                                           "(a lista foi excluída?).")
                                .arg(continuation));
-        readFile(q);
-        if (file.listNumber != list || file.stateRegistration != registration)
-            throw RpcError(QStringLiteral("A continuação %1 é do arquivo da inscrição %2 da "
-                                          "lista %3.")
-                               .arg(continuation, file.stateRegistration, file.listNumber));
-        if (file.lineCount < 0 || file.served)
+        if (file.lineCount < 0 || file.served != u"N" || file.listState != open)
             throw RpcError(QStringLiteral("O arquivo %1 já foi entregue por completo; comece "
                                           "de novo com a continuação vazia.")
                                .arg(file.namePart));
@@ -658,22 +746,30 @@ RpcValue CompraLegalService::GetRegistro(RpcArgs &args)
 
     {
         SqliteTransaction tx(m_db, SqliteTransaction::Kind::Write);
-        SqliteStatement recent(m_db, "UPDATE LISTACOMPRALEG SET NRSEQARQULT = ?1"
-                                     " WHERE NRLISTA = ?2");
-        recent.bind(1, file.fileNumber);
-        recent.bind(2, file.listNumber);
-        recent.execute();
+        // The list may have been undone while the page was read: then this page must not count.
+        const std::optional<exportlists::OwnedList> owned =
+            exportlists::findOwned(m_db, file.listNumber, args.session());
+        if (!owned || owned->state != open)
+            throw RpcError(listNotFound(file.listNumber));
+        exportlists::touch(m_db, file.listNumber, m_serverId);
         if (!more) {
-            // Served in full: the lines are deleted after this answer, by the janitor.
+            // Served in full: the lines are deleted after this answer, by the janitor. With the
+            // list's last file the list is delivered.
             SqliteStatement served(m_db, "UPDATE ARQCOMPRALEG SET IDSERVIDO = 'S'"
                                          " WHERE NRSEQARQMAG = ?1");
             served.bind(1, file.fileNumber);
             served.execute();
+            SqliteStatement delivered(m_db, "UPDATE LISTACOMPRALEG SET IDSITUACAO = 'E'"
+                                            " WHERE NRLISTA = ?1 AND NOT EXISTS (SELECT 1 FROM"
+                                            " ARQCOMPRALEG WHERE NRLISTA = ?1"
+                                            " AND IDSERVIDO = 'N')");
+            delivered.bind(1, file.listNumber);
+            delivered.execute();
         }
         tx.commit();
     }
-    if (!more && m_fileServed)
-        m_fileServed();
+    if (!more && m_filesServed)
+        m_filesServed();
     return registroAnswer(QStringLiteral("OK"), page, more, file.fileNumber);
 }
 
@@ -685,40 +781,17 @@ RpcValue CompraLegalService::GetDeletaLista(RpcArgs &args)
         return QList<RpcValue>{QStringLiteral("Número da lista deve ser informado.")};
 
     SqliteTransaction tx(m_db, SqliteTransaction::Kind::Write);
-    QString recent;
-    {
-        SqliteStatement q(m_db, "SELECT NRSEQARQULT FROM LISTACOMPRALEG WHERE NRLISTA = ?1");
-        q.bind(1, list);
-        if (!q.step())
-            return QList<RpcValue>{QStringLiteral("OK")}; // nothing to remove
-        recent = q.text(0);
-    }
-    // The invoices of files not served in full, and of the file asked for last (the client may
-    // have failed to write it after its last page), get back the flag they had before the list.
-    SqliteStatement revert(m_db, "UPDATE NFCOMPRA SET IDNFCOMPRALEG = ?1"
-                                 " WHERE CDFILIAL = ?2 AND NRLANCTONF = ?3");
-    SqliteStatement touched(m_db, "SELECT L.IDNFCOMPRALEGANT, L.CDFILIAL, L.NRLANCTONF"
-                                  " FROM LISTACOMPRALEGNF L JOIN ARQCOMPRALEG A"
-                                  " ON A.NRLISTA = L.NRLISTA AND A.CDINSCESTA = L.CDINSCESTA"
-                                  " WHERE L.NRLISTA = ?1 AND L.IDNFCOMPRALEGANT IS NOT NULL"
-                                  " AND (A.IDSERVIDO <> 'S' OR A.NRSEQARQMAG = ?2)");
-    touched.bind(1, list);
-    touched.bind(2, recent);
-    while (touched.step()) {
-        revert.bindUtf8(1, touched.utf8(0));
-        revert.bindUtf8(2, touched.utf8(1));
-        revert.bindUtf8(3, touched.utf8(2));
-        revert.execute();
-    }
-    for (const char *sql : {"DELETE FROM REGARQCOMPRALEG WHERE NRSEQARQMAG IN"
-                            " (SELECT NRSEQARQMAG FROM ARQCOMPRALEG WHERE NRLISTA = ?1)",
-                            "DELETE FROM ARQCOMPRALEG WHERE NRLISTA = ?1",
-                            "DELETE FROM LISTACOMPRALEGNF WHERE NRLISTA = ?1",
-                            "DELETE FROM LISTACOMPRALEG WHERE NRLISTA = ?1"}) {
-        SqliteStatement del(m_db, sql);
-        del.bind(1, list);
-        del.execute();
-    }
+    const std::optional<exportlists::OwnedList> owned =
+        exportlists::findOwned(m_db, list, args.session());
+    if (!owned)
+        return QList<RpcValue>{listNotFound(list)};
+    if (owned->state == QLatin1String(exportlists::kFinal))
+        return QList<RpcValue>{QStringLiteral("A lista %1 já foi entregue e não pode mais ser "
+                                              "excluída.")
+                                   .arg(list)};
+    // The invoices of every file not delivered - not served in full, or served last and not
+    // yet known to be written - get back the flag they had before the list.
+    exportlists::revert(m_db, list);
     tx.commit();
     return QList<RpcValue>{QStringLiteral("OK")};
 }

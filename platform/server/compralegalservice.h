@@ -21,13 +21,17 @@ class SqliteConnection;
 // packet or key list, an unknown continuation, database errors) are thrown as RpcError and reach
 // the caller as call errors. Faults the user can put right are answered in element 0 where the
 // answer has one (GetRegistro's first page, GetDeletaLista).
+//
+// A list belongs to the session that took it (RpcArgs::session()); for any other session it does
+// not exist. Its life, from open to final or undone, is in exportlists.h.
 class CompraLegalService
 {
 public:
-    // `fileServed` is called after a file's last page has been answered for: its lines are no
-    // longer needed and may be deleted (see LineJanitor).
-    CompraLegalService(SqliteConnection &db, const ServerConfig &config,
-                       std::function<void()> fileServed = {});
+    // `serverId` names this process in the lists it serves (exportlists::ServerRegistry).
+    // `filesServed` is called when files have been served or lists made final: their lines are
+    // no longer needed and may be deleted (see ServerJanitor).
+    CompraLegalService(SqliteConnection &db, const ServerConfig &config, QString serverId,
+                       std::function<void()> filesServed = {});
 
     RpcValue GetNotaFiscal(RpcArgs &args);
     RpcValue GetDiretorio(RpcArgs &args);
@@ -51,12 +55,16 @@ private:
     };
     PendingFlag pendingFlag(const QString &company);
     QString nextNumber(const char *sequence);
+    // The message naming an invoice that a list other than `list` holds; empty when none does.
+    QString invoiceOnAnotherList(const QString &list, QByteArrayView branch,
+                                 QByteArrayView posting);
     RpcValue registroAnswer(const QString &status, const QByteArray &lines, bool more,
                             const QString &continuation) const;
 
     SqliteConnection &m_db;
     ServerConfig m_config;
-    std::function<void()> m_fileServed;
+    QString m_serverId;
+    std::function<void()> m_filesServed;
 };
 
 } // namespace fis

@@ -1,6 +1,9 @@
 #include "server/schemamigration.h"
 
+#include "server/exportlists.h"
 #include "server/sqliteconnection.h"
+
+#include <QStringList>
 
 namespace fis {
 
@@ -12,6 +15,51 @@ bool hasColumn(SqliteConnection &db, const char *table, const char *column)
     info.bind(1, QString::fromLatin1(table));
     info.bind(2, QString::fromLatin1(column));
     return info.step();
+}
+
+bool hasIndex(SqliteConnection &db, const char *index)
+{
+    SqliteStatement q(db, "SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = ?");
+    q.bind(1, QString::fromLatin1(index));
+    return q.step();
+}
+
+bool hasTable(SqliteConnection &db, const char *table)
+{
+    SqliteStatement q(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
+    q.bind(1, QString::fromLatin1(table));
+    return q.step();
+}
+
+QStringList column(SqliteConnection &db, const char *sql)
+{
+    SqliteStatement q(db, sql);
+    QStringList values;
+    while (q.step())
+        values << q.text(0);
+    return values;
+}
+
+// Lists from before lists had owners: nobody can go on with them. Those whose files were all
+// served were delivered and become final; the others are undone, but for the served files the
+// client went on from (every one but the file asked for last).
+void settleOwnerlessLists(SqliteConnection &db)
+{
+    if (hasColumn(db, "LISTACOMPRALEG", "NRSEQARQULT"))
+        db.exec("UPDATE ARQCOMPRALEG SET IDSERVIDO = 'E' WHERE IDSERVIDO = 'S' AND NRSEQARQMAG"
+                " <> coalesce((SELECT L.NRSEQARQULT FROM LISTACOMPRALEG L"
+                " WHERE L.NRLISTA = ARQCOMPRALEG.NRLISTA), '')");
+    const QStringList delivered =
+        column(db, "SELECT NRLISTA FROM LISTACOMPRALEG L WHERE CDSESSAO IS NULL"
+                   " AND IDSITUACAO = 'A' AND EXISTS (SELECT 1 FROM ARQCOMPRALEG A"
+                   " WHERE A.NRLISTA = L.NRLISTA) AND NOT EXISTS (SELECT 1 FROM ARQCOMPRALEG A"
+                   " WHERE A.NRLISTA = L.NRLISTA AND A.IDSERVIDO = 'N')");
+    for (const QString &list : delivered)
+        exportlists::finalize(db, list);
+    const QStringList open = column(db, "SELECT NRLISTA FROM LISTACOMPRALEG WHERE CDSESSAO IS NULL"
+                                        " AND IDSITUACAO = 'A'");
+    for (const QString &list : open)
+        exportlists::revert(db, list);
 }
 
 QString tableSql(SqliteConnection &db, const char *table)
@@ -33,10 +81,36 @@ void migrateServerSchema(SqliteConnection &db)
     for (const char *table : {"NFCOMPRA", "ARQCOMPRALEG", "SEQCOMPRALEG", "LISTACOMPRALEGNF"})
         tableSql(db, table);
 
-    if (!hasColumn(db, "LISTACOMPRALEG", "NRSEQARQULT"))
-        db.exec("ALTER TABLE LISTACOMPRALEG ADD COLUMN NRSEQARQULT VARCHAR(10)");
     if (!hasColumn(db, "LISTACOMPRALEGNF", "IDNFCOMPRALEGANT"))
         db.exec("ALTER TABLE LISTACOMPRALEGNF ADD COLUMN IDNFCOMPRALEGANT CHAR(1)");
+    if (!hasColumn(db, "LISTACOMPRALEG", "CDSESSAO")) {
+        db.exec("ALTER TABLE LISTACOMPRALEG ADD COLUMN CDSESSAO VARCHAR(64);"
+                "ALTER TABLE LISTACOMPRALEG ADD COLUMN IDSITUACAO CHAR(1) DEFAULT 'A' NOT NULL;"
+                "ALTER TABLE LISTACOMPRALEG ADD COLUMN DTATIVIDADE NUMERIC(15);"
+                "ALTER TABLE LISTACOMPRALEG ADD COLUMN CDSERVIDOR VARCHAR(32);");
+        settleOwnerlessLists(db);
+    }
+    if (hasColumn(db, "LISTACOMPRALEG", "NRSEQARQULT"))
+        db.exec("ALTER TABLE LISTACOMPRALEG DROP COLUMN NRSEQARQULT");
+    if (hasIndex(db, "IX_LISTACOMPRALEGNF_NOTA"))
+        db.exec("DROP INDEX IX_LISTACOMPRALEGNF_NOTA");
+    if (!hasIndex(db, "UQ_LISTACOMPRALEGNF_NOTA"))
+        db.exec("CREATE UNIQUE INDEX UQ_LISTACOMPRALEGNF_NOTA ON LISTACOMPRALEGNF"
+                " (CDFILIAL, NRLANCTONF)");
+    if (!hasIndex(db, "IX_LISTACOMPRALEG_SESSAO"))
+        db.exec("CREATE INDEX IX_LISTACOMPRALEG_SESSAO ON LISTACOMPRALEG (CDSESSAO, IDSITUACAO)");
+    if (!hasIndex(db, "IX_LISTACOMPRALEG_SITUACAO"))
+        db.exec("CREATE INDEX IX_LISTACOMPRALEG_SITUACAO ON LISTACOMPRALEG"
+                " (IDSITUACAO, DTATIVIDADE)");
+    if (!hasTable(db, "SERVCOMPRALEG"))
+        db.exec("CREATE TABLE SERVCOMPRALEG ("
+                "    CDSERVIDOR       VARCHAR(32)  NOT NULL,"
+                "    CDMAQUINA        VARCHAR(64),"
+                "    CDBOOT           VARCHAR(64),"
+                "    NRPROCESSO       NUMERIC(10),"
+                "    NRINICIOPROC     NUMERIC(20),"
+                "    DTBATIMENTO      NUMERIC(15),"
+                "    CONSTRAINT PK_SERVCOMPRALEG PRIMARY KEY (CDSERVIDOR))");
 
     if (!tableSql(db, "REGARQCOMPRALEG")
              .contains(QLatin1String("WITHOUT ROWID"), Qt::CaseInsensitive)) {

@@ -7,10 +7,16 @@ class SqliteConnection;
 // Brings the export tables of a host database made before db/schema/sqlite.sql had them to what
 // this server needs. Idempotent, and with nothing to do on a database born from that schema, so
 // that it can run at every start of every server process:
-// - LISTACOMPRALEG.NRSEQARQULT: the file a list's last GetRegistro call asked for, so that
-//   GetDeletaLista knows which served file the client may have failed to write;
+// - LISTACOMPRALEG.CDSESSAO, IDSITUACAO, DTATIVIDADE, CDSERVIDOR: the list's owner, state, last
+//   activity and server (see exportlists.h). Lists made before have no owner that could go on
+//   with them: those whose files were all served become final, the others are undone. The
+//   earlier NRSEQARQULT (the file asked for last) tells which served files were delivered, and
+//   goes;
 // - LISTACOMPRALEGNF.IDNFCOMPRALEGANT: an invoice's exported flag before the list's file marked
-//   it, so that deleting the list puts back exactly what was there;
+//   it, so that undoing the list puts back exactly what was there;
+// - the unique index that keeps an invoice on one unfinished list at most, and the lists'
+//   indexes by session and by state;
+// - SERVCOMPRALEG, the server processes at work on the database;
 // - REGARQCOMPRALEG rebuilt WITHOUT ROWID, so that a page of lines is one sequential range of the
 //   table instead of an index walk plus a row lookup per line; its index by list goes, since the
 //   lines of a list are reached through the list's files.

@@ -82,6 +82,11 @@ const QList<Setting> &settings()
          [](ServerConfig &c, const QString &v) {
              c.outputDirectory = v.trimmed();
          }},
+        {"export/lease", "lease",
+         "Seconds an export list may go without a call before it is undone (default 900).",
+         [](ServerConfig &c, const QString &v) {
+             c.leaseSecs = toInt(QStringLiteral("lease"), v, 1, 7 * 24 * 3600);
+         }},
         {"export/page_size", "page-size", "Most lines of one GetRegistro page (default 50000).",
          [](ServerConfig &c, const QString &v) {
              c.pageSizeCap = toInt(QStringLiteral("page size"), v, 1, 10000000);

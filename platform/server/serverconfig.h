@@ -33,6 +33,11 @@ struct ServerConfig
     qint64 maxFrameSize = 512LL << 20; // bytes
     int workers = 4;                   // threads serving clients, each with its own connection
     int busyTimeoutMs = 30000;         // wait for another process's write lock this long
+    // An export list without a call for this long is given up: its undelivered files' invoices
+    // get their earlier flag back (see exportlists.h). Longer than the client's ten-minute call
+    // timeout, so that a client still waiting for an answer never loses its list, with room
+    // for writing a page and reloading the invoice list.
+    int leaseSecs = 15 * 60;
 
     // The directory as GetDiretorio and GetRegistro name it: absolute, ending with "/".
     QString outputDirectoryWithSlash() const;

@@ -1,10 +1,13 @@
-#include "server/linejanitor.h"
+#include "server/serverjanitor.h"
 
 #include "server/appserver.h"
+#include "server/exportlists.h"
 #include "server/sqliteconnection.h"
 
 #include <QCoreApplication>
 #include <QStringList>
+
+#include <algorithm>
 
 namespace fis {
 
@@ -12,37 +15,110 @@ namespace {
 
 constexpr qint64 kSlice = 50000;
 
+void logLines(const QStringList &lines)
+{
+    for (const QString &line : lines)
+        logServerLine(line);
+}
+
 } // namespace
 
-LineJanitor::LineJanitor(const ServerConfig &config)
+ServerJanitor::ServerJanitor(const ServerConfig &config)
     : m_config(config)
-{}
-
-LineJanitor::~LineJanitor() = default;
-
-QString LineJanitor::open()
 {
+    m_timer.setParent(this);
+    connect(&m_timer, &QTimer::timeout, this, &ServerJanitor::tick);
+}
+
+ServerJanitor::~ServerJanitor() = default;
+
+QString ServerJanitor::open()
+{
+    const qint64 leaseMs = qint64(m_config.leaseSecs) * 1000;
     try {
         m_db = std::make_unique<SqliteConnection>(m_config.database, m_config.busyTimeoutMs);
+        m_registry = std::make_unique<exportlists::ServerRegistry>(*m_db, leaseMs);
+        m_registry->enroll();
+        logLines(exportlists::describe(m_registry->recover(),
+                                       QStringLiteral("its server is no longer running")));
+        logLines(exportlists::describe(exportlists::expire(*m_db, leaseMs),
+                                       QStringLiteral("no call within the lease")));
     } catch (const DatabaseError &e) {
+        m_registry.reset();
+        m_db.reset();
         return e.message();
     }
+    // Often enough that a list is given up soon after its lease; the heartbeat rides along.
+    m_timer.start(int(std::clamp<qint64>(leaseMs / 4, 250, 30000)));
     return {};
 }
 
-void LineJanitor::close()
+QString ServerJanitor::serverId() const
 {
+    return m_registry ? m_registry->id() : QString();
+}
+
+void ServerJanitor::close()
+{
+    m_timer.stop();
+    if (m_registry) {
+        try {
+            m_registry->withdraw();
+        } catch (const DatabaseError &e) {
+            logServerLine(QStringLiteral("leaving the server registry failed: ") + e.message());
+        }
+    }
+    m_registry.reset();
     m_db.reset();
 }
 
-void LineJanitor::requestCheckpoint()
+void ServerJanitor::tick()
+{
+    if (!m_db || m_stop.load())
+        return;
+    try {
+        m_registry->heartbeat();
+        const exportlists::Outcome expired =
+            exportlists::expire(*m_db, qint64(m_config.leaseSecs) * 1000);
+        logLines(exportlists::describe(expired, QStringLiteral("no call within the lease")));
+        if (!expired.finalized.isEmpty())
+            purge();
+    } catch (const DatabaseError &e) {
+        // Busy with a long build elsewhere, most likely: the next tick tries again.
+        logServerLine(QStringLiteral("list upkeep failed: ") + e.message());
+    }
+}
+
+void ServerJanitor::sessionEnded(const QString &session)
+{
+    if (!m_db || m_stop.load())
+        return;
+    try {
+        const exportlists::Outcome settled = exportlists::endSession(*m_db, session);
+        logLines(exportlists::describe(settled, QStringLiteral("its client disconnected")));
+        if (!settled.finalized.isEmpty())
+            purge();
+    } catch (const DatabaseError &e) {
+        // Left to the lease.
+        logServerLine(QStringLiteral("settling a session's lists failed: ") + e.message());
+    }
+}
+
+void ServerJanitor::requestPurge()
+{
+    QMetaObject::invokeMethod(
+        this, [this] { purge(); }, Qt::QueuedConnection);
+}
+
+void ServerJanitor::requestCheckpoint()
 {
     if (m_checkpointQueued.exchange(true))
         return;
-    QMetaObject::invokeMethod(this, [this] { checkpoint(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { checkpoint(); }, Qt::QueuedConnection);
 }
 
-void LineJanitor::checkpoint()
+void ServerJanitor::checkpoint()
 {
     m_checkpointQueued.store(false);
     if (!m_db || m_stop.load())
@@ -54,7 +130,7 @@ void LineJanitor::checkpoint()
     }
 }
 
-void LineJanitor::purge()
+void ServerJanitor::purge()
 {
     if (!m_db)
         return;
@@ -68,16 +144,17 @@ void LineJanitor::purge()
             m_again = false;
             QStringList files;
             {
-                SqliteStatement q(*m_db, "SELECT A.NRSEQARQMAG FROM ARQCOMPRALEG A"
-                                         " WHERE A.IDSERVIDO = 'S' AND EXISTS (SELECT 1 FROM"
-                                         " REGARQCOMPRALEG R WHERE R.NRSEQARQMAG = A.NRSEQARQMAG)");
+                SqliteStatement q(*m_db,
+                                  "SELECT A.NRSEQARQMAG FROM ARQCOMPRALEG A"
+                                  " WHERE A.IDSERVIDO IN ('S', 'E') AND EXISTS (SELECT 1 FROM"
+                                  " REGARQCOMPRALEG R WHERE R.NRSEQARQMAG = A.NRSEQARQMAG)");
                 while (q.step())
                     files << q.text(0);
             }
             SqliteStatement slice(*m_db, "DELETE FROM REGARQCOMPRALEG WHERE NRSEQARQMAG = ?1"
                                          " AND NRORDREGARQ < ?2 AND EXISTS (SELECT 1 FROM"
                                          " ARQCOMPRALEG WHERE NRSEQARQMAG = ?1 AND"
-                                         " IDSERVIDO = 'S')");
+                                         " IDSERVIDO IN ('S', 'E'))");
             for (const QString &file : std::as_const(files)) {
                 qint64 deleted = 0;
                 for (qint64 below = kSlice + 1; !m_stop.load(); below += kSlice) {

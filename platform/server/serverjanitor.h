@@ -3,6 +3,8 @@
 #include "server/serverconfig.h"
 
 #include <QObject>
+#include <QString>
+#include <QTimer>
 
 #include <atomic>
 #include <memory>
@@ -11,35 +13,58 @@ namespace fis {
 
 class SqliteConnection;
 
-// Deletes the lines of files that have been served in full, away from the callers' path: a
-// million lines take seconds to delete, and the last page's answer should not wait for that.
-// Lives in its own thread with its own database connection. Deletes in slices, each in its own
-// short write transaction, so that other writers (other threads and processes) get their turn.
-// A file rebuilt meanwhile (served flag back to 'N') keeps its new lines.
-class LineJanitor : public QObject
+namespace exportlists {
+class ServerRegistry;
+}
+
+// The server's housekeeping, away from the callers' path, in its own thread with its own
+// database connection:
+// - registers the process among the database's servers and, before the process serves, undoes
+//   the open export lists that servers no longer running left (exportlists::ServerRegistry);
+// - every quarter of the lease (at most every 30 s) renews that registration and gives up the
+//   lists idle for longer than the lease (exportlists::expire);
+// - when a client's connection ends, settles that session's lists (exportlists::endSession);
+// - deletes the lines of files that have been served in full: a million lines take seconds to
+//   delete, and the last page's answer should not wait for that. In slices, each in its own
+//   short write transaction, so that other writers get their turn. A file rebuilt meanwhile
+//   (served flag back to 'N') keeps its new lines;
+// - copies the write-ahead log into the database for the workers.
+class ServerJanitor : public QObject
 {
     Q_OBJECT
 public:
-    explicit LineJanitor(const ServerConfig &config);
-    ~LineJanitor() override;
+    explicit ServerJanitor(const ServerConfig &config);
+    ~ServerJanitor() override;
 
-    // In the janitor's thread. Returns an error text, empty on success.
+    // In the janitor's thread: opens the database, registers the process and recovers what dead
+    // servers left. Returns an error text, empty on success.
     QString open();
+    // This process's name among the servers, once open() succeeded.
+    QString serverId() const;
+    void close();
+
     // In the janitor's thread: deletes every served file's lines (also those a stopped process
     // left behind). Calls that pile up while it works are coalesced.
     void purge();
-    void close();
+    // In the janitor's thread: heartbeat and expired lists.
+    void tick();
+    // In the janitor's thread: a client's connection ended.
+    void sessionEnded(const QString &session);
     // In the janitor's thread: copies the write-ahead log into the database for the workers,
     // whose own commits leave that to the janitor. Requests that pile up run once.
     void checkpoint();
     // From any thread: queues checkpoint() unless one is already queued.
     void requestCheckpoint();
+    // From any thread: queues purge().
+    void requestPurge();
     // From any thread: makes a running purge stop after its current slice.
     void requestStop() { m_stop.store(true); }
 
 private:
     ServerConfig m_config;
     std::unique_ptr<SqliteConnection> m_db;
+    std::unique_ptr<exportlists::ServerRegistry> m_registry;
+    QTimer m_timer;
     bool m_purging = false;
     bool m_again = false;
     std::atomic<bool> m_stop{false};

@@ -2,16 +2,17 @@
 
 #include "server/appserver.h"
 #include "server/compralegalservice.h"
-#include "server/linejanitor.h"
+#include "server/serverjanitor.h"
 #include "server/sqliteconnection.h"
 
 #include <QThread>
 
 namespace fis {
 
-ServerWorker::ServerWorker(const ServerConfig &config, LineJanitor *janitor)
+ServerWorker::ServerWorker(const ServerConfig &config, ServerJanitor *janitor, QString serverId)
     : m_config(config)
     , m_janitor(janitor)
+    , m_serverId(std::move(serverId))
 {}
 
 ServerWorker::~ServerWorker() = default;
@@ -23,13 +24,12 @@ QString ServerWorker::open()
     } catch (const DatabaseError &e) {
         return e.message();
     }
-    LineJanitor *janitor = m_janitor;
+    ServerJanitor *janitor = m_janitor;
     if (janitor)
         m_db->checkpointElsewhere([janitor] { janitor->requestCheckpoint(); });
-    m_service = std::make_unique<CompraLegalService>(*m_db, m_config, [janitor] {
+    m_service = std::make_unique<CompraLegalService>(*m_db, m_config, m_serverId, [janitor] {
         if (janitor)
-            QMetaObject::invokeMethod(
-                janitor, [janitor] { janitor->purge(); }, Qt::QueuedConnection);
+            janitor->requestPurge();
     });
     m_service->registerMethods(m_methods);
 
@@ -38,6 +38,13 @@ QString ServerWorker::open()
     m_settings.maxFrameSize = m_config.maxFrameSize;
     m_settings.logger = [](const RpcCallRecord &record) {
         logServerLine(record.toLogLine());
+    };
+    // Away from this thread: settling a session's lists may wait for another writer.
+    m_settings.sessionEnded = [janitor](const QString &session) {
+        if (janitor)
+            QMetaObject::invokeMethod(
+                janitor, [janitor, session] { janitor->sessionEnded(session); },
+                Qt::QueuedConnection);
     };
     return {};
 }

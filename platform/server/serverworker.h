@@ -13,7 +13,7 @@
 namespace fis {
 
 class CompraLegalService;
-class LineJanitor;
+class ServerJanitor;
 class SqliteConnection;
 
 // One serving thread: its own database connection, its own server object, and a session for
@@ -22,8 +22,9 @@ class ServerWorker : public QObject
 {
     Q_OBJECT
 public:
-    // `janitor` (may be null) is asked to delete lines whenever a file has been served.
-    ServerWorker(const ServerConfig &config, LineJanitor *janitor);
+    // `janitor` (may be null) is asked to delete lines whenever a file has been served, and told
+    // of every client's connection that ends. `serverId` names the process in its lists.
+    ServerWorker(const ServerConfig &config, ServerJanitor *janitor, QString serverId);
     ~ServerWorker() override;
 
     // In the worker's thread: opens the database. Returns an error text, empty on success.
@@ -39,7 +40,8 @@ public:
 
 private:
     ServerConfig m_config;
-    LineJanitor *m_janitor;
+    ServerJanitor *m_janitor;
+    QString m_serverId;
     std::unique_ptr<SqliteConnection> m_db;
     std::unique_ptr<CompraLegalService> m_service;
     RpcMethodTable m_methods;

@@ -4,6 +4,11 @@
 
 namespace fis {
 
+bool DatabaseError::isUniqueViolation() const
+{
+    return m_code == SQLITE_CONSTRAINT_UNIQUE || m_code == SQLITE_CONSTRAINT_PRIMARYKEY;
+}
+
 SqliteConnection::SqliteConnection(const QString &path, int busyTimeoutMs)
     : m_path(path)
     , m_busyTimeoutMs(busyTimeoutMs)
@@ -140,8 +145,9 @@ bool SqliteStatement::step()
     if (rc == SQLITE_DONE)
         return false;
     const QString text = QString::fromUtf8(sqlite3_errmsg(m_db.handle()));
+    const int code = sqlite3_extended_errcode(m_db.handle());
     sqlite3_reset(m_stmt);
-    throw DatabaseError(QStringLiteral("database error: %1").arg(text));
+    throw DatabaseError(QStringLiteral("database error: %1").arg(text), code);
 }
 
 int SqliteStatement::execute()

@@ -17,14 +17,20 @@ namespace fis {
 class DatabaseError : public std::runtime_error
 {
 public:
-    explicit DatabaseError(const QString &message)
+    explicit DatabaseError(const QString &message, int code = 0)
         : std::runtime_error(message.toStdString())
         , m_message(message)
+        , m_code(code)
     {}
     QString message() const { return m_message; }
+    // SQLite's extended result code, 0 when not known.
+    int code() const { return m_code; }
+    // A UNIQUE or PRIMARY KEY constraint refused a row.
+    bool isUniqueViolation() const;
 
 private:
     QString m_message;
+    int m_code = 0;
 };
 
 // One SQLite connection, used from one thread only. Opened in WAL mode with a busy timeout so

@@ -4,6 +4,7 @@
 
 #include "dataset/datapacket.h"
 #include "rpc/rpcerror.h"
+#include "rpc/rpcsession.h"
 
 #include <QDir>
 #include <QScopeGuard>
@@ -360,8 +361,8 @@ void TestServerMethods::notaFiscalPendingWhateverTheFlags()
         m_db->exec(QStringLiteral("DROP TABLE FLAGS_SAVED"));
     });
     const QString some = QStringLiteral("UPDATE NFCOMPRA SET IDNFCOMPRALEG = %1 WHERE CDEMPRESA ="
-                                         " '01' AND rowid IN (SELECT rowid FROM NFCOMPRA WHERE"
-                                         " CDEMPRESA = '01' ORDER BY rowid LIMIT %2 OFFSET %3)");
+                                        " '01' AND rowid IN (SELECT rowid FROM NFCOMPRA WHERE"
+                                        " CDEMPRESA = '01' ORDER BY rowid LIMIT %2 OFFSET %3)");
     struct Case
     {
         const char *name;
@@ -372,7 +373,8 @@ void TestServerMethods::notaFiscalPendingWhateverTheFlags()
         {"as seeded, N and S", {}, -1},
         {"every invoice exported", {QStringLiteral("UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S'")}, 0},
         {"one flag other than N",
-         {QStringLiteral("UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S'"), some.arg("'X'").arg(7).arg(40)},
+         {QStringLiteral("UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S'"),
+          some.arg("'X'").arg(7).arg(40)},
          7},
         {"empty flag",
          {QStringLiteral("UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S'"), some.arg("''").arg(5).arg(3)},
@@ -390,7 +392,8 @@ void TestServerMethods::notaFiscalPendingWhateverTheFlags()
         for (const QString &sql : c.updates)
             m_db->exec(sql);
         for (const QString &company : {QStringLiteral("01"), QString()}) {
-            const QByteArray label = QByteArray(c.name) + (company.isEmpty() ? " (any company)" : "");
+            const QByteArray label =
+                QByteArray(c.name) + (company.isEmpty() ? " (any company)" : "");
             NotaFilter all;
             all.company = company;
             const DataPacket every = getNotaFiscal(*m_client, all);
@@ -452,19 +455,31 @@ void TestServerMethods::diretorio()
 
 void TestServerMethods::lista()
 {
+    // Each session's new list ends that session's earlier, empty one; other sessions' stay.
+    ServerProcess &server = *m_server;
+    std::vector<std::unique_ptr<NetConnection>> clients;
     QStringList numbers;
-    for (int i = 0; i < 5; ++i)
-        numbers << m_client->call(QStringLiteral("GetLista")).toText();
+    for (int i = 0; i < 5; ++i) {
+        clients.push_back(server.connect());
+        numbers << clients.back()->call(QStringLiteral("GetLista")).toText();
+    }
+    const QString replaced = numbers.last();
+    numbers << clients.back()->call(QStringLiteral("GetLista")).toText();
+    const auto exists = [&](const QString &number) {
+        return m_db->value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEG WHERE NRLISTA = ?"),
+                           {number})
+                   .toInt() == 1;
+    };
     for (int i = 0; i < numbers.size(); ++i) {
         QCOMPARE(numbers[i].size(), 10);
         if (i > 0)
             QVERIFY(numbers[i] > numbers[i - 1]);
-        QCOMPARE(
-            m_db->value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEG WHERE NRLISTA = ?"),
-                        {numbers[i]})
-                .toInt(),
-            1);
+        QCOMPARE(exists(numbers[i]), numbers[i] != replaced);
     }
+    QCOMPARE(m_db->value(QStringLiteral("SELECT CDSESSAO FROM LISTACOMPRALEG WHERE NRLISTA = ?"),
+                         {numbers.last()})
+                 .toString(),
+             RpcSession::sessionDigest(clients.back()->sessionKey()));
 }
 
 void TestServerMethods::notasMarcadasSplitsByRegistration()
@@ -531,11 +546,11 @@ void TestServerMethods::notasMarcadasStoresEveryKey()
     }
     QCOMPARE(invoices.size(), 257);
     regs[0] = QStringLiteral("000000000");
-    const DataPacket files = decodePacket(
-        m_client
-            ->call(QStringLiteral("getNotasMarcadas"),
-                   {RpcValue::fromPacket(listaPacket(list, invoices, regs))})
-            .toPacket());
+    const DataPacket files =
+        decodePacket(m_client
+                         ->call(QStringLiteral("getNotasMarcadas"),
+                                {RpcValue::fromPacket(listaPacket(list, invoices, regs))})
+                         .toPacket());
     std::sort(expectedRegs.begin(), expectedRegs.end());
     QStringList gotRegs;
     for (const DataRow &row : files.rows)
@@ -645,7 +660,7 @@ void TestServerMethods::sqlMetacharacters()
             QCOMPARE(row[op].toString(), QStringLiteral("01"));
 
         const RpcValue del = m_client->call(QStringLiteral("GetDeletaLista"), {h});
-        QCOMPARE(del.at(0).toText(), QStringLiteral("OK"));
+        QCOMPARE(del.at(0).toText(), QStringLiteral("Lista %1 não encontrada.").arg(h.trimmed()));
         QVERIFY(!rpcErrorOf([&] {
                      m_client->call(QStringLiteral("getNotasMarcadas"),
                                     {RpcValue::fromPacket(
