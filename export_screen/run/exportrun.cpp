@@ -67,7 +67,9 @@ public:
         : m_file(path)
     {
         m_file.setDirectWriteFallback(false);
-        if (!m_file.open(QIODevice::WriteOnly))
+        // Unbuffered: this class gathers the bytes itself, so a write the disk refuses fails in
+        // flush() with the system's reason, not later in commit().
+        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
             throw ExportRunError(ExportRunError::Kind::File,
                                  QStringLiteral("Não foi possível criar o arquivo %1: %2.")
                                      .arg(path, m_file.errorString()));
@@ -118,8 +120,13 @@ public:
 private:
     void flush()
     {
-        if (m_file.write(m_buffer) != m_buffer.size())
-            throw writeError();
+        // A short write carries no reason; the write of the rest fails with it (a full disk).
+        for (qsizetype done = 0; done < m_buffer.size();) {
+            const qint64 n = m_file.write(m_buffer.constData() + done, m_buffer.size() - done);
+            if (n <= 0)
+                throw writeError();
+            done += n;
+        }
         m_buffer.resize(0); // keeps its capacity for the next chunk
     }
 

@@ -1,5 +1,6 @@
 #include "hostfw/hostconfig.h"
 
+#include "cmdline/inifile.h"
 #include "hostfw/adoibquery.h"
 #include "hostfw/hostdatabase.h"
 #include "hostfw/hosterror.h"
@@ -23,7 +24,7 @@ HostConfig &currentStorage()
 
 int readPort(const QSettings &ini, const QString &key, int absent, const QString &path)
 {
-    const QString text = ini.value(key).toString().trimmed();
+    const QString text = iniText(ini, key).trimmed();
     if (text.isEmpty())
         return absent;
     bool ok = false;
@@ -86,29 +87,29 @@ Dialect HostConfig::effectiveDialect() const
 HostConfig HostConfig::load(const QString &path)
 {
     const QFileInfo info(path);
-    if (!info.isFile())
-        throw ConfigError(QStringLiteral("The configuration file %1 does not exist.").arg(path));
+    if (const QString problem = configFileProblem(path); !problem.isEmpty())
+        throw ConfigError(problem);
     QSettings ini(path, QSettings::IniFormat);
     if (ini.status() != QSettings::NoError)
         throw ConfigError(QStringLiteral("The configuration file %1 cannot be read.").arg(path));
 
     HostConfig config;
     config.databaseDriver =
-        ini.value(QStringLiteral("Database/Driver"), config.databaseDriver).toString().trimmed();
-    config.databaseName = ini.value(QStringLiteral("Database/Name")).toString().trimmed();
+        iniText(ini, QStringLiteral("Database/Driver"), config.databaseDriver).trimmed();
+    config.databaseName = iniText(ini, QStringLiteral("Database/Name")).trimmed();
     if (config.databaseDriver == u"QSQLITE" && !config.databaseName.isEmpty() &&
         config.databaseName != u":memory:" && QDir::isRelativePath(config.databaseName))
         config.databaseName = info.absoluteDir().absoluteFilePath(config.databaseName);
-    config.databaseHost = ini.value(QStringLiteral("Database/Host")).toString().trimmed();
+    config.databaseHost = iniText(ini, QStringLiteral("Database/Host")).trimmed();
     config.databasePort = readPort(ini, QStringLiteral("Database/Port"), -1, path);
-    config.databaseUser = ini.value(QStringLiteral("Database/User")).toString();
-    config.databasePassword = ini.value(QStringLiteral("Database/Password")).toString();
-    const QString dialect = ini.value(QStringLiteral("Database/Dialect")).toString().trimmed();
+    config.databaseUser = iniText(ini, QStringLiteral("Database/User"));
+    config.databasePassword = iniText(ini, QStringLiteral("Database/Password"));
+    const QString dialect = iniText(ini, QStringLiteral("Database/Dialect")).trimmed();
     if (!dialect.isEmpty())
         config.dialect = dialectFromName(dialect);
 
     const QString timeout =
-        ini.value(QStringLiteral("Database/BusyTimeoutMs")).toString().trimmed();
+        iniText(ini, QStringLiteral("Database/BusyTimeoutMs")).trimmed();
     if (!timeout.isEmpty()) {
         bool ok = false;
         config.busyTimeoutMs = timeout.toInt(&ok);
@@ -120,9 +121,9 @@ HostConfig HostConfig::load(const QString &path)
     }
 
     config.serverHost =
-        ini.value(QStringLiteral("Server/Host"), config.serverHost).toString().trimmed();
+        iniText(ini, QStringLiteral("Server/Host"), config.serverHost).trimmed();
     config.serverPort = readPort(ini, QStringLiteral("Server/Port"), 0, path);
-    config.branch = ini.value(QStringLiteral("Host/Branch")).toString().trimmed();
+    config.branch = iniText(ini, QStringLiteral("Host/Branch")).trimmed();
     return config;
 }
 

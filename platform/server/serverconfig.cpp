@@ -1,6 +1,7 @@
 #include "server/serverconfig.h"
 
 #include "cmdline/commandline.h"
+#include "cmdline/inifile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -133,15 +134,15 @@ ServerConfig parseServerConfig(const QStringList &arguments, bool *helpWanted)
 
     ServerConfig config;
     if (!configFile.isEmpty()) {
-        if (!QFileInfo(configFile).isReadable())
-            throw ConfigError(QStringLiteral("cannot read the config file %1").arg(configFile));
+        if (const QString problem = configFileProblem(configFile); !problem.isEmpty())
+            throw ConfigError(problem);
         QSettings ini(configFile, QSettings::IniFormat);
         if (ini.status() != QSettings::NoError)
             throw ConfigError(QStringLiteral("the config file %1 is malformed").arg(configFile));
         for (const Setting &s : settings()) {
             const QString key = QLatin1String(s.iniKey);
             if (ini.contains(key))
-                s.apply(config, ini.value(key).toString());
+                s.apply(config, iniText(ini, key));
         }
     }
     for (const auto &[setting, value] : given)

@@ -21,6 +21,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 using namespace fis;
 using namespace fis::spinetest;
 
@@ -86,6 +88,7 @@ private slots:
     void cleanupTestCase();
 
     void filesEqualTheScreensForTheSameInvoices();
+    void chosenInvoicesOnlyAndOptionsFromTheConfig_data();
     void chosenInvoicesOnlyAndOptionsFromTheConfig();
     void badOptions_data();
     void badOptions();
@@ -103,6 +106,7 @@ private:
     std::unique_ptr<DemoHost> m_host;
     std::unique_ptr<ServerProcess> m_server;
     QString m_config;
+    QString m_fifo;
     // A copy of the demo database as it was before any export, with its own server.
     QTemporaryDir m_twin;
     std::unique_ptr<ServerProcess> m_twinServer;
@@ -121,6 +125,8 @@ void tst_ExportCommand::initTestCase()
     QVERIFY(m_twinServer->isRunning());
     m_host->setServerPort(m_server->port());
     m_config = m_host->writeConfig(m_server->port());
+    m_fifo = m_twin.filePath(QStringLiteral("host.fifo"));
+    QVERIFY(::mkfifo(QFile::encodeName(m_fifo).constData(), 0600) == 0);
 }
 
 void tst_ExportCommand::cleanupTestCase()
@@ -197,8 +203,19 @@ void tst_ExportCommand::filesEqualTheScreensForTheSameInvoices()
     QVERIFY2(again.err.contains(QStringLiteral("no invoice to export")), qPrintable(again.err));
 }
 
+void tst_ExportCommand::chosenInvoicesOnlyAndOptionsFromTheConfig_data()
+{
+    QTest::addColumn<QByteArray>("lists");
+    QTest::newRow("quoted") << QByteArray("operation_types=\"S01,E05\"\n"
+                                          "invoices=\"1:10,0001:11\"\n");
+    // Unquoted, as the help writes them: the ini reader takes these for lists.
+    QTest::newRow("as the help writes them") << QByteArray("operation_types=S01, E05\n"
+                                                           "invoices=1:10,0001:11\n");
+}
+
 void tst_ExportCommand::chosenInvoicesOnlyAndOptionsFromTheConfig()
 {
+    QFETCH(QByteArray, lists);
     // Options in the config's [export] section; the command line overrides the output name.
     exportruntest::ScriptedExportServer scripted;
     QTemporaryDir out;
@@ -214,8 +231,8 @@ void tst_ExportCommand::chosenInvoicesOnlyAndOptionsFromTheConfig()
         QFile ini(config);
         QVERIFY(ini.open(QIODevice::Append));
         ini.write("[export]\ntax=1\ncompany=01\noutput=CONF\nstatus=both\nmin_value=\"10,5\"\n"
-                  "from=2025-01-01\nto=31/03/2025\noperation_types=\"S01,E05\"\n"
-                  "invoices=\"1:10,0001:11\"\n");
+                  "from=2025-01-01\nto=31/03/2025\n" +
+                  lists);
     }
     const Result r = runCommand({QStringLiteral("--config"), config, QStringLiteral("--output"),
                                  QStringLiteral("CLI.TXT")});
@@ -280,6 +297,28 @@ void tst_ExportCommand::badOptions_data()
         "branch 9999 is not registered");
     row("invoice not selected", {"--output", "A", "--invoices", "0001:NAOEXISTE"}, true, 2,
         "invoices not among those the criteria select: 0001:NAOEXISTE");
+    row("no invoice named", {"--output", "A", "--invoices", " , "}, true, 2, "no invoice given");
+    row("name without base", {"--output", ".TXT"}, true, 2, "leaves the files without a name");
+    row("name of dots", {"--output", ".."}, true, 2, "leaves the files without a name");
+    row("newline in the name", {"--output", "A\nB"}, true, 2,
+        "a control character (U+000a) cannot be part of a file name");
+    row("carriage return in the name", {"--output", "A\rB"}, true, 2,
+        "a control character (U+000d)");
+    row("date out of range", {"--output", "A", "--from", "0001-01-01"}, true, 2,
+        "--from: 0001-01-01 is out of range; give a date from 1900-01-01 to 9999-12-31");
+    row("bad call timeout", {"--output", "A", "--call-timeout", "0"}, true, 2,
+        "--call-timeout: a number of seconds");
+    const auto config = [&](const char *tag, const QString &path, const char *message) {
+        QTest::newRow(tag) << QStringList{QStringLiteral("--config"), path,
+                                          QStringLiteral("--tax"), QStringLiteral("01"),
+                                          QStringLiteral("--company"), QStringLiteral("01"),
+                                          QStringLiteral("--output"), QStringLiteral("A")}
+                           << false << 2 << QString::fromUtf8(message).arg(path);
+    };
+    config("config is a directory", m_host->dirPath(), "The configuration file %1 is a directory.");
+    config("config is a device", QStringLiteral("/dev/null"),
+           "The configuration file %1 is not a regular file.");
+    config("config is a FIFO", m_fifo, "The configuration file %1 is not a regular file.");
 }
 
 void tst_ExportCommand::badOptions()

@@ -36,6 +36,7 @@ private slots:
     void configRoundTrip();
     void configErrors_data();
     void configErrors();
+    void configReadAsWritten();
 };
 
 void TstHostFwCore::emptyString()
@@ -364,6 +365,38 @@ void TstHostFwCore::configErrors()
         QVERIFY2(e.message().contains(value), qPrintable(e.message()));
     }
     QVERIFY_THROWS_EXCEPTION(ConfigError, HostConfig::load(dir.filePath("none.ini")));
+}
+
+void TstHostFwCore::configReadAsWritten()
+{
+    QTemporaryDir dir;
+    // Unquoted commas, which the ini reader would take for a list.
+    const QString path = dir.filePath("host.ini");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[Database]\nUser=fis,fiscal\nPassword=se,cr,et\n[Host]\nBranch=0004\n");
+    file.close();
+    const HostConfig loaded = HostConfig::load(path);
+    QCOMPARE(loaded.databaseUser, QStringLiteral("fis,fiscal"));
+    QCOMPARE(loaded.databasePassword, QStringLiteral("se,cr,et"));
+    QCOMPARE(loaded.branch, QStringLiteral("0004"));
+
+    // What is wrong with a file that is not one is said as it is.
+    const auto problem = [](const QString &name) {
+        try {
+            HostConfig::load(name);
+        } catch (const ConfigError &e) {
+            return e.message();
+        }
+        return QString();
+    };
+    QCOMPARE(problem(dir.path()), QStringLiteral("The configuration file %1 is a directory.")
+                                      .arg(dir.path()));
+    QCOMPARE(problem(QStringLiteral("/dev/null")),
+             QStringLiteral("The configuration file /dev/null is not a regular file."));
+    QCOMPARE(problem(dir.filePath("none.ini")),
+             QStringLiteral("The configuration file %1 does not exist.")
+                 .arg(dir.filePath("none.ini")));
 }
 
 QTEST_GUILESS_MAIN(TstHostFwCore)

@@ -168,6 +168,7 @@ void TestServerProcess::badCommandLines()
     QCOMPARE(run({QStringLiteral("--database"), m_db->dirPath() + QStringLiteral("/none.sqlite"),
                   QStringLiteral("--output-dir"), m_db->outputDir()}),
              1);
+    QCOMPARE(run({QStringLiteral("--config"), m_db->dirPath()}), 2); // a directory
     QCOMPARE(run({QStringLiteral("--help")}), 0);
 }
 

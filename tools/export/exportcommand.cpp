@@ -206,6 +206,7 @@ int runExport(const ExportOptions &options, QTextStream &paths, QTextStream &pro
         connection.setServerName(serverObjectName());
         connection.setHost(options.host.serverHost);
         connection.setPort(options.host.serverPort);
+        connection.setCallTimeout(options.callTimeoutSecs * 1000);
         connection.open();
 
         RunTables tables;

@@ -1,8 +1,10 @@
 #include "exportoptions.h"
 
 #include "cmdline/commandline.h"
+#include "cmdline/inifile.h"
 
 #include "contracts/compralegalcontract.h"
+#include "export_screen/run/exportrun.h"
 #include "hostfw/hosterror.h"
 #include "hostfw/hosthelpers.h"
 #include "hostfw/widgets/keylist.h"
@@ -21,12 +23,21 @@ namespace {
 // The characters the screen refuses in the output name.
 const QString kRefusedInName = QStringLiteral("*\\/#!?@$%&+,");
 
+// The dates the host's date fields take.
+const QDate kFirstDate(1900, 1, 1);
+const QDate kLastDate(9999, 12, 31);
+
 QDate parseDate(const QString &option, const QString &value)
 {
     for (const QString &format : {QStringLiteral("yyyy-MM-dd"), QStringLiteral("dd/MM/yyyy")}) {
-        const QDate date = QDate::fromString(value, format);
-        if (date.isValid())
-            return date;
+        const QDate date = QDate::fromString(value.trimmed(), format);
+        if (!date.isValid())
+            continue;
+        if (date < kFirstDate || date > kLastDate)
+            throw OptionsError(QStringLiteral("%1: %2 is out of range; give a date from %3 to %4")
+                                   .arg(option, value, kFirstDate.toString(Qt::ISODate),
+                                        kLastDate.toString(Qt::ISODate)));
+        return date;
     }
     throw OptionsError(
         QStringLiteral("%1: \"%2\" is no date (YYYY-MM-DD or DD/MM/YYYY)").arg(option, value));
@@ -93,11 +104,26 @@ const QList<Setting> &settings()
          [](ExportOptions &o, const QString &opt, const QString &v) {
              if (v.size() > 16)
                  throw OptionsError(QStringLiteral("%1: at most 16 characters").arg(opt));
-             for (const QChar c : v)
+             for (const QChar c : v) {
                  if (kRefusedInName.contains(c))
                      throw OptionsError(
                          QStringLiteral("%1: the character \"%2\" cannot be part of a file name")
                              .arg(opt, QString(c)));
+                 // A line break would also split the list of paths the command prints.
+                 if (c.category() == QChar::Other_Control)
+                     throw OptionsError(
+                         QStringLiteral("%1: a control character (U+%2) cannot be part of a file "
+                                        "name")
+                             .arg(opt)
+                             .arg(c.unicode(), 4, 16, QLatin1Char('0')));
+             }
+             // The screen lets a name such as ".TXT" through (its files start with "_"); a
+             // script is better told.
+             if (!EmptyString(v) && EmptyString(compralegal::outputBaseName(v)))
+                 throw OptionsError(
+                     QStringLiteral("%1: \"%2\" leaves the files without a name: the text before "
+                                    "its first \".\" is empty")
+                         .arg(opt, v));
              o.nomeArquivo = v;
          }},
         {"branch", "export/branch", "branch code",
@@ -176,13 +202,32 @@ const QList<Setting> &settings()
         {"invoices", "export/invoices",
          "the invoices to export as BRANCH:POSTING, comma separated (default: all loaded)",
          [](ExportOptions &o, const QString &opt, const QString &v) {
+             QStringList invoices;
              for (const QString &item : v.split(u',', Qt::SkipEmptyParts)) {
+                 if (item.trimmed().isEmpty())
+                     continue;
                  const QStringList parts = item.trimmed().split(u':');
-                 if (parts.size() != 2 || parts.at(0).isEmpty() || parts.at(1).isEmpty())
+                 if (parts.size() != 2 || parts.at(0).trimmed().isEmpty() ||
+                     parts.at(1).trimmed().isEmpty())
                      throw OptionsError(
                          QStringLiteral("%1: \"%2\" is not BRANCH:POSTING").arg(opt, item));
-                 o.invoices << Ajusta(parts.at(0), 4) + parts.at(1);
+                 invoices << Ajusta(parts.at(0).trimmed(), 4) + parts.at(1).trimmed();
              }
+             // Naming none must never fall back to exporting all.
+             if (invoices.isEmpty())
+                 throw OptionsError(QStringLiteral("%1: no invoice given").arg(opt));
+             o.invoices = invoices;
+         }},
+        {"call-timeout", "export/call_timeout",
+         "seconds to wait for each answer of the application server (default 600)",
+         [](ExportOptions &o, const QString &opt, const QString &v) {
+             bool ok = false;
+             const int seconds = v.trimmed().toInt(&ok);
+             if (!ok || seconds < 1 || seconds > 24 * 3600)
+                 throw OptionsError(
+                     QStringLiteral("%1: a number of seconds from 1 to 86400, not \"%2\"")
+                         .arg(opt, v));
+             o.callTimeoutSecs = seconds;
          }},
         {"server", "", "the application server as HOST:PORT (default: [Server] of the config)",
          [](ExportOptions &o, const QString &opt, const QString &v) {
@@ -245,8 +290,7 @@ ExportOptions parseExportOptions(const QStringList &arguments, bool *helpWanted)
     for (const Setting &s : settings()) {
         const QString key = QLatin1String(s.iniKey);
         if (!key.isEmpty() && ini.contains(key))
-            s.apply(options, QStringLiteral("%1 in %2").arg(key, configFile),
-                    ini.value(key).toString());
+            s.apply(options, QStringLiteral("%1 in %2").arg(key, configFile), iniText(ini, key));
     }
     for (const auto &[setting, value] : given)
         setting->apply(options, QStringLiteral("--") + QLatin1String(setting->option), value);

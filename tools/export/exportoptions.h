@@ -36,6 +36,9 @@ struct ExportOptions
 
     // Which loaded invoices to export: CDFILIAL + NRLANCTONF of each; empty means all.
     QStringList invoices;
+
+    // How long to wait for each answer of the application server.
+    int callTimeoutSecs = 600;
 };
 
 // Thrown for a bad command line or ini file; the message says what and which option.
