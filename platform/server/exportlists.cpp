@@ -13,7 +13,7 @@ namespace fis::exportlists {
 namespace {
 
 // When the process `pid` started, in clock ticks since boot (field 22 of /proc/PID/stat); -1
-// when there is no such process.
+// when there is no such process, or only its corpse (a zombie its parent has not reaped).
 qint64 processStart(qint64 pid)
 {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -25,8 +25,9 @@ qint64 processStart(qint64 pid)
     if (close < 0)
         return -1;
     const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+    constexpr int kState = 3 - 3;
     constexpr int kStartTime = 22 - 3;
-    if (fields.size() <= kStartTime)
+    if (fields.size() <= kStartTime || fields.at(kState) == "Z" || fields.at(kState) == "X")
         return -1;
     bool ok = false;
     const qint64 ticks = fields.at(kStartTime).toLongLong(&ok);

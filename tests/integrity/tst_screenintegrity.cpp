@@ -1,0 +1,133 @@
+// The export from the screen when its server dies in the middle of a file: the user is told,
+// no file is left, and the next server on the database puts every invoice's flag back as it was
+// before; the screen then exports the same invoices.
+#include "faultproxy.h"
+#include "integritysupport.h"
+#include "servertestsupport.h"
+
+#include "export_screen/cli_fis11000.h"
+#include "filter_dialog/cli_fis11001.h"
+#include "hostfw/hostconfig.h"
+#include "hostfw/hostdatabase.h"
+#include "hostfw/widgets/datagrid.h"
+#include "hostfw/widgets/maskedit.h"
+#include "hostfw/widgets/useraction.h"
+#include "spinetestsupport.h"
+
+#include <QDir>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QScopeGuard>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+using namespace fis;
+using namespace fis::test;
+
+class TestScreenIntegrity : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void serverKilledInTheMiddleOfAFile();
+
+private:
+    // Opens the screen on the server at `port`, confirms the filter's defaults (the pending
+    // invoices of the current month), marks them all by the title click and exports. The
+    // messages go to the RecordingPresenter the caller holds.
+    void exportEverythingPending(quint16 port);
+};
+
+void TestScreenIntegrity::exportEverythingPending(quint16 port)
+{
+    HostConfig config = HostConfig::current();
+    config.serverPort = port;
+    HostConfig::setCurrent(config);
+    delete frmFiltroCompraLEGALBA;
+    TfrmCompraLegalBA screen;
+    frmCompraLegalBA = &screen;
+    screen.NetCompraLEGALBA->open();
+    screen.medCdImposto->setText(QStringLiteral("01"));
+    screen.medCdEmpresa->setText(QStringLiteral("01"));
+    screen.edtNmArquivo->setText(QStringLiteral("COMPRA.TXT"));
+    screen.show();
+    screen.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&screen));
+    spinetest::whenModal([](QWidget *modal) {
+        if (auto *dialog = qobject_cast<TfrmFiltroCompraLEGALBA *>(modal))
+            QTest::mouseClick(dialog->sbtConfirma, Qt::LeftButton);
+        else
+            modal->close();
+    });
+    CriaFtrCompraLEGAL();
+    QVERIFY(screen.cdsNotaFiscal->recordCount() > 0);
+    const QRect title = screen.dbgPadrao->titleRect(0);
+    QTest::mouseClick(screen.dbgPadrao->horizontalHeader()->viewport(), Qt::LeftButton, {},
+                      title.center());
+    QTest::mouseClick(screen.sbtImportExport, Qt::LeftButton);
+    delete frmFiltroCompraLEGALBA;
+    frmCompraLegalBA = nullptr;
+}
+
+void TestScreenIntegrity::serverKilledInTheMiddleOfAFile()
+{
+    TestDatabase db(1500, 20250520);
+    QVERIFY(db.isValid());
+    HostConfig config;
+    config.databaseDriver = QStringLiteral("QSQLITE");
+    config.databaseName = db.path();
+    config.branch = QStringLiteral("0001");
+    config.serverHost = QStringLiteral("127.0.0.1");
+    HostConfig::setCurrent(config);
+    HostDatabase hostDb(config);
+    hostDb.open();
+    HostDatabase::setCurrent(&hostDb);
+    auto forgetHost = qScopeGuard([] {
+        HostDatabase::setCurrent(nullptr);
+        HostConfig::setCurrent(HostConfig());
+    });
+    const Flags before = exportedFlags(db);
+    const QStringList smallPages = {QStringLiteral("--page-size"), QStringLiteral("50")};
+
+    auto server = std::make_unique<ServerProcess>(db.path(), db.outputDir(), smallPages);
+    QVERIFY(server->isRunning());
+    const qint64 pid = server->pid();
+    FaultProxy proxy(server->port());
+    proxy.onCall = [pid](const ProxiedCall &c) {
+        if (c.method == u"GetRegistro" && c.ordinal == 2)
+            ::kill(pid_t(pid), SIGKILL);
+        return ProxyAction::Forward;
+    };
+    {
+        RecordingPresenter presenter;
+        exportEverythingPending(proxy.port());
+        QCOMPARE(presenter.informations(), QStringList());
+        QCOMPARE(presenter.errors().size(), 1);
+        QVERIFY2(presenter.errors().first().contains(QLatin1String("application server")),
+                 qPrintable(presenter.errors().first()));
+    }
+    QCOMPARE(QDir(db.outputDir()).entryList(QDir::Files | QDir::Hidden), QStringList());
+
+    server = std::make_unique<ServerProcess>(db.path(), db.outputDir(), smallPages);
+    QVERIFY(server->isRunning());
+    QCOMPARE(unsettledLists(db), 0);
+    QCOMPARE(flagsAgainstDelivery(before, exportedFlags(db), reportedInvoices(db, db.outputDir())),
+             QStringList());
+
+    // The user tries again and it goes through.
+    {
+        RecordingPresenter presenter;
+        exportEverythingPending(server->port());
+        QCOMPARE(presenter.errors(), QStringList());
+        QCOMPARE(presenter.informations(),
+                 QStringList{QStringLiteral("Exportação foi concluída com sucesso.")});
+    }
+    const Reported reported = reportedInvoices(db, db.outputDir());
+    QVERIFY(!reported.invoices.isEmpty());
+    QCOMPARE(flagsAgainstDelivery(before, exportedFlags(db), reported), QStringList());
+}
+
+QTEST_MAIN(TestScreenIntegrity)
+#include "tst_screenintegrity.moc"
