@@ -145,6 +145,22 @@ QStringList describe(const Outcome &outcome, const QString &why)
     return lines;
 }
 
+namespace {
+
+// A list no one will go on with: final when it was delivered, undone when it was open.
+void settle(SqliteConnection &db, const QString &number, const QString &state, Outcome &outcome)
+{
+    if (state == QLatin1String(kDelivered)) {
+        finalize(db, number);
+        outcome.finalized << number;
+    } else {
+        revert(db, number);
+        outcome.reverted << number;
+    }
+}
+
+} // namespace
+
 Outcome closeSession(SqliteConnection &db, const QString &session)
 {
     Outcome outcome;
@@ -155,15 +171,8 @@ Outcome closeSession(SqliteConnection &db, const QString &session)
     while (q.step())
         lists.append({q.text(0), q.text(1)});
     q.reset();
-    for (const auto &[number, state] : std::as_const(lists)) {
-        if (state == QLatin1String(kDelivered)) {
-            finalize(db, number);
-            outcome.finalized << number;
-        } else {
-            revert(db, number);
-            outcome.reverted << number;
-        }
-    }
+    for (const auto &[number, state] : std::as_const(lists))
+        settle(db, number, state, outcome);
     return outcome;
 }
 
@@ -175,19 +184,15 @@ Outcome endSession(SqliteConnection &db, const QString &session)
                                          "SELECT NRLISTA FROM LISTACOMPRALEG WHERE CDSESSAO = ?1"
                                          " AND IDSITUACAO = 'E'",
                                          session);
-    for (const QString &number : delivered) {
-        finalize(db, number);
-        outcome.finalized << number;
-    }
+    for (const QString &number : delivered)
+        settle(db, number, QLatin1String(kDelivered), outcome);
     const QStringList empty = column(db,
                                      "SELECT NRLISTA FROM LISTACOMPRALEG L WHERE CDSESSAO = ?1"
                                      " AND IDSITUACAO = 'A' AND NOT EXISTS (SELECT 1 FROM"
                                      " ARQCOMPRALEG A WHERE A.NRLISTA = L.NRLISTA)",
                                      session);
-    for (const QString &number : empty) {
-        revert(db, number);
-        outcome.reverted << number;
-    }
+    for (const QString &number : empty)
+        settle(db, number, QLatin1String(kOpen), outcome);
     tx.commit();
     return outcome;
 }
@@ -217,13 +222,7 @@ Outcome expire(SqliteConnection &db, qint64 leaseMs)
             continue; // touched or closed meanwhile
         const QString state = q.text(0);
         q.reset();
-        if (state == QLatin1String(kDelivered)) {
-            finalize(db, number);
-            outcome.finalized << number;
-        } else {
-            revert(db, number);
-            outcome.reverted << number;
-        }
+        settle(db, number, state, outcome);
         tx.commit();
     }
     return outcome;

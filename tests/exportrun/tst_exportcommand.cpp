@@ -8,6 +8,7 @@
 #include "hostfw/widgets/datagrid.h"
 #include "hostfw/widgets/maskedit.h"
 #include "hostfw/widgets/useraction.h"
+#include "exportscreendriver.h"
 #include "scriptedexportserver.h"
 #include "spinetestsupport.h"
 
@@ -143,23 +144,9 @@ void tst_ExportCommand::filesEqualTheScreensForTheSameInvoices()
         RecordingPresenter presenter;
         TfrmCompraLegalBA screen;
         frmCompraLegalBA = &screen;
-        screen.NetCompraLEGALBA->open();
-        screen.medCdImposto->setText(QStringLiteral("01"));
-        screen.medCdEmpresa->setText(QStringLiteral("01"));
-        screen.edtNmArquivo->setText(QStringLiteral("MAIO.TXT"));
+        fillHeader(screen, QStringLiteral("MAIO.TXT"));
         screen.show();
-        whenModal([](QWidget *modal) {
-            if (auto *dialog = qobject_cast<TfrmFiltroCompraLEGALBA *>(modal))
-                QTest::mouseClick(dialog->sbtConfirma, Qt::LeftButton);
-            else
-                modal->close();
-        });
-        CriaFtrCompraLEGAL();
-        QVERIFY(screen.cdsNotaFiscal->recordCount() > 0);
-        const QRect title = screen.dbgPadrao->titleRect(0);
-        QTest::mouseClick(screen.dbgPadrao->horizontalHeader()->viewport(), Qt::LeftButton, {},
-                          title.center());
-        QTest::mouseClick(screen.sbtImportExport, Qt::LeftButton);
+        QVERIFY(exportAllPending(screen) > 0);
         QCOMPARE(presenter.errors(), QStringList());
         QCOMPARE(presenter.informations(),
                  QStringList{QStringLiteral("Exportação foi concluída com sucesso.")});

@@ -99,6 +99,18 @@ void unmount(const QString &dir)
     QProcess::execute(QStringLiteral("umount"), {dir});
 }
 
+// The server gives the run's list up once its lease runs out; every flag is then as before the
+// run but for the invoices of the files delivered.
+void settledByTheLease(const TestDatabase &db, ServerProcess &server, const Flags &before)
+{
+    QVERIFY2(waitUntil([&] { return unsettledLists(db) == 0; }, 30000), qPrintable(server.log()));
+    QVERIFY2(server.log().contains(QLatin1String("undone: no call within the lease")),
+             qPrintable(server.log()));
+    QCOMPARE(invoicesOnLists(db), 0);
+    QCOMPARE(flagsAgainstDelivery(before, exportedFlags(db), reportedInvoices(db, db.outputDir())),
+             QStringList());
+}
+
 } // namespace
 
 class TestExportIntegrity : public QObject
@@ -113,6 +125,7 @@ private slots:
     void clientKilledInTheMiddleOfAFile();
     void concurrentExportsReportEachInvoiceOnce_data();
     void concurrentExportsReportEachInvoiceOnce();
+    void runsThatEndEarlyLeaveNoList();
     void deliveredListsCannotBeUndone();
     void onlyTheSessionThatTookAListMayUseIt();
     void fullDiskKeepsTheFilesBeforeIt();
@@ -224,12 +237,7 @@ void TestExportIntegrity::serverStoppedIsGivenUpByTheLease()
 
     // Woken up, the server finishes the call nobody waits for; the lease then gives the list up.
     ::kill(pid_t(pid), SIGCONT);
-    QVERIFY2(waitUntil([&] { return unsettledLists(db) == 0; }, 30000), qPrintable(server.log()));
-    QVERIFY2(server.log().contains(QLatin1String("undone: no call within the lease")),
-             qPrintable(server.log()));
-    QCOMPARE(invoicesOnLists(db), 0);
-    QCOMPARE(flagsAgainstDelivery(before, exportedFlags(db), reportedInvoices(db, db.outputDir())),
-             QStringList());
+    settledByTheLease(db, server, before);
 }
 
 void TestExportIntegrity::connectionCutInTheMiddleOfAnAnswer()
@@ -251,10 +259,7 @@ void TestExportIntegrity::connectionCutInTheMiddleOfAnAnswer()
              qPrintable(run.err()));
     QCOMPARE(filesIn(db.outputDir()), QStringList());
 
-    QVERIFY2(waitUntil([&] { return unsettledLists(db) == 0; }, 30000), qPrintable(server.log()));
-    QCOMPARE(invoicesOnLists(db), 0);
-    QCOMPARE(flagsAgainstDelivery(before, exportedFlags(db), reportedInvoices(db, db.outputDir())),
-             QStringList());
+    settledByTheLease(db, server, before);
 }
 
 void TestExportIntegrity::clientKilledInTheMiddleOfAFile()
@@ -281,10 +286,7 @@ void TestExportIntegrity::clientKilledInTheMiddleOfAFile()
     QCOMPARE(run.exitCode(), -1);
     QCOMPARE(filesIn(db.outputDir()), QStringList());
 
-    QVERIFY2(waitUntil([&] { return unsettledLists(db) == 0; }, 30000), qPrintable(server.log()));
-    QCOMPARE(invoicesOnLists(db), 0);
-    QCOMPARE(flagsAgainstDelivery(before, exportedFlags(db), reportedInvoices(db, db.outputDir())),
-             QStringList());
+    settledByTheLease(db, server, before);
 }
 
 void TestExportIntegrity::concurrentExportsReportEachInvoiceOnce_data()
@@ -365,6 +367,51 @@ void TestExportIntegrity::concurrentExportsReportEachInvoiceOnce()
     QVERIFY(!reported.invoices.isEmpty());
     QCOMPARE(reported.records50, int(reported.invoices.size()));
     QCOMPARE(flagsAgainstDelivery(before, exportedFlags(db), reported), QStringList());
+}
+
+void TestExportIntegrity::runsThatEndEarlyLeaveNoList()
+{
+    TestDatabase db(600, kSeed);
+    QVERIFY(db.isValid());
+    ServerProcess server(db.path(), db.outputDir());
+    QVERIFY(server.isRunning());
+    const QString config = writeHostConfig(db.dirPath(), db.path(), server.port());
+    const QByteArray before = db.checksum();
+    // Nothing selected: the run has taken a list number when it finds nothing marked.
+    ExportCommand nothing(exportArguments(config)
+                          << QStringLiteral("--nf") << QStringLiteral("987654321"));
+    QVERIFY(nothing.finish());
+    QCOMPARE(nothing.exitCode(), 3);
+    // Refused at getNotasMarcadas: another session holds one of the invoices.
+    auto holder = server.connect();
+    const QString held = holder->call(QStringLiteral("GetLista")).toText();
+    const QVariantList inv =
+        db.rows(QStringLiteral("SELECT CDFILIAL, NRLANCTONF, CDINSCESTA FROM NFCOMPRA WHERE"
+                               " CDEMPRESA = '01' AND DTEMISSAO >= '2024-12-01'"
+                               " ORDER BY NRLANCTONF"))
+            .first();
+    holder->call(QStringLiteral("getNotasMarcadas"),
+                 {RpcValue::fromPacket(listaPacket(held, {{inv[0].toString(), inv[1].toString()}},
+                                                   {inv[2].toString()}))});
+    ExportCommand refused(exportArguments(config));
+    QVERIFY(refused.finish());
+    QCOMPARE(refused.exitCode(), 1);
+    QVERIFY2(refused.err().contains(QStringLiteral("já está em outra exportação")),
+             qPrintable(refused.err()));
+    QCOMPARE(holder->call(QStringLiteral("GetDeletaLista"), {held}).at(0).toText(),
+             QStringLiteral("OK"));
+
+    QVERIFY2(
+        waitUntil(
+            [&] {
+                return db.value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEG")).toInt() == 0;
+            },
+            30000),
+        qPrintable(server.log()));
+    QCOMPARE(invoicesOnLists(db), 0);
+    // Nothing else changed but the numbers handed out.
+    db.exec(QStringLiteral("UPDATE SEQCOMPRALEG SET NRULTIMO = 0"));
+    QCOMPARE(db.checksum(), before);
 }
 
 void TestExportIntegrity::deliveredListsCannotBeUndone()

@@ -5,18 +5,12 @@
 #include "integritysupport.h"
 #include "servertestsupport.h"
 
-#include "export_screen/cli_fis11000.h"
-#include "filter_dialog/cli_fis11001.h"
+#include "exportscreendriver.h"
 #include "hostfw/hostconfig.h"
 #include "hostfw/hostdatabase.h"
-#include "hostfw/widgets/datagrid.h"
-#include "hostfw/widgets/maskedit.h"
 #include "hostfw/widgets/useraction.h"
-#include "spinetestsupport.h"
 
 #include <QDir>
-#include <QHeaderView>
-#include <QLineEdit>
 #include <QScopeGuard>
 #include <QTest>
 
@@ -48,25 +42,11 @@ void TestScreenIntegrity::exportEverythingPending(quint16 port)
     delete frmFiltroCompraLEGALBA;
     TfrmCompraLegalBA screen;
     frmCompraLegalBA = &screen;
-    screen.NetCompraLEGALBA->open();
-    screen.medCdImposto->setText(QStringLiteral("01"));
-    screen.medCdEmpresa->setText(QStringLiteral("01"));
-    screen.edtNmArquivo->setText(QStringLiteral("COMPRA.TXT"));
+    spinetest::fillHeader(screen, QStringLiteral("COMPRA.TXT"));
     screen.show();
     screen.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&screen));
-    spinetest::whenModal([](QWidget *modal) {
-        if (auto *dialog = qobject_cast<TfrmFiltroCompraLEGALBA *>(modal))
-            QTest::mouseClick(dialog->sbtConfirma, Qt::LeftButton);
-        else
-            modal->close();
-    });
-    CriaFtrCompraLEGAL();
-    QVERIFY(screen.cdsNotaFiscal->recordCount() > 0);
-    const QRect title = screen.dbgPadrao->titleRect(0);
-    QTest::mouseClick(screen.dbgPadrao->horizontalHeader()->viewport(), Qt::LeftButton, {},
-                      title.center());
-    QTest::mouseClick(screen.sbtImportExport, Qt::LeftButton);
+    QVERIFY(spinetest::exportAllPending(screen) > 0);
     delete frmFiltroCompraLEGALBA;
     frmCompraLegalBA = nullptr;
 }
