@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSysInfo>
 
@@ -34,10 +35,14 @@ qint64 processStart(qint64 pid)
     return ok ? ticks : -1;
 }
 
+// Where process numbers mean the same: the machine and its process namespace, so that servers in
+// containers that share a machine id are not judged by each other's process tables.
 QString machineId()
 {
     const QByteArray id = QSysInfo::machineUniqueId();
-    return id.isEmpty() ? QSysInfo::machineHostName() : QString::fromLatin1(id);
+    const QString machine = id.isEmpty() ? QSysInfo::machineHostName() : QString::fromLatin1(id);
+    return machine + u'/' +
+           QFileInfo(QStringLiteral("/proc/self/ns/pid")).symLinkTarget().section(u'/', -1);
 }
 
 QString bootId()
