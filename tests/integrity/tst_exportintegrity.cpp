@@ -589,7 +589,8 @@ void TestExportIntegrity::fullDiskKeepsTheFilesBeforeIt()
     QVERIFY(db.isValid());
     const Flags before = exportedFlags(db);
     const QString out = db.outputDir();
-    QVERIFY(mount({QStringLiteral("size=%1k").arg(firstFile / 1024 + 24)}, out));
+    if (!mount({QStringLiteral("size=%1k").arg(firstFile / 1024 + 24)}, out))
+        QSKIP("this machine refuses to mount a small file system for the output");
     auto unmountAtEnd = qScopeGuard([out] { unmount(out); });
     ServerProcess server(db.path(), out, kSmallPages);
     QVERIFY(server.isRunning());
@@ -616,7 +617,8 @@ void TestExportIntegrity::readOnlyDirectoryWritesNothing()
     QVERIFY(db.isValid());
     const Flags before = exportedFlags(db);
     const QString out = db.outputDir();
-    QVERIFY(mount({QStringLiteral("ro"), QStringLiteral("size=64k")}, out));
+    if (!mount({QStringLiteral("ro"), QStringLiteral("size=64k")}, out))
+        QSKIP("this machine refuses to mount a read-only file system for the output");
     auto unmountAtEnd = qScopeGuard([out] { unmount(out); });
     ServerProcess server(db.path(), out, kSmallPages);
     QVERIFY(server.isRunning());
