@@ -27,3 +27,15 @@ function(fis_add_bench name)
     add_executable(${name} ${B_SOURCES})
     target_link_libraries(${name} PRIVATE fis_options ${B_LIBS})
 endfunction()
+
+# fis_add_desktop_run(name target): runs a test program once more on a real X display of its own
+# (Xvfb with a window manager, tests/desktop/run-on-desktop), where key bindings, activation and
+# painting are those of a desktop.
+function(fis_add_desktop_run name target)
+    add_test(NAME ${name} COMMAND ${FIS_SOURCE_DIR}/tests/desktop/run-on-desktop
+        $<TARGET_FILE:${target}>)
+    set_tests_properties(${name} PROPERTIES
+        TIMEOUT 300
+        ENVIRONMENT "FIS_SOURCE_DIR=${FIS_SOURCE_DIR};FIS_BIN_DIR=${CMAKE_BINARY_DIR}/bin;FIS_LIB_DIR=${CMAKE_BINARY_DIR}/lib;ASAN_OPTIONS=detect_leaks=0"
+        LABELS "desktop")
+endfunction()

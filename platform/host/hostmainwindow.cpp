@@ -2,6 +2,7 @@
 
 #include "host/packageloader.h"
 #include "host/screenregistry.h"
+#include "hostfw/widgets/menushortcuts.h"
 #include "hostfw/widgets/padrimportexport.h"
 #include "hostfw/widgets/useraction.h"
 
@@ -29,6 +30,7 @@ HostMainWindow::HostMainWindow(PackageLoader &packages, QWidget *parent)
     , m_mdiArea(new QMdiArea(this))
 {
     setObjectName(QStringLiteral("frmPrincipal"));
+    MenuShortcuts::ensureInstalled();
     setWindowTitle(QStringLiteral("Sistema Fiscal"));
     m_mdiArea->setObjectName(QStringLiteral("mdiArea"));
     m_mdiArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);

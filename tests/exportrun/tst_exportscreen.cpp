@@ -44,6 +44,8 @@ private slots:
     void nothingMarkedAsksDirectoryAndListFirst();
     void closedListExportsNothingAndTheGridFollowsAgain();
     void failingFileShowsTheServerTextAndRunsTheGuard();
+    void menuShortcutsReachFromTheHeaderEdits();
+    void disabledMenuItemsDoNotReact();
 
 private:
     // Opens the filter dialog and confirms its defaults: the pending invoices of the period.
@@ -404,6 +406,52 @@ void tst_ExportScreen::failingFileShowsTheServerTextAndRunsTheGuard()
     QVERIFY(m_screen->cdsLista->isEmpty());
     QVERIFY(QDir(m_host->outputDir()).entryList(QDir::Files).isEmpty());
     QVERIFY(boConfirma);
+}
+
+void tst_ExportScreen::menuShortcutsReachFromTheHeaderEdits()
+{
+    // On a desktop a line edit binds Ctrl+E to "end of line"; the menu item still has it.
+    loadPending();
+    // Leaving the header makes Filter available.
+    QTest::mouseClick(m_screen->dbgPadrao->viewport(), Qt::LeftButton);
+    QVERIFY(m_screen->mnuFiltro->isEnabled());
+    QTest::mouseClick(m_screen->edtNmArquivo, Qt::LeftButton);
+    QCOMPARE(QApplication::focusWidget(), m_screen->edtNmArquivo);
+    bool filterShown = false;
+    whenModal([&filterShown](QWidget *modal) {
+        filterShown = qobject_cast<TfrmFiltroCompraLEGALBA *>(modal) != nullptr;
+        modal->close();
+    });
+    QTest::keyClick(m_screen->edtNmArquivo, Qt::Key_L, Qt::ControlModifier);
+    QVERIFY(filterShown);
+
+    loadPending();
+    markRows({0});
+    QTest::mouseClick(m_screen->edtNmArquivo, Qt::LeftButton);
+    QCOMPARE(QApplication::focusWidget(), m_screen->edtNmArquivo);
+    pressCtrlE(m_screen->edtNmArquivo);
+    QCOMPARE(m_presenter->errors(), QStringList());
+    QCOMPARE(m_presenter->informations(),
+             QStringList{QStringLiteral("Exportação foi concluída com sucesso.")});
+    QCOMPARE(QDir(m_host->outputDir()).entryList(QDir::Files).size(), 1);
+}
+
+void tst_ExportScreen::disabledMenuItemsDoNotReact()
+{
+    // Nothing listed: Export is unavailable, and its shortcut does nothing from an edit.
+    QVERIFY(!m_screen->Exportar2->isEnabled());
+    const qsizetype directories = m_server->log().count(QStringLiteral("GetDiretorio"));
+    QTest::mouseClick(m_screen->edtNmArquivo, Qt::LeftButton);
+    QCOMPARE(QApplication::focusWidget(), m_screen->edtNmArquivo);
+    bool modal = false;
+    whenModal([](QWidget *w) { w->close(); }, &modal);
+    pressCtrlE(m_screen->edtNmArquivo);
+    QTest::qWait(50);
+    QVERIFY(!modal);
+    QCOMPARE(m_presenter->errors(), QStringList());
+    QCOMPARE(m_presenter->informations(), QStringList());
+    QCOMPARE(m_server->log().count(QStringLiteral("GetDiretorio")), directories);
+    QCOMPARE(m_screen->edtNmArquivo->text(), QStringLiteral("COMPRA.TXT"));
 }
 
 QTEST_MAIN(tst_ExportScreen)

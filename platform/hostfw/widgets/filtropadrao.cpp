@@ -1,6 +1,7 @@
 #include "hostfw/widgets/filtropadrao.h"
 
 #include "hostfw/widgets/focusmanager.h"
+#include "hostfw/widgets/menushortcuts.h"
 #include "hostfw/widgets/useraction.h"
 
 #include <QFrame>
@@ -18,6 +19,7 @@ TfrmFiltroPadrao::TfrmFiltroPadrao(QWidget *parent)
     , panMenu(new QWidget(this))
 {
     FocusManager::setFormScope(this);
+    MenuShortcuts::ensureInstalled();
     setModal(true);
     grbFiltroPadrao->setObjectName(QStringLiteral("grbFiltroPadrao"));
     panMenu->setObjectName(QStringLiteral("panMenu"));

@@ -1,6 +1,7 @@
 #include "hostfw/widgets/padrimportexport.h"
 
 #include "hostfw/widgets/focusmanager.h"
+#include "hostfw/widgets/menushortcuts.h"
 #include "hostfw/widgets/useraction.h"
 
 #include <QCloseEvent>
@@ -36,6 +37,7 @@ TfrmPadrImportExport::TfrmPadrImportExport(QWidget *parent)
     , m_menuLayout(new QVBoxLayout(panMenu))
 {
     FocusManager::setFormScope(this);
+    MenuShortcuts::ensureInstalled();
     panMenu->setObjectName(QStringLiteral("panMenu"));
     m_client->setObjectName(QStringLiteral("clientArea"));
     m_menuLayout->setContentsMargins(2, 2, 2, 2);
