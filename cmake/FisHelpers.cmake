@@ -6,7 +6,8 @@ function(fis_add_subdirectory dir)
 endfunction()
 
 # fis_add_test(tst_name SOURCES a.cpp ... LIBS lib ... [LABELS l ...] [TIMEOUT s])
-# One test executable per unit, run by ctest on Qt's offscreen platform.
+# One test executable per unit, run by ctest on Qt's offscreen platform, in the C locale so that
+# nothing depends on the machine's language.
 function(fis_add_test name)
     cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
@@ -17,7 +18,7 @@ function(fis_add_test name)
     endif()
     set_tests_properties(${name} PROPERTIES
         TIMEOUT ${T_TIMEOUT}
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;FIS_SOURCE_DIR=${FIS_SOURCE_DIR};FIS_BIN_DIR=${CMAKE_BINARY_DIR}/bin;FIS_LIB_DIR=${CMAKE_BINARY_DIR}/lib;ASAN_OPTIONS=detect_leaks=0"
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C;LANG=C;FIS_SOURCE_DIR=${FIS_SOURCE_DIR};FIS_BIN_DIR=${CMAKE_BINARY_DIR}/bin;FIS_LIB_DIR=${CMAKE_BINARY_DIR}/lib;ASAN_OPTIONS=detect_leaks=0"
         LABELS "${T_LABELS}")
 endfunction()
 
@@ -36,6 +37,6 @@ function(fis_add_desktop_run name target)
         $<TARGET_FILE:${target}>)
     set_tests_properties(${name} PROPERTIES
         TIMEOUT 300
-        ENVIRONMENT "FIS_SOURCE_DIR=${FIS_SOURCE_DIR};FIS_BIN_DIR=${CMAKE_BINARY_DIR}/bin;FIS_LIB_DIR=${CMAKE_BINARY_DIR}/lib;ASAN_OPTIONS=detect_leaks=0"
+        ENVIRONMENT "LC_ALL=C;LANG=C;FIS_SOURCE_DIR=${FIS_SOURCE_DIR};FIS_BIN_DIR=${CMAKE_BINARY_DIR}/bin;FIS_LIB_DIR=${CMAKE_BINARY_DIR}/lib;ASAN_OPTIONS=detect_leaks=0"
         LABELS "desktop")
 endfunction()

@@ -30,6 +30,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -635,7 +636,8 @@ public:
         QString text = QStringLiteral("Arquivo %1 de %2").arg(p.file).arg(p.files);
         if (!p.fileName.isEmpty())
             text += QStringLiteral(" (%1)").arg(p.fileName);
-        text += QStringLiteral(", página %1, %2 linhas gravadas").arg(p.page).arg(p.lines);
+        text += QStringLiteral(", página %1, %2 linhas gravadas")
+                    .arg(QLocale().toString(p.page), QLocale().toString(p.lines));
         fis::setWaitDetail(text);
     }
 

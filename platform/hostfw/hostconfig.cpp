@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QMutex>
 #include <QSettings>
 
@@ -108,8 +109,7 @@ HostConfig HostConfig::load(const QString &path)
     if (!dialect.isEmpty())
         config.dialect = dialectFromName(dialect);
 
-    const QString timeout =
-        iniText(ini, QStringLiteral("Database/BusyTimeoutMs")).trimmed();
+    const QString timeout = iniText(ini, QStringLiteral("Database/BusyTimeoutMs")).trimmed();
     if (!timeout.isEmpty()) {
         bool ok = false;
         config.busyTimeoutMs = timeout.toInt(&ok);
@@ -120,10 +120,18 @@ HostConfig HostConfig::load(const QString &path)
                     .arg(path, timeout));
     }
 
-    config.serverHost =
-        iniText(ini, QStringLiteral("Server/Host"), config.serverHost).trimmed();
+    config.serverHost = iniText(ini, QStringLiteral("Server/Host"), config.serverHost).trimmed();
     config.serverPort = readPort(ini, QStringLiteral("Server/Port"), 0, path);
     config.branch = iniText(ini, QStringLiteral("Host/Branch")).trimmed();
+    const QString locale = iniText(ini, QStringLiteral("Host/Locale")).trimmed();
+    if (!locale.isEmpty()) {
+        // QLocale takes an unknown name for the C locale; say so instead.
+        if (QLocale(locale).name() != locale)
+            throw ConfigError(
+                QStringLiteral("%1: Host/Locale must name a locale such as pt_BR, not \"%2\".")
+                    .arg(path, locale));
+        config.locale = locale;
+    }
     return config;
 }
 
@@ -144,6 +152,7 @@ void HostConfig::save(const QString &path) const
     ini.setValue(QStringLiteral("Server/Port"),
                  serverPort > 0 ? QString::number(serverPort) : QString());
     ini.setValue(QStringLiteral("Host/Branch"), branch);
+    ini.setValue(QStringLiteral("Host/Locale"), locale);
     ini.sync();
     if (ini.status() != QSettings::NoError)
         throw ConfigError(QStringLiteral("The configuration file %1 cannot be written.").arg(path));
@@ -159,6 +168,7 @@ void HostConfig::setCurrent(const HostConfig &config)
 {
     QMutexLocker lock(&g_currentMutex);
     currentStorage() = config;
+    QLocale::setDefault(QLocale(config.locale));
 }
 
 QString WebURL()

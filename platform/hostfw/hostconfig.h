@@ -28,7 +28,7 @@ std::optional<Dialect> defaultDialectFor(const QString &driver);
 //   [Database]  Driver=QSQLITE  Name=fis.db  Host=  Port=  User=  Password=  Dialect=
 //               BusyTimeoutMs=5000
 //   [Server]    Host=127.0.0.1  Port=...
-//   [Host]      Branch=0001
+//   [Host]      Branch=0001  Locale=pt_BR
 //
 // A relative SQLite database name is taken relative to the ini file's folder. An empty Dialect
 // means the driver's default.
@@ -47,6 +47,9 @@ struct HostConfig
     int serverPort = 0; // 0: not configured
 
     QString branch; // the current branch (FILIAL.CDFILIAL)
+    // How dates and numbers are shown, whatever the machine's language: Brazilian Portuguese
+    // (01/05/2025, 1.234,56) unless the configuration names another locale.
+    QString locale = QStringLiteral("pt_BR");
 
     // The configured dialect, or the driver's default. Throws ConfigError for a driver without a
     // known default when no dialect is configured.
@@ -60,7 +63,8 @@ struct HostConfig
     void save(const QString &path) const;
 
     // The process-wide configuration; the defaults until setCurrent() is called. The host sets
-    // it once at start; tests replace it freely.
+    // it once at start; tests replace it freely. setCurrent() also makes the configuration's
+    // locale the default of every QLocale, which the tables, the grid and the edits format with.
     static HostConfig current();
     static void setCurrent(const HostConfig &config);
 };

@@ -349,6 +349,8 @@ void TstHostFwCore::configErrors_data()
                                      << "DB2";
     QTest::newRow("negative timeout") << "Database/BusyTimeoutMs"
                                       << "-5";
+    QTest::newRow("unknown locale") << "Host/Locale"
+                                    << "Klingon";
 }
 
 void TstHostFwCore::configErrors()

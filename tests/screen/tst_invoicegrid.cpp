@@ -6,16 +6,19 @@
 #include "dataset/datasource.h"
 #include "dataset/memtable.h"
 #include "export_screen/cli_fis11000.h"
+#include "hostfw/hostconfig.h"
 #include "hostfw/widgets/procura.h"
 #include "hostfw/widgets/useraction.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 using namespace fis;
 
@@ -26,6 +29,8 @@ struct Invoice
     QString status; // IDSTATUS
     QString type = QStringLiteral("E");
     QString exported = QStringLiteral("N"); // IDNFCOMPRALEG
+    std::optional<double> value;            // VRNOTAFISC; 100 + row when unset
+    QDate issued;                           // DTEMISSAO; in May 2024 when unset
 };
 
 // A list packet as the server sends it, one row per invoice, clients named "Cliente <n>".
@@ -49,9 +54,11 @@ QByteArray packet(const QList<Invoice> &invoices)
             else if (field.name == QLatin1String("NRLANCTONF"))
                 writer.addText(QString::number(invoices.size() - i));
             else if (field.type == FieldType::Float)
-                writer.addFloat(100.0 + i);
+                writer.addFloat(invoice.value.value_or(100.0 + i));
             else if (field.type == FieldType::DateTime)
-                writer.addDateTime(QDateTime(QDate(2024, 5, 1 + i % 28), QTime()));
+                writer.addDateTime(QDateTime(invoice.issued.isValid() ? invoice.issued
+                                                                      : QDate(2024, 5, 1 + i % 28),
+                                             QTime()));
             else
                 writer.addNull();
         }
@@ -62,8 +69,11 @@ QByteArray packet(const QList<Invoice> &invoices)
 QList<Invoice> statuses(const QStringList &marks)
 {
     QList<Invoice> invoices;
-    for (const QString &mark : marks)
-        invoices.append({mark});
+    for (const QString &mark : marks) {
+        Invoice invoice;
+        invoice.status = mark;
+        invoices.append(invoice);
+    }
     return invoices;
 }
 
@@ -101,6 +111,7 @@ private slots:
     void f7SearchesOnlyAnOpenNonEmptyList();
     void exportAvailabilityFollowsTheList();
     void disabledMenuItemIgnoresItsShortcut();
+    void datesAndValuesInTheConfiguredLocale();
 
 private:
     void load(const QList<Invoice> &invoices);
@@ -505,6 +516,31 @@ void tst_InvoiceGrid::disabledMenuItemIgnoresItsShortcut()
     QTest::keyClick(m_grid, Qt::Key_E, Qt::ControlModifier);
     QCOMPARE(exports, 1);
     QVERIFY(m_presenter->informations().isEmpty());
+}
+
+void tst_InvoiceGrid::datesAndValuesInTheConfiguredLocale()
+{
+    // Whatever the machine's language (the tests run under LC_ALL=C), the host's configuration
+    // decides: Brazilian Portuguese unless it names another locale.
+    QCOMPARE(QLocale::system().name(), QStringLiteral("C"));
+    const auto restore = qScopeGuard([] { HostConfig::setCurrent(HostConfig()); });
+    const auto shown = [&](int column) {
+        return m_grid->model()->index(0, m_grid->fieldIndexOf(column)).data().toString();
+    };
+    Invoice invoice;
+    invoice.status = QStringLiteral("U");
+    invoice.value = 4036.29;
+    invoice.issued = QDate(2025, 5, 1);
+    HostConfig::setCurrent(HostConfig());
+    load({invoice});
+    QCOMPARE(shown(ColEmissao), QStringLiteral("01/05/2025"));
+    QCOMPARE(shown(ColValor), QStringLiteral("4.036,29"));
+    HostConfig english;
+    english.locale = QStringLiteral("en_US");
+    HostConfig::setCurrent(english);
+    load({invoice});
+    QCOMPARE(shown(ColEmissao), QStringLiteral("5/1/25"));
+    QCOMPARE(shown(ColValor), QStringLiteral("4,036.29"));
 }
 
 QTEST_MAIN(tst_InvoiceGrid)
