@@ -382,6 +382,7 @@ void TstHostFwCore::configReadAsWritten()
     QCOMPARE(loaded.databaseUser, QStringLiteral("fis,fiscal"));
     QCOMPARE(loaded.databasePassword, QStringLiteral("se,cr,et"));
     QCOMPARE(loaded.branch, QStringLiteral("0004"));
+    QCOMPARE(loaded.locale, QStringLiteral("pt_BR")); // the default when the file names none
 
     // What is wrong with a file that is not one is said as it is.
     const auto problem = [](const QString &name) {
