@@ -351,7 +351,9 @@ void DataGrid::keyPressEvent(QKeyEvent *event)
     int key = event->key();
     if (onKeyDown)
         runAction(this, [&] { onKeyDown(key, event->modifiers()); });
-    if (key == 0) {
+    // Ctrl+Space would toggle the current cell's selection off: the grid's current cell is
+    // always the highlighted one.
+    if (key == 0 || (key == Qt::Key_Space && event->modifiers().testFlag(Qt::ControlModifier))) {
         event->accept();
         return;
     }
