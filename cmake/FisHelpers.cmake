@@ -29,14 +29,19 @@ function(fis_add_bench name)
     target_link_libraries(${name} PRIVATE fis_options ${B_LIBS})
 endfunction()
 
-# fis_add_desktop_run(name target): runs a test program once more on a real X display of its own
-# (Xvfb with a window manager, tests/desktop/run-on-desktop), where key bindings, activation and
-# painting are those of a desktop.
+# fis_add_desktop_run(name target [COMPOSITED]): runs a test program once more on a real X display
+# of its own (Xvfb with a window manager, tests/desktop/run-on-desktop), where key bindings,
+# activation and painting are those of a desktop; COMPOSITED adds a compositing manager.
 function(fis_add_desktop_run name target)
+    cmake_parse_arguments(D "COMPOSITED" "" "" ${ARGN})
+    set(compositor 0)
+    if(D_COMPOSITED)
+        set(compositor 1)
+    endif()
     add_test(NAME ${name} COMMAND ${FIS_SOURCE_DIR}/tests/desktop/run-on-desktop
         $<TARGET_FILE:${target}>)
     set_tests_properties(${name} PROPERTIES
         TIMEOUT 300
-        ENVIRONMENT "LC_ALL=C;LANG=C;FIS_SOURCE_DIR=${FIS_SOURCE_DIR};FIS_BIN_DIR=${CMAKE_BINARY_DIR}/bin;FIS_LIB_DIR=${CMAKE_BINARY_DIR}/lib;ASAN_OPTIONS=detect_leaks=0"
+        ENVIRONMENT "FIS_DESKTOP_COMPOSITOR=${compositor};LC_ALL=C;LANG=C;FIS_SOURCE_DIR=${FIS_SOURCE_DIR};FIS_BIN_DIR=${CMAKE_BINARY_DIR}/bin;FIS_LIB_DIR=${CMAKE_BINARY_DIR}/lib;ASAN_OPTIONS=detect_leaks=0"
         LABELS "desktop")
 endfunction()

@@ -41,6 +41,8 @@ struct Script
     QString deleteAnswer = QStringLiteral("OK");
     // The invoice list GetNotaFiscal answers (fields of notaFiscalFields()).
     std::vector<DataRow> notas;
+    // Called for every GetNotaFiscal before the answer.
+    std::function<void(RpcArgs &)> onNotaFiscal;
 };
 
 struct RecordedCall
@@ -132,7 +134,9 @@ protected:
             return RpcValue::fromPacket(encodePacket(compralegal::arquivosFields(), rows));
         });
         add("GetRegistro", [this](RpcArgs &args) { return registro(args); });
-        add("GetNotaFiscal", [this](RpcArgs &) {
+        add("GetNotaFiscal", [this](RpcArgs &args) {
+            if (script.onNotaFiscal)
+                script.onNotaFiscal(args);
             return RpcValue::fromPacket(
                 encodePacket(compralegal::notaFiscalFields(), script.notas));
         });

@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSet>
@@ -23,6 +24,8 @@
 #include <QTest>
 
 #include <memory>
+
+#include <xcb/xcb.h>
 
 using namespace fis;
 using namespace fis::spinetest;
@@ -44,6 +47,7 @@ private slots:
     void nothingMarkedAsksDirectoryAndListFirst();
     void closedListExportsNothingAndTheGridFollowsAgain();
     void failingFileShowsTheServerTextAndRunsTheGuard();
+    void waitIndicatorIsOnTheScreenBeforeEachCall();
     void menuShortcutsReachFromTheHeaderEdits();
     void disabledMenuItemsDoNotReact();
 
@@ -406,6 +410,141 @@ void tst_ExportScreen::failingFileShowsTheServerTextAndRunsTheGuard()
     QVERIFY(m_screen->cdsLista->isEmpty());
     QVERIFY(QDir(m_host->outputDir()).entryList(QDir::Files).isEmpty());
     QVERIFY(boConfirma);
+}
+
+namespace {
+
+// What the X server shows in `rect` of the screen, read on a connection of our own: the thread
+// that owns the widgets is blocked in a call meanwhile.
+QImage grabFromXServer(const QRect &rect)
+{
+    int number = 0;
+    xcb_connection_t *c = xcb_connect(nullptr, &number);
+    if (xcb_connection_has_error(c)) {
+        xcb_disconnect(c);
+        return {};
+    }
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
+    for (int i = 0; i < number && it.rem; ++i)
+        xcb_screen_next(&it);
+    QImage image;
+    xcb_get_image_reply_t *reply = xcb_get_image_reply(
+        c,
+        xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, it.data->root, int16_t(rect.x()),
+                      int16_t(rect.y()), uint16_t(rect.width()), uint16_t(rect.height()), ~0u),
+        nullptr);
+    if (reply && reply->depth >= 24 &&
+        xcb_get_image_data_length(reply) == rect.width() * rect.height() * 4)
+        image = QImage(xcb_get_image_data(reply), rect.width(), rect.height(), rect.width() * 4,
+                       QImage::Format_RGB32)
+                    .copy();
+    free(reply);
+    xcb_disconnect(c);
+    return image;
+}
+
+// The share of pixels that differ between two images of one size (1 when the sizes differ).
+double differing(const QImage &a, const QImage &b)
+{
+    if (a.isNull() || a.size() != b.size())
+        return 1;
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    qint64 count = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int col = 0; col < x.width(); ++col)
+            count += (x.pixel(col, row) & RGB_MASK) != (y.pixel(col, row) & RGB_MASK);
+    return double(count) / double(x.width() * x.height());
+}
+
+// What the indicator showed on the screen when a call reached the server.
+struct OnScreen
+{
+    QString text;
+    QString detail;
+    QImage pixels;
+};
+
+void grabIndicator(OnScreen &seen)
+{
+    QWidget *wait = waitIndicatorWindow();
+    if (!wait)
+        return;
+    seen.text = wait->findChild<QLabel *>(QStringLiteral("waitText"))->text();
+    const auto *detail = wait->findChild<QLabel *>(QStringLiteral("waitDetail"));
+    seen.detail = detail->isVisible() ? detail->text() : QString();
+    seen.pixels = grabFromXServer(wait->geometry());
+}
+
+} // namespace
+
+void tst_ExportScreen::waitIndicatorIsOnTheScreenBeforeEachCall()
+{
+    if (QGuiApplication::platformName() != u"xcb")
+        QSKIP("what the X server shows needs an X display: tst_exportscreen_desktop runs it");
+    exportruntest::ScriptedExportServer scripted;
+    scripted.serveInto(m_host->outputDir());
+    scripted.script.notas = {[] {
+        DataRow row(compralegal::notaFiscalFields().size());
+        row[0] = QStringLiteral("E");
+        row[1] = QStringLiteral("N");
+        row[2] = QStringLiteral("U");
+        row[3] = QStringLiteral("0001");
+        row[5] = QStringLiteral("10");
+        row[10] = QStringLiteral("052147836");
+        return row;
+    }()};
+    scripted.script.files = {
+        {QStringLiteral("052147836"), QStringLiteral("0001"), {{QStringLiteral("x")}}}};
+    OnScreen atConfirmation, atPage;
+    bool confirming = true;
+    scripted.script.onNotaFiscal = [&](RpcArgs &) {
+        if (confirming)
+            grabIndicator(atConfirmation);
+    };
+    scripted.script.onRegistro = [&](RpcArgs &, int, int) {
+        grabIndicator(atPage);
+    };
+    m_screen->NetCompraLEGALBA->close();
+    m_host->setServerPort(scripted.port());
+    m_screen->NetCompraLEGALBA->open();
+    m_host->setServerPort(m_server->port());
+
+    loadPending();
+    confirming = false;
+    markRows({0});
+    QTest::mouseClick(m_screen->sbtImportExport, Qt::LeftButton);
+    QCOMPARE(m_presenter->errors(), QStringList());
+
+    // Each time, the indicator's text was on the screen as the widget paints it.
+    const auto expected = [this](const OnScreen &seen) {
+        ActiveShowAvi(m_screen.get(), 6, seen.text);
+        if (!seen.detail.isEmpty())
+            setWaitDetail(seen.detail);
+        const QImage painted = waitIndicatorWindow()->grab().toImage();
+        DeactiveShowAvi();
+        return painted;
+    };
+    QCOMPARE(atConfirmation.text, QStringLiteral("Carregando dados do servidor..."));
+    QCOMPARE(atPage.text, QStringLiteral("Carregando dados do servidor..."));
+    QCOMPARE(atPage.detail, QStringLiteral("Arquivo 1 de 1, página 1, 0 linhas gravadas"));
+    const auto check = [&](const OnScreen &seen, const char *when) {
+        const QImage painted = expected(seen);
+        const double share = differing(seen.pixels, painted);
+        return share < 0.01 ? QString()
+                            : QStringLiteral("the indicator was not on the screen when %1: %2 of "
+                                             "%3 x %4 pixels differ from its %5 x %6 picture")
+                                  .arg(QLatin1String(when))
+                                  .arg(share)
+                                  .arg(seen.pixels.width())
+                                  .arg(seen.pixels.height())
+                                  .arg(painted.width())
+                                  .arg(painted.height());
+    };
+    const QString confirmation = check(atConfirmation, "the confirmation's call began");
+    QVERIFY2(confirmation.isEmpty(), qPrintable(confirmation));
+    const QString page = check(atPage, "the first page was asked for");
+    QVERIFY2(page.isEmpty(), qPrintable(page));
 }
 
 void tst_ExportScreen::menuShortcutsReachFromTheHeaderEdits()
