@@ -364,7 +364,10 @@ void TfrmCompraLegalBA::buildHeader()
     edtNmEmpresa->setGeometry(172, 27, 365, 21);
 
     label = new QLabel(QStringLiteral("&Nome do Arquivo"), Panel2);
-    label->setGeometry(8, 56, 104, 16);
+    // The edit's place and width are fixed (x 116, 421 wide); the label starts further left than
+    // the others to end clear of it.
+    label->setObjectName(QStringLiteral("lblNmArquivo"));
+    label->setGeometry(4, 56, 111, 16);
     edtNmArquivo = new QLineEdit(Panel2);
     edtNmArquivo->setObjectName(QStringLiteral("edtNmArquivo"));
     edtNmArquivo->setMaxLength(16);

@@ -222,13 +222,13 @@ TfrmFiltroCompraLEGALBA::TfrmFiltroCompraLEGALBA(QWidget *parent)
     btfLoadOpc->setEnabled(false);
 
     grbDataEmissao->setObjectName(QStringLiteral("grbDataEmissao"));
-    grbDataEmissao->setGeometry(6, 145, 212, 66);
+    grbDataEmissao->setGeometry(6, 145, 210, 66);
     auto *lblInicial = new QLabel(QStringLiteral("Inicial"), grbDataEmissao);
-    lblInicial->setGeometry(8, 18, 40, 16);
+    lblInicial->setGeometry(6, 18, 36, 16);
     lblInicial->setBuddy(depEmiIni);
     depEmiIni->setGeometry(44, 16, 162, 21);
     auto *lblFinal = new QLabel(QStringLiteral("Final"), grbDataEmissao);
-    lblFinal->setGeometry(8, 42, 40, 16);
+    lblFinal->setGeometry(6, 42, 36, 16);
     lblFinal->setBuddy(depEmiFin);
     depEmiFin->setGeometry(44, 40, 162, 21);
 
@@ -325,14 +325,14 @@ void TfrmFiltroCompraLEGALBA::buildLookups()
     QWidget *box = grbFiltroPadrao;
 
     lblFilial = boldLabel(QStringLiteral("Filial"), box, QStringLiteral("lblFilial"));
-    lblFilial->setGeometry(8, 18, 100, 16);
+    lblFilial->setGeometry(8, 18, 112, 16);
     medCdFilial = new fis::MaskEdit(QStringLiteral(">aaaa;0; "), box);
     medCdFilial->setObjectName(QStringLiteral("medCdFilial"));
     medCdFilial->setMaxLength(4);
-    medCdFilial->setGeometry(110, 14, 40, 21);
+    medCdFilial->setGeometry(124, 14, 40, 21);
     btpFiliEmit = new fis::TBtnPesquisa(box);
     btpFiliEmit->setObjectName(QStringLiteral("btpFiliEmit"));
-    btpFiliEmit->setGeometry(152, 12, 21, 24);
+    btpFiliEmit->setGeometry(166, 12, 21, 24);
     btpFiliEmit->setAssociate(medCdFilial);
     btpFiliEmit->setTitle(QStringLiteral("Filial"));
     btpFiliEmit->setEmptyError(QStringLiteral("Não há filial cadastrada."));
@@ -344,16 +344,16 @@ void TfrmFiltroCompraLEGALBA::buildLookups()
         btpFiliEmitAfterPesq();
     };
     edtFilial = displayField(QStringLiteral("edtFilial"), box, true);
-    edtFilial->setGeometry(176, 14, 325, 21);
+    edtFilial->setGeometry(190, 14, 311, 21);
 
     lblCliente = boldLabel(QStringLiteral("Cliente"), box, QStringLiteral("lblCliente"));
-    lblCliente->setGeometry(8, 40, 100, 16);
+    lblCliente->setGeometry(8, 40, 112, 16);
     medInscClie = new fis::MaskEdit(box);
     medInscClie->setObjectName(QStringLiteral("medInscClie"));
-    medInscClie->setGeometry(110, 36, 130, 21);
+    medInscClie->setGeometry(124, 36, 130, 21);
     btpPesqClie = new fis::TBtnPesquisa(box);
     btpPesqClie->setObjectName(QStringLiteral("btpPesqClie"));
-    btpPesqClie->setGeometry(242, 34, 21, 24);
+    btpPesqClie->setGeometry(256, 34, 21, 24);
     btpPesqClie->setAssociate(medInscClie);
     btpPesqClie->setTitle(QStringLiteral("Cliente"));
     btpPesqClie->setEmptyError(QStringLiteral("Não há cliente cadastrado"));
@@ -365,17 +365,17 @@ void TfrmFiltroCompraLEGALBA::buildLookups()
         btpPesqClieAfterPesq();
     };
     edtNmClie = displayField(QStringLiteral("edtNmClie"), box, true);
-    edtNmClie->setGeometry(266, 36, 235, 21);
+    edtNmClie->setGeometry(280, 36, 221, 21);
 
     lblInscEsta = boldLabel(QStringLiteral("Insc. Estadual"), box, QStringLiteral("lblInscEsta"));
-    lblInscEsta->setGeometry(8, 62, 100, 16);
+    lblInscEsta->setGeometry(8, 62, 112, 16);
     lblInscEsta->setProperty("tag", 99);
     edtCdInscEsta = upperEdit(QStringLiteral("edtCdInscEsta"), box);
-    edtCdInscEsta->setGeometry(110, 58, 130, 21);
+    edtCdInscEsta->setGeometry(124, 58, 130, 21);
     lblInscEsta->setBuddy(edtCdInscEsta);
     btpInscEst = new fis::TBtnPesquisa(box);
     btpInscEst->setObjectName(QStringLiteral("btpInscEst"));
-    btpInscEst->setGeometry(242, 56, 21, 24);
+    btpInscEst->setGeometry(256, 56, 21, 24);
     btpInscEst->setAssociate(edtCdInscEsta);
     btpInscEst->setTitle(QStringLiteral("Inscrição Estadual"));
     btpInscEst->setEmptyError(QStringLiteral("Não há inscrição estadual cadastrada."));
@@ -388,14 +388,14 @@ void TfrmFiltroCompraLEGALBA::buildLookups()
     };
 
     lblInscMuni = boldLabel(QStringLiteral("Insc. Municipal"), box, QStringLiteral("lblInscMuni"));
-    lblInscMuni->setGeometry(8, 84, 100, 16);
+    lblInscMuni->setGeometry(8, 84, 112, 16);
     lblInscMuni->setProperty("tag", 99);
     edtCdInscMuni = upperEdit(QStringLiteral("edtCdInscMuni"), box);
-    edtCdInscMuni->setGeometry(110, 80, 130, 21);
+    edtCdInscMuni->setGeometry(124, 80, 130, 21);
     lblInscMuni->setBuddy(edtCdInscMuni);
     btpInscMuni = new fis::TBtnPesquisa(box);
     btpInscMuni->setObjectName(QStringLiteral("btpInscMuni"));
-    btpInscMuni->setGeometry(242, 78, 21, 24);
+    btpInscMuni->setGeometry(256, 78, 21, 24);
     btpInscMuni->setAssociate(edtCdInscMuni);
     btpInscMuni->setTitle(QStringLiteral("Inscrição Municipal"));
     btpInscMuni->setEmptyError(QStringLiteral("Não há inscrição municipal cadastrada."));
@@ -536,24 +536,24 @@ void TfrmFiltroCompraLEGALBA::buildCriteria()
     grbSerie->setObjectName(QStringLiteral("grbSerie"));
     grbSerie->setGeometry(6, 103, 501, 40);
     lblValor = boldLabel(QStringLiteral("Valor mínimo NF"), grbSerie, QStringLiteral("lblValor"));
-    lblValor->setGeometry(8, 14, 112, 16);
+    lblValor->setGeometry(8, 14, 122, 16);
     nedValor = new fis::TNumberEdit(grbSerie);
     nedValor->setObjectName(QStringLiteral("nedValor"));
     nedValor->setDecimals(2);
     nedValor->setThousandsSeparator(true);
     nedValor->setCurrency(false);
-    nedValor->setGeometry(122, 11, 100, 21);
+    nedValor->setGeometry(134, 11, 96, 21);
     lblValor->setBuddy(nedValor);
     lblNumNF = boldLabel(QStringLiteral("Número da NF"), grbSerie, QStringLiteral("lblNumNF"));
-    lblNumNF->setGeometry(234, 14, 100, 16);
+    lblNumNF->setGeometry(238, 14, 106, 16);
     medNumNF = new fis::MaskEdit(QStringLiteral("99999999999999999999;0; "), grbSerie);
     medNumNF->setObjectName(QStringLiteral("medNumNF"));
     medNumNF->setMaxLength(20);
-    medNumNF->setGeometry(336, 11, 160, 21);
+    medNumNF->setGeometry(348, 11, 148, 21);
     lblNumNF->setBuddy(medNumNF);
 
     grbOperacao = boldGroup(QStringLiteral("grbOperacao"), QStringLiteral("Tipo Operação"), box);
-    grbOperacao->setGeometry(222, 145, 104, 66);
+    grbOperacao->setGeometry(218, 145, 104, 66);
     rdgTodosTipoOper = radio(QStringLiteral("rdgTodosTipoOper"), QStringLiteral("Todos"), grbOperacao);
     rdgTodosTipoOper->setGeometry(8, 18, 70, 18);
     rdgTodosTipoOper->setChecked(true);
@@ -567,21 +567,21 @@ void TfrmFiltroCompraLEGALBA::buildCriteria()
     btpTipoOper->OnClick = [this] { btpTipoOperClick(); };
 
     grbSerie1 = boldGroup(QStringLiteral("grbSerie1"), QStringLiteral("Série"), box);
-    grbSerie1->setGeometry(330, 145, 84, 66);
+    grbSerie1->setGeometry(324, 145, 86, 66);
     rdgTodasSerie = radio(QStringLiteral("rdgTodasSerie"), QStringLiteral("Todas"), grbSerie1);
-    rdgTodasSerie->setGeometry(8, 18, 70, 18);
+    rdgTodasSerie->setGeometry(6, 18, 70, 18);
     rdgTodasSerie->setChecked(true);
     rdgListaSerie = radio(QStringLiteral("rdgListaSerie"), QStringLiteral("Lista"), grbSerie1);
-    rdgListaSerie->setGeometry(8, 40, 52, 18);
+    rdgListaSerie->setGeometry(6, 40, 55, 18);
     btpSerie = listButton(QStringLiteral("btpSerie"), QStringLiteral("Série"),
                           QStringLiteral("Não há série cadastrada."), rdgListaSerie, grbSerie1);
     btpSerie->setDataSource(dtsSerieNF);
-    btpSerie->setGeometry(60, 37, 21, 24);
+    btpSerie->setGeometry(61, 37, 21, 24);
     btpSerie->OnClick = [this] { btpSerieClick(); };
 
     rdgStatus = new fis::TRadioGroup(QStringLiteral("Status"), box);
     rdgStatus->setObjectName(QStringLiteral("rdgStatus"));
-    rdgStatus->setGeometry(418, 145, 89, 66);
+    rdgStatus->setGeometry(412, 145, 95, 66);
     rdgStatus->setItems(
         {QStringLiteral("Pendente"), QStringLiteral("Exportado"), QStringLiteral("Ambos")});
     rdgStatus->setItemIndex(0);

@@ -16,7 +16,9 @@ namespace fis {
 
 namespace {
 
-constexpr int kCellPadding = 4;
+// A header section keeps a margin at each side of its title (4 pixels in the styles Qt ships),
+// and a cell one at each side of its text.
+constexpr int kCellPadding = 8;
 // Display widths, in characters, of the fields that have no size of their own.
 constexpr int kFloatChars = 12;
 constexpr int kDateTimeChars = 18;
@@ -219,7 +221,10 @@ int DataGrid::defaultWidth(const DataGridColumn &column, int fieldIndex) const
             break;
         }
     }
-    const int dataWidth = chars * fontMetrics().averageCharWidth();
+    // Codes and numbers are digits, wider than the font's average character.
+    const QFontMetrics metrics = fontMetrics();
+    const int charWidth = std::max(metrics.averageCharWidth(), metrics.horizontalAdvance(u'0'));
+    const int dataWidth = chars * charWidth;
     const QFontMetrics titleMetrics(column.titleFontSet ? column.titleFont
                                                         : horizontalHeader()->font());
     const int title = titleMetrics.horizontalAdvance(column.title);

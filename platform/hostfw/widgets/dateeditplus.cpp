@@ -7,6 +7,8 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QStyleOptionFrame>
+#include <QToolButton>
 
 namespace fis {
 
@@ -102,13 +104,55 @@ void TDateEditPlus::CheckValidDate()
 void TDateEditPlus::setWeekDayNames(const QStringList &names)
 {
     m_weekDayNames = names;
+    measureWeekDays();
+}
+
+void TDateEditPlus::measureWeekDays()
+{
     m_weekDayWidth = 0;
-    for (const QString &name : names)
+    for (const QString &name : std::as_const(m_weekDayNames))
         m_weekDayWidth = qMax(m_weekDayWidth, fontMetrics().horizontalAdvance(name));
     if (m_weekDayWidth > 0)
         m_weekDayWidth += 6;
+    // The box keeps the calendar button's room itself; the margin keeps the weekday's.
     setTextMargins(0, 0, m_weekDayWidth, 0);
     update();
+}
+
+void TDateEditPlus::changeEvent(QEvent *event)
+{
+    MaskEdit::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        measureWeekDays();
+}
+
+int TDateEditPlus::widestWeekDayWidth() const
+{
+    return m_weekDayWidth > 0 ? m_weekDayWidth - 6 : 0;
+}
+
+QRect TDateEditPlus::calendarButtonGeometry() const
+{
+    for (const QToolButton *button : findChildren<QToolButton *>())
+        if (button->isVisible())
+            return button->geometry();
+    return QRect(width(), 0, 0, height());
+}
+
+QRect TDateEditPlus::weekDayArea() const
+{
+    const int right = calendarButtonGeometry().left() - 2;
+    return QRect(right - m_weekDayWidth + 1, 0, m_weekDayWidth, height());
+}
+
+QRect TDateEditPlus::textArea() const
+{
+    QStyleOptionFrame option;
+    initStyleOption(&option);
+    const QRect contents = style()->subElementRect(QStyle::SE_LineEditContents, &option, this);
+    // The text starts after the frame and the edit's own small margin.
+    const int left = contents.left() + 2;
+    return QRect(left, 0, std::max(0, weekDayArea().left() - left), height());
 }
 
 QString TDateEditPlus::weekDayName() const
@@ -175,9 +219,7 @@ void TDateEditPlus::paintEvent(QPaintEvent *event)
         return;
     QPainter painter(this);
     painter.setPen(palette().color(QPalette::PlaceholderText));
-    // Left of the calendar button, which takes about the box's height.
-    const QRect area(width() - height() - m_weekDayWidth, 0, m_weekDayWidth, height());
-    painter.drawText(area, Qt::AlignVCenter | Qt::AlignRight, name);
+    painter.drawText(weekDayArea(), Qt::AlignVCenter | Qt::AlignRight, name);
 }
 
 } // namespace fis

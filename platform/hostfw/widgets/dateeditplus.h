@@ -47,6 +47,13 @@ public:
     // The name of the weekday of the date shown, empty when none.
     QString weekDayName() const;
 
+    // Where the box draws: the calendar button at the right, the weekday left of it (room for
+    // the widest name) and the date's text left of that; in the box's coordinates.
+    QRect calendarButtonGeometry() const;
+    QRect weekDayArea() const;
+    QRect textArea() const;
+    int widestWeekDayWidth() const;
+
     QColor ValidDateColor() const { return m_validDateColor; }
     void setValidDateColor(const QColor &color);
 
@@ -61,6 +68,8 @@ protected:
 private:
     void updateLook();
     void calendarPicked(const QDate &date);
+    void changeEvent(QEvent *event) override;
+    void measureWeekDays();
 
     QStringList m_weekDayNames;
     QColor m_validDateColor;

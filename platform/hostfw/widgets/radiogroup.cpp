@@ -1,6 +1,10 @@
 #include "hostfw/widgets/radiogroup.h"
 
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
+
+#include <algorithm>
 
 namespace fis {
 
@@ -68,11 +72,18 @@ void TRadioGroup::placeButtons()
 {
     if (m_buttons.isEmpty())
         return;
-    // Evenly spread below the caption, as the classic radio group does.
-    const int top = fontMetrics().height();
-    const int step = qMax(1, (height() - top - 4) / int(m_buttons.size()));
+    // Evenly spread below the caption, as the classic radio group does; the caption is as tall
+    // as the style draws it, which grows with the font.
+    QStyleOptionGroupBox option;
+    initStyleOption(&option);
+    const int top =
+        std::max(fontMetrics().height(), style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                                 QStyle::SC_GroupBoxLabel, this)
+                                                 .bottom() +
+                                             1);
+    const int step = qMax(1, (height() - top - 2) / int(m_buttons.size()));
     for (int i = 0; i < m_buttons.size(); ++i)
-        m_buttons.at(i)->setGeometry(8, top + i * step, width() - 12, qMin(step, 20));
+        m_buttons.at(i)->setGeometry(6, top + i * step, width() - 8, qMin(step, 20));
 }
 
 } // namespace fis
