@@ -12,6 +12,36 @@ namespace fis {
 
 namespace {
 
+// Runs a function the next time a window becomes active, then goes.
+class WindowActivationWatch : public QObject
+{
+public:
+    WindowActivationWatch(QWidget *window, std::function<void()> onActive)
+        : QObject(window)
+        , m_onActive(std::move(onActive))
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::WindowActivate) {
+            watched->removeEventFilter(this);
+            m_onActive();
+            deleteLater();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_onActive;
+};
+
+} // namespace
+
+namespace {
+
 const char *const scopeProperty = "fisFormScope";
 
 bool isUserReason(Qt::FocusReason reason)
@@ -124,6 +154,28 @@ bool FocusManager::eventFilter(QObject *watched, QEvent *event)
     return false;
 }
 
+void FocusManager::settleRefusedTarget(QWidget *to)
+{
+    // The control a refused move entered had its focus-in. On a desktop the message that refused
+    // it made the window inactive, and when the window is active again the focus goes back
+    // without a focus-out for that control: an edit's caret would go on blinking beside the real
+    // one. So once the window is back (and at once, for a window that never left), a control
+    // that holds no focus is told it has none.
+    if (!to || !to->window())
+        return;
+    const QPointer<QWidget> target = to;
+    const auto settle = [target] {
+        if (target && QApplication::focusWidget() != target) {
+            QFocusEvent out(QEvent::FocusOut, Qt::OtherFocusReason);
+            QCoreApplication::sendEvent(target, &out);
+        }
+    };
+    QTimer::singleShot(0, this, settle);
+    auto *watch = new WindowActivationWatch(to->window(), settle);
+    // A window that is not activated again soon keeps what it has.
+    QTimer::singleShot(5000, watch, &QObject::deleteLater);
+}
+
 void FocusManager::focusEntered(QWidget *widget, Qt::FocusReason reason)
 {
     QWidget *scope = scopeOf(widget);
@@ -142,6 +194,7 @@ void FocusManager::focusEntered(QWidget *widget, Qt::FocusReason reason)
         if (!proceed) {
             if (canTakeFocus(from) && QApplication::focusWidget() != from)
                 from->setFocus(Qt::OtherFocusReason);
+            settleRefusedTarget(to);
             if (reason == Qt::MouseFocusReason) {
                 m_swallowMouse = true;
                 // Only the press now being delivered; a later click is the user's again.

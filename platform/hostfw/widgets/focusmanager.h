@@ -62,6 +62,7 @@ private:
 
     QWidget *scopeOf(QWidget *widget) const;
     void focusEntered(QWidget *widget, Qt::FocusReason reason);
+    void settleRefusedTarget(QWidget *to);
     bool runExits(QWidget *scope, QWidget *from, QWidget *to);
     void runEnters(QWidget *scope, QWidget *from, QWidget *to);
     void track(QWidget *widget);
