@@ -364,10 +364,10 @@ void TfrmCompraLegalBA::buildHeader()
     edtNmEmpresa->setGeometry(172, 27, 365, 21);
 
     label = new QLabel(QStringLiteral("&Nome do Arquivo"), Panel2);
-    // The edit's place and width are fixed (x 116, 421 wide); the label starts further left than
-    // the others to end clear of it.
+    // The edit's place and width are fixed (x 116, 421 wide); the label starts at the panel's
+    // very edge to end clear of it with a larger font too.
     label->setObjectName(QStringLiteral("lblNmArquivo"));
-    label->setGeometry(4, 56, 111, 16);
+    label->setGeometry(0, 56, 115, 16);
     edtNmArquivo = new QLineEdit(Panel2);
     edtNmArquivo->setObjectName(QStringLiteral("edtNmArquivo"));
     edtNmArquivo->setMaxLength(16);

@@ -25,6 +25,7 @@
 #include <exception>
 
 #include <QGroupBox>
+#include <QStyleOptionGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -224,10 +225,12 @@ TfrmFiltroCompraLEGALBA::TfrmFiltroCompraLEGALBA(QWidget *parent)
     grbDataEmissao->setObjectName(QStringLiteral("grbDataEmissao"));
     grbDataEmissao->setGeometry(6, 145, 210, 66);
     auto *lblInicial = new QLabel(QStringLiteral("Inicial"), grbDataEmissao);
+    lblInicial->setObjectName(QStringLiteral("lblInicial"));
     lblInicial->setGeometry(6, 18, 36, 16);
     lblInicial->setBuddy(depEmiIni);
     depEmiIni->setGeometry(44, 16, 162, 21);
     auto *lblFinal = new QLabel(QStringLiteral("Final"), grbDataEmissao);
+    lblFinal->setObjectName(QStringLiteral("lblFinal"));
     lblFinal->setGeometry(6, 42, 36, 16);
     lblFinal->setBuddy(depEmiFin);
     depEmiFin->setGeometry(44, 40, 162, 21);
@@ -238,8 +241,80 @@ TfrmFiltroCompraLEGALBA::TfrmFiltroCompraLEGALBA(QWidget *parent)
     buildLookups();
     buildListQueries();
     buildCriteria();
+    layoutBottomRow();
 
     resize(576, 218);
+}
+
+namespace {
+
+// How wide a group box must be to show its title whole.
+int titleWidth(const QGroupBox *box)
+{
+    QStyleOptionGroupBox option;
+    option.initFrom(box);
+    option.text = box->title();
+    option.lineWidth = 1;
+    option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+    option.textAlignment = box->alignment();
+    return box->style()
+               ->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, box)
+               .right() +
+           2;
+}
+
+} // namespace
+
+void TfrmFiltroCompraLEGALBA::layoutBottomRow()
+{
+    // The period, operation-type, series and status groups side by side, each as wide as its
+    // title and controls need with the font in use; the room left over is shared among them, so
+    // that a larger font still finds its texts whole in the fixed width.
+    constexpr int kTop = 145, kHeight = 66, kLeft = 4, kGap = 1, kInset = 3;
+    QWidget *box = grbDataEmissao->parentWidget();
+    const int room = box->contentsRect().right() - 1 - kLeft;
+
+    auto *lblInicial = grbDataEmissao->findChild<QLabel *>(QStringLiteral("lblInicial"));
+    auto *lblFinal = grbDataEmissao->findChild<QLabel *>(QStringLiteral("lblFinal"));
+    const int labelWidth = std::max(lblInicial->fontMetrics().horizontalAdvance(lblInicial->text()),
+                                    lblFinal->fontMetrics().horizontalAdvance(lblFinal->text())) +
+                           1;
+    const int dateWidth = std::max(depEmiIni->widthForDate(), depEmiFin->widthForDate());
+    const auto listRow = [&](const QRadioButton *all, const QRadioButton *list,
+                             const QWidget *button) {
+        return kInset + std::max(all->sizeHint().width(),
+                                 list->sizeHint().width() + 1 + button->width()) +
+               2;
+    };
+    int widths[4] = {
+        std::max(titleWidth(grbDataEmissao), kInset + labelWidth + 3 + dateWidth + 2),
+        std::max(titleWidth(grbOperacao), listRow(rdgTodosTipoOper, rdgListaTipoOper, btpTipoOper)),
+        std::max(titleWidth(grbSerie1), listRow(rdgTodasSerie, rdgListaSerie, btpSerie)),
+        rdgStatus->neededWidth()};
+    const int slack = room - (widths[0] + widths[1] + widths[2] + widths[3] + 3 * kGap);
+    for (int i = 0; i < 4 && slack > 0; ++i)
+        widths[i] += slack / 4 + (i == 0 ? slack % 4 : 0);
+
+    int x = kLeft;
+    QWidget *groups[4] = {grbDataEmissao, grbOperacao, grbSerie1, rdgStatus};
+    for (int i = 0; i < 4; ++i) {
+        groups[i]->setGeometry(x, kTop, widths[i], kHeight);
+        x += widths[i] + kGap;
+    }
+    lblInicial->setGeometry(kInset, 18, labelWidth, 16);
+    lblFinal->setGeometry(kInset, 42, labelWidth, 16);
+    const int dateLeft = kInset + labelWidth + 3;
+    const int dateRight = widths[0] - 2;
+    depEmiIni->setGeometry(dateLeft, 16, dateRight - dateLeft, 21);
+    depEmiFin->setGeometry(dateLeft, 40, dateRight - dateLeft, 21);
+    const auto placeList = [&](QRadioButton *all, QRadioButton *list, QWidget *button, int width) {
+        all->setGeometry(kInset, 18, width - kInset - 2, 18);
+        const int listWidth = list->sizeHint().width();
+        list->setGeometry(kInset, 40, listWidth, 18);
+        button->move(kInset + listWidth + 1, 37);
+    };
+    placeList(rdgTodosTipoOper, rdgListaTipoOper, btpTipoOper, widths[1]);
+    placeList(rdgTodasSerie, rdgListaSerie, btpSerie, widths[2]);
 }
 
 void TfrmFiltroCompraLEGALBA::buildQueries()

@@ -189,6 +189,7 @@ private:
     void buildQueries();
     void buildLookups();
     void buildCriteria();
+    void layoutBottomRow();
     void buildListQueries();
 };
 

@@ -139,6 +139,17 @@ QRect TDateEditPlus::calendarButtonGeometry() const
     return QRect(width(), 0, 0, height());
 }
 
+int TDateEditPlus::widthForDate() const
+{
+    // The button's room from the right edge: as laid out once shown, else as the line edit lays
+    // out a side button (its small icon with some margin).
+    const QRect button = calendarButtonGeometry();
+    const int buttonRoom = button.width() > 0 ? width() - button.left()
+                                              : style()->pixelMetric(QStyle::PM_SmallIconSize) + 10;
+    return textArea().left() + fontMetrics().horizontalAdvance(QStringLiteral("00/00/0000")) + 1 +
+           m_weekDayWidth + 2 + buttonRoom;
+}
+
 QRect TDateEditPlus::weekDayArea() const
 {
     const int right = calendarButtonGeometry().left() - 2;

@@ -53,6 +53,8 @@ public:
     QRect weekDayArea() const;
     QRect textArea() const;
     int widestWeekDayWidth() const;
+    // How wide the box must be to show a whole date and the widest weekday beside it.
+    int widthForDate() const;
 
     QColor ValidDateColor() const { return m_validDateColor; }
     void setValidDateColor(const QColor &color);

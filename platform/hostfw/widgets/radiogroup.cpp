@@ -8,6 +8,13 @@
 
 namespace fis {
 
+namespace {
+
+// The buttons' distance from the group's left edge.
+constexpr int kInset = 3;
+
+} // namespace
+
 TRadioGroup::TRadioGroup(const QString &title, QWidget *parent)
     : QGroupBox(title, parent)
 {}
@@ -68,6 +75,19 @@ void TRadioGroup::resizeEvent(QResizeEvent *event)
     placeButtons();
 }
 
+int TRadioGroup::neededWidth() const
+{
+    QStyleOptionGroupBox option;
+    initStyleOption(&option);
+    int width = style()
+                    ->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, this)
+                    .right() +
+                2;
+    for (const QRadioButton *button : m_buttons)
+        width = std::max(width, kInset + button->sizeHint().width() + 2);
+    return width;
+}
+
 void TRadioGroup::placeButtons()
 {
     if (m_buttons.isEmpty())
@@ -83,7 +103,7 @@ void TRadioGroup::placeButtons()
                                              1);
     const int step = qMax(1, (height() - top - 2) / int(m_buttons.size()));
     for (int i = 0; i < m_buttons.size(); ++i)
-        m_buttons.at(i)->setGeometry(6, top + i * step, width() - 8, qMin(step, 20));
+        m_buttons.at(i)->setGeometry(kInset, top + i * step, width() - kInset - 2, qMin(step, 20));
 }
 
 } // namespace fis

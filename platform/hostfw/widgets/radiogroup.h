@@ -27,6 +27,8 @@ public:
     void setItemIndex(int index);
 
     QRadioButton *button(int index) const;
+    // How wide the group must be to show its title and every item whole.
+    int neededWidth() const;
 
 signals:
     // The user chose an item (click or arrow keys), as the group's OnClick.
