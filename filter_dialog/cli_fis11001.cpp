@@ -25,7 +25,6 @@
 #include <exception>
 
 #include <QGroupBox>
-#include <QStyleOptionGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -251,16 +250,7 @@ namespace {
 // How wide a group box must be to show its title whole.
 int titleWidth(const QGroupBox *box)
 {
-    QStyleOptionGroupBox option;
-    option.initFrom(box);
-    option.text = box->title();
-    option.lineWidth = 1;
-    option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
-    option.textAlignment = box->alignment();
-    return box->style()
-               ->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, box)
-               .right() +
-           2;
+    return fis::groupBoxTitleRect(box).right() + 2;
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "filter_dialog/cli_fis11001.h"
 #include "hostfw/widgets/datagrid.h"
 #include "hostfw/widgets/dateeditplus.h"
+#include "hostfw/widgets/radiogroup.h"
 #include "hostfw/widgets/useraction.h"
 #include "spinetestsupport.h"
 
@@ -18,7 +19,6 @@
 #include <QRegularExpression>
 #include <QToolButton>
 
-#include <QStyleOptionGroupBox>
 #include <QTest>
 #include <utility>
 
@@ -40,17 +40,9 @@ QString shown(QString text)
     return text.remove(mnemonic).replace(QStringLiteral("&&"), QStringLiteral("&"));
 }
 
-// Where a group box draws its title, in its own coordinates.
 QRect groupTitle(const QGroupBox *box)
 {
-    QStyleOptionGroupBox option;
-    option.initFrom(box);
-    option.text = box->title();
-    option.lineWidth = 1;
-    option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
-    option.textAlignment = box->alignment();
-    return box->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel,
-                                        box);
+    return groupBoxTitleRect(box);
 }
 
 // The widget beside a label on its right, in the same parent and row: its edit.

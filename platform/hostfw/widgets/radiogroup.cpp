@@ -15,6 +15,18 @@ constexpr int kInset = 3;
 
 } // namespace
 
+QRect groupBoxTitleRect(const QGroupBox *box)
+{
+    QStyleOptionGroupBox option;
+    option.initFrom(box);
+    option.text = box->title();
+    option.lineWidth = 1;
+    option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+    option.textAlignment = box->alignment();
+    return box->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel,
+                                        box);
+}
+
 TRadioGroup::TRadioGroup(const QString &title, QWidget *parent)
     : QGroupBox(title, parent)
 {}
@@ -77,12 +89,7 @@ void TRadioGroup::resizeEvent(QResizeEvent *event)
 
 int TRadioGroup::neededWidth() const
 {
-    QStyleOptionGroupBox option;
-    initStyleOption(&option);
-    int width = style()
-                    ->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, this)
-                    .right() +
-                2;
+    int width = groupBoxTitleRect(this).right() + 2;
     for (const QRadioButton *button : m_buttons)
         width = std::max(width, kInset + button->sizeHint().width() + 2);
     return width;
@@ -94,13 +101,7 @@ void TRadioGroup::placeButtons()
         return;
     // Evenly spread below the caption, as the classic radio group does; the caption is as tall
     // as the style draws it, which grows with the font.
-    QStyleOptionGroupBox option;
-    initStyleOption(&option);
-    const int top =
-        std::max(fontMetrics().height(), style()->subControlRect(QStyle::CC_GroupBox, &option,
-                                                                 QStyle::SC_GroupBoxLabel, this)
-                                                 .bottom() +
-                                             1);
+    const int top = std::max(fontMetrics().height(), groupBoxTitleRect(this).bottom() + 1);
     const int step = qMax(1, (height() - top - 2) / int(m_buttons.size()));
     for (int i = 0; i < m_buttons.size(); ++i)
         m_buttons.at(i)->setGeometry(kInset, top + i * step, width() - kInset - 2, qMin(step, 20));

@@ -11,6 +11,9 @@ class QRadioButton;
 
 namespace fis {
 
+// Where a group box draws its title, in its own coordinates, as its style lays it out.
+QRect groupBoxTitleRect(const QGroupBox *box);
+
 // A framed group of exclusive choices, one radio button per item, stacked from the top. The
 // chosen item is read and set by its index; -1 means none.
 class TRadioGroup : public QGroupBox
