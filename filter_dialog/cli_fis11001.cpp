@@ -151,8 +151,8 @@ QRadioButton *radio(const QString &name, const QString &caption, QWidget *parent
     return button;
 }
 
-fis::TBtnPesquisa *listButton(const QString &name, const QString &title,
-                              const QString &emptyError, QWidget *associate, QWidget *parent)
+fis::TBtnPesquisa *listButton(const QString &name, const QString &title, const QString &emptyError,
+                              QWidget *associate, QWidget *parent)
 {
     auto *button = new fis::TBtnPesquisa(parent);
     button->setObjectName(name);
@@ -272,8 +272,8 @@ void TfrmFiltroCompraLEGALBA::layoutBottomRow()
     const int dateWidth = std::max(depEmiIni->widthForDate(), depEmiFin->widthForDate());
     const auto listRow = [&](const QRadioButton *all, const QRadioButton *list,
                              const QWidget *button) {
-        return kInset + std::max(all->sizeHint().width(),
-                                 list->sizeHint().width() + 1 + button->width()) +
+        return kInset +
+               std::max(all->sizeHint().width(), list->sizeHint().width() + 1 + button->width()) +
                2;
     };
     int widths[4] = {
@@ -569,10 +569,9 @@ void TfrmFiltroCompraLEGALBA::buildListQueries()
     qrySerieEntr->addField(stringField("DSSERIEENTR", 20, "Descrição"));
 
     cdsTpOperacao = new fis::MemTable(QStringLiteral("cdsTpOperacao"), this);
-    cdsTpOperacao->setFields({stringField("IDMARCADO", 1, ""),
-                              stringField("CHAVE", 3, "", false, false),
-                              stringField("CDTIPOOPER", 2, "Código"),
-                              stringField("NMTIPOOPER", 30, "Nome")});
+    cdsTpOperacao->setFields(
+        {stringField("IDMARCADO", 1, ""), stringField("CHAVE", 3, "", false, false),
+         stringField("CDTIPOOPER", 2, "Código"), stringField("NMTIPOOPER", 30, "Nome")});
     cdsTpOperacao->setIndexFieldNames(QStringLiteral("CDTIPOOPER"));
     dtsTpOperacao = new fis::DataSource(cdsTpOperacao, this);
     dtsTpOperacao->setObjectName(QStringLiteral("dtsTpOperacao"));
@@ -619,17 +618,21 @@ void TfrmFiltroCompraLEGALBA::buildCriteria()
 
     grbOperacao = boldGroup(QStringLiteral("grbOperacao"), QStringLiteral("Tipo Operação"), box);
     grbOperacao->setGeometry(218, 145, 104, 66);
-    rdgTodosTipoOper = radio(QStringLiteral("rdgTodosTipoOper"), QStringLiteral("Todos"), grbOperacao);
+    rdgTodosTipoOper =
+        radio(QStringLiteral("rdgTodosTipoOper"), QStringLiteral("Todos"), grbOperacao);
     rdgTodosTipoOper->setGeometry(8, 18, 70, 18);
     rdgTodosTipoOper->setChecked(true);
-    rdgListaTipoOper = radio(QStringLiteral("rdgListaTipoOper"), QStringLiteral("Lista"), grbOperacao);
+    rdgListaTipoOper =
+        radio(QStringLiteral("rdgListaTipoOper"), QStringLiteral("Lista"), grbOperacao);
     rdgListaTipoOper->setGeometry(8, 40, 60, 18);
     btpTipoOper = listButton(QStringLiteral("btpTipoOper"), QStringLiteral("Tipo de Operação"),
                              QStringLiteral("Não há tipo de operação cadastrado."),
                              rdgListaTipoOper, grbOperacao);
     btpTipoOper->setDataSource(dtsTipoOper);
     btpTipoOper->setGeometry(72, 37, 21, 24);
-    btpTipoOper->OnClick = [this] { btpTipoOperClick(); };
+    btpTipoOper->OnClick = [this] {
+        btpTipoOperClick();
+    };
 
     grbSerie1 = boldGroup(QStringLiteral("grbSerie1"), QStringLiteral("Série"), box);
     grbSerie1->setGeometry(324, 145, 86, 66);
@@ -642,7 +645,9 @@ void TfrmFiltroCompraLEGALBA::buildCriteria()
                           QStringLiteral("Não há série cadastrada."), rdgListaSerie, grbSerie1);
     btpSerie->setDataSource(dtsSerieNF);
     btpSerie->setGeometry(61, 37, 21, 24);
-    btpSerie->OnClick = [this] { btpSerieClick(); };
+    btpSerie->OnClick = [this] {
+        btpSerieClick();
+    };
 
     rdgStatus = new fis::TRadioGroup(QStringLiteral("Status"), box);
     rdgStatus->setObjectName(QStringLiteral("rdgStatus"));
@@ -651,10 +656,9 @@ void TfrmFiltroCompraLEGALBA::buildCriteria()
         {QStringLiteral("Pendente"), QStringLiteral("Exportado"), QStringLiteral("Ambos")});
     rdgStatus->setItemIndex(0);
 
-    for (QWidget *control : {static_cast<QWidget *>(rdgTodosTipoOper),
-                             static_cast<QWidget *>(rdgListaTipoOper),
-                             static_cast<QWidget *>(rdgTodasSerie),
-                             static_cast<QWidget *>(rdgListaSerie)})
+    for (QWidget *control :
+         {static_cast<QWidget *>(rdgTodosTipoOper), static_cast<QWidget *>(rdgListaTipoOper),
+          static_cast<QWidget *>(rdgTodasSerie), static_cast<QWidget *>(rdgListaSerie)})
         plainFont(control);
 
     setRequiredColour(edtCdInscEsta, false);
@@ -818,9 +822,10 @@ void TfrmFiltroCompraLEGALBA::Vd_DatasFiltro()
 void TfrmFiltroCompraLEGALBA::Vd_Nota()
 {
     const bool empty = fis::EmptyString(medNumNF->text());
-    const int width = cdsParamFilial->isEmpty()
-                          ? 0
-                          : int(std::lround(cdsParamFilial->asFloat(QStringLiteral("NRTAMNUMNFUT"))));
+    const int width =
+        cdsParamFilial->isEmpty()
+            ? 0
+            : int(std::lround(cdsParamFilial->asFloat(QStringLiteral("NRTAMNUMNFUT"))));
     if (width > 0)
         medNumNF->setEditMask(QString(width, u'9') + QStringLiteral(";0; "));
     if (!empty)
@@ -884,8 +889,8 @@ void TfrmFiltroCompraLEGALBA::sbtConfirmaClick()
     }
 }
 
-fis::compralegal::NotaFiscalRequest TfrmFiltroCompraLEGALBA::notaFiscalRequest(
-    const QString &empresa)
+fis::compralegal::NotaFiscalRequest
+TfrmFiltroCompraLEGALBA::notaFiscalRequest(const QString &empresa)
 {
     fis::compralegal::NotaFiscalRequest request;
     request.empresa = empresa;
@@ -945,13 +950,13 @@ namespace {
 
 // Copies every row of an open query into a candidate table.
 void appendCandidates(fis::TADOIBQuery &query, fis::MemTable &table, const QString &codeField,
-                      const QString &nameField, const QString &tableCode,
-                      const QString &tableName)
+                      const QString &nameField, const QString &tableCode, const QString &tableName)
 {
     query.First();
     while (!query.Eof()) {
         table.insert();
-        table.setValue(QStringLiteral("CHAVE"), query.FieldByName(QStringLiteral("CHAVE")).AsString());
+        table.setValue(QStringLiteral("CHAVE"),
+                       query.FieldByName(QStringLiteral("CHAVE")).AsString());
         table.setValue(tableCode, query.FieldByName(codeField).AsString());
         table.setValue(tableName, query.FieldByName(nameField).AsString());
         table.post();
@@ -1040,8 +1045,8 @@ void TfrmFiltroCompraLEGALBA::btpSerieClick()
     qrySerieEntr->Open();
     appendCandidates(*qrySerieEntr, *cdsSerie, QStringLiteral("CDSERIEENTR"),
                      QStringLiteral("DSSERIEENTR"), code, name);
-    fis::PesquisaLista(dtsSerie, QStringLiteral("CHAVE"), msgPadrao.Msg(QStringLiteral("pesqSerie")),
-                       false, stCodSerie);
+    fis::PesquisaLista(dtsSerie, QStringLiteral("CHAVE"),
+                       msgPadrao.Msg(QStringLiteral("pesqSerie")), false, stCodSerie);
     closeCandidates(*cdsSerie);
 }
 

@@ -89,14 +89,14 @@ public:
     QLabel *lblValor = nullptr;
     fis::TNumberEdit *nedValor = nullptr; // 2 decimals, thousands separators
     QLabel *lblNumNF = nullptr;
-    fis::MaskEdit *medNumNF = nullptr; // "99999999999999999999;0; ", at most 20
+    fis::MaskEdit *medNumNF = nullptr;       // "99999999999999999999;0; ", at most 20
     fis::MemTable *cdsParamFilial = nullptr; // NRTAMNUMNFUT: the branch's NF-number width
 
     QGroupBox *grbOperacao = nullptr; // "Tipo Operação"
     QRadioButton *rdgTodosTipoOper = nullptr;
     QRadioButton *rdgListaTipoOper = nullptr;
     fis::TBtnPesquisa *btpTipoOper = nullptr; // enabled with "Lista"
-    QGroupBox *grbSerie1 = nullptr; // "Série"
+    QGroupBox *grbSerie1 = nullptr;           // "Série"
     QRadioButton *rdgTodasSerie = nullptr;
     QRadioButton *rdgListaSerie = nullptr;
     fis::TBtnPesquisa *btpSerie = nullptr; // enabled with "Lista"

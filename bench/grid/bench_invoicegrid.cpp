@@ -8,11 +8,11 @@
 #include "export_screen/cli_fis11000.h"
 
 #include <QApplication>
-#include <QTest>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QTest>
 
 #include <algorithm>
 #include <cstdio>

@@ -3,12 +3,12 @@
 // clear message and their exit status.
 #include "contracts/compralegalcontract.h"
 #include "export_screen/cli_fis11000.h"
+#include "exportscreendriver.h"
 #include "filter_dialog/cli_fis11001.h"
 #include "hostfw/hostconfig.h"
 #include "hostfw/widgets/datagrid.h"
 #include "hostfw/widgets/maskedit.h"
 #include "hostfw/widgets/useraction.h"
-#include "exportscreendriver.h"
 #include "scriptedexportserver.h"
 #include "spinetestsupport.h"
 
@@ -296,10 +296,10 @@ void tst_ExportCommand::badOptions_data()
     row("bad call timeout", {"--output", "A", "--call-timeout", "0"}, true, 2,
         "--call-timeout: a number of seconds");
     const auto config = [&](const char *tag, const QString &path, const char *message) {
-        QTest::newRow(tag) << QStringList{QStringLiteral("--config"), path,
-                                          QStringLiteral("--tax"), QStringLiteral("01"),
+        QTest::newRow(tag) << QStringList{QStringLiteral("--config"),  path,
+                                          QStringLiteral("--tax"),     QStringLiteral("01"),
                                           QStringLiteral("--company"), QStringLiteral("01"),
-                                          QStringLiteral("--output"), QStringLiteral("A")}
+                                          QStringLiteral("--output"),  QStringLiteral("A")}
                            << false << 2 << QString::fromUtf8(message).arg(path);
     };
     config("config is a directory", m_host->dirPath(), "The configuration file %1 is a directory.");

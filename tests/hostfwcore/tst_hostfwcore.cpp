@@ -393,13 +393,13 @@ void TstHostFwCore::configReadAsWritten()
         }
         return QString();
     };
-    QCOMPARE(problem(dir.path()), QStringLiteral("The configuration file %1 is a directory.")
-                                      .arg(dir.path()));
+    QCOMPARE(problem(dir.path()),
+             QStringLiteral("The configuration file %1 is a directory.").arg(dir.path()));
     QCOMPARE(problem(QStringLiteral("/dev/null")),
              QStringLiteral("The configuration file /dev/null is not a regular file."));
-    QCOMPARE(problem(dir.filePath("none.ini")),
-             QStringLiteral("The configuration file %1 does not exist.")
-                 .arg(dir.filePath("none.ini")));
+    QCOMPARE(
+        problem(dir.filePath("none.ini")),
+        QStringLiteral("The configuration file %1 does not exist.").arg(dir.filePath("none.ini")));
 }
 
 QTEST_GUILESS_MAIN(TstHostFwCore)

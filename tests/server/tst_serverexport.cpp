@@ -660,20 +660,22 @@ void TestServerExport::lateFaultInBigFileLeavesNothing()
                  {RpcValue::fromPacket(listaPacket(
                      list, invoices, QStringList(invoices.size(), QStringLiteral("052147836"))))});
     const auto exportedOfList = [&] {
-        return big.value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEGNF L JOIN NFCOMPRA N"
-                                        " USING (CDFILIAL, NRLANCTONF) WHERE L.NRLISTA = ?"
-                                        " AND N.IDNFCOMPRALEG = 'S'"),
-                         {list})
+        return big
+            .value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEGNF L JOIN NFCOMPRA N"
+                                  " USING (CDFILIAL, NRLANCTONF) WHERE L.NRLISTA = ?"
+                                  " AND N.IDNFCOMPRALEG = 'S'"),
+                   {list})
             .toInt();
     };
     const int exportedBefore = exportedOfList();
 
     // The last item of the latest invoice: its record 54 comes after every record 50.
-    const QVariantList bad = big.rows(QStringLiteral(
-        "SELECT I.NRLANCTONF, I.NRITEM, I.QTITEM FROM NFCOMPRAITEM I JOIN NFCOMPRA N"
-        " USING (CDFILIAL, NRLANCTONF) WHERE N.CDFILIAL = '0001'"
-        " ORDER BY N.DTEMISSAO DESC, I.NRITEM DESC LIMIT 1"))
-                                  .value(0);
+    const QVariantList bad =
+        big.rows(QStringLiteral(
+                     "SELECT I.NRLANCTONF, I.NRITEM, I.QTITEM FROM NFCOMPRAITEM I JOIN NFCOMPRA N"
+                     " USING (CDFILIAL, NRLANCTONF) WHERE N.CDFILIAL = '0001'"
+                     " ORDER BY N.DTEMISSAO DESC, I.NRITEM DESC LIMIT 1"))
+            .value(0);
     QCOMPARE(bad.size(), 3);
     const QString fixItem = QStringLiteral("UPDATE NFCOMPRAITEM SET QTITEM = ? WHERE CDFILIAL ="
                                            " '0001' AND NRLANCTONF = ? AND NRITEM = ?");
@@ -688,10 +690,10 @@ void TestServerExport::lateFaultInBigFileLeavesNothing()
                  failed.status.contains(bad[0].toString()),
              qPrintable(failed.status));
     QVERIFY(failed.continuation.isEmpty());
-    QCOMPARE(big.value(QStringLiteral("SELECT count(*) FROM REGARQCOMPRALEG WHERE NRLISTA = ?"),
-                       {list})
-                 .toInt(),
-             0);
+    QCOMPARE(
+        big.value(QStringLiteral("SELECT count(*) FROM REGARQCOMPRALEG WHERE NRLISTA = ?"), {list})
+            .toInt(),
+        0);
     QCOMPARE(exportedOfList(), exportedBefore);
     QCOMPARE(big.value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEGNF WHERE NRLISTA = ?"
                                       " AND IDNFCOMPRALEGANT IS NOT NULL"),
