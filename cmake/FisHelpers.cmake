@@ -1,7 +1,29 @@
-# Adds a folder only once it holds a CMakeLists.txt, so the tree can grow piece by piece.
+# Adds a folder of the build; one that is listed but missing is an error, not silently skipped.
 function(fis_add_subdirectory dir)
-    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
-        add_subdirectory(${dir})
+    if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+        message(FATAL_ERROR "${dir} is listed in the build but has no CMakeLists.txt")
+    endif()
+    add_subdirectory(${dir})
+endfunction()
+
+# fis_include_root(target name [FOLDER dir]): the target's headers are included as
+# "name/header.h" through an include root of the target's own, which holds that one name and
+# nothing else (a link to the target's folder, or to `dir`). So a file sees a library's headers
+# only when its target links that library. `name` may have two parts ("hostfw/widgets").
+function(fis_include_root target name)
+    cmake_parse_arguments(R "" "FOLDER" "" ${ARGN})
+    if(NOT R_FOLDER)
+        set(R_FOLDER ${CMAKE_CURRENT_SOURCE_DIR})
+    endif()
+    set(root ${CMAKE_BINARY_DIR}/include/${target})
+    get_filename_component(parent ${root}/${name} DIRECTORY)
+    file(MAKE_DIRECTORY ${parent})
+    file(CREATE_LINK ${R_FOLDER} ${root}/${name} SYMBOLIC)
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "INTERFACE_LIBRARY")
+        target_include_directories(${target} INTERFACE ${root})
+    else()
+        target_include_directories(${target} PUBLIC ${root})
     endif()
 endfunction()
 

@@ -5,7 +5,7 @@
 // known them; everything else follows the Qt naming of the project.
 
 #include "dataset/memtable.h"
-#include "rpc/netconnection.h"
+#include "rpc/appserver.h"
 #include "rpc/rpcvalue.h"
 
 #include <QDate>

@@ -1,16 +1,20 @@
 #include "export_screen/cli_fis11000.h"
-#include "package/formparts.h"
+#include "hostfw/widgets/formparts.h"
 
+#include "compralegal/exportrun.h"
+#include "compralegal/filtercriteria.h"
+#include "compralegal/headercodes.h"
+#include "compralegal/outputname.h"
 #include "contracts/compralegalcontract.h"
 #include "dataset/datasource.h"
 #include "dataset/memtable.h"
-#include "export_screen/run/exportrun.h"
 #include "filter_dialog/cli_fis11001.h"
 #include "hostfw/adoibquery.h"
 #include "hostfw/hostconfig.h"
 #include "hostfw/hosterror.h"
 #include "hostfw/hosthelpers.h"
 #include "hostfw/widgets/btnpesquisa.h"
+#include "hostfw/widgets/cursorscope.h"
 #include "hostfw/widgets/dateeditplus.h"
 #include "hostfw/widgets/focusmanager.h"
 #include "hostfw/widgets/hostapplication.h"
@@ -20,8 +24,7 @@
 #include "hostfw/widgets/radiogroup.h"
 #include "hostfw/widgets/useraction.h"
 #include "hostfw/widgets/waitindicator.h"
-#include "package/cursorscope.h"
-#include "rpc/netconnection.h"
+#include "rpcclient/netconnection.h"
 
 #include <QAction>
 #include <QFontDatabase>
@@ -35,6 +38,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScopeGuard>
 #include <QVBoxLayout>
 
 extern "C" {
@@ -146,21 +150,6 @@ QImage loadImage(const QString &name)
     return QImage(QStringLiteral(":/fis11000/") + name).convertToFormat(QImage::Format_ARGB32);
 }
 
-// Runs `end` when the scope is left, also by an exception.
-template<typename End> class ScopeExit
-{
-public:
-    explicit ScopeExit(End end)
-        : m_end(std::move(end))
-    {}
-    ~ScopeExit() { m_end(); }
-    ScopeExit(const ScopeExit &) = delete;
-    ScopeExit &operator=(const ScopeExit &) = delete;
-
-private:
-    End m_end;
-};
-
 } // namespace
 
 TfrmCompraLegalBA::TfrmCompraLegalBA(QWidget *parent)
@@ -200,33 +189,7 @@ TfrmCompraLegalBA::TfrmCompraLegalBA(QWidget *parent)
     setWindowTitle(QStringLiteral("Compra LEGAL - BA"));
     resize(866, 541);
 
-    cdsNotaFiscal->setObjectName(QStringLiteral("cdsNotaFiscal"));
-    cdsNotaFiscal->setFields(fis::compralegal::notaFiscalFields());
-    dtsNotaFiscal->setObjectName(QStringLiteral("dtsNotaFiscal"));
-    cdsNotaFiscal->setGetTextHandler(
-        QStringLiteral("IDENTRSAIDOP"), [this](const fis::MemTable &table, int row, bool display) {
-            return cdsNotaFiscalIDENTRSAIDOPGetText(table, row, display);
-        });
-    connect(dtsNotaFiscal, &fis::DataSource::dataChange, this, [this](int field) {
-        fis::runAction(this, [this, field] { dtsNotaFiscalDataChange(field); });
-    });
-    cdsRegistro->setObjectName(QStringLiteral("cdsRegistro"));
-    fis::FieldDef idRegistro;
-    idRegistro.name = QStringLiteral("IDREGISTRO");
-    idRegistro.size = 2;
-    cdsRegistro->setFields({idRegistro});
-    // Declared now, created by the first export.
-    cdsLista->setObjectName(QStringLiteral("cdsLista"));
-    cdsLista->setFields(fis::compralegal::listaFields());
-    cdsArquivos->setObjectName(QStringLiteral("cdsArquivos"));
-    cdsArquivos->setFields(fis::compralegal::arquivosFields());
-    cdsRegistros->setObjectName(QStringLiteral("cdsRegistros"));
-    cdsRegistros->setFields(fis::compralegal::registrosFields());
-
-    NetCompraLEGALBA->setObjectName(QStringLiteral("NetCompraLEGALBA"));
-    NetCompraLEGALBA->setServerName(fis::compralegal::serverObjectName());
-    connect(NetCompraLEGALBA, &fis::NetConnection::beforeConnect, this,
-            &TfrmCompraLegalBA::NetCompraLEGALBABeforeConnect);
+    buildTables();
 
     // The list is empty until a filter loads it, so there is nothing to export yet.
     sbtImportExport->setEnabled(false);
@@ -235,18 +198,7 @@ TfrmCompraLegalBA::TfrmCompraLegalBA(QWidget *parent)
     sbtFiltro->setEnabled(false);
     fis::connectAction(sbtFiltro, &QAbstractButton::clicked, this, [this] { sbtFiltroClick(); });
 
-    msgPadrao.addLine(QStringLiteral("Impo_Inf|Imposto deve ser informado."));
-    msgPadrao.addLine(QStringLiteral("Impo_Cad|Imposto não cadastrado."));
-    msgPadrao.addLine(QStringLiteral("Empr_Inf|Empresa deve ser informada."));
-    msgPadrao.addLine(QStringLiteral("Empr_Cad|Empresa não cadastrada."));
-    msgPadrao.addLine(QStringLiteral("Carg_Dad|Carregando dados do servidor..."));
-    msgPadrao.addLine(QStringLiteral("Carg_Serv|Carregando dados do servidor..."));
-    msgPadrao.addLine(QStringLiteral("Arq_Inf|Nome do arquivo deve ser informado."));
-    msgPadrao.addLine(QStringLiteral("Chr_Inv|O arquivo deve conter um nome válido."));
-    msgPadrao.addLine(QStringLiteral("Dir_Inv|Diretório inválido para baixar arquivo."));
-    msgPadrao.addLine(QStringLiteral("Docu_Inf|Nenhum documento foi informado."));
-    msgPadrao.addLine(QStringLiteral("Sucess|Exportação foi concluída com sucesso."));
-
+    buildMessages();
     buildQueries();
     buildHeader();
     m_gridFrame->setObjectName(QStringLiteral("gridFrame"));
@@ -276,10 +228,59 @@ TfrmCompraLegalBA::TfrmCompraLegalBA(QWidget *parent)
     focus.setExitHandler(medCdImposto, [this] { medCdImpostoExit(); });
     focus.setExitHandler(medCdEmpresa, [this] { medCdEmpresaExit(); });
     focus.setExitHandler(Panel2, [this] { Panel2Exit(); });
+    fis::compralegal::setExportScreen(this);
+}
+
+void TfrmCompraLegalBA::buildTables()
+{
+    cdsNotaFiscal->setObjectName(QStringLiteral("cdsNotaFiscal"));
+    cdsNotaFiscal->setFields(fis::compralegal::notaFiscalFields());
+    dtsNotaFiscal->setObjectName(QStringLiteral("dtsNotaFiscal"));
+    cdsNotaFiscal->setGetTextHandler(
+        QStringLiteral("IDENTRSAIDOP"), [this](const fis::MemTable &table, int row, bool display) {
+            return cdsNotaFiscalIDENTRSAIDOPGetText(table, row, display);
+        });
+    connect(dtsNotaFiscal, &fis::DataSource::dataChange, this, [this](int field) {
+        fis::runAction(this, [this, field] { dtsNotaFiscalDataChange(field); });
+    });
+    cdsRegistro->setObjectName(QStringLiteral("cdsRegistro"));
+    fis::FieldDef idRegistro;
+    idRegistro.name = QStringLiteral("IDREGISTRO");
+    idRegistro.size = 2;
+    cdsRegistro->setFields({idRegistro});
+    // Declared now, created by the first export.
+    cdsLista->setObjectName(QStringLiteral("cdsLista"));
+    cdsLista->setFields(fis::compralegal::listaFields());
+    cdsArquivos->setObjectName(QStringLiteral("cdsArquivos"));
+    cdsArquivos->setFields(fis::compralegal::arquivosFields());
+    cdsRegistros->setObjectName(QStringLiteral("cdsRegistros"));
+    cdsRegistros->setFields(fis::compralegal::registrosFields());
+
+    NetCompraLEGALBA->setObjectName(QStringLiteral("NetCompraLEGALBA"));
+    NetCompraLEGALBA->setServerName(fis::compralegal::serverObjectName());
+    connect(NetCompraLEGALBA, &fis::NetConnection::beforeConnect, this,
+            &TfrmCompraLegalBA::NetCompraLEGALBABeforeConnect);
+}
+
+void TfrmCompraLegalBA::buildMessages()
+{
+    msgPadrao.addLine(QStringLiteral("Impo_Inf|Imposto deve ser informado."));
+    msgPadrao.addLine(QStringLiteral("Impo_Cad|Imposto não cadastrado."));
+    msgPadrao.addLine(QStringLiteral("Empr_Inf|Empresa deve ser informada."));
+    msgPadrao.addLine(QStringLiteral("Empr_Cad|Empresa não cadastrada."));
+    msgPadrao.addLine(QStringLiteral("Carg_Dad|Carregando dados do servidor..."));
+    msgPadrao.addLine(QStringLiteral("Carg_Serv|Carregando dados do servidor..."));
+    msgPadrao.addLine(QStringLiteral("Arq_Inf|Nome do arquivo deve ser informado."));
+    msgPadrao.addLine(QStringLiteral("Chr_Inv|O arquivo deve conter um nome válido."));
+    msgPadrao.addLine(QStringLiteral("Dir_Inv|Diretório inválido para baixar arquivo."));
+    msgPadrao.addLine(QStringLiteral("Docu_Inf|Nenhum documento foi informado."));
+    msgPadrao.addLine(QStringLiteral("Sucess|Exportação foi concluída com sucesso."));
 }
 
 TfrmCompraLegalBA::~TfrmCompraLegalBA()
 {
+    if (fis::compralegal::exportScreen() == this)
+        fis::compralegal::setExportScreen(nullptr);
     // A screen released without passing FormClose (its owner went first) must not leave a
     // dangling reference behind for the next CriaCompraLEGAL or the filter dialog.
     if (frmCompraLegalBA == this) {
@@ -314,7 +315,15 @@ void TfrmCompraLegalBA::buildHeader()
 {
     Panel2->setObjectName(QStringLiteral("Panel2"));
     Panel2->setFixedHeight(kHeaderHeight);
+    buildTaxRow();
+    buildCompanyRow();
+    buildNameRow();
+    connect(medCdImposto, &fis::MaskEdit::changed, this, [this] { medCdImpostoChange(); });
+    connect(medCdEmpresa, &fis::MaskEdit::changed, this, [this] { medCdEmpresaChange(); });
+}
 
+void TfrmCompraLegalBA::buildTaxRow()
+{
     auto *label = boldLabel(QStringLiteral("&Imposto"), Panel2);
     label->setGeometry(8, 7, 100, 16);
     medCdImposto = new fis::MaskEdit(QStringLiteral("99;0; "), Panel2);
@@ -338,8 +347,11 @@ void TfrmCompraLegalBA::buildHeader()
     };
     edtNmImposto = displayField(QStringLiteral("edtNmImposto"), Panel2);
     edtNmImposto->setGeometry(172, 4, 365, 21);
+}
 
-    label = boldLabel(QStringLiteral("&Empresa"), Panel2);
+void TfrmCompraLegalBA::buildCompanyRow()
+{
+    auto *label = boldLabel(QStringLiteral("&Empresa"), Panel2);
     label->setGeometry(8, 30, 100, 16);
     medCdEmpresa = new fis::MaskEdit(QStringLiteral("99;0; "), Panel2);
     medCdEmpresa->setObjectName(QStringLiteral("medCdEmpresa"));
@@ -362,8 +374,11 @@ void TfrmCompraLegalBA::buildHeader()
     };
     edtNmEmpresa = displayField(QStringLiteral("edtNmEmpresa"), Panel2);
     edtNmEmpresa->setGeometry(172, 27, 365, 21);
+}
 
-    label = new QLabel(QStringLiteral("&Nome do Arquivo"), Panel2);
+void TfrmCompraLegalBA::buildNameRow()
+{
+    auto *label = new QLabel(QStringLiteral("&Nome do Arquivo"), Panel2);
     // The edit's place and width are fixed (x 116, 421 wide); the label starts at the panel's
     // very edge to end clear of it with a larger font too.
     label->setObjectName(QStringLiteral("lblNmArquivo"));
@@ -374,9 +389,6 @@ void TfrmCompraLegalBA::buildHeader()
     edtNmArquivo->setGeometry(116, 53, 421, 21);
     label->setBuddy(edtNmArquivo);
     new KeyPressHook(edtNmArquivo, [this](QChar &key) { edtNmArquivoKeyPress(key); });
-
-    connect(medCdImposto, &fis::MaskEdit::changed, this, [this] { medCdImpostoChange(); });
-    connect(medCdEmpresa, &fis::MaskEdit::changed, this, [this] { medCdEmpresaChange(); });
 }
 
 void TfrmCompraLegalBA::buildMenu()
@@ -510,7 +522,7 @@ void TfrmCompraLegalBA::dbgPadraoTitleClick(int Column)
     // list's size that would cost more than the passes themselves.
     dbgPadrao->beginUpdate();
     cdsNotaFiscal->disableControls();
-    const ScopeExit resume([this] {
+    const auto resume = qScopeGuard([this] {
         cdsNotaFiscal->enableControls();
         dbgPadrao->endUpdate();
     });
@@ -601,15 +613,24 @@ void TfrmCompraLegalBA::Exportar2Click()
 
 void TfrmCompraLegalBA::sbtImportExportClick()
 {
-    const auto required = [this](QWidget *field, const QString &text, const char *key) {
-        if (fis::EmptyString(text)) {
-            field->setFocus();
-            fis::MensErro(msgPadrao.Msg(QString::fromLatin1(key)), true);
-        }
-    };
-    required(medCdImposto, medCdImposto->text(), "Impo_Inf");
-    required(medCdEmpresa, medCdEmpresa->text(), "Empr_Inf");
-    required(edtNmArquivo, edtNmArquivo->text(), "Arq_Inf");
+    using fis::compralegal::HeaderEntry;
+    switch (fis::compralegal::firstMissingEntry(medCdImposto->text(), medCdEmpresa->text(),
+                                                edtNmArquivo->text())) {
+    case HeaderEntry::Imposto:
+        medCdImposto->setFocus();
+        fis::MensErro(msgPadrao.Msg(QStringLiteral("Impo_Inf")), true);
+        break;
+    case HeaderEntry::Empresa:
+        medCdEmpresa->setFocus();
+        fis::MensErro(msgPadrao.Msg(QStringLiteral("Empr_Inf")), true);
+        break;
+    case HeaderEntry::NomeArquivo:
+        edtNmArquivo->setFocus();
+        fis::MensErro(msgPadrao.Msg(QStringLiteral("Arq_Inf")), true);
+        break;
+    case HeaderEntry::None:
+        break;
+    }
     if (!sbtImportExport->isEnabled()) {
         Panel2Exit();
         return;
@@ -649,48 +670,16 @@ public:
     {
         if (!frmFiltroCompraLEGALBA)
             throw fis::HostError(QStringLiteral("O filtro das notas não está aberto."));
-        switch (frmFiltroCompraLEGALBA->rdgStatus->ItemIndex()) {
-        case 0:
-            stStatus = fis::compralegal::kStatusPending;
-            break;
-        case 1:
-            stStatus = fis::compralegal::kStatusExported;
-            break;
-        case 2:
-            stStatus = fis::compralegal::kStatusBoth;
-            break;
-        default:
-            break;
-        }
+        if (const std::optional<QString> code =
+                fis::compralegal::statusCode(frmFiltroCompraLEGALBA->rdgStatus->ItemIndex()))
+            stStatus = *code;
         boConfirma = true;
         fis::compralegal::NotaFiscalRequest request =
             frmFiltroCompraLEGALBA->notaFiscalRequest(m_screen->medCdEmpresa->text());
         request.statusRef = &stStatus;
-        m_screen->cdsNotaFiscal->loadFromPacket(
-            fis::compralegal::callGetNotaFiscal(m_screen->NetCompraLEGALBA->appServer(), request));
+        fis::compralegal::loadInvoiceList(m_screen->NetCompraLEGALBA->appServer(), request,
+                                          *m_screen->cdsNotaFiscal);
         m_screen->repaint();
-    }
-
-    void report(const fis::compralegal::ExportRunError &error) override
-    {
-        using Kind = fis::compralegal::ExportRunError::Kind;
-        switch (error.kind()) {
-        case Kind::DirectoryInvalid:
-            fis::MensErro(m_screen->msgPadrao.Msg(QStringLiteral("Dir_Inv")), true);
-            break;
-        case Kind::NoInvoiceMarked:
-            m_screen->dbgPadrao->setFocus();
-            fis::MensErro(m_screen->msgPadrao.Msg(QStringLiteral("Docu_Inf")), true);
-            break;
-        default:
-            fis::MensErro(error.message(), true);
-            break;
-        }
-    }
-
-    void checkDeleteAnswer(const fis::RpcValue &answer) override
-    {
-        fis::CheckResultServ(answer, true, 0);
     }
 
 private:
@@ -709,16 +698,45 @@ void TfrmCompraLegalBA::AbreQuerys()
     input.imposto = medCdImposto->text();
     input.nomeArquivo = edtNmArquivo->text();
     if (frmFiltroCompraLEGALBA) {
-        input.inicio = frmFiltroCompraLEGALBA->depEmiIni->GetDate();
-        input.fim = frmFiltroCompraLEGALBA->depEmiFin->GetDate();
+        const fis::compralegal::FilterCriteria criteria = frmFiltroCompraLEGALBA->criteria();
+        input.inicio = criteria.inicio;
+        input.fim = criteria.fim;
     }
-    run.run(input);
+    try {
+        run.run(input);
+    } catch (...) {
+        showRunFailure(std::current_exception(), run.guardFailure());
+    }
+}
+
+// The failure first, then what the failure guard's list deletion answered, if it failed; the
+// action ends there.
+void TfrmCompraLegalBA::showRunFailure(std::exception_ptr failure,
+                                       const std::optional<QString> &guardFailure)
+{
+    using Kind = fis::compralegal::ExportRunError::Kind;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const fis::ActionAborted &) {
+        // Already shown by whoever ended the action.
+    } catch (const fis::compralegal::ExportRunError &e) {
+        if (e.kind() == Kind::NoInvoiceMarked)
+            dbgPadrao->setFocus();
+        fis::showError(e.kind() == Kind::DirectoryInvalid ? msgPadrao.Msg(QStringLiteral("Dir_Inv"))
+                       : e.kind() == Kind::NoInvoiceMarked
+                           ? msgPadrao.Msg(QStringLiteral("Docu_Inf"))
+                           : e.message());
+    } catch (...) {
+        fis::showError(fis::exceptionText(std::current_exception()));
+    }
+    if (guardFailure)
+        fis::showError(*guardFailure);
+    fis::abortAction();
 }
 
 void TfrmCompraLegalBA::edtNmArquivoKeyPress(QChar &Key)
 {
-    static const QString refused = QStringLiteral("*\\/#!?@$%&+,");
-    if (refused.contains(Key)) {
+    if (fis::compralegal::isRefusedInName(Key)) {
         Key = QChar();
         fis::MensErro(msgPadrao.Msg(QStringLiteral("Chr_Inv")), true);
     }
@@ -762,49 +780,57 @@ void TfrmCompraLegalBA::medCdEmpresaExit()
 void TfrmCompraLegalBA::Vd_Imposto(bool ReportEmpty)
 {
     keepFocusOnError(medCdImposto, [this, ReportEmpty] {
-        if (fis::EmptyString(medCdImposto->text())) {
-            if (ReportEmpty) {
-                medCdImposto->setFocus();
-                fis::MensErro(msgPadrao.Msg(QStringLiteral("Impo_Inf")), true);
-            }
-            return;
-        }
-        medCdImposto->setText(fis::Ajusta(medCdImposto->text(), 2));
-        qryImposto->Close();
-        qryImposto->ParamByName(QStringLiteral("P_CDIMPOSTO")).setAsString(medCdImposto->text());
-        qryImposto->ParamByName(QStringLiteral("P_TIMPOSTO")).clear();
-        qryImposto->Open();
-        if (qryImposto->IsEmpty()) {
-            medCdImposto->setFocus();
-            fis::MensErro(msgPadrao.Msg(QStringLiteral("Impo_Cad")), true);
-            return;
-        }
-        edtNmImposto->setText(qryImposto->FieldByName(QStringLiteral("SGIMPOSTONFE")).AsString());
+        // The fitted code goes into the field before the lookup, as typed codes always have.
+        const fis::compralegal::CodeCheck check = fis::compralegal::checkCode(
+            medCdImposto->text(), 2, [this](const QString &code) -> std::optional<QString> {
+                medCdImposto->setText(code);
+                qryImposto->Close();
+                qryImposto->ParamByName(QStringLiteral("P_CDIMPOSTO")).setAsString(code);
+                qryImposto->ParamByName(QStringLiteral("P_TIMPOSTO")).clear();
+                qryImposto->Open();
+                if (qryImposto->IsEmpty())
+                    return std::nullopt;
+                return qryImposto->FieldByName(QStringLiteral("SGIMPOSTONFE")).AsString();
+            });
+        showCodeCheck(check, ReportEmpty, medCdImposto, edtNmImposto, QStringLiteral("Impo_Inf"),
+                      QStringLiteral("Impo_Cad"));
     });
 }
 
 void TfrmCompraLegalBA::Vd_Empresa(bool ReportEmpty)
 {
     keepFocusOnError(medCdEmpresa, [this, ReportEmpty] {
-        if (fis::EmptyString(medCdEmpresa->text())) {
-            if (ReportEmpty) {
-                medCdEmpresa->setFocus();
-                fis::MensErro(msgPadrao.Msg(QStringLiteral("Empr_Inf")), true);
-            }
-            return;
-        }
-        medCdEmpresa->setText(fis::Ajusta(medCdEmpresa->text(), 2));
-        qryEmpresa->Close();
-        qryEmpresa->ParamByName(QStringLiteral("P_EMPRESA")).setAsString(medCdEmpresa->text());
-        qryEmpresa->ParamByName(QStringLiteral("P_TEMPRESA")).clear();
-        qryEmpresa->Open();
-        if (qryEmpresa->IsEmpty()) {
-            medCdEmpresa->setFocus();
-            fis::MensErro(msgPadrao.Msg(QStringLiteral("Empr_Cad")), true);
-            return;
-        }
-        edtNmEmpresa->setText(qryEmpresa->FieldByName(QStringLiteral("NMEMPRESA")).AsString());
+        const fis::compralegal::CodeCheck check = fis::compralegal::checkCode(
+            medCdEmpresa->text(), 2, [this](const QString &code) -> std::optional<QString> {
+                medCdEmpresa->setText(code);
+                qryEmpresa->Close();
+                qryEmpresa->ParamByName(QStringLiteral("P_EMPRESA")).setAsString(code);
+                qryEmpresa->ParamByName(QStringLiteral("P_TEMPRESA")).clear();
+                qryEmpresa->Open();
+                if (qryEmpresa->IsEmpty())
+                    return std::nullopt;
+                return qryEmpresa->FieldByName(QStringLiteral("NMEMPRESA")).AsString();
+            });
+        showCodeCheck(check, ReportEmpty, medCdEmpresa, edtNmEmpresa, QStringLiteral("Empr_Inf"),
+                      QStringLiteral("Empr_Cad"));
     });
+}
+
+// The outcome of a header code's check: its name shown, or the focus back in the code and the
+// action ended with the message of an empty (when it is to be reported) or unknown code.
+void TfrmCompraLegalBA::showCodeCheck(const fis::compralegal::CodeCheck &check, bool reportEmpty,
+                                      QWidget *code, QLineEdit *name, const QString &emptyKey,
+                                      const QString &unknownKey)
+{
+    using Outcome = fis::compralegal::CodeCheck::Outcome;
+    if (check.outcome == Outcome::Known) {
+        name->setText(check.name);
+        return;
+    }
+    if (check.outcome == Outcome::Empty && !reportEmpty)
+        return;
+    code->setFocus();
+    fis::MensErro(msgPadrao.Msg(check.outcome == Outcome::Empty ? emptyKey : unknownKey), true);
 }
 
 void TfrmCompraLegalBA::btpImpostoBeforePesq()
@@ -858,4 +884,34 @@ void CriaCompraLEGAL()
         boIdCriado = true;
     }
     fis::showNormalAndActivate(frmCompraLegalBA);
+}
+
+QString TfrmCompraLegalBA::companyCode() const
+{
+    return medCdEmpresa->text();
+}
+
+fis::AppServer TfrmCompraLegalBA::appServer()
+{
+    return NetCompraLEGALBA->appServer();
+}
+
+fis::MemTable &TfrmCompraLegalBA::invoiceList()
+{
+    return *cdsNotaFiscal;
+}
+
+QString TfrmCompraLegalBA::message(const QString &key) const
+{
+    return msgPadrao.Msg(key);
+}
+
+void TfrmCompraLegalBA::invoicesLoaded()
+{
+    repaint();
+}
+
+void TfrmCompraLegalBA::filterCancelled()
+{
+    sbtImportExport->setEnabled(!cdsNotaFiscal->isEmpty());
 }

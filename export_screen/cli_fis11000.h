@@ -17,11 +17,16 @@
 // module has always been known (also as objectName of the widgets and tables); everything else
 // follows the Qt naming of the project.
 
+#include "compralegal/headercodes.h"
+#include "compralegal/pkgexport.h"
+#include "filter_dialog/cli_fis11001.h"
 #include "hostfw/widgets/datagrid.h"
 #include "hostfw/widgets/padrimportexport.h"
-#include "package/pkgexport.h"
 
 #include <QImage>
+
+#include <exception>
+#include <optional>
 
 class QAction;
 class QFrame;
@@ -43,7 +48,8 @@ class TBtnPesquisa;
 //
 // Create it through CriaCompraLEGAL(), which keeps one screen at a time. FormCreate opens the
 // server connection and throws the connection's RpcError when the server cannot be reached.
-class PKG_FIS11000_EXPORT TfrmCompraLegalBA : public fis::TfrmPadrImportExport
+class PKG_FIS11000_EXPORT TfrmCompraLegalBA : public fis::TfrmPadrImportExport,
+                                              public fis::compralegal::ExportScreenLink
 {
     Q_OBJECT
 public:
@@ -148,8 +154,24 @@ public:
     // available.
     void Panel2Exit();
 
+    // What the filter dialog reads and fills here.
+    QString companyCode() const override;
+    fis::AppServer appServer() override;
+    fis::MemTable &invoiceList() override;
+    QString message(const QString &key) const override;
+    void invoicesLoaded() override;
+    void filterCancelled() override;
+
 private:
+    void buildTables();
+    void buildMessages();
     void buildHeader();
+    void buildTaxRow();
+    void buildCompanyRow();
+    void buildNameRow();
+    void showRunFailure(std::exception_ptr failure, const std::optional<QString> &guardFailure);
+    void showCodeCheck(const fis::compralegal::CodeCheck &check, bool reportEmpty, QWidget *code,
+                       QLineEdit *name, const QString &emptyKey, const QString &unknownKey);
     void buildQueries();
     void buildMenu();
     void buildGrid();

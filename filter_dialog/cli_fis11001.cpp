@@ -1,15 +1,15 @@
 #include "filter_dialog/cli_fis11001.h"
-#include "package/formparts.h"
+#include "hostfw/widgets/formparts.h"
 
 #include "contracts/compralegalcontract.h"
 #include "dataset/datasource.h"
 #include "dataset/memtable.h"
-#include "export_screen/cli_fis11000.h"
 #include "hostfw/adoibquery.h"
 #include "hostfw/hostconfig.h"
 #include "hostfw/hosterror.h"
 #include "hostfw/hosthelpers.h"
 #include "hostfw/widgets/btnpesquisa.h"
+#include "hostfw/widgets/cursorscope.h"
 #include "hostfw/widgets/dateeditplus.h"
 #include "hostfw/widgets/focusmanager.h"
 #include "hostfw/widgets/hostapplication.h"
@@ -19,7 +19,6 @@
 #include "hostfw/widgets/radiogroup.h"
 #include "hostfw/widgets/useraction.h"
 #include "hostfw/widgets/waitindicator.h"
-#include "package/cursorscope.h"
 
 #include <cmath>
 #include <exception>
@@ -28,6 +27,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QStyle>
 
 extern "C" {
@@ -38,6 +38,24 @@ QString stStatus;
 QString stCodTipoOper;
 QString stCodSerie;
 }
+
+namespace fis::compralegal {
+
+namespace {
+ExportScreenLink *g_exportScreen = nullptr;
+}
+
+ExportScreenLink *exportScreen()
+{
+    return g_exportScreen;
+}
+
+void setExportScreen(ExportScreenLink *screen)
+{
+    g_exportScreen = screen;
+}
+
+} // namespace fis::compralegal
 
 namespace fis {
 
@@ -717,8 +735,8 @@ void TfrmFiltroCompraLEGALBA::FormClose(fis::CloseAction &Action)
 void TfrmFiltroCompraLEGALBA::sbtCancelClick()
 {
     fis::TfrmFiltroPadrao::sbtCancelClick();
-    if (frmCompraLegalBA)
-        frmCompraLegalBA->sbtImportExport->setEnabled(!frmCompraLegalBA->cdsNotaFiscal->isEmpty());
+    if (fis::compralegal::ExportScreenLink *screen = fis::compralegal::exportScreen())
+        screen->filterCancelled();
 }
 
 void TfrmFiltroCompraLEGALBA::Atualiza_Datas()
@@ -836,10 +854,8 @@ void TfrmFiltroCompraLEGALBA::sbtConfirmaClick()
 {
     // Whatever fails, the wait indicator goes and the dialog stays open with its entries.
     try {
-        const int status = rdgStatus->ItemIndex();
-        const QString statusCode = status == 1   ? QString(fis::compralegal::kStatusExported)
-                                   : status == 2 ? QString(fis::compralegal::kStatusBoth)
-                                                 : QString(fis::compralegal::kStatusPending);
+        const QString statusCode = fis::compralegal::statusCode(rdgStatus->ItemIndex())
+                                       .value_or(QString(fis::compralegal::kStatusPending));
         if (rdgTodosTipoOper->isChecked())
             stCodTipoOper.clear();
         if (isRequired(edtCdInscEsta) && fis::EmptyString(edtCdInscEsta->text())) {
@@ -868,19 +884,17 @@ void TfrmFiltroCompraLEGALBA::sbtConfirmaClick()
         Vd_CdInscMuni();
         Vd_DatasFiltro();
 
-        if (!frmCompraLegalBA)
+        fis::compralegal::ExportScreenLink *screen = fis::compralegal::exportScreen();
+        if (!screen)
             throw fis::HostError(QStringLiteral("A tela de exportação não está aberta."));
-        fis::ActiveShowAvi(this, 6, frmCompraLegalBA->msgPadrao.Msg(QStringLiteral("Carg_Dad")));
+        fis::ActiveShowAvi(this, 6, screen->message(QStringLiteral("Carg_Dad")));
 
-        fis::compralegal::NotaFiscalRequest request =
-            notaFiscalRequest(frmCompraLegalBA->medCdEmpresa->text());
+        fis::compralegal::NotaFiscalRequest request = notaFiscalRequest(screen->companyCode());
         request.status = statusCode;
-        const QByteArray packet = fis::compralegal::callGetNotaFiscal(
-            frmCompraLegalBA->NetCompraLEGALBA->appServer(), request);
-        frmCompraLegalBA->cdsNotaFiscal->loadFromPacket(packet);
+        fis::compralegal::loadInvoiceList(screen->appServer(), request, screen->invoiceList());
 
         fis::DeactiveShowAvi();
-        frmCompraLegalBA->repaint();
+        screen->invoicesLoaded();
         fis::setScreenCursor(Qt::ArrowCursor);
         close();
     } catch (...) {
@@ -889,22 +903,24 @@ void TfrmFiltroCompraLEGALBA::sbtConfirmaClick()
     }
 }
 
-fis::compralegal::NotaFiscalRequest
-TfrmFiltroCompraLEGALBA::notaFiscalRequest(const QString &empresa)
+fis::compralegal::FilterCriteria TfrmFiltroCompraLEGALBA::criteria() const
 {
-    fis::compralegal::NotaFiscalRequest request;
-    request.empresa = empresa;
-    request.numeroNF = medNumNF->text();
-    request.inscricaoCliente = medInscClie->text();
-    request.filial = medCdFilial->text();
-    request.inscEstadual = edtCdInscEsta->text();
-    request.inscMunicipal = edtCdInscMuni->text();
-    request.codSerie = &stCodSerie;
-    request.codTipoOper = &stCodTipoOper;
-    request.inicio = depEmiIni->GetDate();
-    request.fim = depEmiFin->GetDate();
-    request.valorMinimo = nedValor->GetNumber();
-    return request;
+    fis::compralegal::FilterCriteria c;
+    c.filial = medCdFilial->text();
+    c.inscricaoCliente = medInscClie->text();
+    c.inscEstadual = edtCdInscEsta->text();
+    c.inscMunicipal = edtCdInscMuni->text();
+    c.numeroNF = medNumNF->text();
+    c.valorMinimo = nedValor->GetNumber();
+    c.inicio = depEmiIni->GetDate();
+    c.fim = depEmiFin->GetDate();
+    return c;
+}
+
+fis::compralegal::NotaFiscalRequest
+TfrmFiltroCompraLEGALBA::notaFiscalRequest(const QString &empresa) const
+{
+    return fis::compralegal::notaFiscalRequest(empresa, criteria(), &stCodSerie, &stCodTipoOper);
 }
 
 void TfrmFiltroCompraLEGALBA::depEmiIniExit()
@@ -964,33 +980,19 @@ void appendCandidates(fis::TADOIBQuery &query, fis::MemTable &table, const QStri
     }
 }
 
+// The export screen's company code, empty while there is no screen.
+QString screenCompany()
+{
+    const fis::compralegal::ExportScreenLink *screen = fis::compralegal::exportScreen();
+    return screen ? screen->companyCode() : QString();
+}
+
 // The next click starts from an empty table; an empty one may stay open.
 void closeCandidates(fis::MemTable &table)
 {
     if (!table.isEmpty())
         table.close();
 }
-
-// Closes the candidate table when the click ends by an error.
-class CandidatesOnError
-{
-public:
-    explicit CandidatesOnError(fis::MemTable &table)
-        : m_table(table)
-        , m_exceptions(std::uncaught_exceptions())
-    {}
-    CandidatesOnError(const CandidatesOnError &) = delete;
-    CandidatesOnError &operator=(const CandidatesOnError &) = delete;
-    ~CandidatesOnError()
-    {
-        if (std::uncaught_exceptions() > m_exceptions)
-            m_table.close();
-    }
-
-private:
-    fis::MemTable &m_table;
-    int m_exceptions;
-};
 
 } // namespace
 
@@ -999,7 +1001,7 @@ void TfrmFiltroCompraLEGALBA::btpTipoOperClick()
     if (!cdsTpOperacao->isOpen())
         cdsTpOperacao->createDataSet();
     // Rows of a click that failed half-way would be listed twice by the next one.
-    CandidatesOnError dropOnError(*cdsTpOperacao);
+    auto dropOnError = qScopeGuard([this] { cdsTpOperacao->close(); });
     const QString code = QStringLiteral("CDTIPOOPER");
     const QString name = QStringLiteral("NMTIPOOPER");
     for (fis::TADOIBQuery *query : {qryTipoOperac, qryTpOperacE}) {
@@ -1012,6 +1014,7 @@ void TfrmFiltroCompraLEGALBA::btpTipoOperClick()
     appendCandidates(*qryTpOperacE, *cdsTpOperacao, code, name, code, name);
     fis::PesquisaLista(dtsTpOperacao, QStringLiteral("CHAVE"),
                        msgPadrao.Msg(QStringLiteral("TipoOper")), false, stCodTipoOper);
+    dropOnError.dismiss();
     closeCandidates(*cdsTpOperacao);
 }
 
@@ -1029,10 +1032,9 @@ void TfrmFiltroCompraLEGALBA::btpSerieClick()
     }
     if (!cdsSerie->isOpen())
         cdsSerie->createDataSet();
-    CandidatesOnError dropOnError(*cdsSerie);
+    auto dropOnError = qScopeGuard([this] { cdsSerie->close(); });
     qrySerieNF->Close();
-    qrySerieNF->ParamByName(QStringLiteral("P_CDEMPRESA"))
-        .setAsString(frmCompraLegalBA ? frmCompraLegalBA->medCdEmpresa->text() : QString());
+    qrySerieNF->ParamByName(QStringLiteral("P_CDEMPRESA")).setAsString(screenCompany());
     qrySerieNF->ParamByName(QStringLiteral("P_CDINSCESTA")).setAsString(edtCdInscEsta->text());
     qrySerieNF->ParamByName(QStringLiteral("P_CDINSCMUNI")).setAsString(edtCdInscMuni->text());
     qrySerieNF->ParamByName(QStringLiteral("P_CDSERIE")).clear();
@@ -1047,6 +1049,7 @@ void TfrmFiltroCompraLEGALBA::btpSerieClick()
                      QStringLiteral("DSSERIEENTR"), code, name);
     fis::PesquisaLista(dtsSerie, QStringLiteral("CHAVE"),
                        msgPadrao.Msg(QStringLiteral("pesqSerie")), false, stCodSerie);
+    dropOnError.dismiss();
     closeCandidates(*cdsSerie);
 }
 
@@ -1157,14 +1160,12 @@ void TfrmFiltroCompraLEGALBA::btpInscMuniAfterPesq()
 
 void TfrmFiltroCompraLEGALBA::qryInscrEstadBeforeOpen(fis::TADOIBQuery &DataSet)
 {
-    DataSet.ParamByName(QStringLiteral("P_CDEMPRESA"))
-        .setAsString(frmCompraLegalBA ? frmCompraLegalBA->medCdEmpresa->text() : QString());
+    DataSet.ParamByName(QStringLiteral("P_CDEMPRESA")).setAsString(screenCompany());
 }
 
 void TfrmFiltroCompraLEGALBA::qryInscrMunicipBeforeOpen(fis::TADOIBQuery &DataSet)
 {
-    DataSet.ParamByName(QStringLiteral("P_CDEMPRESA"))
-        .setAsString(frmCompraLegalBA ? frmCompraLegalBA->medCdEmpresa->text() : QString());
+    DataSet.ParamByName(QStringLiteral("P_CDEMPRESA")).setAsString(screenCompany());
 }
 
 QString TfrmFiltroCompraLEGALBA::qryPesqClieNRINSJURCLIEGetText(const fis::MemTable &Table, int Row,

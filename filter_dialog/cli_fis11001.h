@@ -7,9 +7,10 @@
 // `stCodSerie` keep the names under which the module has always been known (also as objectName
 // of the widgets); everything else follows the Qt naming of the project.
 
+#include "compralegal/filtercriteria.h"
+#include "compralegal/pkgexport.h"
 #include "contracts/compralegalcontract.h"
 #include "hostfw/widgets/filtropadrao.h"
-#include "package/pkgexport.h"
 
 #include <QString>
 
@@ -30,6 +31,28 @@ class TDateEditPlus;
 class TNumberEdit;
 class TRadioGroup;
 } // namespace fis
+
+namespace fis::compralegal {
+
+// What the dialog reads and fills on the export screen it filters for. The screen registers
+// itself while it exists (setExportScreen), so the dialog is built without the screen's unit.
+class ExportScreenLink
+{
+public:
+    virtual ~ExportScreenLink() = default;
+    virtual QString companyCode() const = 0;               // the header's company code
+    virtual AppServer appServer() = 0;                     // the screen's server connection
+    virtual MemTable &invoiceList() = 0;                   // the list a confirmation replaces
+    virtual QString message(const QString &key) const = 0; // a text of the screen's table
+    virtual void invoicesLoaded() = 0;                     // repaints after a confirmation
+    virtual void filterCancelled() = 0;                    // export follows the list again
+};
+
+// The export screen, or nullptr while there is none.
+PKG_FIS11000_EXPORT ExportScreenLink *exportScreen();
+PKG_FIS11000_EXPORT void setExportScreen(ExportScreenLink *screen);
+
+} // namespace fis::compralegal
 
 // Declared with the unit's types and kept for what is built against them; nothing in the module
 // creates or reads one.
@@ -137,9 +160,11 @@ public:
     // Checks the criteria, loads the matching invoices from the server into the export screen's
     // list and closes the dialog; any refusal or error leaves it open with every entry.
     void sbtConfirmaClick() override;
+    // The dialog's entries as they stand.
+    fis::compralegal::FilterCriteria criteria() const;
     // The GetNotaFiscal request of the dialog's entries for the given company, with the list
     // keys by reference; the status is left for the caller.
-    fis::compralegal::NotaFiscalRequest notaFiscalRequest(const QString &empresa);
+    fis::compralegal::NotaFiscalRequest notaFiscalRequest(const QString &empresa) const;
 
     void depEmiIniExit();
     void depEmiFinExit();

@@ -17,12 +17,12 @@
 // freshly seeded database and server, so that its peak memory (VmHWM) is its own. Needs
 // FIS_BIN_DIR (or the server beside this program) and the sqlite3 tool on PATH.
 #include "benchdata.h"
+#include "compralegal/exportrun.h"
 #include "contracts/compralegalcontract.h"
 #include "dataset/memtable.h"
 #include "demodata.h"
-#include "export_screen/run/exportrun.h"
 #include "rpc/memorypolicy.h"
-#include "rpc/netconnection.h"
+#include "rpcclient/netconnection.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -127,12 +127,6 @@ public:
         m_notas.loadFromPacket(callGetNotaFiscal(m_connection.appServer(), request));
         reloading += t.nsecsElapsed();
         ++reloads;
-    }
-
-    void checkDeleteAnswer(const RpcValue &answer) override
-    {
-        if (answer.toText() != u"OK")
-            throw std::runtime_error("GetDeletaLista did not answer OK");
     }
 
     const QElapsedTimer *clock = nullptr;

@@ -2,8 +2,8 @@
 // 75) and prints how many lines per second the layout library formats. The input structs are
 // refilled in the loop, as a server fills them from its query rows.
 
-#include "server/layout/filelayoutbuilder.h"
-#include "server/layout/records.h"
+#include "layout/filelayoutbuilder.h"
+#include "layout/records.h"
 
 #include <QElapsedTimer>
 #include <QList>

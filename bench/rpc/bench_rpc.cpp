@@ -1,6 +1,6 @@
 // Round trip of a page-sized data packet and the rate of small calls, over loopback TCP.
-#include "rpc/netconnection.h"
-#include "rpc/rpcserver.h"
+#include "rpcclient/netconnection.h"
+#include "rpcserver/rpcserver.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

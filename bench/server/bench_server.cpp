@@ -12,7 +12,7 @@
 #include "benchdata.h"
 #include "dataset/datapacket.h"
 #include "demodata.h"
-#include "rpc/netconnection.h"
+#include "rpcclient/netconnection.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

@@ -5,6 +5,7 @@
 #include "hostfw/widgets/datagrid.h"
 #include "hostfw/widgets/maskedit.h"
 #include "hostfw/widgets/useraction.h"
+#include "rpcclient/netconnection.h"
 #include "spinetestsupport.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "dataset/datapacket.h"
 
-#include "dataset/automationdate.h"
+#include "base/automationdate.h"
 
 #include <QCoreApplication>
 #include <QHash>

@@ -1,6 +1,6 @@
 #include "dataset/memtable.h"
 
-#include "dataset/automationdate.h"
+#include "base/automationdate.h"
 #include "dataset/datapacket.h"
 
 #include <QHash>

@@ -1,6 +1,6 @@
 #include "rpc/rpcprotocol.h"
 
-#include "dataset/automationdate.h"
+#include "base/automationdate.h"
 #include "rpc/rpcerror.h"
 
 #include <QBuffer>

@@ -1,6 +1,6 @@
 #include "rpc/rpcvalue.h"
 
-#include "dataset/automationdate.h"
+#include "base/automationdate.h"
 #include "rpc/rpcerror.h"
 
 #include <QStringList>
@@ -196,4 +196,3 @@ std::optional<QString> answerFailure(const RpcValue &answer, int index)
 }
 
 } // namespace fis
-

@@ -42,18 +42,18 @@ void ClientListener::incomingConnection(qintptr descriptor)
         best, [best, descriptor] { best->adopt(descriptor); }, Qt::QueuedConnection);
 }
 
-AppServer::AppServer(const ServerConfig &config, QObject *parent)
+ApplicationServer::ApplicationServer(const ServerConfig &config, QObject *parent)
     : QObject(parent)
     , m_config(config)
     , m_listener(new ClientListener(this))
 {}
 
-AppServer::~AppServer()
+ApplicationServer::~ApplicationServer()
 {
     stop();
 }
 
-bool AppServer::start()
+bool ApplicationServer::start()
 {
     try {
         SqliteConnection db(m_config.database, m_config.busyTimeoutMs);
@@ -112,7 +112,7 @@ bool AppServer::start()
     return true;
 }
 
-void AppServer::stop()
+void ApplicationServer::stop()
 {
     m_listener->close();
     for (size_t i = 0; i < m_workers.size(); ++i) {
@@ -137,12 +137,12 @@ void AppServer::stop()
     }
 }
 
-QString AppServer::listenAddress() const
+QString ApplicationServer::listenAddress() const
 {
     return m_listener->serverAddress().toString();
 }
 
-quint16 AppServer::port() const
+quint16 ApplicationServer::port() const
 {
     return m_listener->serverPort();
 }

@@ -38,12 +38,12 @@ private:
 // The application server of one process: workers threads, each with its own event loop,
 // database connection and copy of the server object, and the listener handing them clients.
 // A long call (a first GetRegistro building a million lines) holds only its own worker.
-class AppServer : public QObject
+class ApplicationServer : public QObject
 {
     Q_OBJECT
 public:
-    explicit AppServer(const ServerConfig &config, QObject *parent = nullptr);
-    ~AppServer() override;
+    explicit ApplicationServer(const ServerConfig &config, QObject *parent = nullptr);
+    ~ApplicationServer() override;
 
     // Migrates the database, registers the process and undoes what dead servers left (see
     // ServerJanitor), starts the workers (each opens its connection) and listens.

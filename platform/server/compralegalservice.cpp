@@ -1,9 +1,9 @@
 #include "server/compralegalservice.h"
 
+#include "base/automationdate.h"
 #include "contracts/compralegalcontract.h"
-#include "dataset/automationdate.h"
 #include "dataset/datapacket.h"
-#include "hostfw/widgets/keylist.h"
+#include "keylist/keylist.h"
 #include "rpc/rpcerror.h"
 #include "server/exportlists.h"
 #include "server/filegenerator.h"

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "rpc/rpcargs.h"
-#include "rpc/rpcmethodtable.h"
 #include "rpc/rpcvalue.h"
+#include "rpcserver/rpcargs.h"
+#include "rpcserver/rpcmethodtable.h"
 #include "server/serverconfig.h"
 
 #include <functional>

@@ -1,7 +1,7 @@
 #include "server/filegenerator.h"
 
-#include "server/layout/filelayoutbuilder.h"
-#include "server/layout/layouterror.h"
+#include "layout/filelayoutbuilder.h"
+#include "layout/layouterror.h"
 #include "server/sqliteconnection.h"
 
 #include <QDateTime>
@@ -261,8 +261,7 @@ void buildLines(SqliteConnection &db, const ExportFile &file, const Informant &i
                                                         " NRLANCTONF, NRNOTAFISC, DTEMISSAO,"
                                                         " CDMODELONF, CDSERIE, NRINSJURCLIE)"
                                                         " SELECT ") +
-                                             kKeyColumns + kFileInvoices + kOfFile +
-                                             kInvoiceOrder)
+                                             kKeyColumns + kFileInvoices + kOfFile + kInvoiceOrder)
                                       .constData());
         order.bind(1, file.listNumber);
         order.bind(2, file.stateRegistration);
@@ -297,8 +296,8 @@ void buildLines(SqliteConnection &db, const ExportFile &file, const Informant &i
         while (invoices.step()) {
             invoice.key = readKey(invoices);
             invoice.cfop = cfopOf(invoices, 7, invoiceWhere);
-            invoice.issuer = isYes(invoices.utf8(8)) ? InvoiceIssuer::Own
-                                                     : InvoiceIssuer::ThirdParty;
+            invoice.issuer =
+                isYes(invoices.utf8(8)) ? InvoiceIssuer::Own : InvoiceIssuer::ThirdParty;
             invoice.totalValue = invoices.real(9);
             invoice.icmsBase = invoices.real(10);
             invoice.icmsValue = invoices.real(11);
@@ -433,36 +432,36 @@ qint64 generateExportFile(SqliteConnection &db, const ExportFile &file)
     // the slower of the two instead of their sum. The builder reads what this transaction's
     // write lock has kept unchanged since it began, and none of the columns written here.
     ChunkQueue queue;
-    std::thread producer([&queue, &file, &informant, path = db.path(),
-                          busyTimeout = db.busyTimeoutMs()] {
-        try {
-            SqliteConnection reader(path, busyTimeout);
-            SqliteTransaction snapshot(reader, SqliteTransaction::Kind::Read);
-            LineChunk chunk;
-            const auto newChunk = [&chunk] {
-                chunk.bytes.reserve(kChunkLines * kRecordLength);
-                chunk.ends.reserve(kChunkLines);
-            };
-            newChunk();
-            buildLines(reader, file, informant, [&](QByteArrayView line) {
-                chunk.bytes.append(line);
-                chunk.ends.push_back(chunk.bytes.size());
-                if (chunk.ends.size() == size_t(kChunkLines)) {
-                    if (!queue.push(std::move(chunk)))
-                        throw BuildCancelled{};
-                    chunk = LineChunk{};
-                    newChunk();
-                }
-            });
-            if (!chunk.ends.empty())
-                queue.push(std::move(chunk));
-            queue.finish({});
-        } catch (const BuildCancelled &) {
-            queue.finish({});
-        } catch (...) {
-            queue.finish(std::current_exception());
-        }
-    });
+    std::thread producer(
+        [&queue, &file, &informant, path = db.path(), busyTimeout = db.busyTimeoutMs()] {
+            try {
+                SqliteConnection reader(path, busyTimeout);
+                SqliteTransaction snapshot(reader, SqliteTransaction::Kind::Read);
+                LineChunk chunk;
+                const auto newChunk = [&chunk] {
+                    chunk.bytes.reserve(kChunkLines * kRecordLength);
+                    chunk.ends.reserve(kChunkLines);
+                };
+                newChunk();
+                buildLines(reader, file, informant, [&](QByteArrayView line) {
+                    chunk.bytes.append(line);
+                    chunk.ends.push_back(chunk.bytes.size());
+                    if (chunk.ends.size() == size_t(kChunkLines)) {
+                        if (!queue.push(std::move(chunk)))
+                            throw BuildCancelled{};
+                        chunk = LineChunk{};
+                        newChunk();
+                    }
+                });
+                if (!chunk.ends.empty())
+                    queue.push(std::move(chunk));
+                queue.finish({});
+            } catch (const BuildCancelled &) {
+                queue.finish({});
+            } catch (...) {
+                queue.finish(std::current_exception());
+            }
+        });
     // Whatever way this function leaves, the builder stops before what it uses goes away.
     struct Join
     {

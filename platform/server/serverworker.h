@@ -1,7 +1,7 @@
 #pragma once
 
-#include "rpc/rpcmethodtable.h"
-#include "rpc/rpcsession.h"
+#include "rpcserver/rpcmethodtable.h"
+#include "rpcserver/rpcsession.h"
 #include "server/serverconfig.h"
 
 #include <QObject>

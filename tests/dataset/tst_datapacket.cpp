@@ -1,6 +1,6 @@
 #include "datasettestutil.h"
 
-#include "dataset/automationdate.h"
+#include "base/automationdate.h"
 #include "dataset/datapacket.h"
 #include "dataset/memtable.h"
 

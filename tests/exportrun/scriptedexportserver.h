@@ -7,9 +7,9 @@
 
 #include "contracts/compralegalcontract.h"
 #include "dataset/datapacket.h"
-#include "rpc/rpcargs.h"
 #include "rpc/rpcerror.h"
-#include "rpc/rpcserver.h"
+#include "rpcserver/rpcargs.h"
+#include "rpcserver/rpcserver.h"
 
 #include <QMutex>
 #include <QSemaphore>

@@ -9,6 +9,7 @@
 #include "hostfw/widgets/maskedit.h"
 #include "hostfw/widgets/useraction.h"
 #include "hostfw/widgets/waitindicator.h"
+#include "rpcclient/netconnection.h"
 #include "scriptedexportserver.h"
 #include "spinetestsupport.h"
 

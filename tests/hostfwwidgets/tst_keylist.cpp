@@ -1,4 +1,4 @@
-#include "hostfw/widgets/keylist.h"
+#include "keylist/keylist.h"
 
 #include <QTest>
 

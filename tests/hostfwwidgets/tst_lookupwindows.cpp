@@ -1,9 +1,9 @@
 #include "hostfw/widgets/btnpesquisa.h"
-#include "hostfw/widgets/keylist.h"
 #include "hostfw/widgets/lookupdialog.h"
 #include "hostfw/widgets/pesquisalista.h"
 #include "hostfw/widgets/procura.h"
 #include "hostfw/widgets/useraction.h"
+#include "keylist/keylist.h"
 
 #include "dataset/datasource.h"
 #include "widgettesthelpers.h"

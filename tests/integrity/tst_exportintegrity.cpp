@@ -5,9 +5,10 @@
 #include "exporthelpers.h"
 #include "faultproxy.h"
 #include "integritysupport.h"
+#include "rpcclient/netconnection.h"
 #include "servertestsupport.h"
 
-#include "rpc/rpcsession.h"
+#include "rpcserver/rpcsession.h"
 
 #include <QDir>
 #include <QFile>

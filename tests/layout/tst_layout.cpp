@@ -1,8 +1,8 @@
-#include "server/layout/fieldformat.h"
-#include "server/layout/filelayoutbuilder.h"
-#include "server/layout/layouterror.h"
-#include "server/layout/record90.h"
-#include "server/layout/records.h"
+#include "layout/fieldformat.h"
+#include "layout/filelayoutbuilder.h"
+#include "layout/layouterror.h"
+#include "layout/record90.h"
+#include "layout/records.h"
 
 #include <QTest>
 

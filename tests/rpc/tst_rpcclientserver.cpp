@@ -1,8 +1,8 @@
 #include "rpc/framereader.h"
-#include "rpc/netconnection.h"
 #include "rpc/rpcerror.h"
 #include "rpc/rpcprotocol.h"
-#include "rpc/rpcserver.h"
+#include "rpcclient/netconnection.h"
+#include "rpcserver/rpcserver.h"
 #include "rpctesthelpers.h"
 
 #include <QElapsedTimer>

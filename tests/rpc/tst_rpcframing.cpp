@@ -1,8 +1,8 @@
 #include "rpc/framereader.h"
-#include "rpc/rpcargs.h"
 #include "rpc/rpcerror.h"
 #include "rpc/rpcprotocol.h"
 #include "rpc/rpcvalue.h"
+#include "rpcserver/rpcargs.h"
 #include "rpctesthelpers.h"
 
 #include <QCborArray>

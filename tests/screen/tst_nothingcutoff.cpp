@@ -8,6 +8,7 @@
 #include "hostfw/widgets/dateeditplus.h"
 #include "hostfw/widgets/radiogroup.h"
 #include "hostfw/widgets/useraction.h"
+#include "rpcclient/netconnection.h"
 #include "spinetestsupport.h"
 
 #include <QAbstractButton>

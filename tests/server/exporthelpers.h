@@ -2,7 +2,7 @@
 
 #include "servertestsupport.h"
 
-#include "rpc/netconnection.h"
+#include "rpcclient/netconnection.h"
 
 #include <QByteArray>
 #include <QDate>

@@ -1,4 +1,5 @@
 #include "servertestsupport.h"
+#include "rpcclient/netconnection.h"
 
 #include "demodata.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "dataset/datapacket.h"
-#include "rpc/netconnection.h"
 #include "rpc/rpcerror.h"
+#include "rpcclient/netconnection.h"
 
 #include <QDate>
 #include <QProcess>

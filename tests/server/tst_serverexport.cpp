@@ -2,6 +2,7 @@
 // GetDeletaLista undoes a failed run. Lines are decoded here on their own, by the positions of
 // the output layout, and compared with the database.
 #include "exporthelpers.h"
+#include "rpcclient/netconnection.h"
 #include "servertestsupport.h"
 
 #include "rpc/rpcerror.h"

@@ -1,6 +1,6 @@
 // The key lists as the server reads them (the picker's format, blanks around the keys allowed),
 // which decides what GetNotaFiscal selects. The strict format itself is tested with the picker.
-#include "hostfw/widgets/keylist.h"
+#include "keylist/keylist.h"
 
 #include <QTest>
 

@@ -1,10 +1,11 @@
 // GetNotaFiscal, GetDiretorio, GetLista and getNotasMarcadas against a seeded database, through
 // the real server process and the real client.
+#include "rpcclient/netconnection.h"
 #include "servertestsupport.h"
 
 #include "dataset/datapacket.h"
 #include "rpc/rpcerror.h"
-#include "rpc/rpcsession.h"
+#include "rpcserver/rpcsession.h"
 
 #include <QDir>
 #include <QScopeGuard>

@@ -1,6 +1,7 @@
 // The server as a process: configuration, logging, shutdown, hostile peers, and serving many
 // clients and sharing one database with another process.
 #include "exporthelpers.h"
+#include "rpcclient/netconnection.h"
 #include "servertestsupport.h"
 
 #include "rpc/rpcerror.h"

@@ -6,6 +6,7 @@
 #include "filter_dialog/cli_fis11001.h"
 #include "hostfw/widgets/datagrid.h"
 #include "hostfw/widgets/maskedit.h"
+#include "rpcclient/netconnection.h"
 #include "spinetestsupport.h"
 
 #include <QHeaderView>

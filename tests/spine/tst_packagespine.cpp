@@ -12,7 +12,7 @@
 #include "hostfw/widgets/menumerge.h"
 #include "hostfw/widgets/useraction.h"
 #include "package/pkg_fis11000.h"
-#include "rpc/netconnection.h"
+#include "rpcclient/netconnection.h"
 
 #include <QGroupBox>
 #include <QLayout>

@@ -1,14 +1,16 @@
 #include "exportcommand.h"
 
+#include "compralegal/exportrun.h"
+#include "compralegal/filtercriteria.h"
+#include "compralegal/headercodes.h"
 #include "contracts/compralegalcontract.h"
 #include "dataset/datapacket.h"
 #include "dataset/memtable.h"
-#include "export_screen/run/exportrun.h"
 #include "hostfw/hostdatabase.h"
 #include "hostfw/hosterror.h"
-#include "hostfw/widgets/keylist.h"
-#include "rpc/netconnection.h"
+#include "keylist/keylist.h"
 #include "rpc/rpcerror.h"
+#include "rpcclient/netconnection.h"
 
 #include <QSet>
 #include <QSqlQuery>
@@ -28,8 +30,8 @@ public:
     {}
 };
 
-void requireRecord(HostDatabase &db, const QString &sql, const QString &value,
-                   const QString &message)
+// The first column of the record with `value` in `sql`'s one parameter, or nothing.
+std::optional<QString> lookUp(HostDatabase &db, const QString &sql, const QString &value)
 {
     QSqlQuery query(db.database());
     query.prepare(sql);
@@ -38,6 +40,17 @@ void requireRecord(HostDatabase &db, const QString &sql, const QString &value,
         throw DatabaseError({}, QStringLiteral("Não foi possível consultar o banco de dados"),
                             HostDatabase::errorText(query.lastError()));
     if (!query.next())
+        return std::nullopt;
+    return query.value(0).toString();
+}
+
+// A code the screen would refuse is refused here too, as a bad option.
+void requireCode(HostDatabase &db, const QString &sql, const QString &value, int width,
+                 const QString &message)
+{
+    const CodeCheck check =
+        checkCode(value, width, [&](const QString &code) { return lookUp(db, sql, code); });
+    if (check.outcome != CodeCheck::Outcome::Known)
         throw UnknownCode(message.arg(value));
 }
 
@@ -45,37 +58,24 @@ void requireRecord(HostDatabase &db, const QString &sql, const QString &value,
 // into the variables of the run, as on the screen.
 struct Criteria
 {
-    const ExportOptions &options;
-    QDate inicio;
-    QDate fim;
+    FilterCriteria filter;
     QString codSerie;
     QString codTipoOper;
     QString status;
 
-    NotaFiscalRequest request()
+    NotaFiscalRequest request(const QString &empresa)
     {
-        NotaFiscalRequest r;
-        r.empresa = options.empresa;
-        r.numeroNF = options.numeroNF;
-        r.inscricaoCliente = options.cliente;
-        r.filial = options.filial;
-        r.inscEstadual = options.inscEstadual;
-        r.inscMunicipal = options.inscMunicipal;
-        r.codSerie = &codSerie;
-        r.codTipoOper = &codTipoOper;
-        r.inicio = inicio;
-        r.fim = fim;
-        r.valorMinimo = options.valorMinimo;
-        return r;
+        return notaFiscalRequest(empresa, filter, &codSerie, &codTipoOper);
     }
 };
 
 class CommandHost : public ExportRunHost
 {
 public:
-    CommandHost(NetConnection &connection, MemTable &notas, Criteria &criteria, QTextStream &paths,
-                QTextStream &progress)
-        : m_connection(connection)
+    CommandHost(const ExportOptions &options, NetConnection &connection, MemTable &notas,
+                Criteria &criteria, QTextStream &paths, QTextStream &progress)
+        : m_options(options)
+        , m_connection(connection)
         , m_notas(notas)
         , m_criteria(criteria)
         , m_paths(paths)
@@ -109,19 +109,14 @@ public:
     // The screen reloads with the hidden dialog's criteria; here they are the options.
     void reloadInvoices() override
     {
-        m_criteria.status = m_criteria.options.status;
-        NotaFiscalRequest request = m_criteria.request();
+        m_criteria.status = m_options.status;
+        NotaFiscalRequest request = m_criteria.request(m_options.empresa);
         request.statusRef = &m_criteria.status;
-        m_notas.loadFromPacket(callGetNotaFiscal(m_connection.appServer(), request));
-    }
-
-    void checkDeleteAnswer(const RpcValue &answer) override
-    {
-        if (const std::optional<QString> failure = answerFailure(answer, 0))
-            throw HostError(*failure);
+        loadInvoiceList(m_connection.appServer(), request, m_notas);
     }
 
 private:
+    const ExportOptions &m_options;
     NetConnection &m_connection;
     MemTable &m_notas;
     Criteria &m_criteria;
@@ -164,100 +159,142 @@ int markInvoices(MemTable &notas, const QStringList &wanted)
     return marked;
 }
 
+// The options' codes checked against the host database, and the period: the dialog's default
+// (the current branch's processing month up to its date) where none is given.
+Criteria criteriaOf(const ExportOptions &options)
+{
+    HostDatabase db(options.host, QStringLiteral("fis11000-export"));
+    db.open();
+    requireCode(db, QStringLiteral("SELECT SGIMPOSTONFE FROM IMPOSTONFE WHERE CDIMPOSTONFE = ?"),
+                options.imposto, 2, QStringLiteral("tax %1 is not registered"));
+    requireCode(db, QStringLiteral("SELECT NMEMPRESA FROM EMPRESA WHERE CDEMPRESA = ?"),
+                options.empresa, 2, QStringLiteral("company %1 is not registered"));
+    if (!options.filial.isEmpty() &&
+        !lookUp(db, QStringLiteral("SELECT NMFILIAL FROM FILIAL WHERE CDFILIAL = ?"),
+                options.filial))
+        throw UnknownCode(QStringLiteral("branch %1 is not registered").arg(options.filial));
+
+    Criteria criteria{{}, options.codSerie, options.codTipoOper, options.status};
+    FilterCriteria &filter = criteria.filter;
+    filter.filial = options.filial;
+    filter.inscricaoCliente = options.cliente;
+    filter.inscEstadual = options.inscEstadual;
+    filter.inscMunicipal = options.inscMunicipal;
+    filter.numeroNF = options.numeroNF;
+    filter.valorMinimo = options.valorMinimo;
+    if (options.inicio && options.fim) {
+        filter.inicio = *options.inicio;
+        filter.fim = *options.fim;
+    } else {
+        if (options.host.branch.isEmpty())
+            throw UnknownCode(QStringLiteral(
+                "no period given and no current branch ([Host] Branch) to take it from"));
+        const QDate processing = DataProc(db, options.host.branch);
+        filter.inicio = options.inicio.value_or(PriDiaMes(processing));
+        filter.fim = options.fim.value_or(processing);
+        if (filter.fim < filter.inicio)
+            throw UnknownCode(QStringLiteral("the period ends before it starts"));
+    }
+    db.close();
+    return criteria;
+}
+
+void openConnection(NetConnection &connection, const ExportOptions &options)
+{
+    connection.setServerName(serverObjectName());
+    connection.setHost(options.host.serverHost);
+    connection.setPort(options.host.serverPort);
+    connection.setCallTimeout(options.callTimeoutSecs * 1000);
+    connection.open();
+}
+
+// Loads the invoices, marks them and runs the export. What the failure guard's list deletion
+// answered, when it failed, is left in `guardFailure`.
+QList<WrittenFile> exportInvoices(const ExportOptions &options, Criteria &criteria,
+                                  QTextStream &paths, QTextStream &progress,
+                                  std::optional<QString> &guardFailure)
+{
+    NetConnection connection;
+    openConnection(connection, options);
+    RunTables tables;
+    MemTable &notas = tables.notaFiscal;
+    NotaFiscalRequest request = criteria.request(options.empresa);
+    request.status = criteria.status;
+    loadInvoiceList(connection.appServer(), request, notas);
+    const int marked = markInvoices(notas, options.invoices);
+    progress << QStringLiteral("fis11000-export: %1 invoices selected from %2 to %3, %4 to "
+                               "export\n")
+                    .arg(notas.recordCount())
+                    .arg(criteria.filter.inicio.toString(Qt::ISODate),
+                         criteria.filter.fim.toString(Qt::ISODate))
+                    .arg(marked);
+    progress.flush();
+
+    CommandHost host(options, connection, notas, criteria, paths, progress);
+    ExportRun run(connection, tables.tables(), host);
+    ExportRunInput input;
+    input.empresa = options.empresa;
+    input.imposto = options.imposto;
+    input.nomeArquivo = options.nomeArquivo;
+    input.inicio = criteria.filter.inicio;
+    input.fim = criteria.filter.fim;
+    try {
+        return run.run(input);
+    } catch (...) {
+        guardFailure = run.guardFailure();
+        throw;
+    }
+}
+
+// The text of a failure and the exit status it gives.
+std::pair<QString, int> failureOf(std::exception_ptr failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const UnknownCode &e) {
+        return {QString::fromStdString(e.what()), BadOptions};
+    } catch (const ExportRunError &e) {
+        using Kind = ExportRunError::Kind;
+        if (e.kind() == Kind::NoInvoiceMarked)
+            return {QStringLiteral("no invoice to export (Nenhum documento foi informado.)"),
+                    NothingToExport};
+        if (e.kind() == Kind::DirectoryInvalid)
+            return {QStringLiteral("Diretório inválido para baixar arquivo. (%1)").arg(e.message()),
+                    Failed};
+        return {e.message(), Failed};
+    } catch (const HostError &e) {
+        return {e.message(), Failed};
+    } catch (const RpcError &e) {
+        return {e.message(), Failed};
+    } catch (const DataSetError &e) {
+        return {e.message(), Failed};
+    } catch (const KeyListError &e) {
+        return {e.message(), Failed};
+    } catch (const std::exception &e) {
+        return {QString::fromUtf8(e.what()), Failed};
+    }
+}
+
 } // namespace
 
 int runExport(const ExportOptions &options, QTextStream &paths, QTextStream &progress,
               QTextStream &errors)
 {
-    const auto fail = [&errors](const QString &text, int status) {
-        errors << "fis11000-export: " << text << "\n";
-        errors.flush();
-        return status;
-    };
+    std::optional<QString> guardFailure;
     try {
-        HostDatabase db(options.host, QStringLiteral("fis11000-export"));
-        db.open();
-        requireRecord(db, QStringLiteral("SELECT 1 FROM IMPOSTONFE WHERE CDIMPOSTONFE = ?"),
-                      options.imposto, QStringLiteral("tax %1 is not registered"));
-        requireRecord(db, QStringLiteral("SELECT 1 FROM EMPRESA WHERE CDEMPRESA = ?"),
-                      options.empresa, QStringLiteral("company %1 is not registered"));
-        if (!options.filial.isEmpty())
-            requireRecord(db, QStringLiteral("SELECT 1 FROM FILIAL WHERE CDFILIAL = ?"),
-                          options.filial, QStringLiteral("branch %1 is not registered"));
-
-        Criteria criteria{options, {}, {}, options.codSerie, options.codTipoOper, options.status};
-        // The dialog's default period: the current branch's processing month up to its date.
-        if (!options.inicio || !options.fim) {
-            if (options.host.branch.isEmpty())
-                throw UnknownCode(QStringLiteral(
-                    "no period given and no current branch ([Host] Branch) to take it from"));
-            const QDate processing = DataProc(db, options.host.branch);
-            criteria.inicio = options.inicio.value_or(PriDiaMes(processing));
-            criteria.fim = options.fim.value_or(processing);
-            if (criteria.fim < criteria.inicio)
-                throw UnknownCode(QStringLiteral("the period ends before it starts"));
-        } else {
-            criteria.inicio = *options.inicio;
-            criteria.fim = *options.fim;
-        }
-        db.close();
-
-        NetConnection connection;
-        connection.setServerName(serverObjectName());
-        connection.setHost(options.host.serverHost);
-        connection.setPort(options.host.serverPort);
-        connection.setCallTimeout(options.callTimeoutSecs * 1000);
-        connection.open();
-
-        RunTables tables;
-        MemTable &notas = tables.notaFiscal;
-
-        NotaFiscalRequest request = criteria.request();
-        request.status = criteria.status;
-        notas.loadFromPacket(callGetNotaFiscal(connection.appServer(), request));
-        const int marked = markInvoices(notas, options.invoices);
-        progress << QStringLiteral("fis11000-export: %1 invoices selected from %2 to %3, %4 to "
-                                   "export\n")
-                        .arg(notas.recordCount())
-                        .arg(criteria.inicio.toString(Qt::ISODate),
-                             criteria.fim.toString(Qt::ISODate))
-                        .arg(marked);
-        progress.flush();
-
-        CommandHost host(connection, notas, criteria, paths, progress);
-        ExportRun run(connection, tables.tables(), host);
-        ExportRunInput input;
-        input.empresa = options.empresa;
-        input.imposto = options.imposto;
-        input.nomeArquivo = options.nomeArquivo;
-        input.inicio = criteria.inicio;
-        input.fim = criteria.fim;
-        const QList<WrittenFile> written = run.run(input);
+        Criteria criteria = criteriaOf(options);
+        const QList<WrittenFile> written =
+            exportInvoices(options, criteria, paths, progress, guardFailure);
         progress << QStringLiteral("fis11000-export: %1 files written\n").arg(written.size());
         progress.flush();
         return Done;
-    } catch (const UnknownCode &e) {
-        return fail(QString::fromStdString(e.what()), BadOptions);
-    } catch (const ExportRunError &e) {
-        using Kind = ExportRunError::Kind;
-        if (e.kind() == Kind::NoInvoiceMarked)
-            return fail(QStringLiteral("no invoice to export (Nenhum documento foi informado.)"),
-                        NothingToExport);
-        if (e.kind() == Kind::DirectoryInvalid)
-            return fail(
-                QStringLiteral("Diretório inválido para baixar arquivo. (%1)").arg(e.message()),
-                Failed);
-        return fail(e.message(), Failed);
-    } catch (const HostError &e) {
-        return fail(e.message(), Failed);
-    } catch (const RpcError &e) {
-        return fail(e.message(), Failed);
-    } catch (const DataSetError &e) {
-        return fail(e.message(), Failed);
-    } catch (const KeyListError &e) {
-        return fail(e.message(), Failed);
-    } catch (const std::exception &e) {
-        return fail(QString::fromUtf8(e.what()), Failed);
+    } catch (...) {
+        const auto [text, status] = failureOf(std::current_exception());
+        errors << "fis11000-export: " << text << "\n";
+        if (guardFailure)
+            errors << "fis11000-export: " << *guardFailure << "\n";
+        errors.flush();
+        return status;
     }
 }
 

@@ -3,11 +3,11 @@
 #include "cmdline/commandline.h"
 #include "cmdline/inifile.h"
 
+#include "compralegal/outputname.h"
 #include "contracts/compralegalcontract.h"
-#include "export_screen/run/exportrun.h"
 #include "hostfw/hosterror.h"
 #include "hostfw/hosthelpers.h"
-#include "hostfw/widgets/keylist.h"
+#include "keylist/keylist.h"
 
 #include <QFileInfo>
 #include <QLocale>

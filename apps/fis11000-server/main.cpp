@@ -1,0 +1,81 @@
+// fis11000-server: serves the object FIS11000.rdmCompraLEGALBA over TCP.
+#include "server/appserver.h"
+#include "server/serverconfig.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+// Only write() is safe in a signal handler; the event loop reads the pipe and quits.
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("fis11000-server"));
+
+    fis::ServerConfig config;
+    try {
+        bool help = false;
+        config = fis::parseServerConfig(QCoreApplication::arguments().mid(1), &help);
+        if (help) {
+            std::fputs(fis::serverUsage().toUtf8().constData(), stdout);
+            return 0;
+        }
+    } catch (const fis::ConfigError &e) {
+        std::fprintf(stderr, "fis11000-server: %s\n%s", qPrintable(e.message()),
+                     qPrintable(fis::serverUsage()));
+        return 2;
+    }
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) {
+        std::perror("fis11000-server: socketpair");
+        return 1;
+    }
+    QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [] {
+        char byte;
+        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+        fis::logServerLine(QStringLiteral("signal received; shutting down"));
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    fis::ApplicationServer server(config);
+    if (!server.start()) {
+        std::fprintf(stderr, "fis11000-server: %s\n", qPrintable(server.errorString()));
+        return 1;
+    }
+    // Scripts and tests read the chosen port from this line.
+    std::printf("listening %s:%u\n", qPrintable(server.listenAddress()), unsigned(server.port()));
+    std::fflush(stdout);
+    fis::logServerLine(QStringLiteral("serving %1 with %2 workers, database %3, output %4")
+                           .arg(QStringLiteral("FIS11000.rdmCompraLEGALBA"))
+                           .arg(config.workers)
+                           .arg(config.database, config.outputDirectoryWithSlash()));
+
+    const int rc = QCoreApplication::exec();
+    server.stop();
+    fis::logServerLine(QStringLiteral("stopped"));
+    return rc;
+}

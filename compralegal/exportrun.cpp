@@ -1,0 +1,344 @@
+#include "compralegal/exportrun.h"
+
+#include "compralegal/outputname.h"
+#include "dataset/memtable.h"
+#include "rpcclient/netconnection.h"
+#include "rpc/rpcerror.h"
+#include "rpc/rpcvalue.h"
+
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QScopeGuard>
+#include <QSet>
+
+#include <exception>
+
+namespace fis::compralegal {
+
+namespace {
+
+const QString kOk = QStringLiteral("OK");
+const QString kDirInv = QStringLiteral("Dir_Inv");
+const QString kMorePages = QStringLiteral("S");
+
+QByteArray packetOf(const RpcValue &v, const char *what)
+{
+    if (!v.isPacket())
+        throw RpcError(RpcError::Kind::Protocol,
+                       QStringLiteral("%1 não é uma tabela.").arg(QLatin1StringView(what)));
+    return v.toPacket();
+}
+
+// One output file, written under a temporary name in its directory and moved to its name only
+// when complete; dropped unfinished, it leaves no trace and an earlier file at the name intact.
+class OutputFile
+{
+public:
+    explicit OutputFile(const QString &path)
+        : m_file(path)
+    {
+        m_file.setDirectWriteFallback(false);
+        // Unbuffered: this class gathers the bytes itself, so a write the disk refuses fails in
+        // flush() with the system's reason, not later in commit().
+        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+            throw ExportRunError(ExportRunError::Kind::File,
+                                 QStringLiteral("Não foi possível criar o arquivo %1: %2.")
+                                     .arg(path, m_file.errorString()));
+    }
+
+    // Appends the DSREGARQMAG of every row of a page, each ended by CR LF, in ISO-8859-1. The
+    // bytes go out in chunks, so a page costs the file no second copy of itself in memory.
+    void writePage(const MemTable &page)
+    {
+        constexpr qsizetype kChunk = 1 << 20;
+        const int field = page.indexOfField(QStringLiteral("DSREGARQMAG"));
+        const int rows = page.recordCount();
+        if (m_buffer.capacity() < kChunk + 8192)
+            m_buffer.reserve(kChunk + 8192);
+        for (int row = 0; row < rows; ++row) {
+            const QString line = page.valueAt(row, field).toString();
+            ++m_lines;
+            const qsizetype at = m_buffer.size();
+            m_buffer.resize(at + line.size() + 2);
+            char *out = m_buffer.data() + at;
+            const char16_t *in = reinterpret_cast<const char16_t *>(line.constData());
+            for (qsizetype i = 0; i < line.size(); ++i) {
+                if (in[i] > 0xFF)
+                    throw ExportRunError(
+                        ExportRunError::Kind::Encoding,
+                        QStringLiteral("A linha %1 do arquivo %2 tem o caractere \"%3\", que a "
+                                       "codificação ISO-8859-1 do arquivo não comporta.")
+                            .arg(m_lines)
+                            .arg(QFileInfo(m_file.fileName()).fileName(), QString(line.at(i))));
+                out[i] = char(in[i]);
+            }
+            out[line.size()] = '\r';
+            out[line.size() + 1] = '\n';
+            if (m_buffer.size() >= kChunk)
+                flush();
+        }
+        flush();
+    }
+
+    void commit()
+    {
+        if (!m_file.commit())
+            throw writeError();
+    }
+
+    qint64 lines() const { return m_lines; }
+
+private:
+    void flush()
+    {
+        // A short write carries no reason; the write of the rest fails with it (a full disk).
+        for (qsizetype done = 0; done < m_buffer.size();) {
+            const qint64 n = m_file.write(m_buffer.constData() + done, m_buffer.size() - done);
+            if (n <= 0)
+                throw writeError();
+            done += n;
+        }
+        m_buffer.resize(0); // keeps its capacity for the next chunk
+    }
+
+    ExportRunError writeError() const
+    {
+        return ExportRunError(ExportRunError::Kind::File,
+                              QStringLiteral("Não foi possível gravar o arquivo %1: %2.")
+                                  .arg(m_file.fileName(), m_file.errorString()));
+    }
+
+    QSaveFile m_file;
+    QByteArray m_buffer;
+    qint64 m_lines = 0;
+};
+
+} // namespace
+
+RunTables::RunTables()
+    : notaFiscal(QStringLiteral("cdsNotaFiscal"))
+    , lista(QStringLiteral("cdsLista"))
+    , arquivos(QStringLiteral("cdsArquivos"))
+    , registros(QStringLiteral("cdsRegistros"))
+{
+    notaFiscal.setFields(notaFiscalFields());
+    lista.setFields(listaFields());
+    arquivos.setFields(arquivosFields());
+    registros.setFields(registrosFields());
+}
+
+ExportRun::ExportRun(NetConnection &connection, const ExportRunTables &tables, ExportRunHost &host,
+                     QString *baseName)
+    : m_connection(connection)
+    , m_tables(tables)
+    , m_host(host)
+    , m_baseName(baseName ? baseName : &m_ownBaseName)
+{}
+
+QList<WrittenFile> ExportRun::run(const ExportRunInput &input)
+{
+    const auto hideWaitAtTheEnd = qScopeGuard([this] { m_host.hideWait(); });
+    m_guardFailure.reset();
+    m_host.showWait();
+    checkDirectory();
+
+    if (!m_tables.lista->isOpen())
+        m_tables.lista->createDataSet();
+    // Rows of an earlier run that ended early must not reach the server with this one.
+    m_tables.lista->emptyDataSet();
+
+    takeListNumber();
+    collectMarked();
+    if (m_tables.lista->isEmpty())
+        throw ExportRunError(ExportRunError::Kind::NoInvoiceMarked, QString());
+
+    loadFileList();
+    const int files = m_tables.arquivos->recordCount();
+    QList<WrittenFile> written;
+    for (int file = 1; file <= files; ++file) {
+        written << writeFile(input, file, files);
+        m_tables.arquivos->next();
+    }
+    return written;
+}
+
+void ExportRun::checkDirectory()
+{
+    const DiretorioAnswer answer =
+        DiretorioAnswer::fromValue(m_connection.appServer().call(QStringLiteral("GetDiretorio")));
+    if (answer.status == kDirInv || !QFileInfo(answer.diretorio).isDir())
+        throw ExportRunError(ExportRunError::Kind::DirectoryInvalid, answer.diretorio);
+    if (answer.status != kOk)
+        throw ExportRunError(ExportRunError::Kind::ServerMessage, answer.status);
+}
+
+void ExportRun::takeListNumber()
+{
+    const RpcValue answer = m_connection.appServer().call(QStringLiteral("GetLista"));
+    if (answer.isText())
+        m_listNumber = answer.toText();
+    else if (answer.isNumber())
+        m_listNumber = QString::number(answer.toInteger());
+    else
+        throw RpcError(RpcError::Kind::Protocol,
+                       QStringLiteral("A resposta de GetLista não é o número de uma lista."));
+}
+
+void ExportRun::collectMarked()
+{
+    MemTable &notas = *m_tables.notaFiscal;
+    MemTable &lista = *m_tables.lista;
+    ControlsDisabled suspended(&notas);
+    if (!notas.isOpen())
+        return;
+    // The registrations already in the list, folded: a set, since a locate per invoice would
+    // make a long list quadratic.
+    QSet<QString> registrations;
+    notas.first();
+    while (!notas.eof()) {
+        if (notas.asString(QStringLiteral("IDSTATUS")) == kMarked) {
+            const QString inscricao = notas.asString(QStringLiteral("CDINSCESTA"));
+            const bool known = registrations.contains(inscricao.toCaseFolded());
+            lista.append();
+            lista.setValue(QStringLiteral("NRLISTA"), m_listNumber);
+            lista.setValue(QStringLiteral("CDLISTA"),
+                           QString(notas.asString(QStringLiteral("CDFILIAL")) +
+                                   notas.asString(QStringLiteral("NRLANCTONF"))));
+            lista.setValue(QStringLiteral("CDINSCESTA"), known ? QString() : inscricao);
+            lista.post();
+            registrations.insert(inscricao.toCaseFolded());
+        }
+        notas.next();
+    }
+}
+
+void ExportRun::loadFileList()
+{
+    const RpcValue answer = m_connection.appServer().call(
+        QStringLiteral("getNotasMarcadas"), {RpcValue::fromPacket(m_tables.lista->saveToPacket())});
+    m_tables.arquivos->loadFromPacket(packetOf(answer, "A resposta de getNotasMarcadas"));
+    m_tables.arquivos->first();
+}
+
+WrittenFile ExportRun::writeFile(const ExportRunInput &input, int file, int files)
+{
+    MemTable &arquivos = *m_tables.arquivos;
+    *m_baseName = outputBaseName(input.nomeArquivo);
+
+    ExportProgress progress;
+    progress.file = file;
+    progress.files = files;
+    try {
+        RegistroRequest request;
+        request.empresa = input.empresa;
+        request.imposto = input.imposto;
+        request.inicio = input.inicio;
+        request.fim = input.fim;
+        request.inscEstadual = arquivos.asString(QStringLiteral("CDINSCESTA"));
+        request.ultimoArquivo =
+            arquivos.recNo() == files ? QStringLiteral("F") : QStringLiteral("I");
+        request.primeiro = 0;
+        request.ultimo = kPageSize;
+        request.nrLista = m_listNumber;
+        request.nmArquivo = *m_baseName;
+        const WrittenFile result = writePages(request, progress);
+        m_tables.lista->emptyDataSet();
+        m_host.hideWait();
+        m_host.fileWritten(result);
+        return result;
+    } catch (...) {
+        // The failure goes on in any case, after the guard.
+        const std::exception_ptr failure = std::current_exception();
+        runFailureGuard();
+        std::rethrow_exception(failure);
+    }
+}
+
+WrittenFile ExportRun::writePages(RegistroRequest &request, ExportProgress &progress)
+{
+    progress.page = 1;
+    RegistroAnswer page = fetchPage(request, progress);
+    // The first page's continuation goes with every later page of the file.
+    request.continuacao = page.continuacao;
+    m_tables.notaFiscal->first();
+    WrittenFile result;
+    result.path = outputPath(page);
+    progress.fileName = QFileInfo(result.path).fileName();
+    OutputFile out(result.path);
+    for (;;) {
+        m_tables.registros->loadFromPacket(page.lines);
+        page.lines.clear();
+        out.writePage(*m_tables.registros);
+        progress.stage = ExportProgress::Stage::Written;
+        progress.lines = out.lines();
+        m_host.progress(progress);
+        if (page.maisPaginas != kMorePages)
+            break;
+        request.primeiro = request.ultimo + 1;
+        request.ultimo = request.ultimo + kPageSize;
+        m_tables.registros->emptyDataSet();
+        ++progress.page;
+        page = fetchPage(request, progress);
+    }
+    out.commit();
+    result.lines = out.lines();
+    return result;
+}
+
+// One GetRegistro call: the by-reference arguments taken back, the invoice list reloaded, the
+// answer read and its status checked, the same way for every page.
+RegistroAnswer ExportRun::fetchPage(RegistroRequest &request, ExportProgress &progress)
+{
+    m_host.showWait();
+    progress.stage = ExportProgress::Stage::Fetching;
+    m_host.progress(progress);
+    const RpcValue answer =
+        m_connection.appServer().call(QStringLiteral("GetRegistro"), request.arguments());
+    *m_baseName = request.nmArquivo;
+    m_listNumber = request.nrLista;
+    m_host.reloadInvoices();
+    RegistroAnswer page = RegistroAnswer::fromValue(answer);
+    m_host.hideWait();
+    if (!page.ok())
+        throw ExportRunError(ExportRunError::Kind::ServerMessage, page.status);
+    return page;
+}
+
+// Where the first page says the file goes; refused when its name would leave the directory.
+QString ExportRun::outputPath(const RegistroAnswer &first) const
+{
+    const QString part = m_tables.arquivos->asString(QStringLiteral("NOMEARQUIVO"));
+    const QString name = outputFileName(*m_baseName, part);
+    if (leavesDirectory(*m_baseName) || leavesDirectory(part))
+        throw ExportRunError(ExportRunError::Kind::UnsafeName,
+                             QStringLiteral("O nome de arquivo \"%1\" não é válido: ele levaria o "
+                                            "arquivo para fora do diretório de destino.")
+                                 .arg(name));
+    QString directory = first.diretorio;
+    if (directory.isEmpty())
+        throw ExportRunError(
+            ExportRunError::Kind::File,
+            QStringLiteral("O servidor não informou o diretório do arquivo %1.").arg(name));
+    if (!directory.endsWith(u'/'))
+        directory += u'/';
+    return directory + name;
+}
+
+// The failure guard: the run's list deleted on the server and the marked list emptied. With no
+// answer (the connection is gone) the failure that brought us here is the one to show, and the
+// list left on the server is never used again; an answer other than "OK" is kept for the
+// caller to show after the failure.
+void ExportRun::runFailureGuard()
+{
+    try {
+        const RpcValue answer = m_connection.appServer().call(QStringLiteral("GetDeletaLista"),
+                                                              {RpcValue(m_listNumber)});
+        m_guardFailure = answerFailure(answer, 0);
+    } catch (const RpcError &) {
+    }
+    if (m_tables.lista->isOpen())
+        m_tables.lista->emptyDataSet();
+    m_host.hideWait();
+}
+
+} // namespace fis::compralegal

@@ -1,0 +1,190 @@
+#include "filelayoutbuilder.h"
+
+#include "layout/fieldformat.h"
+#include "layout/layouterror.h"
+
+#include <QHashFunctions>
+
+#include <algorithm>
+#include <cstring>
+
+namespace fis {
+
+namespace {
+
+const char *stageName(int stage)
+{
+    static const char *const names[] = {"before begin()", "after begin()",  "in the invoices",
+                                        "in the items",   "after finish()", "after an error"};
+    return names[stage];
+}
+
+} // namespace
+
+size_t FileLayoutBuilder::ProductCodeHash::operator()(const ProductCode &code) const noexcept
+{
+    return qHashBits(code.data(), code.size());
+}
+
+FileLayoutBuilder::FileLayoutBuilder(LineSink sink)
+    : m_sink(std::move(sink))
+{
+    Q_ASSERT(m_sink);
+}
+
+FileLayoutBuilder::~FileLayoutBuilder() = default;
+
+template<typename Step> void FileLayoutBuilder::guarded(Step step)
+{
+    try {
+        step();
+    } catch (...) {
+        m_stage = Stage::Failed;
+        throw;
+    }
+}
+
+void FileLayoutBuilder::expectStage(Stage first, Stage last, const char *what)
+{
+    if (m_stage >= first && m_stage <= last)
+        return;
+    const Stage found = m_stage;
+    m_stage = Stage::Failed;
+    throw LayoutError(QStringLiteral("%1 cannot come %2: a file has records 10 and 11, then "
+                                     "50, 54, 75 and 90, in that order")
+                          .arg(QLatin1String(what), QLatin1String(stageName(int(found)))));
+}
+
+void FileLayoutBuilder::emitLine()
+{
+    m_sink(QByteArrayView(m_line.data(), kRecordLength));
+    ++m_lines;
+}
+
+void FileLayoutBuilder::begin(const Informant &informant, const Period &period)
+{
+    expectStage(Stage::New, Stage::New, "Record 10");
+    guarded([&] {
+        writeRecord10(m_line, informant, period);
+        emitLine();
+        writeRecord11(m_line, informant);
+        emitLine();
+        m_period = period;
+        m_cnpj = informant.cnpj;
+        m_stateRegistration = informant.stateRegistration;
+        m_stage = Stage::Header;
+    });
+}
+
+void FileLayoutBuilder::addInvoice(const Invoice &invoice)
+{
+    expectStage(Stage::Header, Stage::Invoices, "Record 50");
+    guarded([&] {
+        writeRecord50(m_line, invoice);
+        OrderKey key;
+        key.day = invoice.key.issueDate.toJulianDay();
+        key.number = invoice.key.number;
+        std::memcpy(key.issuerModelSeries.data(), m_line.data() + 2, 14);      // CNPJ or CPF
+        std::memcpy(key.issuerModelSeries.data() + 14, m_line.data() + 40, 5); // model, series
+        if (m_counts.record50 > 0 && !(m_lastInvoice < key))
+            throw LayoutError(
+                QStringLiteral("Record 50: invoice %1 of %2 comes out of order or twice (invoices "
+                               "go by issue date, then number)")
+                    .arg(invoice.key.number)
+                    .arg(invoice.key.issueDate.toString(Qt::ISODate)));
+        m_lastInvoice = key;
+        emitLine();
+        ++m_counts.record50;
+        m_stage = Stage::Invoices;
+    });
+}
+
+void FileLayoutBuilder::addItem(const Item &item)
+{
+    expectStage(Stage::Header, Stage::Items, "Record 54");
+    guarded([&] {
+        writeRecord54(m_line, item);
+        OrderKey key;
+        key.day = item.invoice.issueDate.toJulianDay();
+        key.number = item.invoice.number;
+        std::memcpy(key.issuerModelSeries.data(), m_line.data() + 2, 19); // CNPJ, model, series
+        key.itemNumber = item.itemNumber;
+        if (m_counts.record54 > 0 && !(m_lastItem < key))
+            throw LayoutError(
+                QStringLiteral("Record 54: item %1 of invoice %2 comes out of order or twice "
+                               "(items go by invoice, then item number)")
+                    .arg(item.itemNumber)
+                    .arg(item.invoice.number));
+        m_lastItem = key;
+
+        ProductCode code;
+        std::memcpy(code.data(), m_line.data() + 37, code.size());
+        // Items of one invoice often repeat a product; skip the hash for the common case.
+        if (m_usedCodes.empty() || code != m_lastUsedCode) {
+            m_usedCodes.insert(code);
+            m_lastUsedCode = code;
+        }
+        emitLine();
+        ++m_counts.record54;
+        m_stage = Stage::Items;
+    });
+}
+
+void FileLayoutBuilder::addProduct(const Product &product)
+{
+    expectStage(Stage::New, Stage::Items, "A product");
+    m_products.push_back(product);
+}
+
+qint64 FileLayoutBuilder::finish()
+{
+    expectStage(Stage::Header, Stage::Items, "The end of the file");
+    guarded([&] {
+        struct Entry
+        {
+            ProductCode code;
+            const Product *product;
+        };
+        std::vector<Entry> entries;
+        entries.reserve(m_products.size());
+        for (const Product &product : m_products) {
+            Entry entry{{}, &product};
+            writeText(entry.code.data(), {"75", "product code", 14}, product.code);
+            if (m_usedCodes.count(entry.code) > 0)
+                entries.push_back(entry);
+        }
+        std::stable_sort(entries.begin(), entries.end(),
+                         [](const Entry &a, const Entry &b) { return a.code < b.code; });
+        entries.erase(std::unique(entries.begin(), entries.end(),
+                                  [](const Entry &a, const Entry &b) { return a.code == b.code; }),
+                      entries.end());
+        if (entries.size() != m_usedCodes.size()) {
+            std::vector<ProductCode> missing;
+            for (const ProductCode &code : m_usedCodes) {
+                const auto found = std::lower_bound(
+                    entries.begin(), entries.end(), code,
+                    [](const Entry &e, const ProductCode &c) { return e.code < c; });
+                if (found == entries.end() || found->code != code)
+                    missing.push_back(code);
+            }
+            std::sort(missing.begin(), missing.end());
+            throw LayoutError(
+                QStringLiteral("Record 54: product code \"%1\" has no product for its record 75")
+                    .arg(QLatin1String(missing.front().data(), missing.front().size()).trimmed()));
+        }
+        for (const Entry &entry : entries) {
+            writeRecord75(m_line, *entry.product, m_period);
+            emitLine();
+            ++m_counts.record75;
+        }
+        for (const QByteArray &line : records90(m_cnpj, m_stateRegistration, m_counts)) {
+            m_sink(line);
+            ++m_lines;
+        }
+        Q_ASSERT(m_lines == fileLineCount(m_counts));
+        m_stage = Stage::Finished;
+    });
+    return m_lines;
+}
+
+} // namespace fis

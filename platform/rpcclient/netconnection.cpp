@@ -1,0 +1,299 @@
+#include "rpcclient/netconnection.h"
+
+#include "rpc/rpcprotocol.h"
+
+#include <QDeadlineTimer>
+#include <QTcpSocket>
+
+#include <algorithm>
+#include <climits>
+
+namespace fis {
+
+namespace {
+constexpr qint64 kSocketReadBuffer = 1024 * 1024;
+}
+
+NetConnection::NetConnection(QObject *parent)
+    : RpcCaller(parent)
+    , m_sessionKey(randomSessionKey())
+    , m_reader(kDefaultMaxFrameSize)
+{}
+
+NetConnection::~NetConnection()
+{
+    close();
+}
+
+void NetConnection::setMaxFrameSize(qint64 bytes)
+{
+    m_maxFrameSize = bytes;
+    m_reader.setMaxFrameSize(bytes);
+}
+
+QString NetConnection::where() const
+{
+    return m_host + u':' + QString::number(m_port);
+}
+
+void NetConnection::open()
+{
+    if (m_open)
+        return;
+    connectSocket();
+    m_open = true;
+}
+
+void NetConnection::close()
+{
+    m_open = false;
+    dropSocket();
+}
+
+void NetConnection::setConnected(bool connected)
+{
+    if (connected)
+        open();
+    else
+        close();
+}
+
+void NetConnection::dropSocket()
+{
+    if (m_socket) {
+        m_socket->abort();
+        delete m_socket;
+        m_socket = nullptr;
+    }
+    m_reader.reset();
+}
+
+void NetConnection::fail(RpcError::Kind kind, const QString &message)
+{
+    m_open = false;
+    dropSocket();
+    throw RpcError(kind, message);
+}
+
+void NetConnection::connectSocket()
+{
+    dropSocket();
+    emit beforeConnect(this);
+    if (m_host.isEmpty())
+        fail(RpcError::Kind::ConnectFailed,
+             QStringLiteral("No host is set for the application server."));
+    if (m_port <= 0 || m_port > 65535)
+        fail(RpcError::Kind::ConnectFailed,
+             QStringLiteral("The application server's port %1 is not valid.").arg(m_port));
+
+    const QDeadlineTimer deadline(m_connectTimeout);
+    m_socket = new QTcpSocket(this);
+    // The frame reader keeps what arrives; a bounded socket buffer keeps a large answer from
+    // sitting in memory twice while it is read.
+    m_socket->setReadBufferSize(kSocketReadBuffer);
+    m_socket->connectToHost(m_host, quint16(m_port));
+    if (!m_socket->waitForConnected(m_connectTimeout)) {
+        const bool timedOut = m_socket->error() == QAbstractSocket::SocketTimeoutError;
+        fail(timedOut ? RpcError::Kind::Timeout : RpcError::Kind::ConnectFailed,
+             QStringLiteral("Could not connect to the application server at %1: %2.")
+                 .arg(where(), m_socket->errorString()));
+    }
+    // Small calls must not wait for Nagle's algorithm.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+
+    RpcHelloReply reply;
+    try {
+        RpcHello hello;
+        hello.session = m_sessionKey;
+        writeFrame(encodeHello(hello), deadline, "during the hello");
+        reply = decodeHelloReply(readFrame(deadline, "during the hello"));
+    } catch (const RpcError &e) {
+        if (e.kind() != RpcError::Kind::Protocol)
+            throw;
+        fail(RpcError::Kind::Handshake,
+             QStringLiteral("The server at %1 does not speak this protocol: %2")
+                 .arg(where(), e.message()));
+    }
+    if (!reply.ok)
+        fail(RpcError::Kind::Handshake,
+             QStringLiteral("The application server at %1 refused the connection: %2")
+                 .arg(where(), reply.error));
+    if (reply.version != kProtocolVersion)
+        fail(RpcError::Kind::Handshake,
+             QStringLiteral("The application server at %1 answered with protocol version %2.")
+                 .arg(where())
+                 .arg(reply.version));
+}
+
+void NetConnection::reconnectIfDroppedWhileIdle()
+{
+    bool dropped = !m_socket || m_socket->state() != QAbstractSocket::ConnectedState;
+    if (!dropped) {
+        // Without an event loop a close by the server only shows once the socket is polled.
+        m_socket->waitForReadyRead(0);
+        // Nothing is owed to us between calls: anything that arrived is the server's farewell.
+        dropped = m_socket->state() != QAbstractSocket::ConnectedState ||
+                  m_socket->bytesAvailable() > 0 || m_reader.isMidFrame() || m_reader.hasFrame();
+    }
+    if (dropped)
+        connectSocket();
+}
+
+namespace {
+
+int waitMsecs(const QDeadlineTimer &deadline)
+{
+    if (deadline.isForever())
+        return -1;
+    return int(std::clamp<qint64>(deadline.remainingTime(), 0, INT_MAX));
+}
+
+} // namespace
+
+void NetConnection::writeFrame(const QByteArray &frame, const QDeadlineTimer &deadline,
+                               const char *stage)
+{
+    const QString during = QString::fromUtf8(stage);
+    if (m_socket->write(frame) != frame.size())
+        fail(RpcError::Kind::ConnectionLost,
+             QStringLiteral("The connection to the application server at %1 broke %2: %3.")
+                 .arg(where(), during, m_socket->errorString()));
+    while (m_socket->bytesToWrite() > 0) {
+        if (deadline.hasExpired())
+            fail(RpcError::Kind::Timeout,
+                 QStringLiteral("The application server at %1 took in nothing for too long %2.")
+                     .arg(where(), during));
+        if (!m_socket->waitForBytesWritten(waitMsecs(deadline)) &&
+            (m_socket->state() != QAbstractSocket::ConnectedState ||
+             m_socket->error() != QAbstractSocket::SocketTimeoutError))
+            failWithFarewell(during);
+    }
+}
+
+void NetConnection::failWithFarewell(const QString &during)
+{
+    // The server may have said why before it closed (a call over its size limit, say).
+    QString farewell;
+    try {
+        m_reader.feed(m_socket->readAll());
+        if (m_reader.hasFrame())
+            farewell = decodeAnswer(m_reader.takeFrame()).error;
+    } catch (const RpcError &) {
+        // Nothing readable came: the broken connection is all there is to report.
+    }
+    if (!farewell.isEmpty())
+        fail(RpcError::Kind::Protocol,
+             QStringLiteral("The application server ended the connection: %1").arg(farewell));
+    fail(RpcError::Kind::ConnectionLost,
+         QStringLiteral("The connection to the application server at %1 broke %2: %3.")
+             .arg(where(), during, m_socket->errorString()));
+}
+
+QByteArray NetConnection::readFrame(const QDeadlineTimer &deadline, const char *stage)
+{
+    const QString during = QString::fromUtf8(stage);
+    while (!m_reader.hasFrame()) {
+        if (m_socket->bytesAvailable() > 0) {
+            try {
+                m_reader.feed(m_socket->readAll());
+            } catch (const RpcError &e) {
+                fail(e.kind(), QStringLiteral("The application server at %1 sent a frame too "
+                                              "large %2: %3")
+                                   .arg(where(), during, e.message()));
+            }
+            continue;
+        }
+        if (m_socket->state() != QAbstractSocket::ConnectedState)
+            fail(RpcError::Kind::ConnectionLost,
+                 QStringLiteral("The application server at %1 closed the connection %2.")
+                     .arg(where(), during));
+        if (deadline.hasExpired())
+            fail(RpcError::Kind::Timeout,
+                 QStringLiteral("The application server at %1 did not answer in time %2.")
+                     .arg(where(), during));
+        if (!m_socket->waitForReadyRead(waitMsecs(deadline)) &&
+            m_socket->state() == QAbstractSocket::ConnectedState &&
+            m_socket->error() != QAbstractSocket::SocketTimeoutError)
+            fail(RpcError::Kind::ConnectionLost,
+                 QStringLiteral("The connection to the application server at %1 broke %2: %3.")
+                     .arg(where(), during, m_socket->errorString()));
+    }
+    return m_reader.takeFrame();
+}
+
+RpcValue NetConnection::call(const QString &method, const QList<RpcArg> &args)
+{
+    return callObject(m_serverName, method, args);
+}
+
+RpcValue NetConnection::callObject(const QString &object, const QString &method,
+                                   const QList<RpcArg> &args)
+{
+    if (!m_open)
+        throw RpcError(RpcError::Kind::NotConnected,
+                       QStringLiteral("The connection to the application server is not open."));
+
+    RpcCall call;
+    call.object = object;
+    call.method = method;
+    call.args.reserve(args.size());
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        call.args.append(args.at(i).value());
+        if (args.at(i).isByRef())
+            call.byRef.append(i);
+    }
+    call.id = ++m_nextId;
+    // A call too large to send fails here, before anything touches the connection.
+    const QByteArray frame = encodeCall(call, m_maxFrameSize);
+
+    reconnectIfDroppedWhileIdle();
+    const QDeadlineTimer deadline =
+        m_callTimeout > 0 ? QDeadlineTimer(m_callTimeout) : QDeadlineTimer(QDeadlineTimer::Forever);
+    const QByteArray stage = QStringLiteral("during %1").arg(method).toUtf8();
+    writeFrame(frame, deadline, stage.constData());
+    const QByteArray body = readFrame(deadline, stage.constData());
+
+    RpcAnswer answer;
+    try {
+        answer = decodeAnswer(body);
+    } catch (const RpcError &e) {
+        fail(RpcError::Kind::Protocol,
+             QStringLiteral("The application server's answer to %1 is not readable: %2")
+                 .arg(method, e.message()));
+    }
+    if (!answer.id)
+        fail(RpcError::Kind::Protocol,
+             QStringLiteral("The application server ended the connection: %1").arg(answer.error));
+    if (*answer.id != call.id)
+        fail(RpcError::Kind::Protocol,
+             QStringLiteral("The application server answered call %1 while call %2 (%3) waited.")
+                 .arg(*answer.id)
+                 .arg(call.id)
+                 .arg(method));
+    if (answer.failed)
+        throw RpcError(RpcError::Kind::Server, answer.error);
+
+    // All by-reference values are checked before any variable changes.
+    for (auto it = answer.refs.cbegin(); it != answer.refs.cend(); ++it) {
+        const qsizetype i = it.key();
+        if (!call.byRef.contains(i))
+            throw RpcError(RpcError::Kind::BadValue,
+                           QStringLiteral("%1 sent back argument %2, which was not passed by "
+                                          "reference.")
+                               .arg(method)
+                               .arg(i + 1));
+        if (!args.at(i).accepts(it.value()))
+            throw RpcError(RpcError::Kind::BadValue,
+                           QStringLiteral("%1 sent back argument %2 as %3, which its variable "
+                                          "cannot hold.")
+                               .arg(method)
+                               .arg(i + 1)
+                               .arg(RpcValue::kindName(it.value().kind())));
+    }
+    for (auto it = answer.refs.cbegin(); it != answer.refs.cend(); ++it)
+        args.at(it.key()).assign(it.value());
+    return answer.result;
+}
+
+} // namespace fis

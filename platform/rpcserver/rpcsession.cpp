@@ -1,0 +1,332 @@
+#include "rpcserver/rpcsession.h"
+
+#include "rpc/rpcerror.h"
+#include "rpc/rpcprotocol.h"
+
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QTcpSocket>
+
+namespace fis {
+
+namespace {
+
+// How long a client being closed may take to accept what is still queued for it.
+constexpr int kCloseGraceMs = 5000;
+
+// A session key is an opaque token of the client's; these bounds keep it guessable by no one and
+// harmless in a log.
+constexpr qsizetype kMinSessionKey = 16;
+constexpr qsizetype kMaxSessionKey = 128;
+
+bool isSessionKey(const QString &key)
+{
+    if (key.size() < kMinSessionKey || key.size() > kMaxSessionKey)
+        return false;
+    for (const QChar c : key) {
+        const char16_t u = c.unicode();
+        const bool ok = (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'z') ||
+                        (u >= u'A' && u <= u'Z') || u == u'-' || u == u'_';
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QString RpcSession::sessionDigest(const QString &key)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex());
+}
+
+QString RpcCallRecord::toLogLine() const
+{
+    const QString outcome = ok ? QStringLiteral("ok") : QStringLiteral("error: ") + error;
+    if (method.isEmpty())
+        return QStringLiteral("%1 - %2").arg(peer, outcome);
+    return QStringLiteral("%1 %2.%3 %4 ms %5")
+        .arg(peer, object, method, QString::number(double(microseconds) / 1000.0, 'f', 1), outcome);
+}
+
+RpcSession::RpcSession(const RpcSessionSettings &settings, QObject *parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_reader(settings.maxFrameSize)
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &RpcSession::timedOut);
+}
+
+RpcSession::RpcSession(QTcpSocket *socket, const RpcSessionSettings &settings, QObject *parent)
+    : RpcSession(settings, parent)
+{
+    m_socket = socket;
+    m_socket->setParent(this);
+    start();
+}
+
+RpcSession::RpcSession(qintptr descriptor, const RpcSessionSettings &settings, QObject *parent)
+    : RpcSession(settings, parent)
+{
+    m_socket = new QTcpSocket(this);
+    if (!m_socket->setSocketDescriptor(descriptor)) {
+        RpcCallRecord record;
+        record.peer = QStringLiteral("-");
+        record.error =
+            QStringLiteral("cannot take the accepted socket: ") + m_socket->errorString();
+        log(record);
+        m_closing = true;
+        // Whoever made the session connects to finished() only after this constructor.
+        QMetaObject::invokeMethod(this, &RpcSession::end, Qt::QueuedConnection);
+        return;
+    }
+    start();
+}
+
+RpcSession::~RpcSession() = default;
+
+void RpcSession::start()
+{
+    m_peer =
+        QStringLiteral("%1:%2").arg(m_socket->peerAddress().toString()).arg(m_socket->peerPort());
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    connect(m_socket, &QTcpSocket::readyRead, this, &RpcSession::readFrames);
+    connect(m_socket, &QTcpSocket::disconnected, this, &RpcSession::disconnected);
+    armTimer();
+}
+
+void RpcSession::drop()
+{
+    m_closing = true;
+    m_timer.stop();
+    m_socket->abort();
+    end();
+}
+
+void RpcSession::end()
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    if (m_greeted && m_settings.sessionEnded) {
+        try {
+            m_settings.sessionEnded(m_session);
+        } catch (...) {
+            // The connection is over either way.
+        }
+    }
+    emit finished();
+    deleteLater();
+}
+
+void RpcSession::log(const RpcCallRecord &record) const
+{
+    if (!m_settings.logger)
+        return;
+    try {
+        m_settings.logger(record);
+    } catch (...) {
+        // A failing log line must not take the server down with it.
+    }
+}
+
+void RpcSession::logRejection(const QString &text) const
+{
+    RpcCallRecord record;
+    record.peer = m_peer;
+    record.error = text;
+    log(record);
+}
+
+void RpcSession::armTimer()
+{
+    const int ms = m_greeted ? m_settings.idleTimeout : m_settings.handshakeTimeout;
+    if (ms > 0)
+        m_timer.start(ms);
+    else
+        m_timer.stop();
+}
+
+void RpcSession::readFrames()
+{
+    if (m_closing) {
+        m_socket->readAll();
+        return;
+    }
+    try {
+        m_reader.feed(m_socket->readAll());
+        while (!m_closing && m_reader.hasFrame())
+            handleFrame(m_reader.takeFrame());
+    } catch (const std::exception &e) {
+        // An oversized frame, or memory running out on a huge one: nothing after it can be
+        // trusted to be framed right.
+        rejectConnection(e.what() ? QString::fromUtf8(e.what()) : QString());
+        return;
+    }
+    if (!m_closing)
+        armTimer();
+}
+
+void RpcSession::send(const QByteArray &frame)
+{
+    if (!m_closing)
+        m_socket->write(frame);
+}
+
+void RpcSession::sendAndClose(const QByteArray &frame)
+{
+    if (m_closing)
+        return;
+    if (!frame.isEmpty())
+        m_socket->write(frame);
+    m_closing = true;
+    m_timer.start(kCloseGraceMs);
+    m_socket->disconnectFromHost();
+}
+
+void RpcSession::rejectConnection(const QString &text)
+{
+    logRejection(text);
+    RpcAnswer answer;
+    answer.failed = true;
+    answer.error = text;
+    QByteArray frame;
+    try {
+        frame = encodeAnswer(answer);
+    } catch (const std::exception &) {
+        // Closing without a last word is all that is left.
+    }
+    sendAndClose(frame);
+}
+
+void RpcSession::timedOut()
+{
+    if (m_closing) {
+        m_socket->abort();
+        end();
+        return;
+    }
+    logRejection(m_greeted ? QStringLiteral("idle for too long; disconnected")
+                           : QStringLiteral("no hello in time; disconnected"));
+    sendAndClose({});
+}
+
+void RpcSession::disconnected()
+{
+    if (m_reader.isMidFrame() && !m_closing)
+        logRejection(QStringLiteral("connection closed in the middle of a frame"));
+    m_closing = true;
+    m_timer.stop();
+    end();
+}
+
+void RpcSession::handleFrame(const QByteArray &body)
+{
+    if (m_greeted) {
+        answerCall(body);
+        return;
+    }
+    RpcHelloReply reply;
+    try {
+        const RpcHello hello = decodeHello(body);
+        if (hello.protocol != QLatin1StringView(kProtocolName)) {
+            reply.error = QStringLiteral("This server speaks %1, not \"%2\".")
+                              .arg(QLatin1StringView(kProtocolName), hello.protocol);
+        } else if (hello.version != kProtocolVersion) {
+            reply.error = QStringLiteral("Protocol version %1 is not supported; this server "
+                                         "speaks version %2.")
+                              .arg(hello.version)
+                              .arg(kProtocolVersion);
+        } else if (!hello.session.isEmpty() && !isSessionKey(hello.session)) {
+            reply.error = QStringLiteral("A session key is %1 to %2 letters, digits, \"-\" or "
+                                         "\"_\".")
+                              .arg(kMinSessionKey)
+                              .arg(kMaxSessionKey);
+        } else if (hello.session.isEmpty()) {
+            m_session = sessionDigest(randomSessionKey());
+        } else {
+            m_session = sessionDigest(hello.session);
+        }
+    } catch (const RpcError &e) {
+        reply.error = e.message();
+    }
+    if (reply.error.isEmpty()) {
+        m_greeted = true;
+        send(encodeHelloReply(reply));
+        return;
+    }
+    reply.ok = false;
+    logRejection(reply.error);
+    sendAndClose(encodeHelloReply(reply));
+}
+
+void RpcSession::answerCall(const QByteArray &body)
+{
+    QElapsedTimer clock;
+    clock.start();
+    RpcCallRecord record;
+    record.peer = m_peer;
+    RpcAnswer answer;
+    RpcCall call;
+    try {
+        call = decodeCall(body);
+    } catch (const RpcError &e) {
+        // Without a readable id the client could not match an answer: end the connection.
+        record.error = e.message();
+        log(record);
+        answer.failed = true;
+        answer.error = e.message();
+        sendAndClose(encodeAnswer(answer));
+        return;
+    }
+    record.object = call.object;
+    record.method = call.method;
+    answer.id = call.id;
+
+    emit callStarted();
+    QString unknown;
+    if (const RpcHandler *handler = m_settings.methods->find(call.object, call.method, &unknown)) {
+        RpcArgs args(call.method, std::move(call.args), call.byRef);
+        args.setSession(m_session);
+        try {
+            answer.result = (*handler)(args);
+            for (qsizetype i : args.byRef())
+                answer.refs.insert(i, args.values().at(i));
+        } catch (const RpcError &e) {
+            answer.failed = true;
+            answer.error = e.message();
+        } catch (const std::exception &e) {
+            answer.failed = true;
+            answer.error = QString::fromUtf8(e.what());
+        } catch (...) {
+            answer.failed = true;
+            answer.error = QStringLiteral("%1 failed.").arg(call.method);
+        }
+        if (answer.failed) {
+            answer.result = RpcValue();
+            answer.refs.clear();
+        }
+    } else {
+        answer.failed = true;
+        answer.error = unknown;
+    }
+
+    QByteArray frame;
+    try {
+        frame = encodeAnswer(answer, m_settings.maxFrameSize);
+    } catch (const RpcError &e) {
+        answer = RpcAnswer{call.id, true, e.message(), {}, {}};
+        frame = encodeAnswer(answer, m_settings.maxFrameSize);
+    }
+    record.microseconds = clock.nsecsElapsed() / 1000;
+    record.ok = !answer.failed;
+    record.error = answer.error;
+    send(frame);
+    emit callFinished();
+    log(record);
+}
+
+} // namespace fis

@@ -1,0 +1,111 @@
+#pragma once
+
+#include "rpc/framereader.h"
+#include "rpcserver/rpcmethodtable.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+
+class QTcpSocket;
+
+namespace fis {
+
+// What the server knows of one finished call, for a one-line log.
+struct RpcCallRecord
+{
+    QString peer;   // address:port of the client
+    QString object; // as the client named it
+    QString method;
+    qint64 microseconds = 0; // from the decoded call to the encoded answer
+    bool ok = false;
+    QString error; // the answer's error text when not ok
+
+    // "127.0.0.1:40312 FIS11000.rdmCompraLEGALBA.GetLista 0.4 ms ok" or "... error: <text>";
+    // a connection rejected outside any call: "127.0.0.1:40312 - error: <text>".
+    QString toLogLine() const;
+};
+
+// What the sessions of one server share: its methods and the connection limits. Sessions read
+// it by reference, so it must outlive them; a change applies to what they do next.
+struct RpcSessionSettings
+{
+    const RpcMethodTable *methods = nullptr;    // must be set before the first call arrives
+    int idleTimeout = 30 * 60 * 1000;           // msecs without a frame; 0: never
+    int handshakeTimeout = 10 * 1000;           // msecs a new client has to send its hello
+    qint64 maxFrameSize = kDefaultMaxFrameSize; // largest frame taken in and sent out
+    // Called after every call, also for failed and rejected ones, in the session's thread.
+    std::function<void(const RpcCallRecord &)> logger;
+    // Called when a greeted client's connection ends, with its session(), in the session's
+    // thread. The client may connect again later with the same session.
+    std::function<void(const QString &session)> sessionEnded;
+};
+
+// One client connection: the hello, then calls answered one after the other, each to its end,
+// in the thread that owns the session. A handler must not spin the event loop.
+//
+// A client that breaks the protocol - garbage, an oversized or truncated frame, a wrong hello,
+// a call before the hello - is sent an error (when it can still be framed) and disconnected.
+// Unknown objects or methods and failing handlers only earn an error answer; the connection
+// stays.
+class RpcSession : public QObject
+{
+    Q_OBJECT
+public:
+    // Serves a connected socket, which the session takes over.
+    RpcSession(QTcpSocket *socket, const RpcSessionSettings &settings, QObject *parent = nullptr);
+    // Serves a socket accepted elsewhere, typically by a listener in another thread. When the
+    // descriptor cannot be used, that is logged and the session ends with the next turn of the
+    // event loop.
+    RpcSession(qintptr descriptor, const RpcSessionSettings &settings, QObject *parent = nullptr);
+    ~RpcSession() override;
+
+    // address:port of the client; empty when the descriptor could not be used.
+    const QString &peer() const { return m_peer; }
+    // Who the client is across its connections: the SHA-256, in hex, of the session key its
+    // hello carried, so that any server can check it and none stores the key itself. A hello
+    // without a key gets one drawn at random: that client's session is this connection.
+    // Empty until the hello.
+    const QString &session() const { return m_session; }
+    // The digest session() gives for a key.
+    static QString sessionDigest(const QString &key);
+    // Disconnects at once; finished() follows.
+    void drop();
+
+signals:
+    // The connection is over; the session deletes itself afterwards.
+    void finished();
+    // A call's method is about to run, or its answer has been sent.
+    void callStarted();
+    void callFinished();
+
+private:
+    explicit RpcSession(const RpcSessionSettings &settings, QObject *parent);
+    void start();
+    void readFrames();
+    void handleFrame(const QByteArray &body);
+    void answerCall(const QByteArray &body);
+    void send(const QByteArray &frame);
+    void sendAndClose(const QByteArray &frame);
+    void rejectConnection(const QString &text);
+    void timedOut();
+    void disconnected();
+    void armTimer();
+    void end();
+    void log(const RpcCallRecord &record) const;
+    void logRejection(const QString &text) const;
+
+    const RpcSessionSettings &m_settings;
+    QTcpSocket *m_socket = nullptr;
+    FrameReader m_reader;
+    QTimer m_timer;
+    QString m_peer;
+    QString m_session;
+    bool m_greeted = false;
+    bool m_closing = false;
+    bool m_ended = false;
+};
+
+} // namespace fis

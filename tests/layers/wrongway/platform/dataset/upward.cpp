@@ -1,0 +1,2 @@
+#include "dataset/memtable.h"
+#include "rpc/rpcvalue.h"

@@ -1,0 +1,2 @@
+#include "compralegal/exportrun.h"
+#include "rpc/rpcvalue.h"
