@@ -2,9 +2,9 @@
 
 #include "compralegal/outputname.h"
 #include "dataset/memtable.h"
-#include "rpcclient/netconnection.h"
 #include "rpc/rpcerror.h"
 #include "rpc/rpcvalue.h"
+#include "rpcclient/netconnection.h"
 
 #include <QFileInfo>
 #include <QSaveFile>

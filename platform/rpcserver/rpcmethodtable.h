@@ -1,7 +1,7 @@
 #pragma once
 
-#include "rpcserver/rpcargs.h"
 #include "rpc/rpcvalue.h"
+#include "rpcserver/rpcargs.h"
 
 #include <QHash>
 #include <QString>

@@ -1,9 +1,9 @@
 #include "hostfw/widgets/pesquisalista.h"
 #include "hostfw/widgets/listview_p.h"
 
-#include "keylist/keylist.h"
 #include "hostfw/widgets/lookupdialog.h"
 #include "hostfw/widgets/useraction.h"
+#include "keylist/keylist.h"
 
 #include "dataset/datasource.h"
 #include "dataset/memtable.h"

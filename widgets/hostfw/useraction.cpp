@@ -2,8 +2,8 @@
 
 #include "hostfw/hosterror.h"
 #include "hostfw/widgets/cursorcontrol_p.h"
-#include "keylist/keylist.h"
 #include "hostfw/widgets/waitindicator.h"
+#include "keylist/keylist.h"
 
 #include "dataset/memtable.h"
 #include "rpc/rpcerror.h"
