@@ -5,6 +5,7 @@
 // directory the server names. The screen and the headless export command drive the same class;
 // each supplies an ExportRunHost for what it shows and how it reloads the invoice list.
 
+#include "base/error.h"
 #include "contracts/compralegalcontract.h"
 #include "dataset/memtable.h"
 
@@ -23,7 +24,7 @@ class RpcValue;
 namespace fis::compralegal {
 
 // A failure the run itself finds. The message is meant for the user.
-class ExportRunError : public std::runtime_error
+class ExportRunError : public Error
 {
 public:
     enum class Kind {
@@ -36,16 +37,28 @@ public:
     };
 
     ExportRunError(Kind kind, const QString &message)
-        : std::runtime_error(message.toStdString())
+        : Error(errorKindOf(kind), message)
         , m_kind(kind)
-        , m_message(message)
     {}
     Kind kind() const { return m_kind; }
-    QString message() const { return m_message; }
 
 private:
+    static Error::Kind errorKindOf(Kind kind)
+    {
+        switch (kind) {
+        case Kind::DirectoryInvalid:
+        case Kind::File:
+            return Error::Kind::File;
+        case Kind::NoInvoiceMarked:
+            return Error::Kind::Input;
+        case Kind::ServerMessage:
+            return Error::Kind::Server;
+        default:
+            return Error::Kind::Data;
+        }
+    }
+
     Kind m_kind;
-    QString m_message;
 };
 
 // Where a run stands, for the wait indicator or a progress line.

@@ -727,7 +727,7 @@ void TfrmCompraLegalBA::showRunFailure(std::exception_ptr failure,
                            ? msgPadrao.Msg(QStringLiteral("Docu_Inf"))
                            : e.message());
     } catch (...) {
-        fis::showError(fis::exceptionText(std::current_exception()));
+        fis::showError(fis::errorText(std::current_exception()));
     }
     if (guardFailure)
         fis::showError(*guardFailure);

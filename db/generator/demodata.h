@@ -1,25 +1,21 @@
 #pragma once
 
+#include "base/error.h"
+
 #include <QString>
 
 #include <cstdint>
-#include <stdexcept>
 
 namespace fis {
 
 // Raised by the demo-data functions for any failure: a bad argument, a file that cannot be
 // created or opened, an SQLite error. The text is meant for the user.
-class DemoDataError : public std::runtime_error
+class DemoDataError : public Error
 {
 public:
     explicit DemoDataError(const QString &message)
-        : std::runtime_error(message.toStdString())
-        , m_message(message)
+        : Error(Kind::Data, message)
     {}
-    QString message() const { return m_message; }
-
-private:
-    QString m_message;
 };
 
 inline constexpr int kMinDemoInvoices = 10;

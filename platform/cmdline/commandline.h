@@ -1,25 +1,21 @@
 #pragma once
 
+#include "base/error.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
 
-#include <stdexcept>
 #include <utility>
 
 namespace fis {
 
-class CommandLineError : public std::runtime_error
+class CommandLineError : public Error
 {
 public:
     explicit CommandLineError(const QString &message)
-        : std::runtime_error(message.toStdString())
-        , m_message(message)
+        : Error(Kind::Input, message)
     {}
-    QString message() const { return m_message; }
-
-private:
-    QString m_message;
 };
 
 // A command line split into its options, each "--name value" or "--name=value", in their order.

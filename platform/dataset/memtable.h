@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/error.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QObject>
@@ -7,20 +9,18 @@
 #include <QVariant>
 
 #include <functional>
-#include <stdexcept>
 #include <vector>
 
 namespace fis {
 
 // Raised by every table and packet operation that cannot be carried out. The message is meant
 // for the user: it names the table and field where there is one.
-class DataSetError : public std::runtime_error
+class DataSetError : public Error
 {
 public:
     explicit DataSetError(const QString &message)
-        : std::runtime_error(message.toStdString())
+        : Error(Kind::Data, message)
     {}
-    QString message() const { return QString::fromStdString(what()); }
 };
 
 enum class FieldType {

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "base/error.h"
+
 #include <QString>
 #include <QStringList>
-
-#include <stdexcept>
 
 namespace fis {
 
@@ -11,17 +11,12 @@ namespace fis {
 // every key in single quotes, a quote inside a key doubled, keys separated by commas, nothing
 // else (no blanks): 'S01','E05'. No key gives an empty text.
 
-class KeyListError : public std::runtime_error
+class KeyListError : public Error
 {
 public:
     explicit KeyListError(const QString &message)
-        : std::runtime_error(message.toStdString())
-        , m_message(message)
+        : Error(Kind::Input, message)
     {}
-    QString message() const { return m_message; }
-
-private:
-    QString m_message;
 };
 
 // The keys in the list format, in the given order. Never fails.

@@ -3,8 +3,7 @@
 namespace fis {
 
 LayoutError::LayoutError(const QString &message)
-    : std::runtime_error(message.toStdString())
-    , m_message(message)
+    : Error(Kind::Data, message)
 {}
 
 } // namespace fis

@@ -1,14 +1,14 @@
 #pragma once
 
-#include <QString>
+#include "base/error.h"
 
-#include <stdexcept>
+#include <QString>
 
 namespace fis {
 
 // Every failure of the wire protocol, on either side, is an RpcError. The message is meant for
 // the user (the host shows it as it stands); kind() lets callers tell the cases apart.
-class RpcError : public std::runtime_error
+class RpcError : public Error
 {
 public:
     enum class Kind {
@@ -24,9 +24,8 @@ public:
     };
 
     RpcError(Kind kind, const QString &message)
-        : std::runtime_error(message.toStdString())
+        : Error(errorKindOf(kind), message)
         , m_kind(kind)
-        , m_message(message)
     {}
     // The form a method handler throws: the text goes to the caller as the answer's error.
     explicit RpcError(const QString &message)
@@ -34,11 +33,24 @@ public:
     {}
 
     Kind kind() const { return m_kind; }
-    QString message() const { return m_message; }
 
 private:
+    static Error::Kind errorKindOf(Kind kind)
+    {
+        switch (kind) {
+        case Kind::NotConnected:
+        case Kind::ConnectFailed:
+        case Kind::Timeout:
+        case Kind::ConnectionLost:
+            return Error::Kind::Connection;
+        case Kind::Server:
+            return Error::Kind::Server;
+        default:
+            return Error::Kind::Protocol;
+        }
+    }
+
     Kind m_kind;
-    QString m_message;
 };
 
 } // namespace fis

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "base/error.h"
+
 #include <QDate>
 #include <QString>
-
-#include <stdexcept>
 
 namespace fis {
 
@@ -11,17 +11,12 @@ class SqliteConnection;
 
 // A fault in the data that the user can put right (a value that does not fit the layout, a
 // missing registration): the message, in the users' language, names the invoice or record.
-class ExportDataError : public std::runtime_error
+class ExportDataError : public Error
 {
 public:
     explicit ExportDataError(const QString &message)
-        : std::runtime_error(message.toStdString())
-        , m_message(message)
+        : Error(Kind::Data, message)
     {}
-    QString message() const { return m_message; }
-
-private:
-    QString m_message;
 };
 
 // The file of one state registration of an export list.

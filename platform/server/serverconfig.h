@@ -1,24 +1,11 @@
 #pragma once
 
+#include "base/error.h"
+
 #include <QString>
 #include <QStringList>
 
-#include <stdexcept>
-
 namespace fis {
-
-class ConfigError : public std::runtime_error
-{
-public:
-    explicit ConfigError(const QString &message)
-        : std::runtime_error(message.toStdString())
-        , m_message(message)
-    {}
-    QString message() const { return m_message; }
-
-private:
-    QString m_message;
-};
 
 // Everything the server process is told at start. Defaults first, then the ini file named by
 // --config, then the command-line options, each overriding the one before.

@@ -4,10 +4,8 @@
 
 namespace fis {
 
-bool DatabaseError::isUniqueViolation() const
-{
-    return m_code == SQLITE_CONSTRAINT_UNIQUE || m_code == SQLITE_CONSTRAINT_PRIMARYKEY;
-}
+static_assert(SQLITE_CONSTRAINT_UNIQUE == 2067 && SQLITE_CONSTRAINT_PRIMARYKEY == 1555,
+              "DatabaseError::isUniqueViolation() knows SQLite's codes");
 
 SqliteConnection::SqliteConnection(const QString &path, int busyTimeoutMs)
     : m_path(path)

@@ -1,37 +1,21 @@
 #pragma once
 
+#include "base/error.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
 #include <functional>
-#include <stdexcept>
 
 struct sqlite3;
 struct sqlite3_stmt;
 
 namespace fis {
 
-// Raised for any failure of the server's database: cannot open, busy for too long, constraint,
-// I/O. The message carries SQLite's own text; it is logged and reaches the caller as a call error.
-class DatabaseError : public std::runtime_error
-{
-public:
-    explicit DatabaseError(const QString &message, int code = 0)
-        : std::runtime_error(message.toStdString())
-        , m_message(message)
-        , m_code(code)
-    {}
-    QString message() const { return m_message; }
-    // SQLite's extended result code, 0 when not known.
-    int code() const { return m_code; }
-    // A UNIQUE or PRIMARY KEY constraint refused a row.
-    bool isUniqueViolation() const;
-
-private:
-    QString m_message;
-    int m_code = 0;
-};
+// Every failure of the server's database (cannot open, busy for too long, constraint, I/O) is a
+// DatabaseError (base/error.h) with SQLite's own text and extended result code; it is logged and
+// reaches the caller as a call error.
 
 // One SQLite connection, used from one thread only. Opened in WAL mode with a busy timeout so
 // that several server processes can share the file; write transactions start with

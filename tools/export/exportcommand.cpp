@@ -22,11 +22,11 @@ namespace {
 using namespace fis::compralegal;
 
 // A code that names no record: a bad option, reported as such.
-class UnknownCode : public std::runtime_error
+class UnknownCode : public Error
 {
 public:
     explicit UnknownCode(const QString &message)
-        : std::runtime_error(message.toStdString())
+        : Error(Kind::Input, message)
     {}
 };
 
@@ -262,16 +262,8 @@ std::pair<QString, int> failureOf(std::exception_ptr failure)
             return {QStringLiteral("Diretório inválido para baixar arquivo. (%1)").arg(e.message()),
                     Failed};
         return {e.message(), Failed};
-    } catch (const HostError &e) {
-        return {e.message(), Failed};
-    } catch (const RpcError &e) {
-        return {e.message(), Failed};
-    } catch (const DataSetError &e) {
-        return {e.message(), Failed};
-    } catch (const KeyListError &e) {
-        return {e.message(), Failed};
-    } catch (const std::exception &e) {
-        return {QString::fromUtf8(e.what()), Failed};
+    } catch (...) {
+        return {errorText(std::current_exception()), Failed};
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/error.h"
+
 // The options of fis11000-export: what to export and with which criteria, read from the command
 // line over an optional ini file.
 
@@ -42,17 +44,12 @@ struct ExportOptions
 };
 
 // Thrown for a bad command line or ini file; the message says what and which option.
-class OptionsError : public std::runtime_error
+class OptionsError : public Error
 {
 public:
     explicit OptionsError(const QString &message)
-        : std::runtime_error(message.toStdString())
-        , m_message(message)
+        : Error(Kind::Input, message)
     {}
-    QString message() const { return m_message; }
-
-private:
-    QString m_message;
 };
 
 // Reads the options (arguments without the program name). The ini file named by --config is

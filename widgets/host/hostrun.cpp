@@ -80,7 +80,7 @@ int runHost(const QStringList &arguments)
     HostOptions options;
     try {
         options = HostOptions::parse(arguments);
-    } catch (const HostError &e) {
+    } catch (const Error &e) {
         complain(e.message());
         std::fputs(HostOptions::usage().toUtf8().constData(), stderr);
         return ExitUsage;
@@ -107,7 +107,7 @@ int runHost(const QStringList &arguments)
     HostConfig config;
     try {
         config = HostConfig::load(configPath);
-    } catch (const HostError &e) {
+    } catch (const Error &e) {
         complain(e.message());
         return ExitUsage;
     }
@@ -117,7 +117,7 @@ int runHost(const QStringList &arguments)
     try {
         database = std::make_unique<HostDatabase>(config);
         database->open();
-    } catch (const HostError &e) {
+    } catch (const Error &e) {
         complain(e.message());
         if (!options.reportAndQuit)
             messagePresenter().showError(nullptr, e.message());

@@ -173,25 +173,6 @@ void showInformation(const QString &text)
     messagePresenter().showInformation(messageParent(), text);
 }
 
-QString exceptionText(std::exception_ptr error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const HostError &e) {
-        return e.message();
-    } catch (const RpcError &e) {
-        return e.message();
-    } catch (const DataSetError &e) {
-        return e.message();
-    } catch (const KeyListError &e) {
-        return e.message();
-    } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("Erro inesperado.");
-    }
-}
-
 bool runAction(QWidget *context, const std::function<void()> &action)
 {
     g_contexts.emplace_back(context);
@@ -207,7 +188,7 @@ bool runAction(QWidget *context, const std::function<void()> &action)
         endWaiting();
     } catch (...) {
         // The text is taken first: showing it may run a nested event loop.
-        showError(exceptionText(std::current_exception()));
+        showError(errorText(std::current_exception()));
     }
     return false;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/error.h"
+
 // `MensErro` and `CheckResultServ` keep the names under which the screen modules call them;
 // everything else follows the Qt naming of the project.
 
@@ -97,9 +99,6 @@ QWidget *currentActionContext();
 // sits under a "loading" window or an hourglass.
 void showError(const QString &text);
 void showInformation(const QString &text);
-
-// The text the error display shows for an exception caught by the runner.
-QString exceptionText(std::exception_ptr error);
 
 // Shows `text` as an error; with abortAction true (every caller passes true) it then ends the
 // user action: nothing after it runs.
