@@ -237,6 +237,201 @@ void TADOIBQuery::Open()
     }
 }
 
+namespace {
+
+// A query only reads: on SQLite a writing statement is refused before it runs.
+void refuseWritingStatement(const QSqlQuery &query, const QString &queryName)
+{
+    const QVariant handle = query.result()->handle();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3_stmt*") == 0) {
+        sqlite3_stmt *stmt = *static_cast<sqlite3_stmt *const *>(handle.constData());
+        if (stmt && !sqlite3_stmt_readonly(stmt))
+            throw DatabaseError(queryName, QStringLiteral("the statement would change the "
+                                                          "database; a query only reads"));
+    }
+}
+
+void bindParams(QSqlQuery &query, const QStringList &names,
+                const std::map<QString, QueryParam> &params, Dialect dialect)
+{
+    const QVariant nullText{QMetaType::fromType<QString>()};
+    for (const QString &paramName : names) {
+        const auto it = params.find(paramName);
+        QVariant value = it == params.end() ? QVariant() : it->second.value();
+        // Oracle stores and compares an empty text as null; the Oracle statements rely on it.
+        if (value.isNull() || (dialect == Dialect::Oracle && value.typeId() == QMetaType::QString &&
+                               value.toString().isEmpty()))
+            value = nullText;
+        query.addBindValue(value);
+    }
+}
+
+std::vector<QVariantList> readRows(QSqlQuery &query, int columnCount, const QString &queryName)
+{
+    std::vector<QVariantList> rows;
+    while (query.next()) {
+        QVariantList row;
+        row.reserve(columnCount);
+        for (int c = 0; c < columnCount; ++c)
+            row.append(query.value(c));
+        rows.push_back(std::move(row));
+    }
+    if (query.lastError().isValid())
+        throw DatabaseError(queryName, QStringLiteral("reading the rows failed"),
+                            HostDatabase::errorText(query.lastError()));
+    return rows;
+}
+
+// The table's fields and, for each, the result column it is loaded from.
+struct ResultLayout
+{
+    QList<FieldDef> fields;
+    std::vector<int> columnOf;
+};
+
+// Declared fields are matched to the result's columns by name; marks the columns they take.
+ResultLayout declaredFieldLayout(const QList<FieldDef> &declared, const QSqlRecord &record,
+                                 std::vector<bool> &used, const QString &queryName)
+{
+    ResultLayout layout{declared, {}};
+    for (const FieldDef &field : declared) {
+        const int column = record.indexOf(field.name);
+        if (column < 0)
+            throw DatabaseError(queryName, QStringLiteral("the field %1 is not in the "
+                                                          "statement's result")
+                                               .arg(field.name));
+        layout.columnOf.push_back(column);
+        used[size_t(column)] = true;
+    }
+    return layout;
+}
+
+// A text field declared without a size takes the widest value of its column.
+void sizeUnsizedTextFields(ResultLayout &layout, const std::vector<QVariantList> &rows)
+{
+    for (qsizetype f = 0; f < layout.fields.size(); ++f) {
+        FieldDef &field = layout.fields[f];
+        if (!field.isText() || field.size > 0)
+            continue;
+        field.size = 1;
+        for (const QVariantList &row : rows)
+            field.size = std::max<int>(field.size,
+                                       int(row.at(layout.columnOf[size_t(f)]).toString().size()));
+    }
+}
+
+bool hasFieldNamed(const QList<FieldDef> &fields, const QString &name)
+{
+    bool found = false;
+    for (const FieldDef &f : fields)
+        found = found || f.name.compare(name, Qt::CaseInsensitive) == 0;
+    return found;
+}
+
+// A column no field was declared for: its type from the column's values, or from the column's
+// declared type when it holds no value.
+FieldDef undeclaredColumnField(const QSqlRecord &record, int c,
+                               const std::vector<QVariantList> &rows)
+{
+    FieldDef field;
+    field.name = record.fieldName(c);
+    const int typeId = record.field(c).metaType().id();
+    bool numbers = false;
+    bool others = false;
+    int width = 1;
+    for (const QVariantList &row : rows) {
+        const QVariant &v = row.at(c);
+        if (v.isNull())
+            continue;
+        (isNumber(v) ? numbers : others) = true;
+        width = std::max<int>(width, int(v.toString().size()));
+    }
+    if (isDateType(typeId)) {
+        field.type = FieldType::DateTime;
+    } else if ((numbers && !others) || (!others && isNumberType(typeId))) {
+        field.type = FieldType::Float;
+    } else {
+        field.type = FieldType::String;
+        field.size = width;
+    }
+    return field;
+}
+
+// Declared fields first, then the other columns (hidden when fields were declared).
+ResultLayout resultLayout(const QList<FieldDef> &declared, const QSqlRecord &record,
+                          const std::vector<QVariantList> &rows, const QString &queryName)
+{
+    const int columnCount = record.count();
+    std::vector<bool> used(size_t(columnCount), false);
+    ResultLayout layout = declaredFieldLayout(declared, record, used, queryName);
+    sizeUnsizedTextFields(layout, rows);
+    for (int c = 0; c < columnCount; ++c) {
+        if (used[size_t(c)] || hasFieldNamed(layout.fields, record.fieldName(c)))
+            continue;
+        FieldDef field = undeclaredColumnField(record, c, rows);
+        field.visible = declared.isEmpty();
+        layout.fields.append(field);
+        layout.columnOf.push_back(c);
+    }
+    return layout;
+}
+
+QVariant floatValue(const FieldDef &field, const QVariant &raw, const QString &queryName)
+{
+    bool ok = true;
+    QVariant value;
+    const QString text = raw.toString().trimmed();
+    if (isNumber(raw))
+        value = raw.toDouble();
+    else if (!text.isEmpty())
+        value = text.toDouble(&ok);
+    if (!ok)
+        throw DatabaseError(queryName, QStringLiteral("the value \"%1\" of the field %2 is not "
+                                                      "a number")
+                                           .arg(raw.toString(), field.name));
+    return value;
+}
+
+QVariant dateTimeValue(const FieldDef &field, const QVariant &raw, const QString &queryName)
+{
+    bool ok = true;
+    const QDateTime dt = toDateTime(raw, &ok);
+    if (!ok)
+        throw DatabaseError(queryName, QStringLiteral("the value \"%1\" of the field %2 is not "
+                                                      "a date")
+                                           .arg(raw.toString(), field.name));
+    return dt.isValid() ? QVariant(dt) : QVariant();
+}
+
+// A column's value as the field stores it; null stays null.
+QVariant storedValue(const FieldDef &field, const QVariant &raw, const QString &queryName)
+{
+    if (raw.isNull())
+        return {};
+    if (field.isText())
+        return isDateType(raw.typeId()) ? dateTimeText(raw.toDateTime()) : raw.toString();
+    if (field.type == FieldType::Float)
+        return floatValue(field, raw, queryName);
+    return dateTimeValue(field, raw, queryName);
+}
+
+void fillTable(MemTable *table, const ResultLayout &layout, const std::vector<QVariantList> &rows,
+               const QString &queryName)
+{
+    table->setFields(layout.fields);
+    table->createDataSet();
+    ControlsDisabled suspended(table);
+    for (const QVariantList &row : rows) {
+        table->append();
+        for (int f = 0; f < layout.fields.size(); ++f)
+            table->setValue(
+                f, storedValue(layout.fields.at(f), row.at(layout.columnOf[size_t(f)]), queryName));
+        table->post();
+    }
+}
+
+} // namespace
+
 void TADOIBQuery::load(HostDatabase &database)
 {
     const Dialect dialect = database.dialect();
@@ -254,26 +449,8 @@ void TADOIBQuery::load(HostDatabase &database)
     if (!query.prepare(statement.sql))
         throw DatabaseError(name(), QStringLiteral("the statement cannot be prepared"),
                             HostDatabase::errorText(query.lastError()));
-
-    // A query only reads: on SQLite a writing statement is refused before it runs.
-    const QVariant handle = query.result()->handle();
-    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3_stmt*") == 0) {
-        sqlite3_stmt *stmt = *static_cast<sqlite3_stmt *const *>(handle.constData());
-        if (stmt && !sqlite3_stmt_readonly(stmt))
-            throw DatabaseError(name(), QStringLiteral("the statement would change the database; "
-                                                       "a query only reads"));
-    }
-
-    const QVariant nullText{QMetaType::fromType<QString>()};
-    for (const QString &paramName : statement.names) {
-        const auto it = m_params.find(paramName);
-        QVariant value = it == m_params.end() ? QVariant() : it->second.value();
-        // Oracle stores and compares an empty text as null; the Oracle statements rely on it.
-        if (value.isNull() || (dialect == Dialect::Oracle && value.typeId() == QMetaType::QString &&
-                               value.toString().isEmpty()))
-            value = nullText;
-        query.addBindValue(value);
-    }
+    refuseWritingStatement(query, name());
+    bindParams(query, statement.names, m_params, dialect);
 
     if (!query.exec())
         throw DatabaseError(name(), QStringLiteral("the statement failed"),
@@ -283,118 +460,10 @@ void TADOIBQuery::load(HostDatabase &database)
                                                    "reads"));
 
     const QSqlRecord record = query.record();
-    const int columnCount = record.count();
-    std::vector<QVariantList> rows;
-    while (query.next()) {
-        QVariantList row;
-        row.reserve(columnCount);
-        for (int c = 0; c < columnCount; ++c)
-            row.append(query.value(c));
-        rows.push_back(std::move(row));
-    }
-    if (query.lastError().isValid())
-        throw DatabaseError(name(), QStringLiteral("reading the rows failed"),
-                            HostDatabase::errorText(query.lastError()));
+    const std::vector<QVariantList> rows = readRows(query, record.count(), name());
     query.finish();
 
-    // Declared fields first, matched to the result's columns by name; then the other columns.
-    QList<FieldDef> fields = m_fields;
-    std::vector<int> columnOf;
-    std::vector<bool> used(size_t(columnCount), false);
-    for (const FieldDef &field : std::as_const(m_fields)) {
-        const int column = record.indexOf(field.name);
-        if (column < 0)
-            throw DatabaseError(name(), QStringLiteral("the field %1 is not in the statement's "
-                                                       "result")
-                                            .arg(field.name));
-        columnOf.push_back(column);
-        used[size_t(column)] = true;
-    }
-    // A text field declared without a size takes the widest value of its column.
-    for (qsizetype f = 0; f < fields.size(); ++f) {
-        FieldDef &field = fields[f];
-        if (!field.isText() || field.size > 0)
-            continue;
-        field.size = 1;
-        for (const QVariantList &row : rows)
-            field.size =
-                std::max<int>(field.size, int(row.at(columnOf[size_t(f)]).toString().size()));
-    }
-    for (int c = 0; c < columnCount; ++c) {
-        if (used[size_t(c)])
-            continue;
-        FieldDef field;
-        field.name = record.fieldName(c);
-        bool duplicate = false;
-        for (const FieldDef &f : std::as_const(fields))
-            duplicate = duplicate || f.name.compare(field.name, Qt::CaseInsensitive) == 0;
-        if (duplicate)
-            continue;
-        field.visible = m_fields.isEmpty();
-        const int typeId = record.field(c).metaType().id();
-        bool numbers = false;
-        bool others = false;
-        int width = 1;
-        for (const QVariantList &row : rows) {
-            const QVariant &v = row.at(c);
-            if (v.isNull())
-                continue;
-            (isNumber(v) ? numbers : others) = true;
-            width = std::max<int>(width, int(v.toString().size()));
-        }
-        if (isDateType(typeId)) {
-            field.type = FieldType::DateTime;
-        } else if ((numbers && !others) || (!others && isNumberType(typeId))) {
-            field.type = FieldType::Float;
-        } else {
-            field.type = FieldType::String;
-            field.size = width;
-        }
-        fields.append(field);
-        columnOf.push_back(c);
-    }
-
-    m_table->setFields(fields);
-    m_table->createDataSet();
-    {
-        ControlsDisabled suspended(m_table);
-        for (const QVariantList &row : rows) {
-            m_table->append();
-            for (int f = 0; f < fields.size(); ++f) {
-                const FieldDef &field = fields.at(f);
-                const QVariant &raw = row.at(columnOf[size_t(f)]);
-                QVariant value;
-                if (raw.isNull()) {
-                    // stays null
-                } else if (field.isText()) {
-                    value =
-                        isDateType(raw.typeId()) ? dateTimeText(raw.toDateTime()) : raw.toString();
-                } else if (field.type == FieldType::Float) {
-                    bool ok = true;
-                    const QString text = raw.toString().trimmed();
-                    if (isNumber(raw))
-                        value = raw.toDouble();
-                    else if (!text.isEmpty())
-                        value = text.toDouble(&ok);
-                    if (!ok)
-                        throw DatabaseError(name(), QStringLiteral("the value \"%1\" of the field "
-                                                                   "%2 is not a number")
-                                                        .arg(raw.toString(), field.name));
-                } else {
-                    bool ok = true;
-                    const QDateTime dt = toDateTime(raw, &ok);
-                    if (!ok)
-                        throw DatabaseError(name(), QStringLiteral("the value \"%1\" of the field "
-                                                                   "%2 is not a date")
-                                                        .arg(raw.toString(), field.name));
-                    if (dt.isValid())
-                        value = dt;
-                }
-                m_table->setValue(f, value);
-            }
-            m_table->post();
-        }
-    }
+    fillTable(m_table, resultLayout(m_fields, record, rows, name()), rows, name());
     m_table->first();
 }
 
