@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -23,6 +24,130 @@ int usageError(const QString &message)
     return kUsage;
 }
 
+struct Options
+{
+    QCommandLineOption database, invoices, seed, summary;
+};
+
+Options addOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Creates the demo database of the Compra LEGAL (BA) export, or summarises "
+                       "an existing one.\nThe same options always produce the same data."));
+    parser.addHelpOption();
+    Options options{
+        QCommandLineOption(QStringLiteral("database"),
+                           QStringLiteral("The SQLite database file. Generating removes an "
+                                          "existing file first."),
+                           QStringLiteral("path")),
+        QCommandLineOption(QStringLiteral("invoices"),
+                           QStringLiteral("Generate this many purchase invoices (%1 to %2).")
+                               .arg(fis::kMinDemoInvoices)
+                               .arg(fis::kMaxDemoInvoices),
+                           QStringLiteral("n")),
+        QCommandLineOption(QStringLiteral("seed"),
+                           QStringLiteral("Seed of the invoices (default %1). Reference data "
+                                          "never depends on it.")
+                               .arg(fis::kDefaultDemoSeed),
+                           QStringLiteral("s")),
+        QCommandLineOption(QStringLiteral("summary"),
+                           QStringLiteral("Print what the database holds (after generating, if "
+                                          "--invoices is given).")),
+    };
+    parser.addOptions({options.database, options.invoices, options.seed, options.summary});
+    return options;
+}
+
+struct Request
+{
+    QString path;
+    bool generate = false;
+    bool summary = false;
+    int invoices = 0;
+    std::uint64_t seed = fis::kDefaultDemoSeed;
+};
+
+std::optional<int> invoiceCount(const QString &value)
+{
+    bool ok = false;
+    const int invoices = value.trimmed().toInt(&ok);
+    if (!ok || invoices < fis::kMinDemoInvoices || invoices > fis::kMaxDemoInvoices)
+        return std::nullopt;
+    return invoices;
+}
+
+std::optional<std::uint64_t> seedValue(const QString &value)
+{
+    bool ok = false;
+    const std::uint64_t seed = value.trimmed().toULongLong(&ok);
+    if (!ok)
+        return std::nullopt;
+    return seed;
+}
+
+// Fills *request from the parsed command line; returns the exit status when it is wrong.
+std::optional<int> readRequest(const QCommandLineParser &parser, const Options &options,
+                               Request *request)
+{
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("unexpected argument \"%1\".")
+                              .arg(parser.positionalArguments().constFirst()));
+    request->path = parser.value(options.database);
+    if (request->path.isEmpty())
+        return usageError(QStringLiteral("--database is required."));
+    request->generate = parser.isSet(options.invoices);
+    request->summary = parser.isSet(options.summary);
+    if (!request->generate && !request->summary)
+        return usageError(QStringLiteral("give --invoices to generate, --summary to summarise, "
+                                         "or both."));
+    if (!request->generate && parser.isSet(options.seed))
+        return usageError(QStringLiteral("--seed only applies when generating (--invoices)."));
+
+    if (request->generate) {
+        const std::optional<int> invoices = invoiceCount(parser.value(options.invoices));
+        if (!invoices)
+            return usageError(QStringLiteral("--invoices must be a whole number from %1 to %2, "
+                                             "not \"%3\".")
+                                  .arg(fis::kMinDemoInvoices)
+                                  .arg(fis::kMaxDemoInvoices)
+                                  .arg(parser.value(options.invoices)));
+        request->invoices = *invoices;
+    }
+    if (parser.isSet(options.seed)) {
+        const std::optional<std::uint64_t> seed = seedValue(parser.value(options.seed));
+        if (!seed)
+            return usageError(QStringLiteral("--seed must be a whole number from 0 to %1, not "
+                                             "\"%2\".")
+                                  .arg(std::numeric_limits<std::uint64_t>::max())
+                                  .arg(parser.value(options.seed)));
+        request->seed = *seed;
+    }
+    return std::nullopt;
+}
+
+int run(const Request &request)
+{
+    QTextStream out(stdout);
+    try {
+        if (request.generate) {
+            const fis::DemoDataStats stats =
+                fis::generateDemoDatabase(request.path, request.invoices, request.seed);
+            out << "Generated " << request.path << ": " << stats.invoices << " invoices, "
+                << stats.items << " items, " << stats.clients << " clients, " << stats.products
+                << " products (seed " << request.seed << ") in "
+                << QString::number(stats.elapsedMs / 1000.0, 'f', 2) << " s\n";
+            out.flush();
+        }
+        if (request.summary)
+            out << fis::demoDatabaseSummary(request.path);
+    } catch (const fis::DemoDataError &e) {
+        out.flush();
+        QTextStream(stderr) << "fis-demodata: " << e.message() << '\n';
+        return kFailed;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -31,89 +156,15 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("fis-demodata"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Creates the demo database of the Compra LEGAL (BA) export, or summarises "
-                       "an existing one.\nThe same options always produce the same data."));
-    parser.addHelpOption();
-    const QCommandLineOption databaseOption(
-        QStringLiteral("database"),
-        QStringLiteral("The SQLite database file. Generating removes an existing file first."),
-        QStringLiteral("path"));
-    const QCommandLineOption invoicesOption(
-        QStringLiteral("invoices"),
-        QStringLiteral("Generate this many purchase invoices (%1 to %2).")
-            .arg(fis::kMinDemoInvoices)
-            .arg(fis::kMaxDemoInvoices),
-        QStringLiteral("n"));
-    const QCommandLineOption seedOption(
-        QStringLiteral("seed"),
-        QStringLiteral("Seed of the invoices (default %1). Reference data never depends on it.")
-            .arg(fis::kDefaultDemoSeed),
-        QStringLiteral("s"));
-    const QCommandLineOption summaryOption(
-        QStringLiteral("summary"),
-        QStringLiteral(
-            "Print what the database holds (after generating, if --invoices is given)."));
-    parser.addOptions({databaseOption, invoicesOption, seedOption, summaryOption});
-
+    const Options options = addOptions(parser);
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
         QTextStream(stdout) << parser.helpText();
         return 0;
     }
-    if (!parser.positionalArguments().isEmpty())
-        return usageError(QStringLiteral("unexpected argument \"%1\".")
-                              .arg(parser.positionalArguments().constFirst()));
-    const QString path = parser.value(databaseOption);
-    if (path.isEmpty())
-        return usageError(QStringLiteral("--database is required."));
-    const bool generate = parser.isSet(invoicesOption);
-    if (!generate && !parser.isSet(summaryOption))
-        return usageError(QStringLiteral("give --invoices to generate, --summary to summarise, "
-                                         "or both."));
-    if (!generate && parser.isSet(seedOption))
-        return usageError(QStringLiteral("--seed only applies when generating (--invoices)."));
-
-    int invoices = 0;
-    if (generate) {
-        const QString text = parser.value(invoicesOption).trimmed();
-        bool ok = false;
-        invoices = text.toInt(&ok);
-        if (!ok || invoices < fis::kMinDemoInvoices || invoices > fis::kMaxDemoInvoices)
-            return usageError(QStringLiteral("--invoices must be a whole number from %1 to %2, "
-                                             "not \"%3\".")
-                                  .arg(fis::kMinDemoInvoices)
-                                  .arg(fis::kMaxDemoInvoices)
-                                  .arg(parser.value(invoicesOption)));
-    }
-    std::uint64_t seed = fis::kDefaultDemoSeed;
-    if (parser.isSet(seedOption)) {
-        bool ok = false;
-        seed = parser.value(seedOption).trimmed().toULongLong(&ok);
-        if (!ok)
-            return usageError(QStringLiteral("--seed must be a whole number from 0 to %1, not "
-                                             "\"%2\".")
-                                  .arg(std::numeric_limits<std::uint64_t>::max())
-                                  .arg(parser.value(seedOption)));
-    }
-
-    QTextStream out(stdout);
-    try {
-        if (generate) {
-            const fis::DemoDataStats stats = fis::generateDemoDatabase(path, invoices, seed);
-            out << "Generated " << path << ": " << stats.invoices << " invoices, " << stats.items
-                << " items, " << stats.clients << " clients, " << stats.products
-                << " products (seed " << seed << ") in "
-                << QString::number(stats.elapsedMs / 1000.0, 'f', 2) << " s\n";
-            out.flush();
-        }
-        if (parser.isSet(summaryOption))
-            out << fis::demoDatabaseSummary(path);
-    } catch (const fis::DemoDataError &e) {
-        out.flush();
-        QTextStream(stderr) << "fis-demodata: " << e.message() << '\n';
-        return kFailed;
-    }
-    return 0;
+    Request request;
+    if (const std::optional<int> status = readRequest(parser, options, &request))
+        return *status;
+    return run(request);
 }

@@ -38,29 +38,35 @@ void removeDatabaseFiles(const QString &path)
         QFile::remove(path + QLatin1String(suffix));
 }
 
-void writeReferenceData(SqliteDb &db, const ReferenceData &d)
+void writeTaxes(SqliteDb &db, const std::vector<demo::Tax> &taxes)
 {
     SqliteStmt tax(db, "INSERT INTO IMPOSTONFE (CDIMPOSTONFE, SGIMPOSTONFE, IDORGARRECADNFE) "
                        "VALUES (?, ?, ?)");
-    for (const auto &t : d.taxes) {
+    for (const auto &t : taxes) {
         tax.bind(1, t.code);
         tax.bind(2, t.abbreviation);
         tax.bind(3, t.authority);
         tax.execute();
     }
+}
 
+void writeCompanies(SqliteDb &db, const std::vector<demo::Company> &companies)
+{
     SqliteStmt company(db, "INSERT INTO EMPRESA (CDEMPRESA, NMEMPRESA, NRCNPJEMPRESA) "
                            "VALUES (?, ?, ?)");
-    for (const auto &c : d.companies) {
+    for (const auto &c : companies) {
         company.bind(1, c.code);
         company.bind(2, c.name);
         company.bind(3, c.cnpj);
         company.execute();
     }
+}
 
+void writeBranches(SqliteDb &db, const std::vector<demo::Branch> &branches)
+{
     SqliteStmt branch(db, "INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDEMPRESA, DTPROCESSAMENTO, "
                           "NRCNPJFILIAL, SGESTADO, NMMUNICIPIO) VALUES (?, ?, ?, ?, ?, 'BA', ?)");
-    for (const auto &b : d.branches) {
+    for (const auto &b : branches) {
         branch.bind(1, b.code);
         branch.bind(2, b.name);
         branch.bind(3, b.company);
@@ -69,12 +75,16 @@ void writeReferenceData(SqliteDb &db, const ReferenceData &d)
         branch.bind(6, b.city);
         branch.execute();
     }
+}
 
+void writeStateRegistrations(SqliteDb &db,
+                             const std::vector<demo::StateRegistration> &registrations)
+{
     SqliteStmt state(db, "INSERT INTO INSCRESTAD (CDEMPRESA, CDINSCESTA, SGESTADO, CDFILIAL, "
                          "NRCNPJ, NMMUNICIPIO, NRFAX, DSLOGRADOURO, NRLOGRADOURO, DSCOMPLEMENTO, "
                          "NMBAIRRO, NRCEP, NMCONTATO, NRTELEFONE) "
                          "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    for (const auto &r : d.stateRegistrations) {
+    for (const auto &r : registrations) {
         const std::array<const std::string *, 14> values = {
             &r.company, &r.number,       &r.state,      &r.branch,   &r.cnpj, &r.city,    &r.fax,
             &r.street,  &r.streetNumber, &r.complement, &r.district, &r.cep,  &r.contact, &r.phone};
@@ -82,20 +92,27 @@ void writeReferenceData(SqliteDb &db, const ReferenceData &d)
             state.bind(static_cast<int>(i + 1), *values[i]);
         state.execute();
     }
+}
 
+void writeMunicipalRegistrations(SqliteDb &db,
+                                 const std::vector<demo::MunicipalRegistration> &registrations)
+{
     SqliteStmt muni(db, "INSERT INTO INSCRMUNICIP (CDEMPRESA, CDINSCMUNI, CDFILIAL, NMMUNICIPIO) "
                         "VALUES (?, ?, ?, ?)");
-    for (const auto &m : d.municipalRegistrations) {
+    for (const auto &m : registrations) {
         muni.bind(1, m.company);
         muni.bind(2, m.number);
         muni.bind(3, m.branch);
         muni.bind(4, m.city);
         muni.execute();
     }
+}
 
+void writeOperationTypes(SqliteDb &db, const std::vector<demo::OperationType> &types)
+{
     SqliteStmt oper(db, "INSERT INTO TIPOOPERAC (CDTIPOOPER, IDENTRSAIDOP, NMTIPOOPER, IDUTILOPER, "
                         "IDUTILEMISNF, NRCFOP) VALUES (?, ?, ?, ?, ?, ?)");
-    for (const auto &o : d.operationTypes) {
+    for (const auto &o : types) {
         oper.bind(1, o.code);
         oper.bind(2, o.direction);
         oper.bind(3, o.name);
@@ -104,10 +121,13 @@ void writeReferenceData(SqliteDb &db, const ReferenceData &d)
         oper.bind(6, o.cfop);
         oper.execute();
     }
+}
 
+void writeInvoiceSeries(SqliteDb &db, const std::vector<demo::InvoiceSeries> &invoiceSeries)
+{
     SqliteStmt series(db, "INSERT INTO SERIENF (CDEMPRESA, CDINSCESTA, CDINSCMUNI, CDSERIE, "
                           "DSSERIE, CDRELMODENF, CDRELESPENF) VALUES (?, ?, ?, ?, ?, ?, ?)");
-    for (const auto &s : d.invoiceSeries) {
+    for (const auto &s : invoiceSeries) {
         series.bind(1, s.company);
         series.bind(2, s.stateRegistration);
         series.bind(3, s.municipalRegistration);
@@ -117,18 +137,24 @@ void writeReferenceData(SqliteDb &db, const ReferenceData &d)
         series.bind(7, s.mirrorReport);
         series.execute();
     }
+}
 
+void writeEntrySeries(SqliteDb &db, const std::vector<demo::EntrySeries> &entrySeries)
+{
     SqliteStmt entry(db, "INSERT INTO SERIEENTR (CDSERIEENTR, DSSERIEENTR) VALUES (?, ?)");
-    for (const auto &s : d.entrySeries) {
+    for (const auto &s : entrySeries) {
         entry.bind(1, s.code);
         entry.bind(2, s.description);
         entry.execute();
     }
+}
 
+void writeProducts(SqliteDb &db, const std::vector<Product> &products)
+{
     SqliteStmt product(db, "INSERT INTO PRODUTO (CDPRODUTO, CDNCM, DSPRODUTO, SGUNIDADE, "
                            "PCALIQIPI, PCALIQICMS, PCREDBASEICMS, VRBASEICMSST) "
                            "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
-    for (const auto &p : d.products) {
+    for (const auto &p : products) {
         product.bind(1, p.code);
         product.bind(2, p.ncm);
         product.bind(3, p.description);
@@ -140,11 +166,14 @@ void writeReferenceData(SqliteDb &db, const ReferenceData &d)
         product.bindCents(8, p.stBaseCents);
         product.execute();
     }
+}
 
+void writeClients(SqliteDb &db, const std::vector<demo::Client> &clients)
+{
     SqliteStmt client(db, "INSERT INTO CLIENTE (CDCLIENTE, NMRAZSOCCLIE, NRINSJURCLIE, "
                           "IDTPIJURCLIE, NMFANTCLIE, NRINSCESTCLIE, SGESTADO, NMMUNICIPIO) "
                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
-    for (const auto &c : d.clients) {
+    for (const auto &c : clients) {
         client.bind(1, c.code);
         client.bind(2, c.name);
         client.bind(3, c.taxId);
@@ -155,6 +184,20 @@ void writeReferenceData(SqliteDb &db, const ReferenceData &d)
         client.bind(8, c.city);
         client.execute();
     }
+}
+
+void writeReferenceData(SqliteDb &db, const ReferenceData &d)
+{
+    writeTaxes(db, d.taxes);
+    writeCompanies(db, d.companies);
+    writeBranches(db, d.branches);
+    writeStateRegistrations(db, d.stateRegistrations);
+    writeMunicipalRegistrations(db, d.municipalRegistrations);
+    writeOperationTypes(db, d.operationTypes);
+    writeInvoiceSeries(db, d.invoiceSeries);
+    writeEntrySeries(db, d.entrySeries);
+    writeProducts(db, d.products);
+    writeClients(db, d.clients);
 }
 
 struct Weighted
@@ -251,60 +294,107 @@ public:
         // default period finds one however few invoices are made.
         const bool anchor = index == count - 1;
 
-        const size_t b = anchor ? m_currentBranch : pickWeighted(m_rnd, m_branchChoices);
-        const demo::Branch &branch = m_d.branches[b];
-        const bool entry = anchor || m_rnd.percent(92);
-        const demo::OperationType &op =
-            m_d.operationTypes[anchor  ? m_purchaseForResale
-                               : entry ? pickWeighted(m_rnd, m_entryChoices)
-                                       : pickWeighted(m_rnd, m_exitChoices)];
+        const InvoiceHeader header = drawHeader(anchor, m_monthsBeforeLast[day]);
+        const int rate = demo::icmsRateFrom(header.client->state);
+        std::array<Item, 5> items{};
+        InvoiceTotals totals;
+        const int itemCount = drawItems(*header.operation, rate, items, totals);
+
+        const std::string posting = nextPosting(header.branch);
+        insertInvoice(header, posting, m_days[day], totals, rate);
+        insertItems(header, posting, items, itemCount);
+        m_itemCount += itemCount;
+    }
+
+private:
+    // Everything of an invoice but its items and totals.
+    struct InvoiceHeader
+    {
+        size_t branch = 0;
+        const demo::OperationType *operation = nullptr;
+        const demo::Client *client = nullptr;
+        bool entry = false;
+        std::string cfop, model, series;
+        std::int64_t number = 0;
+        bool exported = false;
+        bool cancelled = false;
+    };
+
+    struct InvoiceTotals
+    {
+        std::int64_t total = 0, base = 0, exempt = 0, other = 0;
+    };
+
+    // The draws are made in a fixed order: changing it changes every database made from a seed.
+    InvoiceHeader drawHeader(bool anchor, int monthsBack)
+    {
+        InvoiceHeader h;
+        h.branch = anchor ? m_currentBranch : pickWeighted(m_rnd, m_branchChoices);
+        h.entry = anchor || m_rnd.percent(92);
+        h.operation = &m_d.operationTypes[anchor    ? m_purchaseForResale
+                                          : h.entry ? pickWeighted(m_rnd, m_entryChoices)
+                                                    : pickWeighted(m_rnd, m_exitChoices)];
+        h.client = &pickSupplier();
+        h.cfop = h.operation->cfop;
+        if (h.client->state != "BA")
+            h.cfop[0] = static_cast<char>(h.cfop[0] + 1);
+        if (h.entry) {
+            drawEntryModelAndSeries(*h.client, h);
+        } else {
+            h.model = "55";
+            h.series = pickOwnSeries(m_d.branches[h.branch]);
+        }
+        h.number = m_rnd.between(1, h.model == "55" ? 400000 : 99999);
+        const int exportedChance = monthsBack == 0 ? 8 : monthsBack == 1 ? 55 : 95;
+        h.exported = !anchor && m_rnd.percent(exportedChance);
+        h.cancelled = !anchor && m_rnd.percent(2);
+        return h;
+    }
+
+    const demo::Client &pickSupplier()
+    {
         // Two draws, the lower kept: a few suppliers get most of the invoices.
         const std::uint64_t r1 = m_rnd.below(m_suppliers.size());
         const std::uint64_t r2 = m_rnd.below(m_suppliers.size());
-        const demo::Client &client = m_d.clients[m_suppliers[std::min(r1, r2)]];
-        const bool interstate = client.state != "BA";
+        return m_d.clients[m_suppliers[std::min(r1, r2)]];
+    }
 
-        std::string cfop = op.cfop;
-        if (interstate)
-            cfop[0] = static_cast<char>(cfop[0] + 1);
+    void drawEntryModelAndSeries(const demo::Client &client, InvoiceHeader &h)
+    {
+        const bool paper = m_rnd.percent(client.personType == "F" ? 60 : 12);
+        h.model = paper ? "01" : "55";
+        const std::uint64_t s = m_rnd.below(100);
+        if (paper)
+            h.series = s < 50 ? "U" : s < 80 ? "D" : "D1";
+        else
+            h.series = s < 70 ? "1" : s < 85 ? "2" : s < 95 ? "3" : "890";
+    }
 
-        std::string model, series;
-        if (entry) {
-            const bool paper = m_rnd.percent(client.personType == "F" ? 60 : 12);
-            model = paper ? "01" : "55";
-            const std::uint64_t s = m_rnd.below(100);
-            if (paper)
-                series = s < 50 ? "U" : s < 80 ? "D" : "D1";
-            else
-                series = s < 70 ? "1" : s < 85 ? "2" : s < 95 ? "3" : "890";
-        } else {
-            model = "55";
-            std::vector<const std::string *> own;
-            for (const auto &s : m_d.invoiceSeries)
-                if (s.stateRegistration == branch.stateRegistration &&
-                    s.municipalRegistration == branch.municipalRegistration)
-                    own.push_back(&s.code);
-            series = *own[m_rnd.below(own.size())];
-        }
-        const std::int64_t number = m_rnd.between(1, model == "55" ? 400000 : 99999);
-        const int monthsBack = m_monthsBeforeLast[day];
-        const int exportedChance = monthsBack == 0 ? 8 : monthsBack == 1 ? 55 : 95;
-        const bool exported = !anchor && m_rnd.percent(exportedChance);
-        const bool cancelled = !anchor && m_rnd.percent(2);
+    // An exit is issued by the branch itself, in one of its registrations' series.
+    std::string pickOwnSeries(const demo::Branch &branch)
+    {
+        std::vector<const std::string *> own;
+        for (const auto &s : m_d.invoiceSeries)
+            if (s.stateRegistration == branch.stateRegistration &&
+                s.municipalRegistration == branch.municipalRegistration)
+                own.push_back(&s.code);
+        return *own[m_rnd.below(own.size())];
+    }
 
-        const int rate = demo::icmsRateFrom(client.state);
+    int drawItemCount()
+    {
+        const std::uint64_t sizePick = m_rnd.below(100);
+        return sizePick < 30 ? 1 : sizePick < 55 ? 2 : sizePick < 75 ? 3 : sizePick < 90 ? 4 : 5;
+    }
+
+    int drawItems(const demo::OperationType &op, int rate, std::array<Item, 5> &items,
+                  InvoiceTotals &totals)
+    {
         const auto group = op.cfop == "1556"   ? demo::ProductGroup::Consumption
                            : op.cfop == "1551" ? demo::ProductGroup::Asset
                                                : demo::ProductGroup::Goods;
         const std::vector<size_t> &pool = m_productsByGroup[static_cast<int>(group)];
-        const std::uint64_t sizePick = m_rnd.below(100);
-        const int itemCount = sizePick < 30   ? 1
-                              : sizePick < 55 ? 2
-                              : sizePick < 75 ? 3
-                              : sizePick < 90 ? 4
-                                              : 5;
-        std::int64_t total = 0, base = 0, exempt = 0, other = 0;
-        std::array<Item, 5> items{};
+        const int itemCount = drawItemCount();
         std::array<size_t, 5> chosen{};
         for (int n = 0; n < itemCount; ++n) {
             size_t p = m_rnd.below(pool.size());
@@ -315,74 +405,97 @@ public:
                     k = -1;
                 }
             chosen[static_cast<size_t>(n)] = p;
-            const Product &pr = m_d.products[pool[p]];
-            Item &it = items[static_cast<size_t>(n)];
-            it.product = &pr;
-            it.cst = pr.cst();
-            if (pr.byWeight)
-                it.quantity = m_rnd.between(500, 150000);
-            else if (pr.group == demo::ProductGroup::Asset)
-                it.quantity = m_rnd.between(1, 4) * 1000;
-            else
-                it.quantity =
-                    m_rnd.between(1, pr.group == demo::ProductGroup::Goods ? 60 : 20) * 1000;
-            it.value = mulDivRound(it.quantity, pr.unitPriceCents, 1000);
-            it.discount = m_rnd.percent(25) ? mulDivRound(it.value, m_rnd.between(1, 8), 100) : 0;
-            const std::int64_t net = it.value - it.discount;
-            it.ipi = mulDivRound(it.value, pr.ipiRate, 10000);
-            if (pr.profile == demo::TaxProfile::Exempt) {
-                it.icmsBase = 0;
-                it.rate = 0;
-                exempt += net;
-            } else {
-                it.icmsBase = mulDivRound(net, 10000 - pr.baseReduction, 10000);
-                it.rate = rate;
-                other += net - it.icmsBase;
-            }
-            it.stBase = pr.profile == demo::TaxProfile::Substitution
-                            ? mulDivRound(it.quantity, pr.stBaseCents, 1000)
-                            : 0;
-            other += it.ipi;
-            base += it.icmsBase;
-            total += net + it.ipi;
+            drawItem(m_d.products[pool[p]], rate, items[static_cast<size_t>(n)], totals);
         }
-        const int invoiceRate = base > 0 ? rate : 0;
-        const std::int64_t icms = mulDivRound(base, invoiceRate, 10000);
+        return itemCount;
+    }
 
+    std::int64_t drawQuantity(const Product &pr)
+    {
+        if (pr.byWeight)
+            return m_rnd.between(500, 150000);
+        if (pr.group == demo::ProductGroup::Asset)
+            return m_rnd.between(1, 4) * 1000;
+        return m_rnd.between(1, pr.group == demo::ProductGroup::Goods ? 60 : 20) * 1000;
+    }
+
+    void drawItem(const Product &pr, int rate, Item &it, InvoiceTotals &totals)
+    {
+        it.product = &pr;
+        it.cst = pr.cst();
+        it.quantity = drawQuantity(pr);
+        it.value = mulDivRound(it.quantity, pr.unitPriceCents, 1000);
+        it.discount = m_rnd.percent(25) ? mulDivRound(it.value, m_rnd.between(1, 8), 100) : 0;
+        const std::int64_t net = it.value - it.discount;
+        it.ipi = mulDivRound(it.value, pr.ipiRate, 10000);
+        if (pr.profile == demo::TaxProfile::Exempt) {
+            it.icmsBase = 0;
+            it.rate = 0;
+            totals.exempt += net;
+        } else {
+            it.icmsBase = mulDivRound(net, 10000 - pr.baseReduction, 10000);
+            it.rate = rate;
+            totals.other += net - it.icmsBase;
+        }
+        it.stBase = pr.profile == demo::TaxProfile::Substitution
+                        ? mulDivRound(it.quantity, pr.stBaseCents, 1000)
+                        : 0;
+        totals.other += it.ipi;
+        totals.base += it.icmsBase;
+        totals.total += net + it.ipi;
+    }
+
+    std::string nextPosting(size_t branch)
+    {
         char posting[24];
-        std::snprintf(posting, sizeof posting, "%010lld", static_cast<long long>(++m_postings[b]));
-        const std::string numberText = std::to_string(number);
+        std::snprintf(posting, sizeof posting, "%010lld",
+                      static_cast<long long>(++m_postings[branch]));
+        return posting;
+    }
+
+    void insertInvoice(const InvoiceHeader &h, const std::string &posting, const std::string &date,
+                       const InvoiceTotals &t, int rate)
+    {
+        const demo::Branch &branch = m_d.branches[h.branch];
+        const int invoiceRate = t.base > 0 ? rate : 0;
+        const std::int64_t icms = mulDivRound(t.base, invoiceRate, 10000);
+        const std::string numberText = std::to_string(h.number);
 
         m_invoice.bind(1, branch.code);
         m_invoice.bind(2, posting);
         m_invoice.bind(3, branch.company);
-        m_invoice.bind(4, op.direction);
-        m_invoice.bind(5, op.code);
-        m_invoice.bind(6, series);
+        m_invoice.bind(4, h.operation->direction);
+        m_invoice.bind(5, h.operation->code);
+        m_invoice.bind(6, h.series);
         m_invoice.bind(7, numberText);
-        m_invoice.bind(8, m_days[day]);
-        m_invoice.bindCents(9, total);
-        m_invoice.bind(10, client.code);
+        m_invoice.bind(8, date);
+        m_invoice.bindCents(9, t.total);
+        m_invoice.bind(10, h.client->code);
         m_invoice.bind(11, branch.stateRegistration);
         m_invoice.bind(12, branch.municipalRegistration);
-        m_invoice.bind(13, exported ? "S" : "N");
-        m_invoice.bind(14, cfop);
-        m_invoice.bind(15, model);
-        m_invoice.bindCents(16, base);
+        m_invoice.bind(13, h.exported ? "S" : "N");
+        m_invoice.bind(14, h.cfop);
+        m_invoice.bind(15, h.model);
+        m_invoice.bindCents(16, t.base);
         m_invoice.bindCents(17, icms);
-        m_invoice.bindCents(18, exempt);
-        m_invoice.bindCents(19, other);
+        m_invoice.bindCents(18, t.exempt);
+        m_invoice.bindCents(19, t.other);
         m_invoice.bindCents(20, invoiceRate);
-        m_invoice.bind(21, cancelled ? "S" : "N");
+        m_invoice.bind(21, h.cancelled ? "S" : "N");
         m_invoice.execute();
+    }
 
+    void insertItems(const InvoiceHeader &h, const std::string &posting,
+                     const std::array<Item, 5> &items, int itemCount)
+    {
+        const demo::Branch &branch = m_d.branches[h.branch];
         for (int n = 0; n < itemCount; ++n) {
             const Item &it = items[static_cast<size_t>(n)];
             m_item.bind(1, branch.code);
             m_item.bind(2, posting);
             m_item.bind(3, std::int64_t{n + 1});
             m_item.bind(4, it.product->code);
-            m_item.bind(5, cfop);
+            m_item.bind(5, h.cfop);
             m_item.bind(6, it.cst);
             m_item.bindDecimal(7, it.quantity, 3);
             m_item.bindCents(8, it.value);
@@ -393,10 +506,8 @@ public:
             m_item.bindCents(13, it.rate);
             m_item.execute();
         }
-        m_itemCount += itemCount;
     }
 
-private:
     const ReferenceData &m_d;
     DemoRandom m_rnd;
     SqliteStmt m_invoice;
@@ -428,9 +539,7 @@ void writeParameters(SqliteDb &db, const ReferenceData &d, int invoices, std::ui
     }
 }
 
-} // namespace
-
-DemoDataStats generateDemoDatabase(const QString &path, int invoices, std::uint64_t seed)
+void checkGenerateArguments(const QString &path, int invoices)
 {
     if (invoices < kMinDemoInvoices || invoices > kMaxDemoInvoices)
         throw DemoDataError(QStringLiteral("The number of invoices must be from %1 to %2, not %3.")
@@ -439,6 +548,161 @@ DemoDataStats generateDemoDatabase(const QString &path, int invoices, std::uint6
                                 .arg(invoices));
     if (path.isEmpty())
         throw DemoDataError(QStringLiteral("No database file was given."));
+}
+
+// Returns the number of invoice items written.
+std::int64_t fillDatabase(SqliteDb &db, const ReferenceData &d, int invoices, std::uint64_t seed)
+{
+    // A fresh file that nobody else sees yet: no journal, no syncing until it is complete.
+    db.exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA cache_size=-262144; "
+            "PRAGMA temp_store=MEMORY;");
+    QString deferredIndexes;
+    db.exec("BEGIN");
+    db.execScript(sqliteSchemaScript(), &deferredIndexes);
+    writeReferenceData(db, d);
+    writeParameters(db, d, invoices, seed);
+    std::int64_t items = 0;
+    {
+        InvoiceWriter writer(db, d, seed);
+        for (int i = 0; i < invoices; ++i)
+            writer.write(i, invoices);
+        items = writer.items();
+    }
+    // Building the secondary indexes once at the end is far cheaper than keeping them up
+    // to date row by row.
+    db.execScript(deferredIndexes.toUtf8().constData());
+    db.exec("COMMIT");
+    db.exec("PRAGMA analysis_limit=1000; ANALYZE;");
+    // Several server processes share the finished file: readers must not block the writer.
+    SqliteStmt wal(db, "PRAGMA journal_mode=WAL");
+    if (!wal.step() || wal.text(0) != QLatin1String("wal"))
+        db.fail(QStringLiteral("Cannot switch the database to WAL mode"));
+    return items;
+}
+
+// --- The summary, section by section on one stream (field widths carry over). ---
+
+std::vector<QString> tableNames(SqliteDb &db)
+{
+    std::vector<QString> tables;
+    SqliteStmt q(db, "SELECT NAME FROM SQLITE_MASTER WHERE TYPE = 'table' "
+                     "AND NAME NOT LIKE 'sqlite_%' ORDER BY NAME");
+    while (q.step())
+        tables.push_back(q.text(0));
+    return tables;
+}
+
+void summarizeRowCounts(QTextStream &ts, SqliteDb &db, const std::vector<QString> &tables)
+{
+    ts << "\nRows per table\n";
+    for (const QString &t : tables) {
+        SqliteStmt q(db, QStringLiteral("SELECT COUNT(*) FROM %1").arg(t).toUtf8().constData());
+        q.step();
+        ts << "  " << qSetFieldWidth(18) << Qt::left << t << qSetFieldWidth(10) << Qt::right
+           << q.integer(0) << qSetFieldWidth(0) << Qt::left << '\n';
+    }
+}
+
+void summarizeTaxes(QTextStream &ts, SqliteDb &db)
+{
+    ts << "\nTaxes:";
+    SqliteStmt q(db, "SELECT CDIMPOSTONFE, SGIMPOSTONFE FROM IMPOSTONFE ORDER BY CDIMPOSTONFE");
+    while (q.step())
+        ts << ' ' << q.text(0) << ' ' << q.text(1) << ';';
+}
+
+void summarizeCompanies(QTextStream &ts, SqliteDb &db)
+{
+    ts << "\n\nCompanies\n";
+    SqliteStmt q(db, "SELECT E.CDEMPRESA, E.NMEMPRESA, "
+                     "(SELECT COUNT(*) FROM FILIAL F WHERE F.CDEMPRESA = E.CDEMPRESA), "
+                     "(SELECT COUNT(*) FROM INSCRESTAD I WHERE I.CDEMPRESA = E.CDEMPRESA), "
+                     "(SELECT COUNT(*) FROM INSCRMUNICIP M WHERE M.CDEMPRESA = E.CDEMPRESA), "
+                     "(SELECT COUNT(*) FROM NFCOMPRA N WHERE N.CDEMPRESA = E.CDEMPRESA) "
+                     "FROM EMPRESA E ORDER BY E.CDEMPRESA");
+    while (q.step())
+        ts << "  " << q.text(0) << ' ' << q.text(1) << ": " << q.integer(2) << " branches, "
+           << q.integer(3) << " state and " << q.integer(4) << " municipal registrations, "
+           << q.integer(5) << " invoices\n";
+}
+
+struct CurrentBranch
+{
+    QString branch, company, processing; // empty when none is recorded
+};
+
+CurrentBranch summarizeCurrentBranch(QTextStream &ts, SqliteDb &db)
+{
+    CurrentBranch current;
+    SqliteStmt q(db, "SELECT F.CDFILIAL, F.NMFILIAL, F.CDEMPRESA, F.DTPROCESSAMENTO "
+                     "FROM PARAMGERAL P JOIN FILIAL F ON F.CDFILIAL = P.VLPARAMETRO "
+                     "WHERE P.CDPARAMETRO = 'CDFILIALCORRENTE'");
+    if (q.step()) {
+        current.branch = q.text(0);
+        current.company = q.text(2);
+        current.processing = q.text(3);
+        ts << "\nCurrent branch " << current.branch << ' ' << q.text(1) << " (company "
+           << current.company << "), processing date " << current.processing << '\n';
+    } else {
+        ts << "\nNo current branch recorded.\n";
+    }
+    return current;
+}
+
+// What the export screen's default period (the processing month up to the processing date)
+// would find.
+void summarizeDefaultPeriod(QTextStream &ts, SqliteDb &db, const CurrentBranch &current)
+{
+    const QDate procDate = QDate::fromString(current.processing, Qt::ISODate);
+    if (!procDate.isValid())
+        return;
+    const QString from = QDate(procDate.year(), procDate.month(), 1).toString(Qt::ISODate);
+    SqliteStmt q(db, "SELECT COUNT(*), SUM(CASE WHEN CDFILIAL = ?3 THEN 1 ELSE 0 END) "
+                     "FROM NFCOMPRA WHERE CDEMPRESA = ?4 AND IDNFCOMPRALEG = 'N' "
+                     "AND DTEMISSAO BETWEEN ?1 AND ?2");
+    q.bind(1, from.toStdString());
+    q.bind(2, current.processing.toStdString());
+    q.bind(3, current.branch.toStdString());
+    q.bind(4, current.company.toStdString());
+    q.step();
+    ts << "Default period " << from << " to " << current.processing << ": " << q.integer(0)
+       << " pending invoices of company " << current.company << ", " << q.integer(1)
+       << " of them at branch " << current.branch << '\n';
+}
+
+void summarizeInvoicesPerMonth(QTextStream &ts, SqliteDb &db)
+{
+    ts << "\nInvoices per month   pending  exported  cancelled     total\n";
+    SqliteStmt q(db, "SELECT SUBSTR(DTEMISSAO, 1, 7), "
+                     "SUM(CASE WHEN IDNFCOMPRALEG = 'S' THEN 0 ELSE 1 END), "
+                     "SUM(CASE WHEN IDNFCOMPRALEG = 'S' THEN 1 ELSE 0 END), "
+                     "SUM(CASE WHEN IDSITUACAO = 'S' THEN 1 ELSE 0 END), COUNT(*) "
+                     "FROM NFCOMPRA GROUP BY 1 ORDER BY 1");
+    while (q.step()) {
+        ts << "  " << qSetFieldWidth(16) << q.text(0) << qSetFieldWidth(9) << Qt::right
+           << q.integer(1) << qSetFieldWidth(10) << q.integer(2) << qSetFieldWidth(11)
+           << q.integer(3) << qSetFieldWidth(10) << q.integer(4) << qSetFieldWidth(0) << Qt::left
+           << '\n';
+    }
+}
+
+void summarizeGeneration(QTextStream &ts, SqliteDb &db)
+{
+    SqliteStmt q(db, "SELECT CDPARAMETRO, VLPARAMETRO FROM PARAMGERAL "
+                     "WHERE CDPARAMETRO IN ('DEMO_NOTAS', 'DEMO_SEMENTE') ORDER BY 1");
+    std::map<QString, QString> params;
+    while (q.step())
+        params[q.text(0)] = q.text(1);
+    if (!params.empty())
+        ts << "\nGenerated with --invoices " << params[QStringLiteral("DEMO_NOTAS")] << " --seed "
+           << params[QStringLiteral("DEMO_SEMENTE")] << '\n';
+}
+
+} // namespace
+
+DemoDataStats generateDemoDatabase(const QString &path, int invoices, std::uint64_t seed)
+{
+    checkGenerateArguments(path, invoices);
 
     QElapsedTimer timer;
     timer.start();
@@ -451,29 +715,7 @@ DemoDataStats generateDemoDatabase(const QString &path, int invoices, std::uint6
     DemoDataStats stats;
     try {
         SqliteDb db(path, SqliteDb::Mode::Create);
-        // A fresh file that nobody else sees yet: no journal, no syncing until it is complete.
-        db.exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA cache_size=-262144; "
-                "PRAGMA temp_store=MEMORY;");
-        QString deferredIndexes;
-        db.exec("BEGIN");
-        db.execScript(sqliteSchemaScript(), &deferredIndexes);
-        writeReferenceData(db, d);
-        writeParameters(db, d, invoices, seed);
-        {
-            InvoiceWriter writer(db, d, seed);
-            for (int i = 0; i < invoices; ++i)
-                writer.write(i, invoices);
-            stats.items = writer.items();
-        }
-        // Building the secondary indexes once at the end is far cheaper than keeping them up
-        // to date row by row.
-        db.execScript(deferredIndexes.toUtf8().constData());
-        db.exec("COMMIT");
-        db.exec("PRAGMA analysis_limit=1000; ANALYZE;");
-        // Several server processes share the finished file: readers must not block the writer.
-        SqliteStmt wal(db, "PRAGMA journal_mode=WAL");
-        if (!wal.step() || wal.text(0) != QLatin1String("wal"))
-            db.fail(QStringLiteral("Cannot switch the database to WAL mode"));
+        stats.items = fillDatabase(db, d, invoices, seed);
     } catch (...) {
         removeDatabaseFiles(path);
         throw;
@@ -496,100 +738,18 @@ QString demoDatabaseSummary(const QString &path)
     QTextStream ts(&out);
     ts << "Database " << QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()) << '\n';
 
-    std::vector<QString> tables;
-    {
-        SqliteStmt q(db, "SELECT NAME FROM SQLITE_MASTER WHERE TYPE = 'table' "
-                         "AND NAME NOT LIKE 'sqlite_%' ORDER BY NAME");
-        while (q.step())
-            tables.push_back(q.text(0));
-    }
+    const std::vector<QString> tables = tableNames(db);
     if (std::find(tables.begin(), tables.end(), QLatin1String("NFCOMPRA")) == tables.end())
         throw DemoDataError(
             QStringLiteral("%1 holds no purchase invoices (table NFCOMPRA).").arg(path));
 
-    ts << "\nRows per table\n";
-    for (const QString &t : tables) {
-        SqliteStmt q(db, QStringLiteral("SELECT COUNT(*) FROM %1").arg(t).toUtf8().constData());
-        q.step();
-        ts << "  " << qSetFieldWidth(18) << Qt::left << t << qSetFieldWidth(10) << Qt::right
-           << q.integer(0) << qSetFieldWidth(0) << Qt::left << '\n';
-    }
-
-    ts << "\nTaxes:";
-    {
-        SqliteStmt q(db, "SELECT CDIMPOSTONFE, SGIMPOSTONFE FROM IMPOSTONFE ORDER BY CDIMPOSTONFE");
-        while (q.step())
-            ts << ' ' << q.text(0) << ' ' << q.text(1) << ';';
-    }
-    ts << "\n\nCompanies\n";
-    {
-        SqliteStmt q(db, "SELECT E.CDEMPRESA, E.NMEMPRESA, "
-                         "(SELECT COUNT(*) FROM FILIAL F WHERE F.CDEMPRESA = E.CDEMPRESA), "
-                         "(SELECT COUNT(*) FROM INSCRESTAD I WHERE I.CDEMPRESA = E.CDEMPRESA), "
-                         "(SELECT COUNT(*) FROM INSCRMUNICIP M WHERE M.CDEMPRESA = E.CDEMPRESA), "
-                         "(SELECT COUNT(*) FROM NFCOMPRA N WHERE N.CDEMPRESA = E.CDEMPRESA) "
-                         "FROM EMPRESA E ORDER BY E.CDEMPRESA");
-        while (q.step())
-            ts << "  " << q.text(0) << ' ' << q.text(1) << ": " << q.integer(2) << " branches, "
-               << q.integer(3) << " state and " << q.integer(4) << " municipal registrations, "
-               << q.integer(5) << " invoices\n";
-    }
-
-    QString branch, company, processing;
-    {
-        SqliteStmt q(db, "SELECT F.CDFILIAL, F.NMFILIAL, F.CDEMPRESA, F.DTPROCESSAMENTO "
-                         "FROM PARAMGERAL P JOIN FILIAL F ON F.CDFILIAL = P.VLPARAMETRO "
-                         "WHERE P.CDPARAMETRO = 'CDFILIALCORRENTE'");
-        if (q.step()) {
-            branch = q.text(0);
-            company = q.text(2);
-            processing = q.text(3);
-            ts << "\nCurrent branch " << branch << ' ' << q.text(1) << " (company " << company
-               << "), processing date " << processing << '\n';
-        } else {
-            ts << "\nNo current branch recorded.\n";
-        }
-    }
-    const QDate procDate = QDate::fromString(processing, Qt::ISODate);
-    if (procDate.isValid()) {
-        const QString from = QDate(procDate.year(), procDate.month(), 1).toString(Qt::ISODate);
-        SqliteStmt q(db, "SELECT COUNT(*), SUM(CASE WHEN CDFILIAL = ?3 THEN 1 ELSE 0 END) "
-                         "FROM NFCOMPRA WHERE CDEMPRESA = ?4 AND IDNFCOMPRALEG = 'N' "
-                         "AND DTEMISSAO BETWEEN ?1 AND ?2");
-        q.bind(1, from.toStdString());
-        q.bind(2, processing.toStdString());
-        q.bind(3, branch.toStdString());
-        q.bind(4, company.toStdString());
-        q.step();
-        ts << "Default period " << from << " to " << processing << ": " << q.integer(0)
-           << " pending invoices of company " << company << ", " << q.integer(1)
-           << " of them at branch " << branch << '\n';
-    }
-
-    ts << "\nInvoices per month   pending  exported  cancelled     total\n";
-    {
-        SqliteStmt q(db, "SELECT SUBSTR(DTEMISSAO, 1, 7), "
-                         "SUM(CASE WHEN IDNFCOMPRALEG = 'S' THEN 0 ELSE 1 END), "
-                         "SUM(CASE WHEN IDNFCOMPRALEG = 'S' THEN 1 ELSE 0 END), "
-                         "SUM(CASE WHEN IDSITUACAO = 'S' THEN 1 ELSE 0 END), COUNT(*) "
-                         "FROM NFCOMPRA GROUP BY 1 ORDER BY 1");
-        while (q.step()) {
-            ts << "  " << qSetFieldWidth(16) << q.text(0) << qSetFieldWidth(9) << Qt::right
-               << q.integer(1) << qSetFieldWidth(10) << q.integer(2) << qSetFieldWidth(11)
-               << q.integer(3) << qSetFieldWidth(10) << q.integer(4) << qSetFieldWidth(0)
-               << Qt::left << '\n';
-        }
-    }
-    {
-        SqliteStmt q(db, "SELECT CDPARAMETRO, VLPARAMETRO FROM PARAMGERAL "
-                         "WHERE CDPARAMETRO IN ('DEMO_NOTAS', 'DEMO_SEMENTE') ORDER BY 1");
-        std::map<QString, QString> params;
-        while (q.step())
-            params[q.text(0)] = q.text(1);
-        if (!params.empty())
-            ts << "\nGenerated with --invoices " << params[QStringLiteral("DEMO_NOTAS")]
-               << " --seed " << params[QStringLiteral("DEMO_SEMENTE")] << '\n';
-    }
+    summarizeRowCounts(ts, db, tables);
+    summarizeTaxes(ts, db);
+    summarizeCompanies(ts, db);
+    const CurrentBranch current = summarizeCurrentBranch(ts, db);
+    summarizeDefaultPeriod(ts, db, current);
+    summarizeInvoicesPerMonth(ts, db);
+    summarizeGeneration(ts, db);
     ts.flush();
     return out;
 }

@@ -774,77 +774,113 @@ void validateFieldDef(const FieldDef &field, const QString &tableName)
             tr("%1: only text fields have a size.").arg(fieldLabel(tableName, field.name)));
 }
 
+namespace {
+
+// Qt 6 no longer calls these variants null; a table does.
+bool holdsNoValue(const QVariant &value)
+{
+    if (!value.isValid() || value.isNull())
+        return true;
+    switch (value.metaType().id()) {
+    case QMetaType::QString:
+        return static_cast<const QString *>(value.constData())->isNull();
+    case QMetaType::QDate:
+        return !static_cast<const QDate *>(value.constData())->isValid();
+    case QMetaType::QDateTime:
+        return !static_cast<const QDateTime *>(value.constData())->isValid();
+    default:
+        return false;
+    }
+}
+
+DataSetError wrongTypeError(const FieldDef &field, const QVariant &value, const QString &tableName)
+{
+    return DataSetError(tr("%1: a value of type %2 cannot be stored in a %3 field.")
+                            .arg(fieldLabel(tableName, field.name),
+                                 QString::fromLatin1(value.metaType().name()),
+                                 typeName(field.type)));
+}
+
+QVariant normalizedText(const FieldDef &field, const QVariant &value, const QString &tableName)
+{
+    QString text;
+    const int type = value.metaType().id();
+    if (type == QMetaType::QString)
+        text = value.toString();
+    else if (type == QMetaType::QChar)
+        text = QString(value.toChar());
+    else
+        throw wrongTypeError(field, value, tableName);
+    if (text.size() > field.size)
+        throwTooLong(tableName, field, text.size());
+    return QVariant(std::move(text));
+}
+
+bool isNumberType(int type)
+{
+    switch (type) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QVariant normalizedNumber(const FieldDef &field, const QVariant &value, const QString &tableName)
+{
+    if (!isNumberType(value.metaType().id()))
+        throw wrongTypeError(field, value, tableName);
+    const double number = value.toDouble();
+    if (!std::isfinite(number))
+        throw DataSetError(
+            tr("%1: the number is not finite.").arg(fieldLabel(tableName, field.name)));
+    return QVariant(number);
+}
+
+QVariant normalizedDateTime(const FieldDef &field, const QVariant &value, const QString &tableName)
+{
+    QDate date;
+    QTime time(0, 0);
+    const int type = value.metaType().id();
+    if (type == QMetaType::QDateTime) {
+        const QDateTime dt = value.toDateTime();
+        date = dt.date();
+        time = dt.time();
+    } else if (type == QMetaType::QDate) {
+        date = value.toDate();
+    } else {
+        throw wrongTypeError(field, value, tableName);
+    }
+    if (!validDateRange(date))
+        throw DataSetError(tr("%1: the date is outside the years 100 to 9999.")
+                               .arg(fieldLabel(tableName, field.name)));
+    return QVariant(wallClockDateTime(date, time));
+}
+
+} // namespace
+
 QVariant normalizedFieldValue(const FieldDef &field, const QVariant &value,
                               const QString &tableName)
 {
-    if (!value.isValid() || value.isNull())
+    if (holdsNoValue(value))
         return {};
-    // Qt 6 no longer calls these variants null; a table does.
-    const int type = value.metaType().id();
-    if ((type == QMetaType::QString && static_cast<const QString *>(value.constData())->isNull()) ||
-        (type == QMetaType::QDate && !static_cast<const QDate *>(value.constData())->isValid()) ||
-        (type == QMetaType::QDateTime &&
-         !static_cast<const QDateTime *>(value.constData())->isValid()))
-        return {};
-    const auto wrongType = [&]() {
-        return DataSetError(tr("%1: a value of type %2 cannot be stored in a %3 field.")
-                                .arg(fieldLabel(tableName, field.name),
-                                     QString::fromLatin1(value.metaType().name()),
-                                     typeName(field.type)));
-    };
     switch (field.type) {
     case FieldType::String:
-    case FieldType::FixedString: {
-        QString text;
-        if (type == QMetaType::QString)
-            text = value.toString();
-        else if (type == QMetaType::QChar)
-            text = QString(value.toChar());
-        else
-            throw wrongType();
-        if (text.size() > field.size)
-            throwTooLong(tableName, field, text.size());
-        return QVariant(std::move(text));
-    }
-    case FieldType::Float: {
-        switch (type) {
-        case QMetaType::Double:
-        case QMetaType::Float:
-        case QMetaType::Int:
-        case QMetaType::UInt:
-        case QMetaType::LongLong:
-        case QMetaType::ULongLong:
-        case QMetaType::Short:
-        case QMetaType::UShort:
-        case QMetaType::Long:
-        case QMetaType::ULong:
-            break;
-        default:
-            throw wrongType();
-        }
-        const double number = value.toDouble();
-        if (!std::isfinite(number))
-            throw DataSetError(
-                tr("%1: the number is not finite.").arg(fieldLabel(tableName, field.name)));
-        return QVariant(number);
-    }
-    case FieldType::DateTime: {
-        QDate date;
-        QTime time(0, 0);
-        if (type == QMetaType::QDateTime) {
-            const QDateTime dt = value.toDateTime();
-            date = dt.date();
-            time = dt.time();
-        } else if (type == QMetaType::QDate) {
-            date = value.toDate();
-        } else {
-            throw wrongType();
-        }
-        if (!validDateRange(date))
-            throw DataSetError(tr("%1: the date is outside the years 100 to 9999.")
-                                   .arg(fieldLabel(tableName, field.name)));
-        return QVariant(wallClockDateTime(date, time));
-    }
+    case FieldType::FixedString:
+        return normalizedText(field, value, tableName);
+    case FieldType::Float:
+        return normalizedNumber(field, value, tableName);
+    case FieldType::DateTime:
+        return normalizedDateTime(field, value, tableName);
     }
     return {};
 }
@@ -902,9 +938,9 @@ struct PacketWriter::Private
     }
 };
 
-PacketWriter::PacketWriter(const QList<FieldDef> &fields, qsizetype rowCount,
-                           const QString &tableName)
-    : d(std::make_unique<Private>())
+namespace {
+
+void validatePacketFields(const QList<FieldDef> &fields, const QString &tableName)
 {
     if (fields.isEmpty())
         throw DataSetError(tr("%1: a packet needs fields.").arg(tableLabel(tableName)));
@@ -919,11 +955,48 @@ PacketWriter::PacketWriter(const QList<FieldDef> &fields, qsizetype rowCount,
     }
     if (fields.size() > kMaxPacketFields)
         throw DataSetError(tr("%1: too many fields.").arg(tableLabel(tableName)));
-    d->fields = fields;
-    d->tableName = tableName;
-    d->declaredRows = rowCount;
+}
 
-    Output &w = d->out;
+// A field's map holds only the attributes that differ from their defaults.
+void writeFieldDef(Output &w, const FieldDef &field)
+{
+    const bool text = field.isText();
+    w.head(Map, 2 + (text ? 1 : 0) + (field.label.isEmpty() ? 0 : 1) + (field.visible ? 0 : 1) +
+                    (field.readOnly ? 1 : 0) + (field.required ? 1 : 0) +
+                    (field.displayFormat.isEmpty() ? 0 : 1));
+    w.text(u"name");
+    w.text(field.name);
+    w.text(u"type");
+    w.text(typeName(field.type));
+    if (text) {
+        w.text(u"size");
+        w.head(UnsignedInt, quint64(field.size));
+    }
+    if (!field.label.isEmpty()) {
+        w.text(u"label");
+        w.text(field.label);
+    }
+    if (!field.visible) {
+        w.text(u"visible");
+        w.byte(kFalse);
+    }
+    if (field.readOnly) {
+        w.text(u"readOnly");
+        w.byte(kTrue);
+    }
+    if (field.required) {
+        w.text(u"required");
+        w.byte(kTrue);
+    }
+    if (!field.displayFormat.isEmpty()) {
+        w.text(u"displayFormat");
+        w.text(field.displayFormat);
+    }
+}
+
+// Everything before the first row: the format, its version, the fields and the rows' array.
+void writePacketHead(Output &w, const QList<FieldDef> &fields, qsizetype rowCount)
+{
     w.reserve(4096);
     w.head(Map, 4);
     w.text(u"format");
@@ -932,40 +1005,8 @@ PacketWriter::PacketWriter(const QList<FieldDef> &fields, qsizetype rowCount,
     w.head(UnsignedInt, kFormatVersion);
     w.text(u"fields");
     w.head(Array, quint64(fields.size()));
-    for (const FieldDef &field : fields) {
-        const bool text = field.isText();
-        w.head(Map, 2 + (text ? 1 : 0) + (field.label.isEmpty() ? 0 : 1) + (field.visible ? 0 : 1) +
-                        (field.readOnly ? 1 : 0) + (field.required ? 1 : 0) +
-                        (field.displayFormat.isEmpty() ? 0 : 1));
-        w.text(u"name");
-        w.text(field.name);
-        w.text(u"type");
-        w.text(typeName(field.type));
-        if (text) {
-            w.text(u"size");
-            w.head(UnsignedInt, quint64(field.size));
-        }
-        if (!field.label.isEmpty()) {
-            w.text(u"label");
-            w.text(field.label);
-        }
-        if (!field.visible) {
-            w.text(u"visible");
-            w.byte(kFalse);
-        }
-        if (field.readOnly) {
-            w.text(u"readOnly");
-            w.byte(kTrue);
-        }
-        if (field.required) {
-            w.text(u"required");
-            w.byte(kTrue);
-        }
-        if (!field.displayFormat.isEmpty()) {
-            w.text(u"displayFormat");
-            w.text(field.displayFormat);
-        }
-    }
+    for (const FieldDef &field : fields)
+        writeFieldDef(w, field);
     w.text(u"rows");
     if (rowCount >= 0) {
         w.head(Array, quint64(rowCount));
@@ -973,6 +1014,19 @@ PacketWriter::PacketWriter(const QList<FieldDef> &fields, qsizetype rowCount,
     } else {
         w.byte(0x9f); // an array of open length, ended by a break
     }
+}
+
+} // namespace
+
+PacketWriter::PacketWriter(const QList<FieldDef> &fields, qsizetype rowCount,
+                           const QString &tableName)
+    : d(std::make_unique<Private>())
+{
+    validatePacketFields(fields, tableName);
+    d->fields = fields;
+    d->tableName = tableName;
+    d->declaredRows = rowCount;
+    writePacketHead(d->out, fields, rowCount);
 }
 
 PacketWriter::~PacketWriter() = default;

@@ -433,6 +433,77 @@ struct MemTable::Private
         }
         return false;
     }
+
+    void checkRequiredValues() const
+    {
+        for (int i = 0; i < fields.size(); ++i) {
+            const FieldDef &f = fields.at(i);
+            const QVariant &v = buffer.at(i);
+            if (f.required &&
+                (!v.isValid() ||
+                 (f.isText() && static_cast<const QString *>(v.constData())->isEmpty())))
+                fail(MemTable::tr("the field %1 must have a value.").arg(f.displayLabel()));
+        }
+    }
+
+    // post() of an inserted row: it goes to its place in the index, or where it was inserted.
+    void postInsert(bool indexed, bool quiet)
+    {
+        const int count = int(rows.size());
+        const int pos = indexed
+                            ? upperBound(buffer, count,
+                                         [&](int i) -> const DataRow & { return rows[size_t(i)]; })
+                            : qBound(0, insertPos, count);
+        if (!quiet)
+            emit q->rowAboutToBeInserted(pos);
+        rows.insert(rows.begin() + pos, std::move(buffer));
+        buffer = DataRow();
+        state = State::Browse;
+        current = pos;
+        bof = eof = false;
+        if (!quiet) {
+            emit q->rowInserted(pos);
+            emit q->stateChanged(State::Browse);
+        }
+    }
+
+    // post() of an edited row; an edited key may move the row within the index.
+    void postEdit(bool indexed, bool quiet)
+    {
+        const int row = current;
+        const int count = int(rows.size());
+        rows[size_t(row)] = std::move(buffer);
+        buffer = DataRow();
+        state = State::Browse;
+        if (!quiet)
+            emit q->rowChanged(row);
+        if (indexed)
+            moveIntoOrder(row, count, quiet);
+        if (!quiet)
+            emit q->stateChanged(State::Browse);
+    }
+
+    void moveIntoOrder(int row, int count, bool quiet)
+    {
+        const DataRow &posted = rows[size_t(row)];
+        const bool inOrder = (row == 0 || compareRows(rows[size_t(row - 1)], posted) <= 0) &&
+                             (row == count - 1 || compareRows(posted, rows[size_t(row + 1)]) <= 0);
+        if (inOrder)
+            return;
+        const int to = upperBound(posted, count - 1, [&](int i) -> const DataRow & {
+            return rows[size_t(i < row ? i : i + 1)];
+        });
+        if (!quiet)
+            emit q->rowAboutToBeMoved(row, to);
+        const auto first = rows.begin();
+        if (to > row)
+            std::rotate(first + row, first + row + 1, first + to + 1);
+        else
+            std::rotate(first + to, first + row, first + row + 1);
+        current = to;
+        if (!quiet)
+            emit q->rowMoved(row, to);
+    }
 };
 
 MemTable::MemTable(const QString &name, QObject *parent)
@@ -739,67 +810,14 @@ void MemTable::post()
     d->checkOpen();
     if (!d->editing())
         return;
-    for (int i = 0; i < d->fields.size(); ++i) {
-        const FieldDef &f = d->fields.at(i);
-        const QVariant &v = d->buffer.at(i);
-        if (f.required && (!v.isValid() ||
-                           (f.isText() && static_cast<const QString *>(v.constData())->isEmpty())))
-            d->fail(tr("the field %1 must have a value.").arg(f.displayLabel()));
-    }
+    d->checkRequiredValues();
     const int before = d->current;
     const bool indexed = !d->indexFields.empty();
     const bool quiet = d->quiet();
-    if (d->state == State::Insert) {
-        const int count = int(d->rows.size());
-        const int pos =
-            indexed ? d->upperBound(d->buffer, count,
-                                    [&](int i) -> const DataRow & { return d->rows[size_t(i)]; })
-                    : qBound(0, d->insertPos, count);
-        if (!quiet)
-            emit rowAboutToBeInserted(pos);
-        d->rows.insert(d->rows.begin() + pos, std::move(d->buffer));
-        d->buffer = DataRow();
-        d->state = State::Browse;
-        d->current = pos;
-        d->bof = d->eof = false;
-        if (!quiet) {
-            emit rowInserted(pos);
-            emit stateChanged(State::Browse);
-        }
-        d->reportCursor(before);
-        return;
-    }
-
-    const int row = d->current;
-    const int count = int(d->rows.size());
-    d->rows[size_t(row)] = std::move(d->buffer);
-    d->buffer = DataRow();
-    d->state = State::Browse;
-    if (!quiet)
-        emit rowChanged(row);
-    if (indexed) {
-        const DataRow &posted = d->rows[size_t(row)];
-        const bool inOrder =
-            (row == 0 || d->compareRows(d->rows[size_t(row - 1)], posted) <= 0) &&
-            (row == count - 1 || d->compareRows(posted, d->rows[size_t(row + 1)]) <= 0);
-        if (!inOrder) {
-            const int to = d->upperBound(posted, count - 1, [&](int i) -> const DataRow & {
-                return d->rows[size_t(i < row ? i : i + 1)];
-            });
-            if (!quiet)
-                emit rowAboutToBeMoved(row, to);
-            const auto first = d->rows.begin();
-            if (to > row)
-                std::rotate(first + row, first + row + 1, first + to + 1);
-            else
-                std::rotate(first + to, first + row, first + row + 1);
-            d->current = to;
-            if (!quiet)
-                emit rowMoved(row, to);
-        }
-    }
-    if (!quiet)
-        emit stateChanged(State::Browse);
+    if (d->state == State::Insert)
+        d->postInsert(indexed, quiet);
+    else
+        d->postEdit(indexed, quiet);
     d->reportCursor(before);
 }
 

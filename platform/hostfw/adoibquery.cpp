@@ -2,6 +2,7 @@
 
 #include "hostfw/hostdatabase.h"
 #include "hostfw/hosterror.h"
+#include "hostfw/queryresult.h"
 #include "hostfw/sqlparams.h"
 
 #include <QSqlField>
@@ -16,31 +17,6 @@
 namespace fis {
 
 namespace {
-
-bool isNumberType(int typeId)
-{
-    switch (typeId) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool isNumber(const QVariant &value)
-{
-    return isNumberType(value.typeId());
-}
-
-bool isDateType(int typeId)
-{
-    return typeId == QMetaType::QDate || typeId == QMetaType::QDateTime;
-}
 
 // Dates come from SQLite as ISO text, either "yyyy-MM-dd" or with a time after a blank or a T.
 QDateTime toDateTime(const QVariant &value, bool *ok)
@@ -237,6 +213,107 @@ void TADOIBQuery::Open()
     }
 }
 
+namespace {
+
+// A query only reads: on SQLite a writing statement is refused before it runs.
+void refuseWritingStatement(const QSqlQuery &query, const QString &queryName)
+{
+    const QVariant handle = query.result()->handle();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3_stmt*") == 0) {
+        sqlite3_stmt *stmt = *static_cast<sqlite3_stmt *const *>(handle.constData());
+        if (stmt && !sqlite3_stmt_readonly(stmt))
+            throw DatabaseError(queryName, QStringLiteral("the statement would change the "
+                                                          "database; a query only reads"));
+    }
+}
+
+void bindParams(QSqlQuery &query, const QStringList &names,
+                const std::map<QString, QueryParam> &params, Dialect dialect)
+{
+    const QVariant nullText{QMetaType::fromType<QString>()};
+    for (const QString &paramName : names) {
+        const auto it = params.find(paramName);
+        QVariant value = it == params.end() ? QVariant() : it->second.value();
+        // Oracle stores and compares an empty text as null; the Oracle statements rely on it.
+        if (value.isNull() || (dialect == Dialect::Oracle && value.typeId() == QMetaType::QString &&
+                               value.toString().isEmpty()))
+            value = nullText;
+        query.addBindValue(value);
+    }
+}
+
+std::vector<QVariantList> readRows(QSqlQuery &query, int columnCount, const QString &queryName)
+{
+    std::vector<QVariantList> rows;
+    while (query.next()) {
+        QVariantList row;
+        row.reserve(columnCount);
+        for (int c = 0; c < columnCount; ++c)
+            row.append(query.value(c));
+        rows.push_back(std::move(row));
+    }
+    if (query.lastError().isValid())
+        throw DatabaseError(queryName, QStringLiteral("reading the rows failed"),
+                            HostDatabase::errorText(query.lastError()));
+    return rows;
+}
+
+QVariant floatValue(const FieldDef &field, const QVariant &raw, const QString &queryName)
+{
+    bool ok = true;
+    QVariant value;
+    const QString text = raw.toString().trimmed();
+    if (isNumber(raw))
+        value = raw.toDouble();
+    else if (!text.isEmpty())
+        value = text.toDouble(&ok);
+    if (!ok)
+        throw DatabaseError(queryName, QStringLiteral("the value \"%1\" of the field %2 is not "
+                                                      "a number")
+                                           .arg(raw.toString(), field.name));
+    return value;
+}
+
+QVariant dateTimeValue(const FieldDef &field, const QVariant &raw, const QString &queryName)
+{
+    bool ok = true;
+    const QDateTime dt = toDateTime(raw, &ok);
+    if (!ok)
+        throw DatabaseError(queryName, QStringLiteral("the value \"%1\" of the field %2 is not "
+                                                      "a date")
+                                           .arg(raw.toString(), field.name));
+    return dt.isValid() ? QVariant(dt) : QVariant();
+}
+
+// A column's value as the field stores it; null stays null.
+QVariant storedValue(const FieldDef &field, const QVariant &raw, const QString &queryName)
+{
+    if (raw.isNull())
+        return {};
+    if (field.isText())
+        return isDateType(raw.typeId()) ? dateTimeText(raw.toDateTime()) : raw.toString();
+    if (field.type == FieldType::Float)
+        return floatValue(field, raw, queryName);
+    return dateTimeValue(field, raw, queryName);
+}
+
+void fillTable(MemTable *table, const ResultLayout &layout, const std::vector<QVariantList> &rows,
+               const QString &queryName)
+{
+    table->setFields(layout.fields);
+    table->createDataSet();
+    ControlsDisabled suspended(table);
+    for (const QVariantList &row : rows) {
+        table->append();
+        for (int f = 0; f < layout.fields.size(); ++f)
+            table->setValue(
+                f, storedValue(layout.fields.at(f), row.at(layout.columnOf[size_t(f)]), queryName));
+        table->post();
+    }
+}
+
+} // namespace
+
 void TADOIBQuery::load(HostDatabase &database)
 {
     const Dialect dialect = database.dialect();
@@ -254,26 +331,8 @@ void TADOIBQuery::load(HostDatabase &database)
     if (!query.prepare(statement.sql))
         throw DatabaseError(name(), QStringLiteral("the statement cannot be prepared"),
                             HostDatabase::errorText(query.lastError()));
-
-    // A query only reads: on SQLite a writing statement is refused before it runs.
-    const QVariant handle = query.result()->handle();
-    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3_stmt*") == 0) {
-        sqlite3_stmt *stmt = *static_cast<sqlite3_stmt *const *>(handle.constData());
-        if (stmt && !sqlite3_stmt_readonly(stmt))
-            throw DatabaseError(name(), QStringLiteral("the statement would change the database; "
-                                                       "a query only reads"));
-    }
-
-    const QVariant nullText{QMetaType::fromType<QString>()};
-    for (const QString &paramName : statement.names) {
-        const auto it = m_params.find(paramName);
-        QVariant value = it == m_params.end() ? QVariant() : it->second.value();
-        // Oracle stores and compares an empty text as null; the Oracle statements rely on it.
-        if (value.isNull() || (dialect == Dialect::Oracle && value.typeId() == QMetaType::QString &&
-                               value.toString().isEmpty()))
-            value = nullText;
-        query.addBindValue(value);
-    }
+    refuseWritingStatement(query, name());
+    bindParams(query, statement.names, m_params, dialect);
 
     if (!query.exec())
         throw DatabaseError(name(), QStringLiteral("the statement failed"),
@@ -283,118 +342,10 @@ void TADOIBQuery::load(HostDatabase &database)
                                                    "reads"));
 
     const QSqlRecord record = query.record();
-    const int columnCount = record.count();
-    std::vector<QVariantList> rows;
-    while (query.next()) {
-        QVariantList row;
-        row.reserve(columnCount);
-        for (int c = 0; c < columnCount; ++c)
-            row.append(query.value(c));
-        rows.push_back(std::move(row));
-    }
-    if (query.lastError().isValid())
-        throw DatabaseError(name(), QStringLiteral("reading the rows failed"),
-                            HostDatabase::errorText(query.lastError()));
+    const std::vector<QVariantList> rows = readRows(query, record.count(), name());
     query.finish();
 
-    // Declared fields first, matched to the result's columns by name; then the other columns.
-    QList<FieldDef> fields = m_fields;
-    std::vector<int> columnOf;
-    std::vector<bool> used(size_t(columnCount), false);
-    for (const FieldDef &field : std::as_const(m_fields)) {
-        const int column = record.indexOf(field.name);
-        if (column < 0)
-            throw DatabaseError(name(), QStringLiteral("the field %1 is not in the statement's "
-                                                       "result")
-                                            .arg(field.name));
-        columnOf.push_back(column);
-        used[size_t(column)] = true;
-    }
-    // A text field declared without a size takes the widest value of its column.
-    for (qsizetype f = 0; f < fields.size(); ++f) {
-        FieldDef &field = fields[f];
-        if (!field.isText() || field.size > 0)
-            continue;
-        field.size = 1;
-        for (const QVariantList &row : rows)
-            field.size =
-                std::max<int>(field.size, int(row.at(columnOf[size_t(f)]).toString().size()));
-    }
-    for (int c = 0; c < columnCount; ++c) {
-        if (used[size_t(c)])
-            continue;
-        FieldDef field;
-        field.name = record.fieldName(c);
-        bool duplicate = false;
-        for (const FieldDef &f : std::as_const(fields))
-            duplicate = duplicate || f.name.compare(field.name, Qt::CaseInsensitive) == 0;
-        if (duplicate)
-            continue;
-        field.visible = m_fields.isEmpty();
-        const int typeId = record.field(c).metaType().id();
-        bool numbers = false;
-        bool others = false;
-        int width = 1;
-        for (const QVariantList &row : rows) {
-            const QVariant &v = row.at(c);
-            if (v.isNull())
-                continue;
-            (isNumber(v) ? numbers : others) = true;
-            width = std::max<int>(width, int(v.toString().size()));
-        }
-        if (isDateType(typeId)) {
-            field.type = FieldType::DateTime;
-        } else if ((numbers && !others) || (!others && isNumberType(typeId))) {
-            field.type = FieldType::Float;
-        } else {
-            field.type = FieldType::String;
-            field.size = width;
-        }
-        fields.append(field);
-        columnOf.push_back(c);
-    }
-
-    m_table->setFields(fields);
-    m_table->createDataSet();
-    {
-        ControlsDisabled suspended(m_table);
-        for (const QVariantList &row : rows) {
-            m_table->append();
-            for (int f = 0; f < fields.size(); ++f) {
-                const FieldDef &field = fields.at(f);
-                const QVariant &raw = row.at(columnOf[size_t(f)]);
-                QVariant value;
-                if (raw.isNull()) {
-                    // stays null
-                } else if (field.isText()) {
-                    value =
-                        isDateType(raw.typeId()) ? dateTimeText(raw.toDateTime()) : raw.toString();
-                } else if (field.type == FieldType::Float) {
-                    bool ok = true;
-                    const QString text = raw.toString().trimmed();
-                    if (isNumber(raw))
-                        value = raw.toDouble();
-                    else if (!text.isEmpty())
-                        value = text.toDouble(&ok);
-                    if (!ok)
-                        throw DatabaseError(name(), QStringLiteral("the value \"%1\" of the field "
-                                                                   "%2 is not a number")
-                                                        .arg(raw.toString(), field.name));
-                } else {
-                    bool ok = true;
-                    const QDateTime dt = toDateTime(raw, &ok);
-                    if (!ok)
-                        throw DatabaseError(name(), QStringLiteral("the value \"%1\" of the field "
-                                                                   "%2 is not a date")
-                                                        .arg(raw.toString(), field.name));
-                    if (dt.isValid())
-                        value = dt;
-                }
-                m_table->setValue(f, value);
-            }
-            m_table->post();
-        }
-    }
+    fillTable(m_table, resultLayout(m_fields, record, rows, name()), rows, name());
     m_table->first();
 }
 

@@ -227,13 +227,11 @@ RpcValue NetConnection::call(const QString &method, const QList<RpcArg> &args)
     return callObject(m_serverName, method, args);
 }
 
-RpcValue NetConnection::callObject(const QString &object, const QString &method,
-                                   const QList<RpcArg> &args)
-{
-    if (!m_open)
-        throw RpcError(RpcError::Kind::NotConnected,
-                       QStringLiteral("The connection to the application server is not open."));
+namespace {
 
+RpcCall makeCall(const QString &object, const QString &method, const QList<RpcArg> &args,
+                 quint64 id)
+{
     RpcCall call;
     call.object = object;
     call.method = method;
@@ -243,7 +241,48 @@ RpcValue NetConnection::callObject(const QString &object, const QString &method,
         if (args.at(i).isByRef())
             call.byRef.append(i);
     }
-    call.id = ++m_nextId;
+    call.id = id;
+    return call;
+}
+
+// All by-reference values are checked before any variable changes.
+void checkByRefValues(const QString &method, const RpcCall &call, const RpcAnswer &answer,
+                      const QList<RpcArg> &args)
+{
+    for (auto it = answer.refs.cbegin(); it != answer.refs.cend(); ++it) {
+        const qsizetype i = it.key();
+        if (!call.byRef.contains(i))
+            throw RpcError(RpcError::Kind::BadValue,
+                           QStringLiteral("%1 sent back argument %2, which was not passed by "
+                                          "reference.")
+                               .arg(method)
+                               .arg(i + 1));
+        if (!args.at(i).accepts(it.value()))
+            throw RpcError(RpcError::Kind::BadValue,
+                           QStringLiteral("%1 sent back argument %2 as %3, which its variable "
+                                          "cannot hold.")
+                               .arg(method)
+                               .arg(i + 1)
+                               .arg(RpcValue::kindName(it.value().kind())));
+    }
+}
+
+void assignByRefValues(const RpcAnswer &answer, const QList<RpcArg> &args)
+{
+    for (auto it = answer.refs.cbegin(); it != answer.refs.cend(); ++it)
+        args.at(it.key()).assign(it.value());
+}
+
+} // namespace
+
+RpcValue NetConnection::callObject(const QString &object, const QString &method,
+                                   const QList<RpcArg> &args)
+{
+    if (!m_open)
+        throw RpcError(RpcError::Kind::NotConnected,
+                       QStringLiteral("The connection to the application server is not open."));
+
+    const RpcCall call = makeCall(object, method, args, ++m_nextId);
     // A call too large to send fails here, before anything touches the connection.
     const QByteArray frame = encodeCall(call, m_maxFrameSize);
 
@@ -274,25 +313,8 @@ RpcValue NetConnection::callObject(const QString &object, const QString &method,
     if (answer.failed)
         throw RpcError(RpcError::Kind::Server, answer.error);
 
-    // All by-reference values are checked before any variable changes.
-    for (auto it = answer.refs.cbegin(); it != answer.refs.cend(); ++it) {
-        const qsizetype i = it.key();
-        if (!call.byRef.contains(i))
-            throw RpcError(RpcError::Kind::BadValue,
-                           QStringLiteral("%1 sent back argument %2, which was not passed by "
-                                          "reference.")
-                               .arg(method)
-                               .arg(i + 1));
-        if (!args.at(i).accepts(it.value()))
-            throw RpcError(RpcError::Kind::BadValue,
-                           QStringLiteral("%1 sent back argument %2 as %3, which its variable "
-                                          "cannot hold.")
-                               .arg(method)
-                               .arg(i + 1)
-                               .arg(RpcValue::kindName(it.value().kind())));
-    }
-    for (auto it = answer.refs.cbegin(); it != answer.refs.cend(); ++it)
-        args.at(it.key()).assign(it.value());
+    checkByRefValues(method, call, answer, args);
+    assignByRefValues(answer, args);
     return answer.result;
 }
 

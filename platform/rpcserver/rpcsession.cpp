@@ -263,6 +263,47 @@ void RpcSession::handleFrame(const QByteArray &body)
     sendAndClose(encodeHelloReply(reply));
 }
 
+namespace {
+
+// Whatever the handler throws becomes the answer's error; a failed call sends back no result
+// and no by-reference values.
+void runHandler(const RpcHandler &handler, RpcCall &call, const QString &session, RpcAnswer &answer)
+{
+    RpcArgs args(call.method, std::move(call.args), call.byRef);
+    args.setSession(session);
+    try {
+        answer.result = handler(args);
+        for (qsizetype i : args.byRef())
+            answer.refs.insert(i, args.values().at(i));
+    } catch (const RpcError &e) {
+        answer.failed = true;
+        answer.error = e.message();
+    } catch (const std::exception &e) {
+        answer.failed = true;
+        answer.error = QString::fromUtf8(e.what());
+    } catch (...) {
+        answer.failed = true;
+        answer.error = QStringLiteral("%1 failed.").arg(call.method);
+    }
+    if (answer.failed) {
+        answer.result = RpcValue();
+        answer.refs.clear();
+    }
+}
+
+// An answer too large to send is replaced by the error that says so.
+QByteArray encodeAnswerWithin(RpcAnswer &answer, qint64 maxFrameSize)
+{
+    try {
+        return encodeAnswer(answer, maxFrameSize);
+    } catch (const RpcError &e) {
+        answer = RpcAnswer{answer.id, true, e.message(), {}, {}};
+        return encodeAnswer(answer, maxFrameSize);
+    }
+}
+
+} // namespace
+
 void RpcSession::answerCall(const QByteArray &body)
 {
     QElapsedTimer clock;
@@ -289,38 +330,13 @@ void RpcSession::answerCall(const QByteArray &body)
     emit callStarted();
     QString unknown;
     if (const RpcHandler *handler = m_settings.methods->find(call.object, call.method, &unknown)) {
-        RpcArgs args(call.method, std::move(call.args), call.byRef);
-        args.setSession(m_session);
-        try {
-            answer.result = (*handler)(args);
-            for (qsizetype i : args.byRef())
-                answer.refs.insert(i, args.values().at(i));
-        } catch (const RpcError &e) {
-            answer.failed = true;
-            answer.error = e.message();
-        } catch (const std::exception &e) {
-            answer.failed = true;
-            answer.error = QString::fromUtf8(e.what());
-        } catch (...) {
-            answer.failed = true;
-            answer.error = QStringLiteral("%1 failed.").arg(call.method);
-        }
-        if (answer.failed) {
-            answer.result = RpcValue();
-            answer.refs.clear();
-        }
+        runHandler(*handler, call, m_session, answer);
     } else {
         answer.failed = true;
         answer.error = unknown;
     }
 
-    QByteArray frame;
-    try {
-        frame = encodeAnswer(answer, m_settings.maxFrameSize);
-    } catch (const RpcError &e) {
-        answer = RpcAnswer{call.id, true, e.message(), {}, {}};
-        frame = encodeAnswer(answer, m_settings.maxFrameSize);
-    }
+    const QByteArray frame = encodeAnswerWithin(answer, m_settings.maxFrameSize);
     record.microseconds = clock.nsecsElapsed() / 1000;
     record.ok = !answer.failed;
     record.error = answer.error;

@@ -87,158 +87,201 @@ struct Setting
     std::function<void(ExportOptions &, const QString &option, const QString &value)> apply;
 };
 
+// --- How each option's value is read into the options ---
+
+void applyTax(ExportOptions &o, const QString &opt, const QString &v)
+{
+    o.imposto = code(opt, v, 2);
+}
+
+void applyCompany(ExportOptions &o, const QString &opt, const QString &v)
+{
+    o.empresa = code(opt, v, 2);
+}
+
+void checkOutputCharacters(const QString &opt, const QString &v)
+{
+    for (const QChar c : v) {
+        if (kRefusedInName.contains(c))
+            throw OptionsError(
+                QStringLiteral("%1: the character \"%2\" cannot be part of a file name")
+                    .arg(opt, QString(c)));
+        // A line break would also split the list of paths the command prints.
+        if (c.category() == QChar::Other_Control)
+            throw OptionsError(
+                QStringLiteral("%1: a control character (U+%2) cannot be part of a file name")
+                    .arg(opt)
+                    .arg(c.unicode(), 4, 16, QLatin1Char('0')));
+    }
+}
+
+void applyOutput(ExportOptions &o, const QString &opt, const QString &v)
+{
+    if (v.size() > 16)
+        throw OptionsError(QStringLiteral("%1: at most 16 characters").arg(opt));
+    checkOutputCharacters(opt, v);
+    // The screen lets a name such as ".TXT" through (its files start with "_"); a script is
+    // better told.
+    if (!EmptyString(v) && EmptyString(compralegal::outputBaseName(v)))
+        throw OptionsError(QStringLiteral("%1: \"%2\" leaves the files without a name: the text "
+                                          "before its first \".\" is empty")
+                               .arg(opt, v));
+    o.nomeArquivo = v;
+}
+
+void applyBranch(ExportOptions &o, const QString &opt, const QString &v)
+{
+    o.filial = code(opt, v, 4);
+}
+
+void applyClient(ExportOptions &o, const QString &opt, const QString &v)
+{
+    QString number = v;
+    if (Ajusta_Inscricao(number) == QLatin1String("O"))
+        throw OptionsError(
+            QStringLiteral("%1: \"%2\" is no CNPJ (14 digits) or CPF (11 digits)").arg(opt, v));
+    o.cliente = number;
+}
+
+void applyStateRegistration(ExportOptions &o, const QString &opt, const QString &v)
+{
+    o.inscEstadual = upperText(opt, v, 16);
+}
+
+void applyMunicipalRegistration(ExportOptions &o, const QString &opt, const QString &v)
+{
+    o.inscMunicipal = upperText(opt, v, 16);
+}
+
+void applyInvoiceNumber(ExportOptions &o, const QString &opt, const QString &v)
+{
+    const QString digits = v.trimmed();
+    bool allDigits = !digits.isEmpty() && digits.size() <= 20;
+    for (const QChar c : digits)
+        allDigits = allDigits && c.isDigit();
+    if (!allDigits)
+        throw OptionsError(QStringLiteral("%1: 1 to 20 digits, not \"%2\"").arg(opt, v));
+    o.numeroNF = digits;
+}
+
+void applyMinValue(ExportOptions &o, const QString &opt, const QString &v)
+{
+    QString text = v.trimmed();
+    text.replace(u',', u'.');
+    bool ok = false;
+    const double value = QLocale::c().toDouble(text, &ok);
+    if (!ok || !std::isfinite(value) || value < 0)
+        throw OptionsError(QStringLiteral("%1: \"%2\" is no value of zero or more").arg(opt, v));
+    o.valorMinimo = value;
+}
+
+void applyFrom(ExportOptions &o, const QString &opt, const QString &v)
+{
+    o.inicio = parseDate(opt, v);
+}
+
+void applyTo(ExportOptions &o, const QString &opt, const QString &v)
+{
+    o.fim = parseDate(opt, v);
+}
+
+void applyOperationTypes(ExportOptions &o, const QString &opt, const QString &v)
+{
+    o.codTipoOper = keyList(opt, v);
+}
+
+void applySeries(ExportOptions &o, const QString &opt, const QString &v)
+{
+    o.codSerie = keyList(opt, v);
+}
+
+void applyStatus(ExportOptions &o, const QString &opt, const QString &v)
+{
+    const QString s = v.trimmed().toLower();
+    if (s == QLatin1String("pending"))
+        o.status = compralegal::kStatusPending;
+    else if (s == QLatin1String("exported"))
+        o.status = compralegal::kStatusExported;
+    else if (s == QLatin1String("both"))
+        o.status = compralegal::kStatusBoth;
+    else
+        throw OptionsError(QStringLiteral("%1: pending, exported or both, not \"%2\"").arg(opt, v));
+}
+
+void applyInvoices(ExportOptions &o, const QString &opt, const QString &v)
+{
+    QStringList invoices;
+    for (const QString &item : v.split(u',', Qt::SkipEmptyParts)) {
+        if (item.trimmed().isEmpty())
+            continue;
+        const QStringList parts = item.trimmed().split(u':');
+        if (parts.size() != 2 || parts.at(0).trimmed().isEmpty() || parts.at(1).trimmed().isEmpty())
+            throw OptionsError(QStringLiteral("%1: \"%2\" is not BRANCH:POSTING").arg(opt, item));
+        invoices << Ajusta(parts.at(0).trimmed(), 4) + parts.at(1).trimmed();
+    }
+    // Naming none must never fall back to exporting all.
+    if (invoices.isEmpty())
+        throw OptionsError(QStringLiteral("%1: no invoice given").arg(opt));
+    o.invoices = invoices;
+}
+
+void applyCallTimeout(ExportOptions &o, const QString &opt, const QString &v)
+{
+    bool ok = false;
+    const int seconds = v.trimmed().toInt(&ok);
+    if (!ok || seconds < 1 || seconds > 24 * 3600)
+        throw OptionsError(
+            QStringLiteral("%1: a number of seconds from 1 to 86400, not \"%2\"").arg(opt, v));
+    o.callTimeoutSecs = seconds;
+}
+
+void applyServer(ExportOptions &o, const QString &opt, const QString &v)
+{
+    const qsizetype colon = v.lastIndexOf(u':');
+    bool ok = false;
+    const int port = colon > 0 ? v.mid(colon + 1).toInt(&ok) : 0;
+    if (!ok || port < 1 || port > 65535)
+        throw OptionsError(QStringLiteral("%1: \"%2\" is not HOST:PORT").arg(opt, v));
+    o.host.serverHost = v.left(colon);
+    o.host.serverPort = port;
+}
+
+// In the order the usage lists them and the ini file is read.
 const QList<Setting> &settings()
 {
     static const QList<Setting> list{
-        {"tax", "export/tax", "tax code (required)",
-         [](ExportOptions &o, const QString &opt, const QString &v) {
-             o.imposto = code(opt, v, 2);
-         }},
-        {"company", "export/company", "company code (required)",
-         [](ExportOptions &o, const QString &opt, const QString &v) {
-             o.empresa = code(opt, v, 2);
-         }},
+        {"tax", "export/tax", "tax code (required)", applyTax},
+        {"company", "export/company", "company code (required)", applyCompany},
         {"output", "export/output",
          "output name, at most 16 characters; the files are named after the text before its "
          "first \".\" (required)",
-         [](ExportOptions &o, const QString &opt, const QString &v) {
-             if (v.size() > 16)
-                 throw OptionsError(QStringLiteral("%1: at most 16 characters").arg(opt));
-             for (const QChar c : v) {
-                 if (kRefusedInName.contains(c))
-                     throw OptionsError(
-                         QStringLiteral("%1: the character \"%2\" cannot be part of a file name")
-                             .arg(opt, QString(c)));
-                 // A line break would also split the list of paths the command prints.
-                 if (c.category() == QChar::Other_Control)
-                     throw OptionsError(
-                         QStringLiteral("%1: a control character (U+%2) cannot be part of a file "
-                                        "name")
-                             .arg(opt)
-                             .arg(c.unicode(), 4, 16, QLatin1Char('0')));
-             }
-             // The screen lets a name such as ".TXT" through (its files start with "_"); a
-             // script is better told.
-             if (!EmptyString(v) && EmptyString(compralegal::outputBaseName(v)))
-                 throw OptionsError(
-                     QStringLiteral("%1: \"%2\" leaves the files without a name: the text before "
-                                    "its first \".\" is empty")
-                         .arg(opt, v));
-             o.nomeArquivo = v;
-         }},
-        {"branch", "export/branch", "branch code",
-         [](ExportOptions &o, const QString &opt, const QString &v) {
-             o.filial = code(opt, v, 4);
-         }},
-        {"client", "export/client", "client CNPJ (14 digits) or CPF (11 digits)",
-         [](ExportOptions &o, const QString &opt, const QString &v) {
-             QString number = v;
-             if (Ajusta_Inscricao(number) == QLatin1String("O"))
-                 throw OptionsError(
-                     QStringLiteral("%1: \"%2\" is no CNPJ (14 digits) or CPF (11 digits)")
-                         .arg(opt, v));
-             o.cliente = number;
-         }},
+         applyOutput},
+        {"branch", "export/branch", "branch code", applyBranch},
+        {"client", "export/client", "client CNPJ (14 digits) or CPF (11 digits)", applyClient},
         {"state-registration", "export/state_registration", "state registration",
-         [](ExportOptions &o, const QString &opt, const QString &v) {
-             o.inscEstadual = upperText(opt, v, 16);
-         }},
+         applyStateRegistration},
         {"municipal-registration", "export/municipal_registration", "municipal registration",
-         [](ExportOptions &o, const QString &opt, const QString &v) {
-             o.inscMunicipal = upperText(opt, v, 16);
-         }},
-        {"nf", "export/nf", "invoice number (digits)",
-         [](ExportOptions &o, const QString &opt, const QString &v) {
-             const QString digits = v.trimmed();
-             bool allDigits = !digits.isEmpty() && digits.size() <= 20;
-             for (const QChar c : digits)
-                 allDigits = allDigits && c.isDigit();
-             if (!allDigits)
-                 throw OptionsError(QStringLiteral("%1: 1 to 20 digits, not \"%2\"").arg(opt, v));
-             o.numeroNF = digits;
-         }},
-        {"min-value", "export/min_value", "minimum invoice value, e.g. 250.50",
-         [](ExportOptions &o, const QString &opt, const QString &v) {
-             QString text = v.trimmed();
-             text.replace(u',', u'.');
-             bool ok = false;
-             const double value = QLocale::c().toDouble(text, &ok);
-             if (!ok || !std::isfinite(value) || value < 0)
-                 throw OptionsError(
-                     QStringLiteral("%1: \"%2\" is no value of zero or more").arg(opt, v));
-             o.valorMinimo = value;
-         }},
+         applyMunicipalRegistration},
+        {"nf", "export/nf", "invoice number (digits)", applyInvoiceNumber},
+        {"min-value", "export/min_value", "minimum invoice value, e.g. 250.50", applyMinValue},
         {"from", "export/from", "period start (default: first day of the branch's month)",
-         [](ExportOptions &o, const QString &opt, const QString &v) {
-             o.inicio = parseDate(opt, v);
-         }},
-        {"to", "export/to", "period end (default: the branch's processing date)",
-         [](ExportOptions &o, const QString &opt, const QString &v) {
-             o.fim = parseDate(opt, v);
-         }},
+         applyFrom},
+        {"to", "export/to", "period end (default: the branch's processing date)", applyTo},
         {"operation-types", "export/operation_types",
          "operation-type keys as the picker lists them, comma separated, e.g. S01,E05",
-         [](ExportOptions &o, const QString &opt, const QString &v) {
-             o.codTipoOper = keyList(opt, v);
-         }},
+         applyOperationTypes},
         {"series", "export/series",
          "series keys as the picker lists them, comma separated; needs both registrations",
-         [](ExportOptions &o, const QString &opt, const QString &v) {
-             o.codSerie = keyList(opt, v);
-         }},
-        {"status", "export/status", "pending (default), exported or both",
-         [](ExportOptions &o, const QString &opt, const QString &v) {
-             const QString s = v.trimmed().toLower();
-             if (s == QLatin1String("pending"))
-                 o.status = compralegal::kStatusPending;
-             else if (s == QLatin1String("exported"))
-                 o.status = compralegal::kStatusExported;
-             else if (s == QLatin1String("both"))
-                 o.status = compralegal::kStatusBoth;
-             else
-                 throw OptionsError(
-                     QStringLiteral("%1: pending, exported or both, not \"%2\"").arg(opt, v));
-         }},
+         applySeries},
+        {"status", "export/status", "pending (default), exported or both", applyStatus},
         {"invoices", "export/invoices",
          "the invoices to export as BRANCH:POSTING, comma separated (default: all loaded)",
-         [](ExportOptions &o, const QString &opt, const QString &v) {
-             QStringList invoices;
-             for (const QString &item : v.split(u',', Qt::SkipEmptyParts)) {
-                 if (item.trimmed().isEmpty())
-                     continue;
-                 const QStringList parts = item.trimmed().split(u':');
-                 if (parts.size() != 2 || parts.at(0).trimmed().isEmpty() ||
-                     parts.at(1).trimmed().isEmpty())
-                     throw OptionsError(
-                         QStringLiteral("%1: \"%2\" is not BRANCH:POSTING").arg(opt, item));
-                 invoices << Ajusta(parts.at(0).trimmed(), 4) + parts.at(1).trimmed();
-             }
-             // Naming none must never fall back to exporting all.
-             if (invoices.isEmpty())
-                 throw OptionsError(QStringLiteral("%1: no invoice given").arg(opt));
-             o.invoices = invoices;
-         }},
+         applyInvoices},
         {"call-timeout", "export/call_timeout",
          "seconds to wait for each answer of the application server (default 600)",
-         [](ExportOptions &o, const QString &opt, const QString &v) {
-             bool ok = false;
-             const int seconds = v.trimmed().toInt(&ok);
-             if (!ok || seconds < 1 || seconds > 24 * 3600)
-                 throw OptionsError(
-                     QStringLiteral("%1: a number of seconds from 1 to 86400, not \"%2\"")
-                         .arg(opt, v));
-             o.callTimeoutSecs = seconds;
-         }},
+         applyCallTimeout},
         {"server", "", "the application server as HOST:PORT (default: [Server] of the config)",
-         [](ExportOptions &o, const QString &opt, const QString &v) {
-             const qsizetype colon = v.lastIndexOf(u':');
-             bool ok = false;
-             const int port = colon > 0 ? v.mid(colon + 1).toInt(&ok) : 0;
-             if (!ok || port < 1 || port > 65535)
-                 throw OptionsError(QStringLiteral("%1: \"%2\" is not HOST:PORT").arg(opt, v));
-             o.host.serverHost = v.left(colon);
-             o.host.serverPort = port;
-         }},
+         applyServer},
     };
     return list;
 }

@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace fis {
 
@@ -73,98 +74,144 @@ void printReport(HostMainWindow &window)
     printLine(stdout, QStringLiteral("focus: ") + (focus ? focus->objectName() : QString()));
 }
 
-} // namespace
-
-int runHost(const QStringList &arguments)
+// Returns the exit status when the host is not to start: a wrong command line, or --help.
+std::optional<int> readOptions(const QStringList &arguments, HostOptions *options)
 {
-    HostOptions options;
     try {
-        options = HostOptions::parse(arguments);
+        *options = HostOptions::parse(arguments);
     } catch (const Error &e) {
         complain(e.message());
         std::fputs(HostOptions::usage().toUtf8().constData(), stderr);
         return ExitUsage;
     }
-    if (options.help) {
+    if (options->help) {
         std::fputs(HostOptions::usage().toUtf8().constData(), stdout);
         return ExitOk;
     }
-    const ScreenEntry *screen = nullptr;
-    if (!options.openScreen.isEmpty()) {
-        screen = findScreen(options.openScreen);
-        if (!screen) {
-            complain(QStringLiteral("unknown screen %1").arg(options.openScreen));
-            return ExitUsage;
-        }
+    return std::nullopt;
+}
+
+// The screen --open asks for (nullptr without --open); false when there is no such screen.
+bool findRequestedScreen(const HostOptions &options, const ScreenEntry **screen)
+{
+    *screen = nullptr;
+    if (options.openScreen.isEmpty())
+        return true;
+    *screen = findScreen(options.openScreen);
+    if (!*screen) {
+        complain(QStringLiteral("unknown screen %1").arg(options.openScreen));
+        return false;
     }
+    return true;
+}
 
-    ConsolePresenter console;
-    if (options.reportAndQuit)
-        setMessagePresenter(&console);
-
+// Loads the configuration and makes it the current one; false when it cannot be read.
+bool loadConfig(const HostOptions &options, HostConfig *config)
+{
     const QString configPath =
         options.configPath.isEmpty() ? defaultConfigPath() : options.configPath;
-    HostConfig config;
     try {
-        config = HostConfig::load(configPath);
+        *config = HostConfig::load(configPath);
     } catch (const Error &e) {
         complain(e.message());
-        return ExitUsage;
+        return false;
     }
-    HostConfig::setCurrent(config);
+    HostConfig::setCurrent(*config);
+    return true;
+}
 
+// nullptr when the database cannot be opened, which has then been told.
+std::unique_ptr<HostDatabase> openDatabase(const HostConfig &config, bool reportAndQuit)
+{
     std::unique_ptr<HostDatabase> database;
     try {
         database = std::make_unique<HostDatabase>(config);
         database->open();
     } catch (const Error &e) {
         complain(e.message());
-        if (!options.reportAndQuit)
+        if (!reportAndQuit)
             messagePresenter().showError(nullptr, e.message());
-        return ExitStartFailed;
+        return nullptr;
     }
+    return database;
+}
+
+// Checked before any window shows: a host asked to open a screen it cannot open ends.
+bool canOpenScreen(PackageLoader &packages, const ScreenEntry *screen)
+{
+    if (!screen)
+        return true;
+    try {
+        packages.procedure(screen->package, screen->entryPoint);
+    } catch (const PackageError &e) {
+        complain(e.message());
+        return false;
+    }
+    return true;
+}
+
+// Reports once the window is active and the screens had their first activation, then closes it.
+void reportWhenSettled(HostMainWindow &window)
+{
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    auto *poll = new QTimer(&window);
+    QObject::connect(poll, &QTimer::timeout, &window, [&window, clock, poll]() {
+        if (clock->elapsed() < 300 || (!window.isActiveWindow() && clock->elapsed() < 5000))
+            return;
+        if (QApplication::activeModalWidget())
+            return; // a dialog still open; the console presenter never blocks
+        poll->stop();
+        printReport(window);
+        window.close();
+    });
+    poll->start(50);
+}
+
+int runMainWindow(PackageLoader &packages, const ScreenEntry *screen, bool reportAndQuit)
+{
+    HostMainWindow window(packages);
+    window.show();
+    if (screen) {
+        const QString code = screen->code;
+        QTimer::singleShot(0, &window, [&window, code]() { window.openScreenAction(code); });
+    }
+    if (reportAndQuit)
+        reportWhenSettled(window);
+    const int status = QApplication::exec();
+    if (reportAndQuit)
+        setMessagePresenter(nullptr);
+    return status;
+}
+
+} // namespace
+
+int runHost(const QStringList &arguments)
+{
+    HostOptions options;
+    if (const std::optional<int> status = readOptions(arguments, &options))
+        return *status;
+    const ScreenEntry *screen = nullptr;
+    if (!findRequestedScreen(options, &screen))
+        return ExitUsage;
+
+    ConsolePresenter console;
+    if (options.reportAndQuit)
+        setMessagePresenter(&console);
+
+    HostConfig config;
+    if (!loadConfig(options, &config))
+        return ExitUsage;
+    const std::unique_ptr<HostDatabase> database = openDatabase(config, options.reportAndQuit);
+    if (!database)
+        return ExitStartFailed;
     HostDatabase::setCurrent(database.get());
 
     PackageLoader packages(options.packageDirs.isEmpty() ? PackageLoader::defaultSearchDirs()
                                                          : options.packageDirs);
-    if (screen) {
-        // Checked before any window shows: a host asked to open a screen it cannot open ends.
-        try {
-            packages.procedure(screen->package, screen->entryPoint);
-        } catch (const PackageError &e) {
-            complain(e.message());
-            return ExitPackageMissing;
-        }
-    }
-
-    int status = ExitOk;
-    {
-        HostMainWindow window(packages);
-        window.show();
-        if (screen) {
-            const QString code = screen->code;
-            QTimer::singleShot(0, &window, [&window, code]() { window.openScreenAction(code); });
-        }
-        if (options.reportAndQuit) {
-            // Reports once the window is active and the screens had their first activation.
-            auto clock = std::make_shared<QElapsedTimer>();
-            clock->start();
-            auto *poll = new QTimer(&window);
-            QObject::connect(poll, &QTimer::timeout, &window, [&window, clock, poll]() {
-                if (clock->elapsed() < 300 || (!window.isActiveWindow() && clock->elapsed() < 5000))
-                    return;
-                if (QApplication::activeModalWidget())
-                    return; // a dialog still open; the console presenter never blocks
-                poll->stop();
-                printReport(window);
-                window.close();
-            });
-            poll->start(50);
-        }
-        status = QApplication::exec();
-        if (options.reportAndQuit)
-            setMessagePresenter(nullptr);
-    }
+    if (!canOpenScreen(packages, screen))
+        return ExitPackageMissing;
+    const int status = runMainWindow(packages, screen, options.reportAndQuit);
     // The windows are gone: the packages' code may go too.
     packages.unloadAll();
     HostDatabase::setCurrent(nullptr);
