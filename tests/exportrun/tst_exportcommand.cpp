@@ -9,8 +9,10 @@
 #include "hostfw/widgets/datagrid.h"
 #include "hostfw/widgets/maskedit.h"
 #include "hostfw/widgets/useraction.h"
-#include "scriptedexportserver.h"
-#include "spinetestsupport.h"
+#include "testsupport/demohost.h"
+#include "testsupport/paths.h"
+#include "testsupport/scriptedexportserver.h"
+#include "testsupport/serverprocess.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,6 +28,7 @@
 
 using namespace fis;
 using namespace fis::spinetest;
+using namespace fis::test;
 
 namespace {
 
@@ -204,7 +207,7 @@ void tst_ExportCommand::chosenInvoicesOnlyAndOptionsFromTheConfig()
 {
     QFETCH(QByteArray, lists);
     // Options in the config's [export] section; the command line overrides the output name.
-    exportruntest::ScriptedExportServer scripted;
+    ScriptedExportServer scripted;
     QTemporaryDir out;
     scripted.serveInto(out.path());
     scripted.script.notas = {
@@ -226,8 +229,7 @@ void tst_ExportCommand::chosenInvoicesOnlyAndOptionsFromTheConfig()
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out, out.filePath(QStringLiteral("CLI_0001_.txt")) + u'\n');
 
-    const QList<exportruntest::RecordedCall> loads =
-        scripted.callsOf(QStringLiteral("GetNotaFiscal"));
+    const QList<RecordedCall> loads = scripted.callsOf(QStringLiteral("GetNotaFiscal"));
     QVERIFY(loads.size() >= 2);
     const QList<RpcValue> &a = loads.first().args;
     QCOMPARE(a.at(0).toText(), QStringLiteral("01"));
@@ -339,7 +341,7 @@ void tst_ExportCommand::serverNotRunning()
 
 void tst_ExportCommand::failureInTheMiddleRunsTheGuardAndLeavesNoPartialFile()
 {
-    exportruntest::ScriptedExportServer scripted;
+    ScriptedExportServer scripted;
     QTemporaryDir out;
     scripted.serveInto(out.path());
     scripted.script.notas = {
@@ -365,8 +367,7 @@ void tst_ExportCommand::failureInTheMiddleRunsTheGuardAndLeavesNoPartialFile()
     // The completed file stays and is reported; nothing of the failed one is left.
     QCOMPARE(r.out, out.filePath(QStringLiteral("ARQ_0001_.txt")) + u'\n');
     QCOMPARE(QDir(out.path()).entryList(QDir::Files), QStringList{QStringLiteral("ARQ_0001_.txt")});
-    const QList<exportruntest::RecordedCall> deletes =
-        scripted.callsOf(QStringLiteral("GetDeletaLista"));
+    const QList<RecordedCall> deletes = scripted.callsOf(QStringLiteral("GetDeletaLista"));
     QCOMPARE(deletes.size(), 1);
     QCOMPARE(deletes.first().args, QList<RpcValue>{QStringLiteral("17")});
 }

@@ -1,7 +1,7 @@
 // The export run against a scripted server: what it sends, in which order, what it writes, and
 // how it cleans up after every kind of failure.
 #include "export_screen/run/exportrun.h"
-#include "scriptedexportserver.h"
+#include "testsupport/scriptedexportserver.h"
 
 #include "dataset/datapacket.h"
 #include "dataset/memtable.h"
@@ -16,7 +16,7 @@
 
 using namespace fis;
 using namespace fis::compralegal;
-using namespace fis::exportruntest;
+using namespace fis::test;
 
 namespace {
 

@@ -9,8 +9,10 @@
 #include "hostfw/widgets/maskedit.h"
 #include "hostfw/widgets/useraction.h"
 #include "hostfw/widgets/waitindicator.h"
-#include "scriptedexportserver.h"
 #include "spinetestsupport.h"
+#include "testsupport/demohost.h"
+#include "testsupport/scriptedexportserver.h"
+#include "testsupport/serverprocess.h"
 
 #include <QAction>
 #include <QApplication>
@@ -29,6 +31,7 @@
 
 using namespace fis;
 using namespace fis::spinetest;
+using namespace fis::test;
 
 class tst_ExportScreen : public QObject
 {
@@ -370,7 +373,7 @@ void tst_ExportScreen::failingFileShowsTheServerTextAndRunsTheGuard()
 {
     loadPending();
     markRows({0});
-    exportruntest::ScriptedExportServer scripted;
+    ScriptedExportServer scripted;
     scripted.serveInto(m_host->outputDir());
     scripted.script.files = {{value(0, "CDINSCESTA"),
                               QStringLiteral("0001"),
@@ -399,8 +402,7 @@ void tst_ExportScreen::failingFileShowsTheServerTextAndRunsTheGuard()
     QCOMPARE(scripted.methods(), (QStringList{"GetDiretorio", "GetLista", "getNotasMarcadas",
                                               "GetRegistro", "GetNotaFiscal", "GetDeletaLista"}));
     // The reload sends the status by reference, with the filter's entries.
-    const exportruntest::RecordedCall reload =
-        scripted.callsOf(QStringLiteral("GetNotaFiscal")).first();
+    const RecordedCall reload = scripted.callsOf(QStringLiteral("GetNotaFiscal")).first();
     QCOMPARE(reload.args.size(), 12);
     QCOMPARE(reload.args.at(0).toText(), QStringLiteral("01"));
     QCOMPARE(reload.args.at(10).toText(), QStringLiteral("N"));
@@ -482,7 +484,7 @@ void tst_ExportScreen::waitIndicatorIsOnTheScreenBeforeEachCall()
 {
     if (QGuiApplication::platformName() != u"xcb")
         QSKIP("what the X server shows needs an X display: tst_exportscreen_desktop runs it");
-    exportruntest::ScriptedExportServer scripted;
+    ScriptedExportServer scripted;
     scripted.serveInto(m_host->outputDir());
     scripted.script.notas = {[] {
         DataRow row(compralegal::notaFiscalFields().size());

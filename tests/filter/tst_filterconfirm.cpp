@@ -18,6 +18,9 @@
 #include "rpc/rpcerror.h"
 #include "rpc/rpcserver.h"
 #include "spinetestsupport.h"
+#include "testsupport/demohost.h"
+#include "testsupport/paths.h"
+#include "testsupport/serverprocess.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -36,6 +39,7 @@
 
 using namespace fis;
 using namespace fis::spinetest;
+using namespace fis::test;
 
 namespace {
 
@@ -319,9 +323,9 @@ void tst_FilterConfirm::defaultsAndControls()
         QVERIFY(d.grbSerie->isAncestorOf(d.medNumNF));
         QVERIFY(d.grbOperacao->isAncestorOf(d.btpTipoOper));
         QVERIFY(d.grbSerie1->isAncestorOf(d.btpSerie));
-        QCOMPARE(d.rdgStatus->Items(), QStringList({QStringLiteral("Pendente"),
-                                                    QStringLiteral("Exportado"),
-                                                    QStringLiteral("Ambos")}));
+        QCOMPARE(d.rdgStatus->Items(),
+                 QStringList({QStringLiteral("Pendente"), QStringLiteral("Exportado"),
+                              QStringLiteral("Ambos")}));
         QCOMPARE(d.rdgStatus->ItemIndex(), 0);
         QVERIFY(d.rdgTodosTipoOper->isChecked());
         QVERIFY(d.rdgTodasSerie->isChecked());
@@ -413,7 +417,8 @@ void tst_FilterConfirm::candidateListsOncePerSourceNeverDoubled()
                 const MemTable &t = *d.cdsTpOperacao;
                 for (int row = 0; row < t.recordCount(); ++row) {
                     keys << t.valueAt(row, t.indexOfField(QStringLiteral("CHAVE"))).toString();
-                    codes << t.valueAt(row, t.indexOfField(QStringLiteral("CDTIPOOPER"))).toString();
+                    codes
+                        << t.valueAt(row, t.indexOfField(QStringLiteral("CDTIPOOPER"))).toString();
                     QVERIFY(!t.valueAt(row, t.indexOfField(QStringLiteral("NMTIPOOPER")))
                                  .toString()
                                  .isEmpty());
@@ -683,8 +688,9 @@ void tst_FilterConfirm::filtersLoadWhatTheDatabaseSelects()
     };
     const QString client = first(QStringLiteral("SELECT C.NRINSJURCLIE FROM NFCOMPRA N JOIN "
                                                 "CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE WHERE ") +
-                                 period + QStringLiteral(" AND C.IDTPIJURCLIE = 'J' "
-                                                         "AND N.IDNFCOMPRALEG <> 'S' LIMIT 1"));
+                                 period +
+                                 QStringLiteral(" AND C.IDTPIJURCLIE = 'J' "
+                                                "AND N.IDNFCOMPRALEG <> 'S' LIMIT 1"));
     const QString number = first(QStringLiteral("SELECT N.NRNOTAFISC FROM NFCOMPRA N WHERE ") +
                                  period + QStringLiteral(" AND N.IDNFCOMPRALEG <> 'S' LIMIT 1"));
     QVERIFY(!client.isEmpty() && !number.isEmpty());

@@ -1,6 +1,8 @@
 // The host application: its package loader, its main window with the screens' menus, and the
 // fis-host executable run as a process against the real application server.
-#include "spinetestsupport.h"
+#include "testsupport/demohost.h"
+#include "testsupport/paths.h"
+#include "testsupport/serverprocess.h"
 
 #include "host/hostmainwindow.h"
 #include "host/packageloader.h"
@@ -17,7 +19,7 @@
 #include <QTest>
 
 using namespace fis;
-using namespace fis::spinetest;
+using namespace fis::test;
 
 namespace {
 

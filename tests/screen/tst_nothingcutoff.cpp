@@ -9,6 +9,9 @@
 #include "hostfw/widgets/radiogroup.h"
 #include "hostfw/widgets/useraction.h"
 #include "spinetestsupport.h"
+#include "testsupport/demohost.h"
+#include "testsupport/paths.h"
+#include "testsupport/serverprocess.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -24,6 +27,7 @@
 
 using namespace fis;
 using namespace fis::spinetest;
+using namespace fis::test;
 
 namespace {
 

@@ -1,8 +1,9 @@
 // The export run on the server: GetRegistro builds the lines of each file and pages them out,
 // GetDeletaLista undoes a failed run. Lines are decoded here on their own, by the positions of
 // the output layout, and compared with the database.
-#include "exporthelpers.h"
-#include "servertestsupport.h"
+#include "testsupport/servercalls.h"
+#include "testsupport/serverprocess.h"
+#include "testsupport/testdatabase.h"
 
 #include "rpc/rpcerror.h"
 

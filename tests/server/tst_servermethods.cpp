@@ -1,6 +1,8 @@
 // GetNotaFiscal, GetDiretorio, GetLista and getNotasMarcadas against a seeded database, through
 // the real server process and the real client.
-#include "servertestsupport.h"
+#include "testsupport/servercalls.h"
+#include "testsupport/serverprocess.h"
+#include "testsupport/testdatabase.h"
 
 #include "dataset/datapacket.h"
 #include "rpc/rpcerror.h"
