@@ -16,103 +16,27 @@
 #include "hostfw/widgets/waitindicator.h"
 #include "rpc/rpcargs.h"
 #include "rpc/rpcerror.h"
-#include "rpc/rpcserver.h"
 #include "spinetestsupport.h"
 #include "testsupport/demohost.h"
-#include "testsupport/paths.h"
+#include "testsupport/scriptedexportserver.h"
 #include "testsupport/serverprocess.h"
 
 #include <QApplication>
 #include <QGroupBox>
 #include <QLineEdit>
-#include <QMutex>
 #include <QRadioButton>
-#include <QSemaphore>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTableView>
 #include <QTest>
-#include <QThread>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
 using namespace fis;
 using namespace fis::spinetest;
 using namespace fis::test;
-
-namespace {
-
-// A server for the one answer the real server never gives on demand: GetNotaFiscal failing once,
-// then answering with one invoice and rewriting both key lists. It records the arguments.
-class ScriptedServer : public QThread
-{
-public:
-    ScriptedServer()
-    {
-        start();
-        m_ready.acquire();
-    }
-    ~ScriptedServer() override
-    {
-        quit();
-        wait();
-    }
-    quint16 port() const { return m_port; }
-    QList<RpcValue> lastArguments() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_arguments;
-    }
-    QList<qsizetype> lastByRef() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_byRef;
-    }
-    int calls() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_calls;
-    }
-
-protected:
-    void run() override
-    {
-        RpcServer server;
-        server.registerMethod(compralegal::serverObjectName(), QStringLiteral("GetNotaFiscal"),
-                              [this](RpcArgs &args) -> RpcValue {
-                                  QMutexLocker lock(&m_mutex);
-                                  m_arguments = args.values();
-                                  m_byRef = args.byRef();
-                                  if (++m_calls == 1)
-                                      throw RpcError(QStringLiteral("Banco indisponível."));
-                                  args.set(6, QStringLiteral("'S9'"));
-                                  args.set(7, QStringLiteral("'E99'"));
-                                  DataRow row(compralegal::notaFiscalFields().size());
-                                  row[0] = QStringLiteral("E");
-                                  row[1] = QStringLiteral("N");
-                                  row[2] = QStringLiteral("U");
-                                  row[3] = QStringLiteral("0001");
-                                  row[5] = QStringLiteral("X1");
-                                  return RpcValue::fromPacket(
-                                      encodePacket(compralegal::notaFiscalFields(), {row}));
-                              });
-        server.listen(QHostAddress::LocalHost, 0);
-        m_port = server.serverPort();
-        m_ready.release();
-        exec();
-    }
-
-private:
-    QSemaphore m_ready;
-    quint16 m_port = 0;
-    mutable QMutex m_mutex;
-    QList<RpcValue> m_arguments;
-    QList<qsizetype> m_byRef;
-    int m_calls = 0;
-};
-
-} // namespace
 
 class tst_FilterConfirm : public QObject
 {
@@ -772,7 +696,23 @@ void tst_FilterConfirm::emptyAnswerClosesTheDialogSilently()
 
 void tst_FilterConfirm::failingServerLeavesTheDialogOpenAndConfirmRepeats()
 {
-    ScriptedServer scripted;
+    // The one answer the real server never gives on demand: GetNotaFiscal failing once, then
+    // answering with one invoice and rewriting both key lists.
+    ScriptedExportServer scripted;
+    auto notaCalls = std::make_shared<std::atomic_int>(0);
+    scripted.script.onNotaFiscal = [notaCalls](RpcArgs &args) {
+        if (++*notaCalls == 1)
+            throw RpcError(QStringLiteral("Banco indisponível."));
+        args.set(6, QStringLiteral("'S9'"));
+        args.set(7, QStringLiteral("'E99'"));
+    };
+    DataRow row(compralegal::notaFiscalFields().size());
+    row[0] = QStringLiteral("E");
+    row[1] = QStringLiteral("N");
+    row[2] = QStringLiteral("U");
+    row[3] = QStringLiteral("0001");
+    row[5] = QStringLiteral("X1");
+    scripted.script.notas = {row};
     m_screen->NetCompraLEGALBA->close();
     m_host->setServerPort(scripted.port());
     m_screen->NetCompraLEGALBA->open();
@@ -794,8 +734,11 @@ void tst_FilterConfirm::failingServerLeavesTheDialogOpenAndConfirmRepeats()
         QVERIFY(m_presenter->errors().isEmpty());
         QVERIFY(!d.isVisible());
     });
-    QCOMPARE(scripted.calls(), 2);
-    const QList<RpcValue> args = scripted.lastArguments();
+    const QList<RecordedCall> calls = scripted.callsOf(QStringLiteral("GetNotaFiscal"));
+    QCOMPARE(calls.size(), 2);
+    QCOMPARE(scripted.methods(),
+             (QStringList{QStringLiteral("GetNotaFiscal"), QStringLiteral("GetNotaFiscal")}));
+    const QList<RpcValue> args = calls.last().args;
     QCOMPARE(args.size(), 12);
     QCOMPARE(args.at(0).toText(), QStringLiteral("01"));
     QVERIFY(args.at(8).isDate());
@@ -804,7 +747,7 @@ void tst_FilterConfirm::failingServerLeavesTheDialogOpenAndConfirmRepeats()
     QCOMPARE(args.at(10).toText(), QStringLiteral("T"));
     QVERIFY(args.at(11).isNumber() && !args.at(11).isText());
     QCOMPARE(args.at(11).toDouble(), 250.5);
-    QCOMPARE(scripted.lastByRef(), QList<qsizetype>({6, 7}));
+    QCOMPARE(calls.last().byRef, QList<qsizetype>({6, 7}));
     // What the server left in the key lists is kept.
     QCOMPARE(stCodSerie, QStringLiteral("'S9'"));
     QCOMPARE(stCodTipoOper, QStringLiteral("'E99'"));
