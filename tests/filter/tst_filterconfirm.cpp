@@ -38,6 +38,10 @@ using namespace fis;
 using namespace fis::spinetest;
 using namespace fis::test;
 
+// What a row does in the dialog before it is confirmed.
+using Drive = std::function<void(TfrmFiltroCompraLEGALBA &)>;
+Q_DECLARE_METATYPE(Drive)
+
 class tst_FilterConfirm : public QObject
 {
     Q_OBJECT
@@ -58,7 +62,9 @@ private slots:
     void refusalsInOrderWithTheirFocus();
     void periodRules();
     void allTypesAndAllSeriesSendEmptyKeys();
+    void statusCodes_data();
     void statusCodes();
+    void filtersLoadWhatTheDatabaseSelects_data();
     void filtersLoadWhatTheDatabaseSelects();
     void emptyAnswerClosesTheDialogSilently();
     void failingServerLeavesTheDialogOpenAndConfirmRepeats();
@@ -580,36 +586,38 @@ void tst_FilterConfirm::allTypesAndAllSeriesSendEmptyKeys()
     QCOMPARE(loaded(), expected(QStringLiteral("N.IDNFCOMPRALEG <> 'S'")));
 }
 
-void tst_FilterConfirm::statusCodes()
+void tst_FilterConfirm::statusCodes_data()
 {
-    const QList<std::pair<int, QString>> cases = {
-        {1, QStringLiteral("N.IDNFCOMPRALEG = 'S'")},
-        {2, QStringLiteral("1 = 1")},
-        {0, QStringLiteral("N.IDNFCOMPRALEG <> 'S'")},
-    };
-    for (const auto &[item, condition] : cases) {
-        inDialog([item](TfrmFiltroCompraLEGALBA &d) {
-            QTest::mouseClick(d.rdgStatus->button(item), Qt::LeftButton);
-            QCOMPARE(d.rdgStatus->ItemIndex(), item);
-            confirm(d);
-        });
-        const QStringList want = expected(condition);
-        QVERIFY(!want.isEmpty());
-        QCOMPARE(loaded(), want);
-    }
+    QTest::addColumn<int>("item");
+    QTest::addColumn<QString>("condition");
+    QTest::addRow("exported") << 1 << QStringLiteral("N.IDNFCOMPRALEG = 'S'");
+    QTest::addRow("all") << 2 << QStringLiteral("1 = 1");
+    QTest::addRow("pending") << 0 << QStringLiteral("N.IDNFCOMPRALEG <> 'S'");
 }
 
-void tst_FilterConfirm::filtersLoadWhatTheDatabaseSelects()
+void tst_FilterConfirm::statusCodes()
 {
+    QFETCH(int, item);
+    QFETCH(QString, condition);
+    inDialog([item](TfrmFiltroCompraLEGALBA &d) {
+        QTest::mouseClick(d.rdgStatus->button(item), Qt::LeftButton);
+        QCOMPARE(d.rdgStatus->ItemIndex(), item);
+        confirm(d);
+    });
+    const QStringList want = expected(condition);
+    QVERIFY(!want.isEmpty());
+    QCOMPARE(loaded(), want);
+}
+
+void tst_FilterConfirm::filtersLoadWhatTheDatabaseSelects_data()
+{
+    QTest::addColumn<Drive>("drive");
+    QTest::addColumn<QString>("condition");
+    QTest::addColumn<QVariantList>("binds");
+
+    // Values picked from the data, pending in the dialog's default period.
     const QString period = QStringLiteral(
         "N.DTEMISSAO >= '2025-05-01' AND N.DTEMISSAO < '2025-05-21' AND N.CDEMPRESA = '01'");
-    struct Case
-    {
-        const char *name;
-        std::function<void(TfrmFiltroCompraLEGALBA &)> drive;
-        QString condition;
-        QVariantList binds;
-    };
     const QString client = first(QStringLiteral("SELECT C.NRINSJURCLIE FROM NFCOMPRA N JOIN "
                                                 "CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE WHERE ") +
                                  period +
@@ -619,64 +627,72 @@ void tst_FilterConfirm::filtersLoadWhatTheDatabaseSelects()
                                  period + QStringLiteral(" AND N.IDNFCOMPRALEG <> 'S' LIMIT 1"));
     QVERIFY(!client.isEmpty() && !number.isEmpty());
 
-    const QList<Case> cases = {
-        {"branch",
-         [](TfrmFiltroCompraLEGALBA &d) { QTest::keyClicks(d.medCdFilial, QStringLiteral("2")); },
-         QStringLiteral("N.CDFILIAL = '0002'"),
-         {}},
-        {"client",
-         [client](TfrmFiltroCompraLEGALBA &d) { QTest::keyClicks(d.medInscClie, client); },
-         QStringLiteral("N.CDCLIENTE IN (SELECT CDCLIENTE FROM CLIENTE WHERE NRINSJURCLIE = ?)"),
-         {client}},
-        {"registrations",
-         [](TfrmFiltroCompraLEGALBA &d) {
-             QTest::keyClicks(d.edtCdInscEsta, QStringLiteral("061258473"));
-             QTest::keyClicks(d.edtCdInscMuni, QStringLiteral("3120458"));
-         },
-         QStringLiteral("N.CDINSCESTA = '061258473' AND N.CDINSCMUNI = '3120458'"),
-         {}},
-        {"series and operation types picked",
-         [this](TfrmFiltroCompraLEGALBA &d) {
-             QTest::mouseClick(d.rdgListaSerie, Qt::LeftButton);
-             QTest::keyClicks(d.edtCdInscEsta, QStringLiteral("052147836"));
-             QTest::keyClicks(d.edtCdInscMuni, QStringLiteral("2145870010"));
-             pick(d.btpSerie, [&](PickListDialog &picker) {
-                 markKeys(picker, *d.cdsSerie, {QStringLiteral("E1"), QStringLiteral("E2")});
-             });
-             QTest::mouseClick(d.rdgListaTipoOper, Qt::LeftButton);
-             pick(d.btpTipoOper, [&](PickListDialog &picker) {
-                 markKeys(picker, *d.cdsTpOperacao, {QStringLiteral("E01"), QStringLiteral("E06")});
-             });
-         },
-         QStringLiteral("N.CDINSCESTA = '052147836' AND N.CDINSCMUNI = '2145870010' AND "
-                        "N.IDENTRSAIDOP || N.CDSERIE IN ('E1', 'E2') AND "
-                        "N.IDENTRSAIDOP || N.CDTIPOOPER IN ('E01', 'E06')"),
-         {}},
-        {"NF number",
-         [number](TfrmFiltroCompraLEGALBA &d) { QTest::keyClicks(d.medNumNF, number); },
-         QStringLiteral("N.NRNOTAFISC = ?"),
-         {number}},
-        {"minimum value",
-         [](TfrmFiltroCompraLEGALBA &d) { QTest::keyClicks(d.nedValor, QStringLiteral("1500")); },
-         QStringLiteral("N.VRNOTAFISC >= 1500"),
-         {}},
+    const Drive branch = [](TfrmFiltroCompraLEGALBA &d) {
+        QTest::keyClicks(d.medCdFilial, QStringLiteral("2"));
     };
-    for (const Case &c : cases) {
-        delete frmFiltroCompraLEGALBA;
-        m_presenter->clear();
-        inDialog([&c](TfrmFiltroCompraLEGALBA &d) {
-            c.drive(d);
-            confirm(d);
+    const Drive clientNumber = [client](TfrmFiltroCompraLEGALBA &d) {
+        QTest::keyClicks(d.medInscClie, client);
+    };
+    const Drive registrations = [](TfrmFiltroCompraLEGALBA &d) {
+        QTest::keyClicks(d.edtCdInscEsta, QStringLiteral("061258473"));
+        QTest::keyClicks(d.edtCdInscMuni, QStringLiteral("3120458"));
+    };
+    const Drive seriesAndTypes = [this](TfrmFiltroCompraLEGALBA &d) {
+        QTest::mouseClick(d.rdgListaSerie, Qt::LeftButton);
+        QTest::keyClicks(d.edtCdInscEsta, QStringLiteral("052147836"));
+        QTest::keyClicks(d.edtCdInscMuni, QStringLiteral("2145870010"));
+        pick(d.btpSerie, [&](PickListDialog &picker) {
+            markKeys(picker, *d.cdsSerie, {QStringLiteral("E1"), QStringLiteral("E2")});
         });
-        QVERIFY2(m_presenter->errors().isEmpty(),
-                 qPrintable(QString::fromLatin1(c.name) + ": " + m_presenter->errors().join('\n')));
-        const QStringList want =
-            expected(QStringLiteral("N.IDNFCOMPRALEG <> 'S' AND ") + c.condition, c.binds);
-        QVERIFY2(!want.isEmpty(), c.name);
-        const QStringList all = expected(QStringLiteral("N.IDNFCOMPRALEG <> 'S'"));
-        QVERIFY2(want.size() < all.size(), c.name); // the criterion really narrows the list
-        QCOMPARE(loaded(), want);
-    }
+        QTest::mouseClick(d.rdgListaTipoOper, Qt::LeftButton);
+        pick(d.btpTipoOper, [&](PickListDialog &picker) {
+            markKeys(picker, *d.cdsTpOperacao, {QStringLiteral("E01"), QStringLiteral("E06")});
+        });
+    };
+    const Drive nfNumber = [number](TfrmFiltroCompraLEGALBA &d) {
+        QTest::keyClicks(d.medNumNF, number);
+    };
+    const Drive minimum = [](TfrmFiltroCompraLEGALBA &d) {
+        QTest::keyClicks(d.nedValor, QStringLiteral("1500"));
+    };
+
+    QTest::addRow("branch") << branch << QStringLiteral("N.CDFILIAL = '0002'") << QVariantList();
+    QTest::addRow("client")
+        << clientNumber
+        << QStringLiteral("N.CDCLIENTE IN (SELECT CDCLIENTE FROM CLIENTE WHERE NRINSJURCLIE = ?)")
+        << QVariantList{client};
+    QTest::addRow("registrations")
+        << registrations
+        << QStringLiteral("N.CDINSCESTA = '061258473' AND N.CDINSCMUNI = '3120458'")
+        << QVariantList();
+    QTest::addRow("series and operation types picked")
+        << seriesAndTypes
+        << QStringLiteral("N.CDINSCESTA = '052147836' AND N.CDINSCMUNI = '2145870010' AND "
+                          "N.IDENTRSAIDOP || N.CDSERIE IN ('E1', 'E2') AND "
+                          "N.IDENTRSAIDOP || N.CDTIPOOPER IN ('E01', 'E06')")
+        << QVariantList();
+    QTest::addRow("NF number") << nfNumber << QStringLiteral("N.NRNOTAFISC = ?")
+                               << QVariantList{number};
+    QTest::addRow("minimum value")
+        << minimum << QStringLiteral("N.VRNOTAFISC >= 1500") << QVariantList();
+}
+
+void tst_FilterConfirm::filtersLoadWhatTheDatabaseSelects()
+{
+    QFETCH(Drive, drive);
+    QFETCH(QString, condition);
+    QFETCH(QVariantList, binds);
+    inDialog([&drive](TfrmFiltroCompraLEGALBA &d) {
+        drive(d);
+        confirm(d);
+    });
+    QVERIFY2(m_presenter->errors().isEmpty(), qPrintable(m_presenter->errors().join('\n')));
+    const QStringList want =
+        expected(QStringLiteral("N.IDNFCOMPRALEG <> 'S' AND ") + condition, binds);
+    QVERIFY(!want.isEmpty());
+    const QStringList all = expected(QStringLiteral("N.IDNFCOMPRALEG <> 'S'"));
+    QVERIFY(want.size() < all.size()); // the criterion really narrows the list
+    QCOMPARE(loaded(), want);
 }
 
 void tst_FilterConfirm::emptyAnswerClosesTheDialogSilently()

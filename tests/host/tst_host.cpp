@@ -78,6 +78,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
 
+    void loaderFindsThePackageAndItsEntryPoints_data();
     void loaderFindsThePackageAndItsEntryPoints();
     void loaderReportsMissingPackageAndEntryPoint();
     void menuOpensTheScreenAndMergesItsMenu();
@@ -152,13 +153,21 @@ void tst_Host::clickMenuItem(HostMainWindow &window, const QString &menuTitle, c
     QVERIFY(QTest::qWaitForWindowActive(&window));
 }
 
+void tst_Host::loaderFindsThePackageAndItsEntryPoints_data()
+{
+    QTest::addColumn<QString>("entryPoint");
+    QTest::addRow("IniProc") << "IniProc";
+    QTest::addRow("CriaCompraLEGAL") << "CriaCompraLEGAL";
+    QTest::addRow("CriaFtrCompraLEGAL") << "CriaFtrCompraLEGAL";
+}
+
 void tst_Host::loaderFindsThePackageAndItsEntryPoints()
 {
+    QFETCH(QString, entryPoint);
     const QString path = m_packages->libraryPath(kPackage);
     QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("libPkg_Fis11000.so"));
     QVERIFY(m_packages->isLoaded(kPackage));
-    for (const char *name : {"IniProc", "CriaCompraLEGAL", "CriaFtrCompraLEGAL"})
-        QVERIFY2(m_packages->procedure(kPackage, QString::fromLatin1(name)), name);
+    QVERIFY(m_packages->procedure(kPackage, entryPoint));
 }
 
 void tst_Host::loaderReportsMissingPackageAndEntryPoint()

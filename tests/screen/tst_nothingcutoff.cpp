@@ -10,7 +10,6 @@
 #include "hostfw/widgets/useraction.h"
 #include "spinetestsupport.h"
 #include "testsupport/demohost.h"
-#include "testsupport/paths.h"
 #include "testsupport/serverprocess.h"
 
 #include <QAbstractButton>

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 using namespace fis;
 using namespace fis::test;
@@ -69,7 +70,12 @@ const QString kInvoiceColumns = QStringLiteral(
     " N.CDSERIE, N.NRCFOP, N.IDENTRSAIDOP, N.VRNOTAFISC, N.VRBASEICMS, N.VRICMS, N.VRISENTO,"
     " N.VROUTRAS, N.PCALIQICMS, N.IDSITUACAO, N.CDFILIAL, N.NRLANCTONF");
 
+// A change to the arguments of a first GetRegistro.
+using ChangeCall = std::function<void(RegistroCall &)>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(ChangeCall)
 
 class TestServerExport : public QObject
 {
@@ -80,6 +86,7 @@ private slots:
     void cleanupTestCase();
 
     void linesFollowTheLayout();
+    void firstPageErrors_data();
     void firstPageErrors();
     void layoutErrorNamesTheInvoice();
     void laterPageErrors();
@@ -353,38 +360,55 @@ void TestServerExport::linesFollowTheLayout()
              invoices.size());
 }
 
-void TestServerExport::firstPageErrors()
+void TestServerExport::firstPageErrors_data()
 {
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<QString>("registration");
+    QTest::addColumn<ChangeCall>("change");
+    QTest::addColumn<QString>("expected"); // in the status
+
+    // One list for all rows: each bad call must leave it as it was.
     QList<QPair<QString, QString>> files;
     const QString list = registerList(invoicesOf(QStringLiteral("074369581"), 5), &files);
+    QVERIFY(!files.isEmpty());
+    const QString registration = files.first().first;
+
+    QTest::addRow("unknown list") << list << registration << ChangeCall([](RegistroCall &c) {
+        c.list = QStringLiteral("0000999999");
+    }) << QStringLiteral("Lista");
+    QTest::addRow("empty list") << list << registration
+                                << ChangeCall([](RegistroCall &c) { c.list.clear(); })
+                                << QStringLiteral("lista");
+    QTest::addRow("registration not in the list")
+        << list << registration
+        << ChangeCall([](RegistroCall &c) { c.registration = QStringLiteral("052147836"); })
+        << QStringLiteral("inscrição");
+    QTest::addRow("unknown tax") << list << registration << ChangeCall([](RegistroCall &c) {
+        c.tax = QStringLiteral("99");
+    }) << QStringLiteral("Imposto");
+    QTest::addRow("period end before start")
+        << list << registration << ChangeCall([](RegistroCall &c) { c.end = c.start.addDays(-1); })
+        << QStringLiteral("Data inicial");
+    QTest::addRow("other company") << list << registration << ChangeCall([](RegistroCall &c) {
+        c.company = QStringLiteral("02");
+    }) << QStringLiteral("empresa");
+}
+
+void TestServerExport::firstPageErrors()
+{
+    QFETCH(QString, list);
+    QFETCH(QString, registration);
+    QFETCH(ChangeCall, change);
+    QFETCH(QString, expected);
     const QByteArray before = m_db->checksum();
-    struct Case
-    {
-        const char *name;
-        std::function<void(RegistroCall &)> set;
-        const char *expected;
-    };
-    const QList<Case> cases = {
-        {"unknown list", [](RegistroCall &c) { c.list = QStringLiteral("0000999999"); }, "Lista"},
-        {"empty list", [](RegistroCall &c) { c.list.clear(); }, "lista"},
-        {"registration not in the list",
-         [](RegistroCall &c) { c.registration = QStringLiteral("052147836"); }, "inscrição"},
-        {"unknown tax", [](RegistroCall &c) { c.tax = QStringLiteral("99"); }, "Imposto"},
-        {"period end before start", [](RegistroCall &c) { c.end = c.start.addDays(-1); },
-         "Data inicial"},
-        {"other company", [](RegistroCall &c) { c.company = QStringLiteral("02"); }, "empresa"},
-    };
-    for (const Case &k : cases) {
-        RegistroCall call;
-        call.list = list;
-        call.registration = files.first().first;
-        k.set(call);
-        const RegistroPage page = getRegistro(*m_client, call);
-        QVERIFY2(page.status.contains(QString::fromUtf8(k.expected)),
-                 qPrintable(QLatin1String(k.name) + u": " + page.status));
-        QVERIFY(page.lines.isEmpty());
-        QCOMPARE(page.more, QStringLiteral("N"));
-    }
+    RegistroCall call;
+    call.list = list;
+    call.registration = registration;
+    change(call);
+    const RegistroPage page = getRegistro(*m_client, call);
+    QVERIFY2(page.status.contains(expected), qPrintable(page.status));
+    QVERIFY(page.lines.isEmpty());
+    QCOMPARE(page.more, QStringLiteral("N"));
     QCOMPARE(m_db->checksum(), before);
 }
 
