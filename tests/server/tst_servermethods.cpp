@@ -91,6 +91,7 @@ using PacketFor = std::function<QByteArray(const QString &list)>;
 
 } // namespace
 
+Q_DECLARE_METATYPE(FieldType)
 Q_DECLARE_METATYPE(SetFilter)
 Q_DECLARE_METATYPE(KeepInvoice)
 Q_DECLARE_METATYPE(PacketFor)
@@ -103,7 +104,9 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
 
+    void notaFiscalFields_data();
     void notaFiscalFields();
+    void notaFiscalFieldCountAndFormats();
     void notaFiscalRows();
     void notaFiscalCriteria_data();
     void notaFiscalCriteria();
@@ -120,6 +123,7 @@ private slots:
     void notasMarcadasRejects_data();
     void notasMarcadasRejects();
     void notasMarcadasRejectsAText();
+    void sqlMetacharacters_data();
     void sqlMetacharacters();
 
 private:
@@ -147,17 +151,18 @@ void TestServerMethods::cleanupTestCase()
         QCOMPARE(m_server->terminate(), 0);
 }
 
-void TestServerMethods::notaFiscalFields()
+void TestServerMethods::notaFiscalFields_data()
 {
-    NotaFilter f;
-    const DataPacket p = getNotaFiscal(*m_client, f);
-    struct Expected
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<FieldType>("type");
+    QTest::addColumn<int>("size");
+    const struct
     {
         const char *name;
         FieldType type;
         int size;
-    };
-    const Expected expected[] = {
+    } fields[] = {
         {"IDENTRSAIDOP", FieldType::String, 1},  {"IDNFCOMPRALEG", FieldType::String, 1},
         {"IDSTATUS", FieldType::FixedString, 1}, {"CDFILIAL", FieldType::String, 4},
         {"CLIENTE", FieldType::String, 73},      {"NRLANCTONF", FieldType::String, 10},
@@ -166,12 +171,31 @@ void TestServerMethods::notaFiscalFields()
         {"CDINSCESTA", FieldType::String, 16},   {"CDINSCMUNI", FieldType::String, 16},
         {"CDSERIE", FieldType::String, 5},       {"CDCLIENTE", FieldType::String, 21},
     };
-    QCOMPARE(p.fields.size(), qsizetype(std::size(expected)));
-    for (int i = 0; i < p.fields.size(); ++i) {
-        QCOMPARE(p.fields[i].name, QString::fromLatin1(expected[i].name));
-        QCOMPARE(int(p.fields[i].type), int(expected[i].type));
-        QCOMPARE(p.fields[i].size, expected[i].size);
-    }
+    for (int i = 0; i < int(std::size(fields)); ++i)
+        QTest::addRow("%d %s", i, fields[i].name)
+            << i << QString::fromLatin1(fields[i].name) << fields[i].type << fields[i].size;
+}
+
+void TestServerMethods::notaFiscalFields()
+{
+    QFETCH(int, position);
+    QFETCH(QString, name);
+    QFETCH(FieldType, type);
+    QFETCH(int, size);
+    NotaFilter f;
+    const DataPacket p = getNotaFiscal(*m_client, f);
+    QVERIFY(position < p.fields.size());
+    const FieldDef &field = p.fields.at(position);
+    QCOMPARE(field.name, name);
+    QCOMPARE(int(field.type), int(type));
+    QCOMPARE(field.size, size);
+}
+
+void TestServerMethods::notaFiscalFieldCountAndFormats()
+{
+    NotaFilter f;
+    const DataPacket p = getNotaFiscal(*m_client, f);
+    QCOMPARE(p.fields.size(), 14);
     QVERIFY(p.fields[4].readOnly);
     QCOMPARE(p.fields[8].displayFormat, QStringLiteral("#,##0.00"));
 }
@@ -679,52 +703,59 @@ void TestServerMethods::notasMarcadasRejectsAText()
 
 // Quotes, semicolons, comment markers and LIKE wildcards in every text argument and key list:
 // they are plain values, match nothing, and leave the database as it was.
+void TestServerMethods::sqlMetacharacters_data()
+{
+    QTest::addColumn<QString>("hostile");
+    QTest::addRow("quote, OR and an equality") << QStringLiteral("' OR '1'='1");
+    QTest::addRow("statement after a quote") << QStringLiteral("01'; DROP TABLE NFCOMPRA; --");
+    QTest::addRow("percent") << QStringLiteral("%");
+    QTest::addRow("underscore") << QStringLiteral("_");
+    QTest::addRow("digit and percent") << QStringLiteral("0%");
+    QTest::addRow("double quote and a comment") << QStringLiteral("\" OR 1=1 --");
+    QTest::addRow("closing parenthesis") << QStringLiteral("1) OR (1=1");
+}
+
 void TestServerMethods::sqlMetacharacters()
 {
-    const QStringList hostile = {
-        QStringLiteral("' OR '1'='1"), QStringLiteral("01'; DROP TABLE NFCOMPRA; --"),
-        QStringLiteral("%"),           QStringLiteral("_"),
-        QStringLiteral("0%"),          QStringLiteral("\" OR 1=1 --"),
-        QStringLiteral("1) OR (1=1")};
+    QFETCH(QString, hostile);
     const QByteArray before = m_db->checksum();
-    for (const QString &h : hostile) {
-        for (int arg = 0; arg < 6; ++arg) {
-            NotaFilter f;
-            QString *texts[] = {&f.company, &f.number,   &f.client,
-                                &f.branch,  &f.stateReg, &f.municipalReg};
-            *texts[arg] = h;
-            QVERIFY2(getNotaFiscal(*m_client, f).rows.empty(),
-                     qPrintable(QStringLiteral("argument %1: %2").arg(arg + 1).arg(h)));
-        }
-        const QString key = quotedKey(h);
-        NotaFilter s;
-        s.series = key;
-        QVERIFY(getNotaFiscal(*m_client, s).rows.empty());
-        QCOMPARE(s.series, key);
-        NotaFilter o;
-        o.operations = key + QStringLiteral(",'E01'");
-        const DataPacket p = getNotaFiscal(*m_client, o);
-        // Only the real key matches.
-        const int op = fieldIndex(p, QStringLiteral("CDTIPOOPER"));
-        QVERIFY(!p.rows.empty());
-        for (const DataRow &row : p.rows)
-            QCOMPARE(row[op].toString(), QStringLiteral("01"));
-
-        const RpcValue del = m_client->call(QStringLiteral("GetDeletaLista"), {h});
-        QCOMPARE(del.at(0).toText(), QStringLiteral("Lista %1 não encontrada.").arg(h.trimmed()));
-        QVERIFY(!rpcErrorOf([&] {
-                     m_client->call(QStringLiteral("getNotasMarcadas"),
-                                    {RpcValue::fromPacket(
-                                        listaPacket(h.left(10), {{h, h.left(20)}}, {h.left(20)}))});
-                 }).isEmpty());
-        QString name = h, cont, last = QStringLiteral("F"), list = h;
-        double first = 0, lastLine = 50000;
-        const RpcValue reg =
-            m_client->call(QStringLiteral("GetRegistro"),
-                           {byRef(name), h, h, QDate(2025, 5, 1), QDate(2025, 5, 20), byRef(cont),
-                            "S", byRef(first), byRef(lastLine), h, byRef(last), byRef(list)});
-        QVERIFY(reg.at(0).toText() != u"OK");
+    for (int arg = 0; arg < 6; ++arg) {
+        NotaFilter f;
+        QString *texts[] = {&f.company, &f.number,   &f.client,
+                            &f.branch,  &f.stateReg, &f.municipalReg};
+        *texts[arg] = hostile;
+        QVERIFY2(getNotaFiscal(*m_client, f).rows.empty(),
+                 qPrintable(QStringLiteral("argument %1: %2").arg(arg + 1).arg(hostile)));
     }
+    const QString key = quotedKey(hostile);
+    NotaFilter s;
+    s.series = key;
+    QVERIFY(getNotaFiscal(*m_client, s).rows.empty());
+    QCOMPARE(s.series, key);
+    NotaFilter o;
+    o.operations = key + QStringLiteral(",'E01'");
+    const DataPacket p = getNotaFiscal(*m_client, o);
+    // Only the real key matches.
+    const int op = fieldIndex(p, QStringLiteral("CDTIPOOPER"));
+    QVERIFY(!p.rows.empty());
+    for (const DataRow &row : p.rows)
+        QCOMPARE(row[op].toString(), QStringLiteral("01"));
+
+    const RpcValue del = m_client->call(QStringLiteral("GetDeletaLista"), {hostile});
+    QCOMPARE(del.at(0).toText(), QStringLiteral("Lista %1 não encontrada.").arg(hostile.trimmed()));
+    QVERIFY(!rpcErrorOf([&] {
+                 m_client->call(
+                     QStringLiteral("getNotasMarcadas"),
+                     {RpcValue::fromPacket(listaPacket(
+                         hostile.left(10), {{hostile, hostile.left(20)}}, {hostile.left(20)}))});
+             }).isEmpty());
+    QString name = hostile, cont, last = QStringLiteral("F"), list = hostile;
+    double first = 0, lastLine = 50000;
+    const RpcValue reg = m_client->call(QStringLiteral("GetRegistro"),
+                                        {byRef(name), hostile, hostile, QDate(2025, 5, 1),
+                                         QDate(2025, 5, 20), byRef(cont), "S", byRef(first),
+                                         byRef(lastLine), hostile, byRef(last), byRef(list)});
+    QVERIFY(reg.at(0).toText() != u"OK");
     QCOMPARE(m_db->checksum(), before);
 }
 
