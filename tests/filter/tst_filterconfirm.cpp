@@ -38,9 +38,22 @@ using namespace fis;
 using namespace fis::spinetest;
 using namespace fis::test;
 
-// What a row does in the dialog before it is confirmed.
-using Drive = std::function<void(TfrmFiltroCompraLEGALBA &)>;
-Q_DECLARE_METATYPE(Drive)
+namespace {
+
+// Values picked from the data: pending in the dialog's default period.
+struct Picked
+{
+    QString client; // a company's registration (CNPJ)
+    QString number; // an invoice number
+};
+
+// What a row types or picks in the dialog before it is confirmed; returns the values its
+// condition binds.
+using Criterion = std::function<QVariantList(TfrmFiltroCompraLEGALBA &, const Picked &)>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(Criterion)
 
 class tst_FilterConfirm : public QObject
 {
@@ -611,33 +624,25 @@ void tst_FilterConfirm::statusCodes()
 
 void tst_FilterConfirm::filtersLoadWhatTheDatabaseSelects_data()
 {
-    QTest::addColumn<Drive>("drive");
+    QTest::addColumn<Criterion>("criterion");
     QTest::addColumn<QString>("condition");
-    QTest::addColumn<QVariantList>("binds");
+    using Dialog = TfrmFiltroCompraLEGALBA;
 
-    // Values picked from the data, pending in the dialog's default period.
-    const QString period = QStringLiteral(
-        "N.DTEMISSAO >= '2025-05-01' AND N.DTEMISSAO < '2025-05-21' AND N.CDEMPRESA = '01'");
-    const QString client = first(QStringLiteral("SELECT C.NRINSJURCLIE FROM NFCOMPRA N JOIN "
-                                                "CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE WHERE ") +
-                                 period +
-                                 QStringLiteral(" AND C.IDTPIJURCLIE = 'J' "
-                                                "AND N.IDNFCOMPRALEG <> 'S' LIMIT 1"));
-    const QString number = first(QStringLiteral("SELECT N.NRNOTAFISC FROM NFCOMPRA N WHERE ") +
-                                 period + QStringLiteral(" AND N.IDNFCOMPRALEG <> 'S' LIMIT 1"));
-    QVERIFY(!client.isEmpty() && !number.isEmpty());
-
-    const Drive branch = [](TfrmFiltroCompraLEGALBA &d) {
+    QTest::addRow("branch") << Criterion([](Dialog &d, const Picked &) {
         QTest::keyClicks(d.medCdFilial, QStringLiteral("2"));
-    };
-    const Drive clientNumber = [client](TfrmFiltroCompraLEGALBA &d) {
-        QTest::keyClicks(d.medInscClie, client);
-    };
-    const Drive registrations = [](TfrmFiltroCompraLEGALBA &d) {
+        return QVariantList();
+    }) << QStringLiteral("N.CDFILIAL = '0002'");
+    QTest::addRow("client") << Criterion([](Dialog &d, const Picked &picked) {
+        QTest::keyClicks(d.medInscClie, picked.client);
+        return QVariantList{picked.client};
+    }) << QStringLiteral("N.CDCLIENTE IN (SELECT CDCLIENTE FROM CLIENTE WHERE NRINSJURCLIE = ?)");
+    QTest::addRow("registrations") << Criterion([](Dialog &d, const Picked &) {
         QTest::keyClicks(d.edtCdInscEsta, QStringLiteral("061258473"));
         QTest::keyClicks(d.edtCdInscMuni, QStringLiteral("3120458"));
-    };
-    const Drive seriesAndTypes = [this](TfrmFiltroCompraLEGALBA &d) {
+        return QVariantList();
+    }) << QStringLiteral("N.CDINSCESTA = '061258473' AND N.CDINSCMUNI = '3120458'");
+    QTest::addRow("series and operation types picked") << Criterion([this](Dialog &d,
+                                                                           const Picked &) {
         QTest::mouseClick(d.rdgListaSerie, Qt::LeftButton);
         QTest::keyClicks(d.edtCdInscEsta, QStringLiteral("052147836"));
         QTest::keyClicks(d.edtCdInscMuni, QStringLiteral("2145870010"));
@@ -648,42 +653,44 @@ void tst_FilterConfirm::filtersLoadWhatTheDatabaseSelects_data()
         pick(d.btpTipoOper, [&](PickListDialog &picker) {
             markKeys(picker, *d.cdsTpOperacao, {QStringLiteral("E01"), QStringLiteral("E06")});
         });
-    };
-    const Drive nfNumber = [number](TfrmFiltroCompraLEGALBA &d) {
-        QTest::keyClicks(d.medNumNF, number);
-    };
-    const Drive minimum = [](TfrmFiltroCompraLEGALBA &d) {
+        return QVariantList();
+    })
+                                                       << QStringLiteral(
+                                                              "N.CDINSCESTA = '052147836' AND "
+                                                              "N.CDINSCMUNI = '2145870010' AND "
+                                                              "N.IDENTRSAIDOP || N.CDSERIE IN "
+                                                              "('E1', 'E2') AND "
+                                                              "N.IDENTRSAIDOP || N.CDTIPOOPER IN "
+                                                              "('E01', 'E06')");
+    QTest::addRow("NF number") << Criterion([](Dialog &d, const Picked &picked) {
+        QTest::keyClicks(d.medNumNF, picked.number);
+        return QVariantList{picked.number};
+    }) << QStringLiteral("N.NRNOTAFISC = ?");
+    QTest::addRow("minimum value") << Criterion([](Dialog &d, const Picked &) {
         QTest::keyClicks(d.nedValor, QStringLiteral("1500"));
-    };
-
-    QTest::addRow("branch") << branch << QStringLiteral("N.CDFILIAL = '0002'") << QVariantList();
-    QTest::addRow("client")
-        << clientNumber
-        << QStringLiteral("N.CDCLIENTE IN (SELECT CDCLIENTE FROM CLIENTE WHERE NRINSJURCLIE = ?)")
-        << QVariantList{client};
-    QTest::addRow("registrations")
-        << registrations
-        << QStringLiteral("N.CDINSCESTA = '061258473' AND N.CDINSCMUNI = '3120458'")
-        << QVariantList();
-    QTest::addRow("series and operation types picked")
-        << seriesAndTypes
-        << QStringLiteral("N.CDINSCESTA = '052147836' AND N.CDINSCMUNI = '2145870010' AND "
-                          "N.IDENTRSAIDOP || N.CDSERIE IN ('E1', 'E2') AND "
-                          "N.IDENTRSAIDOP || N.CDTIPOOPER IN ('E01', 'E06')")
-        << QVariantList();
-    QTest::addRow("NF number") << nfNumber << QStringLiteral("N.NRNOTAFISC = ?")
-                               << QVariantList{number};
-    QTest::addRow("minimum value")
-        << minimum << QStringLiteral("N.VRNOTAFISC >= 1500") << QVariantList();
+        return QVariantList();
+    }) << QStringLiteral("N.VRNOTAFISC >= 1500");
 }
 
 void tst_FilterConfirm::filtersLoadWhatTheDatabaseSelects()
 {
-    QFETCH(Drive, drive);
+    QFETCH(Criterion, criterion);
     QFETCH(QString, condition);
-    QFETCH(QVariantList, binds);
-    inDialog([&drive](TfrmFiltroCompraLEGALBA &d) {
-        drive(d);
+    const QString period = QStringLiteral(
+        "N.DTEMISSAO >= '2025-05-01' AND N.DTEMISSAO < '2025-05-21' AND N.CDEMPRESA = '01'");
+    Picked picked;
+    picked.client = first(QStringLiteral("SELECT C.NRINSJURCLIE FROM NFCOMPRA N JOIN CLIENTE C"
+                                         " ON C.CDCLIENTE = N.CDCLIENTE WHERE ") +
+                          period +
+                          QStringLiteral(" AND C.IDTPIJURCLIE = 'J' AND N.IDNFCOMPRALEG <> 'S'"
+                                         " LIMIT 1"));
+    picked.number = first(QStringLiteral("SELECT N.NRNOTAFISC FROM NFCOMPRA N WHERE ") + period +
+                          QStringLiteral(" AND N.IDNFCOMPRALEG <> 'S' LIMIT 1"));
+    QVERIFY(!picked.client.isEmpty() && !picked.number.isEmpty());
+
+    QVariantList binds;
+    inDialog([&](TfrmFiltroCompraLEGALBA &d) {
+        binds = criterion(d, picked);
         confirm(d);
     });
     QVERIFY2(m_presenter->errors().isEmpty(), qPrintable(m_presenter->errors().join('\n')));

@@ -108,6 +108,9 @@ private:
     std::unique_ptr<TestDatabase> m_db;
     std::unique_ptr<ServerProcess> m_server;
     std::unique_ptr<NetConnection> m_client;
+    // The list the cases of firstPageErrors ask about.
+    QString m_firstPageList;
+    QString m_firstPageRegistration;
 };
 
 void TestServerExport::initTestCase()
@@ -362,48 +365,43 @@ void TestServerExport::linesFollowTheLayout()
 
 void TestServerExport::firstPageErrors_data()
 {
-    QTest::addColumn<QString>("list");
-    QTest::addColumn<QString>("registration");
     QTest::addColumn<ChangeCall>("change");
     QTest::addColumn<QString>("expected"); // in the status
 
-    // One list for all rows: each bad call must leave it as it was.
-    QList<QPair<QString, QString>> files;
-    const QString list = registerList(invoicesOf(QStringLiteral("074369581"), 5), &files);
-    QVERIFY(!files.isEmpty());
-    const QString registration = files.first().first;
-
-    QTest::addRow("unknown list") << list << registration << ChangeCall([](RegistroCall &c) {
+    QTest::addRow("unknown list") << ChangeCall([](RegistroCall &c) {
         c.list = QStringLiteral("0000999999");
     }) << QStringLiteral("Lista");
-    QTest::addRow("empty list") << list << registration
-                                << ChangeCall([](RegistroCall &c) { c.list.clear(); })
+    QTest::addRow("empty list") << ChangeCall([](RegistroCall &c) { c.list.clear(); })
                                 << QStringLiteral("lista");
     QTest::addRow("registration not in the list")
-        << list << registration
         << ChangeCall([](RegistroCall &c) { c.registration = QStringLiteral("052147836"); })
         << QStringLiteral("inscrição");
-    QTest::addRow("unknown tax") << list << registration << ChangeCall([](RegistroCall &c) {
+    QTest::addRow("unknown tax") << ChangeCall([](RegistroCall &c) {
         c.tax = QStringLiteral("99");
     }) << QStringLiteral("Imposto");
     QTest::addRow("period end before start")
-        << list << registration << ChangeCall([](RegistroCall &c) { c.end = c.start.addDays(-1); })
+        << ChangeCall([](RegistroCall &c) { c.end = c.start.addDays(-1); })
         << QStringLiteral("Data inicial");
-    QTest::addRow("other company") << list << registration << ChangeCall([](RegistroCall &c) {
-        c.company = QStringLiteral("02");
-    }) << QStringLiteral("empresa");
+    QTest::addRow("other company")
+        << ChangeCall([](RegistroCall &c) { c.company = QStringLiteral("02"); })
+        << QStringLiteral("empresa");
 }
 
 void TestServerExport::firstPageErrors()
 {
-    QFETCH(QString, list);
-    QFETCH(QString, registration);
     QFETCH(ChangeCall, change);
     QFETCH(QString, expected);
+    // One list for all rows, registered by the first: no bad call may change it.
+    if (m_firstPageList.isEmpty()) {
+        QList<QPair<QString, QString>> files;
+        m_firstPageList = registerList(invoicesOf(QStringLiteral("074369581"), 5), &files);
+        QVERIFY(!files.isEmpty());
+        m_firstPageRegistration = files.first().first;
+    }
     const QByteArray before = m_db->checksum();
     RegistroCall call;
-    call.list = list;
-    call.registration = registration;
+    call.list = m_firstPageList;
+    call.registration = m_firstPageRegistration;
     change(call);
     const RegistroPage page = getRegistro(*m_client, call);
     QVERIFY2(page.status.contains(expected), qPrintable(page.status));

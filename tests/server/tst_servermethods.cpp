@@ -83,11 +83,18 @@ QString quotedKey(const QString &key)
     return u'\'' + QString(key).replace(QStringLiteral("'"), QStringLiteral("''")) + u'\'';
 }
 
-// A criterion set on the filter, and which invoices of the database it keeps.
-using SetFilter = std::function<void(NotaFilter &)>;
-using KeepInvoice = std::function<bool(const DbInvoice &)>;
-// A getNotasMarcadas packet for the list given.
-using PacketFor = std::function<QByteArray(const QString &list)>;
+// A criterion set on the filter, and which invoices of the database it keeps; both may use a
+// sample invoice picked from the data (of company 01, branch 0002).
+using SetFilter = std::function<void(NotaFilter &, const DbInvoice &sample)>;
+using KeepInvoice = std::function<bool(const DbInvoice &, const DbInvoice &sample)>;
+// A getNotasMarcadas packet for the list given, of invoices of companies 01 and 02.
+using PacketFor =
+    std::function<QByteArray(const QString &list, const DbInvoice &a, const DbInvoice &other)>;
+
+bool inCompany01(const DbInvoice &i)
+{
+    return i.company == u"01";
+}
 
 } // namespace
 
@@ -251,88 +258,93 @@ void TestServerMethods::notaFiscalCriteria_data()
     QTest::addColumn<SetFilter>("set");
     QTest::addColumn<KeepInvoice>("keep");
     QTest::addColumn<bool>("selectsSome"); // false where the criterion must select nothing
+    using Filter = NotaFilter;
+    using Invoice = DbInvoice;
 
-    // Values picked from the data, so that each criterion selects some but not all invoices.
-    const DbInvoice sample =
-        *std::find_if(m_invoices.cbegin(), m_invoices.cend(),
-                      [](const DbInvoice &i) { return i.company == u"01" && i.branch == u"0002"; });
-    const QDate day = sample.issued;
-    const double value = sample.value;
-    const auto inCompany = [](const DbInvoice &i) {
-        return i.company == u"01";
-    };
-
-    QTest::addRow("company 02") << SetFilter([](NotaFilter &f) {
+    QTest::addRow("company 02") << SetFilter([](Filter &f, const Invoice &) {
         f.company = QStringLiteral("02");
-    }) << KeepInvoice([](const DbInvoice &i) { return i.company == u"02"; })
+    }) << KeepInvoice([](const Invoice &i, const Invoice &) { return i.company == u"02"; })
                                 << true;
     QTest::addRow("company without invoices")
-        << SetFilter([](NotaFilter &f) { f.company = QStringLiteral("03"); })
-        << KeepInvoice([](const DbInvoice &) { return false; }) << false;
-    QTest::addRow("NF number") << SetFilter([sample](NotaFilter &f) {
+        << SetFilter([](Filter &f, const Invoice &) { f.company = QStringLiteral("03"); })
+        << KeepInvoice([](const Invoice &, const Invoice &) { return false; }) << false;
+    QTest::addRow("NF number") << SetFilter([](Filter &f, const Invoice &sample) {
         f.number = sample.number;
-    }) << KeepInvoice([=](const DbInvoice &i) { return inCompany(i) && i.number == sample.number; })
-                               << true;
-    QTest::addRow("NF number zero-filled") << SetFilter([sample](NotaFilter &f) {
+    }) << KeepInvoice([](const Invoice &i, const Invoice &sample) {
+        return inCompany01(i) && i.number == sample.number;
+    }) << true;
+    QTest::addRow("NF number zero-filled") << SetFilter([](Filter &f, const Invoice &sample) {
         f.number = sample.number.rightJustified(20, u'0');
-    }) << KeepInvoice([=](const DbInvoice &i) { return inCompany(i) && i.number == sample.number; })
-                                           << true;
-    QTest::addRow("client registration") << SetFilter([sample](NotaFilter &f) {
+    }) << KeepInvoice([](const Invoice &i, const Invoice &sample) {
+        return inCompany01(i) && i.number == sample.number;
+    }) << true;
+    QTest::addRow("client registration") << SetFilter([](Filter &f, const Invoice &sample) {
         f.client = sample.clientDoc;
-    }) << KeepInvoice([=](const DbInvoice &i) {
-        return inCompany(i) && i.clientDoc == sample.clientDoc;
+    }) << KeepInvoice([](const Invoice &i, const Invoice &sample) {
+        return inCompany01(i) && i.clientDoc == sample.clientDoc;
     }) << true;
-    QTest::addRow("branch") << SetFilter([](NotaFilter &f) {
+    QTest::addRow("branch") << SetFilter([](Filter &f, const Invoice &) {
         f.branch = QStringLiteral("0003");
-    }) << KeepInvoice([=](const DbInvoice &i) { return inCompany(i) && i.branch == u"0003"; })
-                            << true;
-    QTest::addRow("state registration") << SetFilter([](NotaFilter &f) {
+    }) << KeepInvoice([](const Invoice &i, const Invoice &) {
+        return inCompany01(i) && i.branch == u"0003";
+    }) << true;
+    QTest::addRow("state registration") << SetFilter([](Filter &f, const Invoice &) {
         f.stateReg = QStringLiteral("083471692");
-    }) << KeepInvoice([=](const DbInvoice &i) {
-        return inCompany(i) && i.stateReg == u"083471692";
+    }) << KeepInvoice([](const Invoice &i, const Invoice &) {
+        return inCompany01(i) && i.stateReg == u"083471692";
     }) << true;
-    QTest::addRow("municipal registration") << SetFilter([](NotaFilter &f) {
+    QTest::addRow("municipal registration") << SetFilter([](Filter &f, const Invoice &) {
         f.municipalReg = QStringLiteral("3120458");
-    }) << KeepInvoice([=](const DbInvoice &i) {
-        return inCompany(i) && i.municipalReg == u"3120458";
+    }) << KeepInvoice([](const Invoice &i, const Invoice &) {
+        return inCompany01(i) && i.municipalReg == u"3120458";
     }) << true;
-    QTest::addRow("series keys") << SetFilter([](NotaFilter &f) {
+    QTest::addRow("series keys") << SetFilter([](Filter &f, const Invoice &) {
         f.series = QStringLiteral("'EU', 'S1','ED1'");
-    }) << KeepInvoice([=](const DbInvoice &i) {
+    }) << KeepInvoice([](const Invoice &i, const Invoice &) {
         const QString k = i.direction + i.series;
-        return inCompany(i) && (k == u"EU" || k == u"S1" || k == u"ED1");
+        return inCompany01(i) && (k == u"EU" || k == u"S1" || k == u"ED1");
     }) << true;
-    QTest::addRow("operation keys") << SetFilter([](NotaFilter &f) {
+    QTest::addRow("operation keys") << SetFilter([](Filter &f, const Invoice &) {
         f.operations = QStringLiteral("'E02','S06'");
-    }) << KeepInvoice([=](const DbInvoice &i) {
+    }) << KeepInvoice([](const Invoice &i, const Invoice &) {
         const QString k = i.direction + i.operation;
-        return inCompany(i) && (k == u"E02" || k == u"S06");
+        return inCompany01(i) && (k == u"E02" || k == u"S06");
     }) << true;
     QTest::addRow("operation key of the other direction")
-        << SetFilter([](NotaFilter &f) { f.operations = QStringLiteral("'S02'"); })
-        << KeepInvoice([](const DbInvoice &) { return false; }) << false;
+        << SetFilter([](Filter &f, const Invoice &) { f.operations = QStringLiteral("'S02'"); })
+        << KeepInvoice([](const Invoice &, const Invoice &) { return false; }) << false;
     QTest::addRow("period of one day, both bounds inclusive")
-        << SetFilter([day](NotaFilter &f) { f.start = f.end = day; })
-        << KeepInvoice([=](const DbInvoice &i) { return inCompany(i) && i.issued == day; }) << true;
-    QTest::addRow("period start inclusive")
-        << SetFilter([day](NotaFilter &f) { f.start = day; })
-        << KeepInvoice([=](const DbInvoice &i) { return inCompany(i) && i.issued >= day; }) << true;
-    QTest::addRow("period end inclusive")
-        << SetFilter([day](NotaFilter &f) { f.end = day; })
-        << KeepInvoice([=](const DbInvoice &i) { return inCompany(i) && i.issued <= day; }) << true;
-    QTest::addRow("status pending")
-        << SetFilter([](NotaFilter &f) { f.status = QStringLiteral("N"); })
-        << KeepInvoice([=](const DbInvoice &i) { return inCompany(i) && i.exported != u"S"; })
+        << SetFilter([](Filter &f, const Invoice &sample) { f.start = f.end = sample.issued; })
+        << KeepInvoice([](const Invoice &i, const Invoice &sample) {
+               return inCompany01(i) && i.issued == sample.issued;
+           })
         << true;
-    QTest::addRow("status exported")
-        << SetFilter([](NotaFilter &f) { f.status = QStringLiteral("S"); })
-        << KeepInvoice([=](const DbInvoice &i) { return inCompany(i) && i.exported == u"S"; })
-        << true;
-    QTest::addRow("minimum value inclusive")
-        << SetFilter([value](NotaFilter &f) { f.minimum = value; })
-        << KeepInvoice([=](const DbInvoice &i) { return inCompany(i) && i.value >= value; })
-        << true;
-    QTest::addRow("combined") << SetFilter([](NotaFilter &f) {
+    QTest::addRow("period start inclusive") << SetFilter([](Filter &f, const Invoice &sample) {
+        f.start = sample.issued;
+    }) << KeepInvoice([](const Invoice &i, const Invoice &sample) {
+        return inCompany01(i) && i.issued >= sample.issued;
+    }) << true;
+    QTest::addRow("period end inclusive") << SetFilter([](Filter &f, const Invoice &sample) {
+        f.end = sample.issued;
+    }) << KeepInvoice([](const Invoice &i, const Invoice &sample) {
+        return inCompany01(i) && i.issued <= sample.issued;
+    }) << true;
+    QTest::addRow("status pending") << SetFilter([](Filter &f, const Invoice &) {
+        f.status = QStringLiteral("N");
+    }) << KeepInvoice([](const Invoice &i, const Invoice &) {
+        return inCompany01(i) && i.exported != u"S";
+    }) << true;
+    QTest::addRow("status exported") << SetFilter([](Filter &f, const Invoice &) {
+        f.status = QStringLiteral("S");
+    }) << KeepInvoice([](const Invoice &i, const Invoice &) {
+        return inCompany01(i) && i.exported == u"S";
+    }) << true;
+    QTest::addRow("minimum value inclusive") << SetFilter([](Filter &f, const Invoice &sample) {
+        f.minimum = sample.value;
+    }) << KeepInvoice([](const Invoice &i, const Invoice &sample) {
+        return inCompany01(i) && i.value >= sample.value;
+    }) << true;
+    QTest::addRow("combined") << SetFilter([](Filter &f, const Invoice &) {
         f.branch = QStringLiteral("0001");
         f.stateReg = QStringLiteral("052147836");
         f.operations = QStringLiteral("'E01','E02','E06'");
@@ -341,8 +353,8 @@ void TestServerMethods::notaFiscalCriteria_data()
         f.start = QDate(2025, 4, 1);
         f.end = QDate(2025, 5, 20);
         f.minimum = 500;
-    }) << KeepInvoice([=](const DbInvoice &i) {
-        return inCompany(i) && i.branch == u"0001" && i.stateReg == u"052147836" &&
+    }) << KeepInvoice([](const Invoice &i, const Invoice &) {
+        return inCompany01(i) && i.branch == u"0001" && i.stateReg == u"052147836" &&
                QStringList{"E01", "E02", "E06"}.contains(i.direction + i.operation) &&
                QStringList{"E1", "E2", "EU"}.contains(i.direction + i.series) &&
                i.exported != u"S" && i.issued >= QDate(2025, 4, 1) &&
@@ -355,12 +367,17 @@ void TestServerMethods::notaFiscalCriteria()
     QFETCH(SetFilter, set);
     QFETCH(KeepInvoice, keep);
     QFETCH(bool, selectsSome);
+    // Values picked from the data, so that each criterion selects some but not all invoices.
+    const auto sample =
+        std::find_if(m_invoices.cbegin(), m_invoices.cend(),
+                     [](const DbInvoice &i) { return i.company == u"01" && i.branch == u"0002"; });
+    QVERIFY(sample != m_invoices.cend());
     NotaFilter f;
-    set(f);
+    set(f, *sample);
     const DataPacket p = getNotaFiscal(*m_client, f);
     QStringList expected;
     for (const DbInvoice &i : std::as_const(m_invoices))
-        if (keep(i))
+        if (keep(i, *sample))
             expected << i.key();
     QStringList got = keysOf(p);
     std::sort(expected.begin(), expected.end());
@@ -635,60 +652,74 @@ void TestServerMethods::notasMarcadasStoresEveryKey()
 void TestServerMethods::notasMarcadasRejects_data()
 {
     QTest::addColumn<PacketFor>("packet");
-    DbInvoice a, other; // of companies 01 and 02
-    for (const DbInvoice &i : std::as_const(m_invoices)) {
-        if (a.company.isEmpty() && i.company == u"01")
-            a = i;
-        if (other.company.isEmpty() && i.company == u"02")
-            other = i;
-    }
-    QVERIFY(!a.company.isEmpty() && !other.company.isEmpty());
-
-    QTest::addRow("unknown invoice") << PacketFor([a](const QString &list) {
-        return listaPacket(list, {{a.branch, QStringLiteral("9999999999")}}, {QString()});
-    });
-    QTest::addRow("unknown branch") << PacketFor([a](const QString &list) {
-        return listaPacket(list, {{QStringLiteral("XXXX"), a.posting}}, {QString()});
-    });
-    QTest::addRow("key shorter than a branch") << PacketFor([](const QString &list) {
-        return listaPacket(list, {{QStringLiteral("00"), QString()}}, {QString()});
-    });
-    QTest::addRow("unknown list") << PacketFor([a](const QString &) {
-        return listaPacket(QStringLiteral("7777777777"), {{a.branch, a.posting}}, {a.stateReg});
-    });
-    QTest::addRow("empty list number") << PacketFor([a](const QString &) {
-        return listaPacket(QString(), {{a.branch, a.posting}}, {a.stateReg});
-    });
-    QTest::addRow("two companies") << PacketFor([a, other](const QString &list) {
-        return listaPacket(list, {{a.branch, a.posting}, {other.branch, other.posting}},
-                           {a.stateReg, other.stateReg});
-    });
-    QTest::addRow("two list numbers") << PacketFor([a, other](const QString &list) {
-        return encodePacket(listaFields(),
-                            {DataRow{list, QString(a.branch + a.posting), a.stateReg},
-                             DataRow{QStringLiteral("9999999999"),
-                                     QString(other.branch + other.posting), other.stateReg}});
-    });
-    QTest::addRow("invoice twice") << PacketFor([a](const QString &list) {
-        return listaPacket(list, {{a.branch, a.posting}, {a.branch, a.posting}}, {a.stateReg});
-    });
+    using Invoice = DbInvoice;
+    QTest::addRow("unknown invoice")
+        << PacketFor([](const QString &list, const Invoice &a, const Invoice &) {
+               return listaPacket(list, {{a.branch, QStringLiteral("9999999999")}}, {QString()});
+           });
+    QTest::addRow("unknown branch")
+        << PacketFor([](const QString &list, const Invoice &a, const Invoice &) {
+               return listaPacket(list, {{QStringLiteral("XXXX"), a.posting}}, {QString()});
+           });
+    QTest::addRow("key shorter than a branch")
+        << PacketFor([](const QString &list, const Invoice &, const Invoice &) {
+               return listaPacket(list, {{QStringLiteral("00"), QString()}}, {QString()});
+           });
+    QTest::addRow("unknown list") << PacketFor(
+        [](const QString &, const Invoice &a, const Invoice &) {
+            return listaPacket(QStringLiteral("7777777777"), {{a.branch, a.posting}}, {a.stateReg});
+        });
+    QTest::addRow("empty list number")
+        << PacketFor([](const QString &, const Invoice &a, const Invoice &) {
+               return listaPacket(QString(), {{a.branch, a.posting}}, {a.stateReg});
+           });
+    QTest::addRow("two companies")
+        << PacketFor([](const QString &list, const Invoice &a, const Invoice &other) {
+               return listaPacket(list, {{a.branch, a.posting}, {other.branch, other.posting}},
+                                  {a.stateReg, other.stateReg});
+           });
+    QTest::addRow("two list numbers")
+        << PacketFor([](const QString &list, const Invoice &a, const Invoice &other) {
+               return encodePacket(
+                   listaFields(), {DataRow{list, QString(a.branch + a.posting), a.stateReg},
+                                   DataRow{QStringLiteral("9999999999"),
+                                           QString(other.branch + other.posting), other.stateReg}});
+           });
+    QTest::addRow("invoice twice") << PacketFor(
+        [](const QString &list, const Invoice &a, const Invoice &) {
+            return listaPacket(list, {{a.branch, a.posting}, {a.branch, a.posting}}, {a.stateReg});
+        });
     QTest::addRow("no rows") << PacketFor(
-        [](const QString &list) { return listaPacket(list, {}, {}); });
-    QTest::addRow("missing field") << PacketFor([a](const QString &list) {
-        return encodePacket({textField("NRLISTA", 10), textField("CDLISTA", 50)},
-                            {DataRow{list, QString(a.branch + a.posting)}});
-    });
+        [](const QString &list, const Invoice &, const Invoice &) {
+            return listaPacket(list, {}, {});
+        });
+    QTest::addRow("missing field")
+        << PacketFor([](const QString &list, const Invoice &a, const Invoice &) {
+               return encodePacket({textField("NRLISTA", 10), textField("CDLISTA", 50)},
+                                   {DataRow{list, QString(a.branch + a.posting)}});
+           });
     QTest::addRow("not a packet") << PacketFor(
-        [](const QString &) { return QByteArray("\xa1\x01\x02", 3); });
+        [](const QString &, const Invoice &, const Invoice &) {
+            return QByteArray("\xa1\x01\x02", 3);
+        });
 }
 
 void TestServerMethods::notasMarcadasRejects()
 {
     QFETCH(PacketFor, packet);
+    const DbInvoice *a = nullptr, *other = nullptr;
+    for (const DbInvoice &i : std::as_const(m_invoices)) {
+        if (!a && i.company == u"01")
+            a = &i;
+        if (!other && i.company == u"02")
+            other = &i;
+    }
+    QVERIFY(a && other);
     const QString list = m_client->call(QStringLiteral("GetLista")).toText();
     const QByteArray before = m_db->checksum();
     const QString error = rpcErrorOf([&] {
-        m_client->call(QStringLiteral("getNotasMarcadas"), {RpcValue::fromPacket(packet(list))});
+        m_client->call(QStringLiteral("getNotasMarcadas"),
+                       {RpcValue::fromPacket(packet(list, *a, *other))});
     });
     QVERIFY(!error.isEmpty());
     QCOMPARE(m_db->checksum(), before);
