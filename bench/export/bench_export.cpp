@@ -16,13 +16,14 @@
 // Every export runs in a fresh child process of this program (mode --client), against its own
 // freshly seeded database and server, so that its peak memory (VmHWM) is its own. Needs
 // FIS_BIN_DIR (or the server beside this program) and the sqlite3 tool on PATH.
-#include "benchdata.h"
 #include "compralegal/exportrun.h"
 #include "contracts/compralegalcontract.h"
 #include "dataset/memtable.h"
 #include "demodata.h"
 #include "rpc/memorypolicy.h"
 #include "rpcclient/netconnection.h"
+#include "testsupport/seeding.h"
+#include "testsupport/serverprocess.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -363,19 +364,20 @@ ExportFigures exportOnce(Size size)
     QElapsedTimer clock;
     clock.start();
     generateDemoDatabase(path, 1000, 1);
-    bench::addInvoices(path, size.invoices, size.items);
+    test::addInvoices(path, size.invoices, size.items);
 
-    QProcess server;
-    const quint16 port =
-        bench::startServer(server, path, outputDir, dir.filePath(QStringLiteral("server.log")));
+    test::ServerProcess server(path, outputDir);
+    if (!server.isRunning())
+        qFatal("the server did not start");
+    const quint16 port = server.port();
     figures.setup = seconds(clock);
 
     const QString toolOut = dir.filePath(QStringLiteral("tool.txt"));
     QProcess client;
     client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     client.start(QCoreApplication::applicationFilePath(),
-                 {QStringLiteral("--client"), QString::number(port),
-                  QString::number(server.processId()), path, toolOut});
+                 {QStringLiteral("--client"), QString::number(port), QString::number(server.pid()),
+                  path, toolOut});
     if (!client.waitForFinished(-1) || client.exitStatus() != QProcess::NormalExit ||
         client.exitCode() != 0)
         qFatal("the client failed (exit %d)", client.exitCode());
@@ -386,11 +388,10 @@ ExportFigures exportOnce(Size size)
             figures.values.insert(QString::fromUtf8(line.left(space)),
                                   QString::fromUtf8(line.mid(space + 1)));
     }
-    figures.serverHwmKb = statusKb(QString::number(server.processId()), "VmHWM");
-    server.terminate();
-    server.waitForFinished(10000);
+    figures.serverHwmKb = statusKb(QString::number(server.pid()), "VmHWM");
+    server.stop();
 
-    figures.serverCalls = serverTimes(dir.filePath(QStringLiteral("server.log")));
+    figures.serverCalls = serverTimes(server.logPath());
     figures.comparison = compareFiles(figures.values.value(QStringLiteral("file")), toolOut);
     return figures;
 }

@@ -9,10 +9,11 @@
 //     bench_server [invoices]     (default 250000 invoices of three items each)
 //
 // Needs FIS_BIN_DIR (or the server beside this program) and the sqlite3 tool on PATH.
-#include "benchdata.h"
 #include "dataset/datapacket.h"
 #include "demodata.h"
 #include "rpcclient/netconnection.h"
+#include "testsupport/seeding.h"
+#include "testsupport/serverprocess.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -52,13 +53,14 @@ int main(int argc, char *argv[])
     QElapsedTimer clock;
     clock.start();
     generateDemoDatabase(path, 1000, 1);
-    bench::addInvoices(path, invoices, 3);
+    test::addInvoices(path, invoices, 3);
     std::printf("seeded %d invoices of one registration in %.1f s\n", invoices,
                 clock.elapsed() / 1000.0);
 
-    QProcess server;
-    const quint16 port =
-        bench::startServer(server, path, dir.path(), dir.filePath(QStringLiteral("server.log")));
+    test::ServerProcess server(path, dir.path());
+    if (!server.isRunning())
+        qFatal("the server did not start");
+    const quint16 port = server.port();
 
     NetConnection client;
     client.setServerName(QStringLiteral("FIS11000.rdmCompraLEGALBA"));
@@ -96,7 +98,7 @@ int main(int argc, char *argv[])
                 {RpcValue::fromPacket(encodePacket(fields, rows))});
     rows.clear();
     std::printf("getNotasMarcadas with %d invoices: %.2f s\n", invoices, clock.elapsed() / 1000.0);
-    const qint64 peakBeforeBuild = peakMemoryKb(server.processId());
+    const qint64 peakBeforeBuild = peakMemoryKb(server.pid());
 
     // Bounds 0 and 0: the first call builds the file and hands out no line, so that generation
     // and paging are timed apart.
@@ -155,7 +157,7 @@ int main(int argc, char *argv[])
         lines += qint64(page.rows.size());
         decoding += clock.nsecsElapsed() / 1e9;
     }
-    const qint64 peak = peakMemoryKb(server.processId());
+    const qint64 peak = peakMemoryKb(server.pid());
 
     // As often as the client asks after the pages of a million-line file.
     double pendingAfter = 0, pendingAfterWorst = 0;
@@ -168,13 +170,9 @@ int main(int argc, char *argv[])
         pendingRowsAfter = count;
     }
     client.close();
-    server.terminate();
-    server.waitForFinished(10000);
-    if (qEnvironmentVariableIsSet("BENCH_SERVER_LOG")) {
-        QFile log(dir.filePath(QStringLiteral("server.log")));
-        log.open(QIODevice::ReadOnly);
-        std::fputs(log.readAll().constData(), stdout);
-    }
+    server.stop();
+    if (qEnvironmentVariableIsSet("BENCH_SERVER_LOG"))
+        std::fputs(server.log().toUtf8().constData(), stdout);
 
     const double total = generation + paging;
     std::printf("file lines:            %lld in %lld pages\n", qlonglong(lines), qlonglong(pages));

@@ -178,6 +178,7 @@ private slots:
     void checkDigits();
 
     void generationIsDeterministic();
+    void outOfRangeInvoiceCountsAreRefused_data();
     void outOfRangeInvoiceCountsAreRefused();
     void regeneratingReplacesAnyFile();
 
@@ -186,15 +187,22 @@ private slots:
     void columnSizesMatchTheModuleFields_data();
     void columnSizesMatchTheModuleFields();
     void dataFitsDeclaredSizes();
+    void textsStayInLatin1_data();
+    void textsStayInLatin1();
 
+    void codesHaveTheirWidths_data();
     void codesHaveTheirWidths();
+    void companiesHaveSeveralBranchesAndRegistrations();
     void everyTaxpayerNumberIsValid();
+    void clientCheckMatchesTypeAndNumber_data();
+    void clientCheckMatchesTypeAndNumber();
     void operationTypeLists();
     void seriesLists();
     void invoicesReferToTheirCompanysData();
     void invoiceValuesAddUp();
     void invoiceMixCoversTheCases();
     void defaultPeriodFindsPendingInvoices();
+    void smallestDatabaseStillHasAPendingInvoice_data();
     void smallestDatabaseStillHasAPendingInvoice();
 
     void commandLineRefusesBadInvoiceCounts_data();
@@ -282,13 +290,21 @@ void TestDemoData::generationIsDeterministic()
     QVERIFY(fa.readAll() == fb.readAll());
 }
 
+void TestDemoData::outOfRangeInvoiceCountsAreRefused_data()
+{
+    QTest::addColumn<int>("invoices");
+    QTest::addRow("one below the minimum") << kMinDemoInvoices - 1;
+    QTest::addRow("one above the maximum") << kMaxDemoInvoices + 1;
+    QTest::addRow("zero") << 0;
+    QTest::addRow("negative") << -1;
+}
+
 void TestDemoData::outOfRangeInvoiceCountsAreRefused()
 {
+    QFETCH(int, invoices);
     const QString path = m_dir.filePath(QStringLiteral("refused.sqlite"));
-    for (int n : {kMinDemoInvoices - 1, kMaxDemoInvoices + 1, 0, -1}) {
-        QVERIFY_THROWS_EXCEPTION(DemoDataError, generateDemoDatabase(path, n));
-        QVERIFY(!QFile::exists(path));
-    }
+    QVERIFY_THROWS_EXCEPTION(DemoDataError, generateDemoDatabase(path, invoices));
+    QVERIFY(!QFile::exists(path));
 }
 
 void TestDemoData::regeneratingReplacesAnyFile()
@@ -451,47 +467,69 @@ void TestDemoData::dataFitsDeclaredSizes()
         }
     }
     QVERIFY(checked > 80);
+}
 
-    // Texts stay inside Latin-1, so the output can strip accents from single bytes.
-    for (const QString &t :
-         {QStringLiteral("CLIENTE"), QStringLiteral("PRODUTO"), QStringLiteral("INSCRESTAD"),
-          QStringLiteral("TIPOOPERAC"), QStringLiteral("EMPRESA"), QStringLiteral("FILIAL")}) {
-        for (const QStringList &row : m_db->rows(QStringLiteral("SELECT * FROM %1").arg(t)))
-            for (const QString &v : row)
-                for (QChar ch : v)
-                    QVERIFY2(ch.unicode() <= 0xFF, qPrintable(t + QLatin1String(": ") + v));
-    }
+// Texts stay inside Latin-1, so the output can strip accents from single bytes.
+void TestDemoData::textsStayInLatin1_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addRow("clients") << "CLIENTE";
+    QTest::addRow("products") << "PRODUTO";
+    QTest::addRow("state registrations") << "INSCRESTAD";
+    QTest::addRow("operation types") << "TIPOOPERAC";
+    QTest::addRow("companies") << "EMPRESA";
+    QTest::addRow("branches") << "FILIAL";
+}
+
+void TestDemoData::textsStayInLatin1()
+{
+    QFETCH(QString, table);
+    const Rows rows = m_db->rows(QStringLiteral("SELECT * FROM %1").arg(table));
+    QVERIFY(!rows.isEmpty());
+    for (const QStringList &row : rows)
+        for (const QString &v : row)
+            for (QChar ch : v)
+                QVERIFY2(ch.unicode() <= 0xFF, qPrintable(v));
+}
+
+void TestDemoData::codesHaveTheirWidths_data()
+{
+    // Each query counts the rows that break the rule.
+    QTest::addColumn<QString>("offenders");
+    QTest::addRow("tax codes") << QStringLiteral(
+        "SELECT COUNT(*) FROM IMPOSTONFE WHERE CDIMPOSTONFE NOT GLOB '[0-9][0-9]'");
+    QTest::addRow("company codes")
+        << QStringLiteral("SELECT COUNT(*) FROM EMPRESA WHERE CDEMPRESA NOT GLOB '[0-9][0-9]'");
+    QTest::addRow("branch codes") << QStringLiteral(
+        "SELECT COUNT(*) FROM FILIAL WHERE CDFILIAL NOT GLOB '[0-9][0-9][0-9][0-9]'");
+    QTest::addRow("state registrations") << QStringLiteral(
+        "SELECT COUNT(*) FROM INSCRESTAD WHERE LENGTH(CDINSCESTA) > 14 OR CDINSCESTA = ''");
+    QTest::addRow("postings") << QStringLiteral(
+        "SELECT COUNT(*) FROM NFCOMPRA WHERE LENGTH(NRLANCTONF) <> 10 "
+        "OR NRLANCTONF GLOB '*[^0-9]*'");
+    QTest::addRow("invoice numbers")
+        << QStringLiteral("SELECT COUNT(*) FROM NFCOMPRA WHERE NRNOTAFISC GLOB '*[^0-9]*'");
+    QTest::addRow("fiscal codes") << QStringLiteral(
+        "SELECT COUNT(*) FROM NFCOMPRA WHERE NRCFOP NOT GLOB '[1256][0-9][0-9][0-9]' "
+        "OR (IDENTRSAIDOP = 'E') <> (NRCFOP GLOB '[12]*')");
+    QTest::addRow("models") << QStringLiteral(
+        "SELECT COUNT(*) FROM NFCOMPRA WHERE CDMODELONF NOT IN ('01', '55')");
+    QTest::addRow("flags") << QStringLiteral(
+        "SELECT COUNT(*) FROM NFCOMPRA WHERE IDNFCOMPRALEG NOT IN ('S', 'N') "
+        "OR IDSITUACAO NOT IN ('S', 'N') OR IDENTRSAIDOP NOT IN ('E', 'S')");
+    QTest::addRow("products") << QStringLiteral(
+        "SELECT COUNT(*) FROM PRODUTO WHERE CDNCM NOT GLOB "
+        "'[0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9]' OR LENGTH(CDPRODUTO) > 14");
 }
 
 void TestDemoData::codesHaveTheirWidths()
 {
-    struct Check
-    {
-        const char *what;
-        const char *sql;
-    };
-    const Check checks[] = {
-        {"tax codes", "SELECT COUNT(*) FROM IMPOSTONFE WHERE CDIMPOSTONFE NOT GLOB '[0-9][0-9]'"},
-        {"company codes", "SELECT COUNT(*) FROM EMPRESA WHERE CDEMPRESA NOT GLOB '[0-9][0-9]'"},
-        {"branch codes",
-         "SELECT COUNT(*) FROM FILIAL WHERE CDFILIAL NOT GLOB '[0-9][0-9][0-9][0-9]'"},
-        {"state registrations",
-         "SELECT COUNT(*) FROM INSCRESTAD WHERE LENGTH(CDINSCESTA) > 14 OR CDINSCESTA = ''"},
-        {"postings", "SELECT COUNT(*) FROM NFCOMPRA WHERE LENGTH(NRLANCTONF) <> 10 "
-                     "OR NRLANCTONF GLOB '*[^0-9]*'"},
-        {"invoice numbers", "SELECT COUNT(*) FROM NFCOMPRA WHERE NRNOTAFISC GLOB '*[^0-9]*'"},
-        {"fiscal codes",
-         "SELECT COUNT(*) FROM NFCOMPRA WHERE NRCFOP NOT GLOB '[1256][0-9][0-9][0-9]' "
-         "OR (IDENTRSAIDOP = 'E') <> (NRCFOP GLOB '[12]*')"},
-        {"models", "SELECT COUNT(*) FROM NFCOMPRA WHERE CDMODELONF NOT IN ('01', '55')"},
-        {"flags", "SELECT COUNT(*) FROM NFCOMPRA WHERE IDNFCOMPRALEG NOT IN ('S', 'N') "
-                  "OR IDSITUACAO NOT IN ('S', 'N') OR IDENTRSAIDOP NOT IN ('E', 'S')"},
-        {"products", "SELECT COUNT(*) FROM PRODUTO WHERE CDNCM NOT GLOB "
-                     "'[0-9][0-9][0-9][0-9][0-9][0-9][0-9][0-9]' OR LENGTH(CDPRODUTO) > 14"},
-    };
-    for (const Check &c : checks)
-        QVERIFY2(m_db->count(QString::fromLatin1(c.sql)) == 0, c.what);
+    QFETCH(QString, offenders);
+    QCOMPARE(m_db->count(offenders), 0);
+}
 
+void TestDemoData::companiesHaveSeveralBranchesAndRegistrations()
+{
     QCOMPARE(m_db->value(QStringLiteral("SELECT GROUP_CONCAT(CDEMPRESA) FROM (SELECT CDEMPRESA "
                                         "FROM FILIAL GROUP BY 1 HAVING COUNT(*) > 1)")),
              QStringLiteral("01,02"));
@@ -523,31 +561,42 @@ void TestDemoData::everyTaxpayerNumberIsValid()
                                         "HAVING COUNT(*) > 1)")),
              0);
 
-    // The filter's client check finds a client by person type and stored number, nothing else.
-    const QString &validate = stmt::validClie;
-    for (const char *type : {"J", "F"}) {
-        const QString number = m_db->value(
-            QStringLiteral("SELECT MIN(NRINSJURCLIE) FROM CLIENTE WHERE IDTPIJURCLIE = :T"),
-            {{QStringLiteral(":T"), QString::fromLatin1(type)}});
-        const QString other =
-            QLatin1String(type) == QLatin1String("J") ? QStringLiteral("F") : QStringLiteral("J");
-        QCOMPARE(
-            m_db->rows(validate, {{QStringLiteral(":P_IDTPIJURCLIE"), QString::fromLatin1(type)},
-                                  {QStringLiteral(":P_NRINSJURCLIE"), number}})
-                .size(),
-            1);
-        QCOMPARE(m_db->rows(validate, {{QStringLiteral(":P_IDTPIJURCLIE"), other},
-                                       {QStringLiteral(":P_NRINSJURCLIE"), number}})
-                     .size(),
-                 0);
-    }
-
     const Rows own = m_db->rows(QStringLiteral(
         "SELECT NRCNPJEMPRESA FROM EMPRESA UNION ALL SELECT NRCNPJFILIAL FROM FILIAL "
         "UNION ALL SELECT NRCNPJ FROM INSCRESTAD"));
     QCOMPARE(own.size(), 3 + 7 + 8);
     for (const QStringList &r : own)
         QVERIFY2(taxid::isValidCnpj(r[0]), qPrintable(r[0]));
+}
+
+// The filter's client check finds a client by person type and stored number, nothing else.
+void TestDemoData::clientCheckMatchesTypeAndNumber_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("otherType");
+    QTest::addRow("legal entity (CNPJ)") << "J"
+                                         << "F";
+    QTest::addRow("person (CPF)") << "F"
+                                  << "J";
+}
+
+void TestDemoData::clientCheckMatchesTypeAndNumber()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, otherType);
+    const QString &validate = stmt::validClie;
+    const QString number =
+        m_db->value(QStringLiteral("SELECT MIN(NRINSJURCLIE) FROM CLIENTE WHERE IDTPIJURCLIE = :T"),
+                    {{QStringLiteral(":T"), type}});
+    QVERIFY(!number.isEmpty());
+    QCOMPARE(m_db->rows(validate, {{QStringLiteral(":P_IDTPIJURCLIE"), type},
+                                   {QStringLiteral(":P_NRINSJURCLIE"), number}})
+                 .size(),
+             1);
+    QCOMPARE(m_db->rows(validate, {{QStringLiteral(":P_IDTPIJURCLIE"), otherType},
+                                   {QStringLiteral(":P_NRINSJURCLIE"), number}})
+                 .size(),
+             0);
 }
 
 void TestDemoData::operationTypeLists()
@@ -731,17 +780,24 @@ void TestDemoData::defaultPeriodFindsPendingInvoices()
     QVERIFY(pending > exported);
 }
 
+void TestDemoData::smallestDatabaseStillHasAPendingInvoice_data()
+{
+    QTest::addColumn<quint64>("seed");
+    QTest::addRow("seed 1") << quint64(1);
+    QTest::addRow("seed 2") << quint64(2);
+    QTest::addRow("seed 3") << quint64(3);
+}
+
 void TestDemoData::smallestDatabaseStillHasAPendingInvoice()
 {
+    QFETCH(quint64, seed);
     const QString path = m_dir.filePath(QStringLiteral("smallest.sqlite"));
-    for (std::uint64_t seed : {1ULL, 2ULL, 3ULL}) {
-        generateDemoDatabase(path, kMinDemoInvoices, seed);
-        const Db db(path);
-        QVERIFY(db.count(QStringLiteral(
-                    "SELECT COUNT(*) FROM NFCOMPRA WHERE CDFILIAL = '0001' AND IDNFCOMPRALEG = 'N' "
-                    "AND IDSITUACAO = 'N' AND DTEMISSAO BETWEEN '2025-05-01' AND "
-                    "(SELECT DTPROCESSAMENTO FROM FILIAL WHERE CDFILIAL = '0001')")) > 0);
-    }
+    generateDemoDatabase(path, kMinDemoInvoices, seed);
+    const Db db(path);
+    QVERIFY(db.count(QStringLiteral(
+                "SELECT COUNT(*) FROM NFCOMPRA WHERE CDFILIAL = '0001' AND IDNFCOMPRALEG = 'N' "
+                "AND IDSITUACAO = 'N' AND DTEMISSAO BETWEEN '2025-05-01' AND "
+                "(SELECT DTPROCESSAMENTO FROM FILIAL WHERE CDFILIAL = '0001')")) > 0);
 }
 
 void TestDemoData::commandLineRefusesBadInvoiceCounts_data()

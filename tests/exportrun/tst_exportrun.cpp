@@ -1,7 +1,7 @@
 // The export run against a scripted server: what it sends, in which order, what it writes, and
 // how it cleans up after every kind of failure.
 #include "compralegal/exportrun.h"
-#include "scriptedexportserver.h"
+#include "testsupport/scriptedexportserver.h"
 
 #include "dataset/datapacket.h"
 #include "dataset/memtable.h"
@@ -16,7 +16,7 @@
 
 using namespace fis;
 using namespace fis::compralegal;
-using namespace fis::exportruntest;
+using namespace fis::test;
 
 namespace {
 
@@ -190,7 +190,7 @@ void tst_ExportRun::addInvoice(const QString &branch, const QString &posting,
 void tst_ExportRun::baseNames_data()
 {
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("baseSent");
     QTest::addColumn<QString>("fileName");
     QTest::newRow("name and extension") << "ARQ.TXT"
                                         << "ARQ"
@@ -212,7 +212,7 @@ void tst_ExportRun::baseNames_data()
 void tst_ExportRun::baseNames()
 {
     QFETCH(QString, typed);
-    QFETCH(QString, base);
+    QFETCH(QString, baseSent);
     QFETCH(QString, fileName);
     const QList<WrittenFile> files = run(typed);
     QCOMPARE(files.size(), 1);
@@ -221,7 +221,8 @@ void tst_ExportRun::baseNames()
     QCOMPARE(readAll(out(fileName)), crlf(numbered(QStringLiteral("L"), 3)));
     QCOMPARE(filesInDir(), QStringList{fileName});
     // The base sent is the typed text before the first dot.
-    QCOMPARE(m_server->callsOf(QStringLiteral("GetRegistro")).first().args.at(0).toText(), base);
+    QCOMPARE(m_server->callsOf(QStringLiteral("GetRegistro")).first().args.at(0).toText(),
+             baseSent);
 }
 
 void tst_ExportRun::argumentsAndLastFileFlag_data()

@@ -17,99 +17,44 @@
 #include "rpc/rpcerror.h"
 #include "rpcclient/netconnection.h"
 #include "rpcserver/rpcargs.h"
-#include "rpcserver/rpcserver.h"
 #include "spinetestsupport.h"
+#include "testsupport/demohost.h"
+#include "testsupport/scriptedexportserver.h"
+#include "testsupport/serverprocess.h"
 
 #include <QApplication>
 #include <QGroupBox>
 #include <QLineEdit>
-#include <QMutex>
 #include <QRadioButton>
-#include <QSemaphore>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTableView>
 #include <QTest>
-#include <QThread>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
 using namespace fis;
 using namespace fis::spinetest;
+using namespace fis::test;
 
 namespace {
 
-// A server for the one answer the real server never gives on demand: GetNotaFiscal failing once,
-// then answering with one invoice and rewriting both key lists. It records the arguments.
-class ScriptedServer : public QThread
+// Values picked from the data: pending in the dialog's default period.
+struct Picked
 {
-public:
-    ScriptedServer()
-    {
-        start();
-        m_ready.acquire();
-    }
-    ~ScriptedServer() override
-    {
-        quit();
-        wait();
-    }
-    quint16 port() const { return m_port; }
-    QList<RpcValue> lastArguments() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_arguments;
-    }
-    QList<qsizetype> lastByRef() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_byRef;
-    }
-    int calls() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_calls;
-    }
-
-protected:
-    void run() override
-    {
-        RpcServer server;
-        server.registerMethod(compralegal::serverObjectName(), QStringLiteral("GetNotaFiscal"),
-                              [this](RpcArgs &args) -> RpcValue {
-                                  QMutexLocker lock(&m_mutex);
-                                  m_arguments = args.values();
-                                  m_byRef = args.byRef();
-                                  if (++m_calls == 1)
-                                      throw RpcError(QStringLiteral("Banco indisponível."));
-                                  args.set(6, QStringLiteral("'S9'"));
-                                  args.set(7, QStringLiteral("'E99'"));
-                                  DataRow row(compralegal::notaFiscalFields().size());
-                                  row[0] = QStringLiteral("E");
-                                  row[1] = QStringLiteral("N");
-                                  row[2] = QStringLiteral("U");
-                                  row[3] = QStringLiteral("0001");
-                                  row[5] = QStringLiteral("X1");
-                                  return RpcValue::fromPacket(
-                                      encodePacket(compralegal::notaFiscalFields(), {row}));
-                              });
-        server.listen(QHostAddress::LocalHost, 0);
-        m_port = server.serverPort();
-        m_ready.release();
-        exec();
-    }
-
-private:
-    QSemaphore m_ready;
-    quint16 m_port = 0;
-    mutable QMutex m_mutex;
-    QList<RpcValue> m_arguments;
-    QList<qsizetype> m_byRef;
-    int m_calls = 0;
+    QString client; // a company's registration (CNPJ)
+    QString number; // an invoice number
 };
 
+// What a row types or picks in the dialog before it is confirmed; returns the values its
+// condition binds.
+using Criterion = std::function<QVariantList(TfrmFiltroCompraLEGALBA &, const Picked &)>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(Criterion)
 
 class tst_FilterConfirm : public QObject
 {
@@ -131,7 +76,9 @@ private slots:
     void refusalsInOrderWithTheirFocus();
     void periodRules();
     void allTypesAndAllSeriesSendEmptyKeys();
+    void statusCodes_data();
     void statusCodes();
+    void filtersLoadWhatTheDatabaseSelects_data();
     void filtersLoadWhatTheDatabaseSelects();
     void emptyAnswerClosesTheDialogSilently();
     void failingServerLeavesTheDialogOpenAndConfirmRepeats();
@@ -653,103 +600,107 @@ void tst_FilterConfirm::allTypesAndAllSeriesSendEmptyKeys()
     QCOMPARE(loaded(), expected(QStringLiteral("N.IDNFCOMPRALEG <> 'S'")));
 }
 
+void tst_FilterConfirm::statusCodes_data()
+{
+    QTest::addColumn<int>("item");
+    QTest::addColumn<QString>("condition");
+    QTest::addRow("exported") << 1 << QStringLiteral("N.IDNFCOMPRALEG = 'S'");
+    QTest::addRow("all") << 2 << QStringLiteral("1 = 1");
+    QTest::addRow("pending") << 0 << QStringLiteral("N.IDNFCOMPRALEG <> 'S'");
+}
+
 void tst_FilterConfirm::statusCodes()
 {
-    const QList<std::pair<int, QString>> cases = {
-        {1, QStringLiteral("N.IDNFCOMPRALEG = 'S'")},
-        {2, QStringLiteral("1 = 1")},
-        {0, QStringLiteral("N.IDNFCOMPRALEG <> 'S'")},
-    };
-    for (const auto &[item, condition] : cases) {
-        inDialog([item](TfrmFiltroCompraLEGALBA &d) {
-            QTest::mouseClick(d.rdgStatus->button(item), Qt::LeftButton);
-            QCOMPARE(d.rdgStatus->ItemIndex(), item);
-            confirm(d);
+    QFETCH(int, item);
+    QFETCH(QString, condition);
+    inDialog([item](TfrmFiltroCompraLEGALBA &d) {
+        QTest::mouseClick(d.rdgStatus->button(item), Qt::LeftButton);
+        QCOMPARE(d.rdgStatus->ItemIndex(), item);
+        confirm(d);
+    });
+    const QStringList want = expected(condition);
+    QVERIFY(!want.isEmpty());
+    QCOMPARE(loaded(), want);
+}
+
+void tst_FilterConfirm::filtersLoadWhatTheDatabaseSelects_data()
+{
+    QTest::addColumn<Criterion>("criterion");
+    QTest::addColumn<QString>("condition");
+    using Dialog = TfrmFiltroCompraLEGALBA;
+
+    QTest::addRow("branch") << Criterion([](Dialog &d, const Picked &) {
+        QTest::keyClicks(d.medCdFilial, QStringLiteral("2"));
+        return QVariantList();
+    }) << QStringLiteral("N.CDFILIAL = '0002'");
+    QTest::addRow("client") << Criterion([](Dialog &d, const Picked &picked) {
+        QTest::keyClicks(d.medInscClie, picked.client);
+        return QVariantList{picked.client};
+    }) << QStringLiteral("N.CDCLIENTE IN (SELECT CDCLIENTE FROM CLIENTE WHERE NRINSJURCLIE = ?)");
+    QTest::addRow("registrations") << Criterion([](Dialog &d, const Picked &) {
+        QTest::keyClicks(d.edtCdInscEsta, QStringLiteral("061258473"));
+        QTest::keyClicks(d.edtCdInscMuni, QStringLiteral("3120458"));
+        return QVariantList();
+    }) << QStringLiteral("N.CDINSCESTA = '061258473' AND N.CDINSCMUNI = '3120458'");
+    QTest::addRow("series and operation types picked") << Criterion([this](Dialog &d,
+                                                                           const Picked &) {
+        QTest::mouseClick(d.rdgListaSerie, Qt::LeftButton);
+        QTest::keyClicks(d.edtCdInscEsta, QStringLiteral("052147836"));
+        QTest::keyClicks(d.edtCdInscMuni, QStringLiteral("2145870010"));
+        pick(d.btpSerie, [&](PickListDialog &picker) {
+            markKeys(picker, *d.cdsSerie, {QStringLiteral("E1"), QStringLiteral("E2")});
         });
-        const QStringList want = expected(condition);
-        QVERIFY(!want.isEmpty());
-        QCOMPARE(loaded(), want);
-    }
+        QTest::mouseClick(d.rdgListaTipoOper, Qt::LeftButton);
+        pick(d.btpTipoOper, [&](PickListDialog &picker) {
+            markKeys(picker, *d.cdsTpOperacao, {QStringLiteral("E01"), QStringLiteral("E06")});
+        });
+        return QVariantList();
+    })
+                                                       << QStringLiteral(
+                                                              "N.CDINSCESTA = '052147836' AND "
+                                                              "N.CDINSCMUNI = '2145870010' AND "
+                                                              "N.IDENTRSAIDOP || N.CDSERIE IN "
+                                                              "('E1', 'E2') AND "
+                                                              "N.IDENTRSAIDOP || N.CDTIPOOPER IN "
+                                                              "('E01', 'E06')");
+    QTest::addRow("NF number") << Criterion([](Dialog &d, const Picked &picked) {
+        QTest::keyClicks(d.medNumNF, picked.number);
+        return QVariantList{picked.number};
+    }) << QStringLiteral("N.NRNOTAFISC = ?");
+    QTest::addRow("minimum value") << Criterion([](Dialog &d, const Picked &) {
+        QTest::keyClicks(d.nedValor, QStringLiteral("1500"));
+        return QVariantList();
+    }) << QStringLiteral("N.VRNOTAFISC >= 1500");
 }
 
 void tst_FilterConfirm::filtersLoadWhatTheDatabaseSelects()
 {
+    QFETCH(Criterion, criterion);
+    QFETCH(QString, condition);
     const QString period = QStringLiteral(
         "N.DTEMISSAO >= '2025-05-01' AND N.DTEMISSAO < '2025-05-21' AND N.CDEMPRESA = '01'");
-    struct Case
-    {
-        const char *name;
-        std::function<void(TfrmFiltroCompraLEGALBA &)> drive;
-        QString condition;
-        QVariantList binds;
-    };
-    const QString client = first(QStringLiteral("SELECT C.NRINSJURCLIE FROM NFCOMPRA N JOIN "
-                                                "CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE WHERE ") +
-                                 period +
-                                 QStringLiteral(" AND C.IDTPIJURCLIE = 'J' "
-                                                "AND N.IDNFCOMPRALEG <> 'S' LIMIT 1"));
-    const QString number = first(QStringLiteral("SELECT N.NRNOTAFISC FROM NFCOMPRA N WHERE ") +
-                                 period + QStringLiteral(" AND N.IDNFCOMPRALEG <> 'S' LIMIT 1"));
-    QVERIFY(!client.isEmpty() && !number.isEmpty());
+    Picked picked;
+    picked.client = first(QStringLiteral("SELECT C.NRINSJURCLIE FROM NFCOMPRA N JOIN CLIENTE C"
+                                         " ON C.CDCLIENTE = N.CDCLIENTE WHERE ") +
+                          period +
+                          QStringLiteral(" AND C.IDTPIJURCLIE = 'J' AND N.IDNFCOMPRALEG <> 'S'"
+                                         " LIMIT 1"));
+    picked.number = first(QStringLiteral("SELECT N.NRNOTAFISC FROM NFCOMPRA N WHERE ") + period +
+                          QStringLiteral(" AND N.IDNFCOMPRALEG <> 'S' LIMIT 1"));
+    QVERIFY(!picked.client.isEmpty() && !picked.number.isEmpty());
 
-    const QList<Case> cases = {
-        {"branch",
-         [](TfrmFiltroCompraLEGALBA &d) { QTest::keyClicks(d.medCdFilial, QStringLiteral("2")); },
-         QStringLiteral("N.CDFILIAL = '0002'"),
-         {}},
-        {"client",
-         [client](TfrmFiltroCompraLEGALBA &d) { QTest::keyClicks(d.medInscClie, client); },
-         QStringLiteral("N.CDCLIENTE IN (SELECT CDCLIENTE FROM CLIENTE WHERE NRINSJURCLIE = ?)"),
-         {client}},
-        {"registrations",
-         [](TfrmFiltroCompraLEGALBA &d) {
-             QTest::keyClicks(d.edtCdInscEsta, QStringLiteral("061258473"));
-             QTest::keyClicks(d.edtCdInscMuni, QStringLiteral("3120458"));
-         },
-         QStringLiteral("N.CDINSCESTA = '061258473' AND N.CDINSCMUNI = '3120458'"),
-         {}},
-        {"series and operation types picked",
-         [this](TfrmFiltroCompraLEGALBA &d) {
-             QTest::mouseClick(d.rdgListaSerie, Qt::LeftButton);
-             QTest::keyClicks(d.edtCdInscEsta, QStringLiteral("052147836"));
-             QTest::keyClicks(d.edtCdInscMuni, QStringLiteral("2145870010"));
-             pick(d.btpSerie, [&](PickListDialog &picker) {
-                 markKeys(picker, *d.cdsSerie, {QStringLiteral("E1"), QStringLiteral("E2")});
-             });
-             QTest::mouseClick(d.rdgListaTipoOper, Qt::LeftButton);
-             pick(d.btpTipoOper, [&](PickListDialog &picker) {
-                 markKeys(picker, *d.cdsTpOperacao, {QStringLiteral("E01"), QStringLiteral("E06")});
-             });
-         },
-         QStringLiteral("N.CDINSCESTA = '052147836' AND N.CDINSCMUNI = '2145870010' AND "
-                        "N.IDENTRSAIDOP || N.CDSERIE IN ('E1', 'E2') AND "
-                        "N.IDENTRSAIDOP || N.CDTIPOOPER IN ('E01', 'E06')"),
-         {}},
-        {"NF number",
-         [number](TfrmFiltroCompraLEGALBA &d) { QTest::keyClicks(d.medNumNF, number); },
-         QStringLiteral("N.NRNOTAFISC = ?"),
-         {number}},
-        {"minimum value",
-         [](TfrmFiltroCompraLEGALBA &d) { QTest::keyClicks(d.nedValor, QStringLiteral("1500")); },
-         QStringLiteral("N.VRNOTAFISC >= 1500"),
-         {}},
-    };
-    for (const Case &c : cases) {
-        delete frmFiltroCompraLEGALBA;
-        m_presenter->clear();
-        inDialog([&c](TfrmFiltroCompraLEGALBA &d) {
-            c.drive(d);
-            confirm(d);
-        });
-        QVERIFY2(m_presenter->errors().isEmpty(),
-                 qPrintable(QString::fromLatin1(c.name) + ": " + m_presenter->errors().join('\n')));
-        const QStringList want =
-            expected(QStringLiteral("N.IDNFCOMPRALEG <> 'S' AND ") + c.condition, c.binds);
-        QVERIFY2(!want.isEmpty(), c.name);
-        const QStringList all = expected(QStringLiteral("N.IDNFCOMPRALEG <> 'S'"));
-        QVERIFY2(want.size() < all.size(), c.name); // the criterion really narrows the list
-        QCOMPARE(loaded(), want);
-    }
+    QVariantList binds;
+    inDialog([&](TfrmFiltroCompraLEGALBA &d) {
+        binds = criterion(d, picked);
+        confirm(d);
+    });
+    QVERIFY2(m_presenter->errors().isEmpty(), qPrintable(m_presenter->errors().join('\n')));
+    const QStringList want =
+        expected(QStringLiteral("N.IDNFCOMPRALEG <> 'S' AND ") + condition, binds);
+    QVERIFY(!want.isEmpty());
+    const QStringList all = expected(QStringLiteral("N.IDNFCOMPRALEG <> 'S'"));
+    QVERIFY(want.size() < all.size()); // the criterion really narrows the list
+    QCOMPARE(loaded(), want);
 }
 
 void tst_FilterConfirm::emptyAnswerClosesTheDialogSilently()
@@ -769,7 +720,23 @@ void tst_FilterConfirm::emptyAnswerClosesTheDialogSilently()
 
 void tst_FilterConfirm::failingServerLeavesTheDialogOpenAndConfirmRepeats()
 {
-    ScriptedServer scripted;
+    // The one answer the real server never gives on demand: GetNotaFiscal failing once, then
+    // answering with one invoice and rewriting both key lists.
+    ScriptedExportServer scripted;
+    auto notaCalls = std::make_shared<std::atomic_int>(0);
+    scripted.script.onNotaFiscal = [notaCalls](RpcArgs &args) {
+        if (++*notaCalls == 1)
+            throw RpcError(QStringLiteral("Banco indisponível."));
+        args.set(6, QStringLiteral("'S9'"));
+        args.set(7, QStringLiteral("'E99'"));
+    };
+    DataRow row(compralegal::notaFiscalFields().size());
+    row[0] = QStringLiteral("E");
+    row[1] = QStringLiteral("N");
+    row[2] = QStringLiteral("U");
+    row[3] = QStringLiteral("0001");
+    row[5] = QStringLiteral("X1");
+    scripted.script.notas = {row};
     m_screen->NetCompraLEGALBA->close();
     m_host->setServerPort(scripted.port());
     m_screen->NetCompraLEGALBA->open();
@@ -791,8 +758,11 @@ void tst_FilterConfirm::failingServerLeavesTheDialogOpenAndConfirmRepeats()
         QVERIFY(m_presenter->errors().isEmpty());
         QVERIFY(!d.isVisible());
     });
-    QCOMPARE(scripted.calls(), 2);
-    const QList<RpcValue> args = scripted.lastArguments();
+    const QList<RecordedCall> calls = scripted.callsOf(QStringLiteral("GetNotaFiscal"));
+    QCOMPARE(calls.size(), 2);
+    QCOMPARE(scripted.methods(),
+             (QStringList{QStringLiteral("GetNotaFiscal"), QStringLiteral("GetNotaFiscal")}));
+    const QList<RpcValue> args = calls.last().args;
     QCOMPARE(args.size(), 12);
     QCOMPARE(args.at(0).toText(), QStringLiteral("01"));
     QVERIFY(args.at(8).isDate());
@@ -801,7 +771,7 @@ void tst_FilterConfirm::failingServerLeavesTheDialogOpenAndConfirmRepeats()
     QCOMPARE(args.at(10).toText(), QStringLiteral("T"));
     QVERIFY(args.at(11).isNumber() && !args.at(11).isText());
     QCOMPARE(args.at(11).toDouble(), 250.5);
-    QCOMPARE(scripted.lastByRef(), QList<qsizetype>({6, 7}));
+    QCOMPARE(calls.last().byRef, QList<qsizetype>({6, 7}));
     // What the server left in the key lists is kept.
     QCOMPARE(stCodSerie, QStringLiteral("'S9'"));
     QCOMPARE(stCodTipoOper, QStringLiteral("'E99'"));

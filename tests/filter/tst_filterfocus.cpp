@@ -6,6 +6,7 @@
 #include "filter_dialog/cli_fis11001.h"
 #include "hostfw/widgets/maskedit.h"
 #include "spinetestsupport.h"
+#include "testsupport/demohost.h"
 
 #include <QLineEdit>
 #include <QMessageBox>
@@ -14,6 +15,7 @@
 
 using namespace fis;
 using namespace fis::spinetest;
+using namespace fis::test;
 
 class tst_FilterFocus : public QObject
 {

@@ -9,7 +9,7 @@
 #include "hostfw/widgets/lookupdialog.h"
 #include "hostfw/widgets/maskedit.h"
 #include "hostfw/widgets/useraction.h"
-#include "spinetestsupport.h"
+#include "testsupport/demohost.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -55,7 +55,7 @@ private:
     // A client's number of the given person type, read from the database.
     QString clientNumber(const QString &type, int offset = 0);
 
-    std::unique_ptr<spinetest::DemoHost> m_host;
+    std::unique_ptr<test::DemoHost> m_host;
     std::unique_ptr<RecordingPresenter> m_presenter;
     std::unique_ptr<TfrmCompraLegalBA> m_screen;
     std::unique_ptr<TfrmFiltroCompraLEGALBA> m_dialog;
@@ -63,7 +63,7 @@ private:
 
 void tst_FilterLookups::initTestCase()
 {
-    m_host = std::make_unique<spinetest::DemoHost>(10);
+    m_host = std::make_unique<test::DemoHost>(10);
     QVERIFY(m_host->isValid());
 }
 

@@ -1,6 +1,8 @@
 // The host application: its package loader, its main window with the screens' menus, and the
 // fis-host executable run as a process against the real application server.
-#include "spinetestsupport.h"
+#include "testsupport/demohost.h"
+#include "testsupport/paths.h"
+#include "testsupport/serverprocess.h"
 
 #include "host/hostmainwindow.h"
 #include "host/packageloader.h"
@@ -17,7 +19,7 @@
 #include <QTest>
 
 using namespace fis;
-using namespace fis::spinetest;
+using namespace fis::test;
 
 namespace {
 
@@ -76,6 +78,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
 
+    void loaderFindsThePackageAndItsEntryPoints_data();
     void loaderFindsThePackageAndItsEntryPoints();
     void loaderReportsMissingPackageAndEntryPoint();
     void menuOpensTheScreenAndMergesItsMenu();
@@ -150,13 +153,21 @@ void tst_Host::clickMenuItem(HostMainWindow &window, const QString &menuTitle, c
     QVERIFY(QTest::qWaitForWindowActive(&window));
 }
 
+void tst_Host::loaderFindsThePackageAndItsEntryPoints_data()
+{
+    QTest::addColumn<QString>("entryPoint");
+    QTest::addRow("IniProc") << "IniProc";
+    QTest::addRow("CriaCompraLEGAL") << "CriaCompraLEGAL";
+    QTest::addRow("CriaFtrCompraLEGAL") << "CriaFtrCompraLEGAL";
+}
+
 void tst_Host::loaderFindsThePackageAndItsEntryPoints()
 {
+    QFETCH(QString, entryPoint);
     const QString path = m_packages->libraryPath(kPackage);
     QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("libPkg_Fis11000.so"));
     QVERIFY(m_packages->isLoaded(kPackage));
-    for (const char *name : {"IniProc", "CriaCompraLEGAL", "CriaFtrCompraLEGAL"})
-        QVERIFY2(m_packages->procedure(kPackage, QString::fromLatin1(name)), name);
+    QVERIFY(m_packages->procedure(kPackage, entryPoint));
 }
 
 void tst_Host::loaderReportsMissingPackageAndEntryPoint()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "servertestsupport.h"
+#include "testsupport/testdatabase.h"
 
 #include <QMap>
 #include <QProcess>

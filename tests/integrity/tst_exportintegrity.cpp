@@ -2,11 +2,12 @@
 // client killed, a full or read-only disk, concurrent and hostile clients - each run by the real
 // fis11000-export against the real server, through a proxy that acts at an exact call. Every
 // case ends with the database's flags checked invoice by invoice against the files delivered.
-#include "exporthelpers.h"
-#include "faultproxy.h"
 #include "integritysupport.h"
 #include "rpcclient/netconnection.h"
-#include "servertestsupport.h"
+#include "testsupport/faultproxy.h"
+#include "testsupport/servercalls.h"
+#include "testsupport/serverprocess.h"
+#include "testsupport/testdatabase.h"
 
 #include "rpcserver/rpcsession.h"
 

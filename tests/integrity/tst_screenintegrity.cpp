@@ -1,9 +1,10 @@
 // The export from the screen when its server dies in the middle of a file: the user is told,
 // no file is left, and the next server on the database puts every invoice's flag back as it was
 // before; the screen then exports the same invoices.
-#include "faultproxy.h"
 #include "integritysupport.h"
-#include "servertestsupport.h"
+#include "testsupport/faultproxy.h"
+#include "testsupport/serverprocess.h"
+#include "testsupport/testdatabase.h"
 
 #include "exportscreendriver.h"
 #include "hostfw/hostconfig.h"

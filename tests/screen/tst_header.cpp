@@ -11,7 +11,7 @@
 #include "hostfw/widgets/lookupdialog.h"
 #include "hostfw/widgets/maskedit.h"
 #include "hostfw/widgets/useraction.h"
-#include "spinetestsupport.h"
+#include "testsupport/demohost.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -108,14 +108,14 @@ private:
     // is then loaded with invoices.
     void reachGridWithInvoices();
 
-    std::unique_ptr<spinetest::DemoHost> m_host;
+    std::unique_ptr<test::DemoHost> m_host;
     std::unique_ptr<RecordingPresenter> m_presenter;
     std::unique_ptr<TfrmCompraLegalBA> m_screen;
 };
 
 void tst_Header::initTestCase()
 {
-    m_host = std::make_unique<spinetest::DemoHost>(10);
+    m_host = std::make_unique<test::DemoHost>(10);
     QVERIFY(m_host->isValid());
 }
 

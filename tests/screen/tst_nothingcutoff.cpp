@@ -10,6 +10,8 @@
 #include "hostfw/widgets/useraction.h"
 #include "rpcclient/netconnection.h"
 #include "spinetestsupport.h"
+#include "testsupport/demohost.h"
+#include "testsupport/serverprocess.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -25,6 +27,7 @@
 
 using namespace fis;
 using namespace fis::spinetest;
+using namespace fis::test;
 
 namespace {
 

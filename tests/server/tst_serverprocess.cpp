@@ -1,8 +1,10 @@
 // The server as a process: configuration, logging, shutdown, hostile peers, and serving many
 // clients and sharing one database with another process.
-#include "exporthelpers.h"
 #include "rpcclient/netconnection.h"
-#include "servertestsupport.h"
+#include "testsupport/paths.h"
+#include "testsupport/servercalls.h"
+#include "testsupport/serverprocess.h"
+#include "testsupport/testdatabase.h"
 
 #include "rpc/rpcerror.h"
 #include "rpc/rpcprotocol.h"

@@ -1,6 +1,9 @@
 // The package's entry points and the lifetimes of its two windows, without a host: the screens
 // are windows of their own, served by the real application server.
 #include "spinetestsupport.h"
+#include "testsupport/demohost.h"
+#include "testsupport/paths.h"
+#include "testsupport/serverprocess.h"
 
 #include "contracts/compralegalcontract.h"
 #include "dataset/datasource.h"
@@ -24,6 +27,7 @@
 
 using namespace fis;
 using namespace fis::spinetest;
+using namespace fis::test;
 
 namespace {
 

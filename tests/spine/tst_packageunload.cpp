@@ -8,6 +8,7 @@ class tst_PackageUnload : public QObject
     Q_OBJECT
 
 private slots:
+    void exportsItsEntryPointsAndState_data();
     void exportsItsEntryPointsAndState();
     void unloadingReleasesTheSelectionTexts();
 
@@ -18,29 +19,35 @@ private:
     }
 };
 
+void tst_PackageUnload::exportsItsEntryPointsAndState_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("symbol");
+    for (const char *name : {"IniProc", "CriaCompraLEGAL", "CriaFtrCompraLEGAL"})
+        QTest::addRow("entry point %s", name) << "entry point" << QByteArray(name);
+    for (const char *name : {"frmCompraLegalBA", "frmFiltroCompraLEGALBA"})
+        QTest::addRow("form %s", name) << "form" << QByteArray(name);
+    for (const char *name : {"boIdCriado", "boEntra", "boConfirma", "boVazio"})
+        QTest::addRow("flag %s", name) << "flag" << QByteArray(name);
+    for (const char *name : {"stStatus", "stCodTipoOper", "stCodSerie"})
+        QTest::addRow("text %s", name) << "text" << QByteArray(name);
+}
+
+// Freshly loaded, every piece of module state starts empty, false or null.
 void tst_PackageUnload::exportsItsEntryPointsAndState()
 {
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, symbol);
     QLibrary package(packagePath());
     QVERIFY2(package.load(), qPrintable(package.errorString()));
-    for (const char *name : {"IniProc", "CriaCompraLEGAL", "CriaFtrCompraLEGAL"})
-        QVERIFY2(package.resolve(name), name);
-
-    // Everything starts empty, false or null.
-    for (const char *name : {"frmCompraLegalBA", "frmFiltroCompraLEGALBA"}) {
-        auto *form = reinterpret_cast<void **>(package.resolve(name));
-        QVERIFY2(form, name);
-        QCOMPARE(*form, nullptr);
-    }
-    for (const char *name : {"boIdCriado", "boEntra", "boConfirma", "boVazio"}) {
-        auto *flag = reinterpret_cast<bool *>(package.resolve(name));
-        QVERIFY2(flag, name);
-        QVERIFY2(!*flag, name);
-    }
-    for (const char *name : {"stStatus", "stCodTipoOper", "stCodSerie"}) {
-        auto *text = reinterpret_cast<QString *>(package.resolve(name));
-        QVERIFY2(text, name);
-        QVERIFY2(text->isEmpty(), name);
-    }
+    QFunctionPointer address = package.resolve(symbol.constData());
+    QVERIFY(address);
+    if (kind == u"form")
+        QCOMPARE(*reinterpret_cast<void **>(address), nullptr);
+    else if (kind == u"flag")
+        QVERIFY(!*reinterpret_cast<bool *>(address));
+    else if (kind == u"text")
+        QVERIFY(reinterpret_cast<QString *>(address)->isEmpty());
     QVERIFY(package.unload());
 }
 

@@ -1,4 +1,4 @@
-#include "faultproxy.h"
+#include "testsupport/faultproxy.h"
 
 #include "rpc/framereader.h"
 #include "rpc/rpcprotocol.h"

@@ -1,12 +1,10 @@
-#include "benchdata.h"
+#include "testsupport/seeding.h"
 
 #include <QByteArray>
-#include <QCoreApplication>
-#include <QProcess>
 
 #include <sqlite3.h>
 
-namespace fis::bench {
+namespace fis::test {
 
 namespace {
 
@@ -47,22 +45,4 @@ void addInvoices(const QString &path, int count, int items)
     sqlite3_close(db);
 }
 
-quint16 startServer(QProcess &server, const QString &database, const QString &outputDir,
-                    const QString &logPath)
-{
-    QString binDir = qEnvironmentVariable("FIS_BIN_DIR");
-    if (binDir.isEmpty())
-        binDir = QCoreApplication::applicationDirPath();
-    server.setStandardErrorFile(logPath);
-    server.start(binDir + QStringLiteral("/fis11000-server"),
-                 {QStringLiteral("--database"), database, QStringLiteral("--output-dir"), outputDir,
-                  QStringLiteral("--port"), QStringLiteral("0")});
-    server.waitForReadyRead(20000);
-    const QString banner = QString::fromUtf8(server.readLine()).trimmed();
-    const quint16 port = quint16(banner.section(u':', -1).toUInt());
-    if (!port)
-        qFatal("server did not start: %s", qPrintable(banner));
-    return port;
-}
-
-} // namespace fis::bench
+} // namespace fis::test
