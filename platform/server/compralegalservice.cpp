@@ -7,6 +7,7 @@
 #include "rpc/rpcerror.h"
 #include "server/exportlists.h"
 #include "server/filegenerator.h"
+#include "server/multirowinsert.h"
 #include "server/serverlog.h"
 #include "server/sqliteconnection.h"
 
@@ -410,17 +411,12 @@ RpcValue CompraLegalService::getNotasMarcadas(RpcArgs &args)
     }
     SqliteStatement invoice(m_db, "SELECT CDEMPRESA, CDINSCESTA FROM NFCOMPRA"
                                   " WHERE CDFILIAL = ?1 AND NRLANCTONF = ?2");
-    // The marked invoices go in 100 rows per INSERT, as the file's lines do: one statement per
-    // invoice spends more in the statement's run than in the b-trees.
+    // The marked invoices go in 100 rows per INSERT, as the file's lines do.
     constexpr int batchRows = 100;
-    const auto insertSql = [](int count) {
-        QByteArray sql = "INSERT INTO LISTACOMPRALEGNF (NRLISTA, CDLISTA, CDINSCESTA, CDFILIAL,"
-                         " NRLANCTONF) VALUES ";
-        for (int r = 0; r < count; ++r)
-            sql += r ? ", (?1, ?, ?, ?, ?)" : "(?1, ?, ?, ?, ?)";
-        return sql;
-    };
-    SqliteStatement insertBatch(m_db, insertSql(batchRows).constData());
+    MultiRowInsert insert(m_db,
+                          "INSERT INTO LISTACOMPRALEGNF (NRLISTA, CDLISTA, CDINSCESTA, CDFILIAL,"
+                          " NRLANCTONF)",
+                          {1, 0, 0, 0, 0}, batchRows);
     struct Marked
     {
         QByteArray key, registration;
@@ -429,29 +425,27 @@ RpcValue CompraLegalService::getNotasMarcadas(RpcArgs &args)
     std::vector<Marked> batch;
     batch.reserve(batchRows);
     const QByteArray listUtf8 = list.toUtf8();
+    const auto bindBatch = [&](SqliteStatement &statement, int first, int count) {
+        statement.bindUtf8NoCopy(1, listUtf8);
+        for (int r = 0; r < count; ++r) {
+            const Marked &m = batch[size_t(first + r)];
+            const QByteArray &branchUtf8 = branchesUtf8.at(m.branch);
+            statement.bindUtf8NoCopy(insert.parameter(r, 0), m.key);
+            statement.bindUtf8NoCopy(insert.parameter(r, 1), m.registration);
+            statement.bindUtf8NoCopy(insert.parameter(r, 2), branchUtf8);
+            statement.bindUtf8NoCopy(insert.parameter(r, 3),
+                                     QByteArrayView(m.key).sliced(branchUtf8.size()));
+        }
+    };
     const auto flush = [&] {
         if (batch.empty())
             return;
-        std::optional<SqliteStatement> tail;
-        if (batch.size() < batchRows)
-            tail.emplace(m_db, insertSql(int(batch.size())).constData());
-        SqliteStatement &insert = tail ? *tail : insertBatch;
-        insert.bindUtf8NoCopy(1, listUtf8);
-        int column = 1;
-        for (const Marked &m : batch) {
-            const QByteArray &branchUtf8 = branchesUtf8.at(m.branch);
-            insert.bindUtf8NoCopy(++column, m.key);
-            insert.bindUtf8NoCopy(++column, m.registration);
-            insert.bindUtf8NoCopy(++column, branchUtf8);
-            insert.bindUtf8NoCopy(++column, QByteArrayView(m.key).sliced(branchUtf8.size()));
-        }
         try {
-            insert.execute();
+            insert.insert(int(batch.size()), bindBatch);
         } catch (const DatabaseError &e) {
             // The unique index refused an invoice that another unfinished list holds.
             if (!e.isUniqueViolation())
                 throw;
-            insert.reset();
             for (const Marked &m : batch) {
                 const QByteArray &branchUtf8 = branchesUtf8.at(m.branch);
                 const QString taken = invoiceOnAnotherList(

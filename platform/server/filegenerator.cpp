@@ -2,6 +2,7 @@
 
 #include "server/layout/filelayoutbuilder.h"
 #include "server/layout/layouterror.h"
+#include "server/multirowinsert.h"
 #include "server/sqliteconnection.h"
 
 #include <QDateTime>
@@ -172,9 +173,8 @@ private:
 struct BuildCancelled
 {};
 
-// Stores the lines many rows per INSERT: a million single-row statements spend more time being
-// stepped and reset than writing the table. The file and list numbers are the same on every row,
-// so each statement binds them once.
+// Stores the lines many rows per INSERT. The file and list numbers are the same on every row, so
+// each statement binds them once.
 class LineStore
 {
 public:
@@ -182,66 +182,41 @@ public:
 
     LineStore(SqliteConnection &db, const QString &fileNumber, const QString &listNumber,
               qint64 sequenceBase)
-        : m_db(db)
-        , m_fileNumber(fileNumber.toUtf8())
+        : m_fileNumber(fileNumber.toUtf8())
         , m_listNumber(listNumber.toUtf8())
         , m_sequenceBase(sequenceBase)
-        , m_many(db, insertSql(kRowsPerInsert).constData())
+        , m_insert(db,
+                   "INSERT INTO REGARQCOMPRALEG (NRSEQARQMAG, NRORDREGARQ, NRLISTA, DSREGARQMAG,"
+                   " SQUENCIAL)",
+                   {1, 0, 2, 0, 0}, kRowsPerInsert)
     {}
 
     void store(const LineChunk &chunk)
     {
-        const int lines = int(chunk.ends.size());
-        for (int first = 0; first < lines; first += kRowsPerInsert) {
-            const int rows = std::min(kRowsPerInsert, lines - first);
-            if (rows == kRowsPerInsert) {
-                store(m_many, chunk, first, rows);
-            } else {
-                // Only the file's last rows.
-                SqliteStatement rest(m_db, insertSql(rows).constData());
-                store(rest, chunk, first, rows);
+        const QByteArrayView bytes(chunk.bytes);
+        m_insert.insert(int(chunk.ends.size()), [&](SqliteStatement &insert, int first, int rows) {
+            insert.bindUtf8NoCopy(1, m_fileNumber);
+            insert.bindUtf8NoCopy(2, m_listNumber);
+            for (int r = 0; r < rows; ++r) {
+                const int line = first + r;
+                const qsizetype begin = line > 0 ? chunk.ends[size_t(line - 1)] : 0;
+                const qsizetype end = chunk.ends[size_t(line)];
+                const qint64 number = m_stored + line + 1;
+                insert.bind(m_insert.parameter(r, 0), number);
+                insert.bindUtf8NoCopy(m_insert.parameter(r, 1), bytes.sliced(begin, end - begin));
+                insert.bind(m_insert.parameter(r, 2), m_sequenceBase + number);
             }
-        }
+        });
+        m_stored += qint64(chunk.ends.size());
     }
 
     qint64 stored() const { return m_stored; }
 
 private:
-    static QByteArray insertSql(int rows)
-    {
-        QByteArray sql = "INSERT INTO REGARQCOMPRALEG (NRSEQARQMAG, NRORDREGARQ, NRLISTA,"
-                         " DSREGARQMAG, SQUENCIAL) VALUES ";
-        for (int r = 0; r < rows; ++r) {
-            const int p = 3 + 3 * r;
-            sql += (r ? ", (?1, ?" : "(?1, ?") + QByteArray::number(p) + ", ?2, ?" +
-                   QByteArray::number(p + 1) + ", ?" + QByteArray::number(p + 2) + ')';
-        }
-        return sql;
-    }
-
-    void store(SqliteStatement &insert, const LineChunk &chunk, int first, int rows)
-    {
-        insert.bindUtf8NoCopy(1, m_fileNumber);
-        insert.bindUtf8NoCopy(2, m_listNumber);
-        const QByteArrayView bytes(chunk.bytes);
-        for (int r = 0; r < rows; ++r) {
-            const int p = 3 + 3 * r;
-            const qsizetype begin = first + r > 0 ? chunk.ends[size_t(first + r - 1)] : 0;
-            const qsizetype end = chunk.ends[size_t(first + r)];
-            const qint64 number = m_stored + r + 1;
-            insert.bind(p, number);
-            insert.bindUtf8NoCopy(p + 1, bytes.sliced(begin, end - begin));
-            insert.bind(p + 2, m_sequenceBase + number);
-        }
-        insert.execute();
-        m_stored += rows;
-    }
-
-    SqliteConnection &m_db;
     const QByteArray m_fileNumber;
     const QByteArray m_listNumber;
     const qint64 m_sequenceBase;
-    SqliteStatement m_many;
+    MultiRowInsert m_insert;
     qint64 m_stored = 0;
 };
 
@@ -261,8 +236,7 @@ void buildLines(SqliteConnection &db, const ExportFile &file, const Informant &i
                                                         " NRLANCTONF, NRNOTAFISC, DTEMISSAO,"
                                                         " CDMODELONF, CDSERIE, NRINSJURCLIE)"
                                                         " SELECT ") +
-                                             kKeyColumns + kFileInvoices + kOfFile +
-                                             kInvoiceOrder)
+                                             kKeyColumns + kFileInvoices + kOfFile + kInvoiceOrder)
                                       .constData());
         order.bind(1, file.listNumber);
         order.bind(2, file.stateRegistration);
@@ -297,8 +271,8 @@ void buildLines(SqliteConnection &db, const ExportFile &file, const Informant &i
         while (invoices.step()) {
             invoice.key = readKey(invoices);
             invoice.cfop = cfopOf(invoices, 7, invoiceWhere);
-            invoice.issuer = isYes(invoices.utf8(8)) ? InvoiceIssuer::Own
-                                                     : InvoiceIssuer::ThirdParty;
+            invoice.issuer =
+                isYes(invoices.utf8(8)) ? InvoiceIssuer::Own : InvoiceIssuer::ThirdParty;
             invoice.totalValue = invoices.real(9);
             invoice.icmsBase = invoices.real(10);
             invoice.icmsValue = invoices.real(11);
@@ -433,36 +407,36 @@ qint64 generateExportFile(SqliteConnection &db, const ExportFile &file)
     // the slower of the two instead of their sum. The builder reads what this transaction's
     // write lock has kept unchanged since it began, and none of the columns written here.
     ChunkQueue queue;
-    std::thread producer([&queue, &file, &informant, path = db.path(),
-                          busyTimeout = db.busyTimeoutMs()] {
-        try {
-            SqliteConnection reader(path, busyTimeout);
-            SqliteTransaction snapshot(reader, SqliteTransaction::Kind::Read);
-            LineChunk chunk;
-            const auto newChunk = [&chunk] {
-                chunk.bytes.reserve(kChunkLines * kRecordLength);
-                chunk.ends.reserve(kChunkLines);
-            };
-            newChunk();
-            buildLines(reader, file, informant, [&](QByteArrayView line) {
-                chunk.bytes.append(line);
-                chunk.ends.push_back(chunk.bytes.size());
-                if (chunk.ends.size() == size_t(kChunkLines)) {
-                    if (!queue.push(std::move(chunk)))
-                        throw BuildCancelled{};
-                    chunk = LineChunk{};
-                    newChunk();
-                }
-            });
-            if (!chunk.ends.empty())
-                queue.push(std::move(chunk));
-            queue.finish({});
-        } catch (const BuildCancelled &) {
-            queue.finish({});
-        } catch (...) {
-            queue.finish(std::current_exception());
-        }
-    });
+    std::thread producer(
+        [&queue, &file, &informant, path = db.path(), busyTimeout = db.busyTimeoutMs()] {
+            try {
+                SqliteConnection reader(path, busyTimeout);
+                SqliteTransaction snapshot(reader, SqliteTransaction::Kind::Read);
+                LineChunk chunk;
+                const auto newChunk = [&chunk] {
+                    chunk.bytes.reserve(kChunkLines * kRecordLength);
+                    chunk.ends.reserve(kChunkLines);
+                };
+                newChunk();
+                buildLines(reader, file, informant, [&](QByteArrayView line) {
+                    chunk.bytes.append(line);
+                    chunk.ends.push_back(chunk.bytes.size());
+                    if (chunk.ends.size() == size_t(kChunkLines)) {
+                        if (!queue.push(std::move(chunk)))
+                            throw BuildCancelled{};
+                        chunk = LineChunk{};
+                        newChunk();
+                    }
+                });
+                if (!chunk.ends.empty())
+                    queue.push(std::move(chunk));
+                queue.finish({});
+            } catch (const BuildCancelled &) {
+                queue.finish({});
+            } catch (...) {
+                queue.finish(std::current_exception());
+            }
+        });
     // Whatever way this function leaves, the builder stops before what it uses goes away.
     struct Join
     {
