@@ -24,6 +24,8 @@ inline QString serverObjectName()
 inline constexpr QLatin1StringView kMarked("C");
 inline constexpr QLatin1StringView kUnmarked("U");
 inline constexpr QLatin1StringView kExported("S");
+// IDNFCOMPRALEG of an invoice not exported yet, as GetNotaFiscal lists it.
+inline constexpr QLatin1StringView kNotExported("N");
 
 // Status codes of the invoice request: pending, exported, both.
 inline constexpr QLatin1StringView kStatusPending("N");
@@ -33,6 +35,11 @@ inline constexpr QLatin1StringView kStatusBoth("T");
 // Page bounds of GetRegistro: the first page asks for records 0 to 50000, and each follow-up
 // page for the next 50000 after the last record the previous call left.
 inline constexpr double kPageSize = 50000;
+
+// GetRegistro's more-pages mark (element 3 of its answer): another page follows, or this one
+// was the file's last.
+inline constexpr QLatin1StringView kAnotherPage("S");
+inline constexpr QLatin1StringView kLastPage("N");
 
 // The fields of the tables that travel between the screen and the server, in their order.
 QList<FieldDef> notaFiscalFields(); // cdsNotaFiscal: the invoice list

@@ -5,9 +5,12 @@
 #include "dataset/datapacket.h"
 #include "keylist/keylist.h"
 #include "rpc/rpcerror.h"
+#include "server/compralegalargs.h"
+#include "server/compralegalstore.h"
 #include "server/exportlists.h"
 #include "server/filegenerator.h"
 #include "server/serverlog.h"
+#include "server/sqlitecompralegalstore.h"
 #include "server/sqliteconnection.h"
 
 #include <QDir>
@@ -22,46 +25,6 @@
 namespace fis {
 
 namespace {
-
-QString isoDay(const QDate &date)
-{
-    return date.toString(Qt::ISODate);
-}
-
-// A text argument as a criterion: blanks around it do not count; empty means no restriction.
-QString criterion(const RpcArgs &args, qsizetype index)
-{
-    const QString text = args.text(index).trimmed();
-    return text.isEmpty() ? QString() : text;
-}
-
-// A date argument that may also come as null (no bound).
-QDate optionalDate(const RpcArgs &args, qsizetype index)
-{
-    if (args.at(index).isNull())
-        return {};
-    return args.dateTime(index).date();
-}
-
-// A key list argument in the picker's format, blanks around the keys tolerated. An empty or blank
-// text means no restriction.
-std::optional<QStringList> keyFilter(const RpcArgs &args, qsizetype index)
-{
-    try {
-        QStringList keys = parseKeyList(args.text(index), KeyListBlanks::Allowed);
-        if (keys.isEmpty())
-            return std::nullopt;
-        return keys;
-    } catch (const KeyListError &e) {
-        throw RpcError(e.message());
-    }
-}
-
-QString keysAsJson(const QStringList &keys)
-{
-    return QString::fromUtf8(
-        QJsonDocument(QJsonArray::fromStringList(keys)).toJson(QJsonDocument::Compact));
-}
 
 // "12.345.678/0001-90 - NAME" within the grid column's 73 characters.
 QString clientText(QStringView type, QStringView number, QStringView name)
@@ -80,32 +43,43 @@ QString clientText(QStringView type, QStringView number, QStringView name)
     return text;
 }
 
-// The stored date (and time) of DTEMISSAO as the packet's zone-free date-time.
-QDateTime storedDateTime(QByteArrayView text)
+// The packet of cdsNotaFiscal, an invoice at a time.
+class InvoiceListAnswer
 {
-    const auto digits = [&](int from, int count) {
-        int n = 0;
-        for (int i = from; i < from + count; ++i) {
-            const char c = text.at(i);
-            if (c < '0' || c > '9')
-                return -1;
-            n = n * 10 + (c - '0');
-        }
-        return n;
-    };
-    if (text.size() < 10)
-        return {};
-    const QDate date(digits(0, 4), digits(5, 2), digits(8, 2));
-    QTime time(0, 0);
-    if (text.size() >= 19)
-        time = QTime(digits(11, 2), digits(14, 2), digits(17, 2));
-    return wallClockDateTime(date, time.isValid() ? time : QTime(0, 0));
-}
+public:
+    InvoiceListAnswer()
+        : m_writer(compralegal::notaFiscalFields(), -1, QStringLiteral("cdsNotaFiscal"))
+    {}
 
-[[noreturn]] void packetError(const DataSetError &e)
-{
-    throw RpcError(QStringLiteral("Pacote de dados inválido: %1").arg(e.message()));
-}
+    void add(const InvoiceRow &row)
+    {
+        m_writer.addText(row.direction);
+        m_writer.addText(row.exported ? m_exported : m_notExported);
+        m_writer.addText(m_unmarked);
+        m_writer.addText(row.branch);
+        m_writer.addText(clientText(row.clientType, row.clientNumber, row.clientName));
+        m_writer.addText(row.posting);
+        m_writer.addDateTime(row.issued);
+        m_writer.addText(row.number);
+        m_writer.addFloat(row.value);
+        for (const std::optional<QString> *column :
+             {&row.operation, &row.stateRegistration, &row.municipalRegistration, &row.series,
+              &row.client}) {
+            if (*column)
+                m_writer.addText(**column);
+            else
+                m_writer.addNull();
+        }
+    }
+
+    QByteArray finish() { return m_writer.finish(); }
+
+private:
+    PacketWriter m_writer;
+    const QString m_exported{compralegal::kExported};
+    const QString m_notExported{compralegal::kNotExported};
+    const QString m_unmarked{compralegal::kUnmarked};
+};
 
 QString fileNamePart(int index)
 {
@@ -118,28 +92,29 @@ QString listNotFound(const QString &list)
     return QStringLiteral("Lista %1 não encontrada.").arg(list);
 }
 
+bool isOpen(const std::optional<exportlists::OwnedList> &list)
+{
+    return list && list->state == QLatin1String(exportlists::kOpen);
+}
+
 } // namespace
 
-struct CompraLegalService::FileRow
-{
-    QString fileNumber;
-    QString listNumber;
-    QString company;
-    QString stateRegistration;
-    QString namePart;
-    qint64 lineCount = -1; // -1: not built
-    QString served;        // IDSERVIDO: 'N', 'S' or 'E'
-    QString owner;         // the list's CDSESSAO
-    QString listState;     // the list's IDSITUACAO
-};
-
-CompraLegalService::CompraLegalService(SqliteConnection &db, const ServerConfig &config,
-                                       QString serverId, std::function<void()> filesServed)
-    : m_db(db)
+CompraLegalService::CompraLegalService(std::unique_ptr<CompraLegalStore> store,
+                                       const ServerConfig &config, QString serverId,
+                                       std::function<void()> filesServed)
+    : m_store(std::move(store))
     , m_config(config)
     , m_serverId(std::move(serverId))
     , m_filesServed(std::move(filesServed))
 {}
+
+CompraLegalService::CompraLegalService(SqliteConnection &db, const ServerConfig &config,
+                                       QString serverId, std::function<void()> filesServed)
+    : CompraLegalService(std::make_unique<SqliteCompraLegalStore>(db), config, std::move(serverId),
+                         std::move(filesServed))
+{}
+
+CompraLegalService::~CompraLegalService() = default;
 
 void CompraLegalService::registerMethods(RpcMethodTable &table)
 {
@@ -158,149 +133,18 @@ void CompraLegalService::registerMethods(RpcMethodTable &table)
 
 RpcValue CompraLegalService::GetNotaFiscal(RpcArgs &args)
 {
-    args.expectCount(12);
-    const QString company = criterion(args, 0);
-    const QString number = criterion(args, 1);
-    const QString client = criterion(args, 2);
-    const QString branch = criterion(args, 3);
-    const QString stateReg = criterion(args, 4);
-    const QString municipalReg = criterion(args, 5);
-    const std::optional<QStringList> series = keyFilter(args, 6);
-    const std::optional<QStringList> operations = keyFilter(args, 7);
-    const QDate start = optionalDate(args, 8);
-    const QDate end = optionalDate(args, 9);
-    const QString status = args.text(10).trimmed().toUpper();
-    if (status != u"N" && status != u"S" && status != u"T")
-        throw RpcError(QStringLiteral("Status inválido: \"%1\". Use N (pendente), S (exportado) "
-                                      "ou T (ambos).")
-                           .arg(args.text(10)));
-    const bool hasMinimum = !args.at(11).isNull();
-    const double minimum = hasMinimum ? args.number(11) : 0.0;
-    if (hasMinimum && !std::isfinite(minimum))
-        throw RpcError(QStringLiteral("Valor mínimo inválido."));
-
-    // Only the criteria given go into the statement, so that the planner sees the real shape
-    // (company and period by their index); every value is bound, none is written into it.
-    QByteArray sql = "SELECT N.IDENTRSAIDOP, N.IDNFCOMPRALEG, N.CDFILIAL, C.IDTPIJURCLIE,"
-                     " C.NRINSJURCLIE, C.NMRAZSOCCLIE, N.NRLANCTONF, N.DTEMISSAO, N.NRNOTAFISC,"
-                     " N.VRNOTAFISC, N.CDTIPOOPER, N.CDINSCESTA, N.CDINSCMUNI, N.CDSERIE,"
-                     " N.CDCLIENTE"
-                     " FROM NFCOMPRA N LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE"
-                     " WHERE 1 = 1";
-    QList<QString> binds;
-    const auto where = [&](const char *clause, const QString &value) {
-        sql += clause;
-        binds.append(value);
-    };
-    if (!company.isNull())
-        where(" AND N.CDEMPRESA = ?", company);
-    if (!number.isNull()) // typed numbers may come zero-filled to the branch's width
-        where(" AND ltrim(N.NRNOTAFISC, '0') = ltrim(?, '0')", number);
-    if (!client.isNull())
-        where(" AND N.CDCLIENTE IN (SELECT CDCLIENTE FROM CLIENTE WHERE NRINSJURCLIE = ?)", client);
-    if (!branch.isNull())
-        where(" AND N.CDFILIAL = ?", branch);
-    if (!stateReg.isNull())
-        where(" AND N.CDINSCESTA = ?", stateReg);
-    if (!municipalReg.isNull())
-        where(" AND N.CDINSCMUNI = ?", municipalReg);
-    if (series)
-        where(" AND N.IDENTRSAIDOP || N.CDSERIE IN (SELECT value FROM json_each(?))",
-              keysAsJson(*series));
-    if (operations)
-        where(" AND N.IDENTRSAIDOP || N.CDTIPOOPER IN (SELECT value FROM json_each(?))",
-              keysAsJson(*operations));
-    if (start.isValid())
-        where(" AND N.DTEMISSAO >= ?", isoDay(start));
-    if (end.isValid()) // the whole end day, also for values stored with a time
-        where(" AND N.DTEMISSAO < ?", isoDay(end.addDays(1)));
-
-    SqliteTransaction tx(m_db, SqliteTransaction::Kind::Read);
-    if (status == u"N") {
-        // `<> 'S'` seeks no index: after a large export every invoice of the period would be
-        // read to find the few still pending. A company has few distinct flags, so when at most
-        // one besides 'S' is present it becomes an equality on IX_NFCOMPRA_EMPRESA_STATUS.
-        const PendingFlag pending = company.isNull() ? PendingFlag{} : pendingFlag(company);
-        if (pending.kind == PendingFlag::Kind::None)
-            sql += " AND 1 = 0";
-        else if (pending.kind == PendingFlag::Kind::One)
-            where(" AND N.IDNFCOMPRALEG = ?", pending.value);
-        else
-            sql += " AND N.IDNFCOMPRALEG <> 'S'";
-    } else if (status == u"S") {
-        sql += " AND N.IDNFCOMPRALEG = 'S'";
-    }
-    if (hasMinimum)
-        sql += " AND N.VRNOTAFISC >= ?";
-    sql += " ORDER BY N.DTEMISSAO, N.CDFILIAL, length(ltrim(N.NRNOTAFISC, '0')),"
-           " ltrim(N.NRNOTAFISC, '0'), N.NRLANCTONF";
-
-    SqliteStatement q(m_db, sql.constData());
-    int i = 0;
-    for (const QString &value : std::as_const(binds))
-        q.bind(++i, value);
-    if (hasMinimum)
-        q.bind(++i, minimum);
-
+    const InvoiceCriteria criteria = readNotaFiscalArgs(args);
+    const std::unique_ptr<StoreTransaction> tx = m_store->begin(TransactionKind::Read);
     try {
-        PacketWriter writer(compralegal::notaFiscalFields(), -1, QStringLiteral("cdsNotaFiscal"));
-        const QString exported = QStringLiteral("S");
-        const QString pending = QStringLiteral("N");
-        const QString unmarked = QStringLiteral("U");
-        while (q.step()) {
-            writer.addText(q.text(0));
-            writer.addText(q.utf8(1) == "S" ? exported : pending);
-            writer.addText(unmarked);
-            writer.addText(q.text(2));
-            writer.addText(clientText(q.text(3), q.text(4), q.text(5)));
-            writer.addText(q.text(6));
-            writer.addDateTime(storedDateTime(q.utf8(7)));
-            writer.addText(q.text(8));
-            writer.addFloat(q.real(9));
-            for (int column = 10; column <= 14; ++column) {
-                if (q.isNull(column))
-                    writer.addNull();
-                else
-                    writer.addText(q.text(column));
-            }
-        }
-        const QByteArray packet = writer.finish();
-        tx.commit();
+        InvoiceListAnswer answer;
+        m_store->findInvoices(criteria, [&answer](const InvoiceRow &row) { answer.add(row); });
+        const QByteArray packet = answer.finish();
+        tx->commit();
         return RpcValue::fromPacket(packet);
     } catch (const DataSetError &e) {
         throw RpcError(
             QStringLiteral("Nota fiscal com dado fora do tamanho da lista: %1").arg(e.message()));
     }
-}
-
-CompraLegalService::PendingFlag CompraLegalService::pendingFlag(const QString &company)
-{
-    // Each step is one seek on IX_NFCOMPRA_EMPRESA_STATUS (company, flag): the smallest flag,
-    // then the smallest above the last one seen.
-    SqliteStatement lowest(m_db, "SELECT min(IDNFCOMPRALEG), typeof(min(IDNFCOMPRALEG))"
-                                 " FROM NFCOMPRA WHERE CDEMPRESA = ?1");
-    SqliteStatement above(m_db, "SELECT min(IDNFCOMPRALEG), typeof(min(IDNFCOMPRALEG))"
-                                " FROM NFCOMPRA WHERE CDEMPRESA = ?1 AND IDNFCOMPRALEG > ?2");
-    lowest.bind(1, company);
-    SqliteStatement *q = &lowest;
-    PendingFlag found;
-    found.kind = PendingFlag::Kind::None;
-    while (q->step() && !q->isNull(0)) {
-        // Only text compares as the equality would; anything else keeps the general clause.
-        if (q->utf8(1) != "text")
-            return {};
-        const QString flag = q->text(0);
-        q->reset();
-        if (flag != u"S") {
-            if (found.kind == PendingFlag::Kind::One)
-                return {};
-            found = {PendingFlag::Kind::One, flag};
-        }
-        above.bind(1, company);
-        above.bind(2, flag);
-        q = &above;
-    }
-    return found;
 }
 
 RpcValue CompraLegalService::GetDiretorio(RpcArgs &args)
@@ -313,37 +157,25 @@ RpcValue CompraLegalService::GetDiretorio(RpcArgs &args)
 
 QString CompraLegalService::nextNumber(const char *sequence)
 {
-    SqliteStatement up(m_db, "UPDATE SEQCOMPRALEG SET NRULTIMO = NRULTIMO + 1"
-                             " WHERE NMSEQUENCIA = ?1 RETURNING NRULTIMO");
-    up.bind(1, QString::fromLatin1(sequence));
-    if (!up.step())
+    const std::optional<qint64> number = m_store->nextInSequence(QString::fromLatin1(sequence));
+    if (!number)
         throw RpcError(QStringLiteral("Sequência %1 não cadastrada no banco de dados.")
                            .arg(QLatin1String(sequence)));
-    const qint64 number = up.integer(0);
-    up.reset();
-    if (number > 9999999999LL)
+    if (*number > 9999999999LL)
         throw RpcError(QStringLiteral("Sequência %1 esgotada.").arg(QLatin1String(sequence)));
-    return QStringLiteral("%1").arg(number, 10, 10, QLatin1Char('0'));
+    return QStringLiteral("%1").arg(*number, 10, 10, QLatin1Char('0'));
 }
 
 RpcValue CompraLegalService::GetLista(RpcArgs &args)
 {
     args.expectCount(0);
-    SqliteTransaction tx(m_db, SqliteTransaction::Kind::Write);
+    const std::unique_ptr<StoreTransaction> tx = m_store->begin(TransactionKind::Write);
     // A session runs one export at a time, so a new list ends its earlier runs: what they
     // delivered becomes final, what they left open is undone.
-    const exportlists::Outcome earlier = exportlists::closeSession(m_db, args.session());
+    const exportlists::Outcome earlier = m_store->closeSession(args.session());
     const QString list = nextNumber("NRLISTA");
-    SqliteStatement add(m_db, "INSERT INTO LISTACOMPRALEG (NRLISTA, DTCRIACAO, CDSESSAO,"
-                              " IDSITUACAO, DTATIVIDADE, CDSERVIDOR) VALUES (?1, ?2, ?3, 'A', ?4,"
-                              " ?5)");
-    add.bind(1, list);
-    add.bind(2, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-    add.bind(3, args.session());
-    add.bind(4, exportlists::now());
-    add.bind(5, m_serverId);
-    add.execute();
-    tx.commit();
+    m_store->addList(list, args.session(), m_serverId);
+    tx->commit();
     for (const QString &line : exportlists::describe(earlier, QStringLiteral("its session began "
                                                                              "another export")))
         logServerLine(line);
@@ -354,196 +186,76 @@ RpcValue CompraLegalService::GetLista(RpcArgs &args)
 
 RpcValue CompraLegalService::getNotasMarcadas(RpcArgs &args)
 {
-    args.expectCount(1);
-    std::vector<DataRow> rows;
-    try {
-        rows = decodePacketRows(args.packet(0), compralegal::listaFields(),
-                                QStringLiteral("cdsLista"));
-    } catch (const DataSetError &e) {
-        packetError(e);
-    }
-    if (rows.empty())
-        throw RpcError(QStringLiteral("Nenhuma nota fiscal foi marcada."));
+    const MarkedList marked = readNotasMarcadasArgs(args);
+    const std::unique_ptr<StoreTransaction> tx = m_store->begin(TransactionKind::Write);
+    checkListTakesInvoices(marked.list, args.session());
+    const ListedInvoices listed = putOnList(marked);
+    const QByteArray answer = addFiles(marked.list, listed);
+    m_store->touchList(marked.list, m_serverId);
+    tx->commit();
+    return RpcValue::fromPacket(answer);
+}
 
-    const QString list = rows.front().at(0).toString().trimmed();
-    if (list.isEmpty())
-        throw RpcError(QStringLiteral("Número da lista deve ser informado (NRLISTA vazio)."));
-    QSet<QString> seen;
-    for (const DataRow &row : rows) {
-        if (row.at(0).toString().trimmed() != list)
-            throw RpcError(QStringLiteral("As notas marcadas pertencem a listas diferentes "
-                                          "(%1 e %2).")
-                               .arg(list, row.at(0).toString()));
-        const QString key = row.at(1).toString();
-        if (key.trimmed().isEmpty())
-            throw RpcError(QStringLiteral("Nota marcada sem CDLISTA."));
-        if (seen.contains(key))
-            throw RpcError(QStringLiteral("A nota %1 foi marcada duas vezes.").arg(key));
-        seen.insert(key);
-    }
+// The session's open list, still without invoices.
+void CompraLegalService::checkListTakesInvoices(const QString &list, const QString &session)
+{
+    const std::optional<exportlists::OwnedList> owned = m_store->ownedList(list, session);
+    if (!owned)
+        throw RpcError(listNotFound(list));
+    if (owned->state != QLatin1String(exportlists::kOpen) || m_store->listHasFiles(list))
+        throw RpcError(QStringLiteral("A lista %1 já recebeu suas notas.").arg(list));
+}
 
-    SqliteTransaction tx(m_db, SqliteTransaction::Kind::Write);
-    {
-        const std::optional<exportlists::OwnedList> owned =
-            exportlists::findOwned(m_db, list, args.session());
-        if (!owned)
-            throw RpcError(listNotFound(list));
-        SqliteStatement q(m_db, "SELECT 1 FROM ARQCOMPRALEG WHERE NRLISTA = ?1");
-        q.bind(1, list);
-        if (owned->state != QLatin1String(exportlists::kOpen) || q.step())
-            throw RpcError(QStringLiteral("A lista %1 já recebeu suas notas.").arg(list));
-    }
-
-    // CDLISTA is the branch code followed by the posting number. Branch codes are tried as
-    // prefixes, each candidate confirmed by the invoice's primary key.
-    // A list may hold hundreds of thousands of keys: each is converted to UTF-8 once and bound
-    // as views of that, and the invoice's company and registration, nearly always the same as
-    // the row before, are converted only when their bytes change.
-    QStringList branches;
-    QList<QByteArray> branchesUtf8;
-    {
-        SqliteStatement q(m_db, "SELECT CDFILIAL FROM FILIAL");
-        while (q.step()) {
-            branches.append(q.text(0));
-            branchesUtf8.append(branches.back().toUtf8());
-        }
-    }
-    SqliteStatement invoice(m_db, "SELECT CDEMPRESA, CDINSCESTA FROM NFCOMPRA"
-                                  " WHERE CDFILIAL = ?1 AND NRLANCTONF = ?2");
-    // The marked invoices go in 100 rows per INSERT, as the file's lines do: one statement per
-    // invoice spends more in the statement's run than in the b-trees.
-    constexpr int batchRows = 100;
-    const auto insertSql = [](int count) {
-        QByteArray sql = "INSERT INTO LISTACOMPRALEGNF (NRLISTA, CDLISTA, CDINSCESTA, CDFILIAL,"
-                         " NRLANCTONF) VALUES ";
-        for (int r = 0; r < count; ++r)
-            sql += r ? ", (?1, ?, ?, ?, ?)" : "(?1, ?, ?, ?, ?)";
-        return sql;
-    };
-    SqliteStatement insertBatch(m_db, insertSql(batchRows).constData());
-    struct Marked
-    {
-        QByteArray key, registration;
-        qsizetype branch;
-    };
-    std::vector<Marked> batch;
-    batch.reserve(batchRows);
-    const QByteArray listUtf8 = list.toUtf8();
-    const auto flush = [&] {
-        if (batch.empty())
-            return;
-        std::optional<SqliteStatement> tail;
-        if (batch.size() < batchRows)
-            tail.emplace(m_db, insertSql(int(batch.size())).constData());
-        SqliteStatement &insert = tail ? *tail : insertBatch;
-        insert.bindUtf8NoCopy(1, listUtf8);
-        int column = 1;
-        for (const Marked &m : batch) {
-            const QByteArray &branchUtf8 = branchesUtf8.at(m.branch);
-            insert.bindUtf8NoCopy(++column, m.key);
-            insert.bindUtf8NoCopy(++column, m.registration);
-            insert.bindUtf8NoCopy(++column, branchUtf8);
-            insert.bindUtf8NoCopy(++column, QByteArrayView(m.key).sliced(branchUtf8.size()));
-        }
-        try {
-            insert.execute();
-        } catch (const DatabaseError &e) {
-            // The unique index refused an invoice that another unfinished list holds.
-            if (!e.isUniqueViolation())
-                throw;
-            insert.reset();
-            for (const Marked &m : batch) {
-                const QByteArray &branchUtf8 = branchesUtf8.at(m.branch);
-                const QString taken = invoiceOnAnotherList(
-                    list, branchUtf8, QByteArrayView(m.key).sliced(branchUtf8.size()));
-                if (!taken.isEmpty())
-                    throw RpcError(taken);
-            }
-            throw;
-        }
-        batch.clear();
-    };
-    // A value read back as the QString it was before, and its UTF-8 to bind.
-    struct Read
-    {
-        QByteArray raw;
-        QString text;
-        QByteArray utf8;
-        void set(QByteArrayView bytes)
-        {
-            if (!text.isNull() && raw == bytes)
-                return;
-            raw = bytes.toByteArray();
-            text = QString::fromUtf8(bytes);
-            utf8 = text.toUtf8();
-        }
-    };
-    QString company;
-    QMap<QString, qint64> registrations; // ordered: files go by registration
-    Read foundCompany, foundReg;
+// Every key must name one invoice, and all of them invoices of one company.
+CompraLegalService::ListedInvoices CompraLegalService::putOnList(const MarkedList &marked)
+{
+    ListedInvoices listed;
     QString countedReg;
     qint64 *counted = nullptr;
-    for (const DataRow &row : rows) {
-        const QString key = row.at(1).toString();
-        const QByteArray keyUtf8 = key.toUtf8();
-        qsizetype foundBranch = -1;
-        int matches = 0;
-        for (qsizetype b = 0; b < branches.size(); ++b) {
-            const QString &branch = branches.at(b);
-            if (key.size() <= branch.size() || !key.startsWith(branch))
-                continue;
-            invoice.bindUtf8NoCopy(1, branchesUtf8.at(b));
-            invoice.bindUtf8NoCopy(2, QByteArrayView(keyUtf8).sliced(branchesUtf8.at(b).size()));
-            if (invoice.step()) {
-                ++matches;
-                foundBranch = b;
-                foundCompany.set(invoice.utf8(0));
-                foundReg.set(invoice.utf8(1));
+    try {
+        const std::unique_ptr<ListFiller> filler = m_store->fillList(marked.list);
+        for (const QString &key : marked.keys) {
+            const FoundInvoices found = filler->find(key);
+            if (found.count == 0)
+                throw RpcError(QStringLiteral("Nota fiscal %1 não encontrada.").arg(key));
+            if (found.count > 1)
+                throw RpcError(
+                    QStringLiteral("A chave %1 corresponde a notas de mais de uma filial.")
+                        .arg(key));
+            if (listed.company.isNull())
+                listed.company = found.company;
+            else if (found.company != listed.company)
+                throw RpcError(
+                    QStringLiteral("A nota %1 é da empresa %2; as demais são da empresa %3.")
+                        .arg(key, found.company, listed.company));
+            filler->addFound();
+            if (!counted || countedReg != found.registration) {
+                countedReg = found.registration;
+                counted = &listed.registrations[countedReg];
             }
-            invoice.reset();
+            ++*counted;
         }
-        if (matches == 0)
-            throw RpcError(QStringLiteral("Nota fiscal %1 não encontrada.").arg(key));
-        if (matches > 1)
-            throw RpcError(
-                QStringLiteral("A chave %1 corresponde a notas de mais de uma filial.").arg(key));
-        if (company.isNull())
-            company = foundCompany.text;
-        else if (foundCompany.text != company)
-            throw RpcError(QStringLiteral("A nota %1 é da empresa %2; as demais são da empresa %3.")
-                               .arg(key, foundCompany.text, company));
-        batch.push_back({keyUtf8, foundReg.utf8, foundBranch});
-        if (batch.size() == batchRows)
-            flush();
-        if (!counted || countedReg != foundReg.text) {
-            countedReg = foundReg.text;
-            counted = &registrations[countedReg];
-        }
-        ++*counted;
+        filler->finish();
+    } catch (const InvoiceTakenError &e) {
+        throw RpcError(
+            QStringLiteral("A nota fiscal %1 (filial %2, lançamento %3) já está em outra "
+                           "exportação em andamento; exporte-a quando aquela terminar.")
+                .arg(e.number(), e.branch(), e.posting()));
     }
-    flush();
+    return listed;
+}
 
-    SqliteStatement state(m_db, "SELECT SGESTADO FROM INSCRESTAD WHERE CDEMPRESA = ?1 AND"
-                                " CDINSCESTA = ?2");
-    SqliteStatement addFile(m_db, "INSERT INTO ARQCOMPRALEG (NRSEQARQMAG, NRLISTA, CDEMPRESA,"
-                                  " CDINSCESTA, SGESTADO, NOMEARQUIVO, NRTOTREGISTROS, IDSERVIDO,"
-                                  " DTGERACAO) VALUES (?1, ?2, ?3, ?4, ?5, ?6, NULL, 'N', NULL)");
-    PacketWriter writer(compralegal::arquivosFields(), registrations.size(),
+// A file for each registration, in their order, named 0001, 0002, ...: the answer lists them.
+QByteArray CompraLegalService::addFiles(const QString &list, const ListedInvoices &listed)
+{
+    PacketWriter writer(compralegal::arquivosFields(), listed.registrations.size(),
                         QStringLiteral("cdsArquivos"));
     int index = 0;
-    for (auto it = registrations.cbegin(); it != registrations.cend(); ++it) {
+    for (auto it = listed.registrations.cbegin(); it != listed.registrations.cend(); ++it) {
         const QString namePart = fileNamePart(++index);
-        state.bind(1, company);
-        state.bind(2, it.key());
-        const QString uf = state.step() ? state.text(0) : QString();
-        state.reset();
-        addFile.bind(1, nextNumber("NRSEQARQMAG"));
-        addFile.bind(2, list);
-        addFile.bind(3, company);
-        addFile.bind(4, it.key());
-        addFile.bind(5, uf);
-        addFile.bind(6, namePart);
-        addFile.execute();
+        const QString state = m_store->stateOfRegistration(listed.company, it.key());
+        m_store->addFile(NewListFile{nextNumber("NRSEQARQMAG"), list, listed.company, it.key(),
+                                     state, namePart});
         try {
             writer.addText(it.key());
             writer.addText(namePart);
@@ -551,226 +263,154 @@ RpcValue CompraLegalService::getNotasMarcadas(RpcArgs &args)
             packetError(e);
         }
     }
-    const QByteArray answer = writer.finish();
-    exportlists::touch(m_db, list, m_serverId);
-    tx.commit();
-    return RpcValue::fromPacket(answer);
-}
-
-QString CompraLegalService::invoiceOnAnotherList(const QString &list, QByteArrayView branch,
-                                                 QByteArrayView posting)
-{
-    SqliteStatement q(m_db, "SELECT N.NRNOTAFISC FROM LISTACOMPRALEGNF L JOIN NFCOMPRA N"
-                            " ON N.CDFILIAL = L.CDFILIAL AND N.NRLANCTONF = L.NRLANCTONF"
-                            " WHERE L.CDFILIAL = ?1 AND L.NRLANCTONF = ?2 AND L.NRLISTA <> ?3");
-    q.bindUtf8(1, branch);
-    q.bindUtf8(2, posting);
-    q.bind(3, list);
-    if (!q.step())
-        return {};
-    return QStringLiteral("A nota fiscal %1 (filial %2, lançamento %3) já está em outra "
-                          "exportação em andamento; exporte-a quando aquela terminar.")
-        .arg(q.text(0), QString::fromUtf8(branch), QString::fromUtf8(posting));
+    return writer.finish();
 }
 
 RpcValue CompraLegalService::registroAnswer(const QString &status, const QByteArray &lines,
                                             bool more, const QString &continuation) const
 {
     return QList<RpcValue>{status, RpcValue::fromPacket(lines), m_config.outputDirectoryWithSlash(),
-                           more ? QStringLiteral("S") : QStringLiteral("N"), continuation};
+                           QString(more ? compralegal::kAnotherPage : compralegal::kLastPage),
+                           continuation};
+}
+
+RpcValue CompraLegalService::registroRefusal(const QString &text) const
+{
+    return registroAnswer(text, PacketWriter(compralegal::registrosFields(), 0).finish(), false,
+                          {});
 }
 
 RpcValue CompraLegalService::GetRegistro(RpcArgs &args)
 {
-    args.expectCount(12);
-    args.text(0); // the base name of the output file, left as it came
-    const QString company = args.text(1).trimmed();
-    const QString tax = args.text(2).trimmed();
-    const QDate start = optionalDate(args, 3);
-    const QDate end = optionalDate(args, 4);
-    const QString continuation = args.text(5).trimmed();
-    const double first = args.number(7);
-    const double last = args.number(8);
-    const QString registration = args.text(9).trimmed();
-    args.text(10); // last-file flag: every file is complete in itself, nothing to close
-    const QString list = args.text(11).trimmed();
-    if (!std::isfinite(first) || !std::isfinite(last))
-        throw RpcError(QStringLiteral("Limites de página inválidos."));
-
-    const auto userError = [&](const QString &text) {
-        return registroAnswer(text, PacketWriter(compralegal::registrosFields(), 0).finish(), false,
-                              {});
-    };
-
-    FileRow file;
-    const auto readFile = [&](SqliteStatement &q) {
-        file.fileNumber = q.text(0);
-        file.listNumber = q.text(1);
-        file.company = q.text(2);
-        file.stateRegistration = q.text(3);
-        file.namePart = q.text(4);
-        file.lineCount = q.isNull(5) ? -1 : q.integer(5);
-        file.served = q.text(6);
-        file.owner = q.text(7);
-        file.listState = q.text(8);
-    };
-    constexpr char fileColumns[] = "SELECT A.NRSEQARQMAG, A.NRLISTA, A.CDEMPRESA, A.CDINSCESTA,"
-                                   " A.NOMEARQUIVO, A.NRTOTREGISTROS, A.IDSERVIDO, L.CDSESSAO,"
-                                   " L.IDSITUACAO FROM ARQCOMPRALEG A JOIN LISTACOMPRALEG L"
-                                   " ON L.NRLISTA = A.NRLISTA";
-    const QString open = QLatin1String(exportlists::kOpen);
-
-    if (continuation.isEmpty()) {
+    const RegistroArgs request = readRegistroArgs(args);
+    ListFile file;
+    if (request.continuation.isEmpty()) {
         // A file's first page: check what the user can put right, then build every line.
-        if (list.isEmpty())
-            return userError(QStringLiteral("Número da lista deve ser informado."));
-        if (!start.isValid() || !end.isValid())
-            return userError(QStringLiteral("Período deve ser informado."));
-        if (end < start)
-            return userError(QStringLiteral("Data inicial do período deve ser menor ou igual a "
-                                            "data final do período."));
-        QString refusal;
-        {
-            SqliteTransaction tx(m_db, SqliteTransaction::Kind::Write);
-            const std::optional<exportlists::OwnedList> owned =
-                exportlists::findOwned(m_db, list, args.session());
-            if (!owned)
-                return userError(listNotFound(list));
-            if (owned->state != open)
-                return userError(
-                    QStringLiteral("Todos os arquivos da lista %1 já foram entregues.").arg(list));
-            {
-                SqliteStatement q(m_db, QByteArray(QByteArray(fileColumns) +
-                                                   " WHERE A.NRLISTA = ?1 AND A.CDINSCESTA = ?2")
-                                            .constData());
-                q.bind(1, list);
-                q.bind(2, registration);
-                if (!q.step())
-                    return userError(QStringLiteral("A inscrição estadual %1 não tem arquivo na "
-                                                    "lista %2.")
-                                         .arg(registration, list));
-                readFile(q);
-            }
-            // A client asks for a file only once the one before is written: every other file
-            // served so far has been delivered, whatever becomes of this one.
-            SqliteStatement delivered(m_db, "UPDATE ARQCOMPRALEG SET IDSERVIDO = 'E'"
-                                            " WHERE NRLISTA = ?1 AND IDSERVIDO = 'S'"
-                                            " AND NRSEQARQMAG <> ?2");
-            delivered.bind(1, list);
-            delivered.bind(2, file.fileNumber);
-            delivered.execute();
-
-            SqliteStatement taxes(m_db, "SELECT 1 FROM IMPOSTONFE WHERE CDIMPOSTONFE = ?1");
-            taxes.bind(1, tax);
-            if (file.served == u"E")
-                refusal = QStringLiteral("O arquivo %1 da lista %2 já foi entregue.")
-                              .arg(file.namePart, list);
-            else if (!taxes.step())
-                refusal = QStringLiteral("Imposto %1 não cadastrado.").arg(tax);
-            else if (file.company != company)
-                refusal = QStringLiteral("A lista %1 é da empresa %2, não da empresa %3.")
-                              .arg(list, file.company, company);
-            taxes.reset();
-            tx.commit();
-        }
-        if (!refusal.isEmpty())
-            return userError(refusal);
-
-        SqliteTransaction tx(m_db, SqliteTransaction::Kind::Write);
-        // Undone meanwhile (by the lease, or by the session from another connection)?
-        const std::optional<exportlists::OwnedList> owned =
-            exportlists::findOwned(m_db, list, args.session());
-        if (!owned || owned->state != open)
-            return userError(listNotFound(list));
-        try {
-            file.lineCount = generateExportFile(
-                m_db, ExportFile{file.fileNumber, list, file.company, file.stateRegistration,
-                                 file.namePart, start, end});
-        } catch (const ExportDataError &e) {
-            return userError(e.message());
-        }
-        exportlists::touch(m_db, list, m_serverId);
-        tx.commit();
-        file.served = QStringLiteral("N");
+        std::optional<QString> refusal = firstPageRefusal(request);
+        if (!refusal)
+            refusal = checkFileToBuild(request, args.session(), file);
+        if (!refusal)
+            refusal = buildFile(request, args.session(), file);
+        if (refusal)
+            return registroRefusal(*refusal);
         args.set(5, file.fileNumber);
     } else {
-        // A later page. The client does not read element 0 of these answers, so whatever goes
-        // wrong here must be a call error for its failure guard to run. A continuation of
-        // another session's list is as unknown as one that never was.
-        SqliteStatement q(
-            m_db, QByteArray(QByteArray(fileColumns) + " WHERE A.NRSEQARQMAG = ?1").constData());
-        q.bind(1, continuation);
-        const bool found = q.step();
-        if (found)
-            readFile(q);
-        if (!found || file.owner != args.session() || file.listNumber != list ||
-            file.stateRegistration != registration)
-            throw RpcError(QStringLiteral("Continuação %1 desconhecida: o arquivo não existe "
-                                          "(a lista foi excluída?).")
-                               .arg(continuation));
-        if (file.lineCount < 0 || file.served != u"N" || file.listState != open)
-            throw RpcError(QStringLiteral("O arquivo %1 já foi entregue por completo; comece "
-                                          "de novo com a continuação vazia.")
-                               .arg(file.namePart));
+        file = continuedFile(request, args.session());
     }
 
-    // Lines are numbered from 1, so a page from 0 starts at line 1. The cap counts the lines the
-    // page can hold, and lowering `last` tells the client where to go on from.
-    const qint64 from = std::max<qint64>(1, qint64(std::ceil(first)));
-    qint64 to = qint64(std::floor(std::min(last, 9e15)));
-    if (to - from + 1 > m_config.pageSizeCap) {
-        to = from + m_config.pageSizeCap - 1;
-        args.set(8, double(to));
-    }
-    QByteArray page;
-    {
-        SqliteTransaction tx(m_db, SqliteTransaction::Kind::Read);
-        SqliteStatement q(m_db, "SELECT NRORDREGARQ, DSREGARQMAG, SQUENCIAL FROM REGARQCOMPRALEG"
-                                " WHERE NRSEQARQMAG = ?1 AND NRORDREGARQ BETWEEN ?2 AND ?3"
-                                " ORDER BY NRORDREGARQ");
-        q.bind(1, file.fileNumber);
-        q.bind(2, from);
-        q.bind(3, to);
-        PacketWriter writer(compralegal::registrosFields(), -1, QStringLiteral("cdsRegistros"));
-        const QString number = file.fileNumber;
-        while (q.step()) {
-            writer.addText(number);
-            writer.addFloat(double(q.integer(0)));
-            writer.addText(QString::fromLatin1(q.utf8(1)));
-            writer.addFloat(double(q.integer(2)));
-        }
-        page = writer.finish();
-        tx.commit();
-    }
-    const bool more = to < file.lineCount;
-
-    {
-        SqliteTransaction tx(m_db, SqliteTransaction::Kind::Write);
-        // The list may have been undone while the page was read: then this page must not count.
-        const std::optional<exportlists::OwnedList> owned =
-            exportlists::findOwned(m_db, file.listNumber, args.session());
-        if (!owned || owned->state != open)
-            throw RpcError(listNotFound(file.listNumber));
-        exportlists::touch(m_db, file.listNumber, m_serverId);
-        if (!more) {
-            // Served in full: the lines are deleted after this answer, by the janitor. With the
-            // list's last file the list is delivered.
-            SqliteStatement served(m_db, "UPDATE ARQCOMPRALEG SET IDSERVIDO = 'S'"
-                                         " WHERE NRSEQARQMAG = ?1");
-            served.bind(1, file.fileNumber);
-            served.execute();
-            SqliteStatement delivered(m_db, "UPDATE LISTACOMPRALEG SET IDSITUACAO = 'E'"
-                                            " WHERE NRLISTA = ?1 AND NOT EXISTS (SELECT 1 FROM"
-                                            " ARQCOMPRALEG WHERE NRLISTA = ?1"
-                                            " AND IDSERVIDO = 'N')");
-            delivered.bind(1, file.listNumber);
-            delivered.execute();
-        }
-        tx.commit();
-    }
+    // Lowering `last` tells the client where to go on from.
+    const PageRange range = pageRange(request.first, request.last, m_config.pageSizeCap);
+    if (range.capped)
+        args.set(8, double(range.to));
+    const QByteArray page = readPage(file, range);
+    const bool more = range.to < file.lineCount;
+    recordPageServed(file, more, args.session());
     if (!more && m_filesServed)
         m_filesServed();
     return registroAnswer(QStringLiteral("OK"), page, more, file.fileNumber);
+}
+
+// The list and its file of the registration, and the tax; the refusal when the user must put
+// something right first. Whatever the answer, the list's other files served so far have been
+// delivered: a client asks for a file only once the one before is written.
+std::optional<QString> CompraLegalService::checkFileToBuild(const RegistroArgs &request,
+                                                            const QString &session, ListFile &file)
+{
+    const std::unique_ptr<StoreTransaction> tx = m_store->begin(TransactionKind::Write);
+    const std::optional<exportlists::OwnedList> owned = m_store->ownedList(request.list, session);
+    if (!owned)
+        return listNotFound(request.list);
+    if (owned->state != QLatin1String(exportlists::kOpen))
+        return QStringLiteral("Todos os arquivos da lista %1 já foram entregues.")
+            .arg(request.list);
+    const std::optional<ListFile> found =
+        m_store->fileOfRegistration(request.list, request.registration);
+    if (!found)
+        return QStringLiteral("A inscrição estadual %1 não tem arquivo na lista %2.")
+            .arg(request.registration, request.list);
+    file = *found;
+    m_store->markOtherFilesDelivered(request.list, file.fileNumber);
+
+    std::optional<QString> refusal;
+    if (file.served == QLatin1String(exportlists::kFileDelivered))
+        refusal = QStringLiteral("O arquivo %1 da lista %2 já foi entregue.")
+                      .arg(file.namePart, request.list);
+    else if (!m_store->taxExists(request.tax))
+        refusal = QStringLiteral("Imposto %1 não cadastrado.").arg(request.tax);
+    else if (file.company != request.company)
+        refusal = QStringLiteral("A lista %1 é da empresa %2, não da empresa %3.")
+                      .arg(request.list, file.company, request.company);
+    tx->commit();
+    return refusal;
+}
+
+// Builds every line of the file, in a transaction of its own; the refusal for faults in the data.
+std::optional<QString> CompraLegalService::buildFile(const RegistroArgs &request,
+                                                     const QString &session, ListFile &file)
+{
+    const std::unique_ptr<StoreTransaction> tx = m_store->begin(TransactionKind::Write);
+    // Undone meanwhile (by the lease, or by the session from another connection)?
+    if (!isOpen(m_store->ownedList(request.list, session)))
+        return listNotFound(request.list);
+    try {
+        file.lineCount = m_store->buildFile(ExportFile{file.fileNumber, request.list, file.company,
+                                                       file.stateRegistration, file.namePart,
+                                                       request.start, request.end});
+    } catch (const ExportDataError &e) {
+        return e.message();
+    }
+    m_store->touchList(request.list, m_serverId);
+    tx->commit();
+    file.served = QLatin1String(exportlists::kFileNotServed);
+    return std::nullopt;
+}
+
+// A later page. The client does not read element 0 of these answers, so whatever goes wrong
+// here must be a call error for its failure guard to run. A continuation of another session's
+// list is as unknown as one that never was.
+ListFile CompraLegalService::continuedFile(const RegistroArgs &request, const QString &session)
+{
+    const std::optional<ListFile> file = m_store->file(request.continuation);
+    if (!file || file->owner != session || file->listNumber != request.list ||
+        file->stateRegistration != request.registration)
+        throw RpcError(QStringLiteral("Continuação %1 desconhecida: o arquivo não existe "
+                                      "(a lista foi excluída?).")
+                           .arg(request.continuation));
+    if (file->lineCount < 0 || file->served != QLatin1String(exportlists::kFileNotServed) ||
+        file->listState != QLatin1String(exportlists::kOpen))
+        throw RpcError(QStringLiteral("O arquivo %1 já foi entregue por completo; comece "
+                                      "de novo com a continuação vazia.")
+                           .arg(file->namePart));
+    return *file;
+}
+
+QByteArray CompraLegalService::readPage(const ListFile &file, const PageRange &range)
+{
+    const std::unique_ptr<StoreTransaction> tx = m_store->begin(TransactionKind::Read);
+    PacketWriter writer(compralegal::registrosFields(), -1, QStringLiteral("cdsRegistros"));
+    m_store->readLines(file.fileNumber, range.from, range.to,
+                       [&](qint64 number, QByteArrayView text, qint64 sequence) {
+                           writer.addText(file.fileNumber);
+                           writer.addFloat(double(number));
+                           writer.addText(QString::fromLatin1(text));
+                           writer.addFloat(double(sequence));
+                       });
+    const QByteArray page = writer.finish();
+    tx->commit();
+    return page;
+}
+
+void CompraLegalService::recordPageServed(const ListFile &file, bool more, const QString &session)
+{
+    const std::unique_ptr<StoreTransaction> tx = m_store->begin(TransactionKind::Write);
+    // The list may have been undone while the page was read: then this page must not count.
+    if (!isOpen(m_store->ownedList(file.listNumber, session)))
+        throw RpcError(listNotFound(file.listNumber));
+    m_store->touchList(file.listNumber, m_serverId);
+    // Served in full: the lines are deleted after this answer, by the janitor.
+    if (!more)
+        m_store->markFileServed(file.fileNumber, file.listNumber);
+    tx->commit();
 }
 
 RpcValue CompraLegalService::GetDeletaLista(RpcArgs &args)
@@ -780,9 +420,8 @@ RpcValue CompraLegalService::GetDeletaLista(RpcArgs &args)
     if (list.isEmpty())
         return QList<RpcValue>{QStringLiteral("Número da lista deve ser informado.")};
 
-    SqliteTransaction tx(m_db, SqliteTransaction::Kind::Write);
-    const std::optional<exportlists::OwnedList> owned =
-        exportlists::findOwned(m_db, list, args.session());
+    const std::unique_ptr<StoreTransaction> tx = m_store->begin(TransactionKind::Write);
+    const std::optional<exportlists::OwnedList> owned = m_store->ownedList(list, args.session());
     if (!owned)
         return QList<RpcValue>{listNotFound(list)};
     if (owned->state == QLatin1String(exportlists::kFinal))
@@ -791,8 +430,8 @@ RpcValue CompraLegalService::GetDeletaLista(RpcArgs &args)
                                    .arg(list)};
     // The invoices of every file not delivered - not served in full, or served last and not
     // yet known to be written - get back the flag they had before the list.
-    exportlists::revert(m_db, list);
-    tx.commit();
+    m_store->revertList(list);
+    tx->commit();
     return QList<RpcValue>{QStringLiteral("OK")};
 }
 

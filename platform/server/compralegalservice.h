@@ -5,17 +5,29 @@
 #include "rpcserver/rpcmethodtable.h"
 #include "server/serverconfig.h"
 
+#include <QMap>
+
 #include <functional>
+#include <memory>
+#include <optional>
 
 namespace fis {
 
+class CompraLegalStore;
 class SqliteConnection;
+struct ListFile;
+struct MarkedList;
+struct PageRange;
+struct RegistroArgs;
 
 // The methods of the server object (compralegal::serverObjectName()) over one database
 // connection.
 //
 // Nothing is kept between calls: lists, files, lines and the progress of an export live in the
 // database, so that any number of these (threads, processes) can serve one database.
+//
+// Each method reads and checks its arguments (compralegalargs.h), does its database work through
+// the store (compralegalstore.h) in the transactions it opens, and builds its answer.
 //
 // Failures the caller cannot put right through the screen (wrong argument kinds, a malformed
 // packet or key list, an unknown continuation, database errors) are thrown as RpcError and reach
@@ -30,8 +42,12 @@ public:
     // `serverId` names this process in the lists it serves (exportlists::ServerRegistry).
     // `filesServed` is called when files have been served or lists made final: their lines are
     // no longer needed and may be deleted (see ServerJanitor).
+    CompraLegalService(std::unique_ptr<CompraLegalStore> store, const ServerConfig &config,
+                       QString serverId, std::function<void()> filesServed = {});
+    // The same on the SQLite database of `db`.
     CompraLegalService(SqliteConnection &db, const ServerConfig &config, QString serverId,
                        std::function<void()> filesServed = {});
+    ~CompraLegalService();
 
     RpcValue GetNotaFiscal(RpcArgs &args);
     RpcValue GetDiretorio(RpcArgs &args);
@@ -45,23 +61,34 @@ public:
     void registerMethods(RpcMethodTable &table);
 
 private:
-    struct FileRow;
-    // The company's flags other than 'S': none, exactly one (its value), or several, which
-    // includes whatever cannot be told by an equality.
-    struct PendingFlag
+    // The company of a list's marked invoices and how many each state registration has,
+    // ordered: files go by registration.
+    struct ListedInvoices
     {
-        enum class Kind { None, One, Several } kind = Kind::Several;
-        QString value;
+        QString company;
+        QMap<QString, qint64> registrations;
     };
-    PendingFlag pendingFlag(const QString &company);
+
     QString nextNumber(const char *sequence);
-    // The message naming an invoice that a list other than `list` holds; empty when none does.
-    QString invoiceOnAnotherList(const QString &list, QByteArrayView branch,
-                                 QByteArrayView posting);
+
+    // getNotasMarcadas
+    void checkListTakesInvoices(const QString &list, const QString &session);
+    ListedInvoices putOnList(const MarkedList &marked);
+    QByteArray addFiles(const QString &list, const ListedInvoices &listed);
+
+    // GetRegistro
+    std::optional<QString> checkFileToBuild(const RegistroArgs &request, const QString &session,
+                                            ListFile &file);
+    std::optional<QString> buildFile(const RegistroArgs &request, const QString &session,
+                                     ListFile &file);
+    ListFile continuedFile(const RegistroArgs &request, const QString &session);
+    QByteArray readPage(const ListFile &file, const PageRange &range);
+    void recordPageServed(const ListFile &file, bool more, const QString &session);
     RpcValue registroAnswer(const QString &status, const QByteArray &lines, bool more,
                             const QString &continuation) const;
+    RpcValue registroRefusal(const QString &text) const;
 
-    SqliteConnection &m_db;
+    std::unique_ptr<CompraLegalStore> m_store;
     ServerConfig m_config;
     QString m_serverId;
     std::function<void()> m_filesServed;

@@ -35,6 +35,11 @@ inline constexpr char kOpen[] = "A";
 inline constexpr char kDelivered[] = "E";
 inline constexpr char kFinal[] = "F";
 
+// The states of a file (ARQCOMPRALEG.IDSERVIDO), as above.
+inline constexpr char kFileNotServed[] = "N";
+inline constexpr char kFileServed[] = "S";
+inline constexpr char kFileDelivered[] = "E";
+
 // Milliseconds since 1970 UTC: the clock of the activity and heartbeat columns.
 qint64 now();
 

@@ -2,14 +2,17 @@
 
 #include "layout/filelayoutbuilder.h"
 #include "layout/layouterror.h"
+#include "server/multirowinsert.h"
 #include "server/sqliteconnection.h"
 
 #include <QDateTime>
+#include <QScopeGuard>
 #include <QSet>
 
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -172,9 +175,8 @@ private:
 struct BuildCancelled
 {};
 
-// Stores the lines many rows per INSERT: a million single-row statements spend more time being
-// stepped and reset than writing the table. The file and list numbers are the same on every row,
-// so each statement binds them once.
+// Stores the lines many rows per INSERT. The file and list numbers are the same on every row, so
+// each statement binds them once.
 class LineStore
 {
 public:
@@ -182,140 +184,166 @@ public:
 
     LineStore(SqliteConnection &db, const QString &fileNumber, const QString &listNumber,
               qint64 sequenceBase)
-        : m_db(db)
-        , m_fileNumber(fileNumber.toUtf8())
+        : m_fileNumber(fileNumber.toUtf8())
         , m_listNumber(listNumber.toUtf8())
         , m_sequenceBase(sequenceBase)
-        , m_many(db, insertSql(kRowsPerInsert).constData())
+        , m_insert(db,
+                   "INSERT INTO REGARQCOMPRALEG (NRSEQARQMAG, NRORDREGARQ, NRLISTA, DSREGARQMAG,"
+                   " SQUENCIAL)",
+                   {1, 0, 2, 0, 0}, kRowsPerInsert)
     {}
 
     void store(const LineChunk &chunk)
     {
-        const int lines = int(chunk.ends.size());
-        for (int first = 0; first < lines; first += kRowsPerInsert) {
-            const int rows = std::min(kRowsPerInsert, lines - first);
-            if (rows == kRowsPerInsert) {
-                store(m_many, chunk, first, rows);
-            } else {
-                // Only the file's last rows.
-                SqliteStatement rest(m_db, insertSql(rows).constData());
-                store(rest, chunk, first, rows);
+        const QByteArrayView bytes(chunk.bytes);
+        m_insert.insert(int(chunk.ends.size()), [&](SqliteStatement &insert, int first, int rows) {
+            insert.bindUtf8NoCopy(1, m_fileNumber);
+            insert.bindUtf8NoCopy(2, m_listNumber);
+            for (int r = 0; r < rows; ++r) {
+                const int line = first + r;
+                const qsizetype begin = line > 0 ? chunk.ends[size_t(line - 1)] : 0;
+                const qsizetype end = chunk.ends[size_t(line)];
+                const qint64 number = m_stored + line + 1;
+                insert.bind(m_insert.parameter(r, 0), number);
+                insert.bindUtf8NoCopy(m_insert.parameter(r, 1), bytes.sliced(begin, end - begin));
+                insert.bind(m_insert.parameter(r, 2), m_sequenceBase + number);
             }
-        }
+        });
+        m_stored += qint64(chunk.ends.size());
     }
 
     qint64 stored() const { return m_stored; }
 
 private:
-    static QByteArray insertSql(int rows)
-    {
-        QByteArray sql = "INSERT INTO REGARQCOMPRALEG (NRSEQARQMAG, NRORDREGARQ, NRLISTA,"
-                         " DSREGARQMAG, SQUENCIAL) VALUES ";
-        for (int r = 0; r < rows; ++r) {
-            const int p = 3 + 3 * r;
-            sql += (r ? ", (?1, ?" : "(?1, ?") + QByteArray::number(p) + ", ?2, ?" +
-                   QByteArray::number(p + 1) + ", ?" + QByteArray::number(p + 2) + ')';
-        }
-        return sql;
-    }
-
-    void store(SqliteStatement &insert, const LineChunk &chunk, int first, int rows)
-    {
-        insert.bindUtf8NoCopy(1, m_fileNumber);
-        insert.bindUtf8NoCopy(2, m_listNumber);
-        const QByteArrayView bytes(chunk.bytes);
-        for (int r = 0; r < rows; ++r) {
-            const int p = 3 + 3 * r;
-            const qsizetype begin = first + r > 0 ? chunk.ends[size_t(first + r - 1)] : 0;
-            const qsizetype end = chunk.ends[size_t(first + r)];
-            const qint64 number = m_stored + r + 1;
-            insert.bind(p, number);
-            insert.bindUtf8NoCopy(p + 1, bytes.sliced(begin, end - begin));
-            insert.bind(p + 2, m_sequenceBase + number);
-        }
-        insert.execute();
-        m_stored += rows;
-    }
-
-    SqliteConnection &m_db;
     const QByteArray m_fileNumber;
     const QByteArray m_listNumber;
     const qint64 m_sequenceBase;
-    SqliteStatement m_many;
+    MultiRowInsert m_insert;
     qint64 m_stored = 0;
 };
 
-// Reads the file's invoices, items and products and builds its lines in order, handing each to
-// `sink`. Throws ExportDataError for faults in the data, DatabaseError for the database's own.
-void buildLines(SqliteConnection &db, const ExportFile &file, const Informant &informant,
-                const FileLayoutBuilder::LineSink &sink)
+// The key columns as the ordered table keeps them, in kKeyColumns' order.
+constexpr char kOrderedKeyColumns[] = "O.CDFILIAL, O.NRLANCTONF, O.NRNOTAFISC, O.DTEMISSAO,"
+                                      " O.CDMODELONF, O.CDSERIE, O.NRINSJURCLIE";
+
+// Record 50 of the invoice row of FileLines::addInvoices()'s statement.
+template<typename Name> Invoice readInvoice(const SqliteStatement &row, Name what)
 {
+    Invoice invoice;
+    invoice.key = readKey(row);
+    invoice.cfop = cfopOf(row, 7, what);
+    invoice.issuer = isYes(row.utf8(8)) ? InvoiceIssuer::Own : InvoiceIssuer::ThirdParty;
+    invoice.totalValue = row.real(9);
+    invoice.icmsBase = row.real(10);
+    invoice.icmsValue = row.real(11);
+    invoice.exemptValue = row.real(12);
+    invoice.otherValue = row.real(13);
+    invoice.icmsRate = row.real(14);
+    invoice.cancelled = isYes(row.utf8(15));
+    invoice.issuerStateRegistration = row.text(16);
+    invoice.issuerState = row.text(17);
+    return invoice;
+}
+
+// Record 54 of the item row of FileLines::addItems()'s statement, all but the invoice's key.
+template<typename Name> void readItem(const SqliteStatement &row, Name what, Item &item)
+{
+    item.itemNumber = int(row.integer(7));
+    item.cfop = cfopOf(row, 8, what);
+    item.cst = row.text(9);
+    item.productCode = row.text(10);
+    item.quantity = row.real(11);
+    item.productValue = row.real(12);
+    item.discount = row.real(13);
+    item.icmsBase = row.real(14);
+    item.icmsStBase = row.real(15);
+    item.ipiValue = row.real(16);
+    item.icmsRate = row.real(17);
+}
+
+// Reads the file's invoices, items and products and builds its lines in order, handing each to
+// the sink. Throws ExportDataError for faults in the data, DatabaseError for the database's own.
+class FileLines
+{
+public:
+    FileLines(SqliteConnection &db, const ExportFile &file, const FileLayoutBuilder::LineSink &sink)
+        : m_db(db)
+        , m_file(file)
+        , m_builder(sink)
+    {}
+
+    void build(const Informant &informant)
+    {
+        orderInvoices();
+        try {
+            m_where =
+                QStringLiteral("Registros 10 e 11 da inscrição %1").arg(m_file.stateRegistration);
+            m_builder.begin(informant, Period{m_file.periodStart, m_file.periodEnd});
+            addInvoices();
+            addProducts(addItems());
+            m_where = QStringLiteral("Os registros 75 e 90 da inscrição %1")
+                          .arg(m_file.stateRegistration);
+            m_builder.finish();
+        } catch (const LayoutError &e) {
+            throw ExportDataError(
+                QStringLiteral("%1 não cabe no leiaute do arquivo: %2").arg(m_where, e.message()));
+        }
+    }
+
+private:
     // The invoices' order is worked out once, into a temporary table whose row number is the
     // invoice's place in the file, with the columns the records 54 repeat: both passes below
     // then read in that order without sorting, and the items come by the item key's index
     // instead of a sort of every item, without looking their invoice up again.
-    db.exec("CREATE TEMP TABLE ORDEMNFARQ (POS INTEGER PRIMARY KEY, CDFILIAL, NRLANCTONF,"
-            " NRNOTAFISC, DTEMISSAO, CDMODELONF, CDSERIE, NRINSJURCLIE)");
+    void orderInvoices()
     {
-        SqliteStatement order(db, QByteArray(QByteArray("INSERT INTO temp.ORDEMNFARQ (CDFILIAL,"
-                                                        " NRLANCTONF, NRNOTAFISC, DTEMISSAO,"
-                                                        " CDMODELONF, CDSERIE, NRINSJURCLIE)"
-                                                        " SELECT ") +
-                                             kKeyColumns + kFileInvoices + kOfFile + kInvoiceOrder)
-                                      .constData());
-        order.bind(1, file.listNumber);
-        order.bind(2, file.stateRegistration);
+        m_db.exec("CREATE TEMP TABLE ORDEMNFARQ (POS INTEGER PRIMARY KEY, CDFILIAL, NRLANCTONF,"
+                  " NRNOTAFISC, DTEMISSAO, CDMODELONF, CDSERIE, NRINSJURCLIE)");
+        SqliteStatement order(m_db,
+                              QByteArray(QByteArray("INSERT INTO temp.ORDEMNFARQ (CDFILIAL,"
+                                                    " NRLANCTONF, NRNOTAFISC, DTEMISSAO,"
+                                                    " CDMODELONF, CDSERIE, NRINSJURCLIE)"
+                                                    " SELECT ") +
+                                         kKeyColumns + kFileInvoices + kOfFile + kInvoiceOrder)
+                                  .constData());
+        order.bind(1, m_file.listNumber);
+        order.bind(2, m_file.stateRegistration);
         order.execute();
     }
-    // The key columns as the ordered table keeps them, in kKeyColumns' order. CROSS JOIN keeps
-    // that table as the outer loop whatever the statistics say.
-    constexpr char kOrderedKeyColumns[] = "O.CDFILIAL, O.NRLANCTONF, O.NRNOTAFISC, O.DTEMISSAO,"
-                                          " O.CDMODELONF, O.CDSERIE, O.NRINSJURCLIE";
 
-    FileLayoutBuilder builder(sink);
-    QString where; // what the builder was given last, for error messages
-    try {
-        where = QStringLiteral("Registros 10 e 11 da inscrição %1").arg(file.stateRegistration);
-        builder.begin(informant, Period{file.periodStart, file.periodEnd});
-
+    // Records 50. CROSS JOIN keeps the ordered table as the outer loop whatever the statistics
+    // say.
+    void addInvoices()
+    {
         SqliteStatement invoices(
-            db, QByteArray(QByteArray("SELECT ") + kOrderedKeyColumns +
-                           ", N.NRCFOP, N.IDENTRSAIDOP, N.VRNOTAFISC, N.VRBASEICMS,"
-                           " N.VRICMS, N.VRISENTO, N.VROUTRAS, N.PCALIQICMS,"
-                           " N.IDSITUACAO, C.NRINSCESTCLIE, C.SGESTADO"
-                           " FROM temp.ORDEMNFARQ O CROSS JOIN NFCOMPRA N"
-                           " ON N.CDFILIAL = O.CDFILIAL AND N.NRLANCTONF = O.NRLANCTONF"
-                           " LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE ORDER BY O.POS")
-                    .constData());
+            m_db, QByteArray(QByteArray("SELECT ") + kOrderedKeyColumns +
+                             ", N.NRCFOP, N.IDENTRSAIDOP, N.VRNOTAFISC, N.VRBASEICMS,"
+                             " N.VRICMS, N.VRISENTO, N.VROUTRAS, N.PCALIQICMS,"
+                             " N.IDSITUACAO, C.NRINSCESTCLIE, C.SGESTADO"
+                             " FROM temp.ORDEMNFARQ O CROSS JOIN NFCOMPRA N"
+                             " ON N.CDFILIAL = O.CDFILIAL AND N.NRLANCTONF = O.NRLANCTONF"
+                             " LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE ORDER BY O.POS")
+                      .constData());
         // The message names the row only when something is wrong with it.
         // QString, not auto: a string builder would outlive the temporaries it refers to.
         const auto invoiceWhere = [&]() -> QString {
             return QStringLiteral("A ") + invoiceName(invoices);
         };
-        Invoice invoice;
         while (invoices.step()) {
-            invoice.key = readKey(invoices);
-            invoice.cfop = cfopOf(invoices, 7, invoiceWhere);
-            invoice.issuer =
-                isYes(invoices.utf8(8)) ? InvoiceIssuer::Own : InvoiceIssuer::ThirdParty;
-            invoice.totalValue = invoices.real(9);
-            invoice.icmsBase = invoices.real(10);
-            invoice.icmsValue = invoices.real(11);
-            invoice.exemptValue = invoices.real(12);
-            invoice.otherValue = invoices.real(13);
-            invoice.icmsRate = invoices.real(14);
-            invoice.cancelled = isYes(invoices.utf8(15));
-            invoice.issuerStateRegistration = invoices.text(16);
-            invoice.issuerState = invoices.text(17);
+            const Invoice invoice = readInvoice(invoices, invoiceWhere);
             try {
-                builder.addInvoice(invoice);
+                m_builder.addInvoice(invoice);
             } catch (const LayoutError &) {
-                where = invoiceWhere();
+                m_where = invoiceWhere();
                 throw;
             }
         }
+    }
 
-        SqliteStatement items(db,
+    // Records 54; returns the codes of the items' products.
+    QSet<QString> addItems()
+    {
+        SqliteStatement items(m_db,
                               QByteArray(QByteArray("SELECT ") + kOrderedKeyColumns +
                                          ", I.NRITEM, I.NRCFOP, I.CDCST, I.CDPRODUTO, I.QTITEM,"
                                          " I.VRPRODUTO, I.VRDESCONTO, I.VRBASEICMS, I.VRBASEICMSST,"
@@ -339,21 +367,11 @@ void buildLines(SqliteConnection &db, const ExportFile &file, const Informant &i
                 item.invoice = readKey(items);
                 keyOf = pos;
             }
-            item.itemNumber = int(items.integer(7));
-            item.cfop = cfopOf(items, 8, itemWhere);
-            item.cst = items.text(9);
-            item.productCode = items.text(10);
-            item.quantity = items.real(11);
-            item.productValue = items.real(12);
-            item.discount = items.real(13);
-            item.icmsBase = items.real(14);
-            item.icmsStBase = items.real(15);
-            item.ipiValue = items.real(16);
-            item.icmsRate = items.real(17);
+            readItem(items, itemWhere, item);
             try {
-                builder.addItem(item);
+                m_builder.addItem(item);
             } catch (const LayoutError &) {
-                where = itemWhere();
+                m_where = itemWhere();
                 throw;
             }
             // Items of one invoice often repeat a product; skip the hash for the common case.
@@ -362,161 +380,181 @@ void buildLines(SqliteConnection &db, const ExportFile &file, const Informant &i
                 lastCode = item.productCode;
             }
         }
+        return productCodes;
+    }
 
-        SqliteStatement product(db, "SELECT CDPRODUTO, CDNCM, DSPRODUTO, SGUNIDADE, PCALIQIPI,"
-                                    " PCALIQICMS, PCREDBASEICMS, VRBASEICMSST FROM PRODUTO"
-                                    " WHERE CDPRODUTO = ?1");
-        for (const QString &code : std::as_const(productCodes)) {
+    // Records 75, of the products there are.
+    void addProducts(const QSet<QString> &codes)
+    {
+        SqliteStatement product(m_db, "SELECT CDPRODUTO, CDNCM, DSPRODUTO, SGUNIDADE, PCALIQIPI,"
+                                      " PCALIQICMS, PCREDBASEICMS, VRBASEICMSST FROM PRODUTO"
+                                      " WHERE CDPRODUTO = ?1");
+        for (const QString &code : codes) {
             product.bind(1, code);
             if (product.step()) {
-                where = QStringLiteral("O produto %1").arg(code);
-                builder.addProduct(Product{product.text(0), product.text(1), product.text(2),
-                                           product.text(3), product.real(4), product.real(5),
-                                           product.real(6), product.real(7)});
+                m_where = QStringLiteral("O produto %1").arg(code);
+                m_builder.addProduct(Product{product.text(0), product.text(1), product.text(2),
+                                             product.text(3), product.real(4), product.real(5),
+                                             product.real(6), product.real(7)});
             }
             product.reset();
         }
-        where = QStringLiteral("Os registros 75 e 90 da inscrição %1").arg(file.stateRegistration);
-        builder.finish();
-    } catch (const LayoutError &e) {
+    }
+
+    SqliteConnection &m_db;
+    const ExportFile &m_file;
+    FileLayoutBuilder m_builder;
+    QString m_where; // what the builder was given last, for error messages
+};
+
+// The company's registration as records 10 and 11 name it.
+Informant readInformant(SqliteConnection &db, const ExportFile &file)
+{
+    SqliteStatement q(db, "SELECT I.NRCNPJ, I.NMMUNICIPIO, I.NRFAX, I.DSLOGRADOURO,"
+                          " I.NRLOGRADOURO, I.DSCOMPLEMENTO, I.NMBAIRRO, I.NRCEP, I.NMCONTATO,"
+                          " I.NRTELEFONE, E.NMEMPRESA"
+                          " FROM INSCRESTAD I JOIN EMPRESA E ON E.CDEMPRESA = I.CDEMPRESA"
+                          " WHERE I.CDEMPRESA = ?1 AND I.CDINSCESTA = ?2");
+    q.bind(1, file.company);
+    q.bind(2, file.stateRegistration);
+    if (!q.step())
         throw ExportDataError(
-            QStringLiteral("%1 não cabe no leiaute do arquivo: %2").arg(where, e.message()));
+            QStringLiteral("Inscrição estadual %1 não cadastrada para a empresa %2.")
+                .arg(file.stateRegistration, file.company));
+    Informant informant;
+    informant.cnpj = q.text(0);
+    informant.stateRegistration = file.stateRegistration;
+    informant.municipality = q.text(1);
+    informant.fax = q.text(2);
+    informant.street = q.text(3);
+    informant.number = q.text(4);
+    informant.complement = q.text(5);
+    informant.district = q.text(6);
+    informant.postalCode = q.text(7);
+    informant.contactName = q.text(8);
+    informant.phone = q.text(9);
+    informant.name = q.text(10);
+    return informant;
+}
+
+// SQUENCIAL numbers the lines of the whole list: this file's lines follow those of the list's
+// files before it that have been built.
+qint64 sequenceBaseOf(SqliteConnection &db, const ExportFile &file)
+{
+    SqliteStatement q(db, "SELECT coalesce(sum(NRTOTREGISTROS), 0) FROM ARQCOMPRALEG"
+                          " WHERE NRLISTA = ?1 AND NOMEARQUIVO < ?2");
+    q.bind(1, file.listNumber);
+    q.bind(2, file.namePart);
+    return q.step() ? q.integer(0) : 0;
+}
+
+// The builder's thread: builds the lines on a connection of its own, from one snapshot, and
+// hands them over in chunks. Whatever stops it is told to the queue.
+void produceLines(ChunkQueue &queue, const QString &path, int busyTimeout, const ExportFile &file,
+                  const Informant &informant)
+{
+    try {
+        SqliteConnection reader(path, busyTimeout);
+        SqliteTransaction snapshot(reader, SqliteTransaction::Kind::Read);
+        LineChunk chunk;
+        const auto newChunk = [&chunk] {
+            chunk.bytes.reserve(kChunkLines * kRecordLength);
+            chunk.ends.reserve(kChunkLines);
+        };
+        newChunk();
+        FileLines(reader, file, [&](QByteArrayView line) {
+            chunk.bytes.append(line);
+            chunk.ends.push_back(chunk.bytes.size());
+            if (chunk.ends.size() == size_t(kChunkLines)) {
+                if (!queue.push(std::move(chunk)))
+                    throw BuildCancelled{};
+                chunk = LineChunk{};
+                newChunk();
+            }
+        }).build(informant);
+        if (!chunk.ends.empty())
+            queue.push(std::move(chunk));
+        queue.finish({});
+    } catch (const BuildCancelled &) {
+        queue.finish({});
+    } catch (...) {
+        queue.finish(std::current_exception());
     }
 }
 
-} // namespace
-
-qint64 generateExportFile(SqliteConnection &db, const ExportFile &file)
+// Lines a previous build left go; the flag each invoice had before this list touched it is kept,
+// a rebuild keeping the first one kept. Then every invoice of the file is marked exported, in
+// one statement; the caller's rollback undoes both if the file fails.
+void markInvoices(SqliteConnection &db, const ExportFile &file)
 {
-    Informant informant;
-    {
-        SqliteStatement q(db, "SELECT I.NRCNPJ, I.NMMUNICIPIO, I.NRFAX, I.DSLOGRADOURO,"
-                              " I.NRLOGRADOURO, I.DSCOMPLEMENTO, I.NMBAIRRO, I.NRCEP, I.NMCONTATO,"
-                              " I.NRTELEFONE, E.NMEMPRESA"
-                              " FROM INSCRESTAD I JOIN EMPRESA E ON E.CDEMPRESA = I.CDEMPRESA"
-                              " WHERE I.CDEMPRESA = ?1 AND I.CDINSCESTA = ?2");
-        q.bind(1, file.company);
-        q.bind(2, file.stateRegistration);
-        if (!q.step())
-            throw ExportDataError(
-                QStringLiteral("Inscrição estadual %1 não cadastrada para a empresa %2.")
-                    .arg(file.stateRegistration, file.company));
-        informant.cnpj = q.text(0);
-        informant.stateRegistration = file.stateRegistration;
-        informant.municipality = q.text(1);
-        informant.fax = q.text(2);
-        informant.street = q.text(3);
-        informant.number = q.text(4);
-        informant.complement = q.text(5);
-        informant.district = q.text(6);
-        informant.postalCode = q.text(7);
-        informant.contactName = q.text(8);
-        informant.phone = q.text(9);
-        informant.name = q.text(10);
-    }
+    SqliteStatement clear(db, "DELETE FROM REGARQCOMPRALEG WHERE NRSEQARQMAG = ?1");
+    clear.bind(1, file.fileNumber);
+    clear.execute();
+    SqliteStatement keep(db, "UPDATE LISTACOMPRALEGNF SET IDNFCOMPRALEGANT ="
+                             " (SELECT N.IDNFCOMPRALEG FROM NFCOMPRA N"
+                             "  WHERE N.CDFILIAL = LISTACOMPRALEGNF.CDFILIAL"
+                             "  AND N.NRLANCTONF = LISTACOMPRALEGNF.NRLANCTONF)"
+                             " WHERE NRLISTA = ?1 AND CDINSCESTA = ?2"
+                             " AND IDNFCOMPRALEGANT IS NULL");
+    keep.bind(1, file.listNumber);
+    keep.bind(2, file.stateRegistration);
+    keep.execute();
+    SqliteStatement mark(db, "UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S'"
+                             " WHERE IDNFCOMPRALEG <> 'S' AND (CDFILIAL, NRLANCTONF) IN"
+                             " (SELECT CDFILIAL, NRLANCTONF FROM LISTACOMPRALEGNF"
+                             "  WHERE NRLISTA = ?1 AND CDINSCESTA = ?2)");
+    mark.bind(1, file.listNumber);
+    mark.bind(2, file.stateRegistration);
+    mark.execute();
+}
 
-    // SQUENCIAL numbers the lines of the whole list: this file's lines follow those of the
-    // list's files before it that have been built.
-    qint64 sequenceBase = 0;
-    {
-        SqliteStatement q(db, "SELECT coalesce(sum(NRTOTREGISTROS), 0) FROM ARQCOMPRALEG"
-                              " WHERE NRLISTA = ?1 AND NOMEARQUIVO < ?2");
-        q.bind(1, file.listNumber);
-        q.bind(2, file.namePart);
-        if (q.step())
-            sequenceBase = q.integer(0);
-    }
-
-    // The lines are built on a thread of their own, with its own connection, while this one
-    // stores them and does the file's other writes: on two cores that takes about as long as
-    // the slower of the two instead of their sum. The builder reads what this transaction's
-    // write lock has kept unchanged since it began, and none of the columns written here.
-    ChunkQueue queue;
-    std::thread producer(
-        [&queue, &file, &informant, path = db.path(), busyTimeout = db.busyTimeoutMs()] {
-            try {
-                SqliteConnection reader(path, busyTimeout);
-                SqliteTransaction snapshot(reader, SqliteTransaction::Kind::Read);
-                LineChunk chunk;
-                const auto newChunk = [&chunk] {
-                    chunk.bytes.reserve(kChunkLines * kRecordLength);
-                    chunk.ends.reserve(kChunkLines);
-                };
-                newChunk();
-                buildLines(reader, file, informant, [&](QByteArrayView line) {
-                    chunk.bytes.append(line);
-                    chunk.ends.push_back(chunk.bytes.size());
-                    if (chunk.ends.size() == size_t(kChunkLines)) {
-                        if (!queue.push(std::move(chunk)))
-                            throw BuildCancelled{};
-                        chunk = LineChunk{};
-                        newChunk();
-                    }
-                });
-                if (!chunk.ends.empty())
-                    queue.push(std::move(chunk));
-                queue.finish({});
-            } catch (const BuildCancelled &) {
-                queue.finish({});
-            } catch (...) {
-                queue.finish(std::current_exception());
-            }
-        });
-    // Whatever way this function leaves, the builder stops before what it uses goes away.
-    struct Join
-    {
-        ChunkQueue &queue;
-        std::thread &thread;
-        ~Join()
-        {
-            queue.cancel();
-            thread.join();
-        }
-    } join{queue, producer};
-
-    {
-        SqliteStatement clear(db, "DELETE FROM REGARQCOMPRALEG WHERE NRSEQARQMAG = ?1");
-        clear.bind(1, file.fileNumber);
-        clear.execute();
-        // The flag before this list touched the invoice; a rebuild keeps the first one kept.
-        SqliteStatement keep(db, "UPDATE LISTACOMPRALEGNF SET IDNFCOMPRALEGANT ="
-                                 " (SELECT N.IDNFCOMPRALEG FROM NFCOMPRA N"
-                                 "  WHERE N.CDFILIAL = LISTACOMPRALEGNF.CDFILIAL"
-                                 "  AND N.NRLANCTONF = LISTACOMPRALEGNF.NRLANCTONF)"
-                                 " WHERE NRLISTA = ?1 AND CDINSCESTA = ?2"
-                                 " AND IDNFCOMPRALEGANT IS NULL");
-        keep.bind(1, file.listNumber);
-        keep.bind(2, file.stateRegistration);
-        keep.execute();
-    }
-
-    // Every invoice of the file in one statement, after the flag kept above; the caller's
-    // rollback undoes it if the file fails.
-    {
-        SqliteStatement mark(db, "UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S'"
-                                 " WHERE IDNFCOMPRALEG <> 'S' AND (CDFILIAL, NRLANCTONF) IN"
-                                 " (SELECT CDFILIAL, NRLANCTONF FROM LISTACOMPRALEGNF"
-                                 "  WHERE NRLISTA = ?1 AND CDINSCESTA = ?2)");
-        mark.bind(1, file.listNumber);
-        mark.bind(2, file.stateRegistration);
-        mark.execute();
-    }
-
+// Stores the chunks as they come until the builder is done; returns the number of lines.
+qint64 storeLines(SqliteConnection &db, const ExportFile &file, qint64 sequenceBase,
+                  ChunkQueue &queue)
+{
     LineStore store(db, file.fileNumber, file.listNumber, sequenceBase);
     LineChunk chunk;
     while (queue.pop(chunk))
         store.store(chunk);
     if (const std::exception_ptr error = queue.error())
         std::rethrow_exception(error);
-    const qint64 lineNumber = store.stored();
+    return store.stored();
+}
 
+void recordBuilt(SqliteConnection &db, const ExportFile &file, qint64 lineCount)
+{
     SqliteStatement done(db, "UPDATE ARQCOMPRALEG SET NRTOTREGISTROS = ?1, IDSERVIDO = 'N',"
                              " DTGERACAO = ?2 WHERE NRSEQARQMAG = ?3");
-    done.bind(1, lineNumber);
+    done.bind(1, lineCount);
     done.bind(2, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     done.bind(3, file.fileNumber);
     done.execute();
-    return lineNumber;
+}
+
+} // namespace
+
+qint64 generateExportFile(SqliteConnection &db, const ExportFile &file)
+{
+    const Informant informant = readInformant(db, file);
+    const qint64 sequenceBase = sequenceBaseOf(db, file);
+
+    // The lines are built on a thread of their own, with its own connection, while this one
+    // stores them and does the file's other writes: on two cores that takes about as long as
+    // the slower of the two instead of their sum. The builder reads what this transaction's
+    // write lock has kept unchanged since it began, and none of the columns written here.
+    ChunkQueue queue;
+    std::thread producer(produceLines, std::ref(queue), db.path(), db.busyTimeoutMs(),
+                         std::cref(file), std::cref(informant));
+    // Whatever way this function leaves, the builder stops before what it uses goes away.
+    const auto join = qScopeGuard([&] {
+        queue.cancel();
+        producer.join();
+    });
+
+    markInvoices(db, file);
+    const qint64 lineCount = storeLines(db, file, sequenceBase, queue);
+    recordBuilt(db, file, lineCount);
+    return lineCount;
 }
 
 } // namespace fis

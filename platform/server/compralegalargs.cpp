@@ -1,0 +1,175 @@
+#include "server/compralegalargs.h"
+
+#include "contracts/compralegalcontract.h"
+#include "dataset/datapacket.h"
+#include "keylist/keylist.h"
+#include "rpc/rpcerror.h"
+#include "rpcserver/rpcargs.h"
+
+#include <QSet>
+
+#include <cmath>
+
+namespace fis {
+
+namespace {
+
+// A text argument as a criterion: blanks around it do not count; empty means no restriction.
+QString criterion(const RpcArgs &args, qsizetype index)
+{
+    const QString text = args.text(index).trimmed();
+    return text.isEmpty() ? QString() : text;
+}
+
+// A date argument that may also come as null (no bound).
+QDate optionalDate(const RpcArgs &args, qsizetype index)
+{
+    if (args.at(index).isNull())
+        return {};
+    return args.dateTime(index).date();
+}
+
+// A key list argument in the picker's format, blanks around the keys tolerated. An empty or blank
+// text means no restriction.
+std::optional<QStringList> keyFilter(const RpcArgs &args, qsizetype index)
+{
+    try {
+        QStringList keys = parseKeyList(args.text(index), KeyListBlanks::Allowed);
+        if (keys.isEmpty())
+            return std::nullopt;
+        return keys;
+    } catch (const KeyListError &e) {
+        throw RpcError(e.message());
+    }
+}
+
+InvoiceStatus invoiceStatus(const RpcArgs &args, qsizetype index)
+{
+    const QString status = args.text(index).trimmed().toUpper();
+    if (status == compralegal::kStatusPending)
+        return InvoiceStatus::Pending;
+    if (status == compralegal::kStatusExported)
+        return InvoiceStatus::Exported;
+    if (status == compralegal::kStatusBoth)
+        return InvoiceStatus::Both;
+    throw RpcError(QStringLiteral("Status inválido: \"%1\". Use N (pendente), S (exportado) "
+                                  "ou T (ambos).")
+                       .arg(args.text(index)));
+}
+
+std::vector<DataRow> listaRows(const RpcArgs &args)
+{
+    try {
+        return decodePacketRows(args.packet(0), compralegal::listaFields(),
+                                QStringLiteral("cdsLista"));
+    } catch (const DataSetError &e) {
+        packetError(e);
+    }
+}
+
+} // namespace
+
+InvoiceCriteria readNotaFiscalArgs(const RpcArgs &args)
+{
+    args.expectCount(12);
+    InvoiceCriteria c;
+    c.company = criterion(args, 0);
+    c.number = criterion(args, 1);
+    c.client = criterion(args, 2);
+    c.branch = criterion(args, 3);
+    c.stateRegistration = criterion(args, 4);
+    c.municipalRegistration = criterion(args, 5);
+    c.series = keyFilter(args, 6);
+    c.operations = keyFilter(args, 7);
+    c.start = optionalDate(args, 8);
+    c.end = optionalDate(args, 9);
+    c.status = invoiceStatus(args, 10);
+    if (!args.at(11).isNull()) {
+        c.minimum = args.number(11);
+        if (!std::isfinite(*c.minimum))
+            throw RpcError(QStringLiteral("Valor mínimo inválido."));
+    }
+    return c;
+}
+
+MarkedList readNotasMarcadasArgs(const RpcArgs &args)
+{
+    args.expectCount(1);
+    const std::vector<DataRow> rows = listaRows(args);
+    if (rows.empty())
+        throw RpcError(QStringLiteral("Nenhuma nota fiscal foi marcada."));
+
+    MarkedList marked;
+    marked.list = rows.front().at(0).toString().trimmed();
+    if (marked.list.isEmpty())
+        throw RpcError(QStringLiteral("Número da lista deve ser informado (NRLISTA vazio)."));
+    QSet<QString> seen;
+    marked.keys.reserve(qsizetype(rows.size()));
+    for (const DataRow &row : rows) {
+        if (row.at(0).toString().trimmed() != marked.list)
+            throw RpcError(QStringLiteral("As notas marcadas pertencem a listas diferentes "
+                                          "(%1 e %2).")
+                               .arg(marked.list, row.at(0).toString()));
+        const QString key = row.at(1).toString();
+        if (key.trimmed().isEmpty())
+            throw RpcError(QStringLiteral("Nota marcada sem CDLISTA."));
+        if (seen.contains(key))
+            throw RpcError(QStringLiteral("A nota %1 foi marcada duas vezes.").arg(key));
+        seen.insert(key);
+        marked.keys.append(key);
+    }
+    return marked;
+}
+
+RegistroArgs readRegistroArgs(const RpcArgs &args)
+{
+    args.expectCount(12);
+    RegistroArgs r;
+    args.text(0); // the base name of the output file, left as it came
+    r.company = args.text(1).trimmed();
+    r.tax = args.text(2).trimmed();
+    r.start = optionalDate(args, 3);
+    r.end = optionalDate(args, 4);
+    r.continuation = args.text(5).trimmed();
+    r.first = args.number(7);
+    r.last = args.number(8);
+    r.registration = args.text(9).trimmed();
+    args.text(10); // last-file flag: every file is complete in itself, nothing to close
+    r.list = args.text(11).trimmed();
+    if (!std::isfinite(r.first) || !std::isfinite(r.last))
+        throw RpcError(QStringLiteral("Limites de página inválidos."));
+    return r;
+}
+
+std::optional<QString> firstPageRefusal(const RegistroArgs &request)
+{
+    if (request.list.isEmpty())
+        return QStringLiteral("Número da lista deve ser informado.");
+    if (!request.start.isValid() || !request.end.isValid())
+        return QStringLiteral("Período deve ser informado.");
+    if (request.end < request.start)
+        return QStringLiteral("Data inicial do período deve ser menor ou igual a data final do "
+                              "período.");
+    return std::nullopt;
+}
+
+PageRange pageRange(double first, double last, qint64 cap)
+{
+    // Lines are numbered from 1, so a page from 0 starts at line 1. The cap counts the lines the
+    // page can hold.
+    PageRange range;
+    range.from = std::max<qint64>(1, qint64(std::ceil(first)));
+    range.to = qint64(std::floor(std::min(last, 9e15)));
+    if (range.to - range.from + 1 > cap) {
+        range.to = range.from + cap - 1;
+        range.capped = true;
+    }
+    return range;
+}
+
+void packetError(const DataSetError &e)
+{
+    throw RpcError(QStringLiteral("Pacote de dados inválido: %1").arg(e.message()));
+}
+
+} // namespace fis

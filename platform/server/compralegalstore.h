@@ -1,0 +1,192 @@
+#pragma once
+
+// The plain types of the export lists (OwnedList, Outcome) and of a file to build (ExportFile,
+// ExportDataError); their functions belong to the SQLite store.
+#include "server/exportlists.h"
+#include "server/filegenerator.h"
+
+#include <QByteArrayView>
+#include <QDate>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+namespace fis {
+
+// Which invoices GetNotaFiscal lists by their exported flag.
+enum class InvoiceStatus { Pending, Exported, Both };
+
+// The criteria of GetNotaFiscal, checked. A null text, an unset list or minimum and an invalid
+// date restrict nothing.
+struct InvoiceCriteria
+{
+    QString company;
+    QString number; // zeros in front do not count
+    QString client; // the client's registration number
+    QString branch;
+    QString stateRegistration;
+    QString municipalRegistration;
+    std::optional<QStringList> series;     // keys: IDENTRSAIDOP followed by the series
+    std::optional<QStringList> operations; // keys: IDENTRSAIDOP followed by the operation type
+    QDate start;
+    QDate end; // the whole day
+    InvoiceStatus status = InvoiceStatus::Both;
+    std::optional<double> minimum; // of the invoice's value
+};
+
+// An invoice as GetNotaFiscal lists it.
+struct InvoiceRow
+{
+    QString direction; // IDENTRSAIDOP
+    bool exported = false;
+    QString branch;
+    QString clientType; // "J" or "F"
+    QString clientNumber;
+    QString clientName;
+    QString posting;
+    QDateTime issued; // zone-free
+    QString number;
+    double value = 0;
+    // Unset where the column is null.
+    std::optional<QString> operation;
+    std::optional<QString> stateRegistration;
+    std::optional<QString> municipalRegistration;
+    std::optional<QString> series;
+    std::optional<QString> client;
+};
+
+// A file of an export list (ARQCOMPRALEG), with its list's owner and state.
+struct ListFile
+{
+    QString fileNumber; // NRSEQARQMAG
+    QString listNumber;
+    QString company;
+    QString stateRegistration;
+    QString namePart;      // NOMEARQUIVO
+    qint64 lineCount = -1; // -1: not built
+    QString served;        // exportlists::kFileNotServed, kFileServed or kFileDelivered
+    QString owner;         // the list's session
+    QString listState;     // exportlists::kOpen, kDelivered or kFinal
+};
+
+// A file added to a list, not built yet.
+struct NewListFile
+{
+    QString fileNumber;
+    QString listNumber;
+    QString company;
+    QString stateRegistration;
+    QString state; // the registration's SGESTADO
+    QString namePart;
+};
+
+// What a key of the marked list names.
+struct FoundInvoices
+{
+    int count = 0; // one for a good key; more when several branches' invoices answer to it
+    // Of the last one found.
+    QString company;
+    QString registration;
+};
+
+// Another list that is not final holds an invoice: an invoice is on at most one such list.
+class InvoiceTakenError : public std::runtime_error
+{
+public:
+    InvoiceTakenError(QString number, QString branch, QString posting)
+        : std::runtime_error("invoice on another unfinished list")
+        , m_number(std::move(number))
+        , m_branch(std::move(branch))
+        , m_posting(std::move(posting))
+    {}
+    QString number() const { return m_number; } // NRNOTAFISC
+    QString branch() const { return m_branch; }
+    QString posting() const { return m_posting; }
+
+private:
+    QString m_number;
+    QString m_branch;
+    QString m_posting;
+};
+
+// Puts the marked invoices of one getNotasMarcadas call on their list (LISTACOMPRALEGNF), one
+// key at a time.
+class ListFiller
+{
+public:
+    virtual ~ListFiller() = default;
+    // Looks up the invoices `key` names: a branch code followed by an invoice's posting number.
+    virtual FoundInvoices find(const QString &key) = 0;
+    // Puts the one invoice the last find() found on the list. The store may hold it back until
+    // a later call or finish(); either throws InvoiceTakenError for an invoice it writes.
+    virtual void addFound() = 0;
+    virtual void finish() = 0;
+};
+
+// One stored line of a file: its number (NRORDREGARQ, from 1), its bytes (one per character,
+// Latin-1) and its number among the lines of the whole list (SQUENCIAL).
+using StoredLineSink = std::function<void(qint64 number, QByteArrayView text, qint64 sequence)>;
+
+enum class TransactionKind { Read, Write };
+
+// Rolled back when it goes away uncommitted.
+class StoreTransaction
+{
+public:
+    virtual ~StoreTransaction() = default;
+    virtual void commit() = 0;
+};
+
+// The database work of the server's methods, so that CompraLegalService holds only what the
+// methods check and answer. Every operation works inside the caller's transaction, if there is
+// one; throws (DatabaseError for SQLite) for the database's own failures.
+class CompraLegalStore
+{
+public:
+    virtual ~CompraLegalStore() = default;
+
+    // A write transaction takes the write lock at once, so that two writers never deadlock.
+    virtual std::unique_ptr<StoreTransaction> begin(TransactionKind kind) = 0;
+
+    // The next number of the sequence (SEQCOMPRALEG); unset when there is no such sequence.
+    virtual std::optional<qint64> nextInSequence(const QString &sequence) = 0;
+
+    // The invoices that meet the criteria, in the list's order.
+    virtual void findInvoices(const InvoiceCriteria &criteria,
+                              const std::function<void(const InvoiceRow &)> &row) = 0;
+    virtual bool taxExists(const QString &tax) = 0;
+    // The state (SGESTADO) of the company's registration; null when it is not there.
+    virtual QString stateOfRegistration(const QString &company, const QString &registration) = 0;
+
+    // The lists, as exportlists.h tells their life.
+    virtual std::optional<exportlists::OwnedList> ownedList(const QString &list,
+                                                            const QString &session) = 0;
+    virtual void touchList(const QString &list, const QString &server) = 0;
+    virtual exportlists::Outcome closeSession(const QString &session) = 0;
+    // A new open list of the session, created now.
+    virtual void addList(const QString &list, const QString &session, const QString &server) = 0;
+    virtual void revertList(const QString &list) = 0;
+
+    virtual bool listHasFiles(const QString &list) = 0;
+    virtual std::unique_ptr<ListFiller> fillList(const QString &list) = 0;
+    virtual void addFile(const NewListFile &file) = 0;
+    virtual std::optional<ListFile> fileOfRegistration(const QString &list,
+                                                       const QString &registration) = 0;
+    virtual std::optional<ListFile> file(const QString &fileNumber) = 0;
+    // The list's files served in full other than `fileNumber` count as delivered.
+    virtual void markOtherFilesDelivered(const QString &list, const QString &fileNumber) = 0;
+    // As generateExportFile(); returns the number of lines.
+    virtual qint64 buildFile(const ExportFile &file) = 0;
+    // The file's lines `from` to `to`, in order.
+    virtual void readLines(const QString &fileNumber, qint64 from, qint64 to,
+                           const StoredLineSink &line) = 0;
+    // The file has been served in full; with the list's last file the list is delivered.
+    virtual void markFileServed(const QString &fileNumber, const QString &list) = 0;
+};
+
+} // namespace fis

@@ -1,0 +1,570 @@
+#include "server/sqlitecompralegalstore.h"
+
+#include "base/automationdate.h"
+#include "contracts/compralegalcontract.h"
+#include "server/multirowinsert.h"
+#include "server/sqliteconnection.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <vector>
+
+namespace fis {
+
+namespace {
+
+class SqliteStoreTransaction final : public StoreTransaction
+{
+public:
+    SqliteStoreTransaction(SqliteConnection &db, TransactionKind kind)
+        : m_tx(db, kind == TransactionKind::Write ? SqliteTransaction::Kind::Write
+                                                  : SqliteTransaction::Kind::Read)
+    {}
+    void commit() override { m_tx.commit(); }
+
+private:
+    SqliteTransaction m_tx;
+};
+
+QString isoDay(const QDate &date)
+{
+    return date.toString(Qt::ISODate);
+}
+
+QString keysAsJson(const QStringList &keys)
+{
+    return QString::fromUtf8(
+        QJsonDocument(QJsonArray::fromStringList(keys)).toJson(QJsonDocument::Compact));
+}
+
+// IDNFCOMPRALEG as stored.
+bool isExported(QByteArrayView flag)
+{
+    return QLatin1StringView(flag) == compralegal::kExported;
+}
+
+// The stored date (and time) of DTEMISSAO as the packet's zone-free date-time.
+QDateTime storedDateTime(QByteArrayView text)
+{
+    const auto digits = [&](int from, int count) {
+        int n = 0;
+        for (int i = from; i < from + count; ++i) {
+            const char c = text.at(i);
+            if (c < '0' || c > '9')
+                return -1;
+            n = n * 10 + (c - '0');
+        }
+        return n;
+    };
+    if (text.size() < 10)
+        return {};
+    const QDate date(digits(0, 4), digits(5, 2), digits(8, 2));
+    QTime time(0, 0);
+    if (text.size() >= 19)
+        time = QTime(digits(11, 2), digits(14, 2), digits(17, 2));
+    return wallClockDateTime(date, time.isValid() ? time : QTime(0, 0));
+}
+
+std::optional<QString> optionalText(const SqliteStatement &q, int column)
+{
+    if (q.isNull(column))
+        return std::nullopt;
+    return q.text(column);
+}
+
+// A row of the invoice query's columns.
+void readInvoiceRow(const SqliteStatement &q, InvoiceRow &row)
+{
+    row.direction = q.text(0);
+    row.exported = isExported(q.utf8(1));
+    row.branch = q.text(2);
+    row.clientType = q.text(3);
+    row.clientNumber = q.text(4);
+    row.clientName = q.text(5);
+    row.posting = q.text(6);
+    row.issued = storedDateTime(q.utf8(7));
+    row.number = q.text(8);
+    row.value = q.real(9);
+    row.operation = optionalText(q, 10);
+    row.stateRegistration = optionalText(q, 11);
+    row.municipalRegistration = optionalText(q, 12);
+    row.series = optionalText(q, 13);
+    row.client = optionalText(q, 14);
+}
+
+constexpr char kFileColumns[] = "SELECT A.NRSEQARQMAG, A.NRLISTA, A.CDEMPRESA, A.CDINSCESTA,"
+                                " A.NOMEARQUIVO, A.NRTOTREGISTROS, A.IDSERVIDO, L.CDSESSAO,"
+                                " L.IDSITUACAO FROM ARQCOMPRALEG A JOIN LISTACOMPRALEG L"
+                                " ON L.NRLISTA = A.NRLISTA";
+
+// The first row of a query on kFileColumns, stepped here.
+std::optional<ListFile> readListFile(SqliteStatement &q)
+{
+    if (!q.step())
+        return std::nullopt;
+    ListFile file;
+    file.fileNumber = q.text(0);
+    file.listNumber = q.text(1);
+    file.company = q.text(2);
+    file.stateRegistration = q.text(3);
+    file.namePart = q.text(4);
+    file.lineCount = q.isNull(5) ? -1 : q.integer(5);
+    file.served = q.text(6);
+    file.owner = q.text(7);
+    file.listState = q.text(8);
+    return file;
+}
+
+// The number of the invoice (branch, posting) on a list other than `list`; unset when none is.
+std::optional<QString> numberOnAnotherList(SqliteConnection &db, const QString &list,
+                                           QByteArrayView branch, QByteArrayView posting)
+{
+    SqliteStatement q(db, "SELECT N.NRNOTAFISC FROM LISTACOMPRALEGNF L JOIN NFCOMPRA N"
+                          " ON N.CDFILIAL = L.CDFILIAL AND N.NRLANCTONF = L.NRLANCTONF"
+                          " WHERE L.CDFILIAL = ?1 AND L.NRLANCTONF = ?2 AND L.NRLISTA <> ?3");
+    q.bindUtf8(1, branch);
+    q.bindUtf8(2, posting);
+    q.bind(3, list);
+    if (!q.step())
+        return std::nullopt;
+    return q.text(0);
+}
+
+// A list may hold hundreds of thousands of keys: each is converted to UTF-8 once and bound as
+// views of that, and the invoice's company and registration, nearly always the same as the row
+// before, are converted only when their bytes change.
+class SqliteListFiller final : public ListFiller
+{
+public:
+    // The marked invoices go in 100 rows per INSERT, as the file's lines do.
+    static constexpr int kRowsPerInsert = 100;
+
+    SqliteListFiller(SqliteConnection &db, const QString &list)
+        : m_db(db)
+        , m_list(list)
+        , m_listUtf8(list.toUtf8())
+        , m_branches(readBranches(db))
+        , m_invoice(db, "SELECT CDEMPRESA, CDINSCESTA FROM NFCOMPRA"
+                        " WHERE CDFILIAL = ?1 AND NRLANCTONF = ?2")
+        , m_insert(db,
+                   "INSERT INTO LISTACOMPRALEGNF (NRLISTA, CDLISTA, CDINSCESTA, CDFILIAL,"
+                   " NRLANCTONF)",
+                   {1, 0, 0, 0, 0}, kRowsPerInsert)
+    {
+        for (const QString &branch : std::as_const(m_branches))
+            m_branchesUtf8.append(branch.toUtf8());
+        m_batch.reserve(kRowsPerInsert);
+    }
+
+    // Branch codes are tried as prefixes, each candidate confirmed by the invoice's primary key.
+    FoundInvoices find(const QString &key) override
+    {
+        m_keyUtf8 = key.toUtf8();
+        FoundInvoices found;
+        for (qsizetype b = 0; b < m_branches.size(); ++b) {
+            const QString &branch = m_branches.at(b);
+            if (key.size() <= branch.size() || !key.startsWith(branch))
+                continue;
+            m_invoice.bindUtf8NoCopy(1, m_branchesUtf8.at(b));
+            m_invoice.bindUtf8NoCopy(2, postingOf(m_keyUtf8, b));
+            if (m_invoice.step()) {
+                ++found.count;
+                m_branch = b;
+                m_company.set(m_invoice.utf8(0));
+                m_registration.set(m_invoice.utf8(1));
+            }
+            m_invoice.reset();
+        }
+        if (found.count > 0) {
+            found.company = m_company.text;
+            found.registration = m_registration.text;
+        }
+        return found;
+    }
+
+    void addFound() override
+    {
+        m_batch.push_back({m_keyUtf8, m_registration.utf8, m_branch});
+        if (m_batch.size() == size_t(kRowsPerInsert))
+            flush();
+    }
+
+    void finish() override { flush(); }
+
+private:
+    struct Marked
+    {
+        QByteArray key, registration;
+        qsizetype branch;
+    };
+    // A value read back as the QString it was before, and its UTF-8 to bind.
+    struct Read
+    {
+        QByteArray raw;
+        QString text;
+        QByteArray utf8;
+        void set(QByteArrayView bytes)
+        {
+            if (!text.isNull() && raw == bytes)
+                return;
+            raw = bytes.toByteArray();
+            text = QString::fromUtf8(bytes);
+            utf8 = text.toUtf8();
+        }
+    };
+
+    static QStringList readBranches(SqliteConnection &db)
+    {
+        SqliteStatement q(db, "SELECT CDFILIAL FROM FILIAL");
+        QStringList branches;
+        while (q.step())
+            branches.append(q.text(0));
+        return branches;
+    }
+
+    // CDLISTA is the branch code followed by the posting number.
+    QByteArrayView postingOf(const QByteArray &keyUtf8, qsizetype branch) const
+    {
+        return QByteArrayView(keyUtf8).sliced(m_branchesUtf8.at(branch).size());
+    }
+
+    void flush()
+    {
+        if (m_batch.empty())
+            return;
+        try {
+            m_insert.insert(int(m_batch.size()), [this](SqliteStatement &insert, int first,
+                                                        int rows) { bind(insert, first, rows); });
+        } catch (const DatabaseError &e) {
+            // The unique index refused an invoice that another unfinished list holds.
+            if (!e.isUniqueViolation())
+                throw;
+            for (const Marked &m : m_batch) {
+                const QByteArrayView branch = m_branchesUtf8.at(m.branch);
+                const QByteArrayView posting = postingOf(m.key, m.branch);
+                if (const auto number = numberOnAnotherList(m_db, m_list, branch, posting))
+                    throw InvoiceTakenError(*number, QString::fromUtf8(branch),
+                                            QString::fromUtf8(posting));
+            }
+            throw;
+        }
+        m_batch.clear();
+    }
+
+    void bind(SqliteStatement &insert, int first, int rows) const
+    {
+        insert.bindUtf8NoCopy(1, m_listUtf8);
+        for (int r = 0; r < rows; ++r) {
+            const Marked &m = m_batch[size_t(first + r)];
+            insert.bindUtf8NoCopy(m_insert.parameter(r, 0), m.key);
+            insert.bindUtf8NoCopy(m_insert.parameter(r, 1), m.registration);
+            insert.bindUtf8NoCopy(m_insert.parameter(r, 2), m_branchesUtf8.at(m.branch));
+            insert.bindUtf8NoCopy(m_insert.parameter(r, 3), postingOf(m.key, m.branch));
+        }
+    }
+
+    SqliteConnection &m_db;
+    const QString m_list;
+    const QByteArray m_listUtf8;
+    const QStringList m_branches;
+    QList<QByteArray> m_branchesUtf8;
+    SqliteStatement m_invoice;
+    MultiRowInsert m_insert;
+    std::vector<Marked> m_batch;
+    // What the last find() found.
+    QByteArray m_keyUtf8;
+    qsizetype m_branch = -1;
+    Read m_company;
+    Read m_registration;
+};
+
+} // namespace
+
+// The statement of findInvoices() and the values it binds, in their order.
+struct SqliteCompraLegalStore::Query
+{
+    QByteArray sql;
+    QList<QString> binds;
+    std::optional<double> minimum; // bound last
+
+    void where(const char *clause, const QString &value)
+    {
+        sql += clause;
+        binds.append(value);
+    }
+};
+
+SqliteCompraLegalStore::SqliteCompraLegalStore(SqliteConnection &db)
+    : m_db(db)
+{}
+
+std::unique_ptr<StoreTransaction> SqliteCompraLegalStore::begin(TransactionKind kind)
+{
+    return std::make_unique<SqliteStoreTransaction>(m_db, kind);
+}
+
+std::optional<qint64> SqliteCompraLegalStore::nextInSequence(const QString &sequence)
+{
+    SqliteStatement up(m_db, "UPDATE SEQCOMPRALEG SET NRULTIMO = NRULTIMO + 1"
+                             " WHERE NMSEQUENCIA = ?1 RETURNING NRULTIMO");
+    up.bind(1, sequence);
+    if (!up.step())
+        return std::nullopt;
+    const qint64 number = up.integer(0);
+    up.reset();
+    return number;
+}
+
+SqliteCompraLegalStore::PendingFlag SqliteCompraLegalStore::pendingFlag(const QString &company)
+{
+    // Each step is one seek on IX_NFCOMPRA_EMPRESA_STATUS (company, flag): the smallest flag,
+    // then the smallest above the last one seen.
+    SqliteStatement lowest(m_db, "SELECT min(IDNFCOMPRALEG), typeof(min(IDNFCOMPRALEG))"
+                                 " FROM NFCOMPRA WHERE CDEMPRESA = ?1");
+    SqliteStatement above(m_db, "SELECT min(IDNFCOMPRALEG), typeof(min(IDNFCOMPRALEG))"
+                                " FROM NFCOMPRA WHERE CDEMPRESA = ?1 AND IDNFCOMPRALEG > ?2");
+    lowest.bind(1, company);
+    SqliteStatement *q = &lowest;
+    PendingFlag found;
+    found.kind = PendingFlag::Kind::None;
+    while (q->step() && !q->isNull(0)) {
+        // Only text compares as the equality would; anything else keeps the general clause.
+        if (q->utf8(1) != "text")
+            return {};
+        const QString flag = q->text(0);
+        q->reset();
+        if (flag != compralegal::kExported) {
+            if (found.kind == PendingFlag::Kind::One)
+                return {};
+            found = {PendingFlag::Kind::One, flag};
+        }
+        above.bind(1, company);
+        above.bind(2, flag);
+        q = &above;
+    }
+    return found;
+}
+
+SqliteCompraLegalStore::Query SqliteCompraLegalStore::invoiceQuery(const InvoiceCriteria &c)
+{
+    // Only the criteria given go into the statement, so that the planner sees the real shape
+    // (company and period by their index); every value is bound, none is written into it.
+    Query query{"SELECT N.IDENTRSAIDOP, N.IDNFCOMPRALEG, N.CDFILIAL, C.IDTPIJURCLIE,"
+                " C.NRINSJURCLIE, C.NMRAZSOCCLIE, N.NRLANCTONF, N.DTEMISSAO, N.NRNOTAFISC,"
+                " N.VRNOTAFISC, N.CDTIPOOPER, N.CDINSCESTA, N.CDINSCMUNI, N.CDSERIE,"
+                " N.CDCLIENTE"
+                " FROM NFCOMPRA N LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE"
+                " WHERE 1 = 1",
+                {},
+                c.minimum};
+    if (!c.company.isNull())
+        query.where(" AND N.CDEMPRESA = ?", c.company);
+    if (!c.number.isNull()) // typed numbers may come zero-filled to the branch's width
+        query.where(" AND ltrim(N.NRNOTAFISC, '0') = ltrim(?, '0')", c.number);
+    if (!c.client.isNull())
+        query.where(" AND N.CDCLIENTE IN (SELECT CDCLIENTE FROM CLIENTE WHERE NRINSJURCLIE = ?)",
+                    c.client);
+    if (!c.branch.isNull())
+        query.where(" AND N.CDFILIAL = ?", c.branch);
+    if (!c.stateRegistration.isNull())
+        query.where(" AND N.CDINSCESTA = ?", c.stateRegistration);
+    if (!c.municipalRegistration.isNull())
+        query.where(" AND N.CDINSCMUNI = ?", c.municipalRegistration);
+    if (c.series)
+        query.where(" AND N.IDENTRSAIDOP || N.CDSERIE IN (SELECT value FROM json_each(?))",
+                    keysAsJson(*c.series));
+    if (c.operations)
+        query.where(" AND N.IDENTRSAIDOP || N.CDTIPOOPER IN (SELECT value FROM json_each(?))",
+                    keysAsJson(*c.operations));
+    if (c.start.isValid())
+        query.where(" AND N.DTEMISSAO >= ?", isoDay(c.start));
+    if (c.end.isValid()) // the whole end day, also for values stored with a time
+        query.where(" AND N.DTEMISSAO < ?", isoDay(c.end.addDays(1)));
+    addStatusClause(c, query);
+    if (c.minimum)
+        query.sql += " AND N.VRNOTAFISC >= ?";
+    query.sql += " ORDER BY N.DTEMISSAO, N.CDFILIAL, length(ltrim(N.NRNOTAFISC, '0')),"
+                 " ltrim(N.NRNOTAFISC, '0'), N.NRLANCTONF";
+    return query;
+}
+
+// The exported flag's clause.
+void SqliteCompraLegalStore::addStatusClause(const InvoiceCriteria &criteria, Query &query)
+{
+    if (criteria.status == InvoiceStatus::Pending) {
+        // `<> 'S'` seeks no index: after a large export every invoice of the period would be
+        // read to find the few still pending. A company has few distinct flags, so when at most
+        // one besides 'S' is present it becomes an equality on IX_NFCOMPRA_EMPRESA_STATUS.
+        const PendingFlag pending =
+            criteria.company.isNull() ? PendingFlag{} : pendingFlag(criteria.company);
+        if (pending.kind == PendingFlag::Kind::None)
+            query.sql += " AND 1 = 0";
+        else if (pending.kind == PendingFlag::Kind::One)
+            query.where(" AND N.IDNFCOMPRALEG = ?", pending.value);
+        else
+            query.sql += " AND N.IDNFCOMPRALEG <> 'S'";
+    } else if (criteria.status == InvoiceStatus::Exported) {
+        query.sql += " AND N.IDNFCOMPRALEG = 'S'";
+    }
+}
+
+void SqliteCompraLegalStore::findInvoices(const InvoiceCriteria &criteria,
+                                          const std::function<void(const InvoiceRow &)> &row)
+{
+    const Query query = invoiceQuery(criteria);
+    SqliteStatement q(m_db, query.sql.constData());
+    int i = 0;
+    for (const QString &value : query.binds)
+        q.bind(++i, value);
+    if (query.minimum)
+        q.bind(++i, *query.minimum);
+    InvoiceRow invoice;
+    while (q.step()) {
+        readInvoiceRow(q, invoice);
+        row(invoice);
+    }
+}
+
+bool SqliteCompraLegalStore::taxExists(const QString &tax)
+{
+    SqliteStatement taxes(m_db, "SELECT 1 FROM IMPOSTONFE WHERE CDIMPOSTONFE = ?1");
+    taxes.bind(1, tax);
+    const bool found = taxes.step();
+    taxes.reset();
+    return found;
+}
+
+QString SqliteCompraLegalStore::stateOfRegistration(const QString &company,
+                                                    const QString &registration)
+{
+    SqliteStatement state(m_db, "SELECT SGESTADO FROM INSCRESTAD WHERE CDEMPRESA = ?1 AND"
+                                " CDINSCESTA = ?2");
+    state.bind(1, company);
+    state.bind(2, registration);
+    return state.step() ? state.text(0) : QString();
+}
+
+std::optional<exportlists::OwnedList> SqliteCompraLegalStore::ownedList(const QString &list,
+                                                                        const QString &session)
+{
+    return exportlists::findOwned(m_db, list, session);
+}
+
+void SqliteCompraLegalStore::touchList(const QString &list, const QString &server)
+{
+    exportlists::touch(m_db, list, server);
+}
+
+exportlists::Outcome SqliteCompraLegalStore::closeSession(const QString &session)
+{
+    return exportlists::closeSession(m_db, session);
+}
+
+void SqliteCompraLegalStore::addList(const QString &list, const QString &session,
+                                     const QString &server)
+{
+    SqliteStatement add(m_db, "INSERT INTO LISTACOMPRALEG (NRLISTA, DTCRIACAO, CDSESSAO,"
+                              " IDSITUACAO, DTATIVIDADE, CDSERVIDOR) VALUES (?1, ?2, ?3, 'A', ?4,"
+                              " ?5)");
+    add.bind(1, list);
+    add.bind(2, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    add.bind(3, session);
+    add.bind(4, exportlists::now());
+    add.bind(5, server);
+    add.execute();
+}
+
+void SqliteCompraLegalStore::revertList(const QString &list)
+{
+    exportlists::revert(m_db, list);
+}
+
+bool SqliteCompraLegalStore::listHasFiles(const QString &list)
+{
+    SqliteStatement q(m_db, "SELECT 1 FROM ARQCOMPRALEG WHERE NRLISTA = ?1");
+    q.bind(1, list);
+    return q.step();
+}
+
+std::unique_ptr<ListFiller> SqliteCompraLegalStore::fillList(const QString &list)
+{
+    return std::make_unique<SqliteListFiller>(m_db, list);
+}
+
+void SqliteCompraLegalStore::addFile(const NewListFile &file)
+{
+    SqliteStatement add(m_db, "INSERT INTO ARQCOMPRALEG (NRSEQARQMAG, NRLISTA, CDEMPRESA,"
+                              " CDINSCESTA, SGESTADO, NOMEARQUIVO, NRTOTREGISTROS, IDSERVIDO,"
+                              " DTGERACAO) VALUES (?1, ?2, ?3, ?4, ?5, ?6, NULL, 'N', NULL)");
+    add.bind(1, file.fileNumber);
+    add.bind(2, file.listNumber);
+    add.bind(3, file.company);
+    add.bind(4, file.stateRegistration);
+    add.bind(5, file.state);
+    add.bind(6, file.namePart);
+    add.execute();
+}
+
+std::optional<ListFile> SqliteCompraLegalStore::fileOfRegistration(const QString &list,
+                                                                   const QString &registration)
+{
+    SqliteStatement q(
+        m_db, QByteArray(QByteArray(kFileColumns) + " WHERE A.NRLISTA = ?1 AND A.CDINSCESTA = ?2")
+                  .constData());
+    q.bind(1, list);
+    q.bind(2, registration);
+    return readListFile(q);
+}
+
+std::optional<ListFile> SqliteCompraLegalStore::file(const QString &fileNumber)
+{
+    SqliteStatement q(
+        m_db, QByteArray(QByteArray(kFileColumns) + " WHERE A.NRSEQARQMAG = ?1").constData());
+    q.bind(1, fileNumber);
+    return readListFile(q);
+}
+
+void SqliteCompraLegalStore::markOtherFilesDelivered(const QString &list, const QString &fileNumber)
+{
+    SqliteStatement delivered(m_db, "UPDATE ARQCOMPRALEG SET IDSERVIDO = 'E'"
+                                    " WHERE NRLISTA = ?1 AND IDSERVIDO = 'S'"
+                                    " AND NRSEQARQMAG <> ?2");
+    delivered.bind(1, list);
+    delivered.bind(2, fileNumber);
+    delivered.execute();
+}
+
+qint64 SqliteCompraLegalStore::buildFile(const ExportFile &file)
+{
+    return generateExportFile(m_db, file);
+}
+
+void SqliteCompraLegalStore::readLines(const QString &fileNumber, qint64 from, qint64 to,
+                                       const StoredLineSink &line)
+{
+    SqliteStatement q(m_db, "SELECT NRORDREGARQ, DSREGARQMAG, SQUENCIAL FROM REGARQCOMPRALEG"
+                            " WHERE NRSEQARQMAG = ?1 AND NRORDREGARQ BETWEEN ?2 AND ?3"
+                            " ORDER BY NRORDREGARQ");
+    q.bind(1, fileNumber);
+    q.bind(2, from);
+    q.bind(3, to);
+    while (q.step())
+        line(q.integer(0), q.utf8(1), q.integer(2));
+}
+
+void SqliteCompraLegalStore::markFileServed(const QString &fileNumber, const QString &list)
+{
+    SqliteStatement served(m_db, "UPDATE ARQCOMPRALEG SET IDSERVIDO = 'S'"
+                                 " WHERE NRSEQARQMAG = ?1");
+    served.bind(1, fileNumber);
+    served.execute();
+    SqliteStatement delivered(m_db, "UPDATE LISTACOMPRALEG SET IDSITUACAO = 'E'"
+                                    " WHERE NRLISTA = ?1 AND NOT EXISTS (SELECT 1 FROM"
+                                    " ARQCOMPRALEG WHERE NRLISTA = ?1"
+                                    " AND IDSERVIDO = 'N')");
+    delivered.bind(1, list);
+    delivered.execute();
+}
+
+} // namespace fis

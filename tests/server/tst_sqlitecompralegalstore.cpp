@@ -1,0 +1,182 @@
+// The SQLite store's filling of a list with its marked invoices, on a seeded database file: what
+// a key names, and when an invoice that another list holds is reported.
+#include "demodata.h"
+#include "server/sqlitecompralegalstore.h"
+#include "server/sqliteconnection.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace fis;
+
+namespace {
+
+struct Invoice
+{
+    QString branch;
+    QString posting;
+    QString number;
+    QString registration;
+    QString key() const { return branch + posting; }
+};
+
+} // namespace
+
+class TestSqliteCompraLegalStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void keysFound_data();
+    void keysFound();
+    void takenInvoiceReportedWhenItsRowsAreWritten_data();
+    void takenInvoiceReportedWhenItsRowsAreWritten();
+
+private:
+    // A new list of a session of its own, in a write transaction the caller ends.
+    std::unique_ptr<StoreTransaction> newList(const QString &list);
+
+    QTemporaryDir m_dir;
+    QString m_path;
+    std::unique_ptr<SqliteConnection> m_db;
+    std::unique_ptr<SqliteCompraLegalStore> m_store;
+    QList<Invoice> m_invoices; // of company 01, in key order
+};
+
+void TestSqliteCompraLegalStore::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    const QString seeded = m_dir.filePath(QStringLiteral("seeded.sqlite"));
+    generateDemoDatabase(seeded, 400);
+    SqliteConnection db(seeded, 1000);
+    // Branch 000 has an invoice whose key is also that of one of branch 0001: "000" + "1..."
+    // reads as "0001" + "...".
+    db.exec("INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDEMPRESA, DTPROCESSAMENTO)"
+            " VALUES ('000', 'PREFIXO', '01', '2025-01-01');"
+            "CREATE TEMP TABLE COPIA AS SELECT * FROM NFCOMPRA WHERE CDFILIAL = '0001'"
+            " ORDER BY NRLANCTONF LIMIT 1;"
+            "UPDATE COPIA SET CDFILIAL = '000', NRLANCTONF = '1' || NRLANCTONF;"
+            "INSERT INTO NFCOMPRA SELECT * FROM COPIA;");
+    SqliteStatement q(db, "SELECT CDFILIAL, NRLANCTONF, NRNOTAFISC, CDINSCESTA FROM NFCOMPRA"
+                          " WHERE CDEMPRESA = '01' AND CDFILIAL <> '000'"
+                          " ORDER BY CDFILIAL, NRLANCTONF");
+    while (q.step())
+        m_invoices.append({q.text(0), q.text(1), q.text(2), q.text(3)});
+    QVERIFY(m_invoices.size() > 2 * 100);
+    QCOMPARE(m_invoices.first().branch, QStringLiteral("0001"));
+}
+
+// Every test starts from the seeded file.
+void TestSqliteCompraLegalStore::init()
+{
+    m_path = m_dir.filePath(QStringLiteral("%1.sqlite").arg(QTest::currentDataTag()));
+    QFile::remove(m_path);
+    QVERIFY(QFile::copy(m_dir.filePath(QStringLiteral("seeded.sqlite")), m_path));
+    m_db = std::make_unique<SqliteConnection>(m_path, 1000);
+    m_store = std::make_unique<SqliteCompraLegalStore>(*m_db);
+}
+
+void TestSqliteCompraLegalStore::cleanup()
+{
+    m_store.reset();
+    m_db.reset();
+}
+
+std::unique_ptr<StoreTransaction> TestSqliteCompraLegalStore::newList(const QString &list)
+{
+    std::unique_ptr<StoreTransaction> tx = m_store->begin(TransactionKind::Write);
+    m_store->addList(list, QStringLiteral("session ") + list, QStringLiteral("server"));
+    return tx;
+}
+
+void TestSqliteCompraLegalStore::keysFound_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("ofFirstInvoice");
+
+    // initTestCase() has run: the invoices are known.
+    const Invoice &first = m_invoices.first();
+    const Invoice &other = m_invoices.at(1);
+    QTest::newRow("first invoice, also one of branch 000") << first.key() << 2 << true;
+    QTest::newRow("an invoice") << other.key() << 1 << false;
+    QTest::newRow("unknown posting") << first.branch + QStringLiteral("9999999999") << 0 << false;
+    QTest::newRow("unknown branch") << QStringLiteral("XXXX") + first.posting << 0 << false;
+    // A key must be longer than its branch code.
+    QTest::newRow("a branch code alone") << first.branch << 0 << false;
+    QTest::newRow("blanks around") << QStringLiteral(" ") + other.key() << 0 << false;
+}
+
+void TestSqliteCompraLegalStore::keysFound()
+{
+    QFETCH(QString, key);
+    QFETCH(int, count);
+    QFETCH(bool, ofFirstInvoice);
+    const auto tx = newList(QStringLiteral("L1"));
+    const FoundInvoices found = m_store->fillList(QStringLiteral("L1"))->find(key);
+    QCOMPARE(found.count, count);
+    if (count == 1 || ofFirstInvoice) {
+        const Invoice &expected = ofFirstInvoice ? m_invoices.at(0) : m_invoices.at(1);
+        QCOMPARE(found.company, QStringLiteral("01"));
+        QCOMPARE(found.registration, expected.registration);
+    }
+}
+
+void TestSqliteCompraLegalStore::takenInvoiceReportedWhenItsRowsAreWritten_data()
+{
+    QTest::addColumn<int>("taken");    // which of the keys another list holds
+    QTest::addColumn<int>("keys");     // how many the list is given
+    QTest::addColumn<int>("reported"); // after which add the error comes; -1: by finish()
+
+    // The rows go a hundred per INSERT: the fault shows with the hundredth, or at the end.
+    QTest::newRow("in the first hundred") << 5 << 150 << 100;
+    QTest::newRow("the hundredth itself") << 100 << 150 << 100;
+    QTest::newRow("in the last rows") << 120 << 150 << -1;
+    QTest::newRow("in a short list") << 1 << 3 << -1;
+}
+
+void TestSqliteCompraLegalStore::takenInvoiceReportedWhenItsRowsAreWritten()
+{
+    QFETCH(int, taken);
+    QFETCH(int, keys);
+    QFETCH(int, reported);
+    // Numbered from 1 in the rows above; the other list holds the key at index taken - 1,
+    // and the invoice of branch 000 is left out: it is not the fault looked for here.
+    const QList<Invoice> invoices = m_invoices.mid(1, keys);
+    const Invoice &held = invoices.at(taken - 1);
+    {
+        const auto tx = newList(QStringLiteral("L1"));
+        const auto filler = m_store->fillList(QStringLiteral("L1"));
+        QCOMPARE(filler->find(held.key()).count, 1);
+        filler->addFound();
+        filler->finish();
+        tx->commit();
+    }
+
+    const auto tx = newList(QStringLiteral("L2"));
+    const auto filler = m_store->fillList(QStringLiteral("L2"));
+    int added = 0;
+    try {
+        for (const Invoice &invoice : invoices) {
+            QCOMPARE(filler->find(invoice.key()).count, 1);
+            filler->addFound();
+            ++added;
+        }
+        filler->finish();
+        QFAIL("the invoice of the other list was put on this one too");
+    } catch (const InvoiceTakenError &e) {
+        QCOMPARE(added, reported < 0 ? keys : reported - 1);
+        QCOMPARE(e.number(), held.number);
+        QCOMPARE(e.branch(), held.branch);
+        QCOMPARE(e.posting(), held.posting);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestSqliteCompraLegalStore)
+#include "tst_sqlitecompralegalstore.moc"
