@@ -207,28 +207,10 @@ TfrmFiltroCompraLEGALBA::TfrmFiltroCompraLEGALBA(QWidget *parent)
     , grbDataEmissao(new QGroupBox(QStringLiteral("Período"), grbFiltroPadrao))
     , depEmiIni(periodBox(QStringLiteral("depEmiIni"), grbDataEmissao))
     , depEmiFin(periodBox(QStringLiteral("depEmiFin"), grbDataEmissao))
-    , lblFilial(nullptr)
-    , medCdFilial(nullptr)
-    , btpFiliEmit(nullptr)
-    , edtFilial(nullptr)
-    , lblCliente(nullptr)
-    , medInscClie(nullptr)
-    , btpPesqClie(nullptr)
-    , edtNmClie(nullptr)
-    , lblInscEsta(nullptr)
-    , edtCdInscEsta(nullptr)
-    , btpInscEst(nullptr)
-    , lblInscMuni(nullptr)
-    , edtCdInscMuni(nullptr)
-    , btpInscMuni(nullptr)
     , qryFilial(new fis::TADOIBQuery(QStringLiteral("qryFilial"), this))
-    , dtsFilial(nullptr)
     , qryInscrEstad(new fis::TADOIBQuery(QStringLiteral("qryInscrEstad"), this))
-    , dtsInscrEstad(nullptr)
     , qryInscrMunicip(new fis::TADOIBQuery(QStringLiteral("qryInscrMunicip"), this))
-    , dtsInscrMunicip(nullptr)
     , qryPesqClie(new fis::TADOIBQuery(QStringLiteral("qryPesqClie"), this))
-    , dtsPesqForn(nullptr)
     , qryValidClie(new fis::TADOIBQuery(QStringLiteral("qryValidClie"), this))
 {
     setObjectName(QStringLiteral("frmFiltroCompraLEGALBA"));
@@ -239,6 +221,21 @@ TfrmFiltroCompraLEGALBA::TfrmFiltroCompraLEGALBA(QWidget *parent)
     btfSaveOpc->setEnabled(false);
     btfLoadOpc->setEnabled(false);
 
+    buildPeriod();
+    for (const QString &line : kMessages)
+        msgPadrao.addLine(line);
+    buildQueries();
+    buildLookups();
+    buildListQueries();
+    buildCriteria();
+    layoutBottomRow();
+
+    resize(576, 218);
+}
+
+// The two dates' labels; the group and its date boxes come with the members.
+void TfrmFiltroCompraLEGALBA::buildPeriod()
+{
     grbDataEmissao->setObjectName(QStringLiteral("grbDataEmissao"));
     grbDataEmissao->setGeometry(6, 145, 210, 66);
     auto *lblInicial = new QLabel(QStringLiteral("Inicial"), grbDataEmissao);
@@ -251,16 +248,6 @@ TfrmFiltroCompraLEGALBA::TfrmFiltroCompraLEGALBA(QWidget *parent)
     lblFinal->setGeometry(6, 42, 36, 16);
     lblFinal->setBuddy(depEmiFin);
     depEmiFin->setGeometry(44, 40, 162, 21);
-
-    for (const QString &line : kMessages)
-        msgPadrao.addLine(line);
-    buildQueries();
-    buildLookups();
-    buildListQueries();
-    buildCriteria();
-    layoutBottomRow();
-
-    resize(576, 218);
 }
 
 namespace {
