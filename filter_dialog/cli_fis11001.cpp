@@ -314,6 +314,15 @@ void TfrmFiltroCompraLEGALBA::layoutBottomRow()
 
 void TfrmFiltroCompraLEGALBA::buildQueries()
 {
+    buildFilialQuery();
+    buildInscrEstadQuery();
+    buildInscrMunicipQuery();
+    buildPesqClieQuery();
+    buildValidClieQuery();
+}
+
+void TfrmFiltroCompraLEGALBA::buildFilialQuery()
+{
     qryFilial->SQL_ORACLE = {QStringLiteral(
         "SELECT CDFILIAL, NMFILIAL FROM FILIAL WHERE (CDFILIAL = NVL(:P_CDFILIAL, CDFILIAL)) "
         "ORDER BY CDFILIAL")};
@@ -327,7 +336,10 @@ void TfrmFiltroCompraLEGALBA::buildQueries()
     qryFilial->addField(stringField("NMFILIAL", 30, "Nome"));
     dtsFilial = new fis::DataSource(qryFilial->table(), this);
     dtsFilial->setObjectName(QStringLiteral("dtsFilial"));
+}
 
+void TfrmFiltroCompraLEGALBA::buildInscrEstadQuery()
+{
     qryInscrEstad->SQL = {QStringLiteral(
         "SELECT CDINSCESTA FROM INSCRESTAD WHERE CDEMPRESA = :P_CDEMPRESA AND CDINSCESTA = "
         "NVL(:P_CDINSCESTA, CDINSCESTA) ORDER BY 1")};
@@ -348,7 +360,10 @@ void TfrmFiltroCompraLEGALBA::buildQueries()
     };
     dtsInscrEstad = new fis::DataSource(qryInscrEstad->table(), this);
     dtsInscrEstad->setObjectName(QStringLiteral("dtsInscrEstad"));
+}
 
+void TfrmFiltroCompraLEGALBA::buildInscrMunicipQuery()
+{
     qryInscrMunicip->SQL = {QStringLiteral(
         "SELECT CDINSCMUNI FROM INSCRMUNICIP WHERE CDEMPRESA = :P_CDEMPRESA AND CDINSCMUNI = "
         "NVL(:P_CDINSCMUNI, CDINSCMUNI) ORDER BY 1")};
@@ -367,7 +382,10 @@ void TfrmFiltroCompraLEGALBA::buildQueries()
     };
     dtsInscrMunicip = new fis::DataSource(qryInscrMunicip->table(), this);
     dtsInscrMunicip->setObjectName(QStringLiteral("dtsInscrMunicip"));
+}
 
+void TfrmFiltroCompraLEGALBA::buildPesqClieQuery()
+{
     qryPesqClie->SQL = {
         QStringLiteral("SELECT CDCLIENTE, NMRAZSOCCLIE, NRINSJURCLIE, "
                        "IDTPIJURCLIE, NMFANTCLIE FROM CLIENTE ORDER BY NMRAZSOCCLIE")};
@@ -382,7 +400,10 @@ void TfrmFiltroCompraLEGALBA::buildQueries()
         });
     dtsPesqForn = new fis::DataSource(qryPesqClie->table(), this);
     dtsPesqForn->setObjectName(QStringLiteral("dtsPesqForn"));
+}
 
+void TfrmFiltroCompraLEGALBA::buildValidClieQuery()
+{
     qryValidClie->SQL = {QStringLiteral(
         "SELECT NMFANTCLIE, IDTPIJURCLIE FROM CLIENTE WHERE IDTPIJURCLIE = :P_IDTPIJURCLIE AND "
         "NRINSJURCLIE = :P_NRINSJURCLIE")};

@@ -213,6 +213,11 @@ public:
 private:
     void buildPeriod();
     void buildQueries();
+    void buildFilialQuery();
+    void buildInscrEstadQuery();
+    void buildInscrMunicipQuery();
+    void buildPesqClieQuery();
+    void buildValidClieQuery();
     void buildLookups();
     void buildCriteria();
     void layoutBottomRow();
