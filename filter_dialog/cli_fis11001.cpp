@@ -182,6 +182,44 @@ fis::TBtnPesquisa *listButton(const QString &name, const QString &title, const Q
     return button;
 }
 
+// What sets one lookup button of the top rows apart from the others.
+struct LookupSpec
+{
+    QString name;
+    QRect geometry;
+    QWidget *associate;
+    QString title;
+    QString emptyError;
+    std::function<void()> beforePesq;
+    std::function<void()> afterPesq;
+    fis::DataSource *source;
+};
+
+fis::TBtnPesquisa *lookupButton(QWidget *parent, const LookupSpec &spec)
+{
+    auto *button = new fis::TBtnPesquisa(parent);
+    button->setObjectName(spec.name);
+    button->setGeometry(spec.geometry);
+    button->setAssociate(spec.associate);
+    button->setTitle(spec.title);
+    button->setEmptyError(spec.emptyError);
+    button->setDataSource(spec.source);
+    button->OnBeforePesq = spec.beforePesq;
+    button->OnAfterPesq = spec.afterPesq;
+    return button;
+}
+
+// Tab goes from each widget to the next, in the order given.
+void chainTabOrder(std::initializer_list<QWidget *> widgets)
+{
+    QWidget *previous = nullptr;
+    for (QWidget *widget : widgets) {
+        if (previous)
+            QWidget::setTabOrder(previous, widget);
+        previous = widget;
+    }
+}
+
 QGroupBox *boldGroup(const QString &name, const QString &caption, QWidget *parent)
 {
     auto *group = new QGroupBox(caption, parent);
@@ -413,103 +451,102 @@ void TfrmFiltroCompraLEGALBA::buildValidClieQuery()
 
 void TfrmFiltroCompraLEGALBA::buildLookups()
 {
-    QWidget *box = grbFiltroPadrao;
-
-    lblFilial = boldLabel(QStringLiteral("Filial"), box, QStringLiteral("lblFilial"));
-    lblFilial->setGeometry(8, 18, 112, 16);
-    medCdFilial = new fis::MaskEdit(QStringLiteral(">aaaa;0; "), box);
-    medCdFilial->setObjectName(QStringLiteral("medCdFilial"));
-    medCdFilial->setMaxLength(4);
-    medCdFilial->setGeometry(124, 14, 40, 21);
-    btpFiliEmit = new fis::TBtnPesquisa(box);
-    btpFiliEmit->setObjectName(QStringLiteral("btpFiliEmit"));
-    btpFiliEmit->setGeometry(166, 12, 21, 24);
-    btpFiliEmit->setAssociate(medCdFilial);
-    btpFiliEmit->setTitle(QStringLiteral("Filial"));
-    btpFiliEmit->setEmptyError(QStringLiteral("Não há filial cadastrada."));
-    btpFiliEmit->setDataSource(dtsFilial);
-    btpFiliEmit->OnBeforePesq = [this] {
-        btpFiliEmitBeforePesq();
-    };
-    btpFiliEmit->OnAfterPesq = [this] {
-        btpFiliEmitAfterPesq();
-    };
-    edtFilial = displayField(QStringLiteral("edtFilial"), box, true);
-    edtFilial->setGeometry(190, 14, 311, 21);
-
-    lblCliente = boldLabel(QStringLiteral("Cliente"), box, QStringLiteral("lblCliente"));
-    lblCliente->setGeometry(8, 40, 112, 16);
-    medInscClie = new fis::MaskEdit(box);
-    medInscClie->setObjectName(QStringLiteral("medInscClie"));
-    medInscClie->setGeometry(124, 36, 130, 21);
-    btpPesqClie = new fis::TBtnPesquisa(box);
-    btpPesqClie->setObjectName(QStringLiteral("btpPesqClie"));
-    btpPesqClie->setGeometry(256, 34, 21, 24);
-    btpPesqClie->setAssociate(medInscClie);
-    btpPesqClie->setTitle(QStringLiteral("Cliente"));
-    btpPesqClie->setEmptyError(QStringLiteral("Não há cliente cadastrado"));
-    btpPesqClie->setDataSource(dtsPesqForn);
-    btpPesqClie->OnBeforePesq = [this] {
-        btpPesqClieBeforePesq();
-    };
-    btpPesqClie->OnAfterPesq = [this] {
-        btpPesqClieAfterPesq();
-    };
-    edtNmClie = displayField(QStringLiteral("edtNmClie"), box, true);
-    edtNmClie->setGeometry(280, 36, 221, 21);
-
-    lblInscEsta = boldLabel(QStringLiteral("Insc. Estadual"), box, QStringLiteral("lblInscEsta"));
-    lblInscEsta->setGeometry(8, 62, 112, 16);
-    lblInscEsta->setProperty("tag", 99);
-    edtCdInscEsta = upperEdit(QStringLiteral("edtCdInscEsta"), box);
-    edtCdInscEsta->setGeometry(124, 58, 130, 21);
-    lblInscEsta->setBuddy(edtCdInscEsta);
-    btpInscEst = new fis::TBtnPesquisa(box);
-    btpInscEst->setObjectName(QStringLiteral("btpInscEst"));
-    btpInscEst->setGeometry(256, 56, 21, 24);
-    btpInscEst->setAssociate(edtCdInscEsta);
-    btpInscEst->setTitle(QStringLiteral("Inscrição Estadual"));
-    btpInscEst->setEmptyError(QStringLiteral("Não há inscrição estadual cadastrada."));
-    btpInscEst->setDataSource(dtsInscrEstad);
-    btpInscEst->OnBeforePesq = [this] {
-        btpInscEstBeforePesq();
-    };
-    btpInscEst->OnAfterPesq = [this] {
-        btpInscEstAfterPesq();
-    };
-
-    lblInscMuni = boldLabel(QStringLiteral("Insc. Municipal"), box, QStringLiteral("lblInscMuni"));
-    lblInscMuni->setGeometry(8, 84, 112, 16);
-    lblInscMuni->setProperty("tag", 99);
-    edtCdInscMuni = upperEdit(QStringLiteral("edtCdInscMuni"), box);
-    edtCdInscMuni->setGeometry(124, 80, 130, 21);
-    lblInscMuni->setBuddy(edtCdInscMuni);
-    btpInscMuni = new fis::TBtnPesquisa(box);
-    btpInscMuni->setObjectName(QStringLiteral("btpInscMuni"));
-    btpInscMuni->setGeometry(256, 78, 21, 24);
-    btpInscMuni->setAssociate(edtCdInscMuni);
-    btpInscMuni->setTitle(QStringLiteral("Inscrição Municipal"));
-    btpInscMuni->setEmptyError(QStringLiteral("Não há inscrição municipal cadastrada."));
-    btpInscMuni->setDataSource(dtsInscrMunicip);
-    btpInscMuni->OnBeforePesq = [this] {
-        btpInscMuniBeforePesq();
-    };
-    btpInscMuni->OnAfterPesq = [this] {
-        btpInscMuniAfterPesq();
-    };
+    buildFilialRow();
+    buildClienteRow();
+    buildInscEstaRow();
+    buildInscMuniRow();
 
     connect(medCdFilial, &fis::MaskEdit::changed, this, [this] { medCdFilialChange(); });
     connect(medInscClie, &fis::MaskEdit::changed, this, [this] { medInscClieChange(); });
 
-    QWidget::setTabOrder(medCdFilial, medInscClie);
-    QWidget::setTabOrder(medInscClie, edtCdInscEsta);
-    QWidget::setTabOrder(edtCdInscEsta, edtCdInscMuni);
+    chainTabOrder({medCdFilial, medInscClie, edtCdInscEsta, edtCdInscMuni});
 
     fis::FocusManager &focus = fis::FocusManager::instance();
     focus.setExitHandler(medCdFilial, [this] { medCdFilialExit(); });
     focus.setExitHandler(medInscClie, [this] { medInscClieExit(); });
     focus.setExitHandler(edtCdInscEsta, [this] { edtCdInscEstaExit(); });
     focus.setExitHandler(edtCdInscMuni, [this] { edtCdInscMuniExit(); });
+}
+
+void TfrmFiltroCompraLEGALBA::buildFilialRow()
+{
+    QWidget *box = grbFiltroPadrao;
+    lblFilial = boldLabel(QStringLiteral("Filial"), box, QStringLiteral("lblFilial"));
+    lblFilial->setGeometry(8, 18, 112, 16);
+    medCdFilial = new fis::MaskEdit(QStringLiteral(">aaaa;0; "), box);
+    medCdFilial->setObjectName(QStringLiteral("medCdFilial"));
+    medCdFilial->setMaxLength(4);
+    medCdFilial->setGeometry(124, 14, 40, 21);
+    btpFiliEmit = lookupButton(box, {.name = QStringLiteral("btpFiliEmit"),
+                                     .geometry = {166, 12, 21, 24},
+                                     .associate = medCdFilial,
+                                     .title = QStringLiteral("Filial"),
+                                     .emptyError = QStringLiteral("Não há filial cadastrada."),
+                                     .beforePesq = [this] { btpFiliEmitBeforePesq(); },
+                                     .afterPesq = [this] { btpFiliEmitAfterPesq(); },
+                                     .source = dtsFilial});
+    edtFilial = displayField(QStringLiteral("edtFilial"), box, true);
+    edtFilial->setGeometry(190, 14, 311, 21);
+}
+
+void TfrmFiltroCompraLEGALBA::buildClienteRow()
+{
+    QWidget *box = grbFiltroPadrao;
+    lblCliente = boldLabel(QStringLiteral("Cliente"), box, QStringLiteral("lblCliente"));
+    lblCliente->setGeometry(8, 40, 112, 16);
+    medInscClie = new fis::MaskEdit(box);
+    medInscClie->setObjectName(QStringLiteral("medInscClie"));
+    medInscClie->setGeometry(124, 36, 130, 21);
+    btpPesqClie = lookupButton(box, {.name = QStringLiteral("btpPesqClie"),
+                                     .geometry = {256, 34, 21, 24},
+                                     .associate = medInscClie,
+                                     .title = QStringLiteral("Cliente"),
+                                     .emptyError = QStringLiteral("Não há cliente cadastrado"),
+                                     .beforePesq = [this] { btpPesqClieBeforePesq(); },
+                                     .afterPesq = [this] { btpPesqClieAfterPesq(); },
+                                     .source = dtsPesqForn});
+    edtNmClie = displayField(QStringLiteral("edtNmClie"), box, true);
+    edtNmClie->setGeometry(280, 36, 221, 21);
+}
+
+void TfrmFiltroCompraLEGALBA::buildInscEstaRow()
+{
+    QWidget *box = grbFiltroPadrao;
+    lblInscEsta = boldLabel(QStringLiteral("Insc. Estadual"), box, QStringLiteral("lblInscEsta"));
+    lblInscEsta->setGeometry(8, 62, 112, 16);
+    lblInscEsta->setProperty("tag", 99);
+    edtCdInscEsta = upperEdit(QStringLiteral("edtCdInscEsta"), box);
+    edtCdInscEsta->setGeometry(124, 58, 130, 21);
+    lblInscEsta->setBuddy(edtCdInscEsta);
+    btpInscEst =
+        lookupButton(box, {.name = QStringLiteral("btpInscEst"),
+                           .geometry = {256, 56, 21, 24},
+                           .associate = edtCdInscEsta,
+                           .title = QStringLiteral("Inscrição Estadual"),
+                           .emptyError = QStringLiteral("Não há inscrição estadual cadastrada."),
+                           .beforePesq = [this] { btpInscEstBeforePesq(); },
+                           .afterPesq = [this] { btpInscEstAfterPesq(); },
+                           .source = dtsInscrEstad});
+}
+
+void TfrmFiltroCompraLEGALBA::buildInscMuniRow()
+{
+    QWidget *box = grbFiltroPadrao;
+    lblInscMuni = boldLabel(QStringLiteral("Insc. Municipal"), box, QStringLiteral("lblInscMuni"));
+    lblInscMuni->setGeometry(8, 84, 112, 16);
+    lblInscMuni->setProperty("tag", 99);
+    edtCdInscMuni = upperEdit(QStringLiteral("edtCdInscMuni"), box);
+    edtCdInscMuni->setGeometry(124, 80, 130, 21);
+    lblInscMuni->setBuddy(edtCdInscMuni);
+    btpInscMuni =
+        lookupButton(box, {.name = QStringLiteral("btpInscMuni"),
+                           .geometry = {256, 78, 21, 24},
+                           .associate = edtCdInscMuni,
+                           .title = QStringLiteral("Inscrição Municipal"),
+                           .emptyError = QStringLiteral("Não há inscrição municipal cadastrada."),
+                           .beforePesq = [this] { btpInscMuniBeforePesq(); },
+                           .afterPesq = [this] { btpInscMuniAfterPesq(); },
+                           .source = dtsInscrMunicip});
 }
 
 void TfrmFiltroCompraLEGALBA::buildListQueries()

@@ -219,6 +219,10 @@ private:
     void buildPesqClieQuery();
     void buildValidClieQuery();
     void buildLookups();
+    void buildFilialRow();
+    void buildClienteRow();
+    void buildInscEstaRow();
+    void buildInscMuniRow();
     void buildCriteria();
     void layoutBottomRow();
     void buildListQueries();
