@@ -551,6 +551,16 @@ void TfrmFiltroCompraLEGALBA::buildInscMuniRow()
 
 void TfrmFiltroCompraLEGALBA::buildListQueries()
 {
+    buildTipoOperacQuery();
+    buildTpOperacEQuery();
+    buildSerieNFQuery();
+    buildSerieEntrQuery();
+    buildCandidateTables();
+    buildParamFilialTable();
+}
+
+void TfrmFiltroCompraLEGALBA::buildTipoOperacQuery()
+{
     qryTipoOperac = new fis::TADOIBQuery(QStringLiteral("qryTipoOperac"), this);
     qryTipoOperac->SQL_ORACLE = {QStringLiteral(
         "SELECT T.CDTIPOOPER, T.NMTIPOOPER, IDENTRSAIDOP||CDTIPOOPER AS CHAVE FROM TIPOOPERAC T "
@@ -570,7 +580,10 @@ void TfrmFiltroCompraLEGALBA::buildListQueries()
     qryTipoOperac->addField(stringField("NMTIPOOPER", 30, "Nome"));
     dtsTipoOper = new fis::DataSource(qryTipoOperac->table(), this);
     dtsTipoOper->setObjectName(QStringLiteral("dtsTipoOper"));
+}
 
+void TfrmFiltroCompraLEGALBA::buildTpOperacEQuery()
+{
     qryTpOperacE = new fis::TADOIBQuery(QStringLiteral("qryTpOperacE"), this);
     qryTpOperacE->SQL_ORACLE = {QStringLiteral(
         "SELECT CDTIPOOPER, NMTIPOOPER, IDENTRSAIDOP||CDTIPOOPER AS CHAVE FROM TIPOOPERAC T WHERE "
@@ -588,7 +601,10 @@ void TfrmFiltroCompraLEGALBA::buildListQueries()
     qryTpOperacE->addField(stringField("CHAVE", 3, ""));
     qryTpOperacE->addField(stringField("CDTIPOOPER", 2, "Código"));
     qryTpOperacE->addField(stringField("NMTIPOOPER", 30, ""));
+}
 
+void TfrmFiltroCompraLEGALBA::buildSerieNFQuery()
+{
     qrySerieNF = new fis::TADOIBQuery(QStringLiteral("qrySerieNF"), this);
     qrySerieNF->SQL_ORACLE = {QStringLiteral(
         "SELECT CDSERIE, DSSERIE, CDEMPRESA, CDINSCESTA, CDSERIE AS CDSERIENUMNF, CDRELMODENF, "
@@ -615,7 +631,10 @@ void TfrmFiltroCompraLEGALBA::buildListQueries()
     qrySerieNF->addField(stringField("CDRELESPENF", 100, "", false, false));
     dtsSerieNF = new fis::DataSource(qrySerieNF->table(), this);
     dtsSerieNF->setObjectName(QStringLiteral("dtsSerieNF"));
+}
 
+void TfrmFiltroCompraLEGALBA::buildSerieEntrQuery()
+{
     qrySerieEntr = new fis::TADOIBQuery(QStringLiteral("qrySerieEntr"), this);
     qrySerieEntr->SQL_ORACLE = {QStringLiteral(
         "SELECT CDSERIEENTR, DSSERIEENTR, 'E'||CDSERIEENTR AS CHAVE FROM SERIEENTR WHERE "
@@ -630,7 +649,11 @@ void TfrmFiltroCompraLEGALBA::buildListQueries()
     qrySerieEntr->addField(stringField("CHAVE", 6, ""));
     qrySerieEntr->addField(stringField("CDSERIEENTR", 5, "Código", true));
     qrySerieEntr->addField(stringField("DSSERIEENTR", 20, "Descrição"));
+}
 
+// The tables the two list pickers fill at each click, with the mark column first.
+void TfrmFiltroCompraLEGALBA::buildCandidateTables()
+{
     cdsTpOperacao = new fis::MemTable(QStringLiteral("cdsTpOperacao"), this);
     cdsTpOperacao->setFields(
         {stringField("IDMARCADO", 1, ""), stringField("CHAVE", 3, "", false, false),
@@ -646,7 +669,10 @@ void TfrmFiltroCompraLEGALBA::buildListQueries()
     cdsSerie->setIndexFieldNames(QStringLiteral("CDSERIE"));
     dtsSerie = new fis::DataSource(cdsSerie, this);
     dtsSerie->setObjectName(QStringLiteral("dtsSerie"));
+}
 
+void TfrmFiltroCompraLEGALBA::buildParamFilialTable()
+{
     // Nothing fills the branch parameters, so the NF-number width reads as 0.
     cdsParamFilial = new fis::MemTable(QStringLiteral("cdsParamFilial"), this);
     fis::FieldDef width;

@@ -226,6 +226,12 @@ private:
     void buildCriteria();
     void layoutBottomRow();
     void buildListQueries();
+    void buildTipoOperacQuery();
+    void buildTpOperacEQuery();
+    void buildSerieNFQuery();
+    void buildSerieEntrQuery();
+    void buildCandidateTables();
+    void buildParamFilialTable();
 };
 
 extern "C" {
