@@ -683,9 +683,26 @@ void TfrmFiltroCompraLEGALBA::buildParamFilialTable()
 
 void TfrmFiltroCompraLEGALBA::buildCriteria()
 {
-    QWidget *box = grbFiltroPadrao;
+    buildValueRow();
+    buildOperacaoGroup();
+    buildSerieGroup();
+    buildStatusGroup();
 
-    grbSerie = new QGroupBox(box);
+    for (QWidget *control :
+         {static_cast<QWidget *>(rdgTodosTipoOper), static_cast<QWidget *>(rdgListaTipoOper),
+          static_cast<QWidget *>(rdgTodasSerie), static_cast<QWidget *>(rdgListaSerie)})
+        plainFont(control);
+
+    setRequiredColour(edtCdInscEsta, false);
+    setRequiredColour(edtCdInscMuni, false);
+
+    connectCriteria();
+}
+
+// The minimum value and the NF number, in the box above the bottom row.
+void TfrmFiltroCompraLEGALBA::buildValueRow()
+{
+    grbSerie = new QGroupBox(grbFiltroPadrao);
     grbSerie->setObjectName(QStringLiteral("grbSerie"));
     grbSerie->setGeometry(6, 103, 501, 40);
     lblValor = boldLabel(QStringLiteral("Valor mínimo NF"), grbSerie, QStringLiteral("lblValor"));
@@ -704,8 +721,12 @@ void TfrmFiltroCompraLEGALBA::buildCriteria()
     medNumNF->setMaxLength(20);
     medNumNF->setGeometry(348, 11, 148, 21);
     lblNumNF->setBuddy(medNumNF);
+}
 
-    grbOperacao = boldGroup(QStringLiteral("grbOperacao"), QStringLiteral("Tipo Operação"), box);
+void TfrmFiltroCompraLEGALBA::buildOperacaoGroup()
+{
+    grbOperacao =
+        boldGroup(QStringLiteral("grbOperacao"), QStringLiteral("Tipo Operação"), grbFiltroPadrao);
     grbOperacao->setGeometry(218, 145, 104, 66);
     rdgTodosTipoOper =
         radio(QStringLiteral("rdgTodosTipoOper"), QStringLiteral("Todos"), grbOperacao);
@@ -722,8 +743,11 @@ void TfrmFiltroCompraLEGALBA::buildCriteria()
     btpTipoOper->OnClick = [this] {
         btpTipoOperClick();
     };
+}
 
-    grbSerie1 = boldGroup(QStringLiteral("grbSerie1"), QStringLiteral("Série"), box);
+void TfrmFiltroCompraLEGALBA::buildSerieGroup()
+{
+    grbSerie1 = boldGroup(QStringLiteral("grbSerie1"), QStringLiteral("Série"), grbFiltroPadrao);
     grbSerie1->setGeometry(324, 145, 86, 66);
     rdgTodasSerie = radio(QStringLiteral("rdgTodasSerie"), QStringLiteral("Todas"), grbSerie1);
     rdgTodasSerie->setGeometry(6, 18, 70, 18);
@@ -737,22 +761,22 @@ void TfrmFiltroCompraLEGALBA::buildCriteria()
     btpSerie->OnClick = [this] {
         btpSerieClick();
     };
+}
 
-    rdgStatus = new fis::TRadioGroup(QStringLiteral("Status"), box);
+void TfrmFiltroCompraLEGALBA::buildStatusGroup()
+{
+    rdgStatus = new fis::TRadioGroup(QStringLiteral("Status"), grbFiltroPadrao);
     rdgStatus->setObjectName(QStringLiteral("rdgStatus"));
     rdgStatus->setGeometry(412, 145, 95, 66);
     rdgStatus->setItems(
         {QStringLiteral("Pendente"), QStringLiteral("Exportado"), QStringLiteral("Ambos")});
     rdgStatus->setItemIndex(0);
+}
 
-    for (QWidget *control :
-         {static_cast<QWidget *>(rdgTodosTipoOper), static_cast<QWidget *>(rdgListaTipoOper),
-          static_cast<QWidget *>(rdgTodasSerie), static_cast<QWidget *>(rdgListaSerie)})
-        plainFont(control);
-
-    setRequiredColour(edtCdInscEsta, false);
-    setRequiredColour(edtCdInscMuni, false);
-
+// The handlers of the criteria, their place in the tab chain after the registrations, and their
+// exit checks.
+void TfrmFiltroCompraLEGALBA::connectCriteria()
+{
     fis::connectAction(rdgTodosTipoOper, &QRadioButton::clicked, this,
                        [this] { rdgTodosTipoOperClick(); });
     fis::connectAction(rdgListaTipoOper, &QRadioButton::clicked, this,
@@ -765,17 +789,9 @@ void TfrmFiltroCompraLEGALBA::buildCriteria()
     connect(edtCdInscEsta, &QLineEdit::textChanged, this, [this] { edtCdInscEstaChange(); });
     connect(edtCdInscMuni, &QLineEdit::textChanged, this, [this] { edtCdInscMuniChange(); });
 
-    QWidget::setTabOrder(edtCdInscMuni, nedValor);
-    QWidget::setTabOrder(nedValor, medNumNF);
-    QWidget::setTabOrder(medNumNF, depEmiIni);
-    QWidget::setTabOrder(depEmiIni, depEmiFin);
-    QWidget::setTabOrder(depEmiFin, rdgTodosTipoOper);
-    QWidget::setTabOrder(rdgTodosTipoOper, rdgListaTipoOper);
-    QWidget::setTabOrder(rdgListaTipoOper, btpTipoOper);
-    QWidget::setTabOrder(btpTipoOper, rdgTodasSerie);
-    QWidget::setTabOrder(rdgTodasSerie, rdgListaSerie);
-    QWidget::setTabOrder(rdgListaSerie, btpSerie);
-    QWidget::setTabOrder(btpSerie, rdgStatus->button(0));
+    chainTabOrder({edtCdInscMuni, nedValor, medNumNF, depEmiIni, depEmiFin, rdgTodosTipoOper,
+                   rdgListaTipoOper, btpTipoOper, rdgTodasSerie, rdgListaSerie, btpSerie,
+                   rdgStatus->button(0)});
 
     fis::FocusManager &focus = fis::FocusManager::instance();
     focus.setExitHandler(depEmiIni, [this] { depEmiIniExit(); });

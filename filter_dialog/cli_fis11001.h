@@ -224,6 +224,11 @@ private:
     void buildInscEstaRow();
     void buildInscMuniRow();
     void buildCriteria();
+    void buildValueRow();
+    void buildOperacaoGroup();
+    void buildSerieGroup();
+    void buildStatusGroup();
+    void connectCriteria();
     void layoutBottomRow();
     void buildListQueries();
     void buildTipoOperacQuery();
