@@ -943,26 +943,7 @@ void TfrmFiltroCompraLEGALBA::sbtConfirmaClick()
     try {
         const QString statusCode = fis::compralegal::statusCode(rdgStatus->ItemIndex())
                                        .value_or(QString(fis::compralegal::kStatusPending));
-        if (rdgTodosTipoOper->isChecked())
-            stCodTipoOper.clear();
-        if (isRequired(edtCdInscEsta) && fis::EmptyString(edtCdInscEsta->text())) {
-            edtCdInscEsta->setFocus();
-            fis::MensErro(msgPadrao.Msg(QStringLiteral("InscEsta_Inf")), true);
-        }
-        if (isRequired(edtCdInscMuni) && fis::EmptyString(edtCdInscMuni->text())) {
-            edtCdInscMuni->setFocus();
-            fis::MensErro(msgPadrao.Msg(QStringLiteral("Serie_muni")), true);
-        }
-        if (rdgListaTipoOper->isChecked() && fis::EmptyString(stCodTipoOper)) {
-            rdgListaTipoOper->setFocus();
-            fis::MensErro(msgPadrao.Msg(QStringLiteral("TipoOper_inf")), true);
-        }
-        if (rdgTodasSerie->isChecked())
-            stCodSerie.clear();
-        if (rdgListaSerie->isChecked() && fis::EmptyString(stCodSerie)) {
-            rdgListaSerie->setFocus();
-            fis::MensErro(msgPadrao.Msg(QStringLiteral("Serie_inf")), true);
-        }
+        checkListEntries();
 
         boConfirma = true;
         Vd_filial();
@@ -987,6 +968,33 @@ void TfrmFiltroCompraLEGALBA::sbtConfirmaClick()
     } catch (...) {
         fis::DeactiveShowAvi();
         throw;
+    }
+}
+
+// "Todos"/"Todas" drop a kept choice; the registrations marked required must be filled and a
+// chosen list must have entries. The first missing one ends the action through MensErro, with
+// the focus on it.
+void TfrmFiltroCompraLEGALBA::checkListEntries()
+{
+    if (rdgTodosTipoOper->isChecked())
+        stCodTipoOper.clear();
+    if (isRequired(edtCdInscEsta) && fis::EmptyString(edtCdInscEsta->text())) {
+        edtCdInscEsta->setFocus();
+        fis::MensErro(msgPadrao.Msg(QStringLiteral("InscEsta_Inf")), true);
+    }
+    if (isRequired(edtCdInscMuni) && fis::EmptyString(edtCdInscMuni->text())) {
+        edtCdInscMuni->setFocus();
+        fis::MensErro(msgPadrao.Msg(QStringLiteral("Serie_muni")), true);
+    }
+    if (rdgListaTipoOper->isChecked() && fis::EmptyString(stCodTipoOper)) {
+        rdgListaTipoOper->setFocus();
+        fis::MensErro(msgPadrao.Msg(QStringLiteral("TipoOper_inf")), true);
+    }
+    if (rdgTodasSerie->isChecked())
+        stCodSerie.clear();
+    if (rdgListaSerie->isChecked() && fis::EmptyString(stCodSerie)) {
+        rdgListaSerie->setFocus();
+        fis::MensErro(msgPadrao.Msg(QStringLiteral("Serie_inf")), true);
     }
 }
 

@@ -211,6 +211,7 @@ public:
     static bool isRequired(const QLineEdit *Edit);
 
 private:
+    void checkListEntries();
     void buildPeriod();
     void buildQueries();
     void buildFilialQuery();
