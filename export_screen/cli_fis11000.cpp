@@ -155,17 +155,8 @@ QImage loadImage(const QString &name)
 TfrmCompraLegalBA::TfrmCompraLegalBA(QWidget *parent)
     : fis::TfrmPadrImportExport(parent)
     , Panel2(new QFrame(clientArea()))
-    , medCdImposto(nullptr)
-    , btpImposto(nullptr)
-    , edtNmImposto(nullptr)
-    , medCdEmpresa(nullptr)
-    , btpEmpresa(nullptr)
-    , edtNmEmpresa(nullptr)
-    , edtNmArquivo(nullptr)
     , qryImposto(new fis::TADOIBQuery(QStringLiteral("qryImposto"), this))
-    , dtsImposto(nullptr)
     , qryEmpresa(new fis::TADOIBQuery(QStringLiteral("qryEmpresa"), this))
-    , dtsEmpresa(nullptr)
     , cdsNotaFiscal(new fis::MemTable(QStringLiteral("cdsNotaFiscal"), this))
     , dtsNotaFiscal(new fis::DataSource(cdsNotaFiscal, this))
     , cdsRegistro(new fis::MemTable(QStringLiteral("cdsRegistro"), this))
@@ -173,16 +164,10 @@ TfrmCompraLegalBA::TfrmCompraLegalBA(QWidget *parent)
     , cdsLista(new fis::MemTable(QStringLiteral("cdsLista"), this))
     , cdsArquivos(new fis::MemTable(QStringLiteral("cdsArquivos"), this))
     , cdsRegistros(new fis::MemTable(QStringLiteral("cdsRegistros"), this))
-    , dbgPadrao(nullptr)
     , imgCheck(loadImage(QStringLiteral("imgcheck.xpm")))
     , imgUncheck(loadImage(QStringLiteral("imguncheck.xpm")))
     , imgAprovado(loadImage(QStringLiteral("imgaprovado.xpm")))
     , imgNAprovado(loadImage(QStringLiteral("imgnaprovado.xpm")))
-    , sbtFiltro(nullptr)
-    , mnuNota(nullptr)
-    , mnuOperacao(nullptr)
-    , Exportar2(nullptr)
-    , mnuFiltro(nullptr)
     , m_gridFrame(new QFrame(clientArea()))
 {
     setObjectName(QStringLiteral("frmCompraLegalBA"));
@@ -190,17 +175,30 @@ TfrmCompraLegalBA::TfrmCompraLegalBA(QWidget *parent)
     resize(866, 541);
 
     buildTables();
+    buildToolButtons();
+    buildMessages();
+    buildQueries();
+    buildHeader();
+    buildGridFrame();
+    layoutClientArea();
+    buildMenu();
+    connectHeaderFocus();
+    fis::compralegal::setExportScreen(this);
+}
 
+void TfrmCompraLegalBA::buildToolButtons()
+{
     // The list is empty until a filter loads it, so there is nothing to export yet.
     sbtImportExport->setEnabled(false);
     sbtFiltro = addMenuButton(QStringLiteral("sbtFiltro"), QStringLiteral("Filtro"),
                               style()->standardIcon(QStyle::SP_FileDialogContentsView));
     sbtFiltro->setEnabled(false);
     fis::connectAction(sbtFiltro, &QAbstractButton::clicked, this, [this] { sbtFiltroClick(); });
+}
 
-    buildMessages();
-    buildQueries();
-    buildHeader();
+// The sunken frame around the invoice list.
+void TfrmCompraLegalBA::buildGridFrame()
+{
     m_gridFrame->setObjectName(QStringLiteral("gridFrame"));
     m_gridFrame->setFrameShape(QFrame::Panel);
     m_gridFrame->setFrameShadow(QFrame::Sunken);
@@ -209,15 +207,22 @@ TfrmCompraLegalBA::TfrmCompraLegalBA(QWidget *parent)
     gridLayout->setContentsMargins(2, 2, 2, 2);
     buildGrid();
     gridLayout->addWidget(dbgPadrao);
+}
 
+// The header on top at its fixed height, the list's frame taking the rest.
+void TfrmCompraLegalBA::layoutClientArea()
+{
     auto *layout = new QVBoxLayout(clientArea());
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(Panel2);
     layout->addWidget(m_gridFrame, 1);
+}
 
-    buildMenu();
-
+// The header's three entries, then the list; the codes' enter and exit handlers and leaving
+// the header.
+void TfrmCompraLegalBA::connectHeaderFocus()
+{
     QWidget::setTabOrder(medCdImposto, medCdEmpresa);
     QWidget::setTabOrder(medCdEmpresa, edtNmArquivo);
     QWidget::setTabOrder(edtNmArquivo, dbgPadrao);
@@ -228,7 +233,6 @@ TfrmCompraLegalBA::TfrmCompraLegalBA(QWidget *parent)
     focus.setExitHandler(medCdImposto, [this] { medCdImpostoExit(); });
     focus.setExitHandler(medCdEmpresa, [this] { medCdEmpresaExit(); });
     focus.setExitHandler(Panel2, [this] { Panel2Exit(); });
-    fis::compralegal::setExportScreen(this);
 }
 
 void TfrmCompraLegalBA::buildTables()

@@ -56,19 +56,19 @@ public:
     explicit TfrmCompraLegalBA(QWidget *parent = nullptr);
     ~TfrmCompraLegalBA() override;
 
-    QFrame *Panel2;              // the header
-    fis::MaskEdit *medCdImposto; // tax code "99;0; ", required colour
-    fis::TBtnPesquisa *btpImposto;
-    QLineEdit *edtNmImposto;     // abbreviation of the validated tax
-    fis::MaskEdit *medCdEmpresa; // company code "99;0; ", required colour
-    fis::TBtnPesquisa *btpEmpresa;
-    QLineEdit *edtNmEmpresa; // name of the validated company
-    QLineEdit *edtNmArquivo; // output file name, at most 16 characters
+    QFrame *Panel2;                        // the header
+    fis::MaskEdit *medCdImposto = nullptr; // tax code "99;0; ", required colour
+    fis::TBtnPesquisa *btpImposto = nullptr;
+    QLineEdit *edtNmImposto = nullptr;     // abbreviation of the validated tax
+    fis::MaskEdit *medCdEmpresa = nullptr; // company code "99;0; ", required colour
+    fis::TBtnPesquisa *btpEmpresa = nullptr;
+    QLineEdit *edtNmEmpresa = nullptr; // name of the validated company
+    QLineEdit *edtNmArquivo = nullptr; // output file name, at most 16 characters
 
     fis::TADOIBQuery *qryImposto; // IMPOSTONFE: one code, or every row with P_TIMPOSTO 'T'
-    fis::DataSource *dtsImposto;
+    fis::DataSource *dtsImposto = nullptr;
     fis::TADOIBQuery *qryEmpresa; // EMPRESA: one code, or every row with P_TEMPRESA 'T'
-    fis::DataSource *dtsEmpresa;
+    fis::DataSource *dtsEmpresa = nullptr;
     QFrame *gridFrame() const { return m_gridFrame; }
 
     fis::MemTable *cdsNotaFiscal;   // the invoice list: closed until a filter loads it
@@ -82,7 +82,7 @@ public:
     fis::MemTable *cdsRegistros;
     // The base name of the output files, taken from edtNmArquivo at the start of every file.
     QString FNmArquivo;
-    fis::DataGrid *dbgPadrao; // the invoice list
+    fis::DataGrid *dbgPadrao = nullptr; // the invoice list
 
     // The list's images; olive (128, 128, 0) is their transparent colour.
     QImage imgCheck;     // marked
@@ -90,12 +90,12 @@ public:
     QImage imgAprovado;  // already exported
     QImage imgNAprovado; // pending
 
-    fis::TButtonFlat *sbtFiltro; // hint "Filtro", created disabled
+    fis::TButtonFlat *sbtFiltro = nullptr; // hint "Filtro", created disabled
 
-    QMenuBar *mnuNota;  // joins the host's main menu while the screen is active
-    QMenu *mnuOperacao; // "Operação", group index 2
-    QAction *Exportar2; // "E&xportar", Ctrl+E
-    QAction *mnuFiltro; // "F&iltro", Ctrl+L
+    QMenuBar *mnuNota = nullptr;  // joins the host's main menu while the screen is active
+    QMenu *mnuOperacao = nullptr; // "Operação", group index 2
+    QAction *Exportar2 = nullptr; // "E&xportar", Ctrl+E
+    QAction *mnuFiltro = nullptr; // "F&iltro", Ctrl+L
 
     void FormCreate() override;
     void FormActivate() override;
@@ -164,6 +164,7 @@ public:
 
 private:
     void buildTables();
+    void buildToolButtons();
     void buildMessages();
     void buildHeader();
     void buildTaxRow();
@@ -175,6 +176,9 @@ private:
     void buildQueries();
     void buildMenu();
     void buildGrid();
+    void buildGridFrame();
+    void layoutClientArea();
+    void connectHeaderFocus();
     void toggleMark();
 
     QFrame *m_gridFrame;

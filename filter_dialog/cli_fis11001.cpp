@@ -182,6 +182,44 @@ fis::TBtnPesquisa *listButton(const QString &name, const QString &title, const Q
     return button;
 }
 
+// What sets one lookup button of the top rows apart from the others.
+struct LookupSpec
+{
+    QString name;
+    QRect geometry;
+    QWidget *associate;
+    QString title;
+    QString emptyError;
+    std::function<void()> beforePesq;
+    std::function<void()> afterPesq;
+    fis::DataSource *source;
+};
+
+fis::TBtnPesquisa *lookupButton(QWidget *parent, const LookupSpec &spec)
+{
+    auto *button = new fis::TBtnPesquisa(parent);
+    button->setObjectName(spec.name);
+    button->setGeometry(spec.geometry);
+    button->setAssociate(spec.associate);
+    button->setTitle(spec.title);
+    button->setEmptyError(spec.emptyError);
+    button->setDataSource(spec.source);
+    button->OnBeforePesq = spec.beforePesq;
+    button->OnAfterPesq = spec.afterPesq;
+    return button;
+}
+
+// Tab goes from each widget to the next, in the order given.
+void chainTabOrder(std::initializer_list<QWidget *> widgets)
+{
+    QWidget *previous = nullptr;
+    for (QWidget *widget : widgets) {
+        if (previous)
+            QWidget::setTabOrder(previous, widget);
+        previous = widget;
+    }
+}
+
 QGroupBox *boldGroup(const QString &name, const QString &caption, QWidget *parent)
 {
     auto *group = new QGroupBox(caption, parent);
@@ -207,28 +245,10 @@ TfrmFiltroCompraLEGALBA::TfrmFiltroCompraLEGALBA(QWidget *parent)
     , grbDataEmissao(new QGroupBox(QStringLiteral("Período"), grbFiltroPadrao))
     , depEmiIni(periodBox(QStringLiteral("depEmiIni"), grbDataEmissao))
     , depEmiFin(periodBox(QStringLiteral("depEmiFin"), grbDataEmissao))
-    , lblFilial(nullptr)
-    , medCdFilial(nullptr)
-    , btpFiliEmit(nullptr)
-    , edtFilial(nullptr)
-    , lblCliente(nullptr)
-    , medInscClie(nullptr)
-    , btpPesqClie(nullptr)
-    , edtNmClie(nullptr)
-    , lblInscEsta(nullptr)
-    , edtCdInscEsta(nullptr)
-    , btpInscEst(nullptr)
-    , lblInscMuni(nullptr)
-    , edtCdInscMuni(nullptr)
-    , btpInscMuni(nullptr)
     , qryFilial(new fis::TADOIBQuery(QStringLiteral("qryFilial"), this))
-    , dtsFilial(nullptr)
     , qryInscrEstad(new fis::TADOIBQuery(QStringLiteral("qryInscrEstad"), this))
-    , dtsInscrEstad(nullptr)
     , qryInscrMunicip(new fis::TADOIBQuery(QStringLiteral("qryInscrMunicip"), this))
-    , dtsInscrMunicip(nullptr)
     , qryPesqClie(new fis::TADOIBQuery(QStringLiteral("qryPesqClie"), this))
-    , dtsPesqForn(nullptr)
     , qryValidClie(new fis::TADOIBQuery(QStringLiteral("qryValidClie"), this))
 {
     setObjectName(QStringLiteral("frmFiltroCompraLEGALBA"));
@@ -239,6 +259,21 @@ TfrmFiltroCompraLEGALBA::TfrmFiltroCompraLEGALBA(QWidget *parent)
     btfSaveOpc->setEnabled(false);
     btfLoadOpc->setEnabled(false);
 
+    buildPeriod();
+    for (const QString &line : kMessages)
+        msgPadrao.addLine(line);
+    buildQueries();
+    buildLookups();
+    buildListQueries();
+    buildCriteria();
+    layoutBottomRow();
+
+    resize(576, 218);
+}
+
+// The two dates' labels; the group and its date boxes come with the members.
+void TfrmFiltroCompraLEGALBA::buildPeriod()
+{
     grbDataEmissao->setObjectName(QStringLiteral("grbDataEmissao"));
     grbDataEmissao->setGeometry(6, 145, 210, 66);
     auto *lblInicial = new QLabel(QStringLiteral("Inicial"), grbDataEmissao);
@@ -251,16 +286,6 @@ TfrmFiltroCompraLEGALBA::TfrmFiltroCompraLEGALBA(QWidget *parent)
     lblFinal->setGeometry(6, 42, 36, 16);
     lblFinal->setBuddy(depEmiFin);
     depEmiFin->setGeometry(44, 40, 162, 21);
-
-    for (const QString &line : kMessages)
-        msgPadrao.addLine(line);
-    buildQueries();
-    buildLookups();
-    buildListQueries();
-    buildCriteria();
-    layoutBottomRow();
-
-    resize(576, 218);
 }
 
 namespace {
@@ -327,6 +352,15 @@ void TfrmFiltroCompraLEGALBA::layoutBottomRow()
 
 void TfrmFiltroCompraLEGALBA::buildQueries()
 {
+    buildFilialQuery();
+    buildInscrEstadQuery();
+    buildInscrMunicipQuery();
+    buildPesqClieQuery();
+    buildValidClieQuery();
+}
+
+void TfrmFiltroCompraLEGALBA::buildFilialQuery()
+{
     qryFilial->SQL_ORACLE = {QStringLiteral(
         "SELECT CDFILIAL, NMFILIAL FROM FILIAL WHERE (CDFILIAL = NVL(:P_CDFILIAL, CDFILIAL)) "
         "ORDER BY CDFILIAL")};
@@ -340,7 +374,10 @@ void TfrmFiltroCompraLEGALBA::buildQueries()
     qryFilial->addField(stringField("NMFILIAL", 30, "Nome"));
     dtsFilial = new fis::DataSource(qryFilial->table(), this);
     dtsFilial->setObjectName(QStringLiteral("dtsFilial"));
+}
 
+void TfrmFiltroCompraLEGALBA::buildInscrEstadQuery()
+{
     qryInscrEstad->SQL = {QStringLiteral(
         "SELECT CDINSCESTA FROM INSCRESTAD WHERE CDEMPRESA = :P_CDEMPRESA AND CDINSCESTA = "
         "NVL(:P_CDINSCESTA, CDINSCESTA) ORDER BY 1")};
@@ -361,7 +398,10 @@ void TfrmFiltroCompraLEGALBA::buildQueries()
     };
     dtsInscrEstad = new fis::DataSource(qryInscrEstad->table(), this);
     dtsInscrEstad->setObjectName(QStringLiteral("dtsInscrEstad"));
+}
 
+void TfrmFiltroCompraLEGALBA::buildInscrMunicipQuery()
+{
     qryInscrMunicip->SQL = {QStringLiteral(
         "SELECT CDINSCMUNI FROM INSCRMUNICIP WHERE CDEMPRESA = :P_CDEMPRESA AND CDINSCMUNI = "
         "NVL(:P_CDINSCMUNI, CDINSCMUNI) ORDER BY 1")};
@@ -380,7 +420,10 @@ void TfrmFiltroCompraLEGALBA::buildQueries()
     };
     dtsInscrMunicip = new fis::DataSource(qryInscrMunicip->table(), this);
     dtsInscrMunicip->setObjectName(QStringLiteral("dtsInscrMunicip"));
+}
 
+void TfrmFiltroCompraLEGALBA::buildPesqClieQuery()
+{
     qryPesqClie->SQL = {
         QStringLiteral("SELECT CDCLIENTE, NMRAZSOCCLIE, NRINSJURCLIE, "
                        "IDTPIJURCLIE, NMFANTCLIE FROM CLIENTE ORDER BY NMRAZSOCCLIE")};
@@ -395,7 +438,10 @@ void TfrmFiltroCompraLEGALBA::buildQueries()
         });
     dtsPesqForn = new fis::DataSource(qryPesqClie->table(), this);
     dtsPesqForn->setObjectName(QStringLiteral("dtsPesqForn"));
+}
 
+void TfrmFiltroCompraLEGALBA::buildValidClieQuery()
+{
     qryValidClie->SQL = {QStringLiteral(
         "SELECT NMFANTCLIE, IDTPIJURCLIE FROM CLIENTE WHERE IDTPIJURCLIE = :P_IDTPIJURCLIE AND "
         "NRINSJURCLIE = :P_NRINSJURCLIE")};
@@ -405,97 +451,15 @@ void TfrmFiltroCompraLEGALBA::buildQueries()
 
 void TfrmFiltroCompraLEGALBA::buildLookups()
 {
-    QWidget *box = grbFiltroPadrao;
-
-    lblFilial = boldLabel(QStringLiteral("Filial"), box, QStringLiteral("lblFilial"));
-    lblFilial->setGeometry(8, 18, 112, 16);
-    medCdFilial = new fis::MaskEdit(QStringLiteral(">aaaa;0; "), box);
-    medCdFilial->setObjectName(QStringLiteral("medCdFilial"));
-    medCdFilial->setMaxLength(4);
-    medCdFilial->setGeometry(124, 14, 40, 21);
-    btpFiliEmit = new fis::TBtnPesquisa(box);
-    btpFiliEmit->setObjectName(QStringLiteral("btpFiliEmit"));
-    btpFiliEmit->setGeometry(166, 12, 21, 24);
-    btpFiliEmit->setAssociate(medCdFilial);
-    btpFiliEmit->setTitle(QStringLiteral("Filial"));
-    btpFiliEmit->setEmptyError(QStringLiteral("Não há filial cadastrada."));
-    btpFiliEmit->setDataSource(dtsFilial);
-    btpFiliEmit->OnBeforePesq = [this] {
-        btpFiliEmitBeforePesq();
-    };
-    btpFiliEmit->OnAfterPesq = [this] {
-        btpFiliEmitAfterPesq();
-    };
-    edtFilial = displayField(QStringLiteral("edtFilial"), box, true);
-    edtFilial->setGeometry(190, 14, 311, 21);
-
-    lblCliente = boldLabel(QStringLiteral("Cliente"), box, QStringLiteral("lblCliente"));
-    lblCliente->setGeometry(8, 40, 112, 16);
-    medInscClie = new fis::MaskEdit(box);
-    medInscClie->setObjectName(QStringLiteral("medInscClie"));
-    medInscClie->setGeometry(124, 36, 130, 21);
-    btpPesqClie = new fis::TBtnPesquisa(box);
-    btpPesqClie->setObjectName(QStringLiteral("btpPesqClie"));
-    btpPesqClie->setGeometry(256, 34, 21, 24);
-    btpPesqClie->setAssociate(medInscClie);
-    btpPesqClie->setTitle(QStringLiteral("Cliente"));
-    btpPesqClie->setEmptyError(QStringLiteral("Não há cliente cadastrado"));
-    btpPesqClie->setDataSource(dtsPesqForn);
-    btpPesqClie->OnBeforePesq = [this] {
-        btpPesqClieBeforePesq();
-    };
-    btpPesqClie->OnAfterPesq = [this] {
-        btpPesqClieAfterPesq();
-    };
-    edtNmClie = displayField(QStringLiteral("edtNmClie"), box, true);
-    edtNmClie->setGeometry(280, 36, 221, 21);
-
-    lblInscEsta = boldLabel(QStringLiteral("Insc. Estadual"), box, QStringLiteral("lblInscEsta"));
-    lblInscEsta->setGeometry(8, 62, 112, 16);
-    lblInscEsta->setProperty("tag", 99);
-    edtCdInscEsta = upperEdit(QStringLiteral("edtCdInscEsta"), box);
-    edtCdInscEsta->setGeometry(124, 58, 130, 21);
-    lblInscEsta->setBuddy(edtCdInscEsta);
-    btpInscEst = new fis::TBtnPesquisa(box);
-    btpInscEst->setObjectName(QStringLiteral("btpInscEst"));
-    btpInscEst->setGeometry(256, 56, 21, 24);
-    btpInscEst->setAssociate(edtCdInscEsta);
-    btpInscEst->setTitle(QStringLiteral("Inscrição Estadual"));
-    btpInscEst->setEmptyError(QStringLiteral("Não há inscrição estadual cadastrada."));
-    btpInscEst->setDataSource(dtsInscrEstad);
-    btpInscEst->OnBeforePesq = [this] {
-        btpInscEstBeforePesq();
-    };
-    btpInscEst->OnAfterPesq = [this] {
-        btpInscEstAfterPesq();
-    };
-
-    lblInscMuni = boldLabel(QStringLiteral("Insc. Municipal"), box, QStringLiteral("lblInscMuni"));
-    lblInscMuni->setGeometry(8, 84, 112, 16);
-    lblInscMuni->setProperty("tag", 99);
-    edtCdInscMuni = upperEdit(QStringLiteral("edtCdInscMuni"), box);
-    edtCdInscMuni->setGeometry(124, 80, 130, 21);
-    lblInscMuni->setBuddy(edtCdInscMuni);
-    btpInscMuni = new fis::TBtnPesquisa(box);
-    btpInscMuni->setObjectName(QStringLiteral("btpInscMuni"));
-    btpInscMuni->setGeometry(256, 78, 21, 24);
-    btpInscMuni->setAssociate(edtCdInscMuni);
-    btpInscMuni->setTitle(QStringLiteral("Inscrição Municipal"));
-    btpInscMuni->setEmptyError(QStringLiteral("Não há inscrição municipal cadastrada."));
-    btpInscMuni->setDataSource(dtsInscrMunicip);
-    btpInscMuni->OnBeforePesq = [this] {
-        btpInscMuniBeforePesq();
-    };
-    btpInscMuni->OnAfterPesq = [this] {
-        btpInscMuniAfterPesq();
-    };
+    buildFilialRow();
+    buildClienteRow();
+    buildInscEstaRow();
+    buildInscMuniRow();
 
     connect(medCdFilial, &fis::MaskEdit::changed, this, [this] { medCdFilialChange(); });
     connect(medInscClie, &fis::MaskEdit::changed, this, [this] { medInscClieChange(); });
 
-    QWidget::setTabOrder(medCdFilial, medInscClie);
-    QWidget::setTabOrder(medInscClie, edtCdInscEsta);
-    QWidget::setTabOrder(edtCdInscEsta, edtCdInscMuni);
+    chainTabOrder({medCdFilial, medInscClie, edtCdInscEsta, edtCdInscMuni});
 
     fis::FocusManager &focus = fis::FocusManager::instance();
     focus.setExitHandler(medCdFilial, [this] { medCdFilialExit(); });
@@ -504,7 +468,98 @@ void TfrmFiltroCompraLEGALBA::buildLookups()
     focus.setExitHandler(edtCdInscMuni, [this] { edtCdInscMuniExit(); });
 }
 
+void TfrmFiltroCompraLEGALBA::buildFilialRow()
+{
+    QWidget *box = grbFiltroPadrao;
+    lblFilial = boldLabel(QStringLiteral("Filial"), box, QStringLiteral("lblFilial"));
+    lblFilial->setGeometry(8, 18, 112, 16);
+    medCdFilial = new fis::MaskEdit(QStringLiteral(">aaaa;0; "), box);
+    medCdFilial->setObjectName(QStringLiteral("medCdFilial"));
+    medCdFilial->setMaxLength(4);
+    medCdFilial->setGeometry(124, 14, 40, 21);
+    btpFiliEmit = lookupButton(box, {.name = QStringLiteral("btpFiliEmit"),
+                                     .geometry = {166, 12, 21, 24},
+                                     .associate = medCdFilial,
+                                     .title = QStringLiteral("Filial"),
+                                     .emptyError = QStringLiteral("Não há filial cadastrada."),
+                                     .beforePesq = [this] { btpFiliEmitBeforePesq(); },
+                                     .afterPesq = [this] { btpFiliEmitAfterPesq(); },
+                                     .source = dtsFilial});
+    edtFilial = displayField(QStringLiteral("edtFilial"), box, true);
+    edtFilial->setGeometry(190, 14, 311, 21);
+}
+
+void TfrmFiltroCompraLEGALBA::buildClienteRow()
+{
+    QWidget *box = grbFiltroPadrao;
+    lblCliente = boldLabel(QStringLiteral("Cliente"), box, QStringLiteral("lblCliente"));
+    lblCliente->setGeometry(8, 40, 112, 16);
+    medInscClie = new fis::MaskEdit(box);
+    medInscClie->setObjectName(QStringLiteral("medInscClie"));
+    medInscClie->setGeometry(124, 36, 130, 21);
+    btpPesqClie = lookupButton(box, {.name = QStringLiteral("btpPesqClie"),
+                                     .geometry = {256, 34, 21, 24},
+                                     .associate = medInscClie,
+                                     .title = QStringLiteral("Cliente"),
+                                     .emptyError = QStringLiteral("Não há cliente cadastrado"),
+                                     .beforePesq = [this] { btpPesqClieBeforePesq(); },
+                                     .afterPesq = [this] { btpPesqClieAfterPesq(); },
+                                     .source = dtsPesqForn});
+    edtNmClie = displayField(QStringLiteral("edtNmClie"), box, true);
+    edtNmClie->setGeometry(280, 36, 221, 21);
+}
+
+void TfrmFiltroCompraLEGALBA::buildInscEstaRow()
+{
+    QWidget *box = grbFiltroPadrao;
+    lblInscEsta = boldLabel(QStringLiteral("Insc. Estadual"), box, QStringLiteral("lblInscEsta"));
+    lblInscEsta->setGeometry(8, 62, 112, 16);
+    lblInscEsta->setProperty("tag", 99);
+    edtCdInscEsta = upperEdit(QStringLiteral("edtCdInscEsta"), box);
+    edtCdInscEsta->setGeometry(124, 58, 130, 21);
+    lblInscEsta->setBuddy(edtCdInscEsta);
+    btpInscEst =
+        lookupButton(box, {.name = QStringLiteral("btpInscEst"),
+                           .geometry = {256, 56, 21, 24},
+                           .associate = edtCdInscEsta,
+                           .title = QStringLiteral("Inscrição Estadual"),
+                           .emptyError = QStringLiteral("Não há inscrição estadual cadastrada."),
+                           .beforePesq = [this] { btpInscEstBeforePesq(); },
+                           .afterPesq = [this] { btpInscEstAfterPesq(); },
+                           .source = dtsInscrEstad});
+}
+
+void TfrmFiltroCompraLEGALBA::buildInscMuniRow()
+{
+    QWidget *box = grbFiltroPadrao;
+    lblInscMuni = boldLabel(QStringLiteral("Insc. Municipal"), box, QStringLiteral("lblInscMuni"));
+    lblInscMuni->setGeometry(8, 84, 112, 16);
+    lblInscMuni->setProperty("tag", 99);
+    edtCdInscMuni = upperEdit(QStringLiteral("edtCdInscMuni"), box);
+    edtCdInscMuni->setGeometry(124, 80, 130, 21);
+    lblInscMuni->setBuddy(edtCdInscMuni);
+    btpInscMuni =
+        lookupButton(box, {.name = QStringLiteral("btpInscMuni"),
+                           .geometry = {256, 78, 21, 24},
+                           .associate = edtCdInscMuni,
+                           .title = QStringLiteral("Inscrição Municipal"),
+                           .emptyError = QStringLiteral("Não há inscrição municipal cadastrada."),
+                           .beforePesq = [this] { btpInscMuniBeforePesq(); },
+                           .afterPesq = [this] { btpInscMuniAfterPesq(); },
+                           .source = dtsInscrMunicip});
+}
+
 void TfrmFiltroCompraLEGALBA::buildListQueries()
+{
+    buildTipoOperacQuery();
+    buildTpOperacEQuery();
+    buildSerieNFQuery();
+    buildSerieEntrQuery();
+    buildCandidateTables();
+    buildParamFilialTable();
+}
+
+void TfrmFiltroCompraLEGALBA::buildTipoOperacQuery()
 {
     qryTipoOperac = new fis::TADOIBQuery(QStringLiteral("qryTipoOperac"), this);
     qryTipoOperac->SQL_ORACLE = {QStringLiteral(
@@ -525,7 +580,10 @@ void TfrmFiltroCompraLEGALBA::buildListQueries()
     qryTipoOperac->addField(stringField("NMTIPOOPER", 30, "Nome"));
     dtsTipoOper = new fis::DataSource(qryTipoOperac->table(), this);
     dtsTipoOper->setObjectName(QStringLiteral("dtsTipoOper"));
+}
 
+void TfrmFiltroCompraLEGALBA::buildTpOperacEQuery()
+{
     qryTpOperacE = new fis::TADOIBQuery(QStringLiteral("qryTpOperacE"), this);
     qryTpOperacE->SQL_ORACLE = {QStringLiteral(
         "SELECT CDTIPOOPER, NMTIPOOPER, IDENTRSAIDOP||CDTIPOOPER AS CHAVE FROM TIPOOPERAC T WHERE "
@@ -543,7 +601,10 @@ void TfrmFiltroCompraLEGALBA::buildListQueries()
     qryTpOperacE->addField(stringField("CHAVE", 3, ""));
     qryTpOperacE->addField(stringField("CDTIPOOPER", 2, "Código"));
     qryTpOperacE->addField(stringField("NMTIPOOPER", 30, ""));
+}
 
+void TfrmFiltroCompraLEGALBA::buildSerieNFQuery()
+{
     qrySerieNF = new fis::TADOIBQuery(QStringLiteral("qrySerieNF"), this);
     qrySerieNF->SQL_ORACLE = {QStringLiteral(
         "SELECT CDSERIE, DSSERIE, CDEMPRESA, CDINSCESTA, CDSERIE AS CDSERIENUMNF, CDRELMODENF, "
@@ -570,7 +631,10 @@ void TfrmFiltroCompraLEGALBA::buildListQueries()
     qrySerieNF->addField(stringField("CDRELESPENF", 100, "", false, false));
     dtsSerieNF = new fis::DataSource(qrySerieNF->table(), this);
     dtsSerieNF->setObjectName(QStringLiteral("dtsSerieNF"));
+}
 
+void TfrmFiltroCompraLEGALBA::buildSerieEntrQuery()
+{
     qrySerieEntr = new fis::TADOIBQuery(QStringLiteral("qrySerieEntr"), this);
     qrySerieEntr->SQL_ORACLE = {QStringLiteral(
         "SELECT CDSERIEENTR, DSSERIEENTR, 'E'||CDSERIEENTR AS CHAVE FROM SERIEENTR WHERE "
@@ -585,7 +649,11 @@ void TfrmFiltroCompraLEGALBA::buildListQueries()
     qrySerieEntr->addField(stringField("CHAVE", 6, ""));
     qrySerieEntr->addField(stringField("CDSERIEENTR", 5, "Código", true));
     qrySerieEntr->addField(stringField("DSSERIEENTR", 20, "Descrição"));
+}
 
+// The tables the two list pickers fill at each click, with the mark column first.
+void TfrmFiltroCompraLEGALBA::buildCandidateTables()
+{
     cdsTpOperacao = new fis::MemTable(QStringLiteral("cdsTpOperacao"), this);
     cdsTpOperacao->setFields(
         {stringField("IDMARCADO", 1, ""), stringField("CHAVE", 3, "", false, false),
@@ -601,7 +669,10 @@ void TfrmFiltroCompraLEGALBA::buildListQueries()
     cdsSerie->setIndexFieldNames(QStringLiteral("CDSERIE"));
     dtsSerie = new fis::DataSource(cdsSerie, this);
     dtsSerie->setObjectName(QStringLiteral("dtsSerie"));
+}
 
+void TfrmFiltroCompraLEGALBA::buildParamFilialTable()
+{
     // Nothing fills the branch parameters, so the NF-number width reads as 0.
     cdsParamFilial = new fis::MemTable(QStringLiteral("cdsParamFilial"), this);
     fis::FieldDef width;
@@ -612,9 +683,26 @@ void TfrmFiltroCompraLEGALBA::buildListQueries()
 
 void TfrmFiltroCompraLEGALBA::buildCriteria()
 {
-    QWidget *box = grbFiltroPadrao;
+    buildValueRow();
+    buildOperacaoGroup();
+    buildSerieGroup();
+    buildStatusGroup();
 
-    grbSerie = new QGroupBox(box);
+    for (QWidget *control :
+         {static_cast<QWidget *>(rdgTodosTipoOper), static_cast<QWidget *>(rdgListaTipoOper),
+          static_cast<QWidget *>(rdgTodasSerie), static_cast<QWidget *>(rdgListaSerie)})
+        plainFont(control);
+
+    setRequiredColour(edtCdInscEsta, false);
+    setRequiredColour(edtCdInscMuni, false);
+
+    connectCriteria();
+}
+
+// The minimum value and the NF number, in the box above the bottom row.
+void TfrmFiltroCompraLEGALBA::buildValueRow()
+{
+    grbSerie = new QGroupBox(grbFiltroPadrao);
     grbSerie->setObjectName(QStringLiteral("grbSerie"));
     grbSerie->setGeometry(6, 103, 501, 40);
     lblValor = boldLabel(QStringLiteral("Valor mínimo NF"), grbSerie, QStringLiteral("lblValor"));
@@ -633,8 +721,12 @@ void TfrmFiltroCompraLEGALBA::buildCriteria()
     medNumNF->setMaxLength(20);
     medNumNF->setGeometry(348, 11, 148, 21);
     lblNumNF->setBuddy(medNumNF);
+}
 
-    grbOperacao = boldGroup(QStringLiteral("grbOperacao"), QStringLiteral("Tipo Operação"), box);
+void TfrmFiltroCompraLEGALBA::buildOperacaoGroup()
+{
+    grbOperacao =
+        boldGroup(QStringLiteral("grbOperacao"), QStringLiteral("Tipo Operação"), grbFiltroPadrao);
     grbOperacao->setGeometry(218, 145, 104, 66);
     rdgTodosTipoOper =
         radio(QStringLiteral("rdgTodosTipoOper"), QStringLiteral("Todos"), grbOperacao);
@@ -651,8 +743,11 @@ void TfrmFiltroCompraLEGALBA::buildCriteria()
     btpTipoOper->OnClick = [this] {
         btpTipoOperClick();
     };
+}
 
-    grbSerie1 = boldGroup(QStringLiteral("grbSerie1"), QStringLiteral("Série"), box);
+void TfrmFiltroCompraLEGALBA::buildSerieGroup()
+{
+    grbSerie1 = boldGroup(QStringLiteral("grbSerie1"), QStringLiteral("Série"), grbFiltroPadrao);
     grbSerie1->setGeometry(324, 145, 86, 66);
     rdgTodasSerie = radio(QStringLiteral("rdgTodasSerie"), QStringLiteral("Todas"), grbSerie1);
     rdgTodasSerie->setGeometry(6, 18, 70, 18);
@@ -666,22 +761,22 @@ void TfrmFiltroCompraLEGALBA::buildCriteria()
     btpSerie->OnClick = [this] {
         btpSerieClick();
     };
+}
 
-    rdgStatus = new fis::TRadioGroup(QStringLiteral("Status"), box);
+void TfrmFiltroCompraLEGALBA::buildStatusGroup()
+{
+    rdgStatus = new fis::TRadioGroup(QStringLiteral("Status"), grbFiltroPadrao);
     rdgStatus->setObjectName(QStringLiteral("rdgStatus"));
     rdgStatus->setGeometry(412, 145, 95, 66);
     rdgStatus->setItems(
         {QStringLiteral("Pendente"), QStringLiteral("Exportado"), QStringLiteral("Ambos")});
     rdgStatus->setItemIndex(0);
+}
 
-    for (QWidget *control :
-         {static_cast<QWidget *>(rdgTodosTipoOper), static_cast<QWidget *>(rdgListaTipoOper),
-          static_cast<QWidget *>(rdgTodasSerie), static_cast<QWidget *>(rdgListaSerie)})
-        plainFont(control);
-
-    setRequiredColour(edtCdInscEsta, false);
-    setRequiredColour(edtCdInscMuni, false);
-
+// The handlers of the criteria, their place in the tab chain after the registrations, and their
+// exit checks.
+void TfrmFiltroCompraLEGALBA::connectCriteria()
+{
     fis::connectAction(rdgTodosTipoOper, &QRadioButton::clicked, this,
                        [this] { rdgTodosTipoOperClick(); });
     fis::connectAction(rdgListaTipoOper, &QRadioButton::clicked, this,
@@ -694,17 +789,9 @@ void TfrmFiltroCompraLEGALBA::buildCriteria()
     connect(edtCdInscEsta, &QLineEdit::textChanged, this, [this] { edtCdInscEstaChange(); });
     connect(edtCdInscMuni, &QLineEdit::textChanged, this, [this] { edtCdInscMuniChange(); });
 
-    QWidget::setTabOrder(edtCdInscMuni, nedValor);
-    QWidget::setTabOrder(nedValor, medNumNF);
-    QWidget::setTabOrder(medNumNF, depEmiIni);
-    QWidget::setTabOrder(depEmiIni, depEmiFin);
-    QWidget::setTabOrder(depEmiFin, rdgTodosTipoOper);
-    QWidget::setTabOrder(rdgTodosTipoOper, rdgListaTipoOper);
-    QWidget::setTabOrder(rdgListaTipoOper, btpTipoOper);
-    QWidget::setTabOrder(btpTipoOper, rdgTodasSerie);
-    QWidget::setTabOrder(rdgTodasSerie, rdgListaSerie);
-    QWidget::setTabOrder(rdgListaSerie, btpSerie);
-    QWidget::setTabOrder(btpSerie, rdgStatus->button(0));
+    chainTabOrder({edtCdInscMuni, nedValor, medNumNF, depEmiIni, depEmiFin, rdgTodosTipoOper,
+                   rdgListaTipoOper, btpTipoOper, rdgTodasSerie, rdgListaSerie, btpSerie,
+                   rdgStatus->button(0)});
 
     fis::FocusManager &focus = fis::FocusManager::instance();
     focus.setExitHandler(depEmiIni, [this] { depEmiIniExit(); });
@@ -856,26 +943,7 @@ void TfrmFiltroCompraLEGALBA::sbtConfirmaClick()
     try {
         const QString statusCode = fis::compralegal::statusCode(rdgStatus->ItemIndex())
                                        .value_or(QString(fis::compralegal::kStatusPending));
-        if (rdgTodosTipoOper->isChecked())
-            stCodTipoOper.clear();
-        if (isRequired(edtCdInscEsta) && fis::EmptyString(edtCdInscEsta->text())) {
-            edtCdInscEsta->setFocus();
-            fis::MensErro(msgPadrao.Msg(QStringLiteral("InscEsta_Inf")), true);
-        }
-        if (isRequired(edtCdInscMuni) && fis::EmptyString(edtCdInscMuni->text())) {
-            edtCdInscMuni->setFocus();
-            fis::MensErro(msgPadrao.Msg(QStringLiteral("Serie_muni")), true);
-        }
-        if (rdgListaTipoOper->isChecked() && fis::EmptyString(stCodTipoOper)) {
-            rdgListaTipoOper->setFocus();
-            fis::MensErro(msgPadrao.Msg(QStringLiteral("TipoOper_inf")), true);
-        }
-        if (rdgTodasSerie->isChecked())
-            stCodSerie.clear();
-        if (rdgListaSerie->isChecked() && fis::EmptyString(stCodSerie)) {
-            rdgListaSerie->setFocus();
-            fis::MensErro(msgPadrao.Msg(QStringLiteral("Serie_inf")), true);
-        }
+        checkListEntries();
 
         boConfirma = true;
         Vd_filial();
@@ -900,6 +968,33 @@ void TfrmFiltroCompraLEGALBA::sbtConfirmaClick()
     } catch (...) {
         fis::DeactiveShowAvi();
         throw;
+    }
+}
+
+// "Todos"/"Todas" drop a kept choice; the registrations marked required must be filled and a
+// chosen list must have entries. The first missing one ends the action through MensErro, with
+// the focus on it.
+void TfrmFiltroCompraLEGALBA::checkListEntries()
+{
+    if (rdgTodosTipoOper->isChecked())
+        stCodTipoOper.clear();
+    if (isRequired(edtCdInscEsta) && fis::EmptyString(edtCdInscEsta->text())) {
+        edtCdInscEsta->setFocus();
+        fis::MensErro(msgPadrao.Msg(QStringLiteral("InscEsta_Inf")), true);
+    }
+    if (isRequired(edtCdInscMuni) && fis::EmptyString(edtCdInscMuni->text())) {
+        edtCdInscMuni->setFocus();
+        fis::MensErro(msgPadrao.Msg(QStringLiteral("Serie_muni")), true);
+    }
+    if (rdgListaTipoOper->isChecked() && fis::EmptyString(stCodTipoOper)) {
+        rdgListaTipoOper->setFocus();
+        fis::MensErro(msgPadrao.Msg(QStringLiteral("TipoOper_inf")), true);
+    }
+    if (rdgTodasSerie->isChecked())
+        stCodSerie.clear();
+    if (rdgListaSerie->isChecked() && fis::EmptyString(stCodSerie)) {
+        rdgListaSerie->setFocus();
+        fis::MensErro(msgPadrao.Msg(QStringLiteral("Serie_inf")), true);
     }
 }
 

@@ -83,29 +83,29 @@ public:
     fis::TDateEditPlus *depEmiIni;
     fis::TDateEditPlus *depEmiFin;
 
-    QLabel *lblFilial;
-    fis::MaskEdit *medCdFilial; // ">aaaa;0; ", at most 4
-    fis::TBtnPesquisa *btpFiliEmit;
-    QLineEdit *edtFilial; // name of the validated or picked branch
-    QLabel *lblCliente;
-    fis::MaskEdit *medInscClie; // mask set by the client validation
-    fis::TBtnPesquisa *btpPesqClie;
-    QLineEdit *edtNmClie; // trade name of the validated or picked client
-    QLabel *lblInscEsta;
-    QLineEdit *edtCdInscEsta; // upper case, at most 16
-    fis::TBtnPesquisa *btpInscEst;
-    QLabel *lblInscMuni;
-    QLineEdit *edtCdInscMuni; // upper case, at most 16
-    fis::TBtnPesquisa *btpInscMuni;
+    QLabel *lblFilial = nullptr;
+    fis::MaskEdit *medCdFilial = nullptr; // ">aaaa;0; ", at most 4
+    fis::TBtnPesquisa *btpFiliEmit = nullptr;
+    QLineEdit *edtFilial = nullptr; // name of the validated or picked branch
+    QLabel *lblCliente = nullptr;
+    fis::MaskEdit *medInscClie = nullptr; // mask set by the client validation
+    fis::TBtnPesquisa *btpPesqClie = nullptr;
+    QLineEdit *edtNmClie = nullptr; // trade name of the validated or picked client
+    QLabel *lblInscEsta = nullptr;
+    QLineEdit *edtCdInscEsta = nullptr; // upper case, at most 16
+    fis::TBtnPesquisa *btpInscEst = nullptr;
+    QLabel *lblInscMuni = nullptr;
+    QLineEdit *edtCdInscMuni = nullptr; // upper case, at most 16
+    fis::TBtnPesquisa *btpInscMuni = nullptr;
 
     fis::TADOIBQuery *qryFilial;
-    fis::DataSource *dtsFilial;
+    fis::DataSource *dtsFilial = nullptr;
     fis::TADOIBQuery *qryInscrEstad; // of the export screen's company
-    fis::DataSource *dtsInscrEstad;
+    fis::DataSource *dtsInscrEstad = nullptr;
     fis::TADOIBQuery *qryInscrMunicip; // of the export screen's company
-    fis::DataSource *dtsInscrMunicip;
+    fis::DataSource *dtsInscrMunicip = nullptr;
     fis::TADOIBQuery *qryPesqClie; // every client, for the lookup list
-    fis::DataSource *dtsPesqForn;
+    fis::DataSource *dtsPesqForn = nullptr;
     fis::TADOIBQuery *qryValidClie; // one client by person type and number
 
     QGroupBox *grbSerie = nullptr; // minimum value and NF number
@@ -211,11 +211,33 @@ public:
     static bool isRequired(const QLineEdit *Edit);
 
 private:
+    void checkListEntries();
+    void buildPeriod();
     void buildQueries();
+    void buildFilialQuery();
+    void buildInscrEstadQuery();
+    void buildInscrMunicipQuery();
+    void buildPesqClieQuery();
+    void buildValidClieQuery();
     void buildLookups();
+    void buildFilialRow();
+    void buildClienteRow();
+    void buildInscEstaRow();
+    void buildInscMuniRow();
     void buildCriteria();
+    void buildValueRow();
+    void buildOperacaoGroup();
+    void buildSerieGroup();
+    void buildStatusGroup();
+    void connectCriteria();
     void layoutBottomRow();
     void buildListQueries();
+    void buildTipoOperacQuery();
+    void buildTpOperacEQuery();
+    void buildSerieNFQuery();
+    void buildSerieEntrQuery();
+    void buildCandidateTables();
+    void buildParamFilialTable();
 };
 
 extern "C" {
