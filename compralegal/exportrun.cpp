@@ -19,7 +19,6 @@ namespace {
 
 const QString kOk = QStringLiteral("OK");
 const QString kDirInv = QStringLiteral("Dir_Inv");
-const QString kMorePages = QStringLiteral("S");
 
 QByteArray packetOf(const RpcValue &v, const char *what)
 {
@@ -272,7 +271,7 @@ WrittenFile ExportRun::writePages(RegistroRequest &request, ExportProgress &prog
         progress.stage = ExportProgress::Stage::Written;
         progress.lines = out.lines();
         m_host.progress(progress);
-        if (page.maisPaginas != kMorePages)
+        if (page.maisPaginas != kAnotherPage)
             break;
         request.primeiro = request.ultimo + 1;
         request.ultimo = request.ultimo + kPageSize;

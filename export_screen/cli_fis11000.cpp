@@ -14,7 +14,6 @@
 #include "hostfw/hosterror.h"
 #include "hostfw/hosthelpers.h"
 #include "hostfw/widgets/btnpesquisa.h"
-#include "hostfw/widgets/cursorscope.h"
 #include "hostfw/widgets/dateeditplus.h"
 #include "hostfw/widgets/focusmanager.h"
 #include "hostfw/widgets/hostapplication.h"
@@ -881,7 +880,7 @@ void TfrmCompraLegalBA::NetCompraLEGALBABeforeConnect(fis::NetConnection *Sender
 
 void CriaCompraLEGAL()
 {
-    const fis::WaitCursorScope hourglass;
+    const auto hourglass = fis::waitCursor();
     if (!boIdCriado) {
         frmCompraLegalBA = fis::createForm<TfrmCompraLegalBA>();
         fis::HostApplication::current().addMdiChild(frmCompraLegalBA);

@@ -9,7 +9,6 @@
 #include "hostfw/hosterror.h"
 #include "hostfw/hosthelpers.h"
 #include "hostfw/widgets/btnpesquisa.h"
-#include "hostfw/widgets/cursorscope.h"
 #include "hostfw/widgets/dateeditplus.h"
 #include "hostfw/widgets/focusmanager.h"
 #include "hostfw/widgets/hostapplication.h"
@@ -1278,7 +1277,7 @@ QString TfrmFiltroCompraLEGALBA::qryPesqClieNRINSJURCLIEGetText(const fis::MemTa
 
 bool CriaFtrCompraLEGAL()
 {
-    const fis::WaitCursorScope hourglass;
+    const auto hourglass = fis::waitCursor();
     if (!frmFiltroCompraLEGALBA) {
         frmFiltroCompraLEGALBA =
             fis::createForm<TfrmFiltroCompraLEGALBA>(fis::HostApplication::current().dialogOwner());

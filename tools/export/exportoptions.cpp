@@ -21,7 +21,6 @@ namespace fis::exportcommand {
 namespace {
 
 // The characters the screen refuses in the output name.
-const QString kRefusedInName = QStringLiteral("*\\/#!?@$%&+,");
 
 // The dates the host's date fields take.
 const QDate kFirstDate(1900, 1, 1);
@@ -102,7 +101,7 @@ void applyCompany(ExportOptions &o, const QString &opt, const QString &v)
 void checkOutputCharacters(const QString &opt, const QString &v)
 {
     for (const QChar c : v) {
-        if (kRefusedInName.contains(c))
+        if (compralegal::isRefusedInName(c))
             throw OptionsError(
                 QStringLiteral("%1: the character \"%2\" cannot be part of a file name")
                     .arg(opt, QString(c)));

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QMessageBox>
+#include <QScopeGuard>
 
 #include <vector>
 
@@ -176,10 +177,7 @@ void showInformation(const QString &text)
 bool runAction(QWidget *context, const std::function<void()> &action)
 {
     g_contexts.emplace_back(context);
-    struct Pop
-    {
-        ~Pop() { g_contexts.pop_back(); }
-    } pop;
+    const auto pop = qScopeGuard([] { g_contexts.pop_back(); });
     try {
         if (action)
             action();

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QString>
 #include <QWidget>
 
@@ -117,6 +118,13 @@ bool CheckResultServ(const RpcValue &answer, bool abortAction = true, int index 
 // but Qt::ArrowCursor shows it over the whole application, Qt::ArrowCursor goes back to the
 // default. Setting is idempotent; the framework holds one override cursor for it.
 void setScreenCursor(Qt::CursorShape shape);
+// Shows the hourglass until the returned guard goes, on every way out: an error passed on to the
+// host must not leave the whole application under an hourglass.
+[[nodiscard]] inline auto waitCursor()
+{
+    setScreenCursor(Qt::WaitCursor);
+    return qScopeGuard([] { setScreenCursor(Qt::ArrowCursor); });
+}
 Qt::CursorShape screenCursor();
 
 // Connects a signal to a handler that runs as a user action with `context` as its context (and
