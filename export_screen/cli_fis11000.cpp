@@ -782,58 +782,49 @@ void TfrmCompraLegalBA::medCdEmpresaExit()
 
 void TfrmCompraLegalBA::Vd_Imposto(bool ReportEmpty)
 {
-    keepFocusOnError(medCdImposto, [this, ReportEmpty] {
-        // The fitted code goes into the field before the lookup, as typed codes always have.
-        const fis::compralegal::CodeCheck check = fis::compralegal::checkCode(
-            medCdImposto->text(), 2, [this](const QString &code) -> std::optional<QString> {
-                medCdImposto->setText(code);
-                qryImposto->Close();
-                qryImposto->ParamByName(QStringLiteral("P_CDIMPOSTO")).setAsString(code);
-                qryImposto->ParamByName(QStringLiteral("P_TIMPOSTO")).clear();
-                qryImposto->Open();
-                if (qryImposto->IsEmpty())
-                    return std::nullopt;
-                return qryImposto->FieldByName(QStringLiteral("SGIMPOSTONFE")).AsString();
-            });
-        showCodeCheck(check, ReportEmpty, medCdImposto, edtNmImposto, QStringLiteral("Impo_Inf"),
-                      QStringLiteral("Impo_Cad"));
-    });
+    validateHeaderCode({medCdImposto, edtNmImposto, qryImposto, QStringLiteral("P_CDIMPOSTO"),
+                        QStringLiteral("P_TIMPOSTO"), QStringLiteral("SGIMPOSTONFE"),
+                        QStringLiteral("Impo_Inf"), QStringLiteral("Impo_Cad")},
+                       ReportEmpty);
 }
 
 void TfrmCompraLegalBA::Vd_Empresa(bool ReportEmpty)
 {
-    keepFocusOnError(medCdEmpresa, [this, ReportEmpty] {
-        const fis::compralegal::CodeCheck check = fis::compralegal::checkCode(
-            medCdEmpresa->text(), 2, [this](const QString &code) -> std::optional<QString> {
-                medCdEmpresa->setText(code);
-                qryEmpresa->Close();
-                qryEmpresa->ParamByName(QStringLiteral("P_EMPRESA")).setAsString(code);
-                qryEmpresa->ParamByName(QStringLiteral("P_TEMPRESA")).clear();
-                qryEmpresa->Open();
-                if (qryEmpresa->IsEmpty())
-                    return std::nullopt;
-                return qryEmpresa->FieldByName(QStringLiteral("NMEMPRESA")).AsString();
-            });
-        showCodeCheck(check, ReportEmpty, medCdEmpresa, edtNmEmpresa, QStringLiteral("Empr_Inf"),
-                      QStringLiteral("Empr_Cad"));
-    });
+    validateHeaderCode({medCdEmpresa, edtNmEmpresa, qryEmpresa, QStringLiteral("P_EMPRESA"),
+                        QStringLiteral("P_TEMPRESA"), QStringLiteral("NMEMPRESA"),
+                        QStringLiteral("Empr_Inf"), QStringLiteral("Empr_Cad")},
+                       ReportEmpty);
 }
 
-// The outcome of a header code's check: its name shown, or the focus back in the code and the
-// action ended with the message of an empty (when it is to be reported) or unknown code.
-void TfrmCompraLegalBA::showCodeCheck(const fis::compralegal::CodeCheck &check, bool reportEmpty,
-                                      QWidget *code, QLineEdit *name, const QString &emptyKey,
-                                      const QString &unknownKey)
+// A header code fitted and looked up in its query; its name shown, or the focus back in the code
+// and the action ended with the message of an empty (when it is to be reported) or unknown code.
+void TfrmCompraLegalBA::validateHeaderCode(const HeaderCode &field, bool reportEmpty)
 {
     using Outcome = fis::compralegal::CodeCheck::Outcome;
-    if (check.outcome == Outcome::Known) {
-        name->setText(check.name);
-        return;
-    }
-    if (check.outcome == Outcome::Empty && !reportEmpty)
-        return;
-    code->setFocus();
-    fis::MensErro(msgPadrao.Msg(check.outcome == Outcome::Empty ? emptyKey : unknownKey), true);
+    keepFocusOnError(field.code, [this, &field, reportEmpty] {
+        // The fitted code goes into the field before the lookup, as typed codes always have.
+        const fis::compralegal::CodeCheck check = fis::compralegal::checkCode(
+            field.code->text(), 2, [&field](const QString &code) -> std::optional<QString> {
+                field.code->setText(code);
+                field.query->Close();
+                field.query->ParamByName(field.codeParam).setAsString(code);
+                field.query->ParamByName(field.allParam).clear();
+                field.query->Open();
+                if (field.query->IsEmpty())
+                    return std::nullopt;
+                return field.query->FieldByName(field.nameField).AsString();
+            });
+        if (check.outcome == Outcome::Known) {
+            field.name->setText(check.name);
+            return;
+        }
+        if (check.outcome == Outcome::Empty && !reportEmpty)
+            return;
+        field.code->setFocus();
+        fis::MensErro(
+            msgPadrao.Msg(check.outcome == Outcome::Empty ? field.emptyKey : field.unknownKey),
+            true);
+    });
 }
 
 void TfrmCompraLegalBA::btpImpostoBeforePesq()

@@ -17,7 +17,6 @@
 // module has always been known (also as objectName of the widgets and tables); everything else
 // follows the Qt naming of the project.
 
-#include "compralegal/headercodes.h"
 #include "compralegal/pkgexport.h"
 #include "filter_dialog/cli_fis11001.h"
 #include "hostfw/widgets/datagrid.h"
@@ -171,8 +170,19 @@ private:
     void buildCompanyRow();
     void buildNameRow();
     void showRunFailure(std::exception_ptr failure, const std::optional<QString> &guardFailure);
-    void showCodeCheck(const fis::compralegal::CodeCheck &check, bool reportEmpty, QWidget *code,
-                       QLineEdit *name, const QString &emptyKey, const QString &unknownKey);
+    // A header code and what validating it needs.
+    struct HeaderCode
+    {
+        fis::MaskEdit *code;
+        QLineEdit *name;
+        fis::TADOIBQuery *query;
+        QString codeParam; // the code's parameter
+        QString allParam;  // the all-rows parameter, cleared
+        QString nameField;
+        QString emptyKey; // messages of an empty and of an unknown code
+        QString unknownKey;
+    };
+    void validateHeaderCode(const HeaderCode &field, bool reportEmpty);
     void buildQueries();
     void buildMenu();
     void buildGrid();

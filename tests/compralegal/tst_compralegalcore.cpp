@@ -30,6 +30,24 @@ DataRow invoice(const QString &branch, const QString &posting)
     return row;
 }
 
+void open(NetConnection &connection, const ScriptedExportServer &server)
+{
+    connection.setServerName(serverObjectName());
+    connection.setHost(QStringLiteral("127.0.0.1"));
+    connection.setPort(server.port());
+    connection.open();
+}
+
+// A list that a load must replace whole, or leave as it is.
+void fillWithOneInvoice(MemTable &list)
+{
+    list.setFields(notaFiscalFields());
+    list.createDataSet();
+    list.append();
+    list.setValue(QStringLiteral("CDFILIAL"), QStringLiteral("9999"));
+    list.post();
+}
+
 } // namespace
 
 class tst_CompraLegalCore : public QObject
@@ -101,18 +119,11 @@ void tst_CompraLegalCore::requestCarriesTheCriteriaInOrder()
 
     const QList<RpcArg> args = request.arguments();
     QCOMPARE(args.size(), 12);
-    const QList<RpcValue> expected = {QStringLiteral("01"),
-                                      QStringLiteral("000123"),
-                                      QStringLiteral("12345678000199"),
-                                      QStringLiteral("0002"),
-                                      QStringLiteral("IE1"),
-                                      QStringLiteral("IM1"),
-                                      QStringLiteral("'S1'"),
-                                      QStringLiteral("'E05'"),
-                                      RpcValue(QDate(2025, 5, 1)),
-                                      RpcValue(QDate(2025, 5, 20)),
-                                      QStringLiteral("T"),
-                                      10.5};
+    const QList<RpcValue> expected = {
+        QStringLiteral("01"),         QStringLiteral("000123"), QStringLiteral("12345678000199"),
+        QStringLiteral("0002"),       QStringLiteral("IE1"),    QStringLiteral("IM1"),
+        QStringLiteral("'S1'"),       QStringLiteral("'E05'"),  RpcValue(QDate(2025, 5, 1)),
+        RpcValue(QDate(2025, 5, 20)), QStringLiteral("T"),      10.5};
     for (qsizetype i = 0; i < args.size(); ++i)
         QVERIFY2(args.at(i).value() == expected.at(i), qPrintable(QString::number(i + 1)));
     QVERIFY(args.at(6).isByRef());
@@ -128,10 +139,7 @@ void tst_CompraLegalCore::requestKeyListsComeBackIntoTheirVariables()
         args.set(7, RpcValue(QStringLiteral("'S01','E05'")));
     };
     NetConnection connection;
-    connection.setServerName(serverObjectName());
-    connection.setHost(QStringLiteral("127.0.0.1"));
-    connection.setPort(server.port());
-    connection.open();
+    open(connection, server);
 
     QString series;
     QString types = QStringLiteral("'S01'");
@@ -150,17 +158,10 @@ void tst_CompraLegalCore::invoiceListIsReplacedByTheAnswer()
     server.script.notas = {invoice(QStringLiteral("0001"), QStringLiteral("10")),
                            invoice(QStringLiteral("0002"), QStringLiteral("11"))};
     NetConnection connection;
-    connection.setServerName(serverObjectName());
-    connection.setHost(QStringLiteral("127.0.0.1"));
-    connection.setPort(server.port());
-    connection.open();
+    open(connection, server);
 
     MemTable list(QStringLiteral("cdsNotaFiscal"));
-    list.setFields(notaFiscalFields());
-    list.createDataSet();
-    list.append();
-    list.setValue(QStringLiteral("CDFILIAL"), QStringLiteral("9999"));
-    list.post();
+    fillWithOneInvoice(list);
     QString series, types;
     NotaFiscalRequest request = notaFiscalRequest(QStringLiteral("01"), {}, &series, &types);
     request.status = QStringLiteral("N");
@@ -176,22 +177,16 @@ void tst_CompraLegalCore::invoiceListIsReplacedByTheAnswer()
 void tst_CompraLegalCore::invoiceListStaysWhenTheAnswerIsNoPacket()
 {
     ScriptedExportServer server;
-    server.script.onNotaFiscal = [](RpcArgs &) { throw RpcError(QStringLiteral("Falhou")); };
+    server.script.onNotaFiscal = [](RpcArgs &) {
+        throw RpcError(QStringLiteral("Falhou"));
+    };
     NetConnection connection;
-    connection.setServerName(serverObjectName());
-    connection.setHost(QStringLiteral("127.0.0.1"));
-    connection.setPort(server.port());
-    connection.open();
+    open(connection, server);
 
     MemTable list(QStringLiteral("cdsNotaFiscal"));
-    list.setFields(notaFiscalFields());
-    list.createDataSet();
-    list.append();
-    list.setValue(QStringLiteral("CDFILIAL"), QStringLiteral("9999"));
-    list.post();
+    fillWithOneInvoice(list);
     QString series, types;
-    const NotaFiscalRequest request =
-        notaFiscalRequest(QStringLiteral("01"), {}, &series, &types);
+    const NotaFiscalRequest request = notaFiscalRequest(QStringLiteral("01"), {}, &series, &types);
     try {
         loadInvoiceList(connection.appServer(), request, list);
         QFAIL("a failed call loaded a list");
@@ -346,11 +341,11 @@ void tst_CompraLegalCore::emptyCodeIsNotLookedUp()
 
 void tst_CompraLegalCore::lookupFailurePassesToTheCaller()
 {
-    QVERIFY_THROWS_EXCEPTION(std::runtime_error,
-                             checkCode(QStringLiteral("01"), 2,
-                                       [](const QString &) -> std::optional<QString> {
-                                           throw std::runtime_error("database gone");
-                                       }));
+    QVERIFY_THROWS_EXCEPTION(
+        std::runtime_error,
+        checkCode(QStringLiteral("01"), 2, [](const QString &) -> std::optional<QString> {
+            throw std::runtime_error("database gone");
+        }));
 }
 
 void tst_CompraLegalCore::firstMissingHeaderEntry_data()
@@ -371,10 +366,9 @@ void tst_CompraLegalCore::firstMissingHeaderEntry_data()
     QTest::newRow("no company") << "01"
                                 << " "
                                 << "COMPRA" << int(HeaderEntry::Empresa);
-    QTest::newRow("no company nor name: the company first")
-        << "01"
-        << ""
-        << "" << int(HeaderEntry::Empresa);
+    QTest::newRow("no company nor name: the company first") << "01"
+                                                            << ""
+                                                            << "" << int(HeaderEntry::Empresa);
     QTest::newRow("blank name") << "01"
                                 << "01"
                                 << "   " << int(HeaderEntry::NomeArquivo);
