@@ -29,6 +29,8 @@ struct FilterCriteria
     double valorMinimo = 0;   // minimum invoice value
     QDate inicio;             // period start
     QDate fim;                // period end
+    // The status code of the chosen status item (statusCode()); none when no item is chosen.
+    std::optional<QString> status;
 };
 
 // The status code of the dialog's status item: 0 pending "N", 1 exported "S", 2 both "T";

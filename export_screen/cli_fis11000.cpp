@@ -673,12 +673,12 @@ public:
     {
         if (!frmFiltroCompraLEGALBA)
             throw fis::HostError(QStringLiteral("O filtro das notas não está aberto."));
-        if (const std::optional<QString> code =
-                fis::compralegal::statusCode(frmFiltroCompraLEGALBA->rdgStatus->ItemIndex()))
-            stStatus = *code;
+        const fis::compralegal::FilterCriteria criteria = frmFiltroCompraLEGALBA->criteria();
+        if (criteria.status)
+            stStatus = *criteria.status;
         boConfirma = true;
-        fis::compralegal::NotaFiscalRequest request =
-            frmFiltroCompraLEGALBA->notaFiscalRequest(m_screen->medCdEmpresa->text());
+        fis::compralegal::NotaFiscalRequest request = fis::compralegal::notaFiscalRequest(
+            m_screen->medCdEmpresa->text(), criteria, &stCodSerie, &stCodTipoOper);
         request.statusRef = &stStatus;
         fis::compralegal::loadInvoiceList(m_screen->NetCompraLEGALBA->appServer(), request,
                                           *m_screen->cdsNotaFiscal);

@@ -940,8 +940,8 @@ void TfrmFiltroCompraLEGALBA::sbtConfirmaClick()
 {
     // Whatever fails, the wait indicator goes and the dialog stays open with its entries.
     try {
-        const QString statusCode = fis::compralegal::statusCode(rdgStatus->ItemIndex())
-                                       .value_or(QString(fis::compralegal::kStatusPending));
+        const QString statusCode =
+            criteria().status.value_or(QString(fis::compralegal::kStatusPending));
         checkListEntries();
 
         boConfirma = true;
@@ -1008,6 +1008,7 @@ fis::compralegal::FilterCriteria TfrmFiltroCompraLEGALBA::criteria() const
     c.valorMinimo = nedValor->GetNumber();
     c.inicio = depEmiIni->GetDate();
     c.fim = depEmiFin->GetDate();
+    c.status = fis::compralegal::statusCode(rdgStatus->ItemIndex());
     return c;
 }
 
