@@ -170,8 +170,8 @@ void TestExportIntegrity::serverKilled()
     ExportCommand run(exportArguments(writeHostConfig(db.dirPath(), db.path(), proxy.port())));
     QVERIFY(run.finish());
     QCOMPARE(run.exitCode(), 1);
-    QVERIFY2(run.err().contains(QLatin1String("fis11000-export: The application server")) ||
-                 run.err().contains(QLatin1String("fis11000-export: The connection")),
+    QVERIFY2(run.err().contains(QStringLiteral("fis11000-export: O servidor de aplicação")) ||
+                 run.err().contains(QStringLiteral("fis11000-export: A conexão")),
              qPrintable(run.err()));
 
     // Files completed before stay, nothing of the unfinished one is left, and the earlier file
@@ -234,7 +234,7 @@ void TestExportIntegrity::serverStoppedIsGivenUpByTheLease()
     QVERIFY(run.finish(60000));
     QVERIFY(stopped);
     QCOMPARE(run.exitCode(), 1);
-    QVERIFY2(run.err().contains(QLatin1String("did not answer in time")), qPrintable(run.err()));
+    QVERIFY2(run.err().contains(QStringLiteral("não respondeu a tempo")), qPrintable(run.err()));
     QCOMPARE(filesIn(db.outputDir()), QStringList());
 
     // Woken up, the server finishes the call nobody waits for; the lease then gives the list up.
@@ -256,8 +256,8 @@ void TestExportIntegrity::connectionCutInTheMiddleOfAnAnswer()
     ExportCommand run(exportArguments(writeHostConfig(db.dirPath(), db.path(), proxy.port())));
     QVERIFY(run.finish());
     QCOMPARE(run.exitCode(), 1);
-    QVERIFY2(run.err().contains(QLatin1String("closed the connection")) ||
-                 run.err().contains(QLatin1String("broke")),
+    QVERIFY2(run.err().contains(QStringLiteral("fechou a conexão")) ||
+                 run.err().contains(QLatin1String("caiu")),
              qPrintable(run.err()));
     QCOMPARE(filesIn(db.outputDir()), QStringList());
 
