@@ -307,10 +307,11 @@ void tst_ExportCommand::badOptions_data()
                                           QStringLiteral("--output"),  QStringLiteral("A")}
                            << false << 2 << QString::fromUtf8(message).arg(path);
     };
-    config("config is a directory", m_host->dirPath(), "The configuration file %1 is a directory.");
+    config("config is a directory", m_host->dirPath(),
+           "O arquivo de configuração %1 é um diretório.");
     config("config is a device", QStringLiteral("/dev/null"),
-           "The configuration file %1 is not a regular file.");
-    config("config is a FIFO", m_fifo, "The configuration file %1 is not a regular file.");
+           "O arquivo de configuração %1 não é um arquivo comum.");
+    config("config is a FIFO", m_fifo, "O arquivo de configuração %1 não é um arquivo comum.");
 }
 
 void tst_ExportCommand::badOptions()

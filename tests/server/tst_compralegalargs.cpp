@@ -221,7 +221,7 @@ void TestCompraLegalArgs::markedListRejected_data()
 
     // The server's prefix, then the packet reader's own text.
     const QString packetPrefix =
-        QStringLiteral("Pacote de dados inválido: cdsLista: invalid data packet (");
+        QStringLiteral("Pacote de dados inválido: cdsLista: pacote de dados inválido (");
 
     QTest::newRow("no rows") << notasMarcadas({})
                              << QStringLiteral("Nenhuma nota fiscal foi marcada.") << true;
