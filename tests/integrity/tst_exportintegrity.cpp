@@ -282,7 +282,7 @@ void TestExportIntegrity::clientKilledInTheMiddleOfAFile()
     ExportCommand run(exportArguments(writeHostConfig(db.dirPath(), db.path(), proxy.port())));
     QVERIFY(waitUntil([&] { return held.load(); }, 60000));
     // It has written page 1 of the first file and waits for page 2.
-    QVERIFY2(run.errSoFar().contains(QLatin1String("page 1")), qPrintable(run.errSoFar()));
+    QVERIFY2(run.errSoFar().contains(QStringLiteral("página 1")), qPrintable(run.errSoFar()));
     ::kill(pid_t(run.pid()), SIGKILL);
     QVERIFY(run.finish());
     QCOMPARE(run.exitCode(), -1);
