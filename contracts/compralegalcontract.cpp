@@ -36,7 +36,7 @@ QString textAt(const QList<RpcValue> &items, qsizetype index, const char *method
         return {};
     if (!v.isText())
         throw RpcError(RpcError::Kind::Protocol,
-                       QStringLiteral("Element %1 of the %2 answer is not a text.")
+                       QStringLiteral("O elemento %1 da resposta de %2 não é um texto.")
                            .arg(index)
                            .arg(QLatin1StringView(method)));
     return v.toText();
@@ -46,7 +46,7 @@ const QList<RpcValue> &answerArray(const RpcValue &value, const char *method)
 {
     if (!value.isArray() || value.size() == 0)
         throw RpcError(RpcError::Kind::Protocol,
-                       QStringLiteral("The %1 answer is not a list of values.")
+                       QStringLiteral("A resposta de %1 não é uma lista de valores.")
                            .arg(QLatin1StringView(method)));
     return value.toArray();
 }
@@ -129,7 +129,7 @@ QByteArray callGetNotaFiscal(AppServer server, const NotaFiscalRequest &request)
     const RpcValue answer = server.call(QStringLiteral("GetNotaFiscal"), request.arguments());
     if (!answer.isPacket())
         throw RpcError(RpcError::Kind::Protocol,
-                       QStringLiteral("The GetNotaFiscal answer is not a data packet."));
+                       QStringLiteral("A resposta de GetNotaFiscal não é um pacote de dados."));
     return answer.toPacket();
 }
 
@@ -149,9 +149,10 @@ RegistroAnswer RegistroAnswer::fromValue(const RpcValue &value)
     if (!a.ok())
         return a;
     if (items.size() != 5 || !items.at(1).isPacket())
-        throw RpcError(RpcError::Kind::Protocol,
-                       QStringLiteral("The GetRegistro answer does not hold five elements with "
-                                      "the lines as a data packet."));
+        throw RpcError(
+            RpcError::Kind::Protocol,
+            QStringLiteral(
+                "A resposta de GetRegistro não tem cinco elementos com as linhas como tabela."));
     a.lines = items.at(1).toPacket();
     a.diretorio = textAt(items, 2, "GetRegistro");
     a.maisPaginas = textAt(items, 3, "GetRegistro");

@@ -20,7 +20,7 @@ constexpr int kUsage = 2;
 int usageError(const QString &message)
 {
     QTextStream(stderr) << "fis-demodata: " << message << '\n'
-                        << "Try 'fis-demodata --help' for more information.\n";
+                        << "Use 'fis-demodata --help' para mais informações.\n";
     return kUsage;
 }
 
@@ -31,28 +31,31 @@ struct Options
 
 Options addOptions(QCommandLineParser &parser)
 {
-    parser.setApplicationDescription(
-        QStringLiteral("Creates the demo database of the Compra LEGAL (BA) export, or summarises "
-                       "an existing one.\nThe same options always produce the same data."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Cria o banco de dados de demonstração da exportação do Compra LEGAL (BA), "
+        "ou resume um existente.\nAs mesmas opções sempre produzem os mesmos dados."));
     parser.addHelpOption();
     Options options{
-        QCommandLineOption(QStringLiteral("database"),
-                           QStringLiteral("The SQLite database file. Generating removes an "
-                                          "existing file first."),
-                           QStringLiteral("path")),
-        QCommandLineOption(QStringLiteral("invoices"),
-                           QStringLiteral("Generate this many purchase invoices (%1 to %2).")
-                               .arg(fis::kMinDemoInvoices)
-                               .arg(fis::kMaxDemoInvoices),
-                           QStringLiteral("n")),
-        QCommandLineOption(QStringLiteral("seed"),
-                           QStringLiteral("Seed of the invoices (default %1). Reference data "
-                                          "never depends on it.")
-                               .arg(fis::kDefaultDemoSeed),
-                           QStringLiteral("s")),
+        QCommandLineOption(
+            QStringLiteral("database"),
+            QStringLiteral(
+                "O arquivo do banco de dados SQLite. A geração remove antes um arquivo existente."),
+            QStringLiteral("caminho")),
+        QCommandLineOption(
+            QStringLiteral("invoices"),
+            QStringLiteral("Gera esta quantidade de notas fiscais de compra (%1 a %2).")
+                .arg(fis::kMinDemoInvoices)
+                .arg(fis::kMaxDemoInvoices),
+            QStringLiteral("n")),
+        QCommandLineOption(
+            QStringLiteral("seed"),
+            QStringLiteral(
+                "Semente das notas (padrão %1). Os dados de referência nunca dependem dela.")
+                .arg(fis::kDefaultDemoSeed),
+            QStringLiteral("s")),
         QCommandLineOption(QStringLiteral("summary"),
-                           QStringLiteral("Print what the database holds (after generating, if "
-                                          "--invoices is given).")),
+                           QStringLiteral("Mostra o que o banco de dados contém (depois da "
+                                          "geração, se --invoices for informado).")),
     };
     parser.addOptions({options.database, options.invoices, options.seed, options.summary});
     return options;
@@ -90,36 +93,36 @@ std::optional<int> readRequest(const QCommandLineParser &parser, const Options &
                                Request *request)
 {
     if (!parser.positionalArguments().isEmpty())
-        return usageError(QStringLiteral("unexpected argument \"%1\".")
+        return usageError(QStringLiteral("Argumento inesperado: \"%1\".")
                               .arg(parser.positionalArguments().constFirst()));
     request->path = parser.value(options.database);
     if (request->path.isEmpty())
-        return usageError(QStringLiteral("--database is required."));
+        return usageError(QStringLiteral("--database é obrigatório."));
     request->generate = parser.isSet(options.invoices);
     request->summary = parser.isSet(options.summary);
     if (!request->generate && !request->summary)
-        return usageError(QStringLiteral("give --invoices to generate, --summary to summarise, "
-                                         "or both."));
+        return usageError(
+            QStringLiteral("Informe --invoices para gerar, --summary para resumir, ou os dois."));
     if (!request->generate && parser.isSet(options.seed))
-        return usageError(QStringLiteral("--seed only applies when generating (--invoices)."));
+        return usageError(QStringLiteral("--seed só vale na geração (--invoices)."));
 
     if (request->generate) {
         const std::optional<int> invoices = invoiceCount(parser.value(options.invoices));
         if (!invoices)
-            return usageError(QStringLiteral("--invoices must be a whole number from %1 to %2, "
-                                             "not \"%3\".")
-                                  .arg(fis::kMinDemoInvoices)
-                                  .arg(fis::kMaxDemoInvoices)
-                                  .arg(parser.value(options.invoices)));
+            return usageError(
+                QStringLiteral("--invoices deve ser um número inteiro de %1 a %2, não \"%3\".")
+                    .arg(fis::kMinDemoInvoices)
+                    .arg(fis::kMaxDemoInvoices)
+                    .arg(parser.value(options.invoices)));
         request->invoices = *invoices;
     }
     if (parser.isSet(options.seed)) {
         const std::optional<std::uint64_t> seed = seedValue(parser.value(options.seed));
         if (!seed)
-            return usageError(QStringLiteral("--seed must be a whole number from 0 to %1, not "
-                                             "\"%2\".")
-                                  .arg(std::numeric_limits<std::uint64_t>::max())
-                                  .arg(parser.value(options.seed)));
+            return usageError(
+                QStringLiteral("--seed deve ser um número inteiro de 0 a %1, não \"%2\".")
+                    .arg(std::numeric_limits<std::uint64_t>::max())
+                    .arg(parser.value(options.seed)));
         request->seed = *seed;
     }
     return std::nullopt;
@@ -132,9 +135,9 @@ int run(const Request &request)
         if (request.generate) {
             const fis::DemoDataStats stats =
                 fis::generateDemoDatabase(request.path, request.invoices, request.seed);
-            out << "Generated " << request.path << ": " << stats.invoices << " invoices, "
-                << stats.items << " items, " << stats.clients << " clients, " << stats.products
-                << " products (seed " << request.seed << ") in "
+            out << "Gerado " << request.path << ": " << stats.invoices << " notas, " << stats.items
+                << " itens, " << stats.clients << " clientes, " << stats.products
+                << " produtos (semente " << request.seed << ") em "
                 << QString::number(stats.elapsedMs / 1000.0, 'f', 2) << " s\n";
             out.flush();
         }

@@ -225,7 +225,7 @@ size_t operationIndex(const ReferenceData &d, const char *code, const char *dire
     for (size_t i = 0; i < d.operationTypes.size(); ++i)
         if (d.operationTypes[i].code == code && d.operationTypes[i].direction == direction)
             return i;
-    throw DemoDataError(QStringLiteral("Unknown operation type %1%2")
+    throw DemoDataError(QStringLiteral("Tipo de operação desconhecido: %1%2.")
                             .arg(QLatin1String(direction), QLatin1String(code)));
 }
 
@@ -542,12 +542,12 @@ void writeParameters(SqliteDb &db, const ReferenceData &d, int invoices, std::ui
 void checkGenerateArguments(const QString &path, int invoices)
 {
     if (invoices < kMinDemoInvoices || invoices > kMaxDemoInvoices)
-        throw DemoDataError(QStringLiteral("The number of invoices must be from %1 to %2, not %3.")
+        throw DemoDataError(QStringLiteral("O número de notas deve ser de %1 a %2, não %3.")
                                 .arg(kMinDemoInvoices)
                                 .arg(kMaxDemoInvoices)
                                 .arg(invoices));
     if (path.isEmpty())
-        throw DemoDataError(QStringLiteral("No database file was given."));
+        throw DemoDataError(QStringLiteral("Nenhum arquivo de banco de dados foi informado."));
 }
 
 // Returns the number of invoice items written.
@@ -576,7 +576,7 @@ std::int64_t fillDatabase(SqliteDb &db, const ReferenceData &d, int invoices, st
     // Several server processes share the finished file: readers must not block the writer.
     SqliteStmt wal(db, "PRAGMA journal_mode=WAL");
     if (!wal.step() || wal.text(0) != QLatin1String("wal"))
-        db.fail(QStringLiteral("Cannot switch the database to WAL mode"));
+        db.fail(QStringLiteral("Não foi possível passar o banco de dados para o modo WAL"));
     return items;
 }
 
@@ -594,7 +594,7 @@ std::vector<QString> tableNames(SqliteDb &db)
 
 void summarizeRowCounts(QTextStream &ts, SqliteDb &db, const std::vector<QString> &tables)
 {
-    ts << "\nRows per table\n";
+    ts << "\nLinhas por tabela\n";
     for (const QString &t : tables) {
         SqliteStmt q(db, QStringLiteral("SELECT COUNT(*) FROM %1").arg(t).toUtf8().constData());
         q.step();
@@ -605,7 +605,7 @@ void summarizeRowCounts(QTextStream &ts, SqliteDb &db, const std::vector<QString
 
 void summarizeTaxes(QTextStream &ts, SqliteDb &db)
 {
-    ts << "\nTaxes:";
+    ts << "\nImpostos:";
     SqliteStmt q(db, "SELECT CDIMPOSTONFE, SGIMPOSTONFE FROM IMPOSTONFE ORDER BY CDIMPOSTONFE");
     while (q.step())
         ts << ' ' << q.text(0) << ' ' << q.text(1) << ';';
@@ -613,7 +613,7 @@ void summarizeTaxes(QTextStream &ts, SqliteDb &db)
 
 void summarizeCompanies(QTextStream &ts, SqliteDb &db)
 {
-    ts << "\n\nCompanies\n";
+    ts << "\n\nEmpresas\n";
     SqliteStmt q(db, "SELECT E.CDEMPRESA, E.NMEMPRESA, "
                      "(SELECT COUNT(*) FROM FILIAL F WHERE F.CDEMPRESA = E.CDEMPRESA), "
                      "(SELECT COUNT(*) FROM INSCRESTAD I WHERE I.CDEMPRESA = E.CDEMPRESA), "
@@ -621,9 +621,9 @@ void summarizeCompanies(QTextStream &ts, SqliteDb &db)
                      "(SELECT COUNT(*) FROM NFCOMPRA N WHERE N.CDEMPRESA = E.CDEMPRESA) "
                      "FROM EMPRESA E ORDER BY E.CDEMPRESA");
     while (q.step())
-        ts << "  " << q.text(0) << ' ' << q.text(1) << ": " << q.integer(2) << " branches, "
-           << q.integer(3) << " state and " << q.integer(4) << " municipal registrations, "
-           << q.integer(5) << " invoices\n";
+        ts << "  " << q.text(0) << ' ' << q.text(1) << ": " << q.integer(2) << " filiais, "
+           << q.integer(3) << " inscrições estaduais e " << q.integer(4) << " municipais, "
+           << q.integer(5) << " notas\n";
 }
 
 struct CurrentBranch
@@ -641,10 +641,10 @@ CurrentBranch summarizeCurrentBranch(QTextStream &ts, SqliteDb &db)
         current.branch = q.text(0);
         current.company = q.text(2);
         current.processing = q.text(3);
-        ts << "\nCurrent branch " << current.branch << ' ' << q.text(1) << " (company "
-           << current.company << "), processing date " << current.processing << '\n';
+        ts << "\nFilial atual " << current.branch << ' ' << q.text(1) << " (empresa "
+           << current.company << "), data de processamento " << current.processing << '\n';
     } else {
-        ts << "\nNo current branch recorded.\n";
+        ts << "\nNenhuma filial atual registrada.\n";
     }
     return current;
 }
@@ -665,14 +665,14 @@ void summarizeDefaultPeriod(QTextStream &ts, SqliteDb &db, const CurrentBranch &
     q.bind(3, current.branch.toStdString());
     q.bind(4, current.company.toStdString());
     q.step();
-    ts << "Default period " << from << " to " << current.processing << ": " << q.integer(0)
-       << " pending invoices of company " << current.company << ", " << q.integer(1)
-       << " of them at branch " << current.branch << '\n';
+    ts << "Período padrão " << from << " a " << current.processing << ": " << q.integer(0)
+       << " notas pendentes da empresa " << current.company << ", " << q.integer(1)
+       << " delas na filial " << current.branch << '\n';
 }
 
 void summarizeInvoicesPerMonth(QTextStream &ts, SqliteDb &db)
 {
-    ts << "\nInvoices per month   pending  exported  cancelled     total\n";
+    ts << "\nNotas por mês     pendentes exportadas canceladas     total\n";
     SqliteStmt q(db, "SELECT SUBSTR(DTEMISSAO, 1, 7), "
                      "SUM(CASE WHEN IDNFCOMPRALEG = 'S' THEN 0 ELSE 1 END), "
                      "SUM(CASE WHEN IDNFCOMPRALEG = 'S' THEN 1 ELSE 0 END), "
@@ -694,7 +694,7 @@ void summarizeGeneration(QTextStream &ts, SqliteDb &db)
     while (q.step())
         params[q.text(0)] = q.text(1);
     if (!params.empty())
-        ts << "\nGenerated with --invoices " << params[QStringLiteral("DEMO_NOTAS")] << " --seed "
+        ts << "\nGerado com --invoices " << params[QStringLiteral("DEMO_NOTAS")] << " --seed "
            << params[QStringLiteral("DEMO_SEMENTE")] << '\n';
 }
 
@@ -708,7 +708,8 @@ DemoDataStats generateDemoDatabase(const QString &path, int invoices, std::uint6
     timer.start();
     removeDatabaseFiles(path);
     if (QFileInfo::exists(path))
-        throw DemoDataError(QStringLiteral("Cannot remove the existing file %1.").arg(path));
+        throw DemoDataError(
+            QStringLiteral("Não foi possível remover o arquivo existente %1.").arg(path));
     QDir().mkpath(QFileInfo(path).absolutePath());
 
     const ReferenceData &d = demo::referenceData();
@@ -730,18 +731,18 @@ DemoDataStats generateDemoDatabase(const QString &path, int invoices, std::uint6
 QString demoDatabaseSummary(const QString &path)
 {
     if (!QFileInfo(path).isFile())
-        throw DemoDataError(QStringLiteral("The database %1 does not exist.").arg(path));
+        throw DemoDataError(QStringLiteral("O banco de dados %1 não existe.").arg(path));
     const bool writable = QFileInfo(path).isWritable();
     SqliteDb db(path, writable ? SqliteDb::Mode::Existing : SqliteDb::Mode::ReadOnly);
 
     QString out;
     QTextStream ts(&out);
-    ts << "Database " << QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()) << '\n';
+    ts << "Banco de dados " << QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()) << '\n';
 
     const std::vector<QString> tables = tableNames(db);
     if (std::find(tables.begin(), tables.end(), QLatin1String("NFCOMPRA")) == tables.end())
         throw DemoDataError(
-            QStringLiteral("%1 holds no purchase invoices (table NFCOMPRA).").arg(path));
+            QStringLiteral("%1 não contém notas fiscais de compra (tabela NFCOMPRA).").arg(path));
 
     summarizeRowCounts(ts, db, tables);
     summarizeTaxes(ts, db);

@@ -39,7 +39,8 @@ SqliteDb::SqliteDb(const QString &path, Mode mode)
             m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(rc));
         sqlite3_close(m_db);
         m_db = nullptr;
-        throw DemoDataError(QStringLiteral("Cannot open database %1: %2").arg(path, reason));
+        throw DemoDataError(
+            QStringLiteral("Não foi possível abrir o banco de dados %1: %2").arg(path, reason));
     }
     sqlite3_extended_result_codes(m_db, 1);
 }
@@ -58,7 +59,7 @@ void SqliteDb::fail(const QString &what) const
 void SqliteDb::exec(const char *sql)
 {
     if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
-        fail(QStringLiteral("SQL failed: %1").arg(QString::fromUtf8(sql).left(80)));
+        fail(QStringLiteral("O SQL falhou: %1").arg(QString::fromUtf8(sql).left(80)));
 }
 
 void SqliteDb::execScript(const char *sql, QString *deferredIndexes)
@@ -68,7 +69,7 @@ void SqliteDb::execScript(const char *sql, QString *deferredIndexes)
         sqlite3_stmt *stmt = nullptr;
         const char *tail = nullptr;
         if (sqlite3_prepare_v2(m_db, rest, -1, &stmt, &tail) != SQLITE_OK)
-            fail(QStringLiteral("Schema statement failed near: %1")
+            fail(QStringLiteral("Um comando do esquema falhou perto de: %1")
                      .arg(QString::fromUtf8(rest).simplified().left(80)));
         if (stmt) {
             const QString text = QString::fromUtf8(sqlite3_sql(stmt));
@@ -82,7 +83,7 @@ void SqliteDb::execScript(const char *sql, QString *deferredIndexes)
                 const int rc = sqlite3_step(stmt);
                 if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
                     sqlite3_finalize(stmt);
-                    fail(QStringLiteral("Schema statement failed: %1")
+                    fail(QStringLiteral("Um comando do esquema falhou: %1")
                              .arg(text.simplified().left(80)));
                 }
             }
@@ -96,8 +97,8 @@ SqliteStmt::SqliteStmt(SqliteDb &db, const char *sql)
     : m_db(db)
 {
     if (sqlite3_prepare_v2(db.handle(), sql, -1, &m_stmt, nullptr) != SQLITE_OK)
-        db.fail(
-            QStringLiteral("Cannot prepare %1").arg(QString::fromUtf8(sql).simplified().left(80)));
+        db.fail(QStringLiteral("Não foi possível preparar %1")
+                    .arg(QString::fromUtf8(sql).simplified().left(80)));
 }
 
 SqliteStmt::~SqliteStmt()
@@ -112,13 +113,13 @@ void SqliteStmt::bind(int index, std::string_view text)
                        : sqlite3_bind_text(m_stmt, index, text.data(),
                                            static_cast<int>(text.size()), SQLITE_TRANSIENT);
     if (rc != SQLITE_OK)
-        m_db.fail(QStringLiteral("Cannot bind parameter %1").arg(index));
+        m_db.fail(QStringLiteral("Não foi possível associar o parâmetro %1").arg(index));
 }
 
 void SqliteStmt::bind(int index, std::int64_t value)
 {
     if (sqlite3_bind_int64(m_stmt, index, value) != SQLITE_OK)
-        m_db.fail(QStringLiteral("Cannot bind parameter %1").arg(index));
+        m_db.fail(QStringLiteral("Não foi possível associar o parâmetro %1").arg(index));
 }
 
 void SqliteStmt::bindDecimal(int index, std::int64_t units, int decimals)
@@ -133,13 +134,13 @@ void SqliteStmt::bindDecimal(int index, std::int64_t units, int decimals)
             : sqlite3_bind_double(m_stmt, index,
                                   static_cast<double>(units) / static_cast<double>(scale));
     if (rc != SQLITE_OK)
-        m_db.fail(QStringLiteral("Cannot bind parameter %1").arg(index));
+        m_db.fail(QStringLiteral("Não foi possível associar o parâmetro %1").arg(index));
 }
 
 void SqliteStmt::bindNull(int index)
 {
     if (sqlite3_bind_null(m_stmt, index) != SQLITE_OK)
-        m_db.fail(QStringLiteral("Cannot bind parameter %1").arg(index));
+        m_db.fail(QStringLiteral("Não foi possível associar o parâmetro %1").arg(index));
 }
 
 void SqliteStmt::execute()
@@ -147,7 +148,7 @@ void SqliteStmt::execute()
     const int rc = sqlite3_step(m_stmt);
     sqlite3_reset(m_stmt);
     if (rc != SQLITE_DONE)
-        m_db.fail(QStringLiteral("Statement failed: %1")
+        m_db.fail(QStringLiteral("O comando falhou: %1")
                       .arg(QString::fromUtf8(sqlite3_sql(m_stmt)).simplified().left(80)));
 }
 
@@ -157,7 +158,7 @@ bool SqliteStmt::step()
     if (rc == SQLITE_ROW)
         return true;
     if (rc != SQLITE_DONE)
-        m_db.fail(QStringLiteral("Query failed: %1")
+        m_db.fail(QStringLiteral("A consulta falhou: %1")
                       .arg(QString::fromUtf8(sqlite3_sql(m_stmt)).simplified().left(80)));
     return false;
 }

@@ -12,7 +12,7 @@ CommandLine splitCommandLine(const QStringList &arguments, const QStringList &kn
             return line;
         }
         if (!arg.startsWith(QLatin1String("--")))
-            throw CommandLineError(QStringLiteral("unexpected argument \"%1\"").arg(arg));
+            throw CommandLineError(QStringLiteral("Argumento inesperado: \"%1\".").arg(arg));
         arg = arg.mid(2);
         QString value;
         if (const qsizetype eq = arg.indexOf(u'='); eq >= 0) {
@@ -21,7 +21,7 @@ CommandLine splitCommandLine(const QStringList &arguments, const QStringList &kn
         } else if (i + 1 < arguments.size()) {
             value = arguments.at(++i);
         } else {
-            throw CommandLineError(QStringLiteral("option --%1 needs a value").arg(arg));
+            throw CommandLineError(QStringLiteral("A opção --%1 precisa de um valor.").arg(arg));
         }
         if (arg == QLatin1String("config")) {
             line.configFile = value;
@@ -29,7 +29,7 @@ CommandLine splitCommandLine(const QStringList &arguments, const QStringList &kn
         }
         const qsizetype index = known.indexOf(arg);
         if (index < 0)
-            throw CommandLineError(QStringLiteral("unknown option --%1").arg(arg));
+            throw CommandLineError(QStringLiteral("Opção desconhecida: --%1.").arg(arg));
         line.options.append({int(index), value});
     }
     return line;

@@ -20,13 +20,13 @@ QString configFileProblem(const QString &path)
 {
     const QFileInfo info(path);
     if (!info.exists())
-        return QStringLiteral("The configuration file %1 does not exist.").arg(path);
+        return QStringLiteral("O arquivo de configuração %1 não existe.").arg(path);
     if (info.isDir())
-        return QStringLiteral("The configuration file %1 is a directory.").arg(path);
+        return QStringLiteral("O arquivo de configuração %1 é um diretório.").arg(path);
     if (!info.isFile())
-        return QStringLiteral("The configuration file %1 is not a regular file.").arg(path);
+        return QStringLiteral("O arquivo de configuração %1 não é um arquivo comum.").arg(path);
     if (!info.isReadable())
-        return QStringLiteral("The configuration file %1 cannot be read.").arg(path);
+        return QStringLiteral("O arquivo de configuração %1 não pode ser lido.").arg(path);
     return {};
 }
 

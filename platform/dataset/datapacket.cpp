@@ -26,12 +26,12 @@ QString tr(const char *text)
 
 QString tableLabel(const QString &tableName)
 {
-    return tableName.isEmpty() ? tr("Data packet") : tableName;
+    return tableName.isEmpty() ? tr("Pacote de dados") : tableName;
 }
 
 QString fieldLabel(const QString &tableName, const QString &fieldName)
 {
-    return tr("%1, field %2").arg(tableLabel(tableName), fieldName);
+    return tr("%1, campo %2").arg(tableLabel(tableName), fieldName);
 }
 
 QString typeName(FieldType type)
@@ -73,10 +73,10 @@ bool sameKind(FieldType a, FieldType b)
 [[noreturn]] void throwTooLong(const QString &tableName, const FieldDef &field, qsizetype length)
 {
     if (length < 0)
-        throw DataSetError(tr("%1: the text is longer than the field's size of %2.")
+        throw DataSetError(tr("%1: o texto é maior que o tamanho do campo (%2).")
                                .arg(fieldLabel(tableName, field.name))
                                .arg(field.size));
-    throw DataSetError(tr("%1: a text of %2 characters does not fit the field's size of %3.")
+    throw DataSetError(tr("%1: um texto de %2 caracteres não cabe no tamanho do campo (%3).")
                            .arg(fieldLabel(tableName, field.name))
                            .arg(length)
                            .arg(field.size));
@@ -260,20 +260,20 @@ public:
     void run(const QList<FieldDef> *declared, DataPacket *out)
     {
         if (m_p == m_end)
-            fail(tr("the packet is empty"));
-        Count top = container(Map, "the packet");
+            fail(tr("o pacote está vazio"));
+        Count top = container(Map, "o pacote");
         bool seenFormat = false, seenVersion = false, seenFields = false, seenRows = false;
         while (more(top)) {
-            const QString key = readText(32, "a key");
+            const QString key = readText(32, "uma chave");
             if (key == QLatin1String("format")) {
                 once(&seenFormat, key);
-                if (readText(64, "the format name") != kFormatName)
-                    fail(tr("this is not a fis-datapacket"));
+                if (readText(64, "o nome do formato") != kFormatName)
+                    fail(tr("não é um fis-datapacket"));
             } else if (key == QLatin1String("version")) {
                 once(&seenVersion, key);
-                const quint64 version = readUnsigned("the version");
+                const quint64 version = readUnsigned("a versão");
                 if (version != kFormatVersion)
-                    fail(tr("version %1 is not supported").arg(version));
+                    fail(tr("a versão %1 não é suportada").arg(version));
             } else if (key == QLatin1String("fields")) {
                 once(&seenFields, key);
                 readFields(&out->fields);
@@ -281,18 +281,18 @@ public:
             } else if (key == QLatin1String("rows")) {
                 once(&seenRows, key);
                 if (!seenFields)
-                    fail(tr("the rows come before the fields"));
+                    fail(tr("as linhas vêm antes dos campos"));
                 readRows(&out->rows);
             } else {
-                fail(tr("unknown key \"%1\"").arg(key));
+                fail(tr("chave desconhecida: \"%1\"").arg(key));
             }
         }
         if (!seenFormat || !seenVersion)
-            fail(tr("the format name or version is missing"));
+            fail(tr("falta o nome ou a versão do formato"));
         if (!seenFields || !seenRows)
-            fail(tr("the fields or rows are missing"));
+            fail(tr("faltam os campos ou as linhas"));
         if (m_p != m_end)
-            fail(tr("unexpected data after the end of the packet"));
+            fail(tr("há dados depois do fim do pacote"));
         if (declared)
             out->fields = *declared;
     }
@@ -315,7 +315,7 @@ private:
 
     [[noreturn]] void fail(const QString &what) const
     {
-        throw DataSetError(tr("%1: invalid data packet (%2, at byte %3).")
+        throw DataSetError(tr("%1: pacote de dados inválido (%2, no byte %3).")
                                .arg(tableLabel(m_table), what)
                                .arg(m_p - m_begin));
     }
@@ -323,7 +323,7 @@ private:
     void once(bool *seen, const QString &key) const
     {
         if (*seen)
-            fail(tr("the key \"%1\" appears twice").arg(key));
+            fail(tr("a chave \"%1\" aparece duas vezes").arg(key));
         *seen = true;
     }
 
@@ -332,7 +332,7 @@ private:
     uchar peek() const
     {
         if (m_p >= m_end)
-            fail(tr("the packet ends too early"));
+            fail(tr("o pacote termina antes do esperado"));
         return *m_p;
     }
 
@@ -343,7 +343,7 @@ private:
         h.major = quint8(initial >> 5);
         h.info = quint8(initial & 0x1f);
         if (initial == kBreak)
-            fail(tr("unexpected end of a container"));
+            fail(tr("fim inesperado de um contêiner"));
         if (h.info < 24) {
             h.value = h.info;
             m_p += 1;
@@ -351,16 +351,16 @@ private:
         }
         if (h.info == 31) {
             if (h.major < ByteString || h.major > Map)
-                fail(tr("an item has an indefinite length where none is allowed"));
+                fail(tr("um item tem comprimento indefinido onde isso não é permitido"));
             h.indefinite = true;
             m_p += 1;
             return h;
         }
         if (h.info > 27)
-            fail(tr("reserved CBOR item"));
+            fail(tr("item CBOR reservado"));
         const qsizetype size = qsizetype(1) << (h.info - 24);
         if (remaining() < 1 + size)
-            fail(tr("the packet ends too early"));
+            fail(tr("o pacote termina antes do esperado"));
         const uchar *q = m_p + 1;
         switch (size) {
         case 1:
@@ -384,11 +384,11 @@ private:
     {
         const Head h = head();
         if (h.major != major)
-            fail(major == Map ? tr("%1 is not a map").arg(tr(what))
-                              : tr("%1 is not an array").arg(tr(what)));
+            fail(major == Map ? tr("%1 não é um mapa").arg(tr(what))
+                              : tr("%1 não é uma lista").arg(tr(what)));
         // Every item takes at least one byte: a larger count is a lie, and must not be believed.
         if (!h.indefinite && h.value > quint64(remaining()))
-            fail(tr("%1 declares more items than the packet holds").arg(tr(what)));
+            fail(tr("%1 declara mais itens do que o pacote contém").arg(tr(what)));
         return Count{h.value, h.indefinite};
     }
 
@@ -412,7 +412,7 @@ private:
     {
         const Head h = head();
         if (h.major != UnsignedInt)
-            fail(tr("%1 is not an unsigned number").arg(tr(what)));
+            fail(tr("%1 não é um número sem sinal").arg(tr(what)));
         return h.value;
     }
 
@@ -420,7 +420,7 @@ private:
     {
         const uchar b = peek();
         if (b != kTrue && b != kFalse)
-            fail(tr("%1 is not true or false").arg(tr(what)));
+            fail(tr("%1 não é verdadeiro nem falso").arg(tr(what)));
         ++m_p;
         return b == kTrue;
     }
@@ -432,14 +432,14 @@ private:
     {
         const Head h = head();
         if (h.major != TextString)
-            fail(field ? tr("the field %1 holds a value that is not a text").arg(field->name)
-                       : tr("%1 is not a text").arg(tr(what)));
+            fail(field ? tr("o campo %1 tem um valor que não é texto").arg(field->name)
+                       : tr("%1 não é um texto").arg(tr(what)));
         const quint64 maxBytes = quint64(maxChars) * 3;
         if (!h.indefinite) {
             if (h.value > maxBytes)
                 tooLong(-1, what, field);
             if (h.value > quint64(remaining()))
-                fail(tr("the packet ends too early"));
+                fail(tr("o pacote termina antes do esperado"));
             const uchar *bytes = m_p;
             m_p += h.value;
             return checkedText(decodeText(bytes, qsizetype(h.value)), maxChars, what, field);
@@ -452,9 +452,9 @@ private:
             }
             const Head chunk = head();
             if (chunk.major != TextString || chunk.indefinite)
-                fail(tr("a text is split into pieces that are not texts"));
+                fail(tr("um texto está dividido em partes que não são textos"));
             if (chunk.value > quint64(remaining()))
-                fail(tr("the packet ends too early"));
+                fail(tr("o pacote termina antes do esperado"));
             if (quint64(joined.size()) + chunk.value > maxBytes)
                 tooLong(-1, what, field);
             joined.append(reinterpret_cast<const char *>(m_p), qsizetype(chunk.value));
@@ -482,7 +482,7 @@ private:
                                    QStringConverter::Flag::ConvertInitialBom);
         QString text = decoder.decode(QByteArrayView(reinterpret_cast<const char *>(bytes), n));
         if (decoder.hasError())
-            fail(tr("a text is not valid UTF-8"));
+            fail(tr("um texto não é UTF-8 válido"));
         return text;
     }
 
@@ -498,11 +498,11 @@ private:
         const quint8 info = initial & 0x1f;
         if (!cache.enabled || initial >> 5 != TextString || info == 31 || info > 24 ||
             (info == 24 && remaining() >= 2 && m_p[1] > kMaxCachedBytes))
-            return readText(field.size, "a value", &field);
+            return readText(field.size, "um valor", &field);
         const qsizetype n = info < 24 ? info : (remaining() >= 2 ? m_p[1] : 0);
         const qsizetype headSize = info < 24 ? 1 : 2;
         if (remaining() < headSize + n)
-            return readText(field.size, "a value", &field); // reports the truncation
+            return readText(field.size, "um valor", &field); // reports the truncation
         // The key views the packet's own bytes, which outlive the decode.
         const std::string_view key(reinterpret_cast<const char *>(m_p + headSize), size_t(n));
         const auto it = cache.texts.find(key);
@@ -510,7 +510,7 @@ private:
             m_p += headSize + n;
             return it->second;
         }
-        QString text = readText(field.size, "a value", &field);
+        QString text = readText(field.size, "um valor", &field);
         cache.texts.emplace(key, text);
         if (cache.texts.size() >= size_t(kMaxDistinct)) {
             cache.enabled = false;
@@ -523,7 +523,7 @@ private:
     {
         if (field)
             throwTooLong(m_table, *field, length);
-        fail(tr("%1 is too long").arg(tr(what)));
+        fail(tr("%1 passa do tamanho máximo").arg(tr(what)));
     }
 
     // Any CBOR number: integer, half, single or double float; NaN and infinities are refused.
@@ -551,79 +551,81 @@ private:
             else if (h.major == NegativeInt)
                 value = -1.0 - double(h.value);
             else
-                fail(tr("the field %1 holds a value that is not a number").arg(field.name));
+                fail(tr("o campo %1 tem um valor que não é número").arg(field.name));
         }
         if (!std::isfinite(value))
-            fail(tr("the field %1 holds a number that is not finite").arg(field.name));
+            fail(tr("o campo %1 tem um número que não é finito").arg(field.name));
         return value;
     }
 
     void readFields(QList<FieldDef> *fields)
     {
-        Count list = container(Array, "the field list");
+        Count list = container(Array, "a lista de campos");
         if (!list.indefinite && list.left > quint64(kMaxPacketFields))
-            fail(tr("too many fields"));
+            fail(tr("campos demais"));
         QHash<QString, int> names;
         while (more(list)) {
             if (fields->size() >= kMaxPacketFields)
-                fail(tr("too many fields"));
+                fail(tr("campos demais"));
             FieldDef field = readField();
             const QString key = field.name.toUpper();
             if (names.contains(key))
-                fail(tr("the field %1 is declared twice").arg(field.name));
+                fail(tr("o campo %1 foi declarado duas vezes").arg(field.name));
             names.insert(key, int(fields->size()));
             fields->append(std::move(field));
         }
         if (fields->isEmpty())
-            fail(tr("the packet declares no fields"));
+            fail(tr("o pacote não declara nenhum campo"));
     }
 
     FieldDef readField()
     {
-        Count map = container(Map, "a field declaration");
+        Count map = container(Map, "uma declaração de campo");
         FieldDef field;
         bool hasName = false, hasType = false, hasSize = false;
         QStringList seen;
         while (more(map)) {
-            const QString key = readText(32, "a key");
+            const QString key = readText(32, "uma chave");
             if (seen.contains(key))
-                fail(tr("the key \"%1\" appears twice in a field").arg(key));
+                fail(tr("a chave \"%1\" aparece duas vezes em um campo").arg(key));
             seen.append(key);
             if (key == QLatin1String("name")) {
-                field.name = readText(kMaxFieldNameLength, "a field name");
+                field.name = readText(kMaxFieldNameLength, "um nome de campo");
                 hasName = true;
             } else if (key == QLatin1String("type")) {
-                const QString type = readText(32, "a field type");
+                const QString type = readText(32, "um tipo de campo");
                 if (!typeFromName(type, &field.type))
-                    fail(tr("unknown field type \"%1\"").arg(type));
+                    fail(tr("tipo de campo desconhecido: \"%1\"").arg(type));
                 hasType = true;
             } else if (key == QLatin1String("size")) {
-                const quint64 size = readUnsigned("a field size");
+                const quint64 size = readUnsigned("um tamanho de campo");
                 if (size == 0 || size > quint64(kMaxFieldTextSize))
-                    fail(tr("a field size is not a number from 1 to %1").arg(kMaxFieldTextSize));
+                    fail(
+                        tr("um tamanho de campo não é um número de 1 a %1").arg(kMaxFieldTextSize));
                 field.size = int(size);
                 hasSize = true;
             } else if (key == QLatin1String("label")) {
-                field.label = readText(kMaxFieldAttributeLength, "a field label");
+                field.label = readText(kMaxFieldAttributeLength, "um rótulo de campo");
             } else if (key == QLatin1String("visible")) {
-                field.visible = readBool("the visible flag");
+                field.visible = readBool("o indicador visible");
             } else if (key == QLatin1String("readOnly")) {
-                field.readOnly = readBool("the read-only flag");
+                field.readOnly = readBool("o indicador readOnly");
             } else if (key == QLatin1String("required")) {
-                field.required = readBool("the required flag");
+                field.required = readBool("o indicador required");
             } else if (key == QLatin1String("displayFormat")) {
-                field.displayFormat = readText(kMaxFieldAttributeLength, "a display format");
+                field.displayFormat = readText(kMaxFieldAttributeLength, "um formato de exibição");
             } else {
-                fail(tr("unknown key \"%1\" in a field").arg(key));
+                fail(tr("chave desconhecida em um campo: \"%1\"").arg(key));
             }
         }
         if (!hasName || field.name.isEmpty())
-            fail(tr("a field has no name"));
+            fail(tr("um campo não tem nome"));
         if (!hasType)
-            fail(tr("the field %1 has no type").arg(field.name));
+            fail(tr("o campo %1 não tem tipo").arg(field.name));
         if (field.isText() != hasSize)
-            fail(field.isText() ? tr("the text field %1 has no size").arg(field.name)
-                                : tr("the field %1 has a size but no text type").arg(field.name));
+            fail(field.isText()
+                     ? tr("o campo de texto %1 não tem tamanho").arg(field.name)
+                     : tr("o campo %1 tem tamanho, mas não é do tipo texto").arg(field.name));
         return field;
     }
 
@@ -642,10 +644,10 @@ private:
                 }
             }
             if (target < 0)
-                fail(tr("the field %1 is not declared in the table").arg(pf.name));
+                fail(tr("o campo %1 não está declarado na tabela").arg(pf.name));
             const FieldDef &df = declared.at(target);
             if (!sameKind(df.type, pf.type))
-                fail(tr("the field %1 is %2 in the packet but %3 in the table")
+                fail(tr("o campo %1 é %2 no pacote, mas %3 na tabela")
                          .arg(pf.name, typeName(pf.type), typeName(df.type)));
             used[target] = true;
             m_targets.push_back(&df);
@@ -653,23 +655,23 @@ private:
         }
         for (int i = 0; i < declared.size(); ++i) {
             if (!used.at(i))
-                fail(tr("the field %1 is missing").arg(declared.at(i).name));
+                fail(tr("falta o campo %1").arg(declared.at(i).name));
         }
         m_columnCount = int(declared.size());
     }
 
     void readRows(std::vector<DataRow> *rows)
     {
-        Count list = container(Array, "the row list");
+        Count list = container(Array, "a lista de linhas");
         if (!list.indefinite)
             rows->reserve(size_t(list.left));
         const int packetColumns = int(m_targets.size());
         m_columnCaches.assign(size_t(packetColumns), ColumnCache());
         while (more(list)) {
             const qsizetype rowNumber = qsizetype(rows->size()) + 1;
-            Count cellsLeft = container(Array, "a row");
+            Count cellsLeft = container(Array, "uma linha");
             if (!cellsLeft.indefinite && cellsLeft.left != quint64(packetColumns))
-                fail(tr("row %1 has %2 values for %3 fields")
+                fail(tr("a linha %1 tem %2 valores para %3 campos")
                          .arg(rowNumber)
                          .arg(cellsLeft.left)
                          .arg(packetColumns));
@@ -677,11 +679,11 @@ private:
             QVariant *cells = row.data();
             for (int i = 0; i < packetColumns; ++i) {
                 if (!more(cellsLeft))
-                    fail(tr("row %1 has fewer values than fields").arg(rowNumber));
+                    fail(tr("a linha %1 tem menos valores que campos").arg(rowNumber));
                 cells[m_columns[size_t(i)]] = readCell(i, *m_targets[size_t(i)]);
             }
             if (more(cellsLeft))
-                fail(tr("row %1 has more values than fields").arg(rowNumber));
+                fail(tr("a linha %1 tem mais valores que campos").arg(rowNumber));
             rows->push_back(std::move(row));
         }
     }
@@ -701,13 +703,13 @@ private:
         case FieldType::DateTime: {
             const uchar initial = peek();
             if (initial >> 5 != Tag)
-                fail(tr("the field %1 holds a value that is not a date").arg(field.name));
+                fail(tr("o campo %1 tem um valor que não é data").arg(field.name));
             const Head tag = head();
             if (tag.value != kAutomationDateTag)
-                fail(tr("the field %1 holds a value that is not a date").arg(field.name));
+                fail(tr("o campo %1 tem um valor que não é data").arg(field.name));
             const QDateTime value = fromAutomationDate(readNumber(field));
             if (!value.isValid())
-                fail(tr("the field %1 holds a date out of range").arg(field.name));
+                fail(tr("o campo %1 tem uma data fora do intervalo aceito").arg(field.name));
             return QVariant(value);
         }
         }
@@ -757,21 +759,21 @@ QByteArray encodePacket(const QList<FieldDef> &fields, const std::vector<DataRow
 void validateFieldDef(const FieldDef &field, const QString &tableName)
 {
     if (field.name.isEmpty())
-        throw DataSetError(tr("%1: a field needs a name.").arg(tableLabel(tableName)));
+        throw DataSetError(tr("%1: um campo precisa de nome.").arg(tableLabel(tableName)));
     if (field.name.size() > kMaxFieldNameLength)
-        throw DataSetError(tr("%1: the field name %2 is too long.")
+        throw DataSetError(tr("%1: o nome de campo %2 é longo demais.")
                                .arg(tableLabel(tableName), field.name.left(32)));
     if (field.label.size() > kMaxFieldAttributeLength ||
         field.displayFormat.size() > kMaxFieldAttributeLength)
-        throw DataSetError(tr("%1: the label or display format is too long.")
+        throw DataSetError(tr("%1: o rótulo ou o formato de exibição é longo demais.")
                                .arg(fieldLabel(tableName, field.name)));
     if (field.isText() && (field.size < 1 || field.size > kMaxFieldTextSize))
-        throw DataSetError(tr("%1: a text field needs a size from 1 to %2.")
+        throw DataSetError(tr("%1: um campo de texto precisa de um tamanho de 1 a %2.")
                                .arg(fieldLabel(tableName, field.name))
                                .arg(kMaxFieldTextSize));
     if (!field.isText() && field.size != 0)
         throw DataSetError(
-            tr("%1: only text fields have a size.").arg(fieldLabel(tableName, field.name)));
+            tr("%1: só campos de texto têm tamanho.").arg(fieldLabel(tableName, field.name)));
 }
 
 namespace {
@@ -795,7 +797,7 @@ bool holdsNoValue(const QVariant &value)
 
 DataSetError wrongTypeError(const FieldDef &field, const QVariant &value, const QString &tableName)
 {
-    return DataSetError(tr("%1: a value of type %2 cannot be stored in a %3 field.")
+    return DataSetError(tr("%1: um valor do tipo %2 não pode ser gravado em um campo %3.")
                             .arg(fieldLabel(tableName, field.name),
                                  QString::fromLatin1(value.metaType().name()),
                                  typeName(field.type)));
@@ -841,8 +843,7 @@ QVariant normalizedNumber(const FieldDef &field, const QVariant &value, const QS
         throw wrongTypeError(field, value, tableName);
     const double number = value.toDouble();
     if (!std::isfinite(number))
-        throw DataSetError(
-            tr("%1: the number is not finite.").arg(fieldLabel(tableName, field.name)));
+        throw DataSetError(tr("%1: o número não é finito.").arg(fieldLabel(tableName, field.name)));
     return QVariant(number);
 }
 
@@ -861,8 +862,8 @@ QVariant normalizedDateTime(const FieldDef &field, const QVariant &value, const 
         throw wrongTypeError(field, value, tableName);
     }
     if (!validDateRange(date))
-        throw DataSetError(tr("%1: the date is outside the years 100 to 9999.")
-                               .arg(fieldLabel(tableName, field.name)));
+        throw DataSetError(
+            tr("%1: a data está fora dos anos 100 a 9999.").arg(fieldLabel(tableName, field.name)));
     return QVariant(wallClockDateTime(date, time));
 }
 
@@ -901,9 +902,9 @@ struct PacketWriter::Private
     {
         if (failed || finished)
             throw DataSetError(
-                tr("%1: the packet writer can no longer be used.").arg(tableLabel(tableName)));
+                tr("%1: o gravador do pacote não pode mais ser usado.").arg(tableLabel(tableName)));
         if (declaredRows >= 0 && rows >= declaredRows)
-            fail(tr("%1: more rows than the %2 announced.")
+            fail(tr("%1: mais linhas que as %2 anunciadas.")
                      .arg(tableLabel(tableName))
                      .arg(declaredRows));
         return fields.at(column);
@@ -933,7 +934,7 @@ struct PacketWriter::Private
 
     [[noreturn]] void wrongCell(const FieldDef &field, const char *given)
     {
-        fail(tr("%1: a %2 was given for a %3 field.")
+        fail(tr("%1: foi informado um valor do tipo %2 para um campo %3.")
                  .arg(fieldLabel(tableName, field.name), tr(given), typeName(field.type)));
     }
 };
@@ -943,18 +944,18 @@ namespace {
 void validatePacketFields(const QList<FieldDef> &fields, const QString &tableName)
 {
     if (fields.isEmpty())
-        throw DataSetError(tr("%1: a packet needs fields.").arg(tableLabel(tableName)));
+        throw DataSetError(tr("%1: um pacote precisa de campos.").arg(tableLabel(tableName)));
     QHash<QString, bool> names;
     for (const FieldDef &field : fields) {
         validateFieldDef(field, tableName);
         const QString key = field.name.toUpper();
         if (names.contains(key))
-            throw DataSetError(
-                tr("%1: the field %2 is declared twice.").arg(tableLabel(tableName), field.name));
+            throw DataSetError(tr("%1: o campo %2 foi declarado duas vezes.")
+                                   .arg(tableLabel(tableName), field.name));
         names.insert(key, true);
     }
     if (fields.size() > kMaxPacketFields)
-        throw DataSetError(tr("%1: too many fields.").arg(tableLabel(tableName)));
+        throw DataSetError(tr("%1: campos demais.").arg(tableLabel(tableName)));
 }
 
 // A field's map holds only the attributes that differ from their defaults.
@@ -1042,7 +1043,7 @@ void PacketWriter::addText(QStringView text)
 {
     const FieldDef &field = d->nextField();
     if (!field.isText())
-        d->wrongCell(field, "text");
+        d->wrongCell(field, "texto");
     if (text.size() > field.size) {
         d->failed = true;
         throwTooLong(d->tableName, field, text.size());
@@ -1055,9 +1056,9 @@ void PacketWriter::addFloat(double value)
 {
     const FieldDef &field = d->nextField();
     if (field.type != FieldType::Float)
-        d->wrongCell(field, "number");
+        d->wrongCell(field, "número");
     if (!std::isfinite(value))
-        d->fail(tr("%1: the number is not finite.").arg(fieldLabel(d->tableName, field.name)));
+        d->fail(tr("%1: o número não é finito.").arg(fieldLabel(d->tableName, field.name)));
     d->out.number(value);
     d->cellDone();
 }
@@ -1066,12 +1067,12 @@ void PacketWriter::addDateTime(const QDateTime &value)
 {
     const FieldDef &field = d->nextField();
     if (field.type != FieldType::DateTime)
-        d->wrongCell(field, "date");
+        d->wrongCell(field, "data");
     if (!value.isValid()) {
         d->out.byte(kNull);
     } else {
         if (!validDateRange(value.date()))
-            d->fail(tr("%1: the date is outside the years 100 to 9999.")
+            d->fail(tr("%1: a data está fora dos anos 100 a 9999.")
                         .arg(fieldLabel(d->tableName, field.name)));
         d->out.head(Tag, kAutomationDateTag);
         d->out.number(toAutomationDate(value));
@@ -1125,9 +1126,9 @@ void PacketWriter::addValue(const QVariant &value)
 void PacketWriter::addRow(const DataRow &row)
 {
     if (d->column != 0)
-        d->fail(tr("%1: a row was added in the middle of another.").arg(tableLabel(d->tableName)));
+        d->fail(tr("%1: uma linha foi incluída no meio de outra.").arg(tableLabel(d->tableName)));
     if (row.size() != d->fields.size())
-        d->fail(tr("%1: a row has %2 values for %3 fields.")
+        d->fail(tr("%1: uma linha tem %2 valores para %3 campos.")
                     .arg(tableLabel(d->tableName))
                     .arg(row.size())
                     .arg(d->fields.size()));
@@ -1144,11 +1145,11 @@ QByteArray PacketWriter::finish()
 {
     if (d->failed || d->finished)
         throw DataSetError(
-            tr("%1: the packet writer can no longer be used.").arg(tableLabel(d->tableName)));
+            tr("%1: o gravador do pacote não pode mais ser usado.").arg(tableLabel(d->tableName)));
     if (d->column != 0)
-        d->fail(tr("%1: the last row is incomplete.").arg(tableLabel(d->tableName)));
+        d->fail(tr("%1: a última linha está incompleta.").arg(tableLabel(d->tableName)));
     if (d->declaredRows >= 0 && d->rows != d->declaredRows)
-        d->fail(tr("%1: %2 rows were written, %3 announced.")
+        d->fail(tr("%1: foram gravadas %2 linhas, e %3 foram anunciadas.")
                     .arg(tableLabel(d->tableName))
                     .arg(d->rows)
                     .arg(d->declaredRows));

@@ -171,7 +171,7 @@ struct MemTable::Private
 
     bool quiet() const { return disableCount > 0; }
 
-    QString tableLabel() const { return name.isEmpty() ? MemTable::tr("The table") : name; }
+    QString tableLabel() const { return name.isEmpty() ? MemTable::tr("A tabela") : name; }
 
     [[noreturn]] void fail(const QString &what) const
     {
@@ -181,25 +181,25 @@ struct MemTable::Private
     void checkOpen() const
     {
         if (!open)
-            fail(MemTable::tr("the table is closed."));
+            fail(MemTable::tr("a tabela está fechada."));
     }
 
     void checkClosed() const
     {
         if (open)
-            fail(MemTable::tr("fields cannot be changed while the table is open."));
+            fail(MemTable::tr("os campos não podem ser alterados com a tabela aberta."));
     }
 
     void checkField(int index) const
     {
         if (index < 0 || index >= fields.size())
-            fail(MemTable::tr("there is no field number %1.").arg(index));
+            fail(MemTable::tr("não existe o campo de número %1.").arg(index));
     }
 
     void checkRow(int row) const
     {
         if (!open || row < 0 || row >= int(rows.size()))
-            fail(MemTable::tr("there is no row %1.").arg(row));
+            fail(MemTable::tr("não existe a linha %1.").arg(row));
     }
 
     bool editing() const { return state == State::Edit || state == State::Insert; }
@@ -235,7 +235,7 @@ struct MemTable::Private
             validateFieldDef(field, name);
             const QString key = field.name.toUpper();
             if (seen.contains(key))
-                fail(MemTable::tr("the field %1 is declared twice.").arg(field.name));
+                fail(MemTable::tr("o campo %1 foi declarado duas vezes.").arg(field.name));
             seen.insert(key, true);
         }
         resetWith([&] {
@@ -259,7 +259,7 @@ struct MemTable::Private
                 }
             }
             if (found < 0)
-                fail(MemTable::tr("the index field %1 does not exist.").arg(wanted));
+                fail(MemTable::tr("o campo de índice %1 não existe.").arg(wanted));
             result.push_back(found);
         }
         return result;
@@ -442,7 +442,7 @@ struct MemTable::Private
             if (f.required &&
                 (!v.isValid() ||
                  (f.isText() && static_cast<const QString *>(v.constData())->isEmpty())))
-                fail(MemTable::tr("the field %1 must have a value.").arg(f.displayLabel()));
+                fail(MemTable::tr("o campo %1 deve ter um valor.").arg(f.displayLabel()));
         }
     }
 
@@ -565,7 +565,7 @@ int MemTable::indexOfField(const QString &fieldName) const
 {
     const int index = fieldIndex(fieldName);
     if (index < 0)
-        d->fail(tr("there is no field %1.").arg(fieldName));
+        d->fail(tr("não existe o campo %1.").arg(fieldName));
     return index;
 }
 
@@ -592,7 +592,7 @@ void MemTable::setGetTextHandler(const QString &fieldName, GetTextHandler handle
 void MemTable::createDataSet()
 {
     if (d->fields.isEmpty())
-        d->fail(tr("a table without fields cannot be created."));
+        d->fail(tr("uma tabela sem campos não pode ser criada."));
     std::vector<int> index = d->resolveIndex(d->indexNames, d->fields);
     d->resetWith([&] {
         d->rows.clear();
@@ -748,14 +748,15 @@ bool MemTable::locate(const QString &fieldName, const QVariant &value, LocateOpt
     for (const QString &part : names)
         columns.push_back(indexOfField(part.trimmed()));
     if (columns.empty())
-        d->fail(tr("no field was given to locate."));
+        d->fail(tr("nenhum campo foi informado para a localização."));
     QVariantList keys;
     if (columns.size() == 1) {
         keys.append(value);
     } else {
         keys = value.toList();
         if (keys.size() != qsizetype(columns.size()))
-            d->fail(tr("locating %1 fields needs a list of %1 values.").arg(columns.size()));
+            d->fail(
+                tr("localizar por %1 campos exige uma lista de %1 valores.").arg(columns.size()));
     }
     // Typed keys are checked once, so that a wrong type fails before any row is read.
     for (size_t i = 0; i < columns.size(); ++i) {
@@ -839,7 +840,7 @@ void MemTable::deleteRecord()
         return;
     }
     if (d->rows.empty())
-        d->fail(tr("there is no row to delete."));
+        d->fail(tr("não há linha para excluir."));
     if (d->state == State::Edit) {
         d->buffer = DataRow();
         d->setState(State::Browse);
@@ -894,7 +895,7 @@ void MemTable::setValue(int fieldIndex, const QVariant &value)
     d->checkOpen();
     d->checkField(fieldIndex);
     if (!d->editing())
-        d->fail(tr("the field %1 can only be set while a row is edited or inserted.")
+        d->fail(tr("o campo %1 só pode receber valor enquanto uma linha é alterada ou incluída.")
                     .arg(d->fields.at(fieldIndex).name));
     d->buffer[fieldIndex] = normalizedFieldValue(d->fields.at(fieldIndex), value, d->name);
     if (!d->quiet())
@@ -938,7 +939,7 @@ double MemTable::asFloat(const QString &fieldName) const
         if (!ok)
             number = text.toDouble(&ok);
         if (!ok)
-            d->fail(tr("the field %1 holds \"%2\", which is not a number.").arg(fieldName, text));
+            d->fail(tr("o campo %1 tem \"%2\", que não é um número.").arg(fieldName, text));
         return number;
     }
     }
@@ -960,7 +961,7 @@ QDateTime MemTable::asDateTime(const QString &fieldName) const
     case FieldType::FixedString:
         break;
     }
-    d->fail(tr("the text field %1 cannot be read as a date.").arg(fieldName));
+    d->fail(tr("o campo de texto %1 não pode ser lido como data.").arg(fieldName));
 }
 
 QVariant MemTable::valueAt(int row, int fieldIndex) const

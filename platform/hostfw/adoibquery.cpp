@@ -102,9 +102,9 @@ double QueryField::AsFloat() const
     bool ok = false;
     const double d = v.toString().trimmed().toDouble(&ok);
     if (!ok)
-        throw DatabaseError(m_query->name(), QStringLiteral("the value \"%1\" of the field %2 is "
-                                                            "not a number")
-                                                 .arg(v.toString(), name()));
+        throw DatabaseError(
+            m_query->name(),
+            QStringLiteral("o valor \"%1\" do campo %2 não é um número").arg(v.toString(), name()));
     return d;
 }
 
@@ -114,9 +114,9 @@ QDateTime QueryField::AsDateTime() const
     const QVariant v = value();
     const QDateTime dt = toDateTime(v, &ok);
     if (!ok)
-        throw DatabaseError(m_query->name(),
-                            QStringLiteral("the value \"%1\" of the field %2 is not a date")
-                                .arg(v.toString(), name()));
+        throw DatabaseError(
+            m_query->name(),
+            QStringLiteral("o valor \"%1\" do campo %2 não é uma data").arg(v.toString(), name()));
     return dt;
 }
 
@@ -146,25 +146,25 @@ QString TADOIBQuery::statementFor(Dialect dialect) const
     if (text.isEmpty())
         text = statementText(SQL);
     if (text.isEmpty())
-        throw DatabaseError(name(), QStringLiteral("no statement for the %1 dialect (%2 and SQL "
-                                                   "are empty)")
-                                        .arg(dialectName(dialect), ownName));
+        throw DatabaseError(
+            name(), QStringLiteral("nenhum comando para o dialeto %1 (%2 e SQL estão vazios)")
+                        .arg(dialectName(dialect), ownName));
     return text;
 }
 
 void TADOIBQuery::addField(const FieldDef &field)
 {
     if (Active())
-        throw DatabaseError(name(), QStringLiteral("fields can only be declared while the query "
-                                                   "is closed"));
+        throw DatabaseError(
+            name(), QStringLiteral("os campos só podem ser declarados com a consulta fechada"));
     m_fields.append(field);
 }
 
 void TADOIBQuery::clearFields()
 {
     if (Active())
-        throw DatabaseError(name(), QStringLiteral("fields can only be declared while the query "
-                                                   "is closed"));
+        throw DatabaseError(
+            name(), QStringLiteral("os campos só podem ser declarados com a consulta fechada"));
     m_fields.clear();
 }
 
@@ -188,7 +188,7 @@ QueryParam &TADOIBQuery::ParamByName(const QString &paramName)
         key.remove(0, 1);
     if (!paramNames().contains(key))
         throw DatabaseError(name(),
-                            QStringLiteral("no statement uses the parameter %1").arg(paramName));
+                            QStringLiteral("nenhum comando usa o parâmetro %1").arg(paramName));
     return m_params.try_emplace(key, key).first->second;
 }
 
@@ -199,7 +199,8 @@ void TADOIBQuery::Open()
         BeforeOpen(*this);
     HostDatabase *database = m_database ? m_database : HostDatabase::current();
     if (!database)
-        throw DatabaseError(name(), QStringLiteral("no host database connection is set"));
+        throw DatabaseError(
+            name(), QStringLiteral("nenhuma conexão com o banco de dados do host foi definida"));
     try {
         database->open();
     } catch (const DatabaseError &e) {
@@ -222,8 +223,9 @@ void refuseWritingStatement(const QSqlQuery &query, const QString &queryName)
     if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3_stmt*") == 0) {
         sqlite3_stmt *stmt = *static_cast<sqlite3_stmt *const *>(handle.constData());
         if (stmt && !sqlite3_stmt_readonly(stmt))
-            throw DatabaseError(queryName, QStringLiteral("the statement would change the "
-                                                          "database; a query only reads"));
+            throw DatabaseError(
+                queryName,
+                QStringLiteral("o comando alteraria o banco de dados; uma consulta só lê"));
     }
 }
 
@@ -253,7 +255,7 @@ std::vector<QVariantList> readRows(QSqlQuery &query, int columnCount, const QStr
         rows.push_back(std::move(row));
     }
     if (query.lastError().isValid())
-        throw DatabaseError(queryName, QStringLiteral("reading the rows failed"),
+        throw DatabaseError(queryName, QStringLiteral("a leitura das linhas falhou"),
                             HostDatabase::errorText(query.lastError()));
     return rows;
 }
@@ -268,8 +270,7 @@ QVariant floatValue(const FieldDef &field, const QVariant &raw, const QString &q
     else if (!text.isEmpty())
         value = text.toDouble(&ok);
     if (!ok)
-        throw DatabaseError(queryName, QStringLiteral("the value \"%1\" of the field %2 is not "
-                                                      "a number")
+        throw DatabaseError(queryName, QStringLiteral("o valor \"%1\" do campo %2 não é um número")
                                            .arg(raw.toString(), field.name));
     return value;
 }
@@ -279,8 +280,7 @@ QVariant dateTimeValue(const FieldDef &field, const QVariant &raw, const QString
     bool ok = true;
     const QDateTime dt = toDateTime(raw, &ok);
     if (!ok)
-        throw DatabaseError(queryName, QStringLiteral("the value \"%1\" of the field %2 is not "
-                                                      "a date")
+        throw DatabaseError(queryName, QStringLiteral("o valor \"%1\" do campo %2 não é uma data")
                                            .arg(raw.toString(), field.name));
     return dt.isValid() ? QVariant(dt) : QVariant();
 }
@@ -329,17 +329,17 @@ void TADOIBQuery::load(HostDatabase &database)
     QSqlQuery query(database.database());
     query.setForwardOnly(true);
     if (!query.prepare(statement.sql))
-        throw DatabaseError(name(), QStringLiteral("the statement cannot be prepared"),
+        throw DatabaseError(name(), QStringLiteral("o comando não pode ser preparado"),
                             HostDatabase::errorText(query.lastError()));
     refuseWritingStatement(query, name());
     bindParams(query, statement.names, m_params, dialect);
 
     if (!query.exec())
-        throw DatabaseError(name(), QStringLiteral("the statement failed"),
+        throw DatabaseError(name(), QStringLiteral("o comando falhou"),
                             HostDatabase::errorText(query.lastError()));
     if (!query.isSelect())
-        throw DatabaseError(name(), QStringLiteral("the statement returns no rows; a query only "
-                                                   "reads"));
+        throw DatabaseError(name(),
+                            QStringLiteral("o comando não retorna linhas; uma consulta só lê"));
 
     const QSqlRecord record = query.record();
     const std::vector<QVariantList> rows = readRows(query, record.count(), name());
@@ -373,7 +373,8 @@ void TADOIBQuery::requireActive(const char *operation) const
 {
     if (!Active())
         throw DatabaseError(
-            name(), QStringLiteral("%1 needs an open query").arg(QString::fromLatin1(operation)));
+            name(),
+            QStringLiteral("%1 exige uma consulta aberta").arg(QString::fromLatin1(operation)));
 }
 
 void TADOIBQuery::First()
@@ -398,7 +399,7 @@ QueryField TADOIBQuery::FieldByName(const QString &fieldName) const
     requireActive("FieldByName");
     const int index = m_table->fieldIndex(fieldName);
     if (index < 0)
-        throw DatabaseError(name(), QStringLiteral("no field %1").arg(fieldName));
+        throw DatabaseError(name(), QStringLiteral("não existe o campo %1").arg(fieldName));
     return QueryField(this, index);
 }
 

@@ -32,7 +32,7 @@ int readPort(const QSettings &ini, const QString &key, int absent, const QString
     const int port = text.toInt(&ok);
     if (!ok || port < 1 || port > 65535)
         throw ConfigError(
-            QStringLiteral("%1: %2 must be a port number from 1 to 65535, not \"%3\".")
+            QStringLiteral("%1: %2 deve ser um número de porta de 1 a 65535, não \"%3\".")
                 .arg(path, key, text));
     return port;
 }
@@ -59,7 +59,8 @@ Dialect dialectFromName(const QString &name)
             return d;
     }
     throw ConfigError(
-        QStringLiteral("Unknown database dialect \"%1\"; use Oracle, MSSQL or IB.").arg(name));
+        QStringLiteral("Dialeto de banco de dados desconhecido: \"%1\"; use Oracle, MSSQL ou IB.")
+            .arg(name));
 }
 
 std::optional<Dialect> defaultDialectFor(const QString &driver)
@@ -80,8 +81,8 @@ Dialect HostConfig::effectiveDialect() const
         return *dialect;
     if (const auto d = defaultDialectFor(databaseDriver))
         return *d;
-    throw ConfigError(QStringLiteral("The database driver %1 has no default dialect; set "
-                                     "Database/Dialect to Oracle, MSSQL or IB.")
+    throw ConfigError(QStringLiteral("O driver de banco de dados %1 não tem dialeto padrão; "
+                                     "informe em Database/Dialect Oracle, MSSQL ou IB.")
                           .arg(databaseDriver));
 }
 
@@ -92,7 +93,8 @@ HostConfig HostConfig::load(const QString &path)
         throw ConfigError(problem);
     QSettings ini(path, QSettings::IniFormat);
     if (ini.status() != QSettings::NoError)
-        throw ConfigError(QStringLiteral("The configuration file %1 cannot be read.").arg(path));
+        throw ConfigError(
+            QStringLiteral("O arquivo de configuração %1 não pode ser lido.").arg(path));
 
     HostConfig config;
     config.databaseDriver =
@@ -115,8 +117,8 @@ HostConfig HostConfig::load(const QString &path)
         config.busyTimeoutMs = timeout.toInt(&ok);
         if (!ok || config.busyTimeoutMs < 0)
             throw ConfigError(
-                QStringLiteral("%1: Database/BusyTimeoutMs must be a number of milliseconds, "
-                               "not \"%2\".")
+                QStringLiteral(
+                    "%1: Database/BusyTimeoutMs deve ser um número de milissegundos, não \"%2\".")
                     .arg(path, timeout));
     }
 
@@ -128,7 +130,8 @@ HostConfig HostConfig::load(const QString &path)
         // QLocale takes an unknown name for the C locale; say so instead.
         if (QLocale(locale).name() != locale)
             throw ConfigError(
-                QStringLiteral("%1: Host/Locale must name a locale such as pt_BR, not \"%2\".")
+                QStringLiteral(
+                    "%1: Host/Locale deve indicar uma localidade como pt_BR, não \"%2\".")
                     .arg(path, locale));
         config.locale = locale;
     }
@@ -155,7 +158,8 @@ void HostConfig::save(const QString &path) const
     ini.setValue(QStringLiteral("Host/Locale"), locale);
     ini.sync();
     if (ini.status() != QSettings::NoError)
-        throw ConfigError(QStringLiteral("The configuration file %1 cannot be written.").arg(path));
+        throw ConfigError(
+            QStringLiteral("O arquivo de configuração %1 não pode ser gravado.").arg(path));
 }
 
 HostConfig HostConfig::current()
@@ -190,7 +194,8 @@ QDate DataProc(const QString &branch)
 {
     HostDatabase *database = HostDatabase::current();
     if (!database)
-        throw DatabaseError({}, QStringLiteral("No host database connection is set."));
+        throw DatabaseError(
+            {}, QStringLiteral("Nenhuma conexão com o banco de dados do host foi definida."));
     return DataProc(*database, branch);
 }
 
@@ -208,10 +213,11 @@ QDate DataProc(HostDatabase &database, const QString &branch)
     query.Open();
     if (query.IsEmpty())
         throw HostError(
-            QStringLiteral("The branch \"%1\" is not registered (FILIAL).").arg(branch));
+            QStringLiteral("A filial \"%1\" não está cadastrada (FILIAL).").arg(branch));
     const QueryField field = query.FieldByName(date.name);
     if (field.IsNull())
-        throw HostError(QStringLiteral("The branch \"%1\" has no processing date.").arg(branch));
+        throw HostError(
+            QStringLiteral("A filial \"%1\" não tem data de processamento.").arg(branch));
     return field.AsDateTime().date();
 }
 

@@ -22,7 +22,7 @@ std::atomic<HostDatabase *> g_current{nullptr};
 void sqliteNvl(sqlite3_context *context, int argc, sqlite3_value **argv)
 {
     if (argc != 2) {
-        sqlite3_result_error(context, "NVL takes two arguments", -1);
+        sqlite3_result_error(context, "NVL recebe dois argumentos", -1);
         return;
     }
     sqlite3_result_value(context, sqlite3_value_type(argv[0]) == SQLITE_NULL ? argv[1] : argv[0]);
@@ -47,13 +47,14 @@ HostDatabase::HostDatabase(const HostConfig &config, const QString &connectionNa
     , m_busyTimeoutMs(config.busyTimeoutMs)
 {
     if (!QSqlDatabase::isDriverAvailable(config.databaseDriver))
-        throw DatabaseError({}, QStringLiteral("The database driver %1 is not available "
-                                               "(available: %2).")
-                                    .arg(config.databaseDriver,
-                                         QSqlDatabase::drivers().join(QStringLiteral(", "))));
+        throw DatabaseError(
+            {},
+            QStringLiteral("O driver de banco de dados %1 não está disponível (disponíveis: %2).")
+                .arg(config.databaseDriver, QSqlDatabase::drivers().join(QStringLiteral(", "))));
     if (QSqlDatabase::contains(connectionName))
-        throw DatabaseError({}, QStringLiteral("The database connection name %1 is already in use.")
-                                    .arg(connectionName));
+        throw DatabaseError({},
+                            QStringLiteral("O nome de conexão de banco de dados %1 já está em uso.")
+                                .arg(connectionName));
     QSqlDatabase db = QSqlDatabase::addDatabase(config.databaseDriver, connectionName);
     db.setDatabaseName(config.databaseName);
     db.setHostName(config.databaseHost);
@@ -83,15 +84,16 @@ void HostDatabase::open()
     if (sqlite) {
         const QString file = db.databaseName();
         if (file.isEmpty())
-            throw DatabaseError({}, QStringLiteral("No database file is configured."));
+            throw DatabaseError(
+                {}, QStringLiteral("Nenhum arquivo de banco de dados foi configurado."));
         if (file != u":memory:" && !QFileInfo(file).isFile())
-            throw DatabaseError({},
-                                QStringLiteral("The database file %1 does not exist.").arg(file));
+            throw DatabaseError(
+                {}, QStringLiteral("O arquivo de banco de dados %1 não existe.").arg(file));
     }
     if (!db.open())
-        throw DatabaseError({},
-                            QStringLiteral("Cannot open the database %1").arg(db.databaseName()),
-                            errorText(db.lastError()));
+        throw DatabaseError(
+            {}, QStringLiteral("Não foi possível abrir o banco de dados %1").arg(db.databaseName()),
+            errorText(db.lastError()));
     if (sqlite) {
         try {
             prepareSqlite();
@@ -106,14 +108,15 @@ void HostDatabase::prepareSqlite()
 {
     QVariant handle = database().driver()->handle();
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        throw DatabaseError({}, QStringLiteral("The SQLite driver gives no connection handle."));
+        throw DatabaseError(
+            {}, QStringLiteral("O driver SQLite não fornece o identificador da conexão."));
     sqlite3 *db = *static_cast<sqlite3 **>(handle.data());
     if (!db)
-        throw DatabaseError({}, QStringLiteral("The SQLite connection is not open."));
+        throw DatabaseError({}, QStringLiteral("A conexão SQLite não está aberta."));
     const int rc = sqlite3_create_function_v2(db, "NVL", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
                                               nullptr, &sqliteNvl, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)
-        throw DatabaseError({}, QStringLiteral("Cannot register the NVL function"),
+        throw DatabaseError({}, QStringLiteral("Não foi possível registrar a função NVL"),
                             QString::fromUtf8(sqlite3_errmsg(db)));
     sqlite3_busy_timeout(db, m_busyTimeoutMs);
 }

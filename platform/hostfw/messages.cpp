@@ -17,12 +17,14 @@ void TMessages::addLine(const QString &line)
     const qsizetype bar = line.indexOf(u'|');
     if (bar < 0)
         throw HostError(
-            QStringLiteral("The message line \"%1\" has no \"|\" between key and text.").arg(line));
+            QStringLiteral("A linha de mensagem \"%1\" não tem \"|\" entre a chave e o texto.")
+                .arg(line));
     const QString key = line.left(bar).trimmed();
     if (key.isEmpty())
-        throw HostError(QStringLiteral("The message line \"%1\" has no key.").arg(line));
+        throw HostError(QStringLiteral("A linha de mensagem \"%1\" não tem chave.").arg(line));
     if (m_texts.contains(key))
-        throw HostError(QStringLiteral("The message key \"%1\" is given twice.").arg(key));
+        throw HostError(
+            QStringLiteral("A chave de mensagem \"%1\" foi informada duas vezes.").arg(key));
     m_texts.insert(key, line.mid(bar + 1));
 }
 
@@ -30,7 +32,7 @@ QString TMessages::Msg(const QString &key) const
 {
     const auto it = m_texts.constFind(key);
     if (it == m_texts.constEnd())
-        throw HostError(QStringLiteral("The message key \"%1\" is not in the table.").arg(key));
+        throw HostError(QStringLiteral("A chave de mensagem \"%1\" não está na tabela.").arg(key));
     return *it;
 }
 

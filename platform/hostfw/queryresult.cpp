@@ -18,9 +18,9 @@ ResultLayout declaredFieldLayout(const QList<FieldDef> &declared, const QSqlReco
     for (const FieldDef &field : declared) {
         const int column = record.indexOf(field.name);
         if (column < 0)
-            throw DatabaseError(queryName, QStringLiteral("the field %1 is not in the "
-                                                          "statement's result")
-                                               .arg(field.name));
+            throw DatabaseError(
+                queryName,
+                QStringLiteral("o campo %1 não está no resultado do comando").arg(field.name));
         layout.columnOf.push_back(column);
         used[size_t(column)] = true;
     }

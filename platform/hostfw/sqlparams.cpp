@@ -67,9 +67,10 @@ PositionalSql toPositionalSql(const QString &sql)
             continue;
         } else if (c == u'?') {
             throw DatabaseError(
-                {}, QStringLiteral(
-                        "positional \"?\" parameters are not supported, name them (:P_X): %1")
-                        .arg(sql));
+                {},
+                QStringLiteral(
+                    "parâmetros posicionais \"?\" não são suportados; dê nomes a eles (:P_X): %1")
+                    .arg(sql));
         }
         result.sql += QStringView(sql).mid(i, end - i);
         i = end;

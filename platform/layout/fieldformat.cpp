@@ -27,8 +27,8 @@ constexpr std::array<quint64, maxNumberWidth + 1> powersOfTen = [] {
 
 [[noreturn]] void fail(const FieldFormat &field, const QString &what)
 {
-    throw LayoutError(QStringLiteral("Record %1, field \"%2\": %3")
-                          .arg(QLatin1String(field.record), QLatin1String(field.name), what));
+    throw LayoutError(QStringLiteral("Registro %1, campo \"%2\": %3")
+                          .arg(QLatin1String(field.record), QString::fromUtf8(field.name), what));
 }
 
 QString shortest(double value)
@@ -115,10 +115,10 @@ void writeNumber(char *out, const FieldFormat &field, qint64 value)
 {
     Q_ASSERT(field.width > 0 && field.width <= maxNumberWidth);
     if (value < 0)
-        fail(field, QStringLiteral("negative value %1").arg(value));
+        fail(field, QStringLiteral("valor negativo %1").arg(value));
     if (quint64(value) >= powersOfTen[field.width])
         fail(field,
-             QStringLiteral("value %1 is longer than %2 digits").arg(value).arg(field.width));
+             QStringLiteral("o valor %1 tem mais de %2 dígitos").arg(value).arg(field.width));
     putDigits(out, field.width, quint64(value));
 }
 
@@ -127,11 +127,11 @@ void writeAmount(char *out, const FieldFormat &field, double value)
     Q_ASSERT(field.width > 0 && field.width <= maxNumberWidth);
     Q_ASSERT(field.decimals >= 0 && field.decimals <= field.width);
     if (!std::isfinite(value))
-        fail(field, QStringLiteral("value %1 is not a number").arg(shortest(value)));
+        fail(field, QStringLiteral("o valor %1 não é um número").arg(shortest(value)));
     if (value < 0)
-        fail(field, QStringLiteral("negative value %1").arg(shortest(value)));
+        fail(field, QStringLiteral("valor negativo %1").arg(shortest(value)));
     const auto tooLong = [&] {
-        fail(field, QStringLiteral("value %1 does not fit %2 digits with %3 decimals")
+        fail(field, QStringLiteral("o valor %1 não cabe em %2 dígitos com %3 decimais")
                         .arg(shortest(value))
                         .arg(field.width)
                         .arg(field.decimals));
@@ -181,7 +181,7 @@ void writeText(char *out, const FieldFormat &field, QStringView value)
             contentLength = written;
     }
     if (contentLength > field.width)
-        fail(field, QStringLiteral("\"%1\" is longer than %2 characters")
+        fail(field, QStringLiteral("\"%1\" tem mais de %2 caracteres")
                         .arg(value.toString())
                         .arg(field.width));
     if (written < field.width)
@@ -200,10 +200,11 @@ void writeDigits(char *out, const FieldFormat &field, QStringView digits)
     const qsizetype length = last - first;
     for (qsizetype i = first; i < last; ++i) {
         if (digits[i] < u'0' || digits[i] > u'9')
-            fail(field, QStringLiteral("\"%1\" is not made of digits only").arg(digits.toString()));
+            fail(field,
+                 QStringLiteral("\"%1\" não é formado só por dígitos").arg(digits.toString()));
     }
     if (length > field.width)
-        fail(field, QStringLiteral("\"%1\" has more than %2 digits")
+        fail(field, QStringLiteral("\"%1\" tem mais de %2 dígitos")
                         .arg(digits.toString())
                         .arg(field.width));
     const qsizetype fill = field.width - length;
@@ -216,13 +217,13 @@ void writeDate(char *out, const FieldFormat &field, QDate date)
 {
     Q_ASSERT(field.width == 8);
     if (!date.isValid())
-        fail(field, QStringLiteral("missing or invalid date"));
+        fail(field, QStringLiteral("data ausente ou inválida"));
     int year = 0;
     int month = 0;
     int day = 0;
     date.getDate(&year, &month, &day);
     if (year < 1 || year > 9999)
-        fail(field, QStringLiteral("year %1 does not fit four digits").arg(year));
+        fail(field, QStringLiteral("o ano %1 não cabe em quatro dígitos").arg(year));
     putDigits(out, 4, quint64(year));
     putDigits(out + 4, 2, quint64(month));
     putDigits(out + 6, 2, quint64(day));

@@ -11,7 +11,7 @@ namespace fis {
 struct FieldFormat
 {
     const char *record = ""; // record type, e.g. "50"
-    const char *name = "";   // field name as the layout gives it
+    const char *name = "";   // field name as the layout gives it (UTF-8)
     int width = 0;           // 1 to 18 for numbers
     int decimals = 0;        // implied decimals of an amount
     bool cut = false;        // a text longer than the field is cut instead of rejected

@@ -14,8 +14,9 @@ namespace {
 
 const char *stageName(int stage)
 {
-    static const char *const names[] = {"before begin()", "after begin()",  "in the invoices",
-                                        "in the items",   "after finish()", "after an error"};
+    static const char *const names[] = {"antes de begin()",   "depois de begin()",
+                                        "entre as notas",     "entre os itens",
+                                        "depois de finish()", "depois de um erro"};
     return names[stage];
 }
 
@@ -50,8 +51,8 @@ void FileLayoutBuilder::expectStage(Stage first, Stage last, const char *what)
         return;
     const Stage found = m_stage;
     m_stage = Stage::Failed;
-    throw LayoutError(QStringLiteral("%1 cannot come %2: a file has records 10 and 11, then "
-                                     "50, 54, 75 and 90, in that order")
+    throw LayoutError(QStringLiteral("%1 não pode vir %2: um arquivo tem os registros 10 e 11, "
+                                     "depois 50, 54, 75 e 90, nessa ordem")
                           .arg(QLatin1String(what), QLatin1String(stageName(int(found)))));
 }
 
@@ -63,7 +64,7 @@ void FileLayoutBuilder::emitLine()
 
 void FileLayoutBuilder::begin(const Informant &informant, const Period &period)
 {
-    expectStage(Stage::New, Stage::New, "Record 10");
+    expectStage(Stage::New, Stage::New, "O registro 10");
     guarded([&] {
         writeRecord10(m_line, informant, period);
         emitLine();
@@ -78,7 +79,7 @@ void FileLayoutBuilder::begin(const Informant &informant, const Period &period)
 
 void FileLayoutBuilder::addInvoice(const Invoice &invoice)
 {
-    expectStage(Stage::Header, Stage::Invoices, "Record 50");
+    expectStage(Stage::Header, Stage::Invoices, "O registro 50");
     guarded([&] {
         writeRecord50(m_line, invoice);
         OrderKey key;
@@ -88,8 +89,8 @@ void FileLayoutBuilder::addInvoice(const Invoice &invoice)
         std::memcpy(key.issuerModelSeries.data() + 14, m_line.data() + 40, 5); // model, series
         if (m_counts.record50 > 0 && !(m_lastInvoice < key))
             throw LayoutError(
-                QStringLiteral("Record 50: invoice %1 of %2 comes out of order or twice (invoices "
-                               "go by issue date, then number)")
+                QStringLiteral("Registro 50: a nota %1 de %2 veio fora de ordem ou duas vezes (as "
+                               "notas seguem a data de emissão e depois o número)")
                     .arg(invoice.key.number)
                     .arg(invoice.key.issueDate.toString(Qt::ISODate)));
         m_lastInvoice = key;
@@ -101,7 +102,7 @@ void FileLayoutBuilder::addInvoice(const Invoice &invoice)
 
 void FileLayoutBuilder::addItem(const Item &item)
 {
-    expectStage(Stage::Header, Stage::Items, "Record 54");
+    expectStage(Stage::Header, Stage::Items, "O registro 54");
     guarded([&] {
         writeRecord54(m_line, item);
         OrderKey key;
@@ -111,8 +112,8 @@ void FileLayoutBuilder::addItem(const Item &item)
         key.itemNumber = item.itemNumber;
         if (m_counts.record54 > 0 && !(m_lastItem < key))
             throw LayoutError(
-                QStringLiteral("Record 54: item %1 of invoice %2 comes out of order or twice "
-                               "(items go by invoice, then item number)")
+                QStringLiteral("Registro 54: o item %1 da nota %2 veio fora de ordem ou duas vezes "
+                               "(os itens seguem a nota e depois o número do item)")
                     .arg(item.itemNumber)
                     .arg(item.invoice.number));
         m_lastItem = key;
@@ -132,13 +133,13 @@ void FileLayoutBuilder::addItem(const Item &item)
 
 void FileLayoutBuilder::addProduct(const Product &product)
 {
-    expectStage(Stage::New, Stage::Items, "A product");
+    expectStage(Stage::New, Stage::Items, "Um produto");
     m_products.push_back(product);
 }
 
 qint64 FileLayoutBuilder::finish()
 {
-    expectStage(Stage::Header, Stage::Items, "The end of the file");
+    expectStage(Stage::Header, Stage::Items, "O fim do arquivo");
     guarded([&] {
         struct Entry
         {
@@ -149,7 +150,7 @@ qint64 FileLayoutBuilder::finish()
         entries.reserve(m_products.size());
         for (const Product &product : m_products) {
             Entry entry{{}, &product};
-            writeText(entry.code.data(), {"75", "product code", 14}, product.code);
+            writeText(entry.code.data(), {"75", "código do produto", 14}, product.code);
             if (m_usedCodes.count(entry.code) > 0)
                 entries.push_back(entry);
         }
@@ -169,7 +170,8 @@ qint64 FileLayoutBuilder::finish()
             }
             std::sort(missing.begin(), missing.end());
             throw LayoutError(
-                QStringLiteral("Record 54: product code \"%1\" has no product for its record 75")
+                QStringLiteral("Registro 54: o código de produto \"%1\" não tem produto para o seu "
+                               "registro 75")
                     .arg(QLatin1String(missing.front().data(), missing.front().size()).trimmed()));
         }
         for (const Entry &entry : entries) {

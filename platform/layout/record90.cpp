@@ -47,8 +47,8 @@ QList<QByteArray> records90(QStringView cnpj, QStringView stateRegistration,
 {
     const int recordCount = record90Count(pairs.size());
     if (recordCount > maxRecords90)
-        throw LayoutError(QStringLiteral("Record 90: %1 pairs need %2 records 90, more than one "
-                                         "digit can count")
+        throw LayoutError(QStringLiteral("Registro 90: %1 pares precisam de %2 registros 90, mais "
+                                         "do que um dígito pode contar")
                               .arg(pairs.size())
                               .arg(recordCount));
     QList<QByteArray> records;
@@ -58,13 +58,13 @@ QList<QByteArray> records90(QStringView cnpj, QStringView stateRegistration,
         char *out = line.data();
         std::memcpy(out, "90", 2);
         writeDigits(out + 2, {"90", "CNPJ", 14}, cnpj);
-        writeText(out + 16, {"90", "state registration", 14}, stateRegistration);
+        writeText(out + 16, {"90", "inscrição estadual", 14}, stateRegistration);
         const qsizetype first = qsizetype(r) * kPairsPerRecord90;
         const qsizetype last = std::min(first + kPairsPerRecord90, pairs.size());
         for (qsizetype i = first; i < last; ++i) {
             char *pair = out + pairsStart + (i - first) * pairWidth;
-            writeNumber(pair, {"90", "record type totalled", 2}, pairs[i].type);
-            writeNumber(pair + 2, {"90", "number of records", 8}, pairs[i].count);
+            writeNumber(pair, {"90", "tipo totalizado", 2}, pairs[i].type);
+            writeNumber(pair + 2, {"90", "total de registros", 8}, pairs[i].count);
         }
         out[kRecordLength - 1] = char('0' + recordCount);
         records.append(line);

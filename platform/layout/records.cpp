@@ -85,17 +85,17 @@ void writeRecord10(RecordLine &line, const Informant &informant, const Period &p
 {
     if (period.start.isValid() && period.end.isValid() && period.end < period.start)
         throw LayoutError(
-            QStringLiteral("Record 10: the period ends (%1) before it starts (%2)")
+            QStringLiteral("Registro 10: o período termina (%1) antes de começar (%2)")
                 .arg(period.end.toString(Qt::ISODate), period.start.toString(Qt::ISODate)));
     FieldWriter w(line, "10");
     w.digits("CNPJ", 14, informant.cnpj);
-    w.text("state registration", 14, informant.stateRegistration);
-    w.cutText("name", 35, informant.name);
-    w.cutText("municipality", 30, informant.municipality);
+    w.text("inscrição estadual", 14, informant.stateRegistration);
+    w.cutText("nome", 35, informant.name);
+    w.cutText("município", 30, informant.municipality);
     w.literal("BA", 2);
     w.digits("fax", 10, informant.fax);
-    w.date("start date", period.start);
-    w.date("end date", period.end);
+    w.date("data inicial", period.start);
+    w.date("data final", period.end);
     w.literal("3", 1); // layout code
     w.literal("3", 1); // all operations
     w.literal("1", 1); // normal file
@@ -104,37 +104,37 @@ void writeRecord10(RecordLine &line, const Informant &informant, const Period &p
 void writeRecord11(RecordLine &line, const Informant &informant)
 {
     FieldWriter w(line, "11");
-    w.cutText("street", 34, informant.street);
-    w.digits("number", 5, informant.number);
-    w.cutText("complement", 22, informant.complement);
-    w.cutText("district", 15, informant.district);
-    w.digits("postal code", 8, informant.postalCode);
-    w.cutText("contact name", 28, informant.contactName);
-    w.digits("telephone", 12, informant.phone);
+    w.cutText("logradouro", 34, informant.street);
+    w.digits("número", 5, informant.number);
+    w.cutText("complemento", 22, informant.complement);
+    w.cutText("bairro", 15, informant.district);
+    w.digits("CEP", 8, informant.postalCode);
+    w.cutText("nome do contato", 28, informant.contactName);
+    w.digits("telefone", 12, informant.phone);
 }
 
 void writeRecord50(RecordLine &line, const Invoice &invoice)
 {
     const InvoiceKey &key = invoice.key;
     FieldWriter w(line, "50");
-    w.digits("CNPJ or CPF", 14, key.issuerDocument);
+    w.digits("CNPJ ou CPF", 14, key.issuerDocument);
     if (QStringView(invoice.issuerStateRegistration).trimmed().isEmpty())
         w.literal("ISENTO        ", 14);
     else
-        w.text("state registration", 14, invoice.issuerStateRegistration);
-    w.date("date", key.issueDate);
-    w.text("state", 2, invoice.issuerState);
-    w.number("model", 2, key.model);
-    w.text("series", 3, key.series);
-    w.number("number", 6, lastSixDigits(key.number));
+        w.text("inscrição estadual", 14, invoice.issuerStateRegistration);
+    w.date("data", key.issueDate);
+    w.text("UF", 2, invoice.issuerState);
+    w.number("modelo", 2, key.model);
+    w.text("série", 3, key.series);
+    w.number("número", 6, lastSixDigits(key.number));
     w.number("CFOP", 4, invoice.cfop);
     w.literal(invoice.issuer == InvoiceIssuer::Own ? "P" : "T", 1);
-    w.amount("total value", 13, 2, invoice.totalValue);
-    w.amount("ICMS base", 13, 2, invoice.icmsBase);
-    w.amount("ICMS value", 13, 2, invoice.icmsValue);
-    w.amount("exempt or not taxed", 13, 2, invoice.exemptValue);
-    w.amount("other", 13, 2, invoice.otherValue);
-    w.amount("ICMS rate", 4, 2, invoice.icmsRate);
+    w.amount("valor total", 13, 2, invoice.totalValue);
+    w.amount("base de cálculo do ICMS", 13, 2, invoice.icmsBase);
+    w.amount("valor do ICMS", 13, 2, invoice.icmsValue);
+    w.amount("isenta ou não tributada", 13, 2, invoice.exemptValue);
+    w.amount("outras", 13, 2, invoice.otherValue);
+    w.amount("alíquota do ICMS", 4, 2, invoice.icmsRate);
     w.literal(invoice.cancelled ? "S" : "N", 1);
 }
 
@@ -142,36 +142,36 @@ void writeRecord54(RecordLine &line, const Item &item)
 {
     const InvoiceKey &key = item.invoice;
     FieldWriter w(line, "54");
-    w.digits("CNPJ or CPF", 14, key.issuerDocument);
-    w.number("model", 2, key.model);
-    w.text("series", 3, key.series);
-    w.number("number", 6, lastSixDigits(key.number));
+    w.digits("CNPJ ou CPF", 14, key.issuerDocument);
+    w.number("modelo", 2, key.model);
+    w.text("série", 3, key.series);
+    w.number("número", 6, lastSixDigits(key.number));
     w.number("CFOP", 4, item.cfop);
     w.text("CST", 3, item.cst);
-    w.number("item number", 3, item.itemNumber);
-    w.text("product code", 14, item.productCode);
-    w.amount("quantity", 11, 3, item.quantity);
-    w.amount("product value", 12, 2, item.productValue);
-    w.amount("discount or extra charges", 12, 2, item.discount);
-    w.amount("ICMS base", 12, 2, item.icmsBase);
-    w.amount("ICMS base for tax substitution", 12, 2, item.icmsStBase);
-    w.amount("IPI value", 12, 2, item.ipiValue);
-    w.amount("ICMS rate", 4, 2, item.icmsRate);
+    w.number("número do item", 3, item.itemNumber);
+    w.text("código do produto", 14, item.productCode);
+    w.amount("quantidade", 11, 3, item.quantity);
+    w.amount("valor do produto", 12, 2, item.productValue);
+    w.amount("desconto ou despesas acessórias", 12, 2, item.discount);
+    w.amount("base de cálculo do ICMS", 12, 2, item.icmsBase);
+    w.amount("base de cálculo do ICMS da substituição tributária", 12, 2, item.icmsStBase);
+    w.amount("valor do IPI", 12, 2, item.ipiValue);
+    w.amount("alíquota do ICMS", 4, 2, item.icmsRate);
 }
 
 void writeRecord75(RecordLine &line, const Product &product, const Period &period)
 {
     FieldWriter w(line, "75");
-    w.date("start date", period.start);
-    w.date("end date", period.end);
-    w.text("product code", 14, product.code);
-    w.text("NCM code", 8, product.ncm);
-    w.cutText("description", 53, product.description);
-    w.text("unit", 6, product.unit);
-    w.amount("IPI rate", 5, 2, product.ipiRate);
-    w.amount("ICMS rate", 4, 2, product.icmsRate);
-    w.amount("base reduction", 5, 2, product.baseReduction);
-    w.amount("tax-substitution base", 13, 2, product.stBase);
+    w.date("data inicial", period.start);
+    w.date("data final", period.end);
+    w.text("código do produto", 14, product.code);
+    w.text("código NCM", 8, product.ncm);
+    w.cutText("descrição", 53, product.description);
+    w.text("unidade", 6, product.unit);
+    w.amount("alíquota do IPI", 5, 2, product.ipiRate);
+    w.amount("alíquota do ICMS", 4, 2, product.icmsRate);
+    w.amount("redução da base de cálculo", 5, 2, product.baseReduction);
+    w.amount("base de cálculo da substituição tributária", 13, 2, product.stBase);
 }
 
 QByteArray record10(const Informant &informant, const Period &period)

@@ -58,9 +58,8 @@ AppServer::AppServer(RpcCaller *caller, const QString &objectName)
 RpcValue AppServer::call(const QString &method, const QList<RpcArg> &args) const
 {
     if (!m_caller)
-        throw RpcError(
-            RpcError::Kind::NotConnected,
-            QStringLiteral("The connection to the application server no longer exists."));
+        throw RpcError(RpcError::Kind::NotConnected,
+                       QStringLiteral("A conexão com o servidor de aplicação não existe mais."));
     return m_caller->callObject(m_objectName, method, args);
 }
 

@@ -27,8 +27,9 @@ void FrameReader::setMaxFrameSize(qint64 bytes)
 void FrameReader::feed(QByteArrayView bytes)
 {
     if (m_failed)
-        throw RpcError(RpcError::Kind::FrameTooLarge,
-                       QStringLiteral("The stream was rejected after an oversized frame."));
+        throw RpcError(
+            RpcError::Kind::FrameTooLarge,
+            QStringLiteral("A transmissão foi recusada depois de um quadro grande demais."));
     const char *data = bytes.data();
     qsizetype left = bytes.size();
     while (left > 0) {
@@ -45,7 +46,7 @@ void FrameReader::feed(QByteArrayView bytes)
             if (m_expected > m_maxFrameSize) {
                 m_failed = true;
                 throw RpcError(RpcError::Kind::FrameTooLarge,
-                               QStringLiteral("A frame of %1 bytes exceeds the limit of %2 bytes.")
+                               QStringLiteral("Um quadro de %1 bytes excede o limite de %2 bytes.")
                                    .arg(m_expected)
                                    .arg(m_maxFrameSize));
             }

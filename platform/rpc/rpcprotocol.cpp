@@ -114,11 +114,12 @@ QByteArray buildFrame(qint64 maxFrameSize, const char *what, qsizetype sizeHint,
     const qint64 body = frame.size() - 4;
     const qint64 limit = std::min(maxFrameSize, kLargestFrameSize);
     if (body > limit)
-        throw RpcError(RpcError::Kind::FrameTooLarge,
-                       QStringLiteral("The %1 is too large to send: %2 bytes, the limit is %3.")
-                           .arg(QLatin1StringView(what))
-                           .arg(body)
-                           .arg(limit));
+        throw RpcError(
+            RpcError::Kind::FrameTooLarge,
+            QStringLiteral("A %1 é grande demais para ser enviada: %2 bytes; o limite é %3.")
+                .arg(QString::fromUtf8(what))
+                .arg(body)
+                .arg(limit));
     const QByteArray prefix = FrameReader::prefix(body);
     std::copy_n(prefix.constData(), 4, frame.data());
     return frame;
@@ -135,14 +136,15 @@ public:
     [[noreturn]] void fail(const QString &what) const
     {
         throw RpcError(RpcError::Kind::Protocol,
-                       QStringLiteral("Malformed message: %1.").arg(what));
+                       QStringLiteral("Mensagem malformada: %1.").arg(what));
     }
 
     void check()
     {
         const QCborError e = m_reader.lastError();
         if (e != QCborError::NoError)
-            fail(e == QCborError::EndOfFile ? QStringLiteral("it ends too early") : e.toString());
+            fail(e == QCborError::EndOfFile ? QStringLiteral("ela termina antes do esperado")
+                                            : e.toString());
     }
 
     // Walks the message map; onKey(key) must consume the key's value. Unknown keys are the
@@ -150,19 +152,19 @@ public:
     template<typename OnKey> void readMessage(OnKey &&onKey)
     {
         if (m_body.isEmpty())
-            fail(QStringLiteral("the frame is empty"));
+            fail(QStringLiteral("o quadro está vazio"));
         check();
         if (!m_reader.isMap())
-            fail(QStringLiteral("a message must be a map"));
+            fail(QStringLiteral("uma mensagem deve ser um mapa"));
         m_reader.enterContainer();
         QSet<QString> seen;
         while (m_reader.hasNext()) {
             check();
             if (!m_reader.isString())
-                fail(QStringLiteral("a message key must be text"));
-            const QString key = readText(QStringLiteral("key"));
+                fail(QStringLiteral("uma chave da mensagem deve ser um texto"));
+            const QString key = readText(QStringLiteral("a chave"));
             if (seen.contains(key))
-                fail(QStringLiteral("the key \"%1\" appears twice").arg(key));
+                fail(QStringLiteral("a chave \"%1\" aparece duas vezes").arg(key));
             seen.insert(key);
             onKey(key);
         }
@@ -175,7 +177,7 @@ public:
     {
         check();
         if (m_reader.currentOffset() != m_body.size())
-            fail(QStringLiteral("bytes follow the message"));
+            fail(QStringLiteral("há bytes depois da mensagem"));
     }
 
     void skip()
@@ -188,7 +190,7 @@ public:
     {
         check();
         if (!m_reader.isString())
-            fail(QStringLiteral("%1 must be text").arg(name));
+            fail(QStringLiteral("%1 deve ser um texto").arg(name));
         QString text;
         auto r = m_reader.readString();
         while (r.status == QCborStreamReader::Ok) {
@@ -197,7 +199,7 @@ public:
         }
         check();
         if (r.status == QCborStreamReader::Error)
-            fail(QStringLiteral("unreadable text"));
+            fail(QStringLiteral("texto ilegível"));
         return text;
     }
 
@@ -205,7 +207,7 @@ public:
     {
         check();
         if (!m_reader.isUnsignedInteger())
-            fail(QStringLiteral("%1 must be an unsigned integer").arg(name));
+            fail(QStringLiteral("%1 deve ser um inteiro sem sinal").arg(name));
         const quint64 v = m_reader.toUnsignedInteger();
         m_reader.next();
         check();
@@ -216,7 +218,7 @@ public:
     {
         check();
         if (!m_reader.isBool())
-            fail(QStringLiteral("%1 must be true or false").arg(name));
+            fail(QStringLiteral("%1 deve ser verdadeiro ou falso").arg(name));
         const bool v = m_reader.toBool();
         m_reader.next();
         check();
@@ -228,7 +230,7 @@ public:
     {
         const quint64 v = readUnsigned(name);
         if (v > quint64(std::numeric_limits<int>::max()))
-            fail(QStringLiteral("%1 is out of range").arg(name));
+            fail(QStringLiteral("%1 está fora do intervalo aceito").arg(name));
         return qsizetype(v);
     }
 
@@ -237,7 +239,7 @@ public:
     {
         check();
         if (!m_reader.isArray())
-            fail(QStringLiteral("%1 must be an array").arg(name));
+            fail(QStringLiteral("%1 deve ser uma lista").arg(name));
         m_reader.enterContainer();
         while (m_reader.hasNext()) {
             check();
@@ -253,7 +255,7 @@ public:
     {
         check();
         if (!m_reader.isMap())
-            fail(QStringLiteral("%1 must be a map").arg(name));
+            fail(QStringLiteral("%1 deve ser um mapa").arg(name));
         m_reader.enterContainer();
         while (m_reader.hasNext()) {
             check();
@@ -270,7 +272,7 @@ public:
         switch (m_reader.type()) {
         case QCborStreamReader::UnsignedInteger: {
             if (m_reader.toUnsignedInteger() > quint64(kInt64Max))
-                fail(QStringLiteral("an integer is out of range"));
+                fail(QStringLiteral("um inteiro está fora do intervalo aceito"));
             const qint64 v = m_reader.toInteger();
             m_reader.next();
             return v;
@@ -278,24 +280,25 @@ public:
         case QCborStreamReader::NegativeInteger: {
             const quint64 magnitude = quint64(m_reader.toNegativeInteger());
             if (magnitude == 0 || magnitude > quint64(kInt64Max) + 1)
-                fail(QStringLiteral("an integer is out of range"));
+                fail(QStringLiteral("um inteiro está fora do intervalo aceito"));
             const qint64 v = m_reader.toInteger();
             m_reader.next();
             return v;
         }
         case QCborStreamReader::String:
-            return readText(QStringLiteral("text"));
+            return readText(QStringLiteral("o texto"));
         case QCborStreamReader::ByteArray:
-            fail(QStringLiteral("a byte string must be tagged as a data packet (tag 24)"));
+            fail(QStringLiteral(
+                "uma sequência de bytes deve vir marcada como pacote de dados (tag 24)"));
         case QCborStreamReader::Array: {
             if (depth >= kMaxDepth)
-                fail(QStringLiteral("arrays nest too deep"));
+                fail(QStringLiteral("as listas estão aninhadas fundo demais"));
             QList<RpcValue> items;
-            readArray(QStringLiteral("array"), [&] { items.append(readValue(depth + 1)); });
+            readArray(QStringLiteral("a lista"), [&] { items.append(readValue(depth + 1)); });
             return items;
         }
         case QCborStreamReader::Map:
-            fail(QStringLiteral("a map is not a value"));
+            fail(QStringLiteral("um mapa não é um valor"));
         case QCborStreamReader::Tag:
             return readTagged();
         case QCborStreamReader::SimpleType: {
@@ -303,7 +306,7 @@ public:
             if (m_reader.isBool())
                 v = m_reader.toBool();
             else if (!m_reader.isNull())
-                fail(QStringLiteral("simple value %1 is not a value")
+                fail(QStringLiteral("o valor simples %1 não é um valor aceito")
                          .arg(int(m_reader.toSimpleType())));
             m_reader.next();
             return v;
@@ -318,7 +321,7 @@ public:
             break;
         }
         check();
-        fail(QStringLiteral("unreadable value"));
+        fail(QStringLiteral("valor ilegível"));
     }
 
 private:
@@ -349,15 +352,16 @@ private:
                 const RpcValue n = readValue();
                 days = double(n.toInteger());
             } else {
-                fail(QStringLiteral("a date (tag %1) must be a number").arg(kAutomationDateTag));
+                fail(
+                    QStringLiteral("uma data (tag %1) deve ser um número").arg(kAutomationDateTag));
             }
             if (!std::isfinite(days))
-                fail(QStringLiteral("a date must be a finite number"));
+                fail(QStringLiteral("uma data deve ser um número finito"));
             return RpcValue::fromAutomationDate(days);
         }
         if (tag == quint64(QCborKnownTags::EncodedCbor)) {
             if (!m_reader.isByteArray())
-                fail(QStringLiteral("a data packet (tag 24) must be a byte string"));
+                fail(QStringLiteral("um pacote de dados (tag 24) deve ser uma sequência de bytes"));
             QByteArray bytes;
             auto r = m_reader.readByteArray();
             while (r.status == QCborStreamReader::Ok) {
@@ -366,10 +370,10 @@ private:
             }
             check();
             if (r.status == QCborStreamReader::Error)
-                fail(QStringLiteral("unreadable data packet"));
+                fail(QStringLiteral("pacote de dados ilegível"));
             return RpcValue::fromPacket(bytes);
         }
-        fail(QStringLiteral("tag %1 is not supported").arg(tag));
+        fail(QStringLiteral("a tag %1 não é suportada").arg(tag));
     }
 
     const QByteArray &m_body;
@@ -378,14 +382,14 @@ private:
 
 [[noreturn]] void unknownKey(Decoder &d, const QString &key)
 {
-    d.fail(QStringLiteral("unknown key \"%1\"").arg(key));
+    d.fail(QStringLiteral("chave desconhecida: \"%1\"").arg(key));
 }
 
 } // namespace
 
 QByteArray encodeHello(const RpcHello &hello, qint64 maxFrameSize)
 {
-    return buildFrame(maxFrameSize, "hello", 0, [&](QCborStreamWriter &w) {
+    return buildFrame(maxFrameSize, "saudação", 0, [&](QCborStreamWriter &w) {
         w.startMap(hello.session.isEmpty() ? 2 : 3);
         writeKey(w, "hello");
         writeText(w, hello.protocol);
@@ -401,25 +405,26 @@ QByteArray encodeHello(const RpcHello &hello, qint64 maxFrameSize)
 
 QByteArray encodeHelloReply(const RpcHelloReply &reply, qint64 maxFrameSize)
 {
-    return buildFrame(maxFrameSize, "hello reply", reply.error.size(), [&](QCborStreamWriter &w) {
-        if (reply.ok) {
-            w.startMap(2);
-            writeKey(w, "ok");
-            w.append(true);
-            writeKey(w, "version");
-            w.append(reply.version);
-        } else {
-            w.startMap(1);
-            writeKey(w, "error");
-            writeText(w, reply.error);
-        }
-        w.endMap();
-    });
+    return buildFrame(maxFrameSize, "resposta à saudação", reply.error.size(),
+                      [&](QCborStreamWriter &w) {
+                          if (reply.ok) {
+                              w.startMap(2);
+                              writeKey(w, "ok");
+                              w.append(true);
+                              writeKey(w, "version");
+                              w.append(reply.version);
+                          } else {
+                              w.startMap(1);
+                              writeKey(w, "error");
+                              writeText(w, reply.error);
+                          }
+                          w.endMap();
+                      });
 }
 
 QByteArray encodeCall(const RpcCall &call, qint64 maxFrameSize)
 {
-    return buildFrame(maxFrameSize, "call", sizeHint(call.args), [&](QCborStreamWriter &w) {
+    return buildFrame(maxFrameSize, "chamada", sizeHint(call.args), [&](QCborStreamWriter &w) {
         w.startMap(call.byRef.isEmpty() ? 4 : 5);
         writeKey(w, "id");
         w.append(quint64(call.id));
@@ -448,7 +453,7 @@ QByteArray encodeAnswer(const RpcAnswer &answer, qint64 maxFrameSize)
     qsizetype hint = answer.error.size() + sizeHint(answer.result);
     for (const RpcValue &v : answer.refs)
         hint += 9 + sizeHint(v);
-    return buildFrame(maxFrameSize, "answer", hint, [&](QCborStreamWriter &w) {
+    return buildFrame(maxFrameSize, "resposta", hint, [&](QCborStreamWriter &w) {
         const bool withRefs = !answer.failed && !answer.refs.isEmpty();
         w.startMap((answer.id ? 1 : 0) + 1 + (withRefs ? 1 : 0));
         if (answer.id) {
@@ -505,7 +510,7 @@ RpcHello decodeHello(const QByteArray &body)
         }
     });
     if (!hasName || !hasVersion)
-        d.fail(QStringLiteral("a hello needs \"hello\" and \"version\""));
+        d.fail(QStringLiteral("uma saudação precisa de \"hello\" e \"version\""));
     return hello;
 }
 
@@ -519,7 +524,7 @@ RpcHelloReply decodeHelloReply(const QByteArray &body)
     d.readMessage([&](const QString &key) {
         if (key == u"ok") {
             if (!d.readBool(key))
-                d.fail(QStringLiteral("\"ok\" must be true"));
+                d.fail(QStringLiteral("\"ok\" deve ser verdadeiro"));
             hasOk = true;
         } else if (key == u"version") {
             const quint64 v = d.readUnsigned(key);
@@ -534,10 +539,11 @@ RpcHelloReply decodeHelloReply(const QByteArray &body)
     });
     if (hasError) {
         if (hasOk || hasVersion)
-            d.fail(QStringLiteral("a hello reply is either ok or an error"));
+            d.fail(QStringLiteral("uma resposta à saudação traz ok ou um erro, não os dois"));
         reply.ok = false;
     } else if (!hasOk || !hasVersion) {
-        d.fail(QStringLiteral("a hello reply needs \"ok\" and \"version\", or \"error\""));
+        d.fail(QStringLiteral(
+            "uma resposta à saudação precisa de \"ok\" e \"version\", ou de \"error\""));
     }
     return reply;
 }
@@ -561,21 +567,21 @@ RpcCall decodeCall(const QByteArray &body)
             d.readArray(key, [&] { call.args.append(d.readValue(1)); });
             hasArgs = true;
         } else if (key == u"byRef") {
-            d.readArray(key, [&] { call.byRef.append(d.readIndex(QStringLiteral("an index"))); });
+            d.readArray(key, [&] { call.byRef.append(d.readIndex(QStringLiteral("um índice"))); });
         } else {
             unknownKey(d, key);
         }
     });
     if (!hasId || !hasObject || !hasMethod || !hasArgs)
-        d.fail(QStringLiteral("a call needs \"id\", \"object\", \"method\" and \"args\""));
+        d.fail(QStringLiteral("uma chamada precisa de \"id\", \"object\", \"method\" e \"args\""));
     QSet<qsizetype> seen;
     for (qsizetype i : call.byRef) {
         if (i >= call.args.size())
-            d.fail(QStringLiteral("by-reference index %1 is past the %2 arguments")
+            d.fail(QStringLiteral("o índice por referência %1 passa dos %2 argumentos")
                        .arg(i)
                        .arg(call.args.size()));
         if (seen.contains(i))
-            d.fail(QStringLiteral("by-reference index %1 appears twice").arg(i));
+            d.fail(QStringLiteral("o índice por referência %1 aparece duas vezes").arg(i));
         seen.insert(i);
     }
     return call;
@@ -597,9 +603,10 @@ RpcAnswer decodeAnswer(const QByteArray &body)
             answer.failed = true;
         } else if (key == u"refs") {
             d.readMap(key, [&] {
-                const qsizetype index = d.readIndex(QStringLiteral("a by-reference index"));
+                const qsizetype index = d.readIndex(QStringLiteral("um índice por referência"));
                 if (answer.refs.contains(index))
-                    d.fail(QStringLiteral("by-reference index %1 appears twice").arg(index));
+                    d.fail(
+                        QStringLiteral("o índice por referência %1 aparece duas vezes").arg(index));
                 answer.refs.insert(index, d.readValue(1));
             });
             hasRefs = true;
@@ -608,11 +615,11 @@ RpcAnswer decodeAnswer(const QByteArray &body)
         }
     });
     if (hasResult == answer.failed)
-        d.fail(QStringLiteral("an answer carries either \"result\" or \"error\""));
+        d.fail(QStringLiteral("uma resposta traz \"result\" ou \"error\", um dos dois"));
     if (hasRefs && answer.failed)
-        d.fail(QStringLiteral("an error answer carries no \"refs\""));
+        d.fail(QStringLiteral("uma resposta de erro não traz \"refs\""));
     if (!answer.id && !answer.failed)
-        d.fail(QStringLiteral("an answer needs \"id\""));
+        d.fail(QStringLiteral("uma resposta precisa de \"id\""));
     return answer;
 }
 
@@ -628,7 +635,7 @@ RpcValue decodeValue(const QByteArray &cbor)
 {
     Decoder d(cbor);
     if (cbor.isEmpty())
-        d.fail(QStringLiteral("no value"));
+        d.fail(QStringLiteral("nenhum valor"));
     RpcValue v = d.readValue();
     d.expectEnd();
     return v;

@@ -24,7 +24,8 @@ RpcValue::RpcValue(const QDate &date)
 RpcValue RpcValue::fromAutomationDate(double days)
 {
     if (!std::isfinite(days))
-        throw RpcError(RpcError::Kind::BadValue, QStringLiteral("A date must be a finite number."));
+        throw RpcError(RpcError::Kind::BadValue,
+                       QStringLiteral("Uma data deve ser um número finito."));
     RpcValue v;
     v.m_data = Date{days};
     return v;
@@ -41,30 +42,30 @@ QString RpcValue::kindName(Kind kind)
 {
     switch (kind) {
     case Kind::Null:
-        return QStringLiteral("null");
+        return QStringLiteral("nulo");
     case Kind::Bool:
-        return QStringLiteral("bool");
+        return QStringLiteral("lógico");
     case Kind::Integer:
-        return QStringLiteral("integer");
+        return QStringLiteral("inteiro");
     case Kind::Double:
-        return QStringLiteral("number");
+        return QStringLiteral("número");
     case Kind::Text:
-        return QStringLiteral("text");
+        return QStringLiteral("texto");
     case Kind::Date:
-        return QStringLiteral("date");
+        return QStringLiteral("data");
     case Kind::Packet:
-        return QStringLiteral("data packet");
+        return QStringLiteral("pacote de dados");
     case Kind::Array:
-        return QStringLiteral("array");
+        return QStringLiteral("lista");
     }
-    return QStringLiteral("unknown");
+    return QStringLiteral("desconhecido");
 }
 
 void RpcValue::wrongKind(Kind wanted) const
 {
-    throw RpcError(
-        RpcError::Kind::BadValue,
-        QStringLiteral("Expected a %1 value, got %2.").arg(kindName(wanted), kindName(kind())));
+    throw RpcError(RpcError::Kind::BadValue,
+                   QStringLiteral("Era esperado um valor do tipo %1, não do tipo %2.")
+                       .arg(kindName(wanted), kindName(kind())));
 }
 
 bool RpcValue::toBool() const
@@ -108,8 +109,9 @@ QDateTime RpcValue::toDateTime() const
 {
     const QDateTime dt = fis::fromAutomationDate(toAutomationDate());
     if (!dt.isValid())
-        throw RpcError(RpcError::Kind::BadValue,
-                       QStringLiteral("The date %1 is out of range.").arg(toAutomationDate()));
+        throw RpcError(
+            RpcError::Kind::BadValue,
+            QStringLiteral("A data %1 está fora do intervalo aceito.").arg(toAutomationDate()));
     return dt;
 }
 
@@ -133,7 +135,7 @@ const RpcValue &RpcValue::at(qsizetype index) const
     if (index < 0 || index >= a.size())
         throw RpcError(
             RpcError::Kind::BadValue,
-            QStringLiteral("The array has no element %1 (it has %2).").arg(index).arg(a.size()));
+            QStringLiteral("A lista não tem o elemento %1 (ela tem %2).").arg(index).arg(a.size()));
     return a.at(index);
 }
 

@@ -81,10 +81,10 @@ void NetConnection::connectSocket()
     emit beforeConnect(this);
     if (m_host.isEmpty())
         fail(RpcError::Kind::ConnectFailed,
-             QStringLiteral("No host is set for the application server."));
+             QStringLiteral("Nenhum host foi informado para o servidor de aplicação."));
     if (m_port <= 0 || m_port > 65535)
         fail(RpcError::Kind::ConnectFailed,
-             QStringLiteral("The application server's port %1 is not valid.").arg(m_port));
+             QStringLiteral("A porta %1 do servidor de aplicação não é válida.").arg(m_port));
 
     const QDeadlineTimer deadline(m_connectTimeout);
     m_socket = new QTcpSocket(this);
@@ -95,7 +95,7 @@ void NetConnection::connectSocket()
     if (!m_socket->waitForConnected(m_connectTimeout)) {
         const bool timedOut = m_socket->error() == QAbstractSocket::SocketTimeoutError;
         fail(timedOut ? RpcError::Kind::Timeout : RpcError::Kind::ConnectFailed,
-             QStringLiteral("Could not connect to the application server at %1: %2.")
+             QStringLiteral("Não foi possível conectar ao servidor de aplicação em %1: %2.")
                  .arg(where(), m_socket->errorString()));
     }
     // Small calls must not wait for Nagle's algorithm.
@@ -106,22 +106,22 @@ void NetConnection::connectSocket()
     try {
         RpcHello hello;
         hello.session = m_sessionKey;
-        writeFrame(encodeHello(hello), deadline, "during the hello");
-        reply = decodeHelloReply(readFrame(deadline, "during the hello"));
+        writeFrame(encodeHello(hello), deadline, "durante a saudação");
+        reply = decodeHelloReply(readFrame(deadline, "durante a saudação"));
     } catch (const RpcError &e) {
         if (e.kind() != RpcError::Kind::Protocol)
             throw;
         fail(RpcError::Kind::Handshake,
-             QStringLiteral("The server at %1 does not speak this protocol: %2")
+             QStringLiteral("O servidor em %1 não usa este protocolo: %2")
                  .arg(where(), e.message()));
     }
     if (!reply.ok)
         fail(RpcError::Kind::Handshake,
-             QStringLiteral("The application server at %1 refused the connection: %2")
+             QStringLiteral("O servidor de aplicação em %1 recusou a conexão: %2")
                  .arg(where(), reply.error));
     if (reply.version != kProtocolVersion)
         fail(RpcError::Kind::Handshake,
-             QStringLiteral("The application server at %1 answered with protocol version %2.")
+             QStringLiteral("O servidor de aplicação em %1 respondeu com a versão %2 do protocolo.")
                  .arg(where())
                  .arg(reply.version));
 }
@@ -157,12 +157,13 @@ void NetConnection::writeFrame(const QByteArray &frame, const QDeadlineTimer &de
     const QString during = QString::fromUtf8(stage);
     if (m_socket->write(frame) != frame.size())
         fail(RpcError::Kind::ConnectionLost,
-             QStringLiteral("The connection to the application server at %1 broke %2: %3.")
+             QStringLiteral("A conexão com o servidor de aplicação em %1 caiu %2: %3.")
                  .arg(where(), during, m_socket->errorString()));
     while (m_socket->bytesToWrite() > 0) {
         if (deadline.hasExpired())
             fail(RpcError::Kind::Timeout,
-                 QStringLiteral("The application server at %1 took in nothing for too long %2.")
+                 QStringLiteral(
+                     "O servidor de aplicação em %1 ficou tempo demais sem receber nada %2.")
                      .arg(where(), during));
         if (!m_socket->waitForBytesWritten(waitMsecs(deadline)) &&
             (m_socket->state() != QAbstractSocket::ConnectedState ||
@@ -184,9 +185,9 @@ void NetConnection::failWithFarewell(const QString &during)
     }
     if (!farewell.isEmpty())
         fail(RpcError::Kind::Protocol,
-             QStringLiteral("The application server ended the connection: %1").arg(farewell));
+             QStringLiteral("O servidor de aplicação encerrou a conexão: %1").arg(farewell));
     fail(RpcError::Kind::ConnectionLost,
-         QStringLiteral("The connection to the application server at %1 broke %2: %3.")
+         QStringLiteral("A conexão com o servidor de aplicação em %1 caiu %2: %3.")
              .arg(where(), during, m_socket->errorString()));
 }
 
@@ -198,25 +199,25 @@ QByteArray NetConnection::readFrame(const QDeadlineTimer &deadline, const char *
             try {
                 m_reader.feed(m_socket->readAll());
             } catch (const RpcError &e) {
-                fail(e.kind(), QStringLiteral("The application server at %1 sent a frame too "
-                                              "large %2: %3")
+                fail(e.kind(), QStringLiteral("O servidor de aplicação em %1 enviou um quadro "
+                                              "grande demais %2: %3")
                                    .arg(where(), during, e.message()));
             }
             continue;
         }
         if (m_socket->state() != QAbstractSocket::ConnectedState)
             fail(RpcError::Kind::ConnectionLost,
-                 QStringLiteral("The application server at %1 closed the connection %2.")
+                 QStringLiteral("O servidor de aplicação em %1 fechou a conexão %2.")
                      .arg(where(), during));
         if (deadline.hasExpired())
             fail(RpcError::Kind::Timeout,
-                 QStringLiteral("The application server at %1 did not answer in time %2.")
+                 QStringLiteral("O servidor de aplicação em %1 não respondeu a tempo %2.")
                      .arg(where(), during));
         if (!m_socket->waitForReadyRead(waitMsecs(deadline)) &&
             m_socket->state() == QAbstractSocket::ConnectedState &&
             m_socket->error() != QAbstractSocket::SocketTimeoutError)
             fail(RpcError::Kind::ConnectionLost,
-                 QStringLiteral("The connection to the application server at %1 broke %2: %3.")
+                 QStringLiteral("A conexão com o servidor de aplicação em %1 caiu %2: %3.")
                      .arg(where(), during, m_socket->errorString()));
     }
     return m_reader.takeFrame();
@@ -253,14 +254,14 @@ void checkByRefValues(const QString &method, const RpcCall &call, const RpcAnswe
         const qsizetype i = it.key();
         if (!call.byRef.contains(i))
             throw RpcError(RpcError::Kind::BadValue,
-                           QStringLiteral("%1 sent back argument %2, which was not passed by "
-                                          "reference.")
+                           QStringLiteral("%1 devolveu o argumento %2, que não foi passado por "
+                                          "referência.")
                                .arg(method)
                                .arg(i + 1));
         if (!args.at(i).accepts(it.value()))
             throw RpcError(RpcError::Kind::BadValue,
-                           QStringLiteral("%1 sent back argument %2 as %3, which its variable "
-                                          "cannot hold.")
+                           QStringLiteral("%1 devolveu o argumento %2 como %3, que a sua variável "
+                                          "não comporta.")
                                .arg(method)
                                .arg(i + 1)
                                .arg(RpcValue::kindName(it.value().kind())));
@@ -280,7 +281,7 @@ RpcValue NetConnection::callObject(const QString &object, const QString &method,
 {
     if (!m_open)
         throw RpcError(RpcError::Kind::NotConnected,
-                       QStringLiteral("The connection to the application server is not open."));
+                       QStringLiteral("A conexão com o servidor de aplicação não está aberta."));
 
     const RpcCall call = makeCall(object, method, args, ++m_nextId);
     // A call too large to send fails here, before anything touches the connection.
@@ -289,7 +290,7 @@ RpcValue NetConnection::callObject(const QString &object, const QString &method,
     reconnectIfDroppedWhileIdle();
     const QDeadlineTimer deadline =
         m_callTimeout > 0 ? QDeadlineTimer(m_callTimeout) : QDeadlineTimer(QDeadlineTimer::Forever);
-    const QByteArray stage = QStringLiteral("during %1").arg(method).toUtf8();
+    const QByteArray stage = QStringLiteral("durante %1").arg(method).toUtf8();
     writeFrame(frame, deadline, stage.constData());
     const QByteArray body = readFrame(deadline, stage.constData());
 
@@ -298,18 +299,18 @@ RpcValue NetConnection::callObject(const QString &object, const QString &method,
         answer = decodeAnswer(body);
     } catch (const RpcError &e) {
         fail(RpcError::Kind::Protocol,
-             QStringLiteral("The application server's answer to %1 is not readable: %2")
+             QStringLiteral("A resposta do servidor de aplicação a %1 não pode ser lida: %2")
                  .arg(method, e.message()));
     }
     if (!answer.id)
         fail(RpcError::Kind::Protocol,
-             QStringLiteral("The application server ended the connection: %1").arg(answer.error));
+             QStringLiteral("O servidor de aplicação encerrou a conexão: %1").arg(answer.error));
     if (*answer.id != call.id)
-        fail(RpcError::Kind::Protocol,
-             QStringLiteral("The application server answered call %1 while call %2 (%3) waited.")
-                 .arg(*answer.id)
-                 .arg(call.id)
-                 .arg(method));
+        fail(RpcError::Kind::Protocol, QStringLiteral("O servidor de aplicação respondeu à chamada "
+                                                      "%1 enquanto a chamada %2 (%3) aguardava.")
+                                           .arg(*answer.id)
+                                           .arg(call.id)
+                                           .arg(method));
     if (answer.failed)
         throw RpcError(RpcError::Kind::Server, answer.error);
 

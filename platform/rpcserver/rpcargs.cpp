@@ -13,7 +13,7 @@ RpcArgs::RpcArgs(const QString &method, QList<RpcValue> values, QList<qsizetype>
 void RpcArgs::expectCount(qsizetype count) const
 {
     if (m_values.size() != count)
-        throw RpcError(QStringLiteral("%1 takes %2 arguments, not %3.")
+        throw RpcError(QStringLiteral("%1 recebe %2 argumentos, não %3.")
                            .arg(m_method)
                            .arg(count)
                            .arg(m_values.size()));
@@ -22,7 +22,7 @@ void RpcArgs::expectCount(qsizetype count) const
 void RpcArgs::checkIndex(qsizetype index) const
 {
     if (index < 0 || index >= m_values.size())
-        throw RpcError(QStringLiteral("%1 needs argument %2, but only %3 came.")
+        throw RpcError(QStringLiteral("%1 precisa do argumento %2, mas só vieram %3.")
                            .arg(m_method)
                            .arg(index + 1)
                            .arg(m_values.size()));
@@ -30,7 +30,7 @@ void RpcArgs::checkIndex(qsizetype index) const
 
 void RpcArgs::wrongKind(qsizetype index, const QString &wanted) const
 {
-    throw RpcError(QStringLiteral("argument %1 of %2 must be %3, not %4.")
+    throw RpcError(QStringLiteral("O argumento %1 de %2 deve ser %3, não %4.")
                        .arg(index + 1)
                        .arg(m_method, wanted, RpcValue::kindName(m_values.at(index).kind())));
 }
@@ -45,7 +45,7 @@ QString RpcArgs::text(qsizetype index) const
 {
     const RpcValue &v = at(index);
     if (!v.isText())
-        wrongKind(index, QStringLiteral("text"));
+        wrongKind(index, QStringLiteral("texto"));
     return v.toText();
 }
 
@@ -53,7 +53,7 @@ double RpcArgs::number(qsizetype index) const
 {
     const RpcValue &v = at(index);
     if (!v.isNumber())
-        wrongKind(index, QStringLiteral("a number"));
+        wrongKind(index, QStringLiteral("um número"));
     return v.toDouble();
 }
 
@@ -61,7 +61,7 @@ double RpcArgs::date(qsizetype index) const
 {
     const RpcValue &v = at(index);
     if (!v.isDate())
-        wrongKind(index, QStringLiteral("a date"));
+        wrongKind(index, QStringLiteral("uma data"));
     return v.toAutomationDate();
 }
 
@@ -71,7 +71,7 @@ QDateTime RpcArgs::dateTime(qsizetype index) const
     try {
         return m_values.at(index).toDateTime();
     } catch (const RpcError &) {
-        throw RpcError(QStringLiteral("argument %1 of %2 is a date out of range.")
+        throw RpcError(QStringLiteral("O argumento %1 de %2 é uma data fora do intervalo aceito.")
                            .arg(index + 1)
                            .arg(m_method));
     }
@@ -81,7 +81,7 @@ QByteArray RpcArgs::packet(qsizetype index) const
 {
     const RpcValue &v = at(index);
     if (!v.isPacket())
-        wrongKind(index, QStringLiteral("a data packet"));
+        wrongKind(index, QStringLiteral("um pacote de dados"));
     return v.toPacket();
 }
 
@@ -89,7 +89,7 @@ const QList<RpcValue> &RpcArgs::array(qsizetype index) const
 {
     const RpcValue &v = at(index);
     if (!v.isArray())
-        wrongKind(index, QStringLiteral("an array"));
+        wrongKind(index, QStringLiteral("uma lista"));
     return v.toArray();
 }
 

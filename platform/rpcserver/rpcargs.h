@@ -12,8 +12,8 @@ namespace fis {
 // The positional arguments of one call, as a method handler sees them.
 //
 // Indexes are 0-based; error texts count from 1, as people number arguments. Every typed getter
-// throws RpcError(Server) with a text such as "argument 4 of GetRegistro must be a date, not
-// text", which the server sends to the caller as the answer's error.
+// throws RpcError(Server) with a text such as "O argumento 4 de GetRegistro deve ser uma data,
+// não texto.", which the server sends to the caller as the answer's error.
 class RpcArgs
 {
 public:

@@ -25,13 +25,13 @@ const RpcHandler *RpcMethodTable::find(const QString &object, const QString &met
 {
     const auto o = m_objects.constFind(object.toLower());
     if (o == m_objects.cend()) {
-        *error = QStringLiteral("Unknown server object \"%1\".").arg(object);
+        *error = QStringLiteral("Objeto do servidor desconhecido: \"%1\".").arg(object);
         return nullptr;
     }
     const auto m = o->constFind(method.toLower());
     if (m == o->cend()) {
-        *error =
-            QStringLiteral("The server object \"%1\" has no method \"%2\".").arg(object, method);
+        *error = QStringLiteral("O objeto do servidor \"%1\" não tem o método \"%2\".")
+                     .arg(object, method);
         return nullptr;
     }
     return &m.value();

@@ -233,18 +233,19 @@ void RpcSession::handleFrame(const QByteArray &body)
     try {
         const RpcHello hello = decodeHello(body);
         if (hello.protocol != QLatin1StringView(kProtocolName)) {
-            reply.error = QStringLiteral("This server speaks %1, not \"%2\".")
+            reply.error = QStringLiteral("Este servidor usa o protocolo %1, não \"%2\".")
                               .arg(QLatin1StringView(kProtocolName), hello.protocol);
         } else if (hello.version != kProtocolVersion) {
-            reply.error = QStringLiteral("Protocol version %1 is not supported; this server "
-                                         "speaks version %2.")
+            reply.error = QStringLiteral("A versão %1 do protocolo não é suportada; este servidor "
+                                         "usa a versão %2.")
                               .arg(hello.version)
                               .arg(kProtocolVersion);
         } else if (!hello.session.isEmpty() && !isSessionKey(hello.session)) {
-            reply.error = QStringLiteral("A session key is %1 to %2 letters, digits, \"-\" or "
-                                         "\"_\".")
-                              .arg(kMinSessionKey)
-                              .arg(kMaxSessionKey);
+            reply.error =
+                QStringLiteral("Uma chave de sessão tem de %1 a %2 letras, dígitos, \"-\" "
+                               "ou \"_\".")
+                    .arg(kMinSessionKey)
+                    .arg(kMaxSessionKey);
         } else if (hello.session.isEmpty()) {
             m_session = sessionDigest(randomSessionKey());
         } else {
@@ -283,7 +284,7 @@ void runHandler(const RpcHandler &handler, RpcCall &call, const QString &session
         answer.error = QString::fromUtf8(e.what());
     } catch (...) {
         answer.failed = true;
-        answer.error = QStringLiteral("%1 failed.").arg(call.method);
+        answer.error = QStringLiteral("%1 falhou.").arg(call.method);
     }
     if (answer.failed) {
         answer.result = RpcValue();

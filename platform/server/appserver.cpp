@@ -102,7 +102,7 @@ bool ApplicationServer::start()
     }
     m_listener->setWorkers(m_workers);
     if (!m_listener->listen(QHostAddress(m_config.address), quint16(m_config.port))) {
-        m_error = QStringLiteral("cannot listen on %1:%2: %3")
+        m_error = QStringLiteral("Não foi possível aguardar conexões em %1:%2: %3")
                       .arg(m_config.address)
                       .arg(m_config.port)
                       .arg(m_listener->errorString());

@@ -67,8 +67,8 @@ QString tableSql(SqliteConnection &db, const char *table)
     SqliteStatement sql(db, "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?");
     sql.bind(1, QString::fromLatin1(table));
     if (!sql.step())
-        throw DatabaseError(QStringLiteral("the database has no table %1; is it a Compra LEGAL "
-                                           "host database?")
+        throw DatabaseError(QStringLiteral("O banco de dados não tem a tabela %1; é mesmo um banco "
+                                           "de dados do host com o Compra LEGAL?")
                                 .arg(QLatin1String(table)));
     return sql.text(0);
 }

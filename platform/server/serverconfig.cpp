@@ -28,7 +28,7 @@ int toInt(const QString &name, const QString &value, qint64 min, qint64 max)
     bool ok = false;
     const qint64 n = value.trimmed().toLongLong(&ok);
     if (!ok || n < min || n > max)
-        throw ConfigError(QStringLiteral("%1 must be a whole number from %2 to %3, not \"%4\"")
+        throw ConfigError(QStringLiteral("%1 deve ser um número inteiro de %2 a %3, não \"%4\".")
                               .arg(name)
                               .arg(min)
                               .arg(max)
@@ -39,58 +39,64 @@ int toInt(const QString &name, const QString &value, qint64 min, qint64 max)
 const QList<Setting> &settings()
 {
     static const QList<Setting> all = {
-        {"server/address", "address", "Address to listen on (default 127.0.0.1).",
+        {"server/address", "address", "Endereço em que aguarda conexões (padrão 127.0.0.1).",
          [](ServerConfig &c, const QString &v) {
              if (QHostAddress(v.trimmed()).isNull())
-                 throw ConfigError(QStringLiteral("address \"%1\" is not an IP address").arg(v));
+                 throw ConfigError(
+                     QStringLiteral("O endereço \"%1\" não é um endereço IP.").arg(v));
              c.address = v.trimmed();
          }},
-        {"server/port", "port", "TCP port; 0 picks a free one (default 0).",
+        {"server/port", "port", "Porta TCP; 0 escolhe uma livre (padrão 0).",
          [](ServerConfig &c, const QString &v) {
-             c.port = toInt(QStringLiteral("port"), v, 0, 65535);
+             c.port = toInt(QStringLiteral("A porta"), v, 0, 65535);
          }},
-        {"server/workers", "workers", "Threads serving clients (default 4).",
+        {"server/workers", "workers", "Threads que atendem os clientes (padrão 4).",
          [](ServerConfig &c, const QString &v) {
-             c.workers = toInt(QStringLiteral("workers"), v, 1, 256);
+             c.workers = toInt(QStringLiteral("O número de workers"), v, 1, 256);
          }},
         {"server/idle_timeout", "idle-timeout",
-         "Seconds a client may stay silent before it is disconnected; 0 never (default 1800).",
+         "Segundos que um cliente pode ficar em silêncio antes de ser desconectado; 0 nunca "
+         "(padrão 1800).",
          [](ServerConfig &c, const QString &v) {
-             c.idleTimeoutSecs = toInt(QStringLiteral("idle timeout"), v, 0, 7 * 24 * 3600);
+             c.idleTimeoutSecs =
+                 toInt(QStringLiteral("O tempo de inatividade"), v, 0, 7 * 24 * 3600);
          }},
         {"server/max_frame_size", "max-frame-size",
-         "Largest message taken in or sent, in bytes (default 536870912).",
+         "Maior mensagem recebida ou enviada, em bytes (padrão 536870912).",
          [](ServerConfig &c, const QString &v) {
              bool ok = false;
              const qint64 n = v.trimmed().toLongLong(&ok);
              if (!ok || n < 1024 || n > 0xFFFFFFFFLL)
-                 throw ConfigError(
-                     QStringLiteral("max frame size must be from 1024 to 4294967295 bytes, not "
-                                    "\"%1\"")
-                         .arg(v));
+                 throw ConfigError(QStringLiteral("O tamanho máximo de mensagem deve ser de 1024 a "
+                                                  "4294967295 bytes, não \"%1\".")
+                                       .arg(v));
              c.maxFrameSize = n;
          }},
-        {"database/path", "database", "SQLite database file.",
+        {"database/path", "database", "Arquivo do banco de dados SQLite.",
          [](ServerConfig &c, const QString &v) {
              c.database = v.trimmed();
          }},
         {"database/busy_timeout", "busy-timeout",
-         "Milliseconds to wait for another writer (default 30000).",
+         "Milissegundos de espera por outro gravador (padrão 30000).",
          [](ServerConfig &c, const QString &v) {
-             c.busyTimeoutMs = toInt(QStringLiteral("busy timeout"), v, 0, 3600 * 1000);
+             c.busyTimeoutMs =
+                 toInt(QStringLiteral("O tempo de espera do banco de dados"), v, 0, 3600 * 1000);
          }},
-        {"export/output_directory", "output-dir", "Directory where the clients write the files.",
+        {"export/output_directory", "output-dir",
+         "Diretório em que os clientes gravam os arquivos.",
          [](ServerConfig &c, const QString &v) {
              c.outputDirectory = v.trimmed();
          }},
         {"export/lease", "lease",
-         "Seconds an export list may go without a call before it is undone (default 900).",
+         "Segundos que uma lista de exportação pode ficar sem chamadas antes de ser desfeita "
+         "(padrão 900).",
          [](ServerConfig &c, const QString &v) {
-             c.leaseSecs = toInt(QStringLiteral("lease"), v, 1, 7 * 24 * 3600);
+             c.leaseSecs = toInt(QStringLiteral("O prazo da lista"), v, 1, 7 * 24 * 3600);
          }},
-        {"export/page_size", "page-size", "Most lines of one GetRegistro page (default 50000).",
+        {"export/page_size", "page-size",
+         "Máximo de linhas de uma página de GetRegistro (padrão 50000).",
          [](ServerConfig &c, const QString &v) {
-             c.pageSizeCap = toInt(QStringLiteral("page size"), v, 1, 10000000);
+             c.pageSizeCap = toInt(QStringLiteral("O tamanho de página"), v, 1, 10000000);
          }},
     };
     return all;
@@ -109,13 +115,14 @@ QString ServerConfig::outputDirectoryWithSlash() const
 QString serverUsage()
 {
     QString text =
-        QStringLiteral("Usage: fis11000-server [--config FILE] [--OPTION VALUE ...]\n"
-                       "Serves FIS11000.rdmCompraLEGALBA. Options override the ini file's keys "
-                       "(section/key in brackets).\n\n"
-                       "  --config FILE  ini file to read first\n");
+        QStringLiteral("Uso: fis11000-server [--config ARQUIVO] [--OPÇÃO VALOR ...]\n"
+                       "Serve FIS11000.rdmCompraLEGALBA. As opções sobrepõem as chaves do arquivo "
+                       "ini (seção/chave entre colchetes).\n\n"
+                       "  --config ARQUIVO  arquivo ini lido primeiro\n");
     for (const Setting &s : settings())
-        text += QStringLiteral("  --%1 VALUE  [%2] %3\n")
-                    .arg(QLatin1String(s.option), QLatin1String(s.iniKey), QLatin1String(s.help));
+        text +=
+            QStringLiteral("  --%1 VALOR  [%2] %3\n")
+                .arg(QLatin1String(s.option), QLatin1String(s.iniKey), QString::fromUtf8(s.help));
     return text;
 }
 
@@ -138,7 +145,8 @@ ServerConfig parseServerConfig(const QStringList &arguments, bool *helpWanted)
             throw ConfigError(problem);
         QSettings ini(configFile, QSettings::IniFormat);
         if (ini.status() != QSettings::NoError)
-            throw ConfigError(QStringLiteral("the config file %1 is malformed").arg(configFile));
+            throw ConfigError(
+                QStringLiteral("O arquivo de configuração %1 está malformado.").arg(configFile));
         for (const Setting &s : settings()) {
             const QString key = QLatin1String(s.iniKey);
             if (ini.contains(key))
@@ -149,10 +157,11 @@ ServerConfig parseServerConfig(const QStringList &arguments, bool *helpWanted)
         setting->apply(config, value);
 
     if (config.database.isEmpty())
-        throw ConfigError(QStringLiteral("no database given (--database or [database] path)"));
+        throw ConfigError(
+            QStringLiteral("Nenhum banco de dados foi informado (--database ou [database] path)."));
     if (config.outputDirectory.isEmpty())
-        throw ConfigError(QStringLiteral(
-            "no output directory given (--output-dir or [export] output_directory)"));
+        throw ConfigError(QStringLiteral("Nenhum diretório de saída foi informado (--output-dir ou "
+                                         "[export] output_directory)."));
     return config;
 }
 

@@ -20,7 +20,8 @@ SqliteConnection::SqliteConnection(const QString &path, int busyTimeoutMs)
             m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(rc));
         sqlite3_close(m_db);
         m_db = nullptr;
-        throw DatabaseError(QStringLiteral("cannot open the database %1: %2").arg(path, text));
+        throw DatabaseError(
+            QStringLiteral("Não foi possível abrir o banco de dados %1: %2").arg(path, text));
     }
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, busyTimeoutMs);
@@ -44,7 +45,7 @@ void SqliteConnection::exec(const char *sql)
     if (sqlite3_exec(m_db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
         const QString text = QString::fromUtf8(error ? error : sqlite3_errmsg(m_db));
         sqlite3_free(error);
-        throw DatabaseError(QStringLiteral("database error: %1").arg(text));
+        throw DatabaseError(QStringLiteral("Erro no banco de dados: %1").arg(text));
     }
 }
 
@@ -75,7 +76,7 @@ void SqliteConnection::checkpoint()
 
 void SqliteConnection::fail(const QString &what) const
 {
-    throw DatabaseError(QStringLiteral("database error (%1): %2")
+    throw DatabaseError(QStringLiteral("Erro no banco de dados (%1): %2")
                             .arg(what, QString::fromUtf8(sqlite3_errmsg(m_db))));
 }
 
@@ -83,7 +84,7 @@ SqliteStatement::SqliteStatement(SqliteConnection &db, const char *sql)
     : m_db(db)
 {
     if (sqlite3_prepare_v2(db.handle(), sql, -1, &m_stmt, nullptr) != SQLITE_OK)
-        db.fail(QStringLiteral("prepare"));
+        db.fail(QStringLiteral("preparação do comando"));
 }
 
 SqliteStatement::~SqliteStatement()
@@ -106,7 +107,7 @@ void SqliteStatement::bindUtf8(int index, QByteArrayView utf8)
     static const char empty[] = "";
     const char *data = utf8.isEmpty() ? empty : utf8.data();
     if (sqlite3_bind_text(m_stmt, index, data, int(utf8.size()), SQLITE_TRANSIENT) != SQLITE_OK)
-        m_db.fail(QStringLiteral("bind"));
+        m_db.fail(QStringLiteral("associação de parâmetro"));
 }
 
 void SqliteStatement::bindUtf8NoCopy(int index, QByteArrayView utf8)
@@ -114,25 +115,25 @@ void SqliteStatement::bindUtf8NoCopy(int index, QByteArrayView utf8)
     static const char empty[] = "";
     const char *data = utf8.isEmpty() ? empty : utf8.data();
     if (sqlite3_bind_text(m_stmt, index, data, int(utf8.size()), SQLITE_STATIC) != SQLITE_OK)
-        m_db.fail(QStringLiteral("bind"));
+        m_db.fail(QStringLiteral("associação de parâmetro"));
 }
 
 void SqliteStatement::bind(int index, qint64 value)
 {
     if (sqlite3_bind_int64(m_stmt, index, value) != SQLITE_OK)
-        m_db.fail(QStringLiteral("bind"));
+        m_db.fail(QStringLiteral("associação de parâmetro"));
 }
 
 void SqliteStatement::bind(int index, double value)
 {
     if (sqlite3_bind_double(m_stmt, index, value) != SQLITE_OK)
-        m_db.fail(QStringLiteral("bind"));
+        m_db.fail(QStringLiteral("associação de parâmetro"));
 }
 
 void SqliteStatement::bindNull(int index)
 {
     if (sqlite3_bind_null(m_stmt, index) != SQLITE_OK)
-        m_db.fail(QStringLiteral("bind"));
+        m_db.fail(QStringLiteral("associação de parâmetro"));
 }
 
 bool SqliteStatement::step()
@@ -145,7 +146,7 @@ bool SqliteStatement::step()
     const QString text = QString::fromUtf8(sqlite3_errmsg(m_db.handle()));
     const int code = sqlite3_extended_errcode(m_db.handle());
     sqlite3_reset(m_stmt);
-    throw DatabaseError(QStringLiteral("database error: %1").arg(text), code);
+    throw DatabaseError(QStringLiteral("Erro no banco de dados: %1").arg(text), code);
 }
 
 int SqliteStatement::execute()

@@ -839,9 +839,9 @@ void TestDemoData::commandLineGeneratesAndSummarises()
     QVERIFY2(p.waitForFinished(60000), qPrintable(p.errorString()));
     const QString out = QString::fromUtf8(p.readAllStandardOutput());
     QVERIFY2(p.exitCode() == 0, qPrintable(QString::fromLocal8Bit(p.readAllStandardError())));
-    QVERIFY2(out.contains(QLatin1String("25 invoices")), qPrintable(out));
-    QVERIFY2(out.contains(QLatin1String("Current branch 0001")), qPrintable(out));
-    QVERIFY2(out.contains(QLatin1String("processing date 2025-05-20")), qPrintable(out));
+    QVERIFY2(out.contains(QLatin1String("25 notas")), qPrintable(out));
+    QVERIFY2(out.contains(QLatin1String("Filial atual 0001")), qPrintable(out));
+    QVERIFY2(out.contains(QLatin1String("data de processamento 2025-05-20")), qPrintable(out));
     QVERIFY(out.contains(QLatin1String(" s\n")));
 
     // The executable and the library make the same data.

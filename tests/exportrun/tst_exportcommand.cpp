@@ -183,8 +183,8 @@ void tst_ExportCommand::filesEqualTheScreensForTheSameInvoices()
         expected << QDir(m_twin.filePath(QStringLiteral("out"))).filePath(name);
     printed.sort();
     QCOMPARE(printed, expected);
-    QVERIFY2(r.err.contains(QStringLiteral("page 1")), qPrintable(r.err));
-    QVERIFY2(r.err.contains(QStringLiteral("%1 files written").arg(expected.size())),
+    QVERIFY2(r.err.contains(QStringLiteral("página 1")), qPrintable(r.err));
+    QVERIFY2(r.err.contains(QStringLiteral("%1 arquivos gravados").arg(expected.size())),
              qPrintable(r.err));
 
     // Exported now: a second run finds nothing pending.
@@ -193,7 +193,8 @@ void tst_ExportCommand::filesEqualTheScreensForTheSameInvoices()
                     QStringLiteral("01"), QStringLiteral("--company"), QStringLiteral("01"),
                     QStringLiteral("--output"), QStringLiteral("MAIO.TXT")});
     QCOMPARE(again.exitCode, 3);
-    QVERIFY2(again.err.contains(QStringLiteral("no invoice to export")), qPrintable(again.err));
+    QVERIFY2(again.err.contains(QStringLiteral("Nenhum documento foi informado.")),
+             qPrintable(again.err));
 }
 
 void tst_ExportCommand::chosenInvoicesOnlyAndOptionsFromTheConfig_data()
@@ -263,43 +264,48 @@ void tst_ExportCommand::badOptions_data()
         QTest::newRow(tag) << extra << withBase << code << QString::fromUtf8(message);
     };
     row("no config", {"--tax", "01", "--company", "01", "--output", "A"}, false, 2,
-        "no configuration given");
+        "Nenhuma configuração foi informada");
     row("config missing",
         {"--config", "/nonexistent/host.ini", "--tax", "01", "--company", "01", "--output", "A"},
         false, 2, "/nonexistent/host.ini");
-    row("unknown option", {"--output", "A", "--colour", "red"}, true, 2, "unknown option --colour");
-    row("missing value", {"--output"}, true, 2, "option --output needs a value");
-    row("no output", {}, true, 2, "no output name given");
-    row("refused character", {"--output", "A,B"}, true, 2, "cannot be part of a file name");
-    row("name too long", {"--output", "ABCDEFGHIJKLMNOPQ"}, true, 2, "at most 16 characters");
-    row("bad date", {"--output", "A", "--from", "2025-02-30"}, true, 2, "is no date");
+    row("unknown option", {"--output", "A", "--colour", "red"}, true, 2,
+        "Opção desconhecida: --colour");
+    row("missing value", {"--output"}, true, 2, "A opção --output precisa de um valor");
+    row("no output", {}, true, 2, "Nenhum nome de arquivo foi informado");
+    row("refused character", {"--output", "A,B"}, true, 2,
+        "não pode fazer parte de um nome de arquivo");
+    row("name too long", {"--output", "ABCDEFGHIJKLMNOPQ"}, true, 2, "no máximo 16 caracteres");
+    row("bad date", {"--output", "A", "--from", "2025-02-30"}, true, 2, "não é uma data");
     row("period reversed", {"--output", "A", "--from", "2025-05-10", "--to", "2025-05-01"}, true, 2,
-        "ends (--to) before it starts");
-    row("bad status", {"--output", "A", "--status", "open"}, true, 2, "pending, exported or both");
-    row("bad value", {"--output", "A", "--min-value", "-3"}, true, 2, "no value of zero or more");
-    row("bad client", {"--output", "A", "--client", "12345"}, true, 2, "is no CNPJ");
+        "termina (--to) antes de começar");
+    row("bad status", {"--output", "A", "--status", "open"}, true, 2,
+        "use pending, exported ou both");
+    row("bad value", {"--output", "A", "--min-value", "-3"}, true, 2,
+        "não é um valor igual ou maior que zero");
+    row("bad client", {"--output", "A", "--client", "12345"}, true, 2, "não é um CNPJ");
     row("bad invoices", {"--output", "A", "--invoices", "000110"}, true, 2,
-        "is not BRANCH:POSTING");
+        "não está na forma FILIAL:LANÇAMENTO");
     row("series alone", {"--output", "A", "--series", "S1"}, true, 2,
-        "--series needs both --state-registration and --municipal-registration");
+        "--series exige --state-registration e --municipal-registration");
     row("unknown company", {"--output", "A", "--company", "77"}, true, 2,
-        "company 77 is not registered");
-    row("unknown tax", {"--output", "A", "--tax", "88"}, true, 2, "tax 88 is not registered");
+        "Empresa 77 não cadastrada.");
+    row("unknown tax", {"--output", "A", "--tax", "88"}, true, 2, "Imposto 88 não cadastrado.");
     row("unknown branch", {"--output", "A", "--branch", "9999"}, true, 2,
-        "branch 9999 is not registered");
+        "Filial 9999 não cadastrada.");
     row("invoice not selected", {"--output", "A", "--invoices", "0001:NAOEXISTE"}, true, 2,
-        "invoices not among those the criteria select: 0001:NAOEXISTE");
-    row("no invoice named", {"--output", "A", "--invoices", " , "}, true, 2, "no invoice given");
-    row("name without base", {"--output", ".TXT"}, true, 2, "leaves the files without a name");
-    row("name of dots", {"--output", ".."}, true, 2, "leaves the files without a name");
+        "As notas 0001:NAOEXISTE não estão entre as que os critérios selecionam.");
+    row("no invoice named", {"--output", "A", "--invoices", " , "}, true, 2,
+        "nenhuma nota foi informada");
+    row("name without base", {"--output", ".TXT"}, true, 2, "deixa os arquivos sem nome");
+    row("name of dots", {"--output", ".."}, true, 2, "deixa os arquivos sem nome");
     row("newline in the name", {"--output", "A\nB"}, true, 2,
-        "a control character (U+000a) cannot be part of a file name");
+        "um caractere de controle (U+000a) não pode fazer parte de um nome de arquivo");
     row("carriage return in the name", {"--output", "A\rB"}, true, 2,
-        "a control character (U+000d)");
+        "um caractere de controle (U+000d)");
     row("date out of range", {"--output", "A", "--from", "0001-01-01"}, true, 2,
-        "--from: 0001-01-01 is out of range; give a date from 1900-01-01 to 9999-12-31");
+        "--from: 0001-01-01 está fora do intervalo; informe uma data de 1900-01-01 a 9999-12-31.");
     row("bad call timeout", {"--output", "A", "--call-timeout", "0"}, true, 2,
-        "--call-timeout: a number of seconds");
+        "--call-timeout: informe um número de segundos");
     const auto config = [&](const char *tag, const QString &path, const char *message) {
         QTest::newRow(tag) << QStringList{QStringLiteral("--config"),  path,
                                           QStringLiteral("--tax"),     QStringLiteral("01"),
@@ -307,10 +313,11 @@ void tst_ExportCommand::badOptions_data()
                                           QStringLiteral("--output"),  QStringLiteral("A")}
                            << false << 2 << QString::fromUtf8(message).arg(path);
     };
-    config("config is a directory", m_host->dirPath(), "The configuration file %1 is a directory.");
+    config("config is a directory", m_host->dirPath(),
+           "O arquivo de configuração %1 é um diretório.");
     config("config is a device", QStringLiteral("/dev/null"),
-           "The configuration file %1 is not a regular file.");
-    config("config is a FIFO", m_fifo, "The configuration file %1 is not a regular file.");
+           "O arquivo de configuração %1 não é um arquivo comum.");
+    config("config is a FIFO", m_fifo, "O arquivo de configuração %1 não é um arquivo comum.");
 }
 
 void tst_ExportCommand::badOptions()

@@ -281,7 +281,7 @@ void tst_Host::serverDownIsShownAndALaterOpeningWorks()
     m_presenter->clear();
     clickMenuItem(window, QStringLiteral("&Módulos"), QStringLiteral("Compra LEGAL - BA"));
     QTRY_COMPARE(m_presenter->errors().size(), 1);
-    QVERIFY(m_presenter->errors().constFirst().contains(QStringLiteral("connect")));
+    QVERIFY(m_presenter->errors().constFirst().contains(QStringLiteral("conectar")));
     QApplication::processEvents();
     QVERIFY(window.mdiArea()->subWindowList().isEmpty());
     QVERIFY(!screenExists());
@@ -338,7 +338,7 @@ void tst_Host::commandLineReportsUnreachableServer()
     QVERIFY2(lines.contains(QStringLiteral("windows: 0")), qPrintable(run.out + run.err));
     QVERIFY(lines.contains(QStringLiteral("menu: &Arquivo|&Módulos|&Janela")));
     QCOMPARE(run.out.count(QStringLiteral("error: ")), 1);
-    QVERIFY(run.out.contains(QStringLiteral("connect")));
+    QVERIFY(run.out.contains(QStringLiteral("conectar")));
 }
 
 void tst_Host::commandLineFailures_data()

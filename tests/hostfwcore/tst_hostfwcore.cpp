@@ -394,12 +394,12 @@ void TstHostFwCore::configReadAsWritten()
         return QString();
     };
     QCOMPARE(problem(dir.path()),
-             QStringLiteral("The configuration file %1 is a directory.").arg(dir.path()));
+             QStringLiteral("O arquivo de configuração %1 é um diretório.").arg(dir.path()));
     QCOMPARE(problem(QStringLiteral("/dev/null")),
-             QStringLiteral("The configuration file /dev/null is not a regular file."));
+             QStringLiteral("O arquivo de configuração /dev/null não é um arquivo comum."));
     QCOMPARE(
         problem(dir.filePath("none.ini")),
-        QStringLiteral("The configuration file %1 does not exist.").arg(dir.filePath("none.ini")));
+        QStringLiteral("O arquivo de configuração %1 não existe.").arg(dir.filePath("none.ini")));
 }
 
 QTEST_GUILESS_MAIN(TstHostFwCore)

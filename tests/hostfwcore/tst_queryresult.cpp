@@ -137,7 +137,7 @@ void TstQueryResult::declaredFieldMissingFromTheResult()
         QFAIL("a declared field missing from the result was accepted");
     } catch (const DatabaseError &e) {
         QCOMPARE(e.queryName(), "qryMissing");
-        QCOMPARE(e.reason(), "the field NMEMPRESA is not in the statement's result");
+        QCOMPARE(e.reason(), "o campo NMEMPRESA não está no resultado do comando");
     }
 }
 

@@ -170,8 +170,8 @@ void TestExportIntegrity::serverKilled()
     ExportCommand run(exportArguments(writeHostConfig(db.dirPath(), db.path(), proxy.port())));
     QVERIFY(run.finish());
     QCOMPARE(run.exitCode(), 1);
-    QVERIFY2(run.err().contains(QLatin1String("fis11000-export: The application server")) ||
-                 run.err().contains(QLatin1String("fis11000-export: The connection")),
+    QVERIFY2(run.err().contains(QStringLiteral("fis11000-export: O servidor de aplicação")) ||
+                 run.err().contains(QStringLiteral("fis11000-export: A conexão")),
              qPrintable(run.err()));
 
     // Files completed before stay, nothing of the unfinished one is left, and the earlier file
@@ -234,7 +234,7 @@ void TestExportIntegrity::serverStoppedIsGivenUpByTheLease()
     QVERIFY(run.finish(60000));
     QVERIFY(stopped);
     QCOMPARE(run.exitCode(), 1);
-    QVERIFY2(run.err().contains(QLatin1String("did not answer in time")), qPrintable(run.err()));
+    QVERIFY2(run.err().contains(QStringLiteral("não respondeu a tempo")), qPrintable(run.err()));
     QCOMPARE(filesIn(db.outputDir()), QStringList());
 
     // Woken up, the server finishes the call nobody waits for; the lease then gives the list up.
@@ -256,8 +256,8 @@ void TestExportIntegrity::connectionCutInTheMiddleOfAnAnswer()
     ExportCommand run(exportArguments(writeHostConfig(db.dirPath(), db.path(), proxy.port())));
     QVERIFY(run.finish());
     QCOMPARE(run.exitCode(), 1);
-    QVERIFY2(run.err().contains(QLatin1String("closed the connection")) ||
-                 run.err().contains(QLatin1String("broke")),
+    QVERIFY2(run.err().contains(QStringLiteral("fechou a conexão")) ||
+                 run.err().contains(QLatin1String("caiu")),
              qPrintable(run.err()));
     QCOMPARE(filesIn(db.outputDir()), QStringList());
 
@@ -282,7 +282,7 @@ void TestExportIntegrity::clientKilledInTheMiddleOfAFile()
     ExportCommand run(exportArguments(writeHostConfig(db.dirPath(), db.path(), proxy.port())));
     QVERIFY(waitUntil([&] { return held.load(); }, 60000));
     // It has written page 1 of the first file and waits for page 2.
-    QVERIFY2(run.errSoFar().contains(QLatin1String("page 1")), qPrintable(run.errSoFar()));
+    QVERIFY2(run.errSoFar().contains(QStringLiteral("página 1")), qPrintable(run.errSoFar()));
     ::kill(pid_t(run.pid()), SIGKILL);
     QVERIFY(run.finish());
     QCOMPARE(run.exitCode(), -1);

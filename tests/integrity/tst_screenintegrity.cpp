@@ -86,7 +86,7 @@ void TestScreenIntegrity::serverKilledInTheMiddleOfAFile()
         exportEverythingPending(proxy.port());
         QCOMPARE(presenter.informations(), QStringList());
         QCOMPARE(presenter.errors().size(), 1);
-        QVERIFY2(presenter.errors().first().contains(QLatin1String("application server")),
+        QVERIFY2(presenter.errors().first().contains(QStringLiteral("servidor de aplicação")),
                  qPrintable(presenter.errors().first()));
     }
     QCOMPARE(QDir(db.outputDir()).entryList(QDir::Files | QDir::Hidden), QStringList());

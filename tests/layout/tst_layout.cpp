@@ -511,7 +511,7 @@ void TestLayout::recordErrors()
         fis::record54(negative);
         QFAIL("no exception");
     } catch (const LayoutError &e) {
-        QVERIFY2(e.message().contains(u"Record 54") && e.message().contains(u"quantity"),
+        QVERIFY2(e.message().contains(u"Registro 54") && e.message().contains(u"quantidade"),
                  qPrintable(e.message()));
     }
     QVERIFY_THROWS_EXCEPTION(LayoutError,

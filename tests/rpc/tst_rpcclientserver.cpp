@@ -343,14 +343,14 @@ void TestRpcClientServer::unknownNamesAndBadArgumentsAreAnswered()
                  },
                  &message),
              expected(RpcError::Kind::Server));
-    QCOMPARE(message, QStringLiteral("Typed takes 3 arguments, not 2."));
+    QCOMPARE(message, QStringLiteral("Typed recebe 3 argumentos, não 2."));
     QCOMPARE(thrown(
                  [&] {
                      c->call(QStringLiteral("Typed"), {"a", "2024-01-31", 1.0});
                  },
                  &message),
              expected(RpcError::Kind::Server));
-    QCOMPARE(message, QStringLiteral("argument 2 of Typed must be a date, not text."));
+    QCOMPARE(message, QStringLiteral("O argumento 2 de Typed deve ser uma data, não texto."));
     QCOMPARE(c->call(QStringLiteral("Typed"), {"a", RpcValue::fromAutomationDate(2), 3.0}).toText(),
              QStringLiteral("a23"));
 
@@ -552,7 +552,7 @@ void TestRpcClientServer::helloSessionKeys()
     };
     const QString once = session();
     if (!accepted) {
-        QVERIFY2(once.startsWith(QLatin1String("<refused> A session key is 16 to 128")),
+        QVERIFY2(once.startsWith(QStringLiteral("<refused> Uma chave de sessão tem de 16 a 128")),
                  qPrintable(once));
         return;
     }

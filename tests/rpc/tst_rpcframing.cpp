@@ -145,7 +145,7 @@ void TestRpcFraming::accessorsAreStrict()
     QString message;
     QCOMPARE(thrown([] { RpcValue("2024-01-31").toAutomationDate(); }, &message),
              expected(RpcError::Kind::BadValue));
-    QVERIFY2(message.contains(u"date") && message.contains(u"text"), qPrintable(message));
+    QVERIFY2(message.contains(u"data") && message.contains(u"texto"), qPrintable(message));
     QCOMPARE(thrown([] { RpcValue::fromAutomationDate(1).toDouble(); }),
              expected(RpcError::Kind::BadValue));
     QCOMPARE(thrown([] { RpcValue(QList<RpcValue>{"OK"}).at(1); }),
@@ -319,7 +319,7 @@ void TestRpcFraming::malformedCallsAreRejected()
     QFETCH(QByteArray, body);
     QString message;
     QCOMPARE(thrown([&] { decodeCall(body); }, &message), expected(RpcError::Kind::Protocol));
-    QVERIFY2(message.startsWith(u"Malformed message"), qPrintable(message));
+    QVERIFY2(message.startsWith(u"Mensagem malformada"), qPrintable(message));
 }
 
 void TestRpcFraming::malformedAnswersAreRejected_data()
@@ -375,13 +375,14 @@ void TestRpcFraming::argsHelpersNameTheArgument()
 
     QString message;
     QCOMPARE(thrown([&] { args.date(1); }, &message), expected(RpcError::Kind::Server));
-    QCOMPARE(message, QStringLiteral("argument 2 of GetRegistro must be a date, not text."));
+    QCOMPARE(message, QStringLiteral("O argumento 2 de GetRegistro deve ser uma data, não texto."));
     QCOMPARE(thrown([&] { args.expectCount(12); }, &message), expected(RpcError::Kind::Server));
-    QCOMPARE(message, QStringLiteral("GetRegistro takes 12 arguments, not 4."));
+    QCOMPARE(message, QStringLiteral("GetRegistro recebe 12 argumentos, não 4."));
     QCOMPARE(thrown([&] { args.packet(3); }, &message), expected(RpcError::Kind::Server));
-    QCOMPARE(message, QStringLiteral("argument 4 of GetRegistro must be a data packet, not null."));
+    QCOMPARE(message,
+             QStringLiteral("O argumento 4 de GetRegistro deve ser um pacote de dados, não nulo."));
     QCOMPARE(thrown([&] { args.text(4); }, &message), expected(RpcError::Kind::Server));
-    QVERIFY2(message.contains(u"argument 5"), qPrintable(message));
+    QVERIFY2(message.contains(u"argumento 5"), qPrintable(message));
 
     QVERIFY(args.isByRef(0));
     QVERIFY(!args.isByRef(1));

@@ -172,12 +172,12 @@ void TestCompraLegalArgs::notaFiscalRejected_data()
         << notaFiscal({{7, "E01"}, {10, "X"}})
         << QStringLiteral("Lista de chaves inválida (posição 1): esperado um apóstrofo de "
                           "abertura.");
-    QTest::newRow("date as text") << notaFiscal({{8, "2025-01-01"}})
-                                  << QStringLiteral(
-                                         "argument 9 of GetNotaFiscal must be a date, not text.");
+    QTest::newRow("date as text")
+        << notaFiscal({{8, "2025-01-01"}})
+        << QStringLiteral("O argumento 9 de GetNotaFiscal deve ser uma data, não texto.");
     QTest::newRow("too few arguments")
         << RpcArgs(QStringLiteral("GetNotaFiscal"), {"01"})
-        << QStringLiteral("GetNotaFiscal takes 12 arguments, not 1.");
+        << QStringLiteral("GetNotaFiscal recebe 12 argumentos, não 1.");
 }
 
 void TestCompraLegalArgs::notaFiscalRejected()
@@ -221,7 +221,7 @@ void TestCompraLegalArgs::markedListRejected_data()
 
     // The server's prefix, then the packet reader's own text.
     const QString packetPrefix =
-        QStringLiteral("Pacote de dados inválido: cdsLista: invalid data packet (");
+        QStringLiteral("Pacote de dados inválido: cdsLista: pacote de dados inválido (");
 
     QTest::newRow("no rows") << notasMarcadas({})
                              << QStringLiteral("Nenhuma nota fiscal foi marcada.") << true;
@@ -254,7 +254,8 @@ void TestCompraLegalArgs::markedListRejected_data()
                                   << packetPrefix << false;
     QTest::newRow("text instead of a packet")
         << RpcArgs(QStringLiteral("getNotasMarcadas"), {"x"})
-        << QStringLiteral("argument 1 of getNotasMarcadas must be a data packet, not text.")
+        << QStringLiteral(
+               "O argumento 1 de getNotasMarcadas deve ser um pacote de dados, não texto.")
         << true;
 }
 
@@ -298,10 +299,10 @@ void TestCompraLegalArgs::registroRejected_data()
     QTest::newRow("first not a number") << registro({{7, kNaN}}) << bounds;
     QTest::newRow("file name not a text")
         << registro({{0, 1.0}})
-        << QStringLiteral("argument 1 of GetRegistro must be text, not number.");
+        << QStringLiteral("O argumento 1 de GetRegistro deve ser texto, não número.");
     QTest::newRow("period as text")
         << registro({{3, "2025-01-01"}})
-        << QStringLiteral("argument 4 of GetRegistro must be a date, not text.");
+        << QStringLiteral("O argumento 4 de GetRegistro deve ser uma data, não texto.");
     // Argument 7 is never read: whatever comes there is taken.
     QTest::newRow("anything as argument 7") << registro({{6, 12.0}}) << QString();
 }

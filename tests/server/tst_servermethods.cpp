@@ -510,7 +510,7 @@ void TestServerMethods::notaFiscalRejectsBadArguments()
             QStringLiteral("GetNotaFiscal"),
             {"01", "", "", "", "", "", "", "", "2025-01-01", QDate(2025, 5, 1), "T", 0.0});
     });
-    QVERIFY2(wrongKind.contains(QLatin1String("argument 9")), qPrintable(wrongKind));
+    QVERIFY2(wrongKind.contains(QLatin1String("argumento 9")), qPrintable(wrongKind));
     QVERIFY(
         !rpcErrorOf([&] { m_client->call(QStringLiteral("GetNotaFiscal"), {"01"}); }).isEmpty());
     // The connection stays usable after error answers.

@@ -282,7 +282,7 @@ void tst_PackageSpine::unreachableServerLeavesNoScreenAndNextOpeningWorks()
     m_presenter->clear();
     QVERIFY(!runAction(nullptr, []() { IniProc(); }));
     QCOMPARE(m_presenter->errors().size(), 1);
-    QVERIFY(m_presenter->errors().constFirst().contains(QStringLiteral("connect")));
+    QVERIFY(m_presenter->errors().constFirst().contains(QStringLiteral("conectar")));
 
     m_host->setServerPort(m_server->port());
     TfrmCompraLegalBA *screen = openScreen();

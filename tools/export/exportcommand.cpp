@@ -97,7 +97,8 @@ public:
     {
         if (p.stage != ExportProgress::Stage::Written)
             return;
-        m_progress << QStringLiteral("fis11000-export: file %1 of %2, %3: page %4, %5 lines\n")
+        m_progress << QStringLiteral(
+                          "fis11000-export: arquivo %1 de %2, %3: página %4, %5 linhas gravadas\n")
                           .arg(p.file)
                           .arg(p.files)
                           .arg(p.fileName)
@@ -153,8 +154,9 @@ int markInvoices(MemTable &notas, const QStringList &wanted)
         names.sort();
         for (QString &name : names)
             name.insert(4, u':');
-        throw UnknownCode(QStringLiteral("invoices not among those the criteria select: %1")
-                              .arg(names.join(QStringLiteral(", "))));
+        throw UnknownCode(
+            QStringLiteral("As notas %1 não estão entre as que os critérios selecionam.")
+                .arg(names.join(QStringLiteral(", "))));
     }
     return marked;
 }
@@ -166,13 +168,13 @@ Criteria criteriaOf(const ExportOptions &options)
     HostDatabase db(options.host, QStringLiteral("fis11000-export"));
     db.open();
     requireCode(db, QStringLiteral("SELECT SGIMPOSTONFE FROM IMPOSTONFE WHERE CDIMPOSTONFE = ?"),
-                options.imposto, 2, QStringLiteral("tax %1 is not registered"));
+                options.imposto, 2, QStringLiteral("Imposto %1 não cadastrado."));
     requireCode(db, QStringLiteral("SELECT NMEMPRESA FROM EMPRESA WHERE CDEMPRESA = ?"),
-                options.empresa, 2, QStringLiteral("company %1 is not registered"));
+                options.empresa, 2, QStringLiteral("Empresa %1 não cadastrada."));
     if (!options.filial.isEmpty() &&
         !lookUp(db, QStringLiteral("SELECT NMFILIAL FROM FILIAL WHERE CDFILIAL = ?"),
                 options.filial))
-        throw UnknownCode(QStringLiteral("branch %1 is not registered").arg(options.filial));
+        throw UnknownCode(QStringLiteral("Filial %1 não cadastrada.").arg(options.filial));
 
     Criteria criteria{{}, options.codSerie, options.codTipoOper, options.status};
     FilterCriteria &filter = criteria.filter;
@@ -187,13 +189,13 @@ Criteria criteriaOf(const ExportOptions &options)
         filter.fim = *options.fim;
     } else {
         if (options.host.branch.isEmpty())
-            throw UnknownCode(QStringLiteral(
-                "no period given and no current branch ([Host] Branch) to take it from"));
+            throw UnknownCode(QStringLiteral("Nenhum período foi informado, e não há filial atual "
+                                             "([Host] Branch) de onde tomá-lo."));
         const QDate processing = DataProc(db, options.host.branch);
         filter.inicio = options.inicio.value_or(PriDiaMes(processing));
         filter.fim = options.fim.value_or(processing);
         if (filter.fim < filter.inicio)
-            throw UnknownCode(QStringLiteral("the period ends before it starts"));
+            throw UnknownCode(QStringLiteral("O período termina antes de começar."));
     }
     db.close();
     return criteria;
@@ -222,8 +224,7 @@ QList<WrittenFile> exportInvoices(const ExportOptions &options, Criteria &criter
     request.status = criteria.status;
     loadInvoiceList(connection.appServer(), request, notas);
     const int marked = markInvoices(notas, options.invoices);
-    progress << QStringLiteral("fis11000-export: %1 invoices selected from %2 to %3, %4 to "
-                               "export\n")
+    progress << QStringLiteral("fis11000-export: %1 notas selecionadas de %2 a %3, %4 a exportar\n")
                     .arg(notas.recordCount())
                     .arg(criteria.filter.inicio.toString(Qt::ISODate),
                          criteria.filter.fim.toString(Qt::ISODate))
@@ -256,8 +257,7 @@ std::pair<QString, int> failureOf(std::exception_ptr failure)
     } catch (const ExportRunError &e) {
         using Kind = ExportRunError::Kind;
         if (e.kind() == Kind::NoInvoiceMarked)
-            return {QStringLiteral("no invoice to export (Nenhum documento foi informado.)"),
-                    NothingToExport};
+            return {QStringLiteral("Nenhum documento foi informado."), NothingToExport};
         if (e.kind() == Kind::DirectoryInvalid)
             return {QStringLiteral("Diretório inválido para baixar arquivo. (%1)").arg(e.message()),
                     Failed};
@@ -277,7 +277,7 @@ int runExport(const ExportOptions &options, QTextStream &paths, QTextStream &pro
         Criteria criteria = criteriaOf(options);
         const QList<WrittenFile> written =
             exportInvoices(options, criteria, paths, progress, guardFailure);
-        progress << QStringLiteral("fis11000-export: %1 files written\n").arg(written.size());
+        progress << QStringLiteral("fis11000-export: %1 arquivos gravados\n").arg(written.size());
         progress.flush();
         return Done;
     } catch (...) {

@@ -33,13 +33,14 @@ QDate parseDate(const QString &option, const QString &value)
         if (!date.isValid())
             continue;
         if (date < kFirstDate || date > kLastDate)
-            throw OptionsError(QStringLiteral("%1: %2 is out of range; give a date from %3 to %4")
-                                   .arg(option, value, kFirstDate.toString(Qt::ISODate),
-                                        kLastDate.toString(Qt::ISODate)));
+            throw OptionsError(
+                QStringLiteral("%1: %2 está fora do intervalo; informe uma data de %3 a %4.")
+                    .arg(option, value, kFirstDate.toString(Qt::ISODate),
+                         kLastDate.toString(Qt::ISODate)));
         return date;
     }
     throw OptionsError(
-        QStringLiteral("%1: \"%2\" is no date (YYYY-MM-DD or DD/MM/YYYY)").arg(option, value));
+        QStringLiteral("%1: \"%2\" não é uma data (AAAA-MM-DD ou DD/MM/AAAA).").arg(option, value));
 }
 
 QString keyList(const QString &option, const QString &value)
@@ -51,7 +52,7 @@ QString keyList(const QString &option, const QString &value)
             keys << k;
     }
     if (keys.isEmpty())
-        throw OptionsError(QStringLiteral("%1: no key given").arg(option));
+        throw OptionsError(QStringLiteral("%1: nenhuma chave foi informada.").arg(option));
     return formatKeyList(keys);
 }
 
@@ -59,7 +60,7 @@ QString upperText(const QString &option, const QString &value, int size)
 {
     const QString text = value.trimmed().toUpper();
     if (text.size() > size)
-        throw OptionsError(QStringLiteral("%1: at most %2 characters, \"%3\" has %4")
+        throw OptionsError(QStringLiteral("%1: no máximo %2 caracteres, e \"%3\" tem %4.")
                                .arg(option)
                                .arg(size)
                                .arg(value)
@@ -71,7 +72,7 @@ QString code(const QString &option, const QString &value, int width)
 {
     const QString text = value.trimmed();
     if (text.isEmpty() || text.size() > width)
-        throw OptionsError(QStringLiteral("%1: a code of 1 to %2 characters, not \"%3\"")
+        throw OptionsError(QStringLiteral("%1: informe um código de 1 a %2 caracteres, não \"%3\".")
                                .arg(option)
                                .arg(width)
                                .arg(value));
@@ -103,27 +104,27 @@ void checkOutputCharacters(const QString &opt, const QString &v)
     for (const QChar c : v) {
         if (compralegal::isRefusedInName(c))
             throw OptionsError(
-                QStringLiteral("%1: the character \"%2\" cannot be part of a file name")
+                QStringLiteral("%1: o caractere \"%2\" não pode fazer parte de um nome de arquivo.")
                     .arg(opt, QString(c)));
         // A line break would also split the list of paths the command prints.
         if (c.category() == QChar::Other_Control)
-            throw OptionsError(
-                QStringLiteral("%1: a control character (U+%2) cannot be part of a file name")
-                    .arg(opt)
-                    .arg(c.unicode(), 4, 16, QLatin1Char('0')));
+            throw OptionsError(QStringLiteral("%1: um caractere de controle (U+%2) não pode fazer "
+                                              "parte de um nome de arquivo.")
+                                   .arg(opt)
+                                   .arg(c.unicode(), 4, 16, QLatin1Char('0')));
     }
 }
 
 void applyOutput(ExportOptions &o, const QString &opt, const QString &v)
 {
     if (v.size() > 16)
-        throw OptionsError(QStringLiteral("%1: at most 16 characters").arg(opt));
+        throw OptionsError(QStringLiteral("%1: no máximo 16 caracteres.").arg(opt));
     checkOutputCharacters(opt, v);
     // The screen lets a name such as ".TXT" through (its files start with "_"); a script is
     // better told.
     if (!EmptyString(v) && EmptyString(compralegal::outputBaseName(v)))
-        throw OptionsError(QStringLiteral("%1: \"%2\" leaves the files without a name: the text "
-                                          "before its first \".\" is empty")
+        throw OptionsError(QStringLiteral("%1: \"%2\" deixa os arquivos sem nome: o texto antes do "
+                                          "seu primeiro \".\" está vazio.")
                                .arg(opt, v));
     o.nomeArquivo = v;
 }
@@ -138,7 +139,8 @@ void applyClient(ExportOptions &o, const QString &opt, const QString &v)
     QString number = v;
     if (Ajusta_Inscricao(number) == QLatin1String("O"))
         throw OptionsError(
-            QStringLiteral("%1: \"%2\" is no CNPJ (14 digits) or CPF (11 digits)").arg(opt, v));
+            QStringLiteral("%1: \"%2\" não é um CNPJ (14 dígitos) nem um CPF (11 dígitos).")
+                .arg(opt, v));
     o.cliente = number;
 }
 
@@ -159,7 +161,8 @@ void applyInvoiceNumber(ExportOptions &o, const QString &opt, const QString &v)
     for (const QChar c : digits)
         allDigits = allDigits && c.isDigit();
     if (!allDigits)
-        throw OptionsError(QStringLiteral("%1: 1 to 20 digits, not \"%2\"").arg(opt, v));
+        throw OptionsError(
+            QStringLiteral("%1: informe de 1 a 20 dígitos, não \"%2\".").arg(opt, v));
     o.numeroNF = digits;
 }
 
@@ -170,7 +173,8 @@ void applyMinValue(ExportOptions &o, const QString &opt, const QString &v)
     bool ok = false;
     const double value = QLocale::c().toDouble(text, &ok);
     if (!ok || !std::isfinite(value) || value < 0)
-        throw OptionsError(QStringLiteral("%1: \"%2\" is no value of zero or more").arg(opt, v));
+        throw OptionsError(
+            QStringLiteral("%1: \"%2\" não é um valor igual ou maior que zero.").arg(opt, v));
     o.valorMinimo = value;
 }
 
@@ -204,7 +208,8 @@ void applyStatus(ExportOptions &o, const QString &opt, const QString &v)
     else if (s == QLatin1String("both"))
         o.status = compralegal::kStatusBoth;
     else
-        throw OptionsError(QStringLiteral("%1: pending, exported or both, not \"%2\"").arg(opt, v));
+        throw OptionsError(
+            QStringLiteral("%1: use pending, exported ou both, não \"%2\".").arg(opt, v));
 }
 
 void applyInvoices(ExportOptions &o, const QString &opt, const QString &v)
@@ -215,12 +220,13 @@ void applyInvoices(ExportOptions &o, const QString &opt, const QString &v)
             continue;
         const QStringList parts = item.trimmed().split(u':');
         if (parts.size() != 2 || parts.at(0).trimmed().isEmpty() || parts.at(1).trimmed().isEmpty())
-            throw OptionsError(QStringLiteral("%1: \"%2\" is not BRANCH:POSTING").arg(opt, item));
+            throw OptionsError(
+                QStringLiteral("%1: \"%2\" não está na forma FILIAL:LANÇAMENTO.").arg(opt, item));
         invoices << Ajusta(parts.at(0).trimmed(), 4) + parts.at(1).trimmed();
     }
     // Naming none must never fall back to exporting all.
     if (invoices.isEmpty())
-        throw OptionsError(QStringLiteral("%1: no invoice given").arg(opt));
+        throw OptionsError(QStringLiteral("%1: nenhuma nota foi informada.").arg(opt));
     o.invoices = invoices;
 }
 
@@ -230,7 +236,8 @@ void applyCallTimeout(ExportOptions &o, const QString &opt, const QString &v)
     const int seconds = v.trimmed().toInt(&ok);
     if (!ok || seconds < 1 || seconds > 24 * 3600)
         throw OptionsError(
-            QStringLiteral("%1: a number of seconds from 1 to 86400, not \"%2\"").arg(opt, v));
+            QStringLiteral("%1: informe um número de segundos de 1 a 86400, não \"%2\".")
+                .arg(opt, v));
     o.callTimeoutSecs = seconds;
 }
 
@@ -240,7 +247,7 @@ void applyServer(ExportOptions &o, const QString &opt, const QString &v)
     bool ok = false;
     const int port = colon > 0 ? v.mid(colon + 1).toInt(&ok) : 0;
     if (!ok || port < 1 || port > 65535)
-        throw OptionsError(QStringLiteral("%1: \"%2\" is not HOST:PORT").arg(opt, v));
+        throw OptionsError(QStringLiteral("%1: \"%2\" não está na forma HOST:PORTA.").arg(opt, v));
     o.host.serverHost = v.left(colon);
     o.host.serverPort = port;
 }
@@ -249,37 +256,43 @@ void applyServer(ExportOptions &o, const QString &opt, const QString &v)
 const QList<Setting> &settings()
 {
     static const QList<Setting> list{
-        {"tax", "export/tax", "tax code (required)", applyTax},
-        {"company", "export/company", "company code (required)", applyCompany},
+        {"tax", "export/tax", "código do imposto (obrigatório)", applyTax},
+        {"company", "export/company", "código da empresa (obrigatório)", applyCompany},
         {"output", "export/output",
-         "output name, at most 16 characters; the files are named after the text before its "
-         "first \".\" (required)",
+         "nome do arquivo, no máximo 16 caracteres; os arquivos recebem o nome do texto antes do "
+         "seu primeiro \".\" (obrigatório)",
          applyOutput},
-        {"branch", "export/branch", "branch code", applyBranch},
-        {"client", "export/client", "client CNPJ (14 digits) or CPF (11 digits)", applyClient},
-        {"state-registration", "export/state_registration", "state registration",
+        {"branch", "export/branch", "código da filial", applyBranch},
+        {"client", "export/client", "CNPJ (14 dígitos) ou CPF (11 dígitos) do cliente",
+         applyClient},
+        {"state-registration", "export/state_registration", "inscrição estadual",
          applyStateRegistration},
-        {"municipal-registration", "export/municipal_registration", "municipal registration",
+        {"municipal-registration", "export/municipal_registration", "inscrição municipal",
          applyMunicipalRegistration},
-        {"nf", "export/nf", "invoice number (digits)", applyInvoiceNumber},
-        {"min-value", "export/min_value", "minimum invoice value, e.g. 250.50", applyMinValue},
-        {"from", "export/from", "period start (default: first day of the branch's month)",
+        {"nf", "export/nf", "número da nota fiscal (só dígitos)", applyInvoiceNumber},
+        {"min-value", "export/min_value", "valor mínimo da nota, por exemplo 250.50",
+         applyMinValue},
+        {"from", "export/from", "início do período (padrão: o primeiro dia do mês da filial)",
          applyFrom},
-        {"to", "export/to", "period end (default: the branch's processing date)", applyTo},
+        {"to", "export/to", "fim do período (padrão: a data de processamento da filial)", applyTo},
         {"operation-types", "export/operation_types",
-         "operation-type keys as the picker lists them, comma separated, e.g. S01,E05",
+         "chaves dos tipos de operação como a lista de seleção as mostra, separadas por vírgula, "
+         "por exemplo S01,E05",
          applyOperationTypes},
         {"series", "export/series",
-         "series keys as the picker lists them, comma separated; needs both registrations",
+         "chaves das séries como a lista de seleção as mostra, separadas por vírgula; exige as "
+         "duas inscrições",
          applySeries},
-        {"status", "export/status", "pending (default), exported or both", applyStatus},
+        {"status", "export/status",
+         "pending (pendentes; o padrão), exported (exportadas) ou both (ambas)", applyStatus},
         {"invoices", "export/invoices",
-         "the invoices to export as BRANCH:POSTING, comma separated (default: all loaded)",
+         "as notas a exportar como FILIAL:LANÇAMENTO, separadas por vírgula (padrão: todas as "
+         "carregadas)",
          applyInvoices},
         {"call-timeout", "export/call_timeout",
-         "seconds to wait for each answer of the application server (default 600)",
+         "segundos de espera por cada resposta do servidor de aplicação (padrão 600)",
          applyCallTimeout},
-        {"server", "", "the application server as HOST:PORT (default: [Server] of the config)",
+        {"server", "", "o servidor de aplicação como HOST:PORTA (padrão: [Server] da configuração)",
          applyServer},
     };
     return list;
@@ -290,16 +303,17 @@ const QList<Setting> &settings()
 QString exportUsage()
 {
     QString text = QStringLiteral(
-        "Usage: fis11000-export --config FILE [--OPTION VALUE ...]\n"
-        "Exports the Compra LEGAL files of the invoices that the criteria select, through the\n"
-        "application server. Prints progress on stderr and the paths of the files written on\n"
-        "stdout. Exit status: 0 done; 1 failed; 2 bad options or configuration; 3 no invoice\n"
-        "to export.\n\n"
-        "  --config FILE  the host's ini file ([Database], [Server], [Host]); its [export]\n"
-        "                 section may hold the options below, which the command line overrides\n");
+        "Uso: fis11000-export --config ARQUIVO [--OPÇÃO VALOR ...]\n"
+        "Exporta os arquivos do Compra LEGAL das notas que os critérios selecionam, por meio do\n"
+        "servidor de aplicação. Mostra o andamento em stderr e os caminhos dos arquivos gravados\n"
+        "em stdout. Código de saída: 0 concluído; 1 falha; 2 opções ou configuração inválidas;\n"
+        "3 nenhuma nota a exportar.\n\n"
+        "  --config ARQUIVO  o arquivo ini do host ([Database], [Server], [Host]); a sua\n"
+        "                    seção [export] pode conter as opções abaixo, que a linha de\n"
+        "                    comando sobrepõe\n");
     for (const Setting &s : settings()) {
-        text +=
-            QStringLiteral("  --%1 VALUE  %2").arg(QLatin1String(s.option), QLatin1String(s.help));
+        text += QStringLiteral("  --%1 VALOR  %2")
+                    .arg(QLatin1String(s.option), QString::fromUtf8(s.help));
         if (*s.iniKey)
             text += QStringLiteral(" [%1]").arg(QLatin1String(s.iniKey));
         text += u'\n';
@@ -321,7 +335,8 @@ ExportOptions parseExportOptions(const QStringList &arguments, bool *helpWanted)
     const QString &configFile = parsed.configFile;
 
     if (configFile.isEmpty())
-        throw OptionsError(QStringLiteral("no configuration given (--config FILE)"));
+        throw OptionsError(
+            QStringLiteral("Nenhuma configuração foi informada (--config ARQUIVO)."));
     ExportOptions options;
     try {
         options.host = HostConfig::load(configFile);
@@ -332,26 +347,26 @@ ExportOptions parseExportOptions(const QStringList &arguments, bool *helpWanted)
     for (const Setting &s : settings()) {
         const QString key = QLatin1String(s.iniKey);
         if (!key.isEmpty() && ini.contains(key))
-            s.apply(options, QStringLiteral("%1 in %2").arg(key, configFile), iniText(ini, key));
+            s.apply(options, QStringLiteral("%1 em %2").arg(key, configFile), iniText(ini, key));
     }
     for (const auto &[setting, value] : given)
         setting->apply(options, QStringLiteral("--") + QLatin1String(setting->option), value);
 
     if (options.imposto.isEmpty())
-        throw OptionsError(QStringLiteral("no tax given (--tax)"));
+        throw OptionsError(QStringLiteral("Nenhum imposto foi informado (--tax)."));
     if (options.empresa.isEmpty())
-        throw OptionsError(QStringLiteral("no company given (--company)"));
+        throw OptionsError(QStringLiteral("Nenhuma empresa foi informada (--company)."));
     if (EmptyString(options.nomeArquivo))
-        throw OptionsError(QStringLiteral("no output name given (--output)"));
+        throw OptionsError(QStringLiteral("Nenhum nome de arquivo foi informado (--output)."));
     if (!options.codSerie.isEmpty() &&
         (options.inscEstadual.isEmpty() || options.inscMunicipal.isEmpty()))
-        throw OptionsError(QStringLiteral(
-            "--series needs both --state-registration and --municipal-registration"));
-    if (options.inicio && options.fim && *options.fim < *options.inicio)
-        throw OptionsError(QStringLiteral("the period ends (--to) before it starts (--from)"));
-    if (options.host.serverPort == 0)
         throw OptionsError(
-            QStringLiteral("no application server port ([Server] Port or --server)"));
+            QStringLiteral("--series exige --state-registration e --municipal-registration."));
+    if (options.inicio && options.fim && *options.fim < *options.inicio)
+        throw OptionsError(QStringLiteral("O período termina (--to) antes de começar (--from)."));
+    if (options.host.serverPort == 0)
+        throw OptionsError(QStringLiteral(
+            "Nenhuma porta do servidor de aplicação foi informada ([Server] Port ou --server)."));
     return options;
 }
 

@@ -21,7 +21,7 @@ HostOptions HostOptions::parse(const QStringList &arguments)
         const QString &arg = arguments.at(i);
         auto value = [&]() {
             if (i + 1 >= arguments.size())
-                throw ConfigError(QStringLiteral("option %1 needs a value").arg(arg));
+                throw ConfigError(QStringLiteral("A opção %1 precisa de um valor.").arg(arg));
             return arguments.at(++i);
         };
         if (arg == QLatin1String("--help") || arg == QLatin1String("-h"))
@@ -35,7 +35,7 @@ HostOptions HostOptions::parse(const QStringList &arguments)
         else if (arg == QLatin1String("--report-and-quit"))
             options.reportAndQuit = true;
         else
-            throw ConfigError(QStringLiteral("unknown option %1").arg(arg));
+            throw ConfigError(QStringLiteral("Opção desconhecida: %1.").arg(arg));
     }
     return options;
 }
@@ -43,15 +43,15 @@ HostOptions HostOptions::parse(const QStringList &arguments)
 QString HostOptions::usage()
 {
     return QStringLiteral(
-        "Usage: fis-host [--config FILE] [--package-dir DIR] [--open SCREEN] [--report-and-quit]\n"
-        "  --config FILE      host configuration (default: fis-host.ini in the working folder,\n"
-        "                     else beside the executable)\n"
-        "  --package-dir DIR  folder of the screen packages (repeatable; default: ../lib from\n"
-        "                     the executable, then its own folder)\n"
-        "  --open SCREEN      open a screen at start, e.g. FIS11000\n"
-        "  --report-and-quit  print the windows, the menu and the messages, then end (tests)\n"
-        "Exit status: 0 done, 1 database or start failure, 2 command line or configuration,\n"
-        "3 the package of --open cannot be loaded.\n");
+        "Uso: fis-host [--config ARQUIVO] [--package-dir PASTA] [--open TELA] [--report-and-quit]\n"
+        "  --config ARQUIVO     configuração do host (padrão: fis-host.ini na pasta de trabalho,\n"
+        "                       senão ao lado do executável)\n"
+        "  --package-dir PASTA  pasta dos pacotes de telas (pode se repetir; padrão: ../lib\n"
+        "                       a partir do executável, depois a própria pasta dele)\n"
+        "  --open TELA          abre uma tela ao iniciar, por exemplo FIS11000\n"
+        "  --report-and-quit    mostra as janelas, o menu e as mensagens e termina (testes)\n"
+        "Código de saída: 0 concluído, 1 falha do banco de dados ou da inicialização, 2 linha de\n"
+        "comando ou configuração, 3 o pacote de --open não pode ser carregado.\n");
 }
 
 QString defaultConfigPath()

@@ -99,7 +99,7 @@ bool findRequestedScreen(const HostOptions &options, const ScreenEntry **screen)
         return true;
     *screen = findScreen(options.openScreen);
     if (!*screen) {
-        complain(QStringLiteral("unknown screen %1").arg(options.openScreen));
+        complain(QStringLiteral("Tela %1 desconhecida.").arg(options.openScreen));
         return false;
     }
     return true;
