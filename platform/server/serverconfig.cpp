@@ -36,16 +36,29 @@ int toInt(const QString &name, const QString &value, qint64 min, qint64 max)
     return int(n);
 }
 
+void applyAddress(ServerConfig &c, const QString &v)
+{
+    if (QHostAddress(v.trimmed()).isNull())
+        throw ConfigError(QStringLiteral("O endereço \"%1\" não é um endereço IP.").arg(v));
+    c.address = v.trimmed();
+}
+
+void applyMaxFrameSize(ServerConfig &c, const QString &v)
+{
+    bool ok = false;
+    const qint64 n = v.trimmed().toLongLong(&ok);
+    if (!ok || n < 1024 || n > 0xFFFFFFFFLL)
+        throw ConfigError(QStringLiteral("O tamanho máximo de mensagem deve ser de 1024 a "
+                                         "4294967295 bytes, não \"%1\".")
+                              .arg(v));
+    c.maxFrameSize = n;
+}
+
 const QList<Setting> &settings()
 {
     static const QList<Setting> all = {
         {"server/address", "address", "Endereço em que aguarda conexões (padrão 127.0.0.1).",
-         [](ServerConfig &c, const QString &v) {
-             if (QHostAddress(v.trimmed()).isNull())
-                 throw ConfigError(
-                     QStringLiteral("O endereço \"%1\" não é um endereço IP.").arg(v));
-             c.address = v.trimmed();
-         }},
+         applyAddress},
         {"server/port", "port", "Porta TCP; 0 escolhe uma livre (padrão 0).",
          [](ServerConfig &c, const QString &v) {
              c.port = toInt(QStringLiteral("A porta"), v, 0, 65535);
@@ -62,16 +75,7 @@ const QList<Setting> &settings()
                  toInt(QStringLiteral("O tempo de inatividade"), v, 0, 7 * 24 * 3600);
          }},
         {"server/max_frame_size", "max-frame-size",
-         "Maior mensagem recebida ou enviada, em bytes (padrão 536870912).",
-         [](ServerConfig &c, const QString &v) {
-             bool ok = false;
-             const qint64 n = v.trimmed().toLongLong(&ok);
-             if (!ok || n < 1024 || n > 0xFFFFFFFFLL)
-                 throw ConfigError(QStringLiteral("O tamanho máximo de mensagem deve ser de 1024 a "
-                                                  "4294967295 bytes, não \"%1\".")
-                                       .arg(v));
-             c.maxFrameSize = n;
-         }},
+         "Maior mensagem recebida ou enviada, em bytes (padrão 536870912).", applyMaxFrameSize},
         {"database/path", "database", "Arquivo do banco de dados SQLite.",
          [](ServerConfig &c, const QString &v) {
              c.database = v.trimmed();
