@@ -12,15 +12,6 @@ bool isRefusedInName(QChar c)
     return refusedNameCharacters().contains(c);
 }
 
-QChar firstRefusedInName(const QString &name)
-{
-    for (const QChar c : name) {
-        if (isRefusedInName(c))
-            return c;
-    }
-    return {};
-}
-
 QString outputBaseName(const QString &typed)
 {
     const qsizetype dot = typed.indexOf(u'.');

@@ -11,8 +11,6 @@ namespace fis::compralegal {
 // The characters that cannot be part of the typed output name.
 QString refusedNameCharacters();
 bool isRefusedInName(QChar c);
-// The first refused character of a name, or a null QChar.
-QChar firstRefusedInName(const QString &name);
 
 // The base name of the output files for a typed name: the text before its first ".", or all of
 // it when it holds none.

@@ -182,7 +182,7 @@ fis::TBtnPesquisa *listButton(const QString &name, const QString &title, const Q
 }
 
 // What sets one lookup button of the top rows apart from the others.
-struct LookupSpec
+struct LookupButtonSetup
 {
     QString name;
     QRect geometry;
@@ -194,17 +194,17 @@ struct LookupSpec
     fis::DataSource *source;
 };
 
-fis::TBtnPesquisa *lookupButton(QWidget *parent, const LookupSpec &spec)
+fis::TBtnPesquisa *lookupButton(QWidget *parent, const LookupButtonSetup &setup)
 {
     auto *button = new fis::TBtnPesquisa(parent);
-    button->setObjectName(spec.name);
-    button->setGeometry(spec.geometry);
-    button->setAssociate(spec.associate);
-    button->setTitle(spec.title);
-    button->setEmptyError(spec.emptyError);
-    button->setDataSource(spec.source);
-    button->OnBeforePesq = spec.beforePesq;
-    button->OnAfterPesq = spec.afterPesq;
+    button->setObjectName(setup.name);
+    button->setGeometry(setup.geometry);
+    button->setAssociate(setup.associate);
+    button->setTitle(setup.title);
+    button->setEmptyError(setup.emptyError);
+    button->setDataSource(setup.source);
+    button->OnBeforePesq = setup.beforePesq;
+    button->OnAfterPesq = setup.afterPesq;
     return button;
 }
 

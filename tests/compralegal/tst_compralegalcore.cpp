@@ -64,7 +64,6 @@ private slots:
 
     void nameCharacters_data();
     void nameCharacters();
-    void firstRefusedCharacterOfAName();
     void baseNames_data();
     void baseNames();
     void fileNames_data();
@@ -216,13 +215,6 @@ void tst_CompraLegalCore::nameCharacters()
     QFETCH(bool, refused);
     QCOMPARE(isRefusedInName(c), refused);
     QCOMPARE(refusedNameCharacters().contains(c), refused);
-}
-
-void tst_CompraLegalCore::firstRefusedCharacterOfAName()
-{
-    QCOMPARE(firstRefusedInName(QStringLiteral("COMPRA.TXT")), QChar());
-    QCOMPARE(firstRefusedInName(QStringLiteral("A+B,C")), QChar(u'+'));
-    QCOMPARE(firstRefusedInName(QString()), QChar());
 }
 
 void tst_CompraLegalCore::baseNames_data()

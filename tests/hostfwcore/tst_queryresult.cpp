@@ -25,13 +25,13 @@ QSqlRecord record(const QStringList &columns)
 }
 
 // "NAME:SIZE": a declared text field.
-QList<FieldDef> declaredTexts(const QStringList &specs)
+QList<FieldDef> declaredTexts(const QStringList &declarations)
 {
     QList<FieldDef> fields;
-    for (const QString &spec : specs) {
+    for (const QString &declaration : declarations) {
         FieldDef f;
-        f.name = spec.section(u':', 0, 0);
-        f.size = spec.section(u':', 1, 1).toInt();
+        f.name = declaration.section(u':', 0, 0);
+        f.size = declaration.section(u':', 1, 1).toInt();
         fields << f;
     }
     return fields;
