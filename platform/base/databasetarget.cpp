@@ -15,15 +15,16 @@ constexpr char kPasswordVariable[] = "FIS_DB_PASSWORD";
 
 [[noreturn]] void refuse(const QString &text, const QString &why)
 {
-    throw ConfigError(QStringLiteral("Conexão de banco de dados inválida \"%1\": %2.").arg(text, why));
+    throw ConfigError(
+        QStringLiteral("Conexão de banco de dados inválida \"%1\": %2.").arg(text, why));
 }
 
 QString readPasswordFile(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw ConfigError(
-            QStringLiteral("O arquivo de senha %1 não pode ser lido: %2.").arg(path, file.errorString()));
+        throw ConfigError(QStringLiteral("O arquivo de senha %1 não pode ser lido: %2.")
+                              .arg(path, file.errorString()));
     QByteArray bytes = file.readLine(4096);
     while (bytes.endsWith('\n') || bytes.endsWith('\r'))
         bytes.chop(1);
@@ -133,7 +134,8 @@ QString DatabaseTarget::password() const
     if (!passwordEnv.isEmpty()) {
         if (!qEnvironmentVariableIsSet(passwordEnv.toLocal8Bit().constData()))
             throw ConfigError(
-                QStringLiteral("A variável de ambiente %1 da senha não está definida.").arg(passwordEnv));
+                QStringLiteral("A variável de ambiente %1 da senha não está definida.")
+                    .arg(passwordEnv));
         return qEnvironmentVariable(passwordEnv.toLocal8Bit().constData());
     }
     if (qEnvironmentVariableIsSet(kPasswordFileVariable))

@@ -66,7 +66,7 @@ bool DatabaseError::isUniqueViolation() const
 {
     // SQLITE_CONSTRAINT_UNIQUE and SQLITE_CONSTRAINT_PRIMARYKEY; an engine with other codes
     // reports these for the same faults.
-    return m_code == 2067 || m_code == 1555;
+    return m_uniqueViolation || m_code == 2067 || m_code == 1555;
 }
 
 } // namespace fis

@@ -83,11 +83,18 @@ public:
     int code() const { return m_code; }
     // A UNIQUE or PRIMARY KEY constraint refused a row.
     bool isUniqueViolation() const;
+    // For engines whose codes say so in their own way (an SQLSTATE, a status vector).
+    DatabaseError &markUniqueViolation()
+    {
+        m_uniqueViolation = true;
+        return *this;
+    }
 
 private:
     QString m_queryName;
     QString m_reason;
     int m_code = 0;
+    bool m_uniqueViolation = false;
 };
 
 } // namespace fis

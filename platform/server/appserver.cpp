@@ -3,7 +3,7 @@
 #include "server/schemamigration.h"
 #include "server/serverjanitor.h"
 #include "server/serverworker.h"
-#include "server/sqliteconnection.h"
+#include "sqldb/sqliteconnection.h"
 
 #include <QHostAddress>
 #include <QMutex>

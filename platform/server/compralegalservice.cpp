@@ -11,7 +11,7 @@
 #include "server/filegenerator.h"
 #include "server/serverlog.h"
 #include "server/sqlitecompralegalstore.h"
-#include "server/sqliteconnection.h"
+#include "sqldb/sqldatabase.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -108,7 +108,7 @@ CompraLegalService::CompraLegalService(std::unique_ptr<CompraLegalStore> store,
     , m_filesServed(std::move(filesServed))
 {}
 
-CompraLegalService::CompraLegalService(SqliteConnection &db, const ServerConfig &config,
+CompraLegalService::CompraLegalService(SqlConnection &db, const ServerConfig &config,
                                        QString serverId, std::function<void()> filesServed)
     : CompraLegalService(std::make_unique<SqliteCompraLegalStore>(db), config, std::move(serverId),
                          std::move(filesServed))

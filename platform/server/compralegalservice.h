@@ -14,7 +14,7 @@
 namespace fis {
 
 class CompraLegalStore;
-class SqliteConnection;
+class SqlConnection;
 struct ListFile;
 struct MarkedList;
 struct PageRange;
@@ -45,7 +45,7 @@ public:
     CompraLegalService(std::unique_ptr<CompraLegalStore> store, const ServerConfig &config,
                        QString serverId, std::function<void()> filesServed = {});
     // The same on the SQLite database of `db`.
-    CompraLegalService(SqliteConnection &db, const ServerConfig &config, QString serverId,
+    CompraLegalService(SqlConnection &db, const ServerConfig &config, QString serverId,
                        std::function<void()> filesServed = {});
     ~CompraLegalService();
 

@@ -1,6 +1,6 @@
 #include "server/exportlists.h"
 
-#include "server/sqliteconnection.h"
+#include "sqldb/sqldatabase.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -50,9 +50,9 @@ QString bootId()
     return QString::fromLatin1(QSysInfo::bootUniqueId());
 }
 
-QStringList column(SqliteConnection &db, const char *sql, const QString &bind = {})
+QStringList column(SqlConnection &db, const char *sql, const QString &bind = {})
 {
-    SqliteStatement q(db, sql);
+    SqlStatement q(db, sql);
     if (!bind.isNull())
         q.bind(1, bind);
     QStringList values;
@@ -61,17 +61,17 @@ QStringList column(SqliteConnection &db, const char *sql, const QString &bind = 
     return values;
 }
 
-void runForList(SqliteConnection &db, const char *sql, const QString &number)
+void runForList(SqlConnection &db, const char *sql, const QString &number)
 {
-    SqliteStatement q(db, sql);
+    SqlStatement q(db, sql);
     q.bind(1, number);
     q.execute();
 }
 
 // A list's state, read inside the caller's transaction; empty when it is gone.
-QString stateOf(SqliteConnection &db, const QString &number)
+QString stateOf(SqlConnection &db, const QString &number)
 {
-    SqliteStatement q(db, "SELECT IDSITUACAO FROM LISTACOMPRALEG WHERE NRLISTA = ?1");
+    SqlStatement q(db, "SELECT IDSITUACAO FROM LISTACOMPRALEG WHERE NRLISTA = ?1");
     q.bind(1, number);
     return q.step() ? q.text(0) : QString();
 }
@@ -83,11 +83,10 @@ qint64 now()
     return QDateTime::currentMSecsSinceEpoch();
 }
 
-std::optional<OwnedList> findOwned(SqliteConnection &db, const QString &number,
-                                   const QString &session)
+std::optional<OwnedList> findOwned(SqlConnection &db, const QString &number, const QString &session)
 {
-    SqliteStatement q(db, "SELECT IDSITUACAO FROM LISTACOMPRALEG WHERE NRLISTA = ?1"
-                          " AND CDSESSAO = ?2");
+    SqlStatement q(db, "SELECT IDSITUACAO FROM LISTACOMPRALEG WHERE NRLISTA = ?1"
+                       " AND CDSESSAO = ?2");
     q.bind(1, number);
     q.bind(2, session);
     if (!q.step())
@@ -95,28 +94,28 @@ std::optional<OwnedList> findOwned(SqliteConnection &db, const QString &number,
     return OwnedList{number, q.text(0)};
 }
 
-void touch(SqliteConnection &db, const QString &number, const QString &server)
+void touch(SqlConnection &db, const QString &number, const QString &server)
 {
-    SqliteStatement q(db, "UPDATE LISTACOMPRALEG SET DTATIVIDADE = ?1, CDSERVIDOR = ?2"
-                          " WHERE NRLISTA = ?3");
+    SqlStatement q(db, "UPDATE LISTACOMPRALEG SET DTATIVIDADE = ?1, CDSERVIDOR = ?2"
+                       " WHERE NRLISTA = ?3");
     q.bind(1, now());
     q.bind(2, server);
     q.bind(3, number);
     q.execute();
 }
 
-qint64 revert(SqliteConnection &db, const QString &number)
+qint64 revert(SqlConnection &db, const QString &number)
 {
     // Only flags this list set are put back: an invoice whose flag someone changed since keeps
     // the change.
-    SqliteStatement back(db, "UPDATE NFCOMPRA SET IDNFCOMPRALEG = L.IDNFCOMPRALEGANT"
-                             " FROM LISTACOMPRALEGNF L JOIN ARQCOMPRALEG A"
-                             " ON A.NRLISTA = L.NRLISTA AND A.CDINSCESTA = L.CDINSCESTA"
-                             " WHERE L.NRLISTA = ?1 AND A.IDSERVIDO IN ('N', 'S')"
-                             " AND L.IDNFCOMPRALEGANT IS NOT NULL"
-                             " AND NFCOMPRA.CDFILIAL = L.CDFILIAL"
-                             " AND NFCOMPRA.NRLANCTONF = L.NRLANCTONF"
-                             " AND NFCOMPRA.IDNFCOMPRALEG = 'S'");
+    SqlStatement back(db, "UPDATE NFCOMPRA SET IDNFCOMPRALEG = L.IDNFCOMPRALEGANT"
+                          " FROM LISTACOMPRALEGNF L JOIN ARQCOMPRALEG A"
+                          " ON A.NRLISTA = L.NRLISTA AND A.CDINSCESTA = L.CDINSCESTA"
+                          " WHERE L.NRLISTA = ?1 AND A.IDSERVIDO IN ('N', 'S')"
+                          " AND L.IDNFCOMPRALEGANT IS NOT NULL"
+                          " AND NFCOMPRA.CDFILIAL = L.CDFILIAL"
+                          " AND NFCOMPRA.NRLANCTONF = L.NRLANCTONF"
+                          " AND NFCOMPRA.IDNFCOMPRALEG = 'S'");
     back.bind(1, number);
     const qint64 reverted = back.execute();
     for (const char *sql : {"DELETE FROM REGARQCOMPRALEG WHERE NRSEQARQMAG IN"
@@ -128,13 +127,13 @@ qint64 revert(SqliteConnection &db, const QString &number)
     return reverted;
 }
 
-void finalize(SqliteConnection &db, const QString &number)
+void finalize(SqlConnection &db, const QString &number)
 {
     // The lines of the files go with the janitor's next purge.
     runForList(db, "UPDATE ARQCOMPRALEG SET IDSERVIDO = 'E' WHERE NRLISTA = ?1", number);
     runForList(db, "DELETE FROM LISTACOMPRALEGNF WHERE NRLISTA = ?1", number);
-    SqliteStatement q(db, "UPDATE LISTACOMPRALEG SET IDSITUACAO = 'F', DTATIVIDADE = ?1"
-                          " WHERE NRLISTA = ?2");
+    SqlStatement q(db, "UPDATE LISTACOMPRALEG SET IDSITUACAO = 'F', DTATIVIDADE = ?1"
+                       " WHERE NRLISTA = ?2");
     q.bind(1, now());
     q.bind(2, number);
     q.execute();
@@ -153,7 +152,7 @@ QStringList describe(const Outcome &outcome, const QString &why)
 namespace {
 
 // A list no one will go on with: final when it was delivered, undone when it was open.
-void settle(SqliteConnection &db, const QString &number, const QString &state, Outcome &outcome)
+void settle(SqlConnection &db, const QString &number, const QString &state, Outcome &outcome)
 {
     if (state == QLatin1String(kDelivered)) {
         finalize(db, number);
@@ -166,11 +165,11 @@ void settle(SqliteConnection &db, const QString &number, const QString &state, O
 
 } // namespace
 
-Outcome closeSession(SqliteConnection &db, const QString &session)
+Outcome closeSession(SqlConnection &db, const QString &session)
 {
     Outcome outcome;
-    SqliteStatement q(db, "SELECT NRLISTA, IDSITUACAO FROM LISTACOMPRALEG WHERE CDSESSAO = ?1"
-                          " AND IDSITUACAO IN ('A', 'E')");
+    SqlStatement q(db, "SELECT NRLISTA, IDSITUACAO FROM LISTACOMPRALEG WHERE CDSESSAO = ?1"
+                       " AND IDSITUACAO IN ('A', 'E')");
     q.bind(1, session);
     QList<std::pair<QString, QString>> lists;
     while (q.step())
@@ -181,10 +180,10 @@ Outcome closeSession(SqliteConnection &db, const QString &session)
     return outcome;
 }
 
-Outcome endSession(SqliteConnection &db, const QString &session)
+Outcome endSession(SqlConnection &db, const QString &session)
 {
     Outcome outcome;
-    SqliteTransaction tx(db, SqliteTransaction::Kind::Write);
+    SqlTransaction tx(db, SqlTransaction::Kind::Write);
     const QStringList delivered = column(db,
                                          "SELECT NRLISTA FROM LISTACOMPRALEG WHERE CDSESSAO = ?1"
                                          " AND IDSITUACAO = 'E'",
@@ -202,7 +201,7 @@ Outcome endSession(SqliteConnection &db, const QString &session)
     return outcome;
 }
 
-Outcome expire(SqliteConnection &db, qint64 leaseMs)
+Outcome expire(SqlConnection &db, qint64 leaseMs)
 {
     Outcome outcome;
     const auto stale = [&] {
@@ -210,17 +209,17 @@ Outcome expire(SqliteConnection &db, qint64 leaseMs)
     };
     QStringList candidates;
     {
-        SqliteStatement q(db, "SELECT NRLISTA FROM LISTACOMPRALEG WHERE IDSITUACAO IN ('A', 'E')"
-                              " AND (DTATIVIDADE IS NULL OR DTATIVIDADE < ?1)");
+        SqlStatement q(db, "SELECT NRLISTA FROM LISTACOMPRALEG WHERE IDSITUACAO IN ('A', 'E')"
+                           " AND (DTATIVIDADE IS NULL OR DTATIVIDADE < ?1)");
         q.bind(1, stale());
         while (q.step())
             candidates << q.text(0);
     }
     for (const QString &number : std::as_const(candidates)) {
-        SqliteTransaction tx(db, SqliteTransaction::Kind::Write);
-        SqliteStatement q(db, "SELECT IDSITUACAO FROM LISTACOMPRALEG WHERE NRLISTA = ?1"
-                              " AND IDSITUACAO IN ('A', 'E')"
-                              " AND (DTATIVIDADE IS NULL OR DTATIVIDADE < ?2)");
+        SqlTransaction tx(db, SqlTransaction::Kind::Write);
+        SqlStatement q(db, "SELECT IDSITUACAO FROM LISTACOMPRALEG WHERE NRLISTA = ?1"
+                           " AND IDSITUACAO IN ('A', 'E')"
+                           " AND (DTATIVIDADE IS NULL OR DTATIVIDADE < ?2)");
         q.bind(1, number);
         q.bind(2, stale());
         if (!q.step())
@@ -233,7 +232,7 @@ Outcome expire(SqliteConnection &db, qint64 leaseMs)
     return outcome;
 }
 
-ServerRegistry::ServerRegistry(SqliteConnection &db, qint64 leaseMs)
+ServerRegistry::ServerRegistry(SqlConnection &db, qint64 leaseMs)
     : m_db(db)
     , m_leaseMs(leaseMs)
 {
@@ -246,10 +245,10 @@ ServerRegistry::ServerRegistry(SqliteConnection &db, qint64 leaseMs)
 void ServerRegistry::enroll()
 {
     const qint64 pid = QCoreApplication::applicationPid();
-    SqliteTransaction tx(m_db, SqliteTransaction::Kind::Write);
-    SqliteStatement q(m_db, "INSERT OR REPLACE INTO SERVCOMPRALEG (CDSERVIDOR, CDMAQUINA, CDBOOT,"
-                            " NRPROCESSO, NRINICIOPROC, DTBATIMENTO) VALUES (?1, ?2, ?3, ?4, ?5,"
-                            " ?6)");
+    SqlTransaction tx(m_db, SqlTransaction::Kind::Write);
+    SqlStatement q(m_db, "INSERT OR REPLACE INTO SERVCOMPRALEG (CDSERVIDOR, CDMAQUINA, CDBOOT,"
+                         " NRPROCESSO, NRINICIOPROC, DTBATIMENTO) VALUES (?1, ?2, ?3, ?4, ?5,"
+                         " ?6)");
     q.bind(1, m_id);
     q.bind(2, machineId());
     q.bind(3, bootId());
@@ -264,8 +263,8 @@ void ServerRegistry::heartbeat()
 {
     int renewed = 0;
     {
-        SqliteTransaction tx(m_db, SqliteTransaction::Kind::Write);
-        SqliteStatement q(m_db, "UPDATE SERVCOMPRALEG SET DTBATIMENTO = ?1 WHERE CDSERVIDOR = ?2");
+        SqlTransaction tx(m_db, SqlTransaction::Kind::Write);
+        SqlStatement q(m_db, "UPDATE SERVCOMPRALEG SET DTBATIMENTO = ?1 WHERE CDSERVIDOR = ?2");
         q.bind(1, now());
         q.bind(2, m_id);
         renewed = q.execute();
@@ -277,7 +276,7 @@ void ServerRegistry::heartbeat()
 
 void ServerRegistry::withdraw()
 {
-    SqliteTransaction tx(m_db, SqliteTransaction::Kind::Write);
+    SqlTransaction tx(m_db, SqlTransaction::Kind::Write);
     runForList(m_db, "DELETE FROM SERVCOMPRALEG WHERE CDSERVIDOR = ?1", m_id);
     tx.commit();
 }
@@ -298,8 +297,8 @@ Outcome ServerRegistry::recover()
 {
     QStringList dead;
     {
-        SqliteStatement q(m_db, "SELECT CDSERVIDOR, CDMAQUINA, CDBOOT, NRPROCESSO, NRINICIOPROC,"
-                                " DTBATIMENTO FROM SERVCOMPRALEG WHERE CDSERVIDOR <> ?1");
+        SqlStatement q(m_db, "SELECT CDSERVIDOR, CDMAQUINA, CDBOOT, NRPROCESSO, NRINICIOPROC,"
+                             " DTBATIMENTO FROM SERVCOMPRALEG WHERE CDSERVIDOR <> ?1");
         q.bind(1, m_id);
         while (q.step()) {
             if (!isAlive(q.text(1), q.text(2), q.integer(3), q.integer(4), q.integer(5)))
@@ -307,7 +306,7 @@ Outcome ServerRegistry::recover()
         }
     }
     if (!dead.isEmpty()) {
-        SqliteTransaction tx(m_db, SqliteTransaction::Kind::Write);
+        SqlTransaction tx(m_db, SqlTransaction::Kind::Write);
         for (const QString &server : std::as_const(dead))
             runForList(m_db, "DELETE FROM SERVCOMPRALEG WHERE CDSERVIDOR = ?1", server);
         tx.commit();
@@ -320,13 +319,13 @@ Outcome ServerRegistry::recover()
                                              " FROM SERVCOMPRALEG S"
                                              " WHERE S.CDSERVIDOR = L.CDSERVIDOR)");
     for (const QString &number : orphans) {
-        SqliteTransaction tx(m_db, SqliteTransaction::Kind::Write);
+        SqlTransaction tx(m_db, SqlTransaction::Kind::Write);
         if (stateOf(m_db, number) != QLatin1String(kOpen))
             continue;
         {
-            SqliteStatement q(m_db, "SELECT 1 FROM LISTACOMPRALEG L WHERE NRLISTA = ?1 AND"
-                                    " EXISTS (SELECT 1 FROM SERVCOMPRALEG S"
-                                    " WHERE S.CDSERVIDOR = L.CDSERVIDOR)");
+            SqlStatement q(m_db, "SELECT 1 FROM LISTACOMPRALEG L WHERE NRLISTA = ?1 AND"
+                                 " EXISTS (SELECT 1 FROM SERVCOMPRALEG S"
+                                 " WHERE S.CDSERVIDOR = L.CDSERVIDOR)");
             q.bind(1, number);
             if (q.step())
                 continue; // a living server has taken it up meanwhile

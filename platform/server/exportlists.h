@@ -7,7 +7,7 @@
 
 namespace fis {
 
-class SqliteConnection;
+class SqlConnection;
 
 // The life of an export list, kept in the database so that any server on it can carry it on.
 //
@@ -52,17 +52,17 @@ struct OwnedList
 
 // The list `number` if `session` took it; nothing for another session's list or an unknown one,
 // which callers answer alike, so that nobody learns of another's lists.
-std::optional<OwnedList> findOwned(SqliteConnection &db, const QString &number,
+std::optional<OwnedList> findOwned(SqlConnection &db, const QString &number,
                                    const QString &session);
 
 // Records a call on the list: now, by `server`.
-void touch(SqliteConnection &db, const QString &number, const QString &server);
+void touch(SqlConnection &db, const QString &number, const QString &server);
 
 // Undoes the list (see above). Returns the number of invoices whose flag went back.
-qint64 revert(SqliteConnection &db, const QString &number);
+qint64 revert(SqlConnection &db, const QString &number);
 
 // Makes a delivered list final (see above).
-void finalize(SqliteConnection &db, const QString &number);
+void finalize(SqlConnection &db, const QString &number);
 
 // What became of a session's lists.
 struct Outcome
@@ -76,24 +76,24 @@ QStringList describe(const Outcome &outcome, const QString &why);
 
 // A session that starts a new run has ended the earlier ones (a client runs one export at a
 // time): its delivered lists become final and its open ones are undone.
-Outcome closeSession(SqliteConnection &db, const QString &session);
+Outcome closeSession(SqlConnection &db, const QString &session);
 
 // A session whose connection ended: its delivered lists become final and its open lists that
 // have no file yet are removed. Open lists with files are left to the lease: the client may come
 // back on another connection. Runs its own transaction.
-Outcome endSession(SqliteConnection &db, const QString &session);
+Outcome endSession(SqlConnection &db, const QString &session);
 
 // Lists without activity for longer than `leaseMs`: the open ones are undone, the delivered ones
 // become final. Each list in its own transaction, checked again inside it, so that a list a
 // server has just touched is left alone.
-Outcome expire(SqliteConnection &db, qint64 leaseMs);
+Outcome expire(SqlConnection &db, qint64 leaseMs);
 
 // The server processes working on the database, so that a starting server can tell which
 // lists a dead one left behind (SERVCOMPRALEG).
 class ServerRegistry
 {
 public:
-    ServerRegistry(SqliteConnection &db, qint64 leaseMs);
+    ServerRegistry(SqlConnection &db, qint64 leaseMs);
 
     // This process's identity, drawn at construction.
     const QString &id() const { return m_id; }
@@ -112,7 +112,7 @@ private:
     bool isAlive(const QString &machine, const QString &boot, qint64 pid, qint64 started,
                  qint64 heartbeat) const;
 
-    SqliteConnection &m_db;
+    SqlConnection &m_db;
     qint64 m_leaseMs;
     QString m_id;
 };

@@ -3,7 +3,7 @@
 #include "layout/filelayoutbuilder.h"
 #include "layout/layouterror.h"
 #include "server/multirowinsert.h"
-#include "server/sqliteconnection.h"
+#include "sqldb/sqldatabase.h"
 
 #include <QDateTime>
 #include <QScopeGuard>
@@ -49,13 +49,13 @@ QDate isoDate(QByteArrayView text)
 constexpr char kKeyColumns[] = "N.CDFILIAL, N.NRLANCTONF, N.NRNOTAFISC, N.DTEMISSAO, "
                                "N.CDMODELONF, N.CDSERIE, C.NRINSJURCLIE";
 
-QString invoiceName(const SqliteStatement &row)
+QString invoiceName(const SqlStatement &row)
 {
     return QStringLiteral("nota fiscal %1 (filial %2, lançamento %3)")
         .arg(row.text(2), row.text(0), row.text(1));
 }
 
-InvoiceKey readKey(const SqliteStatement &row)
+InvoiceKey readKey(const SqlStatement &row)
 {
     InvoiceKey key;
     key.issuerDocument = row.text(6);
@@ -81,7 +81,7 @@ InvoiceKey readKey(const SqliteStatement &row)
 }
 
 // `what` names the row in the message; it is only built when the CFOP is wrong.
-template<typename Name> int cfopOf(const SqliteStatement &row, int column, Name what)
+template<typename Name> int cfopOf(const SqlStatement &row, int column, Name what)
 {
     bool ok = false;
     const int cfop = QByteArrayView(row.utf8(column)).trimmed().toInt(&ok);
@@ -182,7 +182,7 @@ class LineStore
 public:
     static constexpr int kRowsPerInsert = 100;
 
-    LineStore(SqliteConnection &db, const QString &fileNumber, const QString &listNumber,
+    LineStore(SqlConnection &db, const QString &fileNumber, const QString &listNumber,
               qint64 sequenceBase)
         : m_fileNumber(fileNumber.toUtf8())
         , m_listNumber(listNumber.toUtf8())
@@ -196,7 +196,7 @@ public:
     void store(const LineChunk &chunk)
     {
         const QByteArrayView bytes(chunk.bytes);
-        m_insert.insert(int(chunk.ends.size()), [&](SqliteStatement &insert, int first, int rows) {
+        m_insert.insert(int(chunk.ends.size()), [&](SqlStatement &insert, int first, int rows) {
             insert.bindUtf8NoCopy(1, m_fileNumber);
             insert.bindUtf8NoCopy(2, m_listNumber);
             for (int r = 0; r < rows; ++r) {
@@ -227,7 +227,7 @@ constexpr char kOrderedKeyColumns[] = "O.CDFILIAL, O.NRLANCTONF, O.NRNOTAFISC, O
                                       " O.CDMODELONF, O.CDSERIE, O.NRINSJURCLIE";
 
 // Record 50 of the invoice row of FileLines::addInvoices()'s statement.
-template<typename Name> Invoice readInvoice(const SqliteStatement &row, Name what)
+template<typename Name> Invoice readInvoice(const SqlStatement &row, Name what)
 {
     Invoice invoice;
     invoice.key = readKey(row);
@@ -246,7 +246,7 @@ template<typename Name> Invoice readInvoice(const SqliteStatement &row, Name wha
 }
 
 // Record 54 of the item row of FileLines::addItems()'s statement, all but the invoice's key.
-template<typename Name> void readItem(const SqliteStatement &row, Name what, Item &item)
+template<typename Name> void readItem(const SqlStatement &row, Name what, Item &item)
 {
     item.itemNumber = int(row.integer(7));
     item.cfop = cfopOf(row, 8, what);
@@ -266,7 +266,7 @@ template<typename Name> void readItem(const SqliteStatement &row, Name what, Ite
 class FileLines
 {
 public:
-    FileLines(SqliteConnection &db, const ExportFile &file, const FileLayoutBuilder::LineSink &sink)
+    FileLines(SqlConnection &db, const ExportFile &file, const FileLayoutBuilder::LineSink &sink)
         : m_db(db)
         , m_file(file)
         , m_builder(sink)
@@ -299,13 +299,12 @@ private:
     {
         m_db.exec("CREATE TEMP TABLE ORDEMNFARQ (POS INTEGER PRIMARY KEY, CDFILIAL, NRLANCTONF,"
                   " NRNOTAFISC, DTEMISSAO, CDMODELONF, CDSERIE, NRINSJURCLIE)");
-        SqliteStatement order(m_db,
-                              QByteArray(QByteArray("INSERT INTO temp.ORDEMNFARQ (CDFILIAL,"
-                                                    " NRLANCTONF, NRNOTAFISC, DTEMISSAO,"
-                                                    " CDMODELONF, CDSERIE, NRINSJURCLIE)"
-                                                    " SELECT ") +
-                                         kKeyColumns + kFileInvoices + kOfFile + kInvoiceOrder)
-                                  .constData());
+        SqlStatement order(m_db, QByteArray(QByteArray("INSERT INTO temp.ORDEMNFARQ (CDFILIAL,"
+                                                       " NRLANCTONF, NRNOTAFISC, DTEMISSAO,"
+                                                       " CDMODELONF, CDSERIE, NRINSJURCLIE)"
+                                                       " SELECT ") +
+                                            kKeyColumns + kFileInvoices + kOfFile + kInvoiceOrder)
+                                     .constData());
         order.bind(1, m_file.listNumber);
         order.bind(2, m_file.stateRegistration);
         order.execute();
@@ -315,7 +314,7 @@ private:
     // say.
     void addInvoices()
     {
-        SqliteStatement invoices(
+        SqlStatement invoices(
             m_db, QByteArray(QByteArray("SELECT ") + kOrderedKeyColumns +
                              ", N.NRCFOP, N.IDENTRSAIDOP, N.VRNOTAFISC, N.VRBASEICMS,"
                              " N.VRICMS, N.VRISENTO, N.VROUTRAS, N.PCALIQICMS,"
@@ -343,16 +342,16 @@ private:
     // Records 54; returns the codes of the items' products.
     QSet<QString> addItems()
     {
-        SqliteStatement items(m_db,
-                              QByteArray(QByteArray("SELECT ") + kOrderedKeyColumns +
-                                         ", I.NRITEM, I.NRCFOP, I.CDCST, I.CDPRODUTO, I.QTITEM,"
-                                         " I.VRPRODUTO, I.VRDESCONTO, I.VRBASEICMS, I.VRBASEICMSST,"
-                                         " I.VRIPI, I.PCALIQICMS, O.POS"
-                                         " FROM temp.ORDEMNFARQ O"
-                                         " CROSS JOIN NFCOMPRAITEM I ON I.CDFILIAL = O.CDFILIAL"
-                                         " AND I.NRLANCTONF = O.NRLANCTONF"
-                                         " ORDER BY O.POS, I.NRITEM")
-                                  .constData());
+        SqlStatement items(m_db,
+                           QByteArray(QByteArray("SELECT ") + kOrderedKeyColumns +
+                                      ", I.NRITEM, I.NRCFOP, I.CDCST, I.CDPRODUTO, I.QTITEM,"
+                                      " I.VRPRODUTO, I.VRDESCONTO, I.VRBASEICMS, I.VRBASEICMSST,"
+                                      " I.VRIPI, I.PCALIQICMS, O.POS"
+                                      " FROM temp.ORDEMNFARQ O"
+                                      " CROSS JOIN NFCOMPRAITEM I ON I.CDFILIAL = O.CDFILIAL"
+                                      " AND I.NRLANCTONF = O.NRLANCTONF"
+                                      " ORDER BY O.POS, I.NRITEM")
+                               .constData());
         const auto itemWhere = [&]() -> QString {
             return QStringLiteral("O item %1 da ").arg(items.integer(7)) + invoiceName(items);
         };
@@ -386,9 +385,9 @@ private:
     // Records 75, of the products there are.
     void addProducts(const QSet<QString> &codes)
     {
-        SqliteStatement product(m_db, "SELECT CDPRODUTO, CDNCM, DSPRODUTO, SGUNIDADE, PCALIQIPI,"
-                                      " PCALIQICMS, PCREDBASEICMS, VRBASEICMSST FROM PRODUTO"
-                                      " WHERE CDPRODUTO = ?1");
+        SqlStatement product(m_db, "SELECT CDPRODUTO, CDNCM, DSPRODUTO, SGUNIDADE, PCALIQIPI,"
+                                   " PCALIQICMS, PCREDBASEICMS, VRBASEICMSST FROM PRODUTO"
+                                   " WHERE CDPRODUTO = ?1");
         for (const QString &code : codes) {
             product.bind(1, code);
             if (product.step()) {
@@ -401,20 +400,20 @@ private:
         }
     }
 
-    SqliteConnection &m_db;
+    SqlConnection &m_db;
     const ExportFile &m_file;
     FileLayoutBuilder m_builder;
     QString m_where; // what the builder was given last, for error messages
 };
 
 // The company's registration as records 10 and 11 name it.
-Informant readInformant(SqliteConnection &db, const ExportFile &file)
+Informant readInformant(SqlConnection &db, const ExportFile &file)
 {
-    SqliteStatement q(db, "SELECT I.NRCNPJ, I.NMMUNICIPIO, I.NRFAX, I.DSLOGRADOURO,"
-                          " I.NRLOGRADOURO, I.DSCOMPLEMENTO, I.NMBAIRRO, I.NRCEP, I.NMCONTATO,"
-                          " I.NRTELEFONE, E.NMEMPRESA"
-                          " FROM INSCRESTAD I JOIN EMPRESA E ON E.CDEMPRESA = I.CDEMPRESA"
-                          " WHERE I.CDEMPRESA = ?1 AND I.CDINSCESTA = ?2");
+    SqlStatement q(db, "SELECT I.NRCNPJ, I.NMMUNICIPIO, I.NRFAX, I.DSLOGRADOURO,"
+                       " I.NRLOGRADOURO, I.DSCOMPLEMENTO, I.NMBAIRRO, I.NRCEP, I.NMCONTATO,"
+                       " I.NRTELEFONE, E.NMEMPRESA"
+                       " FROM INSCRESTAD I JOIN EMPRESA E ON E.CDEMPRESA = I.CDEMPRESA"
+                       " WHERE I.CDEMPRESA = ?1 AND I.CDINSCESTA = ?2");
     q.bind(1, file.company);
     q.bind(2, file.stateRegistration);
     if (!q.step())
@@ -439,10 +438,10 @@ Informant readInformant(SqliteConnection &db, const ExportFile &file)
 
 // SQUENCIAL numbers the lines of the whole list: this file's lines follow those of the list's
 // files before it that have been built.
-qint64 sequenceBaseOf(SqliteConnection &db, const ExportFile &file)
+qint64 sequenceBaseOf(SqlConnection &db, const ExportFile &file)
 {
-    SqliteStatement q(db, "SELECT coalesce(sum(NRTOTREGISTROS), 0) FROM ARQCOMPRALEG"
-                          " WHERE NRLISTA = ?1 AND NOMEARQUIVO < ?2");
+    SqlStatement q(db, "SELECT coalesce(sum(NRTOTREGISTROS), 0) FROM ARQCOMPRALEG"
+                       " WHERE NRLISTA = ?1 AND NOMEARQUIVO < ?2");
     q.bind(1, file.listNumber);
     q.bind(2, file.namePart);
     return q.step() ? q.integer(0) : 0;
@@ -450,12 +449,13 @@ qint64 sequenceBaseOf(SqliteConnection &db, const ExportFile &file)
 
 // The builder's thread: builds the lines on a connection of its own, from one snapshot, and
 // hands them over in chunks. Whatever stops it is told to the queue.
-void produceLines(ChunkQueue &queue, const QString &path, int busyTimeout, const ExportFile &file,
+void produceLines(ChunkQueue &queue, const SqlConnection &db, const ExportFile &file,
                   const Informant &informant)
 {
     try {
-        SqliteConnection reader(path, busyTimeout);
-        SqliteTransaction snapshot(reader, SqliteTransaction::Kind::Read);
+        const std::unique_ptr<SqlConnection> connection = db.openAnother();
+        SqlConnection &reader = *connection;
+        SqlTransaction snapshot(reader, SqlTransaction::Kind::Read);
         LineChunk chunk;
         const auto newChunk = [&chunk] {
             chunk.bytes.reserve(kChunkLines * kRecordLength);
@@ -485,32 +485,31 @@ void produceLines(ChunkQueue &queue, const QString &path, int busyTimeout, const
 // Lines a previous build left go; the flag each invoice had before this list touched it is kept,
 // a rebuild keeping the first one kept. Then every invoice of the file is marked exported, in
 // one statement; the caller's rollback undoes both if the file fails.
-void markInvoices(SqliteConnection &db, const ExportFile &file)
+void markInvoices(SqlConnection &db, const ExportFile &file)
 {
-    SqliteStatement clear(db, "DELETE FROM REGARQCOMPRALEG WHERE NRSEQARQMAG = ?1");
+    SqlStatement clear(db, "DELETE FROM REGARQCOMPRALEG WHERE NRSEQARQMAG = ?1");
     clear.bind(1, file.fileNumber);
     clear.execute();
-    SqliteStatement keep(db, "UPDATE LISTACOMPRALEGNF SET IDNFCOMPRALEGANT ="
-                             " (SELECT N.IDNFCOMPRALEG FROM NFCOMPRA N"
-                             "  WHERE N.CDFILIAL = LISTACOMPRALEGNF.CDFILIAL"
-                             "  AND N.NRLANCTONF = LISTACOMPRALEGNF.NRLANCTONF)"
-                             " WHERE NRLISTA = ?1 AND CDINSCESTA = ?2"
-                             " AND IDNFCOMPRALEGANT IS NULL");
+    SqlStatement keep(db, "UPDATE LISTACOMPRALEGNF SET IDNFCOMPRALEGANT ="
+                          " (SELECT N.IDNFCOMPRALEG FROM NFCOMPRA N"
+                          "  WHERE N.CDFILIAL = LISTACOMPRALEGNF.CDFILIAL"
+                          "  AND N.NRLANCTONF = LISTACOMPRALEGNF.NRLANCTONF)"
+                          " WHERE NRLISTA = ?1 AND CDINSCESTA = ?2"
+                          " AND IDNFCOMPRALEGANT IS NULL");
     keep.bind(1, file.listNumber);
     keep.bind(2, file.stateRegistration);
     keep.execute();
-    SqliteStatement mark(db, "UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S'"
-                             " WHERE IDNFCOMPRALEG <> 'S' AND (CDFILIAL, NRLANCTONF) IN"
-                             " (SELECT CDFILIAL, NRLANCTONF FROM LISTACOMPRALEGNF"
-                             "  WHERE NRLISTA = ?1 AND CDINSCESTA = ?2)");
+    SqlStatement mark(db, "UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S'"
+                          " WHERE IDNFCOMPRALEG <> 'S' AND (CDFILIAL, NRLANCTONF) IN"
+                          " (SELECT CDFILIAL, NRLANCTONF FROM LISTACOMPRALEGNF"
+                          "  WHERE NRLISTA = ?1 AND CDINSCESTA = ?2)");
     mark.bind(1, file.listNumber);
     mark.bind(2, file.stateRegistration);
     mark.execute();
 }
 
 // Stores the chunks as they come until the builder is done; returns the number of lines.
-qint64 storeLines(SqliteConnection &db, const ExportFile &file, qint64 sequenceBase,
-                  ChunkQueue &queue)
+qint64 storeLines(SqlConnection &db, const ExportFile &file, qint64 sequenceBase, ChunkQueue &queue)
 {
     LineStore store(db, file.fileNumber, file.listNumber, sequenceBase);
     LineChunk chunk;
@@ -521,10 +520,10 @@ qint64 storeLines(SqliteConnection &db, const ExportFile &file, qint64 sequenceB
     return store.stored();
 }
 
-void recordBuilt(SqliteConnection &db, const ExportFile &file, qint64 lineCount)
+void recordBuilt(SqlConnection &db, const ExportFile &file, qint64 lineCount)
 {
-    SqliteStatement done(db, "UPDATE ARQCOMPRALEG SET NRTOTREGISTROS = ?1, IDSERVIDO = 'N',"
-                             " DTGERACAO = ?2 WHERE NRSEQARQMAG = ?3");
+    SqlStatement done(db, "UPDATE ARQCOMPRALEG SET NRTOTREGISTROS = ?1, IDSERVIDO = 'N',"
+                          " DTGERACAO = ?2 WHERE NRSEQARQMAG = ?3");
     done.bind(1, lineCount);
     done.bind(2, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     done.bind(3, file.fileNumber);
@@ -533,7 +532,7 @@ void recordBuilt(SqliteConnection &db, const ExportFile &file, qint64 lineCount)
 
 } // namespace
 
-qint64 generateExportFile(SqliteConnection &db, const ExportFile &file)
+qint64 generateExportFile(SqlConnection &db, const ExportFile &file)
 {
     const Informant informant = readInformant(db, file);
     const qint64 sequenceBase = sequenceBaseOf(db, file);
@@ -543,8 +542,8 @@ qint64 generateExportFile(SqliteConnection &db, const ExportFile &file)
     // the slower of the two instead of their sum. The builder reads what this transaction's
     // write lock has kept unchanged since it began, and none of the columns written here.
     ChunkQueue queue;
-    std::thread producer(produceLines, std::ref(queue), db.path(), db.busyTimeoutMs(),
-                         std::cref(file), std::cref(informant));
+    std::thread producer(produceLines, std::ref(queue), std::cref(db), std::cref(file),
+                         std::cref(informant));
     // Whatever way this function leaves, the builder stops before what it uses goes away.
     const auto join = qScopeGuard([&] {
         queue.cancel();

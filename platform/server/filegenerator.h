@@ -7,7 +7,7 @@
 
 namespace fis {
 
-class SqliteConnection;
+class SqlConnection;
 
 // A fault in the data that the user can put right (a value that does not fit the layout, a
 // missing registration): the message, in the users' language, names the invoice or record.
@@ -38,6 +38,6 @@ struct ExportFile
 //
 // Throws ExportDataError for faults in the data, DatabaseError for the database's own.
 // Returns the number of lines.
-qint64 generateExportFile(SqliteConnection &db, const ExportFile &file);
+qint64 generateExportFile(SqlConnection &db, const ExportFile &file);
 
 } // namespace fis

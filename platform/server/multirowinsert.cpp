@@ -13,7 +13,7 @@ int highestShared(const QList<int> &row)
 
 } // namespace
 
-MultiRowInsert::MultiRowInsert(SqliteConnection &db, QByteArray into, QList<int> row,
+MultiRowInsert::MultiRowInsert(SqlConnection &db, QByteArray into, QList<int> row,
                                int rowsPerStatement)
     : m_db(db)
     , m_into(std::move(into))
@@ -48,13 +48,13 @@ void MultiRowInsert::insert(int count, const Binder &bind)
             execute(m_full, first, rows, bind);
         } else {
             // Only the last rows.
-            SqliteStatement rest(m_db, sql(m_into, m_row, rows).constData());
+            SqlStatement rest(m_db, sql(m_into, m_row, rows).constData());
             execute(rest, first, rows, bind);
         }
     }
 }
 
-void MultiRowInsert::execute(SqliteStatement &insert, int first, int rows, const Binder &bind)
+void MultiRowInsert::execute(SqlStatement &insert, int first, int rows, const Binder &bind)
 {
     bind(insert, first, rows);
     try {

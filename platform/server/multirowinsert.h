@@ -1,6 +1,6 @@
 #pragma once
 
-#include "server/sqliteconnection.h"
+#include "sqldb/sqldatabase.h"
 
 #include <QByteArray>
 #include <QList>
@@ -21,7 +21,7 @@ public:
     // `into` is the statement's head ("INSERT INTO T (A, B, C)"); `row` gives, for each column,
     // the number of the shared parameter it takes (1, 2, ...) or 0 for a value of the row's own.
     // Prepares the statement for `rowsPerStatement` rows; throws DatabaseError when it cannot.
-    MultiRowInsert(SqliteConnection &db, QByteArray into, QList<int> row, int rowsPerStatement);
+    MultiRowInsert(SqlConnection &db, QByteArray into, QList<int> row, int rowsPerStatement);
 
     // The statement's text for `rows` rows.
     static QByteArray sql(QByteArrayView into, const QList<int> &row, int rows);
@@ -32,21 +32,21 @@ public:
 
     // Binds the shared parameters and the statement's rows 0 to `rows` - 1, which are rows
     // `first` to `first` + `rows` - 1 of those being inserted.
-    using Binder = std::function<void(SqliteStatement &insert, int first, int rows)>;
+    using Binder = std::function<void(SqlStatement &insert, int first, int rows)>;
     // Inserts `count` rows, rowsPerStatement() per statement and the rest in a statement of its
     // own. On failure the statement is reset (its bindings cleared) and the DatabaseError goes on.
     void insert(int count, const Binder &bind);
 
 private:
-    void execute(SqliteStatement &insert, int first, int rows, const Binder &bind);
+    void execute(SqlStatement &insert, int first, int rows, const Binder &bind);
 
-    SqliteConnection &m_db;
+    SqlConnection &m_db;
     const QByteArray m_into;
     const QList<int> m_row;
     const int m_rowsPerStatement;
     int m_firstOwn = 1;
     int m_ownPerRow = 0;
-    SqliteStatement m_full;
+    SqlStatement m_full;
 };
 
 } // namespace fis

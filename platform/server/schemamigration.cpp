@@ -1,7 +1,7 @@
 #include "server/schemamigration.h"
 
 #include "server/exportlists.h"
-#include "server/sqliteconnection.h"
+#include "sqldb/sqliteconnection.h"
 
 #include <QStringList>
 
@@ -11,7 +11,7 @@ namespace {
 
 bool hasColumn(SqliteConnection &db, const char *table, const char *column)
 {
-    SqliteStatement info(db, "SELECT 1 FROM pragma_table_info(?) WHERE upper(name) = upper(?)");
+    SqlStatement info(db, "SELECT 1 FROM pragma_table_info(?) WHERE upper(name) = upper(?)");
     info.bind(1, QString::fromLatin1(table));
     info.bind(2, QString::fromLatin1(column));
     return info.step();
@@ -19,21 +19,21 @@ bool hasColumn(SqliteConnection &db, const char *table, const char *column)
 
 bool hasIndex(SqliteConnection &db, const char *index)
 {
-    SqliteStatement q(db, "SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = ?");
+    SqlStatement q(db, "SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = ?");
     q.bind(1, QString::fromLatin1(index));
     return q.step();
 }
 
 bool hasTable(SqliteConnection &db, const char *table)
 {
-    SqliteStatement q(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
+    SqlStatement q(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
     q.bind(1, QString::fromLatin1(table));
     return q.step();
 }
 
 QStringList column(SqliteConnection &db, const char *sql)
 {
-    SqliteStatement q(db, sql);
+    SqlStatement q(db, sql);
     QStringList values;
     while (q.step())
         values << q.text(0);
@@ -64,7 +64,7 @@ void settleOwnerlessLists(SqliteConnection &db)
 
 QString tableSql(SqliteConnection &db, const char *table)
 {
-    SqliteStatement sql(db, "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?");
+    SqlStatement sql(db, "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?");
     sql.bind(1, QString::fromLatin1(table));
     if (!sql.step())
         throw DatabaseError(QStringLiteral("O banco de dados não tem a tabela %1; é mesmo um banco "
@@ -77,7 +77,7 @@ QString tableSql(SqliteConnection &db, const char *table)
 
 void migrateServerSchema(SqliteConnection &db)
 {
-    SqliteTransaction tx(db, SqliteTransaction::Kind::Write);
+    SqlTransaction tx(db, SqlTransaction::Kind::Write);
     for (const char *table : {"NFCOMPRA", "ARQCOMPRALEG", "SEQCOMPRALEG", "LISTACOMPRALEGNF"})
         tableSql(db, table);
 

@@ -2,7 +2,7 @@
 
 #include "server/appserver.h"
 #include "server/exportlists.h"
-#include "server/sqliteconnection.h"
+#include "sqldb/sqliteconnection.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -144,28 +144,27 @@ void ServerJanitor::purge()
             m_again = false;
             QStringList files;
             {
-                SqliteStatement q(*m_db,
-                                  "SELECT A.NRSEQARQMAG FROM ARQCOMPRALEG A"
-                                  " WHERE A.IDSERVIDO IN ('S', 'E') AND EXISTS (SELECT 1 FROM"
-                                  " REGARQCOMPRALEG R WHERE R.NRSEQARQMAG = A.NRSEQARQMAG)");
+                SqlStatement q(*m_db, "SELECT A.NRSEQARQMAG FROM ARQCOMPRALEG A"
+                                      " WHERE A.IDSERVIDO IN ('S', 'E') AND EXISTS (SELECT 1 FROM"
+                                      " REGARQCOMPRALEG R WHERE R.NRSEQARQMAG = A.NRSEQARQMAG)");
                 while (q.step())
                     files << q.text(0);
             }
-            SqliteStatement slice(*m_db, "DELETE FROM REGARQCOMPRALEG WHERE NRSEQARQMAG = ?1"
-                                         " AND NRORDREGARQ < ?2 AND EXISTS (SELECT 1 FROM"
-                                         " ARQCOMPRALEG WHERE NRSEQARQMAG = ?1 AND"
-                                         " IDSERVIDO IN ('S', 'E'))");
+            SqlStatement slice(*m_db, "DELETE FROM REGARQCOMPRALEG WHERE NRSEQARQMAG = ?1"
+                                      " AND NRORDREGARQ < ?2 AND EXISTS (SELECT 1 FROM"
+                                      " ARQCOMPRALEG WHERE NRSEQARQMAG = ?1 AND"
+                                      " IDSERVIDO IN ('S', 'E'))");
             for (const QString &file : std::as_const(files)) {
                 qint64 deleted = 0;
                 for (qint64 below = kSlice + 1; !m_stop.load(); below += kSlice) {
-                    SqliteTransaction tx(*m_db, SqliteTransaction::Kind::Write);
+                    SqlTransaction tx(*m_db, SqlTransaction::Kind::Write);
                     slice.bind(1, file);
                     slice.bind(2, below);
                     const int n = slice.execute();
                     tx.commit();
                     deleted += n;
-                    SqliteStatement left(*m_db, "SELECT 1 FROM REGARQCOMPRALEG WHERE"
-                                                " NRSEQARQMAG = ?1 AND NRORDREGARQ >= ?2");
+                    SqlStatement left(*m_db, "SELECT 1 FROM REGARQCOMPRALEG WHERE"
+                                             " NRSEQARQMAG = ?1 AND NRORDREGARQ >= ?2");
                     left.bind(1, file);
                     left.bind(2, below);
                     if (!left.step())

@@ -3,7 +3,7 @@
 #include "server/appserver.h"
 #include "server/compralegalservice.h"
 #include "server/serverjanitor.h"
-#include "server/sqliteconnection.h"
+#include "sqldb/sqliteconnection.h"
 
 #include <QThread>
 

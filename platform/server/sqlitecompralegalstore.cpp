@@ -3,7 +3,7 @@
 #include "base/automationdate.h"
 #include "contracts/compralegalcontract.h"
 #include "server/multirowinsert.h"
-#include "server/sqliteconnection.h"
+#include "sqldb/sqldatabase.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -17,14 +17,14 @@ namespace {
 class SqliteStoreTransaction final : public StoreTransaction
 {
 public:
-    SqliteStoreTransaction(SqliteConnection &db, TransactionKind kind)
-        : m_tx(db, kind == TransactionKind::Write ? SqliteTransaction::Kind::Write
-                                                  : SqliteTransaction::Kind::Read)
+    SqliteStoreTransaction(SqlConnection &db, TransactionKind kind)
+        : m_tx(db, kind == TransactionKind::Write ? SqlTransaction::Kind::Write
+                                                  : SqlTransaction::Kind::Read)
     {}
     void commit() override { m_tx.commit(); }
 
 private:
-    SqliteTransaction m_tx;
+    SqlTransaction m_tx;
 };
 
 QString isoDay(const QDate &date)
@@ -66,7 +66,7 @@ QDateTime storedDateTime(QByteArrayView text)
     return wallClockDateTime(date, time.isValid() ? time : QTime(0, 0));
 }
 
-std::optional<QString> optionalText(const SqliteStatement &q, int column)
+std::optional<QString> optionalText(const SqlStatement &q, int column)
 {
     if (q.isNull(column))
         return std::nullopt;
@@ -74,7 +74,7 @@ std::optional<QString> optionalText(const SqliteStatement &q, int column)
 }
 
 // A row of the invoice query's columns.
-void readInvoiceRow(const SqliteStatement &q, InvoiceRow &row)
+void readInvoiceRow(const SqlStatement &q, InvoiceRow &row)
 {
     row.direction = q.text(0);
     row.exported = isExported(q.utf8(1));
@@ -99,7 +99,7 @@ constexpr char kFileColumns[] = "SELECT A.NRSEQARQMAG, A.NRLISTA, A.CDEMPRESA, A
                                 " ON L.NRLISTA = A.NRLISTA";
 
 // The first row of a query on kFileColumns, stepped here.
-std::optional<ListFile> readListFile(SqliteStatement &q)
+std::optional<ListFile> readListFile(SqlStatement &q)
 {
     if (!q.step())
         return std::nullopt;
@@ -117,12 +117,12 @@ std::optional<ListFile> readListFile(SqliteStatement &q)
 }
 
 // The number of the invoice (branch, posting) on a list other than `list`; unset when none is.
-std::optional<QString> numberOnAnotherList(SqliteConnection &db, const QString &list,
+std::optional<QString> numberOnAnotherList(SqlConnection &db, const QString &list,
                                            QByteArrayView branch, QByteArrayView posting)
 {
-    SqliteStatement q(db, "SELECT N.NRNOTAFISC FROM LISTACOMPRALEGNF L JOIN NFCOMPRA N"
-                          " ON N.CDFILIAL = L.CDFILIAL AND N.NRLANCTONF = L.NRLANCTONF"
-                          " WHERE L.CDFILIAL = ?1 AND L.NRLANCTONF = ?2 AND L.NRLISTA <> ?3");
+    SqlStatement q(db, "SELECT N.NRNOTAFISC FROM LISTACOMPRALEGNF L JOIN NFCOMPRA N"
+                       " ON N.CDFILIAL = L.CDFILIAL AND N.NRLANCTONF = L.NRLANCTONF"
+                       " WHERE L.CDFILIAL = ?1 AND L.NRLANCTONF = ?2 AND L.NRLISTA <> ?3");
     q.bindUtf8(1, branch);
     q.bindUtf8(2, posting);
     q.bind(3, list);
@@ -140,7 +140,7 @@ public:
     // The marked invoices go in 100 rows per INSERT, as the file's lines do.
     static constexpr int kRowsPerInsert = 100;
 
-    SqliteListFiller(SqliteConnection &db, const QString &list)
+    SqliteListFiller(SqlConnection &db, const QString &list)
         : m_db(db)
         , m_list(list)
         , m_listUtf8(list.toUtf8())
@@ -214,9 +214,9 @@ private:
         }
     };
 
-    static QStringList readBranches(SqliteConnection &db)
+    static QStringList readBranches(SqlConnection &db)
     {
-        SqliteStatement q(db, "SELECT CDFILIAL FROM FILIAL");
+        SqlStatement q(db, "SELECT CDFILIAL FROM FILIAL");
         QStringList branches;
         while (q.step())
             branches.append(q.text(0));
@@ -234,8 +234,9 @@ private:
         if (m_batch.empty())
             return;
         try {
-            m_insert.insert(int(m_batch.size()), [this](SqliteStatement &insert, int first,
-                                                        int rows) { bind(insert, first, rows); });
+            m_insert.insert(int(m_batch.size()), [this](SqlStatement &insert, int first, int rows) {
+                bind(insert, first, rows);
+            });
         } catch (const DatabaseError &e) {
             // The unique index refused an invoice that another unfinished list holds.
             if (!e.isUniqueViolation())
@@ -252,7 +253,7 @@ private:
         m_batch.clear();
     }
 
-    void bind(SqliteStatement &insert, int first, int rows) const
+    void bind(SqlStatement &insert, int first, int rows) const
     {
         insert.bindUtf8NoCopy(1, m_listUtf8);
         for (int r = 0; r < rows; ++r) {
@@ -264,12 +265,12 @@ private:
         }
     }
 
-    SqliteConnection &m_db;
+    SqlConnection &m_db;
     const QString m_list;
     const QByteArray m_listUtf8;
     const QStringList m_branches;
     QList<QByteArray> m_branchesUtf8;
-    SqliteStatement m_invoice;
+    SqlStatement m_invoice;
     MultiRowInsert m_insert;
     std::vector<Marked> m_batch;
     // What the last find() found.
@@ -295,7 +296,7 @@ struct SqliteCompraLegalStore::Query
     }
 };
 
-SqliteCompraLegalStore::SqliteCompraLegalStore(SqliteConnection &db)
+SqliteCompraLegalStore::SqliteCompraLegalStore(SqlConnection &db)
     : m_db(db)
 {}
 
@@ -306,8 +307,8 @@ std::unique_ptr<StoreTransaction> SqliteCompraLegalStore::begin(TransactionKind 
 
 std::optional<qint64> SqliteCompraLegalStore::nextInSequence(const QString &sequence)
 {
-    SqliteStatement up(m_db, "UPDATE SEQCOMPRALEG SET NRULTIMO = NRULTIMO + 1"
-                             " WHERE NMSEQUENCIA = ?1 RETURNING NRULTIMO");
+    SqlStatement up(m_db, "UPDATE SEQCOMPRALEG SET NRULTIMO = NRULTIMO + 1"
+                          " WHERE NMSEQUENCIA = ?1 RETURNING NRULTIMO");
     up.bind(1, sequence);
     if (!up.step())
         return std::nullopt;
@@ -320,12 +321,12 @@ SqliteCompraLegalStore::PendingFlag SqliteCompraLegalStore::pendingFlag(const QS
 {
     // Each step is one seek on IX_NFCOMPRA_EMPRESA_STATUS (company, flag): the smallest flag,
     // then the smallest above the last one seen.
-    SqliteStatement lowest(m_db, "SELECT min(IDNFCOMPRALEG), typeof(min(IDNFCOMPRALEG))"
-                                 " FROM NFCOMPRA WHERE CDEMPRESA = ?1");
-    SqliteStatement above(m_db, "SELECT min(IDNFCOMPRALEG), typeof(min(IDNFCOMPRALEG))"
-                                " FROM NFCOMPRA WHERE CDEMPRESA = ?1 AND IDNFCOMPRALEG > ?2");
+    SqlStatement lowest(m_db, "SELECT min(IDNFCOMPRALEG), typeof(min(IDNFCOMPRALEG))"
+                              " FROM NFCOMPRA WHERE CDEMPRESA = ?1");
+    SqlStatement above(m_db, "SELECT min(IDNFCOMPRALEG), typeof(min(IDNFCOMPRALEG))"
+                             " FROM NFCOMPRA WHERE CDEMPRESA = ?1 AND IDNFCOMPRALEG > ?2");
     lowest.bind(1, company);
-    SqliteStatement *q = &lowest;
+    SqlStatement *q = &lowest;
     PendingFlag found;
     found.kind = PendingFlag::Kind::None;
     while (q->step() && !q->isNull(0)) {
@@ -413,7 +414,7 @@ void SqliteCompraLegalStore::findInvoices(const InvoiceCriteria &criteria,
                                           const std::function<void(const InvoiceRow &)> &row)
 {
     const Query query = invoiceQuery(criteria);
-    SqliteStatement q(m_db, query.sql.constData());
+    SqlStatement q(m_db, query.sql.constData());
     int i = 0;
     for (const QString &value : query.binds)
         q.bind(++i, value);
@@ -428,7 +429,7 @@ void SqliteCompraLegalStore::findInvoices(const InvoiceCriteria &criteria,
 
 bool SqliteCompraLegalStore::taxExists(const QString &tax)
 {
-    SqliteStatement taxes(m_db, "SELECT 1 FROM IMPOSTONFE WHERE CDIMPOSTONFE = ?1");
+    SqlStatement taxes(m_db, "SELECT 1 FROM IMPOSTONFE WHERE CDIMPOSTONFE = ?1");
     taxes.bind(1, tax);
     const bool found = taxes.step();
     taxes.reset();
@@ -438,8 +439,8 @@ bool SqliteCompraLegalStore::taxExists(const QString &tax)
 QString SqliteCompraLegalStore::stateOfRegistration(const QString &company,
                                                     const QString &registration)
 {
-    SqliteStatement state(m_db, "SELECT SGESTADO FROM INSCRESTAD WHERE CDEMPRESA = ?1 AND"
-                                " CDINSCESTA = ?2");
+    SqlStatement state(m_db, "SELECT SGESTADO FROM INSCRESTAD WHERE CDEMPRESA = ?1 AND"
+                             " CDINSCESTA = ?2");
     state.bind(1, company);
     state.bind(2, registration);
     return state.step() ? state.text(0) : QString();
@@ -464,9 +465,9 @@ exportlists::Outcome SqliteCompraLegalStore::closeSession(const QString &session
 void SqliteCompraLegalStore::addList(const QString &list, const QString &session,
                                      const QString &server)
 {
-    SqliteStatement add(m_db, "INSERT INTO LISTACOMPRALEG (NRLISTA, DTCRIACAO, CDSESSAO,"
-                              " IDSITUACAO, DTATIVIDADE, CDSERVIDOR) VALUES (?1, ?2, ?3, 'A', ?4,"
-                              " ?5)");
+    SqlStatement add(m_db, "INSERT INTO LISTACOMPRALEG (NRLISTA, DTCRIACAO, CDSESSAO,"
+                           " IDSITUACAO, DTATIVIDADE, CDSERVIDOR) VALUES (?1, ?2, ?3, 'A', ?4,"
+                           " ?5)");
     add.bind(1, list);
     add.bind(2, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     add.bind(3, session);
@@ -482,7 +483,7 @@ void SqliteCompraLegalStore::revertList(const QString &list)
 
 bool SqliteCompraLegalStore::listHasFiles(const QString &list)
 {
-    SqliteStatement q(m_db, "SELECT 1 FROM ARQCOMPRALEG WHERE NRLISTA = ?1");
+    SqlStatement q(m_db, "SELECT 1 FROM ARQCOMPRALEG WHERE NRLISTA = ?1");
     q.bind(1, list);
     return q.step();
 }
@@ -494,9 +495,9 @@ std::unique_ptr<ListFiller> SqliteCompraLegalStore::fillList(const QString &list
 
 void SqliteCompraLegalStore::addFile(const NewListFile &file)
 {
-    SqliteStatement add(m_db, "INSERT INTO ARQCOMPRALEG (NRSEQARQMAG, NRLISTA, CDEMPRESA,"
-                              " CDINSCESTA, SGESTADO, NOMEARQUIVO, NRTOTREGISTROS, IDSERVIDO,"
-                              " DTGERACAO) VALUES (?1, ?2, ?3, ?4, ?5, ?6, NULL, 'N', NULL)");
+    SqlStatement add(m_db, "INSERT INTO ARQCOMPRALEG (NRSEQARQMAG, NRLISTA, CDEMPRESA,"
+                           " CDINSCESTA, SGESTADO, NOMEARQUIVO, NRTOTREGISTROS, IDSERVIDO,"
+                           " DTGERACAO) VALUES (?1, ?2, ?3, ?4, ?5, ?6, NULL, 'N', NULL)");
     add.bind(1, file.fileNumber);
     add.bind(2, file.listNumber);
     add.bind(3, file.company);
@@ -509,7 +510,7 @@ void SqliteCompraLegalStore::addFile(const NewListFile &file)
 std::optional<ListFile> SqliteCompraLegalStore::fileOfRegistration(const QString &list,
                                                                    const QString &registration)
 {
-    SqliteStatement q(
+    SqlStatement q(
         m_db, QByteArray(QByteArray(kFileColumns) + " WHERE A.NRLISTA = ?1 AND A.CDINSCESTA = ?2")
                   .constData());
     q.bind(1, list);
@@ -519,17 +520,17 @@ std::optional<ListFile> SqliteCompraLegalStore::fileOfRegistration(const QString
 
 std::optional<ListFile> SqliteCompraLegalStore::file(const QString &fileNumber)
 {
-    SqliteStatement q(
-        m_db, QByteArray(QByteArray(kFileColumns) + " WHERE A.NRSEQARQMAG = ?1").constData());
+    SqlStatement q(m_db,
+                   QByteArray(QByteArray(kFileColumns) + " WHERE A.NRSEQARQMAG = ?1").constData());
     q.bind(1, fileNumber);
     return readListFile(q);
 }
 
 void SqliteCompraLegalStore::markOtherFilesDelivered(const QString &list, const QString &fileNumber)
 {
-    SqliteStatement delivered(m_db, "UPDATE ARQCOMPRALEG SET IDSERVIDO = 'E'"
-                                    " WHERE NRLISTA = ?1 AND IDSERVIDO = 'S'"
-                                    " AND NRSEQARQMAG <> ?2");
+    SqlStatement delivered(m_db, "UPDATE ARQCOMPRALEG SET IDSERVIDO = 'E'"
+                                 " WHERE NRLISTA = ?1 AND IDSERVIDO = 'S'"
+                                 " AND NRSEQARQMAG <> ?2");
     delivered.bind(1, list);
     delivered.bind(2, fileNumber);
     delivered.execute();
@@ -543,9 +544,9 @@ qint64 SqliteCompraLegalStore::buildFile(const ExportFile &file)
 void SqliteCompraLegalStore::readLines(const QString &fileNumber, qint64 from, qint64 to,
                                        const StoredLineSink &line)
 {
-    SqliteStatement q(m_db, "SELECT NRORDREGARQ, DSREGARQMAG, SQUENCIAL FROM REGARQCOMPRALEG"
-                            " WHERE NRSEQARQMAG = ?1 AND NRORDREGARQ BETWEEN ?2 AND ?3"
-                            " ORDER BY NRORDREGARQ");
+    SqlStatement q(m_db, "SELECT NRORDREGARQ, DSREGARQMAG, SQUENCIAL FROM REGARQCOMPRALEG"
+                         " WHERE NRSEQARQMAG = ?1 AND NRORDREGARQ BETWEEN ?2 AND ?3"
+                         " ORDER BY NRORDREGARQ");
     q.bind(1, fileNumber);
     q.bind(2, from);
     q.bind(3, to);
@@ -555,14 +556,14 @@ void SqliteCompraLegalStore::readLines(const QString &fileNumber, qint64 from, q
 
 void SqliteCompraLegalStore::markFileServed(const QString &fileNumber, const QString &list)
 {
-    SqliteStatement served(m_db, "UPDATE ARQCOMPRALEG SET IDSERVIDO = 'S'"
-                                 " WHERE NRSEQARQMAG = ?1");
+    SqlStatement served(m_db, "UPDATE ARQCOMPRALEG SET IDSERVIDO = 'S'"
+                              " WHERE NRSEQARQMAG = ?1");
     served.bind(1, fileNumber);
     served.execute();
-    SqliteStatement delivered(m_db, "UPDATE LISTACOMPRALEG SET IDSITUACAO = 'E'"
-                                    " WHERE NRLISTA = ?1 AND NOT EXISTS (SELECT 1 FROM"
-                                    " ARQCOMPRALEG WHERE NRLISTA = ?1"
-                                    " AND IDSERVIDO = 'N')");
+    SqlStatement delivered(m_db, "UPDATE LISTACOMPRALEG SET IDSITUACAO = 'E'"
+                                 " WHERE NRLISTA = ?1 AND NOT EXISTS (SELECT 1 FROM"
+                                 " ARQCOMPRALEG WHERE NRLISTA = ?1"
+                                 " AND IDSERVIDO = 'N')");
     delivered.bind(1, list);
     delivered.execute();
 }

@@ -4,14 +4,14 @@
 
 namespace fis {
 
-class SqliteConnection;
+class SqlConnection;
 
 // The store on the server's SQLite database (db/schema/sqlite.sql), over one connection used
 // from one thread.
 class SqliteCompraLegalStore final : public CompraLegalStore
 {
 public:
-    explicit SqliteCompraLegalStore(SqliteConnection &db);
+    explicit SqliteCompraLegalStore(SqlConnection &db);
 
     std::unique_ptr<StoreTransaction> begin(TransactionKind kind) override;
     std::optional<qint64> nextInSequence(const QString &sequence) override;
@@ -50,7 +50,7 @@ private:
     Query invoiceQuery(const InvoiceCriteria &criteria);
     void addStatusClause(const InvoiceCriteria &criteria, Query &query);
 
-    SqliteConnection &m_db;
+    SqlConnection &m_db;
 };
 
 } // namespace fis

@@ -16,6 +16,7 @@ LAYERS = [
     (2, "platform/dataset", "dataset"),
     (2, "platform/keylist", "keylist"),
     (2, "platform/layout", "layout"),
+    (2, "platform/sqldb", "sqldb"),
     (3, "platform/rpc", "rpc"),
     (4, "platform/rpcclient", "rpcclient"),
     (4, "platform/rpcserver", "rpcserver"),

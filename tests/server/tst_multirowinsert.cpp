@@ -1,6 +1,7 @@
 // The server's multi-row INSERT: its statements' text, the numbers of the rows' own parameters,
 // and how a run of rows is cut into full statements and a shorter last one.
 #include "server/multirowinsert.h"
+#include "sqldb/sqliteconnection.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -32,7 +33,7 @@ public:
     // Every row of T in insertion order, as "A|B|C|D".
     QStringList rows()
     {
-        SqliteStatement q(*m_db, "SELECT A, B, C, D FROM T ORDER BY rowid");
+        SqlStatement q(*m_db, "SELECT A, B, C, D FROM T ORDER BY rowid");
         QStringList rows;
         while (q.step())
             rows << QStringList{q.text(0), q.text(1), q.text(2), q.text(3)}.join(u'|');
@@ -52,7 +53,7 @@ constexpr char kInto[] = "INSERT INTO T (A, B, C, D)";
 Chunks insertNumbered(MultiRowInsert &insert, int count, int from = 1)
 {
     Chunks chunks;
-    insert.insert(count, [&](SqliteStatement &statement, int first, int rows) {
+    insert.insert(count, [&](SqlStatement &statement, int first, int rows) {
         chunks.append({first, rows});
         statement.bind(1, QStringLiteral("shared"));
         statement.bind(2, QStringLiteral("also"));

@@ -2,7 +2,7 @@
 // schema, and an older database brought to the same shape.
 #include "demodata.h"
 #include "server/schemamigration.h"
-#include "server/sqliteconnection.h"
+#include "sqldb/sqliteconnection.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -16,7 +16,7 @@ const char *const kExportTables[] = {"SEQCOMPRALEG", "LISTACOMPRALEG",  "LISTACO
 
 QStringList rows(SqliteConnection &db, const char *sql, const QString &param = {})
 {
-    SqliteStatement q(db, sql);
+    SqlStatement q(db, sql);
     if (!param.isNull())
         q.bind(1, param);
     QStringList out;
@@ -169,7 +169,7 @@ void TestSchemaMigration::ownerlessListsAreSettled()
         "INSERT INTO LISTACOMPRALEG VALUES ('0000000002', '2025-05-01 11:00:00', '0000000004');");
     const QString regA = chosen[0].section(u':', 2), regB = chosen[2].section(u':', 2);
     const auto exec = [&](const char *sql, const QStringList &values) {
-        SqliteStatement q(db, sql);
+        SqlStatement q(db, sql);
         for (int i = 0; i < values.size(); ++i)
             q.bind(i + 1, values[i]);
         q.execute();
@@ -191,8 +191,8 @@ void TestSchemaMigration::ownerlessListsAreSettled()
     QCOMPARE(exportShape(db), m_freshShape);
     const auto flag = [&](int i) {
         const QStringList p = chosen[i].split(u':');
-        SqliteStatement q(db, "SELECT IDNFCOMPRALEG FROM NFCOMPRA WHERE CDFILIAL = ?1"
-                              " AND NRLANCTONF = ?2");
+        SqlStatement q(db, "SELECT IDNFCOMPRALEG FROM NFCOMPRA WHERE CDFILIAL = ?1"
+                           " AND NRLANCTONF = ?2");
         q.bind(1, p[0]);
         q.bind(2, p[1]);
         return q.step() ? q.text(0) : QString();

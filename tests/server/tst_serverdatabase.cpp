@@ -1,6 +1,6 @@
 // The server's SQLite connection: a worker's commits leave copying the write-ahead log into the
 // database to another connection, so that building a big file does not wait for that copy.
-#include "server/sqliteconnection.h"
+#include "sqldb/sqliteconnection.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -36,7 +36,7 @@ void TestServerDatabase::checkpointLeftToAnotherConnection()
 
     // Some 8 MB in one commit: far past the log size at which SQLite would copy it itself.
     {
-        SqliteTransaction tx(worker, SqliteTransaction::Kind::Write);
+        SqlTransaction tx(worker, SqlTransaction::Kind::Write);
         worker.exec("WITH RECURSIVE N(I) AS (SELECT 1 UNION ALL SELECT I + 1 FROM N WHERE I < 2000)"
                     " INSERT INTO T SELECT randomblob(4000) FROM N");
         tx.commit();
@@ -48,7 +48,7 @@ void TestServerDatabase::checkpointLeftToAnotherConnection()
     janitor.checkpoint();
     QVERIFY(QFileInfo(path).size() > 8000000);
     {
-        SqliteStatement count(janitor, "SELECT count(*) FROM T");
+        SqlStatement count(janitor, "SELECT count(*) FROM T");
         QVERIFY(count.step());
         QCOMPARE(count.integer(0), 2000);
     }

@@ -2,7 +2,7 @@
 // process table on this machine and by the heartbeat elsewhere; never a running server's.
 #include "demodata.h"
 #include "server/exportlists.h"
-#include "server/sqliteconnection.h"
+#include "sqldb/sqliteconnection.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -16,7 +16,7 @@ constexpr qint64 kLeaseMs = 60000;
 
 QString text(SqliteConnection &db, const char *sql, const QString &bind = {})
 {
-    SqliteStatement q(db, sql);
+    SqlStatement q(db, sql);
     if (!bind.isNull())
         q.bind(1, bind);
     return q.step() ? q.text(0) : QString();
@@ -29,7 +29,7 @@ void serverWithList(SqliteConnection &db, const QString &server, const QString &
                     const char *state = "A")
 {
     if (!server.isEmpty()) {
-        SqliteStatement s(db, "INSERT INTO SERVCOMPRALEG VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+        SqlStatement s(db, "INSERT INTO SERVCOMPRALEG VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
         s.bind(1, server);
         s.bind(2, machine);
         s.bind(3, boot);
@@ -38,8 +38,8 @@ void serverWithList(SqliteConnection &db, const QString &server, const QString &
         s.bind(6, heartbeat);
         s.execute();
     }
-    SqliteStatement l(db, "INSERT INTO LISTACOMPRALEG VALUES (?1, '2025-05-20 10:00:00',"
-                          " 'someone', ?2, ?3, ?4)");
+    SqlStatement l(db, "INSERT INTO LISTACOMPRALEG VALUES (?1, '2025-05-20 10:00:00',"
+                       " 'someone', ?2, ?3, ?4)");
     l.bind(1, list);
     l.bind(2, QString::fromLatin1(state));
     l.bind(3, exportlists::now());
@@ -48,27 +48,27 @@ void serverWithList(SqliteConnection &db, const QString &server, const QString &
     else
         l.bind(4, server);
     l.execute();
-    SqliteStatement reg(db, "SELECT CDINSCESTA FROM NFCOMPRA WHERE CDFILIAL = ?1 AND"
-                            " NRLANCTONF = ?2");
+    SqlStatement reg(db, "SELECT CDINSCESTA FROM NFCOMPRA WHERE CDFILIAL = ?1 AND"
+                         " NRLANCTONF = ?2");
     reg.bind(1, branch);
     reg.bind(2, posting);
     QVERIFY(reg.step());
     const QString registration = reg.text(0);
     reg.reset();
-    SqliteStatement f(db, "INSERT INTO ARQCOMPRALEG VALUES (?1, ?1, '01', ?2, 'BA', '0001', 10,"
-                          " ?3, NULL)");
+    SqlStatement f(db, "INSERT INTO ARQCOMPRALEG VALUES (?1, ?1, '01', ?2, 'BA', '0001', 10,"
+                       " ?3, NULL)");
     f.bind(1, list);
     f.bind(2, registration);
     f.bind(3, QString::fromLatin1(*state == 'E' ? "S" : "N"));
     f.execute();
-    SqliteStatement n(db, "INSERT INTO LISTACOMPRALEGNF VALUES (?1, ?2 || ?3, ?4, ?2, ?3, 'N')");
+    SqlStatement n(db, "INSERT INTO LISTACOMPRALEGNF VALUES (?1, ?2 || ?3, ?4, ?2, ?3, 'N')");
     n.bind(1, list);
     n.bind(2, branch);
     n.bind(3, posting);
     n.bind(4, registration);
     n.execute();
-    SqliteStatement mark(db, "UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S' WHERE CDFILIAL = ?1 AND"
-                             " NRLANCTONF = ?2");
+    SqlStatement mark(db, "UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S' WHERE CDFILIAL = ?1 AND"
+                          " NRLANCTONF = ?2");
     mark.bind(1, branch);
     mark.bind(2, posting);
     mark.execute();
@@ -105,8 +105,8 @@ void TestServerRegistry::startingServerGivesUpWhatTheDeadLeft()
 
     QStringList postings;
     {
-        SqliteStatement q(db, "SELECT NRLANCTONF FROM NFCOMPRA WHERE CDFILIAL = '0001'"
-                              " ORDER BY NRLANCTONF LIMIT 7");
+        SqlStatement q(db, "SELECT NRLANCTONF FROM NFCOMPRA WHERE CDFILIAL = '0001'"
+                           " ORDER BY NRLANCTONF LIMIT 7");
         while (q.step())
             postings << q.text(0);
     }
@@ -114,7 +114,7 @@ void TestServerRegistry::startingServerGivesUpWhatTheDeadLeft()
     const qint64 pid = QCoreApplication::applicationPid();
     const qint64 now = exportlists::now();
     {
-        SqliteTransaction tx(db, SqliteTransaction::Kind::Write);
+        SqlTransaction tx(db, SqlTransaction::Kind::Write);
         // Alive: this very process, seen as another server.
         serverWithList(db, "running", machine, boot, pid, started, now, "L1", "0001", postings[0]);
         // Gone: no such process here, or the process number was taken by another one, or the
@@ -151,7 +151,7 @@ void TestServerRegistry::startingServerGivesUpWhatTheDeadLeft()
     QCOMPARE(flags, (QStringList{"S", "N", "N", "N", "S", "N", "S"}));
     QStringList servers;
     {
-        SqliteStatement q(db, "SELECT CDSERVIDOR FROM SERVCOMPRALEG ORDER BY 1");
+        SqlStatement q(db, "SELECT CDSERVIDOR FROM SERVCOMPRALEG ORDER BY 1");
         while (q.step())
             servers << q.text(0);
     }

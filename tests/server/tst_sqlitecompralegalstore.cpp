@@ -2,7 +2,7 @@
 // a key names, and when an invoice that another list holds is reported.
 #include "demodata.h"
 #include "server/sqlitecompralegalstore.h"
-#include "server/sqliteconnection.h"
+#include "sqldb/sqliteconnection.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -63,9 +63,9 @@ void TestSqliteCompraLegalStore::initTestCase()
             " ORDER BY NRLANCTONF LIMIT 1;"
             "UPDATE COPIA SET CDFILIAL = '000', NRLANCTONF = '1' || NRLANCTONF;"
             "INSERT INTO NFCOMPRA SELECT * FROM COPIA;");
-    SqliteStatement q(db, "SELECT CDFILIAL, NRLANCTONF, NRNOTAFISC, CDINSCESTA FROM NFCOMPRA"
-                          " WHERE CDEMPRESA = '01' AND CDFILIAL <> '000'"
-                          " ORDER BY CDFILIAL, NRLANCTONF");
+    SqlStatement q(db, "SELECT CDFILIAL, NRLANCTONF, NRNOTAFISC, CDINSCESTA FROM NFCOMPRA"
+                       " WHERE CDEMPRESA = '01' AND CDFILIAL <> '000'"
+                       " ORDER BY CDFILIAL, NRLANCTONF");
     while (q.step())
         m_invoices.append({q.text(0), q.text(1), q.text(2), q.text(3)});
     QVERIFY(m_invoices.size() > 2 * 100);

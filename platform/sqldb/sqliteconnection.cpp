@@ -1,0 +1,302 @@
+#include "sqldb/sqliteconnection.h"
+
+#include <sqlite3.h>
+
+#include <vector>
+
+namespace fis {
+
+static_assert(SQLITE_CONSTRAINT_UNIQUE == 2067 && SQLITE_CONSTRAINT_PRIMARYKEY == 1555,
+              "DatabaseError::isUniqueViolation() knows SQLite's codes");
+
+SqliteConnection::SqliteConnection(const QString &path, int busyTimeoutMs)
+    : m_path(path)
+    , m_busyTimeoutMs(busyTimeoutMs)
+{
+    const QByteArray file = path.toUtf8();
+    // No shared cache and no mutexes of our own: a connection belongs to one thread.
+    const int rc = sqlite3_open_v2(file.constData(), &m_db,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        const QString text =
+            m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(rc));
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        throw DatabaseError(
+            QStringLiteral("Não foi possível abrir o banco de dados %1: %2").arg(path, text));
+    }
+    sqlite3_extended_result_codes(m_db, 1);
+    sqlite3_busy_timeout(m_db, busyTimeoutMs);
+    try {
+        exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA foreign_keys = ON;");
+    } catch (...) {
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        throw;
+    }
+}
+
+SqliteConnection::~SqliteConnection()
+{
+    sqlite3_close_v2(m_db);
+}
+
+void SqliteConnection::exec(const char *sql)
+{
+    char *error = nullptr;
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        const QString text = QString::fromUtf8(error ? error : sqlite3_errmsg(m_db));
+        sqlite3_free(error);
+        throw DatabaseError(QStringLiteral("Erro no banco de dados: %1").arg(text));
+    }
+}
+
+void SqliteConnection::checkpointElsewhere(std::function<void()> request)
+{
+    // The frame count at which SQLite's own automatic checkpoint would run.
+    constexpr int kCheckpointFrames = 1000;
+    m_checkpointRequest = std::move(request);
+    sqlite3_wal_hook(
+        m_db,
+        [](void *self, sqlite3 *, const char *, int frames) {
+            auto *connection = static_cast<SqliteConnection *>(self);
+            if (frames >= kCheckpointFrames && connection->m_checkpointRequest)
+                connection->m_checkpointRequest();
+            return SQLITE_OK;
+        },
+        this);
+}
+
+void SqliteConnection::checkpoint()
+{
+    const int rc =
+        sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    // Busy: another connection is checkpointing; it does the same work.
+    if (rc != SQLITE_OK && rc != SQLITE_BUSY)
+        fail(QStringLiteral("checkpoint"));
+}
+
+void SqliteConnection::fail(const QString &what) const
+{
+    throw DatabaseError(QStringLiteral("Erro no banco de dados (%1): %2")
+                            .arg(what, QString::fromUtf8(sqlite3_errmsg(m_db))));
+}
+
+namespace {
+
+// A prepared statement of an SQLite connection.
+class SqliteStatementImpl final : public SqlStatementImpl
+{
+public:
+    SqliteStatementImpl(SqliteConnection &db, QByteArrayView sql)
+        : m_db(db)
+    {
+        if (sqlite3_prepare_v2(db.handle(), sql.data(), int(sql.size()), &m_stmt, nullptr) !=
+            SQLITE_OK)
+            db.fail(QStringLiteral("preparação do comando"));
+    }
+    ~SqliteStatementImpl() override { sqlite3_finalize(m_stmt); }
+
+    void bindUtf8(int index, QByteArrayView utf8) override
+    {
+        bindText(index, utf8, SQLITE_TRANSIENT);
+    }
+    void bindUtf8NoCopy(int index, QByteArrayView utf8) override
+    {
+        bindText(index, utf8, SQLITE_STATIC);
+    }
+    void bind(int index, qint64 value) override { check(sqlite3_bind_int64(m_stmt, index, value)); }
+    void bind(int index, double value) override
+    {
+        check(sqlite3_bind_double(m_stmt, index, value));
+    }
+    void bindNull(int index) override { check(sqlite3_bind_null(m_stmt, index)); }
+
+    bool step() override
+    {
+        const int rc = sqlite3_step(m_stmt);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc == SQLITE_DONE)
+            return false;
+        const QString text = QString::fromUtf8(sqlite3_errmsg(m_db.handle()));
+        const int code = sqlite3_extended_errcode(m_db.handle());
+        sqlite3_reset(m_stmt);
+        throw DatabaseError(QStringLiteral("Erro no banco de dados: %1").arg(text), code);
+    }
+
+    int execute() override
+    {
+        while (step()) {
+        }
+        const int changed = sqlite3_changes(m_db.handle());
+        reset();
+        return changed;
+    }
+
+    void reset() override
+    {
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+    }
+
+    bool isNull(int column) const override
+    {
+        return sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
+    }
+    QByteArrayView utf8(int column) const override
+    {
+        const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column));
+        const int size = sqlite3_column_bytes(m_stmt, column);
+        return data ? QByteArrayView(data, size) : QByteArrayView();
+    }
+    qint64 integer(int column) const override { return sqlite3_column_int64(m_stmt, column); }
+    double real(int column) const override { return sqlite3_column_double(m_stmt, column); }
+
+private:
+    void bindText(int index, QByteArrayView utf8, sqlite3_destructor_type lifetime)
+    {
+        // An empty view may carry a null pointer, which SQLite would bind as NULL.
+        static const char empty[] = "";
+        const char *data = utf8.isEmpty() ? empty : utf8.data();
+        check(sqlite3_bind_text(m_stmt, index, data, int(utf8.size()), lifetime));
+    }
+    void check(int rc) const
+    {
+        if (rc != SQLITE_OK)
+            m_db.fail(QStringLiteral("associação de parâmetro"));
+    }
+
+    SqliteConnection &m_db;
+    sqlite3_stmt *m_stmt = nullptr;
+};
+
+// Many rows per INSERT: a million single-row statements spend more time being stepped and
+// reset than writing the table.
+class SqliteRowWriter final : public SqlRowWriter
+{
+public:
+    static constexpr int kRowsPerInsert = 100;
+
+    SqliteRowWriter(SqliteConnection &db, const QByteArray &table, const QList<QByteArray> &columns)
+        : m_db(db)
+        , m_columns(int(columns.size()))
+    {
+        m_head = "INSERT INTO " + table + " (" + columns.join(", ") + ") VALUES ";
+        m_values.reserve(size_t(kRowsPerInsert) * size_t(m_columns));
+    }
+
+    void addText(QByteArrayView utf8) override
+    {
+        m_values.push_back(Value{utf8.toByteArray(), 0, Value::Text});
+    }
+    void addInteger(qint64 value) override { m_values.push_back(Value{{}, value, Value::Integer}); }
+    void addNull() override { m_values.push_back(Value{{}, 0, Value::Null}); }
+    void endRow() override
+    {
+        if (m_values.size() == size_t(kRowsPerInsert) * size_t(m_columns))
+            flush();
+    }
+    void finish() override { flush(); }
+
+private:
+    struct Value
+    {
+        QByteArray text;
+        qint64 integer;
+        enum Kind { Text, Integer, Null } kind;
+    };
+
+    std::unique_ptr<SqlStatementImpl> make(int rows)
+    {
+        const QByteArray row = "(" + QByteArray("?, ").repeated(m_columns - 1) + "?)";
+        QByteArray sql = m_head;
+        for (int r = 0; r < rows; ++r)
+            sql += (r ? ", " : "") + row;
+        return std::make_unique<SqliteStatementImpl>(m_db, sql);
+    }
+
+    SqlStatementImpl &statementFor(int rows)
+    {
+        if (rows == kRowsPerInsert) {
+            if (!m_full)
+                m_full = make(rows);
+            return *m_full;
+        }
+        if (!m_partial || m_partialRows != rows) {
+            m_partial = make(rows);
+            m_partialRows = rows;
+        }
+        return *m_partial;
+    }
+
+    void flush()
+    {
+        if (m_values.empty())
+            return;
+        const int rows = int(m_values.size()) / m_columns;
+        SqlStatementImpl &insert = statementFor(rows);
+        int index = 0;
+        for (const Value &v : m_values) {
+            ++index;
+            if (v.kind == Value::Text)
+                insert.bindUtf8NoCopy(index, v.text);
+            else if (v.kind == Value::Integer)
+                insert.bind(index, v.integer);
+            else
+                insert.bindNull(index);
+        }
+        try {
+            insert.execute();
+        } catch (...) {
+            insert.reset();
+            m_values.clear();
+            throw;
+        }
+        m_values.clear();
+    }
+
+    SqliteConnection &m_db;
+    const int m_columns;
+    QByteArray m_head;
+    std::vector<Value> m_values;
+    std::unique_ptr<SqlStatementImpl> m_full;
+    std::unique_ptr<SqlStatementImpl> m_partial;
+    int m_partialRows = 0;
+};
+
+} // namespace
+
+std::unique_ptr<SqlConnection> SqliteConnection::openAnother() const
+{
+    return std::make_unique<SqliteConnection>(m_path, m_busyTimeoutMs);
+}
+
+std::unique_ptr<SqlStatementImpl> SqliteConnection::prepare(QByteArrayView sql)
+{
+    return std::make_unique<SqliteStatementImpl>(*this, sql);
+}
+
+void SqliteConnection::begin(TransactionKind kind)
+{
+    exec(kind == TransactionKind::Write ? "BEGIN IMMEDIATE" : "BEGIN DEFERRED");
+}
+
+void SqliteConnection::commit()
+{
+    exec("COMMIT");
+}
+
+void SqliteConnection::rollback() noexcept
+{
+    if (!sqlite3_get_autocommit(m_db))
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+std::unique_ptr<SqlRowWriter> SqliteConnection::insertRows(const QByteArray &table,
+                                                           const QList<QByteArray> &columns)
+{
+    return std::make_unique<SqliteRowWriter>(*this, table, columns);
+}
+
+} // namespace fis

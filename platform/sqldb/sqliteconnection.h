@@ -1,0 +1,60 @@
+#pragma once
+
+#include "sqldb/sqldatabase.h"
+
+#include <QByteArrayView>
+#include <QString>
+
+#include <functional>
+
+struct sqlite3;
+
+namespace fis {
+
+// Every failure of the database (cannot open, busy for too long, constraint, I/O) is a
+// DatabaseError (base/error.h) with SQLite's own text and extended result code.
+
+// One SQLite connection, used from one thread only. Opened in WAL mode with a busy timeout so
+// that several server processes can share the file; write transactions start with
+// BEGIN IMMEDIATE so that two writers never deadlock on a lock upgrade.
+class SqliteConnection final : public SqlConnection
+{
+public:
+    // Opens an existing database file; throws DatabaseError when it cannot.
+    SqliteConnection(const QString &path, int busyTimeoutMs);
+    ~SqliteConnection() override;
+
+    sqlite3 *handle() const { return m_db; }
+    const QString &path() const { return m_path; }
+    int busyTimeoutMs() const { return m_busyTimeoutMs; }
+
+    DatabaseEngine engine() const override { return DatabaseEngine::Sqlite; }
+    std::unique_ptr<SqlConnection> openAnother() const override;
+    QString target() const override { return m_path; }
+    void exec(const char *sql) override;
+    std::unique_ptr<SqlStatementImpl> prepare(QByteArrayView sql) override;
+    void begin(TransactionKind kind) override;
+    void commit() override;
+    void rollback() noexcept override;
+    std::unique_ptr<SqlRowWriter> insertRows(const QByteArray &table,
+                                             const QList<QByteArray> &columns) override;
+
+    // Commits on this connection no longer copy the write-ahead log into the database once it
+    // has grown past SQLite's usual threshold; `request` is called instead (on this thread,
+    // right after such a commit), so that another connection can run checkpoint() away from the
+    // caller. A file of a million lines is some 200 MB of log: copying it would otherwise hold
+    // up the call that built it.
+    void checkpointElsewhere(std::function<void()> request);
+    // Copies what it can of the write-ahead log into the database without waiting for readers
+    // or writers. Throws DatabaseError when it fails for another reason.
+    void checkpoint();
+    [[noreturn]] void fail(const QString &what) const;
+
+private:
+    sqlite3 *m_db = nullptr;
+    QString m_path;
+    int m_busyTimeoutMs = 0;
+    std::function<void()> m_checkpointRequest;
+};
+
+} // namespace fis
