@@ -7,10 +7,10 @@
 #include "rpc/rpcerror.h"
 #include "server/compralegalargs.h"
 #include "server/compralegalstore.h"
+#include "server/enginestores.h"
 #include "server/exportlists.h"
 #include "server/filegenerator.h"
 #include "server/serverlog.h"
-#include "server/sqlitecompralegalstore.h"
 #include "sqldb/sqldatabase.h"
 
 #include <QDir>
@@ -110,7 +110,7 @@ CompraLegalService::CompraLegalService(std::unique_ptr<CompraLegalStore> store,
 
 CompraLegalService::CompraLegalService(SqlConnection &db, const ServerConfig &config,
                                        QString serverId, std::function<void()> filesServed)
-    : CompraLegalService(std::make_unique<SqliteCompraLegalStore>(db), config, std::move(serverId),
+    : CompraLegalService(makeCompraLegalStore(db), config, std::move(serverId),
                          std::move(filesServed))
 {}
 

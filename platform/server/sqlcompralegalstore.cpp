@@ -1,12 +1,9 @@
-#include "server/sqlitecompralegalstore.h"
+#include "server/sqlcompralegalstore.h"
 
 #include "base/automationdate.h"
 #include "contracts/compralegalcontract.h"
 #include "server/multirowinsert.h"
 #include "sqldb/sqldatabase.h"
-
-#include <QJsonArray>
-#include <QJsonDocument>
 
 #include <vector>
 
@@ -14,10 +11,10 @@ namespace fis {
 
 namespace {
 
-class SqliteStoreTransaction final : public StoreTransaction
+class SqlStoreTransaction final : public StoreTransaction
 {
 public:
-    SqliteStoreTransaction(SqlConnection &db, TransactionKind kind)
+    SqlStoreTransaction(SqlConnection &db, TransactionKind kind)
         : m_tx(db, kind == TransactionKind::Write ? SqlTransaction::Kind::Write
                                                   : SqlTransaction::Kind::Read)
     {}
@@ -30,12 +27,6 @@ private:
 QString isoDay(const QDate &date)
 {
     return date.toString(Qt::ISODate);
-}
-
-QString keysAsJson(const QStringList &keys)
-{
-    return QString::fromUtf8(
-        QJsonDocument(QJsonArray::fromStringList(keys)).toJson(QJsonDocument::Compact));
 }
 
 // IDNFCOMPRALEG as stored.
@@ -233,11 +224,20 @@ private:
     {
         if (m_batch.empty())
             return;
+        // PostgreSQL ends a transaction at its first failed statement: a savepoint keeps it
+        // usable for the look-up that names the taken invoice.
+        const bool savepoint = m_db.engine() == DatabaseEngine::PostgreSql;
+        if (savepoint)
+            m_db.exec("SAVEPOINT FILLLIST");
         try {
             m_insert.insert(int(m_batch.size()), [this](SqlStatement &insert, int first, int rows) {
                 bind(insert, first, rows);
             });
+            if (savepoint)
+                m_db.exec("RELEASE SAVEPOINT FILLLIST");
         } catch (const DatabaseError &e) {
+            if (savepoint)
+                m_db.exec("ROLLBACK TO SAVEPOINT FILLLIST");
             // The unique index refused an invoice that another unfinished list holds.
             if (!e.isUniqueViolation())
                 throw;
@@ -282,72 +282,16 @@ private:
 
 } // namespace
 
-// The statement of findInvoices() and the values it binds, in their order.
-struct SqliteCompraLegalStore::Query
-{
-    QByteArray sql;
-    QList<QString> binds;
-    std::optional<double> minimum; // bound last
-
-    void where(const char *clause, const QString &value)
-    {
-        sql += clause;
-        binds.append(value);
-    }
-};
-
-SqliteCompraLegalStore::SqliteCompraLegalStore(SqlConnection &db)
+SqlCompraLegalStore::SqlCompraLegalStore(SqlConnection &db)
     : m_db(db)
 {}
 
-std::unique_ptr<StoreTransaction> SqliteCompraLegalStore::begin(TransactionKind kind)
+std::unique_ptr<StoreTransaction> SqlCompraLegalStore::begin(TransactionKind kind)
 {
-    return std::make_unique<SqliteStoreTransaction>(m_db, kind);
+    return std::make_unique<SqlStoreTransaction>(m_db, kind);
 }
 
-std::optional<qint64> SqliteCompraLegalStore::nextInSequence(const QString &sequence)
-{
-    SqlStatement up(m_db, "UPDATE SEQCOMPRALEG SET NRULTIMO = NRULTIMO + 1"
-                          " WHERE NMSEQUENCIA = ?1 RETURNING NRULTIMO");
-    up.bind(1, sequence);
-    if (!up.step())
-        return std::nullopt;
-    const qint64 number = up.integer(0);
-    up.reset();
-    return number;
-}
-
-SqliteCompraLegalStore::PendingFlag SqliteCompraLegalStore::pendingFlag(const QString &company)
-{
-    // Each step is one seek on IX_NFCOMPRA_EMPRESA_STATUS (company, flag): the smallest flag,
-    // then the smallest above the last one seen.
-    SqlStatement lowest(m_db, "SELECT min(IDNFCOMPRALEG), typeof(min(IDNFCOMPRALEG))"
-                              " FROM NFCOMPRA WHERE CDEMPRESA = ?1");
-    SqlStatement above(m_db, "SELECT min(IDNFCOMPRALEG), typeof(min(IDNFCOMPRALEG))"
-                             " FROM NFCOMPRA WHERE CDEMPRESA = ?1 AND IDNFCOMPRALEG > ?2");
-    lowest.bind(1, company);
-    SqlStatement *q = &lowest;
-    PendingFlag found;
-    found.kind = PendingFlag::Kind::None;
-    while (q->step() && !q->isNull(0)) {
-        // Only text compares as the equality would; anything else keeps the general clause.
-        if (q->utf8(1) != "text")
-            return {};
-        const QString flag = q->text(0);
-        q->reset();
-        if (flag != compralegal::kExported) {
-            if (found.kind == PendingFlag::Kind::One)
-                return {};
-            found = {PendingFlag::Kind::One, flag};
-        }
-        above.bind(1, company);
-        above.bind(2, flag);
-        q = &above;
-    }
-    return found;
-}
-
-SqliteCompraLegalStore::Query SqliteCompraLegalStore::invoiceQuery(const InvoiceCriteria &c)
+SqlCompraLegalStore::Query SqlCompraLegalStore::invoiceQuery(const InvoiceCriteria &c)
 {
     // Only the criteria given go into the statement, so that the planner sees the real shape
     // (company and period by their index); every value is bound, none is written into it.
@@ -362,7 +306,8 @@ SqliteCompraLegalStore::Query SqliteCompraLegalStore::invoiceQuery(const Invoice
     if (!c.company.isNull())
         query.where(" AND N.CDEMPRESA = ?", c.company);
     if (!c.number.isNull()) // typed numbers may come zero-filled to the branch's width
-        query.where(" AND ltrim(N.NRNOTAFISC, '0') = ltrim(?, '0')", c.number);
+        query.where(QByteArray(" AND " + withoutZeros("N.NRNOTAFISC") + " = " + withoutZeros("?")),
+                    c.number);
     if (!c.client.isNull())
         query.where(" AND N.CDCLIENTE IN (SELECT CDCLIENTE FROM CLIENTE WHERE NRINSJURCLIE = ?)",
                     c.client);
@@ -373,11 +318,9 @@ SqliteCompraLegalStore::Query SqliteCompraLegalStore::invoiceQuery(const Invoice
     if (!c.municipalRegistration.isNull())
         query.where(" AND N.CDINSCMUNI = ?", c.municipalRegistration);
     if (c.series)
-        query.where(" AND N.IDENTRSAIDOP || N.CDSERIE IN (SELECT value FROM json_each(?))",
-                    keysAsJson(*c.series));
+        addKeyListClause("N.IDENTRSAIDOP || N.CDSERIE", *c.series, query);
     if (c.operations)
-        query.where(" AND N.IDENTRSAIDOP || N.CDTIPOOPER IN (SELECT value FROM json_each(?))",
-                    keysAsJson(*c.operations));
+        addKeyListClause("N.IDENTRSAIDOP || N.CDTIPOOPER", *c.operations, query);
     if (c.start.isValid())
         query.where(" AND N.DTEMISSAO >= ?", isoDay(c.start));
     if (c.end.isValid()) // the whole end day, also for values stored with a time
@@ -385,33 +328,33 @@ SqliteCompraLegalStore::Query SqliteCompraLegalStore::invoiceQuery(const Invoice
     addStatusClause(c, query);
     if (c.minimum)
         query.sql += " AND N.VRNOTAFISC >= ?";
-    query.sql += " ORDER BY N.DTEMISSAO, N.CDFILIAL, length(ltrim(N.NRNOTAFISC, '0')),"
-                 " ltrim(N.NRNOTAFISC, '0'), N.NRLANCTONF";
+    const QByteArray number = withoutZeros("N.NRNOTAFISC");
+    query.sql += " ORDER BY N.DTEMISSAO, N.CDFILIAL, " + QByteArray(lengthFunction()) + '(' +
+                 number + "), " + number + ", N.NRLANCTONF";
     return query;
 }
 
 // The exported flag's clause.
-void SqliteCompraLegalStore::addStatusClause(const InvoiceCriteria &criteria, Query &query)
+void SqlCompraLegalStore::addStatusClause(const InvoiceCriteria &criteria, Query &query)
 {
-    if (criteria.status == InvoiceStatus::Pending) {
-        // `<> 'S'` seeks no index: after a large export every invoice of the period would be
-        // read to find the few still pending. A company has few distinct flags, so when at most
-        // one besides 'S' is present it becomes an equality on IX_NFCOMPRA_EMPRESA_STATUS.
-        const PendingFlag pending =
-            criteria.company.isNull() ? PendingFlag{} : pendingFlag(criteria.company);
-        if (pending.kind == PendingFlag::Kind::None)
-            query.sql += " AND 1 = 0";
-        else if (pending.kind == PendingFlag::Kind::One)
-            query.where(" AND N.IDNFCOMPRALEG = ?", pending.value);
-        else
-            query.sql += " AND N.IDNFCOMPRALEG <> 'S'";
-    } else if (criteria.status == InvoiceStatus::Exported) {
+    if (criteria.status == InvoiceStatus::Pending)
+        addPendingClause(criteria, query);
+    else if (criteria.status == InvoiceStatus::Exported)
         query.sql += " AND N.IDNFCOMPRALEG = 'S'";
-    }
 }
 
-void SqliteCompraLegalStore::findInvoices(const InvoiceCriteria &criteria,
-                                          const std::function<void(const InvoiceRow &)> &row)
+void SqlCompraLegalStore::addPendingClause(const InvoiceCriteria &, Query &query)
+{
+    query.sql += " AND N.IDNFCOMPRALEG <> 'S'";
+}
+
+QByteArray SqlCompraLegalStore::withoutZeros(const char *expression) const
+{
+    return "ltrim(" + QByteArray(expression) + ", '0')";
+}
+
+void SqlCompraLegalStore::findInvoices(const InvoiceCriteria &criteria,
+                                       const std::function<void(const InvoiceRow &)> &row)
 {
     const Query query = invoiceQuery(criteria);
     SqlStatement q(m_db, query.sql.constData());
@@ -427,7 +370,7 @@ void SqliteCompraLegalStore::findInvoices(const InvoiceCriteria &criteria,
     }
 }
 
-bool SqliteCompraLegalStore::taxExists(const QString &tax)
+bool SqlCompraLegalStore::taxExists(const QString &tax)
 {
     SqlStatement taxes(m_db, "SELECT 1 FROM IMPOSTONFE WHERE CDIMPOSTONFE = ?1");
     taxes.bind(1, tax);
@@ -436,8 +379,8 @@ bool SqliteCompraLegalStore::taxExists(const QString &tax)
     return found;
 }
 
-QString SqliteCompraLegalStore::stateOfRegistration(const QString &company,
-                                                    const QString &registration)
+QString SqlCompraLegalStore::stateOfRegistration(const QString &company,
+                                                 const QString &registration)
 {
     SqlStatement state(m_db, "SELECT SGESTADO FROM INSCRESTAD WHERE CDEMPRESA = ?1 AND"
                              " CDINSCESTA = ?2");
@@ -446,24 +389,24 @@ QString SqliteCompraLegalStore::stateOfRegistration(const QString &company,
     return state.step() ? state.text(0) : QString();
 }
 
-std::optional<exportlists::OwnedList> SqliteCompraLegalStore::ownedList(const QString &list,
-                                                                        const QString &session)
+std::optional<exportlists::OwnedList> SqlCompraLegalStore::ownedList(const QString &list,
+                                                                     const QString &session)
 {
     return exportlists::findOwned(m_db, list, session);
 }
 
-void SqliteCompraLegalStore::touchList(const QString &list, const QString &server)
+void SqlCompraLegalStore::touchList(const QString &list, const QString &server)
 {
     exportlists::touch(m_db, list, server);
 }
 
-exportlists::Outcome SqliteCompraLegalStore::closeSession(const QString &session)
+exportlists::Outcome SqlCompraLegalStore::closeSession(const QString &session)
 {
     return exportlists::closeSession(m_db, session);
 }
 
-void SqliteCompraLegalStore::addList(const QString &list, const QString &session,
-                                     const QString &server)
+void SqlCompraLegalStore::addList(const QString &list, const QString &session,
+                                  const QString &server)
 {
     SqlStatement add(m_db, "INSERT INTO LISTACOMPRALEG (NRLISTA, DTCRIACAO, CDSESSAO,"
                            " IDSITUACAO, DTATIVIDADE, CDSERVIDOR) VALUES (?1, ?2, ?3, 'A', ?4,"
@@ -476,24 +419,24 @@ void SqliteCompraLegalStore::addList(const QString &list, const QString &session
     add.execute();
 }
 
-void SqliteCompraLegalStore::revertList(const QString &list)
+void SqlCompraLegalStore::revertList(const QString &list)
 {
     exportlists::revert(m_db, list);
 }
 
-bool SqliteCompraLegalStore::listHasFiles(const QString &list)
+bool SqlCompraLegalStore::listHasFiles(const QString &list)
 {
     SqlStatement q(m_db, "SELECT 1 FROM ARQCOMPRALEG WHERE NRLISTA = ?1");
     q.bind(1, list);
     return q.step();
 }
 
-std::unique_ptr<ListFiller> SqliteCompraLegalStore::fillList(const QString &list)
+std::unique_ptr<ListFiller> SqlCompraLegalStore::fillList(const QString &list)
 {
     return std::make_unique<SqliteListFiller>(m_db, list);
 }
 
-void SqliteCompraLegalStore::addFile(const NewListFile &file)
+void SqlCompraLegalStore::addFile(const NewListFile &file)
 {
     SqlStatement add(m_db, "INSERT INTO ARQCOMPRALEG (NRSEQARQMAG, NRLISTA, CDEMPRESA,"
                            " CDINSCESTA, SGESTADO, NOMEARQUIVO, NRTOTREGISTROS, IDSERVIDO,"
@@ -507,8 +450,8 @@ void SqliteCompraLegalStore::addFile(const NewListFile &file)
     add.execute();
 }
 
-std::optional<ListFile> SqliteCompraLegalStore::fileOfRegistration(const QString &list,
-                                                                   const QString &registration)
+std::optional<ListFile> SqlCompraLegalStore::fileOfRegistration(const QString &list,
+                                                                const QString &registration)
 {
     SqlStatement q(
         m_db, QByteArray(QByteArray(kFileColumns) + " WHERE A.NRLISTA = ?1 AND A.CDINSCESTA = ?2")
@@ -518,7 +461,7 @@ std::optional<ListFile> SqliteCompraLegalStore::fileOfRegistration(const QString
     return readListFile(q);
 }
 
-std::optional<ListFile> SqliteCompraLegalStore::file(const QString &fileNumber)
+std::optional<ListFile> SqlCompraLegalStore::file(const QString &fileNumber)
 {
     SqlStatement q(m_db,
                    QByteArray(QByteArray(kFileColumns) + " WHERE A.NRSEQARQMAG = ?1").constData());
@@ -526,7 +469,7 @@ std::optional<ListFile> SqliteCompraLegalStore::file(const QString &fileNumber)
     return readListFile(q);
 }
 
-void SqliteCompraLegalStore::markOtherFilesDelivered(const QString &list, const QString &fileNumber)
+void SqlCompraLegalStore::markOtherFilesDelivered(const QString &list, const QString &fileNumber)
 {
     SqlStatement delivered(m_db, "UPDATE ARQCOMPRALEG SET IDSERVIDO = 'E'"
                                  " WHERE NRLISTA = ?1 AND IDSERVIDO = 'S'"
@@ -536,13 +479,13 @@ void SqliteCompraLegalStore::markOtherFilesDelivered(const QString &list, const 
     delivered.execute();
 }
 
-qint64 SqliteCompraLegalStore::buildFile(const ExportFile &file)
+qint64 SqlCompraLegalStore::buildFile(const ExportFile &file)
 {
     return generateExportFile(m_db, file);
 }
 
-void SqliteCompraLegalStore::readLines(const QString &fileNumber, qint64 from, qint64 to,
-                                       const StoredLineSink &line)
+void SqlCompraLegalStore::readLines(const QString &fileNumber, qint64 from, qint64 to,
+                                    const StoredLineSink &line)
 {
     SqlStatement q(m_db, "SELECT NRORDREGARQ, DSREGARQMAG, SQUENCIAL FROM REGARQCOMPRALEG"
                          " WHERE NRSEQARQMAG = ?1 AND NRORDREGARQ BETWEEN ?2 AND ?3"
@@ -554,7 +497,7 @@ void SqliteCompraLegalStore::readLines(const QString &fileNumber, qint64 from, q
         line(q.integer(0), q.utf8(1), q.integer(2));
 }
 
-void SqliteCompraLegalStore::markFileServed(const QString &fileNumber, const QString &list)
+void SqlCompraLegalStore::markFileServed(const QString &fileNumber, const QString &list)
 {
     SqlStatement served(m_db, "UPDATE ARQCOMPRALEG SET IDSERVIDO = 'S'"
                               " WHERE NRSEQARQMAG = ?1");

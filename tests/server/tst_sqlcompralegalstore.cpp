@@ -1,7 +1,7 @@
 // The SQLite store's filling of a list with its marked invoices, on a seeded database file: what
 // a key names, and when an invoice that another list holds is reported.
 #include "demodata.h"
-#include "server/sqlitecompralegalstore.h"
+#include "server/enginestores.h"
 #include "sqldb/sqliteconnection.h"
 
 #include <QTemporaryDir>
@@ -179,4 +179,4 @@ void TestSqliteCompraLegalStore::takenInvoiceReportedWhenItsRowsAreWritten()
 }
 
 QTEST_GUILESS_MAIN(TestSqliteCompraLegalStore)
-#include "tst_sqlitecompralegalstore.moc"
+#include "tst_sqlcompralegalstore.moc"

@@ -2,19 +2,24 @@
 
 #include "server/compralegalstore.h"
 
+#include <QByteArray>
+#include <QList>
+
 namespace fis {
 
 class SqlConnection;
 
-// The store on the server's SQLite database (db/schema/sqlite.sql), over one connection used
-// from one thread.
-class SqliteCompraLegalStore final : public CompraLegalStore
+// The store on the server's database through the engine-neutral connection (sqldb): the
+// statements every engine runs as written live here; what an engine does its own way is a hook
+// that each engine's store (makeCompraLegalStore) overrides. One connection, one thread.
+class SqlCompraLegalStore : public CompraLegalStore
 {
 public:
-    explicit SqliteCompraLegalStore(SqlConnection &db);
+    explicit SqlCompraLegalStore(SqlConnection &db);
+    // Takes its numbers the engine's way.
+    std::optional<qint64> nextInSequence(const QString &sequence) override = 0;
 
     std::unique_ptr<StoreTransaction> begin(TransactionKind kind) override;
-    std::optional<qint64> nextInSequence(const QString &sequence) override;
     void findInvoices(const InvoiceCriteria &criteria,
                       const std::function<void(const InvoiceRow &)> &row) override;
     bool taxExists(const QString &tax) override;
@@ -37,16 +42,32 @@ public:
                    const StoredLineSink &line) override;
     void markFileServed(const QString &fileNumber, const QString &list) override;
 
-private:
-    // The company's flags other than exported: none, exactly one (its value), or several, which
-    // includes whatever cannot be told by an equality.
-    struct PendingFlag
+    // The statement of findInvoices() and the values it binds, in their order.
+    struct Query
     {
-        enum class Kind { None, One, Several } kind = Kind::Several;
-        QString value;
+        QByteArray sql;
+        QList<QString> binds;
+        std::optional<double> minimum; // bound last
+
+        void where(QByteArrayView clause, const QString &value)
+        {
+            sql += clause;
+            binds.append(value);
+        }
     };
-    PendingFlag pendingFlag(const QString &company);
-    struct Query;
+
+protected:
+    SqlConnection &db() const { return m_db; }
+
+    // The clause that keeps the invoices not exported (IDNFCOMPRALEG other than 'S').
+    virtual void addPendingClause(const InvoiceCriteria &criteria, Query &query);
+    // The clause that keeps the invoices whose `key` (an expression) is one of `keys`.
+    virtual void addKeyListClause(const char *key, const QStringList &keys, Query &query) = 0;
+    // The invoice number without leading zeros, of a column or of a bound text `?`.
+    virtual QByteArray withoutZeros(const char *expression) const;
+    virtual const char *lengthFunction() const { return "length"; }
+
+private:
     Query invoiceQuery(const InvoiceCriteria &criteria);
     void addStatusClause(const InvoiceCriteria &criteria, Query &query);
 

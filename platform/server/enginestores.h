@@ -1,0 +1,59 @@
+#pragma once
+
+#include "server/sqlcompralegalstore.h"
+
+namespace fis {
+
+// SQLite: numbers from the SEQCOMPRALEG table, key lists as a JSON array (json_each), and the
+// pending clause made an equality where the company's flags allow it.
+class SqliteCompraLegalStore final : public SqlCompraLegalStore
+{
+public:
+    using SqlCompraLegalStore::SqlCompraLegalStore;
+    std::optional<qint64> nextInSequence(const QString &sequence) override;
+
+protected:
+    void addPendingClause(const InvoiceCriteria &criteria, Query &query) override;
+    void addKeyListClause(const char *key, const QStringList &keys, Query &query) override;
+
+private:
+    // The company's flags other than exported: none, exactly one (its value), or several, which
+    // includes whatever cannot be told by an equality.
+    struct PendingFlag
+    {
+        enum class Kind { None, One, Several } kind = Kind::Several;
+        QString value;
+    };
+    PendingFlag pendingFlag(const QString &company);
+};
+
+// PostgreSQL: numbers from the sequences SEQ_NRLISTA and SEQ_NRSEQARQMAG, key lists bound as one
+// text array.
+class PostgresCompraLegalStore final : public SqlCompraLegalStore
+{
+public:
+    using SqlCompraLegalStore::SqlCompraLegalStore;
+    std::optional<qint64> nextInSequence(const QString &sequence) override;
+
+protected:
+    void addKeyListClause(const char *key, const QStringList &keys, Query &query) override;
+};
+
+// Firebird: numbers from the same sequences (generators), key lists as an IN list of bound
+// values, its own names for trimming and length.
+class FirebirdCompraLegalStore final : public SqlCompraLegalStore
+{
+public:
+    using SqlCompraLegalStore::SqlCompraLegalStore;
+    std::optional<qint64> nextInSequence(const QString &sequence) override;
+
+protected:
+    void addKeyListClause(const char *key, const QStringList &keys, Query &query) override;
+    QByteArray withoutZeros(const char *expression) const override;
+    const char *lengthFunction() const override { return "CHAR_LENGTH"; }
+};
+
+// The store of the connection's engine.
+std::unique_ptr<CompraLegalStore> makeCompraLegalStore(SqlConnection &db);
+
+} // namespace fis
