@@ -144,7 +144,7 @@ void FirebirdCompraLegalStore::addKeyListClause(const char *key, const QStringLi
 QByteArray FirebirdCompraLegalStore::withoutZeros(const char *expression) const
 {
     const QByteArray value = qstrcmp(expression, "?") == 0 ? QByteArray("CAST(? AS VARCHAR(20))")
-                                                            : QByteArray(expression);
+                                                           : QByteArray(expression);
     return "TRIM(LEADING '0' FROM " + value + ')';
 }
 

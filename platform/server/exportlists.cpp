@@ -108,14 +108,26 @@ qint64 revert(SqlConnection &db, const QString &number)
 {
     // Only flags this list set are put back: an invoice whose flag someone changed since keeps
     // the change.
-    SqlStatement back(db, "UPDATE NFCOMPRA SET IDNFCOMPRALEG = L.IDNFCOMPRALEGANT"
-                          " FROM LISTACOMPRALEGNF L JOIN ARQCOMPRALEG A"
-                          " ON A.NRLISTA = L.NRLISTA AND A.CDINSCESTA = L.CDINSCESTA"
-                          " WHERE L.NRLISTA = ?1 AND A.IDSERVIDO IN ('N', 'S')"
-                          " AND L.IDNFCOMPRALEGANT IS NOT NULL"
-                          " AND NFCOMPRA.CDFILIAL = L.CDFILIAL"
-                          " AND NFCOMPRA.NRLANCTONF = L.NRLANCTONF"
-                          " AND NFCOMPRA.IDNFCOMPRALEG = 'S'");
+    // Firebird has no UPDATE ... FROM; its MERGE drives from the list the same way.
+    constexpr char kBackFrom[] = "UPDATE NFCOMPRA SET IDNFCOMPRALEG = L.IDNFCOMPRALEGANT"
+                                 " FROM LISTACOMPRALEGNF L JOIN ARQCOMPRALEG A"
+                                 " ON A.NRLISTA = L.NRLISTA AND A.CDINSCESTA = L.CDINSCESTA"
+                                 " WHERE L.NRLISTA = ?1 AND A.IDSERVIDO IN ('N', 'S')"
+                                 " AND L.IDNFCOMPRALEGANT IS NOT NULL"
+                                 " AND NFCOMPRA.CDFILIAL = L.CDFILIAL"
+                                 " AND NFCOMPRA.NRLANCTONF = L.NRLANCTONF"
+                                 " AND NFCOMPRA.IDNFCOMPRALEG = 'S'";
+    SqlStatement back(db, sqlFor(db, {kBackFrom, kBackFrom,
+                                      "MERGE INTO NFCOMPRA N USING (SELECT L.CDFILIAL,"
+                                      " L.NRLANCTONF, L.IDNFCOMPRALEGANT FROM LISTACOMPRALEGNF L"
+                                      " JOIN ARQCOMPRALEG A ON A.NRLISTA = L.NRLISTA"
+                                      " AND A.CDINSCESTA = L.CDINSCESTA WHERE L.NRLISTA = ?1"
+                                      " AND A.IDSERVIDO IN ('N', 'S')"
+                                      " AND L.IDNFCOMPRALEGANT IS NOT NULL) B"
+                                      " ON N.CDFILIAL = B.CDFILIAL AND N.NRLANCTONF = B.NRLANCTONF"
+                                      " AND N.IDNFCOMPRALEG = 'S'"
+                                      " WHEN MATCHED THEN UPDATE SET IDNFCOMPRALEG ="
+                                      " B.IDNFCOMPRALEGANT"}));
     back.bind(1, number);
     const qint64 reverted = back.execute();
     for (const char *sql : {"DELETE FROM REGARQCOMPRALEG WHERE NRSEQARQMAG IN"
@@ -246,9 +258,18 @@ void ServerRegistry::enroll()
 {
     const qint64 pid = QCoreApplication::applicationPid();
     SqlTransaction tx(m_db, SqlTransaction::Kind::Write);
-    SqlStatement q(m_db, "INSERT OR REPLACE INTO SERVCOMPRALEG (CDSERVIDOR, CDMAQUINA, CDBOOT,"
-                         " NRPROCESSO, NRINICIOPROC, DTBATIMENTO) VALUES (?1, ?2, ?3, ?4, ?5,"
-                         " ?6)");
+    SqlStatement q(m_db, sqlFor(m_db, {"INSERT OR REPLACE INTO SERVCOMPRALEG (CDSERVIDOR,"
+                                       " CDMAQUINA, CDBOOT, NRPROCESSO, NRINICIOPROC, DTBATIMENTO)"
+                                       " VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
+                                       "INSERT INTO SERVCOMPRALEG (CDSERVIDOR, CDMAQUINA, CDBOOT,"
+                                       " NRPROCESSO, NRINICIOPROC, DTBATIMENTO) VALUES (?1, ?2,"
+                                       " ?3, ?4, ?5, ?6) ON CONFLICT (CDSERVIDOR) DO UPDATE SET"
+                                       " CDMAQUINA = EXCLUDED.CDMAQUINA, CDBOOT = EXCLUDED.CDBOOT,"
+                                       " NRPROCESSO = EXCLUDED.NRPROCESSO, NRINICIOPROC ="
+                                       " EXCLUDED.NRINICIOPROC, DTBATIMENTO = EXCLUDED.DTBATIMENTO",
+                                       "UPDATE OR INSERT INTO SERVCOMPRALEG (CDSERVIDOR, CDMAQUINA,"
+                                       " CDBOOT, NRPROCESSO, NRINICIOPROC, DTBATIMENTO) VALUES (?1,"
+                                       " ?2, ?3, ?4, ?5, ?6) MATCHING (CDSERVIDOR)"}));
     q.bind(1, m_id);
     q.bind(2, machineId());
     q.bind(3, bootId());

@@ -25,11 +25,19 @@ namespace {
 // number as a number, then issuer document, model and series as the record writes them (these
 // only separate invoices of different issuers that share date and number). Numbers are compared
 // by their digits without leading zeros, so that no length overflows.
-constexpr char kInvoiceOrder[] =
+// The server engines keep DTEMISSAO as a DATE.
+constexpr EngineSql kInvoiceOrder = {
     " ORDER BY substr(N.DTEMISSAO, 1, 10), length(ltrim(N.NRNOTAFISC, '0')),"
     " ltrim(N.NRNOTAFISC, '0'),"
     " substr('00000000000000' || coalesce(trim(C.NRINSJURCLIE), ''), -14),"
-    " CAST(N.CDMODELONF AS INTEGER), upper(coalesce(N.CDSERIE, '')), N.CDFILIAL, N.NRLANCTONF";
+    " CAST(N.CDMODELONF AS INTEGER), upper(coalesce(N.CDSERIE, '')), N.CDFILIAL, N.NRLANCTONF",
+    " ORDER BY N.DTEMISSAO, length(ltrim(N.NRNOTAFISC, '0')), ltrim(N.NRNOTAFISC, '0'),"
+    " right('00000000000000' || coalesce(trim(C.NRINSJURCLIE), ''), 14),"
+    " CAST(N.CDMODELONF AS INTEGER), upper(coalesce(N.CDSERIE, '')), N.CDFILIAL, N.NRLANCTONF",
+    " ORDER BY N.DTEMISSAO, CHAR_LENGTH(TRIM(LEADING '0' FROM N.NRNOTAFISC)),"
+    " TRIM(LEADING '0' FROM N.NRNOTAFISC),"
+    " RIGHT('00000000000000' || COALESCE(TRIM(C.NRINSJURCLIE), ''), 14),"
+    " CAST(N.CDMODELONF AS INTEGER), UPPER(COALESCE(N.CDSERIE, '')), N.CDFILIAL, N.NRLANCTONF"};
 
 constexpr char kFileInvoices[] =
     " FROM LISTACOMPRALEGNF L"
@@ -175,8 +183,9 @@ private:
 struct BuildCancelled
 {};
 
-// Stores the lines many rows per INSERT. The file and list numbers are the same on every row, so
-// each statement binds them once.
+// Stores the lines many rows per INSERT on SQLite (the file and list numbers are the same on
+// every row, so each statement binds them once), through the engine's bulk path elsewhere
+// (PostgreSQL's COPY).
 class LineStore
 {
 public:
@@ -187,38 +196,76 @@ public:
         : m_fileNumber(fileNumber.toUtf8())
         , m_listNumber(listNumber.toUtf8())
         , m_sequenceBase(sequenceBase)
-        , m_insert(db,
-                   "INSERT INTO REGARQCOMPRALEG (NRSEQARQMAG, NRORDREGARQ, NRLISTA, DSREGARQMAG,"
-                   " SQUENCIAL)",
-                   {1, 0, 2, 0, 0}, kRowsPerInsert)
-    {}
+    {
+        if (db.engine() == DatabaseEngine::Sqlite)
+            m_insert = std::make_unique<MultiRowInsert>(
+                db,
+                "INSERT INTO REGARQCOMPRALEG (NRSEQARQMAG, NRORDREGARQ, NRLISTA, DSREGARQMAG,"
+                " SQUENCIAL)",
+                QList<int>{1, 0, 2, 0, 0}, kRowsPerInsert);
+        else
+            m_writer = db.insertRows("REGARQCOMPRALEG", {"NRSEQARQMAG", "NRORDREGARQ", "NRLISTA",
+                                                         "DSREGARQMAG", "SQUENCIAL"});
+    }
 
     void store(const LineChunk &chunk)
     {
-        const QByteArrayView bytes(chunk.bytes);
-        m_insert.insert(int(chunk.ends.size()), [&](SqlStatement &insert, int first, int rows) {
-            insert.bindUtf8NoCopy(1, m_fileNumber);
-            insert.bindUtf8NoCopy(2, m_listNumber);
-            for (int r = 0; r < rows; ++r) {
-                const int line = first + r;
-                const qsizetype begin = line > 0 ? chunk.ends[size_t(line - 1)] : 0;
-                const qsizetype end = chunk.ends[size_t(line)];
-                const qint64 number = m_stored + line + 1;
-                insert.bind(m_insert.parameter(r, 0), number);
-                insert.bindUtf8NoCopy(m_insert.parameter(r, 1), bytes.sliced(begin, end - begin));
-                insert.bind(m_insert.parameter(r, 2), m_sequenceBase + number);
-            }
-        });
+        if (m_writer)
+            write(chunk);
+        else
+            insert(chunk);
         m_stored += qint64(chunk.ends.size());
+    }
+
+    // Everything stored is written.
+    void finish()
+    {
+        if (m_writer)
+            m_writer->finish();
     }
 
     qint64 stored() const { return m_stored; }
 
 private:
+    static QByteArrayView lineOf(const LineChunk &chunk, int line)
+    {
+        const qsizetype begin = line > 0 ? chunk.ends[size_t(line - 1)] : 0;
+        return QByteArrayView(chunk.bytes).sliced(begin, chunk.ends[size_t(line)] - begin);
+    }
+
+    void insert(const LineChunk &chunk)
+    {
+        m_insert->insert(int(chunk.ends.size()), [&](SqlStatement &insert, int first, int rows) {
+            insert.bindUtf8NoCopy(1, m_fileNumber);
+            insert.bindUtf8NoCopy(2, m_listNumber);
+            for (int r = 0; r < rows; ++r) {
+                const int line = first + r;
+                const qint64 number = m_stored + line + 1;
+                insert.bind(m_insert->parameter(r, 0), number);
+                insert.bindUtf8NoCopy(m_insert->parameter(r, 1), lineOf(chunk, line));
+                insert.bind(m_insert->parameter(r, 2), m_sequenceBase + number);
+            }
+        });
+    }
+
+    void write(const LineChunk &chunk)
+    {
+        for (int line = 0; line < int(chunk.ends.size()); ++line) {
+            const qint64 number = m_stored + line + 1;
+            m_writer->addText(m_fileNumber);
+            m_writer->addInteger(number);
+            m_writer->addText(m_listNumber);
+            m_writer->addText(lineOf(chunk, line));
+            m_writer->addInteger(m_sequenceBase + number);
+            m_writer->endRow();
+        }
+    }
+
     const QByteArray m_fileNumber;
     const QByteArray m_listNumber;
     const qint64 m_sequenceBase;
-    MultiRowInsert m_insert;
+    std::unique_ptr<MultiRowInsert> m_insert;
+    std::unique_ptr<SqlRowWriter> m_writer;
     qint64 m_stored = 0;
 };
 
@@ -294,35 +341,56 @@ private:
     // The invoices' order is worked out once, into a temporary table whose row number is the
     // invoice's place in the file, with the columns the records 54 repeat: both passes below
     // then read in that order without sorting, and the items come by the item key's index
-    // instead of a sort of every item, without looking their invoice up again.
+    // instead of a sort of every item, without looking their invoice up again. The server
+    // engines number the invoices in a common table expression of each pass instead (their
+    // planners keep it as the outer loop), which needs no table made at run time.
     void orderInvoices()
     {
+        if (m_db.engine() != DatabaseEngine::Sqlite) {
+            m_ordered = "WITH O AS (SELECT " + QByteArray(kKeyColumns) + ", ROW_NUMBER() OVER (" +
+                        sqlFor(m_db, kInvoiceOrder) + ") AS POS" + kFileInvoices + kOfFile +
+                        ") SELECT ";
+            m_from = " FROM O JOIN ";
+            return;
+        }
         m_db.exec("CREATE TEMP TABLE ORDEMNFARQ (POS INTEGER PRIMARY KEY, CDFILIAL, NRLANCTONF,"
                   " NRNOTAFISC, DTEMISSAO, CDMODELONF, CDSERIE, NRINSJURCLIE)");
         SqlStatement order(m_db, QByteArray(QByteArray("INSERT INTO temp.ORDEMNFARQ (CDFILIAL,"
                                                        " NRLANCTONF, NRNOTAFISC, DTEMISSAO,"
                                                        " CDMODELONF, CDSERIE, NRINSJURCLIE)"
                                                        " SELECT ") +
-                                            kKeyColumns + kFileInvoices + kOfFile + kInvoiceOrder)
-                                     .constData());
+                                            kKeyColumns + kFileInvoices + kOfFile +
+                                            kInvoiceOrder.sqlite));
         order.bind(1, m_file.listNumber);
         order.bind(2, m_file.stateRegistration);
         order.execute();
+        // CROSS JOIN keeps the ordered table as the outer loop whatever the statistics say.
+        m_ordered = "SELECT ";
+        m_from = " FROM temp.ORDEMNFARQ O CROSS JOIN ";
     }
 
-    // Records 50. CROSS JOIN keeps the ordered table as the outer loop whatever the statistics
-    // say.
+    // A pass over the ordered invoices: the file's key, where the engine takes it.
+    void bindFile(SqlStatement &pass) const
+    {
+        if (m_db.engine() == DatabaseEngine::Sqlite)
+            return;
+        pass.bind(1, m_file.listNumber);
+        pass.bind(2, m_file.stateRegistration);
+    }
+
+    // Records 50.
     void addInvoices()
     {
-        SqlStatement invoices(
-            m_db, QByteArray(QByteArray("SELECT ") + kOrderedKeyColumns +
-                             ", N.NRCFOP, N.IDENTRSAIDOP, N.VRNOTAFISC, N.VRBASEICMS,"
-                             " N.VRICMS, N.VRISENTO, N.VROUTRAS, N.PCALIQICMS,"
-                             " N.IDSITUACAO, C.NRINSCESTCLIE, C.SGESTADO"
-                             " FROM temp.ORDEMNFARQ O CROSS JOIN NFCOMPRA N"
-                             " ON N.CDFILIAL = O.CDFILIAL AND N.NRLANCTONF = O.NRLANCTONF"
-                             " LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE ORDER BY O.POS")
-                      .constData());
+        SqlStatement invoices(m_db,
+                              QByteArray(m_ordered + kOrderedKeyColumns +
+                                         ", N.NRCFOP, N.IDENTRSAIDOP, N.VRNOTAFISC, N.VRBASEICMS,"
+                                         " N.VRICMS, N.VRISENTO, N.VROUTRAS, N.PCALIQICMS,"
+                                         " N.IDSITUACAO, C.NRINSCESTCLIE, C.SGESTADO" +
+                                         m_from +
+                                         "NFCOMPRA N ON N.CDFILIAL = O.CDFILIAL AND N.NRLANCTONF"
+                                         " = O.NRLANCTONF LEFT JOIN CLIENTE C ON C.CDCLIENTE ="
+                                         " N.CDCLIENTE ORDER BY O.POS"));
+        bindFile(invoices);
         // The message names the row only when something is wrong with it.
         // QString, not auto: a string builder would outlive the temporaries it refers to.
         const auto invoiceWhere = [&]() -> QString {
@@ -343,15 +411,15 @@ private:
     QSet<QString> addItems()
     {
         SqlStatement items(m_db,
-                           QByteArray(QByteArray("SELECT ") + kOrderedKeyColumns +
+                           QByteArray(m_ordered + kOrderedKeyColumns +
                                       ", I.NRITEM, I.NRCFOP, I.CDCST, I.CDPRODUTO, I.QTITEM,"
                                       " I.VRPRODUTO, I.VRDESCONTO, I.VRBASEICMS, I.VRBASEICMSST,"
-                                      " I.VRIPI, I.PCALIQICMS, O.POS"
-                                      " FROM temp.ORDEMNFARQ O"
-                                      " CROSS JOIN NFCOMPRAITEM I ON I.CDFILIAL = O.CDFILIAL"
+                                      " I.VRIPI, I.PCALIQICMS, O.POS" +
+                                      m_from +
+                                      "NFCOMPRAITEM I ON I.CDFILIAL = O.CDFILIAL"
                                       " AND I.NRLANCTONF = O.NRLANCTONF"
-                                      " ORDER BY O.POS, I.NRITEM")
-                               .constData());
+                                      " ORDER BY O.POS, I.NRITEM"));
+        bindFile(items);
         const auto itemWhere = [&]() -> QString {
             return QStringLiteral("O item %1 da ").arg(items.integer(7)) + invoiceName(items);
         };
@@ -403,7 +471,9 @@ private:
     SqlConnection &m_db;
     const ExportFile &m_file;
     FileLayoutBuilder m_builder;
-    QString m_where; // what the builder was given last, for error messages
+    QByteArray m_ordered; // how a pass over the ordered invoices starts
+    QByteArray m_from;    // and joins them
+    QString m_where;      // what the builder was given last, for error messages
 };
 
 // The company's registration as records 10 and 11 name it.
@@ -499,10 +569,18 @@ void markInvoices(SqlConnection &db, const ExportFile &file)
     keep.bind(1, file.listNumber);
     keep.bind(2, file.stateRegistration);
     keep.execute();
-    SqlStatement mark(db, "UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S'"
-                          " WHERE IDNFCOMPRALEG <> 'S' AND (CDFILIAL, NRLANCTONF) IN"
-                          " (SELECT CDFILIAL, NRLANCTONF FROM LISTACOMPRALEGNF"
-                          "  WHERE NRLISTA = ?1 AND CDINSCESTA = ?2)");
+    // Firebird compares no row values; its MERGE drives from the list the same way.
+    constexpr char kMarkIn[] = "UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S'"
+                               " WHERE IDNFCOMPRALEG <> 'S' AND (CDFILIAL, NRLANCTONF) IN"
+                               " (SELECT CDFILIAL, NRLANCTONF FROM LISTACOMPRALEGNF"
+                               "  WHERE NRLISTA = ?1 AND CDINSCESTA = ?2)";
+    SqlStatement mark(db, sqlFor(db, {kMarkIn, kMarkIn,
+                                      "MERGE INTO NFCOMPRA N USING (SELECT CDFILIAL, NRLANCTONF"
+                                      " FROM LISTACOMPRALEGNF WHERE NRLISTA = ?1"
+                                      " AND CDINSCESTA = ?2) L ON N.CDFILIAL = L.CDFILIAL"
+                                      " AND N.NRLANCTONF = L.NRLANCTONF"
+                                      " AND N.IDNFCOMPRALEG <> 'S'"
+                                      " WHEN MATCHED THEN UPDATE SET IDNFCOMPRALEG = 'S'"}));
     mark.bind(1, file.listNumber);
     mark.bind(2, file.stateRegistration);
     mark.execute();
@@ -517,6 +595,7 @@ qint64 storeLines(SqlConnection &db, const ExportFile &file, qint64 sequenceBase
         store.store(chunk);
     if (const std::exception_ptr error = queue.error())
         std::rethrow_exception(error);
+    store.finish();
     return store.stored();
 }
 

@@ -101,6 +101,26 @@ public:
                                                      const QList<QByteArray> &columns) = 0;
 };
 
+// The text of a statement that the engines spell differently.
+struct EngineSql
+{
+    const char *sqlite;
+    const char *postgres;
+    const char *firebird;
+};
+inline const char *sqlFor(const SqlConnection &db, const EngineSql &sql)
+{
+    switch (db.engine()) {
+    case DatabaseEngine::PostgreSql:
+        return sql.postgres;
+    case DatabaseEngine::Firebird:
+        return sql.firebird;
+    case DatabaseEngine::Sqlite:
+        break;
+    }
+    return sql.sqlite;
+}
+
 // A prepared statement. Parameters are bound by number from 1; every text coming from a caller
 // goes in this way, never into the statement's text.
 class SqlStatement
