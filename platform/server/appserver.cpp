@@ -56,9 +56,10 @@ ApplicationServer::~ApplicationServer()
 bool ApplicationServer::start()
 {
     try {
-        SqliteConnection db(m_config.database, m_config.busyTimeoutMs);
-        migrateServerSchema(db);
-    } catch (const DatabaseError &e) {
+        const std::unique_ptr<SqlConnection> db =
+            openSqlDatabase(m_config.target(), {m_config.busyTimeoutMs});
+        prepareServerSchema(*db);
+    } catch (const Error &e) {
         m_error = e.message();
         return false;
     }

@@ -136,4 +136,41 @@ void migrateServerSchema(SqliteConnection &db)
     tx.commit();
 }
 
+void prepareServerSchema(SqlConnection &db)
+{
+    if (auto *sqlite = dynamic_cast<SqliteConnection *>(&db)) {
+        migrateServerSchema(*sqlite);
+        return;
+    }
+    // Each probe reads no row; a missing table or column fails to prepare.
+    const EngineSql sequences = {nullptr,
+                                 "SELECT 1 FROM pg_class WHERE relkind = 'S' AND relname"
+                                 " IN ('seq_nrlista', 'seq_nrseqarqmag') HAVING count(*) = 2",
+                                 "SELECT 1 FROM RDB$GENERATORS WHERE RDB$GENERATOR_NAME IN"
+                                 " ('SEQ_NRLISTA', 'SEQ_NRSEQARQMAG') HAVING count(*) = 2"};
+    try {
+        for (const char *probe :
+             {"SELECT NRLISTA, CDSESSAO, IDSITUACAO, DTATIVIDADE, CDSERVIDOR FROM LISTACOMPRALEG"
+              " WHERE 1 = 0",
+              "SELECT IDNFCOMPRALEGANT, CDFILIAL, NRLANCTONF FROM LISTACOMPRALEGNF WHERE 1 = 0",
+              "SELECT NRSEQARQMAG, IDSERVIDO FROM ARQCOMPRALEG WHERE 1 = 0",
+              "SELECT NRSEQARQMAG, NRORDREGARQ FROM REGARQCOMPRALEG WHERE 1 = 0",
+              "SELECT CDSERVIDOR, DTBATIMENTO FROM SERVCOMPRALEG WHERE 1 = 0",
+              "SELECT IDNFCOMPRALEG FROM NFCOMPRA WHERE 1 = 0",
+              "SELECT ID FROM TRAVACOMPRALEG WHERE 1 = 0"}) {
+            SqlStatement q(db, probe);
+            q.step();
+        }
+        SqlStatement q(db, sqlFor(db, sequences));
+        if (!q.step())
+            throw DatabaseError(
+                QStringLiteral("faltam as sequências SEQ_NRLISTA e SEQ_NRSEQARQMAG"));
+    } catch (const DatabaseError &e) {
+        throw DatabaseError(
+            QStringLiteral("O banco de dados %1 não tem as tabelas do servidor do Compra LEGAL "
+                           "(crie-as com db/schema/%2.sql): %3")
+                .arg(db.target(), engineName(db.engine()), e.message()));
+    }
+}
+
 } // namespace fis

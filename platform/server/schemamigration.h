@@ -2,6 +2,7 @@
 
 namespace fis {
 
+class SqlConnection;
 class SqliteConnection;
 
 // Brings the export tables of a host database made before db/schema/sqlite.sql had them to what
@@ -22,5 +23,11 @@ class SqliteConnection;
 //   lines of a list are reached through the list's files.
 // Runs in one write transaction; throws DatabaseError.
 void migrateServerSchema(SqliteConnection &db);
+
+// What a server runs at start on any engine: the migration above on SQLite; on PostgreSQL and
+// Firebird, whose schemas (db/schema/) are born with everything this server needs, a check that
+// the tables, columns and sequences are there, so that a wrong database fails at start with a
+// clear message instead of at the first call. Throws DatabaseError.
+void prepareServerSchema(SqlConnection &db);
 
 } // namespace fis

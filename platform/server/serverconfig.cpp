@@ -54,59 +54,131 @@ void applyMaxFrameSize(ServerConfig &c, const QString &v)
     c.maxFrameSize = n;
 }
 
-const QList<Setting> &settings()
+// Where the database server is and who logs in, beside database/path.
+QList<Setting> connectionSettings()
 {
-    static const QList<Setting> all = {
-        {"server/address", "address", "Endereço em que aguarda conexões (padrão 127.0.0.1).",
-         applyAddress},
-        {"server/port", "port", "Porta TCP; 0 escolhe uma livre (padrão 0).",
+    return {
+        {"database/engine", "db-engine", "sqlite (padrão), postgresql ou firebird.",
          [](ServerConfig &c, const QString &v) {
-             c.port = toInt(QStringLiteral("A porta"), v, 0, 65535);
+             c.databaseEngine = v.trimmed().toLower();
          }},
-        {"server/workers", "workers", "Threads que atendem os clientes (padrão 4).",
+        {"database/host", "db-host", "Servidor do banco de dados PostgreSQL ou Firebird.",
          [](ServerConfig &c, const QString &v) {
-             c.workers = toInt(QStringLiteral("O número de workers"), v, 1, 256);
+             c.databaseHost = v.trimmed();
          }},
-        {"server/idle_timeout", "idle-timeout",
-         "Segundos que um cliente pode ficar em silêncio antes de ser desconectado; 0 nunca "
-         "(padrão 1800).",
+        {"database/port", "db-port", "Porta do banco de dados (padrão: a do motor).",
          [](ServerConfig &c, const QString &v) {
-             c.idleTimeoutSecs =
-                 toInt(QStringLiteral("O tempo de inatividade"), v, 0, 7 * 24 * 3600);
+             c.databasePort = toInt(QStringLiteral("A porta do banco de dados"), v, 1, 65535);
          }},
-        {"server/max_frame_size", "max-frame-size",
-         "Maior mensagem recebida ou enviada, em bytes (padrão 536870912).", applyMaxFrameSize},
-        {"database/path", "database", "Arquivo do banco de dados SQLite.",
+        {"database/user", "db-user", "Usuário do banco de dados.",
          [](ServerConfig &c, const QString &v) {
-             c.database = v.trimmed();
+             c.databaseUser = v.trimmed();
          }},
-        {"database/busy_timeout", "busy-timeout",
-         "Milissegundos de espera por outro gravador (padrão 30000).",
+        {"database/password_file", "db-password-file",
+         "Arquivo com a senha do banco de dados (a senha nunca fica na configuração).",
          [](ServerConfig &c, const QString &v) {
-             c.busyTimeoutMs =
-                 toInt(QStringLiteral("O tempo de espera do banco de dados"), v, 0, 3600 * 1000);
+             c.databasePasswordFile = v.trimmed();
          }},
-        {"export/output_directory", "output-dir",
-         "Diretório em que os clientes gravam os arquivos.",
+        {"database/password_env", "db-password-env",
+         "Variável de ambiente com a senha do banco de dados.",
          [](ServerConfig &c, const QString &v) {
-             c.outputDirectory = v.trimmed();
-         }},
-        {"export/lease", "lease",
-         "Segundos que uma lista de exportação pode ficar sem chamadas antes de ser desfeita "
-         "(padrão 900).",
-         [](ServerConfig &c, const QString &v) {
-             c.leaseSecs = toInt(QStringLiteral("O prazo da lista"), v, 1, 7 * 24 * 3600);
-         }},
-        {"export/page_size", "page-size",
-         "Máximo de linhas de uma página de GetRegistro (padrão 50000).",
-         [](ServerConfig &c, const QString &v) {
-             c.pageSizeCap = toInt(QStringLiteral("O tamanho de página"), v, 1, 10000000);
+             c.databasePasswordEnv = v.trimmed();
          }},
     };
+}
+
+const QList<Setting> &settings()
+{
+    static const QList<Setting> all =
+        QList<Setting>{
+            {"server/address", "address", "Endereço em que aguarda conexões (padrão 127.0.0.1).",
+             applyAddress},
+            {"server/port", "port", "Porta TCP; 0 escolhe uma livre (padrão 0).",
+             [](ServerConfig &c, const QString &v) {
+                 c.port = toInt(QStringLiteral("A porta"), v, 0, 65535);
+             }},
+            {"server/workers", "workers", "Threads que atendem os clientes (padrão 4).",
+             [](ServerConfig &c, const QString &v) {
+                 c.workers = toInt(QStringLiteral("O número de workers"), v, 1, 256);
+             }},
+            {"server/idle_timeout", "idle-timeout",
+             "Segundos que um cliente pode ficar em silêncio antes de ser desconectado; 0 nunca "
+             "(padrão 1800).",
+             [](ServerConfig &c, const QString &v) {
+                 c.idleTimeoutSecs =
+                     toInt(QStringLiteral("O tempo de inatividade"), v, 0, 7 * 24 * 3600);
+             }},
+            {"server/max_frame_size", "max-frame-size",
+             "Maior mensagem recebida ou enviada, em bytes (padrão 536870912).", applyMaxFrameSize},
+            {"database/path", "database",
+             "Banco de dados: arquivo SQLite, arquivo ou apelido Firebird, nome do banco "
+             "PostgreSQL, "
+             "ou a conexão inteira (postgresql://USUÁRIO@SERVIDOR:PORTA/BANCO, "
+             "firebird://USUÁRIO@SERVIDOR:PORTA//CAMINHO).",
+             [](ServerConfig &c, const QString &v) {
+                 c.database = v.trimmed();
+             }},
+            {"database/busy_timeout", "busy-timeout",
+             "Milissegundos de espera por outro gravador (padrão 30000).",
+             [](ServerConfig &c, const QString &v) {
+                 c.busyTimeoutMs = toInt(QStringLiteral("O tempo de espera do banco de dados"), v,
+                                         0, 3600 * 1000);
+             }},
+            {"export/output_directory", "output-dir",
+             "Diretório em que os clientes gravam os arquivos.",
+             [](ServerConfig &c, const QString &v) {
+                 c.outputDirectory = v.trimmed();
+             }},
+            {"export/lease", "lease",
+             "Segundos que uma lista de exportação pode ficar sem chamadas antes de ser desfeita "
+             "(padrão 900).",
+             [](ServerConfig &c, const QString &v) {
+                 c.leaseSecs = toInt(QStringLiteral("O prazo da lista"), v, 1, 7 * 24 * 3600);
+             }},
+            {"export/page_size", "page-size",
+             "Máximo de linhas de uma página de GetRegistro (padrão 50000).",
+             [](ServerConfig &c, const QString &v) {
+                 c.pageSizeCap = toInt(QStringLiteral("O tamanho de página"), v, 1, 10000000);
+             }},
+        } +
+        connectionSettings();
     return all;
 }
 
 } // namespace
+
+DatabaseTarget ServerConfig::target() const
+{
+    DatabaseTarget target;
+    if (database.contains(u"://")) {
+        target = DatabaseTarget::parse(database);
+    } else if (databaseEngine.isEmpty() || databaseEngine == u"sqlite") {
+        return DatabaseTarget::parse(database);
+    } else if (databaseEngine == u"postgresql" || databaseEngine == u"firebird") {
+        target.engine =
+            databaseEngine == u"postgresql" ? DatabaseEngine::PostgreSql : DatabaseEngine::Firebird;
+        target.database = database;
+    } else {
+        throw ConfigError(
+            QStringLiteral("Motor de banco de dados desconhecido \"%1\" (sqlite, postgresql ou "
+                           "firebird).")
+                .arg(databaseEngine));
+    }
+    if (!databaseHost.isEmpty())
+        target.host = databaseHost;
+    if (databasePort > 0)
+        target.port = databasePort;
+    if (!databaseUser.isEmpty())
+        target.user = databaseUser;
+    if (!databasePasswordFile.isEmpty())
+        target.passwordFile = databasePasswordFile;
+    if (!databasePasswordEnv.isEmpty())
+        target.passwordEnv = databasePasswordEnv;
+    if (target.host.isEmpty())
+        throw ConfigError(QStringLiteral("Falta o servidor do banco de dados (--db-host ou "
+                                         "[database] host)."));
+    return target;
+}
 
 QString ServerConfig::outputDirectoryWithSlash() const
 {
@@ -163,6 +235,7 @@ ServerConfig parseServerConfig(const QStringList &arguments, bool *helpWanted)
     if (config.database.isEmpty())
         throw ConfigError(
             QStringLiteral("Nenhum banco de dados foi informado (--database ou [database] path)."));
+    config.target(); // refuses a connection that cannot be read now, not at the first call
     if (config.outputDirectory.isEmpty())
         throw ConfigError(QStringLiteral("Nenhum diretório de saída foi informado (--output-dir ou "
                                          "[export] output_directory)."));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/databasetarget.h"
 #include "base/error.h"
 
 #include <QString>
@@ -13,7 +14,15 @@ struct ServerConfig
 {
     QString address = QStringLiteral("127.0.0.1");
     int port = 0; // 0: a free port, printed on stdout
+    // The database: an SQLite file, a Firebird file or alias, a PostgreSQL database name, or a
+    // whole connection text (DatabaseTarget::parse); the keys below name the rest.
     QString database;
+    QString databaseEngine; // "sqlite" (default), "postgresql" or "firebird"
+    QString databaseHost;
+    int databasePort = -1;
+    QString databaseUser;
+    QString databasePasswordFile; // where the password is read from at each connection
+    QString databasePasswordEnv;
     QString outputDirectory;
     int pageSizeCap = 50000;           // lines of one GetRegistro page at most
     int idleTimeoutSecs = 30 * 60;     // a client silent this long is disconnected; 0 never
@@ -25,6 +34,10 @@ struct ServerConfig
     // timeout, so that a client still waiting for an answer never loses its list, with room
     // for writing a page and reloading the invoice list.
     int leaseSecs = 15 * 60;
+
+    // The database's connection as configured. Throws ConfigError for an unknown engine or a
+    // connection text that cannot be read.
+    DatabaseTarget target() const;
 
     // The directory as GetDiretorio and GetRegistro name it: absolute, ending with "/".
     QString outputDirectoryWithSlash() const;

@@ -36,14 +36,14 @@ QString ServerJanitor::open()
 {
     const qint64 leaseMs = qint64(m_config.leaseSecs) * 1000;
     try {
-        m_db = std::make_unique<SqliteConnection>(m_config.database, m_config.busyTimeoutMs);
+        m_db = openSqlDatabase(m_config.target(), {m_config.busyTimeoutMs});
         m_registry = std::make_unique<exportlists::ServerRegistry>(*m_db, leaseMs);
         m_registry->enroll();
         logLines(exportlists::describe(m_registry->recover(),
                                        QStringLiteral("its server is no longer running")));
         logLines(exportlists::describe(exportlists::expire(*m_db, leaseMs),
                                        QStringLiteral("no call within the lease")));
-    } catch (const DatabaseError &e) {
+    } catch (const Error &e) {
         m_registry.reset();
         m_db.reset();
         return e.message();
@@ -124,7 +124,9 @@ void ServerJanitor::checkpoint()
     if (!m_db || m_stop.load())
         return;
     try {
-        m_db->checkpoint();
+        // Only SQLite keeps a write-ahead log for the server to copy.
+        if (auto *sqlite = dynamic_cast<SqliteConnection *>(m_db.get()))
+            sqlite->checkpoint();
     } catch (const DatabaseError &e) {
         logServerLine(QStringLiteral("checkpoint failed: ") + e.message());
     }

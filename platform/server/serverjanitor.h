@@ -11,7 +11,7 @@
 
 namespace fis {
 
-class SqliteConnection;
+class SqlConnection;
 
 namespace exportlists {
 class ServerRegistry;
@@ -62,7 +62,7 @@ public:
 
 private:
     ServerConfig m_config;
-    std::unique_ptr<SqliteConnection> m_db;
+    std::unique_ptr<SqlConnection> m_db;
     std::unique_ptr<exportlists::ServerRegistry> m_registry;
     QTimer m_timer;
     bool m_purging = false;

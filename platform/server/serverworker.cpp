@@ -20,13 +20,14 @@ ServerWorker::~ServerWorker() = default;
 QString ServerWorker::open()
 {
     try {
-        m_db = std::make_unique<SqliteConnection>(m_config.database, m_config.busyTimeoutMs);
-    } catch (const DatabaseError &e) {
+        m_db = openSqlDatabase(m_config.target(), {m_config.busyTimeoutMs});
+    } catch (const Error &e) {
         return e.message();
     }
     ServerJanitor *janitor = m_janitor;
     if (janitor)
-        m_db->checkpointElsewhere([janitor] { janitor->requestCheckpoint(); });
+        if (auto *sqlite = dynamic_cast<SqliteConnection *>(m_db.get()))
+            sqlite->checkpointElsewhere([janitor] { janitor->requestCheckpoint(); });
     m_service = std::make_unique<CompraLegalService>(*m_db, m_config, m_serverId, [janitor] {
         if (janitor)
             janitor->requestPurge();

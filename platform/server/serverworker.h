@@ -14,7 +14,7 @@ namespace fis {
 
 class CompraLegalService;
 class ServerJanitor;
-class SqliteConnection;
+class SqlConnection;
 
 // One serving thread: its own database connection, its own server object, and a session for
 // each client the listener hands it. Lives in its QThread; every slot runs there.
@@ -42,7 +42,7 @@ private:
     ServerConfig m_config;
     ServerJanitor *m_janitor;
     QString m_serverId;
-    std::unique_ptr<SqliteConnection> m_db;
+    std::unique_ptr<SqlConnection> m_db;
     std::unique_ptr<CompraLegalService> m_service;
     RpcMethodTable m_methods;
     RpcSessionSettings m_settings;
