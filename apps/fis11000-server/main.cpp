@@ -72,7 +72,7 @@ int main(int argc, char *argv[])
     fis::logServerLine(QStringLiteral("serving %1 with %2 workers, database %3, output %4")
                            .arg(QStringLiteral("FIS11000.rdmCompraLEGALBA"))
                            .arg(config.workers)
-                           .arg(config.database, config.outputDirectoryWithSlash()));
+                           .arg(config.target().toString(), config.outputDirectoryWithSlash()));
 
     const int rc = QCoreApplication::exec();
     server.stop();
