@@ -3,6 +3,7 @@
 #include "base/error.h"
 
 #include <QFile>
+#include <QStringList>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -15,8 +16,12 @@ constexpr char kPasswordVariable[] = "FIS_DB_PASSWORD";
 
 [[noreturn]] void refuse(const QString &text, const QString &why)
 {
+    // A password written into the text by mistake is not repeated in the message.
+    const QUrl url(text);
+    const QString shown =
+        url.isValid() && !url.scheme().isEmpty() ? url.toString(QUrl::RemovePassword) : text;
     throw ConfigError(
-        QStringLiteral("Conexão de banco de dados inválida \"%1\": %2.").arg(text, why));
+        QStringLiteral("Conexão de banco de dados inválida \"%1\": %2.").arg(shown, why));
 }
 
 QString readPasswordFile(const QString &path)
@@ -97,19 +102,21 @@ QString DatabaseTarget::toString() const
 {
     if (engine == DatabaseEngine::Sqlite)
         return database;
-    QUrl url;
-    url.setScheme(engineName(engine));
-    url.setHost(host);
-    url.setPort(port);
-    url.setUserName(user);
-    url.setPath(u'/' + database);
-    QUrlQuery query;
+    QString text = engineName(engine) + QStringLiteral("://");
+    if (!user.isEmpty())
+        text += user + u'@';
+    text += host;
+    if (port > 0)
+        text += u':' + QString::number(port);
+    text += u'/' + database;
+    QStringList options;
     if (!passwordFile.isEmpty())
-        query.addQueryItem(QStringLiteral("password_file"), passwordFile);
+        options << QStringLiteral("password_file=") + passwordFile;
     if (!passwordEnv.isEmpty())
-        query.addQueryItem(QStringLiteral("password_env"), passwordEnv);
-    url.setQuery(query);
-    return url.toString(QUrl::FullyDecoded);
+        options << QStringLiteral("password_env=") + passwordEnv;
+    if (!options.isEmpty())
+        text += u'?' + options.join(u'&');
+    return text;
 }
 
 int DatabaseTarget::effectivePort() const
