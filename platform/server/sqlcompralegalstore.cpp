@@ -224,20 +224,11 @@ private:
     {
         if (m_batch.empty())
             return;
-        // PostgreSQL ends a transaction at its first failed statement: a savepoint keeps it
-        // usable for the look-up that names the taken invoice.
-        const bool savepoint = m_db.engine() == DatabaseEngine::PostgreSql;
-        if (savepoint)
-            m_db.exec("SAVEPOINT FILLLIST");
         try {
             m_insert.insert(int(m_batch.size()), [this](SqlStatement &insert, int first, int rows) {
                 bind(insert, first, rows);
             });
-            if (savepoint)
-                m_db.exec("RELEASE SAVEPOINT FILLLIST");
         } catch (const DatabaseError &e) {
-            if (savepoint)
-                m_db.exec("ROLLBACK TO SAVEPOINT FILLLIST");
             // The unique index refused an invoice that another unfinished list holds.
             if (!e.isUniqueViolation())
                 throw;

@@ -106,10 +106,17 @@ std::unique_ptr<SqlConnection> openPostgresDatabase(const DatabaseTarget &target
 }
 
 PostgresConnection::PostgresConnection(const DatabaseTarget &target, const SqlOpenOptions &options)
-    : m_target(target.toString())
+    : m_opened(target)
+    , m_options(options)
+    , m_target(target.toString())
 {
     m_conn = connectTo(target, options, m_target);
     PQsetNoticeProcessor(m_conn, ignoreNotice, nullptr);
+}
+
+std::unique_ptr<SqlConnection> PostgresConnection::openAnother() const
+{
+    return std::make_unique<PostgresConnection>(m_opened, m_options);
 }
 
 PostgresConnection::~PostgresConnection()

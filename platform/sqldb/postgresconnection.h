@@ -44,6 +44,7 @@ public:
     ~PostgresConnection() override;
 
     DatabaseEngine engine() const override { return DatabaseEngine::PostgreSql; }
+    std::unique_ptr<SqlConnection> openAnother() const override;
     QString target() const override { return m_target; }
     void exec(const char *sql) override;
     std::unique_ptr<SqlStatementImpl> prepare(QByteArrayView sql) override;
@@ -86,6 +87,8 @@ private:
     DatabaseError lostError() const;
 
     pg_conn *m_conn = nullptr;
+    DatabaseTarget m_opened;
+    SqlOpenOptions m_options;
     QString m_target;
     PostgresHolder *m_holder = nullptr;
     QList<QByteArray> m_gone;

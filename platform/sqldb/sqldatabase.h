@@ -16,7 +16,9 @@
 // plain decimal form. A null QString (or bindNull) binds NULL on every engine; an empty one
 // binds '' (which the server engines keep apart from NULL).
 //
-// Every failure is a DatabaseError (base/error.h) with the engine's own text; its
+// A refused statement inside a transaction leaves the transaction usable, as on SQLite (the
+// PostgreSQL connection rolls back to a savepoint of its own). Every failure is a DatabaseError
+// (base/error.h) with the engine's own text; its
 // isUniqueViolation() holds for a refused duplicate key on every engine. A connection and its
 // statements belong to one thread.
 
@@ -87,8 +89,9 @@ public:
     virtual std::unique_ptr<SqlStatementImpl> prepare(QByteArrayView sql) = 0;
 
     // A write transaction takes what it must at once so that two writers never deadlock half
-    // way: SQLite's write lock (BEGIN IMMEDIATE); the server engines serialise writers by their
-    // own row locks and report a conflict as a DatabaseError. Nested transactions are refused.
+    // way and writers of every process run one after the other: SQLite's write lock (BEGIN
+    // IMMEDIATE), an advisory lock on PostgreSQL, the row of TRAVACOMPRALEG on Firebird; waiting
+    // ends after the busy timeout with a DatabaseError. Nested transactions are refused.
     enum class TransactionKind { Read, Write };
     virtual void begin(TransactionKind kind) = 0;
     virtual void commit() = 0;

@@ -35,21 +35,29 @@ void TestDatabaseTarget::parsed_data()
     QTest::addColumn<int>("port");
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("passwordFile");
-    QTest::newRow("sqlite file") << "var/demo.sqlite" << DatabaseEngine::Sqlite
-                                 << "var/demo.sqlite" << "" << -1 << "" << "";
-    QTest::newRow("sqlite prefix") << "sqlite:/srv/a b.sqlite" << DatabaseEngine::Sqlite
-                                   << "/srv/a b.sqlite" << "" << -1 << "" << "";
+    QTest::newRow("sqlite file") << "var/demo.sqlite" << DatabaseEngine::Sqlite << "var/demo.sqlite"
+                                 << "" << -1 << ""
+                                 << "";
+    QTest::newRow("sqlite prefix")
+        << "sqlite:/srv/a b.sqlite" << DatabaseEngine::Sqlite << "/srv/a b.sqlite"
+        << "" << -1 << ""
+        << "";
     QTest::newRow("postgresql") << "postgresql://fis@db.local:5433/fiscal?password_file=/etc/p"
-                                << DatabaseEngine::PostgreSql << "fiscal" << "db.local" << 5433
-                                << "fis" << "/etc/p";
-    QTest::newRow("postgresql default port") << "postgresql://fis@db/fiscal"
-                                             << DatabaseEngine::PostgreSql << "fiscal" << "db"
-                                             << -1 << "fis" << "";
+                                << DatabaseEngine::PostgreSql << "fiscal"
+                                << "db.local" << 5433 << "fis"
+                                << "/etc/p";
+    QTest::newRow("postgresql default port")
+        << "postgresql://fis@db/fiscal" << DatabaseEngine::PostgreSql << "fiscal"
+        << "db" << -1 << "fis"
+        << "";
     QTest::newRow("firebird path") << "firebird://SYSDBA@127.0.0.1:3051//srv/fis/host.fdb"
                                    << DatabaseEngine::Firebird << "/srv/fis/host.fdb"
-                                   << "127.0.0.1" << 3051 << "SYSDBA" << "";
-    QTest::newRow("firebird alias") << "firebird://fis@fb/fiscal" << DatabaseEngine::Firebird
-                                    << "fiscal" << "fb" << -1 << "fis" << "";
+                                   << "127.0.0.1" << 3051 << "SYSDBA"
+                                   << "";
+    QTest::newRow("firebird alias")
+        << "firebird://fis@fb/fiscal" << DatabaseEngine::Firebird << "fiscal"
+        << "fb" << -1 << "fis"
+        << "";
 }
 
 void TestDatabaseTarget::parsed()
@@ -131,12 +139,13 @@ void TestDatabaseTarget::serverKeysCompleteTheTarget_data()
     QTest::addColumn<QString>("target");
     QTest::newRow("sqlite") << QStringList{"--database", "/srv/host.sqlite"} << "/srv/host.sqlite";
     QTest::newRow("postgresql by keys")
-        << QStringList{"--db-engine", "PostgreSQL", "--database", "fiscal", "--db-host", "db",
-                       "--db-port", "5433", "--db-user", "fis", "--db-password-file", "/etc/p"}
+        << QStringList{"--db-engine", "PostgreSQL", "--database",         "fiscal",
+                       "--db-host",   "db",         "--db-port",          "5433",
+                       "--db-user",   "fis",        "--db-password-file", "/etc/p"}
         << "postgresql://fis@db:5433/fiscal?password_file=/etc/p";
     QTest::newRow("firebird by keys")
-        << QStringList{"--db-engine", "firebird", "--database", "/srv/host.fdb", "--db-host",
-                       "fb", "--db-user", "SYSDBA", "--db-password-env", "FB_PW"}
+        << QStringList{"--db-engine", "firebird",  "--database", "/srv/host.fdb",     "--db-host",
+                       "fb",          "--db-user", "SYSDBA",     "--db-password-env", "FB_PW"}
         << "firebird://SYSDBA@fb//srv/host.fdb?password_env=FB_PW";
     QTest::newRow("connection text, port overridden")
         << QStringList{"--database", "postgresql://fis@db:5432/fiscal", "--db-port", "6000"}
