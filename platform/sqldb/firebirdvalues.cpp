@@ -4,6 +4,7 @@
 #include <QLocale>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -132,8 +133,7 @@ size_t bufferSize(const XSQLVAR &var)
     }
 }
 
-} // namespace
-
+// The plain decimal form of value * 10^scale (scale <= 0).
 QByteArray formatScaled(qint64 value, int scale)
 {
     if (scale >= 0)
@@ -149,6 +149,7 @@ QByteArray formatScaled(qint64 value, int scale)
     return negative ? '-' + digits : digits;
 }
 
+// A Firebird date (days from 1858-11-17) as 'YYYY-MM-DD'.
 QByteArray formatDate(ISC_DATE date)
 {
     const QDate day = QDate::fromJulianDay(qint64(date) + kJulianDayOfDateZero);
@@ -157,6 +158,7 @@ QByteArray formatDate(ISC_DATE date)
     return QByteArray(text);
 }
 
+// A time of day (1/10000 s) as 'HH:MM:SS', with a fraction only when there is one.
 QByteArray formatTime(ISC_TIME time)
 {
     const ISC_TIME seconds = time / kTimeUnitsPerSecond;
@@ -173,6 +175,8 @@ QByteArray formatTime(ISC_TIME time)
     }
     return result;
 }
+
+} // namespace
 
 Parameters::Parameters(const QList<int> &numbers, int highestNumber, const Sqlda &described)
     : m_numbers(numbers)

@@ -86,10 +86,4 @@ private:
     mutable std::vector<bool> m_haveText;
 };
 
-// Exposed for their own checks: the plain decimal form of value * 10^scale (scale <= 0), a
-// Firebird date (days from 1858-11-17) and time of day (1/10000 s) as ISO-8601 texts.
-QByteArray formatScaled(qint64 value, int scale);
-QByteArray formatDate(ISC_DATE date);
-QByteArray formatTime(ISC_TIME time);
-
 } // namespace fis::firebird
