@@ -39,8 +39,15 @@ void addLogin(ParameterBlock &dpb, const DatabaseTarget &target)
     dpb.addString(isc_dpb_utf8_filename, "");
 }
 
+std::unique_ptr<SqlConnection> FirebirdAttachment::openAnother() const
+{
+    return std::make_unique<FirebirdAttachment>(m_opened, m_options);
+}
+
 FirebirdAttachment::FirebirdAttachment(const DatabaseTarget &target, const SqlOpenOptions &options)
-    : m_target(target.toString())
+    : m_opened(target)
+    , m_options(options)
+    , m_target(target.toString())
     , m_busyTimeoutMs(std::max(options.busyTimeoutMs, 0))
 {
     ParameterBlock dpb(isc_dpb_version1);

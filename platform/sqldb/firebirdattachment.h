@@ -32,6 +32,7 @@ public:
     ~FirebirdAttachment() override;
 
     DatabaseEngine engine() const override { return DatabaseEngine::Firebird; }
+    std::unique_ptr<SqlConnection> openAnother() const override;
     QString target() const override { return m_target; }
     // One statement, no script.
     void exec(const char *sql) override;
@@ -61,6 +62,8 @@ private:
     void prepareWritersLock(isc_tr_handle &transaction);
     void writeTransactionBlock(ParameterBlock &tpb, const QDeadlineTimer &deadline) const;
 
+    DatabaseTarget m_opened;
+    SqlOpenOptions m_options;
     QString m_target;
     int m_busyTimeoutMs = 0;
     isc_db_handle m_db = 0;
