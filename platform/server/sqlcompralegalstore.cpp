@@ -138,11 +138,15 @@ public:
         , m_branches(readBranches(db))
         , m_invoice(db, "SELECT CDEMPRESA, CDINSCESTA FROM NFCOMPRA"
                         " WHERE CDFILIAL = ?1 AND NRLANCTONF = ?2")
-        , m_insert(db,
-                   "INSERT INTO LISTACOMPRALEGNF (NRLISTA, CDLISTA, CDINSCESTA, CDFILIAL,"
-                   " NRLANCTONF)",
-                   {1, 0, 0, 0, 0}, kRowsPerInsert)
     {
+        // SQLite takes many rows per INSERT; the server engines their bulk path (PostgreSQL's
+        // COPY, Firebird's blocks of inserts), which knows no multi-row VALUES.
+        if (db.engine() == DatabaseEngine::Sqlite)
+            m_insert = std::make_unique<MultiRowInsert>(
+                db,
+                "INSERT INTO LISTACOMPRALEGNF (NRLISTA, CDLISTA, CDINSCESTA, CDFILIAL,"
+                " NRLANCTONF)",
+                QList<int>{1, 0, 0, 0, 0}, kRowsPerInsert);
         for (const QString &branch : std::as_const(m_branches))
             m_branchesUtf8.append(branch.toUtf8());
         m_batch.reserve(kRowsPerInsert);
@@ -225,9 +229,13 @@ private:
         if (m_batch.empty())
             return;
         try {
-            m_insert.insert(int(m_batch.size()), [this](SqlStatement &insert, int first, int rows) {
-                bind(insert, first, rows);
-            });
+            if (m_insert)
+                m_insert->insert(int(m_batch.size()),
+                                 [this](SqlStatement &insert, int first, int rows) {
+                                     bind(insert, first, rows);
+                                 });
+            else
+                write();
         } catch (const DatabaseError &e) {
             // The unique index refused an invoice that another unfinished list holds.
             if (!e.isUniqueViolation())
@@ -244,15 +252,30 @@ private:
         m_batch.clear();
     }
 
+    void write()
+    {
+        const auto rows = m_db.insertRows(
+            "LISTACOMPRALEGNF", {"NRLISTA", "CDLISTA", "CDINSCESTA", "CDFILIAL", "NRLANCTONF"});
+        for (const Marked &m : m_batch) {
+            rows->addText(m_listUtf8);
+            rows->addText(m.key);
+            rows->addText(m.registration);
+            rows->addText(m_branchesUtf8.at(m.branch));
+            rows->addText(postingOf(m.key, m.branch));
+            rows->endRow();
+        }
+        rows->finish();
+    }
+
     void bind(SqlStatement &insert, int first, int rows) const
     {
         insert.bindUtf8NoCopy(1, m_listUtf8);
         for (int r = 0; r < rows; ++r) {
             const Marked &m = m_batch[size_t(first + r)];
-            insert.bindUtf8NoCopy(m_insert.parameter(r, 0), m.key);
-            insert.bindUtf8NoCopy(m_insert.parameter(r, 1), m.registration);
-            insert.bindUtf8NoCopy(m_insert.parameter(r, 2), m_branchesUtf8.at(m.branch));
-            insert.bindUtf8NoCopy(m_insert.parameter(r, 3), postingOf(m.key, m.branch));
+            insert.bindUtf8NoCopy(m_insert->parameter(r, 0), m.key);
+            insert.bindUtf8NoCopy(m_insert->parameter(r, 1), m.registration);
+            insert.bindUtf8NoCopy(m_insert->parameter(r, 2), m_branchesUtf8.at(m.branch));
+            insert.bindUtf8NoCopy(m_insert->parameter(r, 3), postingOf(m.key, m.branch));
         }
     }
 
@@ -262,7 +285,7 @@ private:
     const QStringList m_branches;
     QList<QByteArray> m_branchesUtf8;
     SqlStatement m_invoice;
-    MultiRowInsert m_insert;
+    std::unique_ptr<MultiRowInsert> m_insert; // SQLite only
     std::vector<Marked> m_batch;
     // What the last find() found.
     QByteArray m_keyUtf8;
