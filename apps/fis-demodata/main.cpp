@@ -39,8 +39,13 @@ Options addOptions(QCommandLineParser &parser)
         QCommandLineOption(
             QStringLiteral("database"),
             QStringLiteral(
-                "O arquivo do banco de dados SQLite. A geração remove antes um arquivo existente."),
-            QStringLiteral("caminho")),
+                "O banco de dados: um arquivo SQLite, "
+                "postgresql://USUARIO@SERVIDOR:PORTA/NOME?password_file=ARQUIVO ou "
+                "firebird://USUARIO@SERVIDOR:PORTA//caminho.fdb?password_file=ARQUIVO "
+                "(ou password_env=VARIAVEL). A geração substitui um arquivo SQLite ou Firebird "
+                "existente; no PostgreSQL o banco deve existir e as tabelas da demonstração são "
+                "refeitas nele."),
+            QStringLiteral("conexão")),
         QCommandLineOption(
             QStringLiteral("invoices"),
             QStringLiteral("Gera esta quantidade de notas fiscais de compra (%1 a %2).")
@@ -63,7 +68,7 @@ Options addOptions(QCommandLineParser &parser)
 
 struct Request
 {
-    QString path;
+    fis::DatabaseTarget target;
     bool generate = false;
     bool summary = false;
     int invoices = 0;
@@ -95,9 +100,13 @@ std::optional<int> readRequest(const QCommandLineParser &parser, const Options &
     if (!parser.positionalArguments().isEmpty())
         return usageError(QStringLiteral("Argumento inesperado: \"%1\".")
                               .arg(parser.positionalArguments().constFirst()));
-    request->path = parser.value(options.database);
-    if (request->path.isEmpty())
+    if (parser.value(options.database).isEmpty())
         return usageError(QStringLiteral("--database é obrigatório."));
+    try {
+        request->target = fis::DatabaseTarget::parse(parser.value(options.database));
+    } catch (const fis::ConfigError &e) {
+        return usageError(e.message());
+    }
     request->generate = parser.isSet(options.invoices);
     request->summary = parser.isSet(options.summary);
     if (!request->generate && !request->summary)
@@ -134,15 +143,15 @@ int run(const Request &request)
     try {
         if (request.generate) {
             const fis::DemoDataStats stats =
-                fis::generateDemoDatabase(request.path, request.invoices, request.seed);
-            out << "Gerado " << request.path << ": " << stats.invoices << " notas, " << stats.items
-                << " itens, " << stats.clients << " clientes, " << stats.products
+                fis::generateDemoDatabase(request.target, request.invoices, request.seed);
+            out << "Gerado " << request.target.toString() << ": " << stats.invoices << " notas, "
+                << stats.items << " itens, " << stats.clients << " clientes, " << stats.products
                 << " produtos (semente " << request.seed << ") em "
                 << QString::number(stats.elapsedMs / 1000.0, 'f', 2) << " s\n";
             out.flush();
         }
         if (request.summary)
-            out << fis::demoDatabaseSummary(request.path);
+            out << fis::demoDatabaseSummary(request.target);
     } catch (const fis::DemoDataError &e) {
         out.flush();
         QTextStream(stderr) << "fis-demodata: " << e.message() << '\n';

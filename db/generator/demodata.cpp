@@ -9,12 +9,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QTextStream>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <map>
 
 namespace fis {
 namespace {
@@ -580,124 +579,6 @@ std::int64_t fillDatabase(SqliteDb &db, const ReferenceData &d, int invoices, st
     return items;
 }
 
-// --- The summary, section by section on one stream (field widths carry over). ---
-
-std::vector<QString> tableNames(SqliteDb &db)
-{
-    std::vector<QString> tables;
-    SqliteStmt q(db, "SELECT NAME FROM SQLITE_MASTER WHERE TYPE = 'table' "
-                     "AND NAME NOT LIKE 'sqlite_%' ORDER BY NAME");
-    while (q.step())
-        tables.push_back(q.text(0));
-    return tables;
-}
-
-void summarizeRowCounts(QTextStream &ts, SqliteDb &db, const std::vector<QString> &tables)
-{
-    ts << "\nLinhas por tabela\n";
-    for (const QString &t : tables) {
-        SqliteStmt q(db, QStringLiteral("SELECT COUNT(*) FROM %1").arg(t).toUtf8().constData());
-        q.step();
-        ts << "  " << qSetFieldWidth(18) << Qt::left << t << qSetFieldWidth(10) << Qt::right
-           << q.integer(0) << qSetFieldWidth(0) << Qt::left << '\n';
-    }
-}
-
-void summarizeTaxes(QTextStream &ts, SqliteDb &db)
-{
-    ts << "\nImpostos:";
-    SqliteStmt q(db, "SELECT CDIMPOSTONFE, SGIMPOSTONFE FROM IMPOSTONFE ORDER BY CDIMPOSTONFE");
-    while (q.step())
-        ts << ' ' << q.text(0) << ' ' << q.text(1) << ';';
-}
-
-void summarizeCompanies(QTextStream &ts, SqliteDb &db)
-{
-    ts << "\n\nEmpresas\n";
-    SqliteStmt q(db, "SELECT E.CDEMPRESA, E.NMEMPRESA, "
-                     "(SELECT COUNT(*) FROM FILIAL F WHERE F.CDEMPRESA = E.CDEMPRESA), "
-                     "(SELECT COUNT(*) FROM INSCRESTAD I WHERE I.CDEMPRESA = E.CDEMPRESA), "
-                     "(SELECT COUNT(*) FROM INSCRMUNICIP M WHERE M.CDEMPRESA = E.CDEMPRESA), "
-                     "(SELECT COUNT(*) FROM NFCOMPRA N WHERE N.CDEMPRESA = E.CDEMPRESA) "
-                     "FROM EMPRESA E ORDER BY E.CDEMPRESA");
-    while (q.step())
-        ts << "  " << q.text(0) << ' ' << q.text(1) << ": " << q.integer(2) << " filiais, "
-           << q.integer(3) << " inscrições estaduais e " << q.integer(4) << " municipais, "
-           << q.integer(5) << " notas\n";
-}
-
-struct CurrentBranch
-{
-    QString branch, company, processing; // empty when none is recorded
-};
-
-CurrentBranch summarizeCurrentBranch(QTextStream &ts, SqliteDb &db)
-{
-    CurrentBranch current;
-    SqliteStmt q(db, "SELECT F.CDFILIAL, F.NMFILIAL, F.CDEMPRESA, F.DTPROCESSAMENTO "
-                     "FROM PARAMGERAL P JOIN FILIAL F ON F.CDFILIAL = P.VLPARAMETRO "
-                     "WHERE P.CDPARAMETRO = 'CDFILIALCORRENTE'");
-    if (q.step()) {
-        current.branch = q.text(0);
-        current.company = q.text(2);
-        current.processing = q.text(3);
-        ts << "\nFilial atual " << current.branch << ' ' << q.text(1) << " (empresa "
-           << current.company << "), data de processamento " << current.processing << '\n';
-    } else {
-        ts << "\nNenhuma filial atual registrada.\n";
-    }
-    return current;
-}
-
-// What the export screen's default period (the processing month up to the processing date)
-// would find.
-void summarizeDefaultPeriod(QTextStream &ts, SqliteDb &db, const CurrentBranch &current)
-{
-    const QDate procDate = QDate::fromString(current.processing, Qt::ISODate);
-    if (!procDate.isValid())
-        return;
-    const QString from = QDate(procDate.year(), procDate.month(), 1).toString(Qt::ISODate);
-    SqliteStmt q(db, "SELECT COUNT(*), SUM(CASE WHEN CDFILIAL = ?3 THEN 1 ELSE 0 END) "
-                     "FROM NFCOMPRA WHERE CDEMPRESA = ?4 AND IDNFCOMPRALEG = 'N' "
-                     "AND DTEMISSAO BETWEEN ?1 AND ?2");
-    q.bind(1, from.toStdString());
-    q.bind(2, current.processing.toStdString());
-    q.bind(3, current.branch.toStdString());
-    q.bind(4, current.company.toStdString());
-    q.step();
-    ts << "Período padrão " << from << " a " << current.processing << ": " << q.integer(0)
-       << " notas pendentes da empresa " << current.company << ", " << q.integer(1)
-       << " delas na filial " << current.branch << '\n';
-}
-
-void summarizeInvoicesPerMonth(QTextStream &ts, SqliteDb &db)
-{
-    ts << "\nNotas por mês     pendentes exportadas canceladas     total\n";
-    SqliteStmt q(db, "SELECT SUBSTR(DTEMISSAO, 1, 7), "
-                     "SUM(CASE WHEN IDNFCOMPRALEG = 'S' THEN 0 ELSE 1 END), "
-                     "SUM(CASE WHEN IDNFCOMPRALEG = 'S' THEN 1 ELSE 0 END), "
-                     "SUM(CASE WHEN IDSITUACAO = 'S' THEN 1 ELSE 0 END), COUNT(*) "
-                     "FROM NFCOMPRA GROUP BY 1 ORDER BY 1");
-    while (q.step()) {
-        ts << "  " << qSetFieldWidth(16) << q.text(0) << qSetFieldWidth(9) << Qt::right
-           << q.integer(1) << qSetFieldWidth(10) << q.integer(2) << qSetFieldWidth(11)
-           << q.integer(3) << qSetFieldWidth(10) << q.integer(4) << qSetFieldWidth(0) << Qt::left
-           << '\n';
-    }
-}
-
-void summarizeGeneration(QTextStream &ts, SqliteDb &db)
-{
-    SqliteStmt q(db, "SELECT CDPARAMETRO, VLPARAMETRO FROM PARAMGERAL "
-                     "WHERE CDPARAMETRO IN ('DEMO_NOTAS', 'DEMO_SEMENTE') ORDER BY 1");
-    std::map<QString, QString> params;
-    while (q.step())
-        params[q.text(0)] = q.text(1);
-    if (!params.empty())
-        ts << "\nGerado com --invoices " << params[QStringLiteral("DEMO_NOTAS")] << " --seed "
-           << params[QStringLiteral("DEMO_SEMENTE")] << '\n';
-}
-
 } // namespace
 
 DemoDataStats generateDemoDatabase(const QString &path, int invoices, std::uint64_t seed)
@@ -728,31 +609,21 @@ DemoDataStats generateDemoDatabase(const QString &path, int invoices, std::uint6
     return stats;
 }
 
-QString demoDatabaseSummary(const QString &path)
+DemoDataStats generateDemoDatabase(const DatabaseTarget &target, int invoices, std::uint64_t seed)
 {
-    if (!QFileInfo(path).isFile())
-        throw DemoDataError(QStringLiteral("O banco de dados %1 não existe.").arg(path));
-    const bool writable = QFileInfo(path).isWritable();
-    SqliteDb db(path, writable ? SqliteDb::Mode::Existing : SqliteDb::Mode::ReadOnly);
-
-    QString out;
-    QTextStream ts(&out);
-    ts << "Banco de dados " << QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()) << '\n';
-
-    const std::vector<QString> tables = tableNames(db);
-    if (std::find(tables.begin(), tables.end(), QLatin1String("NFCOMPRA")) == tables.end())
-        throw DemoDataError(
-            QStringLiteral("%1 não contém notas fiscais de compra (tabela NFCOMPRA).").arg(path));
-
-    summarizeRowCounts(ts, db, tables);
-    summarizeTaxes(ts, db);
-    summarizeCompanies(ts, db);
-    const CurrentBranch current = summarizeCurrentBranch(ts, db);
-    summarizeDefaultPeriod(ts, db, current);
-    summarizeInvoicesPerMonth(ts, db);
-    summarizeGeneration(ts, db);
-    ts.flush();
-    return out;
+    if (!target.isServerEngine())
+        return generateDemoDatabase(target.database, invoices, seed);
+    QElapsedTimer timer;
+    timer.start();
+    // The rows are drawn exactly as for an SQLite file, then copied: every engine holds the same.
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        throw DemoDataError(QStringLiteral("Não foi possível criar uma pasta temporária: %1")
+                                .arg(dir.errorString()));
+    const QString file = dir.filePath(QStringLiteral("demo.sqlite"));
+    DemoDataStats stats = generateDemoDatabase(file, invoices, seed);
+    copyDemoDatabase(file, target);
+    stats.elapsedMs = timer.elapsed();
+    return stats;
 }
-
 } // namespace fis

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/databasetarget.h"
 #include "base/error.h"
 
 #include <QString>
@@ -9,7 +10,8 @@
 namespace fis {
 
 // Raised by the demo-data functions for any failure: a bad argument, a file that cannot be
-// created or opened, an SQLite error. The text is meant for the user.
+// created or opened, a database error of any engine. The text is meant for the user; it never
+// holds a password.
 class DemoDataError : public Error
 {
 public:
@@ -31,8 +33,10 @@ struct DemoDataStats
     qint64 elapsedMs = 0;
 };
 
-// The SQLite schema script (db/schema/sqlite.sql) as compiled into the library.
+// The schema scripts (db/schema/*.sql) as compiled into the library.
 const char *sqliteSchemaScript();
+const char *postgresqlSchemaScript();
+const char *firebirdSchemaScript();
 
 // Creates the demo database at path: an existing file (and its -wal/-shm companions) is removed
 // first, the schema is applied, the fixed reference data and `invoices` invoices drawn from
@@ -42,9 +46,28 @@ const char *sqliteSchemaScript();
 DemoDataStats generateDemoDatabase(const QString &path, int invoices,
                                    std::uint64_t seed = kDefaultDemoSeed);
 
+// The same demo data on any engine: an SQLite target is the file above; on PostgreSQL and
+// Firebird the data is generated into a temporary SQLite file and copied there
+// (copyDemoDatabase), so the same arguments write the same rows to every engine.
+DemoDataStats generateDemoDatabase(const DatabaseTarget &target, int invoices,
+                                   std::uint64_t seed = kDefaultDemoSeed);
+
+// Copies the SQLite database at sqlitePath into a PostgreSQL or Firebird target, built from
+// that engine's schema script: the schema first, every table's rows (values bound, many rows to a
+// statement) in one transaction, the secondary indexes after, and the sequences set to follow the
+// numbers the file's SEQCOMPRALEG has handed out.
+//   PostgreSQL: the named database must exist; everything the schema creates is dropped and
+//   made again in one transaction with the rows, so a failure leaves the database as it was.
+//   Firebird: the database file is created on the server (page size 16384, character set UTF8),
+//   an existing one dropped first; a failed copy drops what it made.
+// Throws DemoDataError.
+void copyDemoDatabase(const QString &sqlitePath, const DatabaseTarget &target);
+
 // A short human-readable account of what the database at path holds: rows per table, companies,
 // taxes, the current branch and its processing date, invoices per month and status. Changes
 // nothing in the file; throws DemoDataError when it does not exist or is not such a database.
 QString demoDatabaseSummary(const QString &path);
+// The same for a database on any engine; reads only.
+QString demoDatabaseSummary(const DatabaseTarget &target);
 
 } // namespace fis

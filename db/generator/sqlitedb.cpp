@@ -1,32 +1,11 @@
 #include "sqlitedb.h"
 
 #include "demodata.h"
+#include "sqlscript.h"
 
 #include <sqlite3.h>
 
 namespace fis {
-namespace {
-
-// A statement's text as SQLite hands it back starts with the comments that precede it.
-QString withoutLeadingComments(const QString &sql)
-{
-    qsizetype i = 0;
-    for (;;) {
-        while (i < sql.size() && sql[i].isSpace())
-            ++i;
-        if (sql.mid(i, 2) == QLatin1String("--")) {
-            const qsizetype eol = sql.indexOf(QLatin1Char('\n'), i);
-            i = eol < 0 ? sql.size() : eol + 1;
-        } else if (sql.mid(i, 2) == QLatin1String("/*")) {
-            const qsizetype end = sql.indexOf(QLatin1String("*/"), i + 2);
-            i = end < 0 ? sql.size() : end + 2;
-        } else {
-            return sql.mid(i);
-        }
-    }
-}
-
-} // namespace
 
 SqliteDb::SqliteDb(const QString &path, Mode mode)
     : m_path(path)
@@ -73,11 +52,7 @@ void SqliteDb::execScript(const char *sql, QString *deferredIndexes)
                      .arg(QString::fromUtf8(rest).simplified().left(80)));
         if (stmt) {
             const QString text = QString::fromUtf8(sqlite3_sql(stmt));
-            const QString head = withoutLeadingComments(text);
-            const bool isIndex =
-                head.startsWith(QLatin1String("CREATE INDEX"), Qt::CaseInsensitive) ||
-                head.startsWith(QLatin1String("CREATE UNIQUE INDEX"), Qt::CaseInsensitive);
-            if (isIndex && deferredIndexes) {
+            if (isCreateIndex(text) && deferredIndexes) {
                 *deferredIndexes += text + QLatin1String(";\n");
             } else {
                 const int rc = sqlite3_step(stmt);
@@ -167,6 +142,25 @@ void SqliteStmt::reset()
 {
     sqlite3_reset(m_stmt);
     sqlite3_clear_bindings(m_stmt);
+}
+
+int SqliteStmt::columnCount() const
+{
+    return sqlite3_column_count(m_stmt);
+}
+
+QVariant SqliteStmt::value(int column) const
+{
+    switch (sqlite3_column_type(m_stmt, column)) {
+    case SQLITE_NULL:
+        return {};
+    case SQLITE_INTEGER:
+        return QVariant(qint64(sqlite3_column_int64(m_stmt, column)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(m_stmt, column));
+    default:
+        return text(column);
+    }
 }
 
 QString SqliteStmt::text(int column) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QVariant>
 
 #include <cstdint>
 #include <string_view>
@@ -61,6 +62,9 @@ public:
     bool step();
     void reset();
 
+    int columnCount() const;
+    // A column of the current row: an integer, a double, a text, or null.
+    QVariant value(int column) const;
     QString text(int column) const;
     std::int64_t integer(int column) const;
     double real(int column) const;
