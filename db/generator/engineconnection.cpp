@@ -83,10 +83,22 @@ void EngineConnection::fail(const QString &what, const QSqlError &error) const
 
 void EngineConnection::exec(const QString &sql)
 {
-    QSqlQuery query(database());
-    if (!query.exec(sql))
-        fail(QStringLiteral("O comando falhou: %1").arg(sql.simplified().left(80)),
-             query.lastError());
+    // QIBASE commits a statement run outside a transaction on its own but drops the commit's
+    // error, and Firebird checks much of a DDL statement (a foreign key's rows) only then.
+    const bool ownTransaction = engine() == DatabaseEngine::Firebird && !m_inTransaction;
+    if (ownTransaction)
+        begin();
+    {
+        QSqlQuery query(database());
+        if (!query.exec(sql)) {
+            const QSqlError error = query.lastError();
+            if (ownTransaction)
+                rollback();
+            fail(QStringLiteral("O comando falhou: %1").arg(sql.simplified().left(80)), error);
+        }
+    }
+    if (ownTransaction)
+        commit();
 }
 
 QSqlQuery EngineConnection::prepare(const QString &sql)
@@ -113,9 +125,11 @@ std::vector<QVariantList> EngineConnection::rows(const QString &sql, const QVari
     QSqlQuery query = prepare(sql);
     execute(query, values);
     std::vector<QVariantList> result;
+    // QIBASE reads the catalogue for a record's scaled columns: once per query, not per row.
+    const int columns = query.record().count();
     while (query.next()) {
         QVariantList row;
-        for (int c = 0; c < query.record().count(); ++c)
+        for (int c = 0; c < columns; ++c)
             row.append(query.value(c));
         result.push_back(std::move(row));
     }
@@ -130,19 +144,25 @@ void EngineConnection::begin()
     QSqlDatabase db = database();
     if (!db.transaction())
         fail(QStringLiteral("Não foi possível iniciar a transação"), db.lastError());
+    m_inTransaction = true;
 }
 
 void EngineConnection::commit()
 {
     QSqlDatabase db = database();
-    if (!db.commit())
-        fail(QStringLiteral("Não foi possível confirmar a transação"), db.lastError());
+    m_inTransaction = false;
+    if (!db.commit()) {
+        const QSqlError error = db.lastError();
+        db.rollback();
+        fail(QStringLiteral("Não foi possível confirmar a transação"), error);
+    }
 }
 
 void EngineConnection::rollback() noexcept
 {
     QSqlDatabase db = database();
     db.rollback();
+    m_inTransaction = false;
 }
 
 QString valueText(const QVariant &value)

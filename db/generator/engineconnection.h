@@ -31,7 +31,8 @@ public:
     QSqlDatabase database() const;
 
     // Runs one statement without parameters. Outside begin()/commit() each runs in a
-    // transaction of its own (Firebird sees a new table only once its DDL is committed).
+    // transaction of its own, whose commit is checked too (Firebird sees a new table only once
+    // its DDL is committed, and checks a new foreign key against the rows then).
     void exec(const QString &sql);
     // A statement prepared for execute().
     QSqlQuery prepare(const QString &sql);
@@ -49,6 +50,7 @@ public:
 private:
     DatabaseTarget m_target;
     QString m_name;
+    bool m_inTransaction = false;
 };
 
 // The text a value reads as in the generator's summaries and checks: dates as ISO-8601

@@ -272,21 +272,27 @@ void copyTables(SqliteDb &source, EngineConnection &db, const QStringList &state
     }
 }
 
+// A foreign key of a table, added once the rows are in.
+struct ForeignKey
+{
+    QString table, name, columns, parent, parentColumns;
+};
+
 // The schema's statements as the copy runs them: a table without its foreign keys, which are
 // added once the rows are in (each engine then checks them all at once, far cheaper than row by
 // row), and the secondary indexes last.
 struct LoadPlan
 {
-    QStringList schema;      // in script order, without the foreign keys and the indexes
-    QStringList foreignKeys; // ALTER TABLE ... ADD CONSTRAINT ...
+    QStringList schema; // in script order, without the foreign keys and the indexes
+    std::vector<ForeignKey> foreignKeys;
     QStringList indexes;
 };
 
 LoadPlan loadPlan(const QStringList &statements)
 {
     static const QRegularExpression foreignKey(
-        QStringLiteral(",\\s*(CONSTRAINT\\s+\\w+\\s+FOREIGN\\s+KEY\\s*\\([^)]*\\)\\s*REFERENCES\\s+"
-                       "\\w+\\s*\\([^)]*\\))"),
+        QStringLiteral(",\\s*CONSTRAINT\\s+(\\w+)\\s+FOREIGN\\s+KEY\\s*\\(([^)]*)\\)\\s*"
+                       "REFERENCES\\s+(\\w+)\\s*\\(([^)]*)\\)"),
         QRegularExpression::CaseInsensitiveOption);
     LoadPlan plan;
     for (const QString &statement : statements) {
@@ -299,13 +305,44 @@ LoadPlan loadPlan(const QStringList &statements)
         QString table = statement;
         if (kind == u"TABLE") {
             for (const QRegularExpressionMatch &m : foreignKey.globalMatch(statement))
-                plan.foreignKeys << QStringLiteral("ALTER TABLE %1 ADD %2")
-                                        .arg(name, m.captured(1).simplified());
+                plan.foreignKeys.push_back({name, m.captured(1), m.captured(2).simplified(),
+                                            m.captured(3), m.captured(4).simplified()});
             table.remove(foreignKey);
         }
         plan.schema << table;
     }
     return plan;
+}
+
+// Adds a foreign key after its rows have been checked: SQLite does not hold foreign keys by
+// default, and Firebird checks a new one only at the commit, whose failure Qt's QIBASE cannot
+// take back.
+void addForeignKey(EngineConnection &db, const ForeignKey &key)
+{
+    QStringList matches;
+    QStringList present;
+    const QStringList columns = key.columns.split(u',');
+    const QStringList parentColumns = key.parentColumns.split(u',');
+    for (qsizetype i = 0; i < columns.size(); ++i) {
+        matches << QStringLiteral("P.%1 = C.%2")
+                       .arg(parentColumns.at(i).trimmed(), columns.at(i).trimmed());
+        present << QStringLiteral("C.%1 IS NOT NULL").arg(columns.at(i).trimmed());
+    }
+    const qint64 orphans =
+        db.rows(QStringLiteral("SELECT COUNT(*) FROM %1 C WHERE %2 AND NOT EXISTS (SELECT 1 "
+                               "FROM %3 P WHERE %4)")
+                    .arg(key.table, present.join(QStringLiteral(" AND ")), key.parent,
+                         matches.join(QStringLiteral(" AND "))))
+            .at(0)
+            .at(0)
+            .toLongLong();
+    if (orphans > 0)
+        throw DemoDataError(
+            QStringLiteral("%1 linha(s) de %2 não têm a linha de %3 a que se referem (%4).")
+                .arg(orphans)
+                .arg(key.table, key.parent, key.name));
+    db.exec(QStringLiteral("ALTER TABLE %1 ADD CONSTRAINT %2 FOREIGN KEY (%3) REFERENCES %4 (%5)")
+                .arg(key.table, key.name, key.columns, key.parent, key.parentColumns));
 }
 
 // PostgreSQL runs it all in one transaction, DDL included, so that a failure leaves the database
@@ -327,10 +364,10 @@ void fillEngine(SqliteDb &source, EngineConnection &db)
     copyTables(source, db, statements);
     if (!postgres)
         db.commit();
-    for (const QStringList *batch : {&plan.foreignKeys, &plan.indexes}) {
-        for (const QString &statement : *batch)
-            db.exec(statement);
-    }
+    for (const ForeignKey &key : plan.foreignKeys)
+        addForeignKey(db, key);
+    for (const QString &index : plan.indexes)
+        db.exec(index);
     continueSequences(source, db, statements);
     if (postgres) {
         db.commit();
