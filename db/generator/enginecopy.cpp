@@ -3,7 +3,7 @@
 // secondary indexes after, and the sequences set to follow the numbers the data has used.
 #include "demodata.h"
 #include "engineconnection.h"
-#include "firebirdfile.h"
+#include "sqldb/firebirdconnection.h"
 #include "sqlitedb.h"
 #include "sqlscript.h"
 
@@ -377,6 +377,29 @@ void fillEngine(SqliteDb &source, EngineConnection &db)
 
 } // namespace
 
+namespace {
+
+// The database library's failures as the generator reports them.
+template<typename Work> void asDemoDataError(Work work)
+{
+    try {
+        work();
+    } catch (const DatabaseError &e) {
+        throw DemoDataError(e.message());
+    }
+}
+
+// A fresh database file in place of any there was, without forced writes for the bulk load.
+void replaceFirebirdDatabase(const DatabaseTarget &target)
+{
+    asDemoDataError([&] {
+        dropFirebirdDatabase(target);
+        createFirebirdDatabase(target, false);
+    });
+}
+
+} // namespace
+
 void copyDemoDatabase(const QString &sqlitePath, const DatabaseTarget &target)
 {
     if (!target.isServerEngine())
@@ -387,7 +410,7 @@ void copyDemoDatabase(const QString &sqlitePath, const DatabaseTarget &target)
     SqliteDb source(sqlitePath, SqliteDb::Mode::ReadOnly);
     const bool firebird = target.engine == DatabaseEngine::Firebird;
     if (firebird)
-        createFirebirdDatabase(target);
+        replaceFirebirdDatabase(target);
     try {
         {
             EngineConnection db(target);
@@ -399,13 +422,13 @@ void copyDemoDatabase(const QString &sqlitePath, const DatabaseTarget &target)
             }
         }
         if (firebird)
-            setFirebirdForcedWrites(target, true);
+            asDemoDataError([&] { setFirebirdForcedWrites(target, true); });
     } catch (...) {
         // A half-made Firebird database goes, as a half-written SQLite file does.
         if (firebird) {
             try {
                 dropFirebirdDatabase(target);
-            } catch (const DemoDataError &) {
+            } catch (const DatabaseError &) {
                 // The first failure is the one to report.
             }
         }

@@ -3,7 +3,7 @@
 // sequences after the data, and what a failure leaves behind.
 #include "demodata.h"
 #include "enginetestutil.h"
-#include "firebirdfile.h"
+#include "sqldb/firebirdconnection.h"
 #include "testsupport/enginedatabase.h"
 
 #include <QFile>

@@ -2,7 +2,7 @@
 
 #include "demodata.h"
 #include "engineconnection.h"
-#include "firebirdfile.h"
+#include "sqldb/firebirdconnection.h"
 
 #include <QStringList>
 #include <QUuid>
@@ -95,12 +95,11 @@ EngineDatabase::EngineDatabase(DatabaseEngine engine)
     try {
         if (engine == DatabaseEngine::Firebird) {
             createFirebirdDatabase(m_target);
-            setFirebirdForcedWrites(m_target, true);
         } else {
             createPostgresDatabase(name, &m_error);
         }
         m_created = m_error.isEmpty();
-    } catch (const DemoDataError &e) {
+    } catch (const Error &e) {
         m_error = QStringLiteral("cannot create a test database on %1: %2")
                       .arg(engineName(engine), e.message());
     }
@@ -115,7 +114,7 @@ EngineDatabase::~EngineDatabase()
             dropFirebirdDatabase(m_target);
         else
             dropPostgresDatabase(m_target.database);
-    } catch (const DemoDataError &e) {
+    } catch (const Error &e) {
         qWarning("test database %s not dropped: %s", qPrintable(m_target.toString()),
                  qPrintable(e.message()));
     }
