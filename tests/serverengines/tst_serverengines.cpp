@@ -82,9 +82,9 @@ QString registerList(NetConnection &c, const Marked &marked, QStringList *regist
                      QStringList *answers = nullptr)
 {
     const QString list = c.call(QStringLiteral("GetLista")).toText();
-    const RpcValue files = c.call(
-        QStringLiteral("getNotasMarcadas"),
-        {RpcValue::fromPacket(listaPacket(list, marked.invoices, marked.registrations))});
+    const RpcValue files =
+        c.call(QStringLiteral("getNotasMarcadas"),
+               {RpcValue::fromPacket(listaPacket(list, marked.invoices, marked.registrations))});
     const DataPacket packet = decodePacket(files.toPacket());
     for (const DataRow &row : packet.rows)
         *registrations << row[0].toString();
@@ -137,8 +137,12 @@ Run scriptedRun(NetConnection &c)
         QStringLiteral("000") + some[fieldIndex(every, QStringLiteral("NRNOTAFISC"))].toString();
     run.answers << packetText(getNotaFiscal(c, number));
     NotaFilter client;
-    client.client = some[fieldIndex(every, QStringLiteral("CLIENTE"))].toString().section(
-        QStringLiteral(" - "), 0, 0).remove(u'.').remove(u'/').remove(u'-');
+    client.client = some[fieldIndex(every, QStringLiteral("CLIENTE"))]
+                        .toString()
+                        .section(QStringLiteral(" - "), 0, 0)
+                        .remove(u'.')
+                        .remove(u'/')
+                        .remove(u'-');
     run.answers << packetText(getNotaFiscal(c, client));
     NotaFilter bad;
     bad.status = QStringLiteral("X");
@@ -164,9 +168,8 @@ Run scriptedRun(NetConnection &c)
     unknown.list = QStringLiteral("999999");
     unknown.registration = registrations.value(0);
     run.answers << getRegistro(c, unknown).status;
-    run.answers << c.call(QStringLiteral("GetDeletaLista"), {QStringLiteral("999999")})
-                       .at(0)
-                       .toText();
+    run.answers
+        << c.call(QStringLiteral("GetDeletaLista"), {QStringLiteral("999999")}).at(0).toText();
     return run;
 }
 
@@ -205,6 +208,8 @@ private slots:
     void twoServersServeOneExport_data() { addEngineRows(); }
     void twoServersServeOneExport();
     void tenClientsOnTwoServers();
+    void serverKilledWhileBuildingLosesNothing_data() { addEngineRows(); }
+    void serverKilledWhileBuildingLosesNothing();
 
 private:
     QTemporaryDir m_out;
@@ -396,6 +401,97 @@ void TestServerEngines::tenClientsOnTwoServers()
                      qPrintable(QStringLiteral("client %1, %2").arg(i).arg(registration)));
         }
     }
+}
+
+// The file's state right after its server died: either nothing of the build (no line, no flag
+// changed) or all of it (every line counted, every invoice of the file exported).
+QString halfWritten(const DatabaseTarget &target, const QStringList &before, const Marked &marked,
+                    const QString &registration)
+{
+    const std::unique_ptr<SqlConnection> db = openSqlDatabase(target);
+    SqlStatement lines(*db, "SELECT count(*) FROM REGARQCOMPRALEG R JOIN ARQCOMPRALEG A"
+                            " ON A.NRSEQARQMAG = R.NRSEQARQMAG WHERE A.CDINSCESTA = ?1");
+    lines.bind(1, registration);
+    lines.step();
+    const qint64 stored = lines.integer(0);
+    SqlStatement counted(*db, "SELECT NRTOTREGISTROS FROM ARQCOMPRALEG WHERE CDINSCESTA = ?1");
+    counted.bind(1, registration);
+    const bool built = counted.step() && !counted.isNull(0);
+    const qint64 total = built ? counted.integer(0) : 0;
+    const QStringList now = flagsOf(target);
+    int marks = 0;
+    int changed = 0;
+    for (qsizetype i = 0; i < marked.invoices.size(); ++i) {
+        if (marked.registrations[i] != registration)
+            continue;
+        const QString key = marked.invoices[i].first + u'/' + marked.invoices[i].second + u'=';
+        ++marks;
+        for (qsizetype f = 0; f < now.size(); ++f)
+            if (now[f].startsWith(key))
+                changed += now[f] == key + u'S' ? 1 : 0;
+    }
+    const bool nothing = stored == 0 && !built && now == before;
+    const bool all = built && stored == total && total > 0 && changed == marks;
+    return nothing || all ? QString()
+                          : QStringLiteral("lines %1, counted %2, flags set %3 of %4")
+                                .arg(stored)
+                                .arg(total)
+                                .arg(changed)
+                                .arg(marks);
+}
+
+// SIGKILL while the first page of a large file is being built, then a new server: what the dead
+// one left is all or nothing, and the new one undoes the list so that every flag is as before.
+void TestServerEngines::serverKilledWhileBuildingLosesNothing()
+{
+    QFETCH(DatabaseEngine, engine);
+    SeededEngineDatabase db(engine, 20000);
+    QVERIFY2(db.isValid(), qPrintable(db.error()));
+    const QStringList before = flagsOf(db.target());
+    Marked marked;
+    QString registration;
+    {
+        // Short pages: a file built is not served whole, so its lines stay to be counted.
+        ServerProcess server(db.target().toString(), m_out.path(),
+                             {QStringLiteral("--page-size"), QStringLiteral("100")});
+        QVERIFY(server.isRunning());
+        const auto client = server.connect();
+        NotaFilter pending;
+        pending.status = QStringLiteral("N");
+        marked = firstOf(getNotaFiscal(*client, pending), 20000);
+        QStringList registrations;
+        const QString list = registerList(*client, marked, &registrations);
+        registration = registrations.at(0);
+        // The call from a connection of its own thread, in the same session.
+        const QString session = client->sessionKey();
+        const quint16 port = server.port();
+        QThread *call = QThread::create([&] {
+            try {
+                const auto caller = connectTo(port, session);
+                RegistroCall first;
+                first.list = list;
+                first.registration = registration;
+                getRegistro(*caller, first);
+            } catch (const std::exception &) {
+                // The server died under the call, as intended.
+            }
+        });
+        call->start();
+        QTest::qWait(150);
+        server.process().kill();
+        QVERIFY(server.process().waitForFinished(10000));
+        QVERIFY(call->wait(30000));
+        delete call;
+    }
+    const QString left = halfWritten(db.target(), before, marked, registration);
+    QVERIFY2(left.isEmpty(), qPrintable(left));
+    ServerProcess next(db.target().toString(), m_out.path());
+    QVERIFY(next.isRunning());
+    QTRY_COMPARE_WITH_TIMEOUT(flagsOf(db.target()), before, 20000);
+    const std::unique_ptr<SqlConnection> check = openSqlDatabase(db.target());
+    SqlStatement lists(*check, "SELECT count(*) FROM LISTACOMPRALEG");
+    QVERIFY(lists.step());
+    QCOMPARE(lists.integer(0), qint64(0));
 }
 
 QTEST_GUILESS_MAIN(TestServerEngines)
