@@ -5,6 +5,7 @@
 #include "hostfw/queryresult.h"
 #include "hostfw/sqlparams.h"
 
+#include <QSqlDriver>
 #include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -216,17 +217,68 @@ void TADOIBQuery::Open()
 
 namespace {
 
-// A query only reads: on SQLite a writing statement is refused before it runs.
+[[noreturn]] void refuseWriting(const QString &queryName)
+{
+    throw DatabaseError(queryName,
+                        QStringLiteral("o comando alteraria o banco de dados; uma consulta só lê"));
+}
+
+// A query only reads: a writing statement is refused before it runs where the driver knows the
+// statement's kind once it is prepared (SQLite asks the statement, QIBASE has Firebird's
+// statement type); PostgreSQL refuses it in ReadOnlyTransaction.
 void refuseWritingStatement(const QSqlQuery &query, const QString &queryName)
 {
     const QVariant handle = query.result()->handle();
     if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3_stmt*") == 0) {
         sqlite3_stmt *stmt = *static_cast<sqlite3_stmt *const *>(handle.constData());
         if (stmt && !sqlite3_stmt_readonly(stmt))
-            throw DatabaseError(
-                queryName,
-                QStringLiteral("o comando alteraria o banco de dados; uma consulta só lê"));
+            refuseWriting(queryName);
     }
+    if (query.driver()->dbmsType() == QSqlDriver::Interbase && !query.isSelect())
+        refuseWriting(queryName);
+}
+
+// On PostgreSQL the query runs in a read-only transaction, where the server refuses any write;
+// QPSQL cannot tell a statement's kind before it runs. A connection already in a transaction
+// (someone else's) runs the query in it as it is.
+class ReadOnlyTransaction
+{
+public:
+    explicit ReadOnlyTransaction(QSqlDatabase db)
+        : m_db(db)
+    {
+        if (db.driver()->dbmsType() != QSqlDriver::PostgreSQL || !m_db.transaction())
+            return;
+        m_open = true;
+        QSqlQuery readOnly(m_db);
+        readOnly.exec(QStringLiteral("SET TRANSACTION READ ONLY"));
+    }
+    // Nothing was written: ending with a rollback leaves nothing behind.
+    ~ReadOnlyTransaction()
+    {
+        if (m_open)
+            m_db.rollback();
+    }
+    ReadOnlyTransaction(const ReadOnlyTransaction &) = delete;
+    ReadOnlyTransaction &operator=(const ReadOnlyTransaction &) = delete;
+
+private:
+    QSqlDatabase m_db;
+    bool m_open = false;
+};
+
+// PostgreSQL folds unquoted names to lower case where the statements write them in upper case,
+// as the other engines give them back and as the forms declare their fields.
+QSqlRecord upperCaseNames(QSqlRecord record, const QString &driver)
+{
+    if (driver != u"QPSQL")
+        return record;
+    for (int c = 0; c < record.count(); ++c) {
+        QSqlField field = record.field(c);
+        field.setName(field.name().toUpper());
+        record.replace(c, field);
+    }
+    return record;
 }
 
 void bindParams(QSqlQuery &query, const QStringList &names,
@@ -244,14 +296,40 @@ void bindParams(QSqlQuery &query, const QStringList &names,
     }
 }
 
-std::vector<QVariantList> readRows(QSqlQuery &query, int columnCount, const QString &queryName)
+// The columns a server engine gives back blank-padded to their declared length (CHAR), where
+// the statements and the forms expect the value as SQLite holds it. Firebird pads to the byte
+// length of the UTF8 character set (CHAR(2) 'BA' is 'BA' and six blanks).
+std::vector<bool> paddedColumns(const QSqlRecord &record, const QString &driver)
+{
+    constexpr int kFirebirdText = 452; // SQL_TEXT; the low bit says nullable
+    constexpr int kPostgresBpchar = 1042;
+    std::vector<bool> padded(size_t(record.count()), false);
+    for (int c = 0; c < record.count(); ++c) {
+        const int type = record.field(c).typeID();
+        padded[size_t(c)] = (driver == u"QIBASE" && (type & ~1) == kFirebirdText) ||
+                            (driver == u"QPSQL" && type == kPostgresBpchar);
+    }
+    return padded;
+}
+
+std::vector<QVariantList> readRows(QSqlQuery &query, const std::vector<bool> &padded,
+                                   const QString &queryName)
 {
     std::vector<QVariantList> rows;
+    const int columnCount = int(padded.size());
     while (query.next()) {
         QVariantList row;
         row.reserve(columnCount);
-        for (int c = 0; c < columnCount; ++c)
-            row.append(query.value(c));
+        for (int c = 0; c < columnCount; ++c) {
+            QVariant value = query.value(c);
+            if (padded[size_t(c)] && !value.isNull()) {
+                QString text = value.toString();
+                while (text.endsWith(u' '))
+                    text.chop(1);
+                value = text;
+            }
+            row.append(value);
+        }
         rows.push_back(std::move(row));
     }
     if (query.lastError().isValid())
@@ -327,6 +405,8 @@ void TADOIBQuery::load(HostDatabase &database)
     }
 
     QSqlQuery query(database.database());
+    // Ends before the query goes, so that PostgreSQL frees the statement outside the transaction.
+    const ReadOnlyTransaction readOnly(database.database());
     query.setForwardOnly(true);
     if (!query.prepare(statement.sql))
         throw DatabaseError(name(), QStringLiteral("o comando não pode ser preparado"),
@@ -341,8 +421,9 @@ void TADOIBQuery::load(HostDatabase &database)
         throw DatabaseError(name(),
                             QStringLiteral("o comando não retorna linhas; uma consulta só lê"));
 
-    const QSqlRecord record = query.record();
-    const std::vector<QVariantList> rows = readRows(query, record.count(), name());
+    const QSqlRecord record = upperCaseNames(query.record(), database.driverName());
+    const std::vector<QVariantList> rows =
+        readRows(query, paddedColumns(record, database.driverName()), name());
     query.finish();
 
     fillTable(m_table, resultLayout(m_fields, record, rows, name()), rows, name());

@@ -1,5 +1,6 @@
 #include "hostfw/hostconfig.h"
 
+#include "base/databasetarget.h"
 #include "cmdline/inifile.h"
 #include "hostfw/adoibquery.h"
 #include "hostfw/hostdatabase.h"
@@ -35,6 +36,23 @@ int readPort(const QSettings &ini, const QString &key, int absent, const QString
             QStringLiteral("%1: %2 deve ser um número de porta de 1 a 65535, não \"%3\".")
                 .arg(path, key, text));
     return port;
+}
+
+// Where the password comes from; a password in the file itself is refused, and its value is
+// not repeated in the message.
+void readPasswordSource(const QSettings &ini, const QString &path, HostConfig &config)
+{
+    if (ini.contains(QStringLiteral("Database/Password")))
+        throw ConfigError(
+            QStringLiteral("%1: Database/Password não é aceito, a senha não fica no arquivo de "
+                           "configuração; use Database/PasswordFile (um arquivo com a senha) ou "
+                           "Database/PasswordEnv (uma variável de ambiente com a senha).")
+                .arg(path));
+    config.databasePasswordFile = iniText(ini, QStringLiteral("Database/PasswordFile")).trimmed();
+    if (!config.databasePasswordFile.isEmpty() && QDir::isRelativePath(config.databasePasswordFile))
+        config.databasePasswordFile =
+            QFileInfo(path).absoluteDir().absoluteFilePath(config.databasePasswordFile);
+    config.databasePasswordEnv = iniText(ini, QStringLiteral("Database/PasswordEnv")).trimmed();
 }
 
 } // namespace
@@ -86,6 +104,14 @@ Dialect HostConfig::effectiveDialect() const
                           .arg(databaseDriver));
 }
 
+QString HostConfig::databasePassword() const
+{
+    DatabaseTarget source;
+    source.passwordFile = databasePasswordFile;
+    source.passwordEnv = databasePasswordEnv;
+    return source.password();
+}
+
 HostConfig HostConfig::load(const QString &path)
 {
     const QFileInfo info(path);
@@ -106,7 +132,7 @@ HostConfig HostConfig::load(const QString &path)
     config.databaseHost = iniText(ini, QStringLiteral("Database/Host")).trimmed();
     config.databasePort = readPort(ini, QStringLiteral("Database/Port"), -1, path);
     config.databaseUser = iniText(ini, QStringLiteral("Database/User"));
-    config.databasePassword = iniText(ini, QStringLiteral("Database/Password"));
+    readPasswordSource(ini, path, config);
     const QString dialect = iniText(ini, QStringLiteral("Database/Dialect")).trimmed();
     if (!dialect.isEmpty())
         config.dialect = dialectFromName(dialect);
@@ -148,7 +174,8 @@ void HostConfig::save(const QString &path) const
     ini.setValue(QStringLiteral("Database/Port"),
                  databasePort > 0 ? QString::number(databasePort) : QString());
     ini.setValue(QStringLiteral("Database/User"), databaseUser);
-    ini.setValue(QStringLiteral("Database/Password"), databasePassword);
+    ini.setValue(QStringLiteral("Database/PasswordFile"), databasePasswordFile);
+    ini.setValue(QStringLiteral("Database/PasswordEnv"), databasePasswordEnv);
     ini.setValue(QStringLiteral("Database/Dialect"), dialect ? dialectName(*dialect) : QString());
     ini.setValue(QStringLiteral("Database/BusyTimeoutMs"), QString::number(busyTimeoutMs));
     ini.setValue(QStringLiteral("Server/Host"), serverHost);

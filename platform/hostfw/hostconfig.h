@@ -25,13 +25,16 @@ std::optional<Dialect> defaultDialectFor(const QString &driver);
 // The host's configuration: the shared database connection, the application server and the
 // current branch. Kept in an ini file:
 //
-//   [Database]  Driver=QSQLITE  Name=fis.db  Host=  Port=  User=  Password=  Dialect=
-//               BusyTimeoutMs=5000
+//   [Database]  Driver=QSQLITE|QPSQL|QIBASE  Name=  Host=  Port=  User=  Dialect=
+//               PasswordFile=  PasswordEnv=  BusyTimeoutMs=5000
 //   [Server]    Host=127.0.0.1  Port=...
 //   [Host]      Branch=0001  Locale=pt_BR
 //
-// A relative SQLite database name is taken relative to the ini file's folder. An empty Dialect
-// means the driver's default.
+// Name is the file for SQLite (taken relative to the ini file's folder), the database for
+// PostgreSQL, the database file on the server (or its alias) for Firebird. The password is never
+// in the file: PasswordFile names a file that holds it (relative to the ini file's folder),
+// PasswordEnv an environment variable; it is read when the connection opens
+// (HostDatabase::open) and kept nowhere. An empty Dialect means the driver's default.
 struct HostConfig
 {
     QString databaseDriver = QStringLiteral("QSQLITE");
@@ -39,7 +42,8 @@ struct HostConfig
     QString databaseHost;
     int databasePort = -1; // -1: the driver's default
     QString databaseUser;
-    QString databasePassword;
+    QString databasePasswordFile;   // a file whose first line is the password
+    QString databasePasswordEnv;    // else the environment variable that holds it
     std::optional<Dialect> dialect; // unset: the driver's default
     int busyTimeoutMs = 5000;       // how long SQLite waits for a lock held by another process
 
@@ -55,11 +59,19 @@ struct HostConfig
     // known default when no dialect is configured.
     Dialect effectiveDialect() const;
 
+    // The database password, from PasswordFile, else PasswordEnv, else the variables
+    // FIS_DB_PASSWORD_FILE or FIS_DB_PASSWORD (DatabaseTarget::password()); empty when none is
+    // configured. Throws ConfigError when the file cannot be read or the variable is unset; the
+    // message names them, never the password.
+    QString databasePassword() const;
+
     // Reads an ini file. Throws ConfigError when the file does not exist or cannot be parsed,
-    // or when a value is out of range (a port outside 1..65535, an unknown dialect, a negative
-    // timeout).
+    // when a value is out of range (a port outside 1..65535, an unknown dialect, a negative
+    // timeout), or when it holds a Password key: the password goes in PasswordFile or
+    // PasswordEnv.
     static HostConfig load(const QString &path);
-    // Writes every value to an ini file. Throws ConfigError when the file cannot be written.
+    // Writes every value to an ini file, which so never holds a password. Throws ConfigError
+    // when the file cannot be written.
     void save(const QString &path) const;
 
     // The process-wide configuration; the defaults until setCurrent() is called. The host sets

@@ -45,6 +45,7 @@ HostDatabase::HostDatabase(const HostConfig &config, const QString &connectionNa
     : m_connectionName(connectionName)
     , m_dialect(config.effectiveDialect())
     , m_busyTimeoutMs(config.busyTimeoutMs)
+    , m_config(config)
 {
     if (!QSqlDatabase::isDriverAvailable(config.databaseDriver))
         throw DatabaseError(
@@ -61,7 +62,9 @@ HostDatabase::HostDatabase(const HostConfig &config, const QString &connectionNa
     if (config.databasePort > 0)
         db.setPort(config.databasePort);
     db.setUserName(config.databaseUser);
-    db.setPassword(config.databasePassword);
+    // Qt 6.4's QIBASE attaches in UTF8 already; saying so keeps it whatever the driver's default.
+    if (config.databaseDriver == u"QIBASE")
+        db.setConnectOptions(QStringLiteral("ISC_DPB_LC_CTYPE=UTF8"));
 }
 
 HostDatabase::~HostDatabase()
@@ -80,28 +83,44 @@ void HostDatabase::open()
     QSqlDatabase db = database();
     if (db.isOpen())
         return;
-    const bool sqlite = db.driverName() == u"QSQLITE";
-    if (sqlite) {
-        const QString file = db.databaseName();
-        if (file.isEmpty())
-            throw DatabaseError(
-                {}, QStringLiteral("Nenhum arquivo de banco de dados foi configurado."));
-        if (file != u":memory:" && !QFileInfo(file).isFile())
-            throw DatabaseError(
-                {}, QStringLiteral("O arquivo de banco de dados %1 não existe.").arg(file));
+    if (db.driverName() != u"QSQLITE") {
+        openServerEngine(db);
+        return;
     }
+    const QString file = db.databaseName();
+    if (file.isEmpty())
+        throw DatabaseError({},
+                            QStringLiteral("Nenhum arquivo de banco de dados foi configurado."));
+    if (file != u":memory:" && !QFileInfo(file).isFile())
+        throw DatabaseError({},
+                            QStringLiteral("O arquivo de banco de dados %1 não existe.").arg(file));
     if (!db.open())
         throw DatabaseError(
             {}, QStringLiteral("Não foi possível abrir o banco de dados %1").arg(db.databaseName()),
             errorText(db.lastError()));
-    if (sqlite) {
-        try {
-            prepareSqlite();
-        } catch (...) {
-            db.close();
-            throw;
-        }
+    try {
+        prepareSqlite();
+    } catch (...) {
+        db.close();
+        throw;
     }
+}
+
+void HostDatabase::openServerEngine(QSqlDatabase &db)
+{
+    QString password;
+    try {
+        password = m_config.databasePassword();
+    } catch (const ConfigError &e) {
+        throw DatabaseError(
+            {}, QStringLiteral("Não foi possível abrir o banco de dados %1").arg(db.databaseName()),
+            e.message());
+    }
+    // open(user, password) keeps the password nowhere in the QSqlDatabase.
+    if (!db.open(m_config.databaseUser, password))
+        throw DatabaseError(
+            {}, QStringLiteral("Não foi possível abrir o banco de dados %1").arg(db.databaseName()),
+            errorText(db.lastError()));
 }
 
 void HostDatabase::prepareSqlite()

@@ -14,7 +14,11 @@ namespace fis {
 //
 // On SQLite every connection gets what the Oracle statements expect of the database: an NVL(a, b)
 // function (a when not null, else b), and a busy timeout so that a lock held by the application
-// server makes a read wait instead of failing at once.
+// server makes a read wait instead of failing at once. PostgreSQL (QPSQL) and Firebird (QIBASE)
+// bring what their statements call in their schema (db/schema/); Firebird's connection uses the
+// character set UTF8. The password of a server engine is read from the configuration's
+// PasswordFile or PasswordEnv when the connection opens and is kept neither here nor in the
+// QSqlDatabase.
 //
 // Not copyable. Queries keep no statement open between calls, so the connection can be closed
 // and destroyed at any time the queries are not running.
@@ -33,8 +37,9 @@ public:
     HostDatabase &operator=(const HostDatabase &) = delete;
 
     // Opens the connection (does nothing when it is open). Throws DatabaseError carrying the
-    // driver's own message when it cannot be opened; an SQLite file that does not exist is such
-    // an error, since an empty new file would only fail later at every query.
+    // driver's own message when it cannot be opened, or the reason the password cannot be read;
+    // an SQLite file that does not exist is such an error, since an empty new file would only
+    // fail later at every query.
     void open();
     void close();
     bool isOpen() const;
@@ -54,10 +59,12 @@ public:
 
 private:
     void prepareSqlite();
+    void openServerEngine(QSqlDatabase &db);
 
     QString m_connectionName;
     Dialect m_dialect;
     int m_busyTimeoutMs;
+    HostConfig m_config; // where the password comes from; never the password itself
 };
 
 } // namespace fis

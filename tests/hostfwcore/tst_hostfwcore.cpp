@@ -5,6 +5,10 @@
 #include "hostfw/messages.h"
 #include "hostfw/sqlparams.h"
 
+#include "hostfw/hostdatabase.h"
+
+#include <QFile>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -37,6 +41,11 @@ private slots:
     void configErrors_data();
     void configErrors();
     void configReadAsWritten();
+    void configPassword_data();
+    void configPassword();
+    void configRefusesAPassword();
+    void passwordNeverInMessages_data();
+    void passwordNeverInMessages();
 };
 
 void TstHostFwCore::emptyString()
@@ -297,7 +306,8 @@ void TstHostFwCore::configRoundTrip()
     config.databaseHost = "db.local";
     config.databasePort = 5433;
     config.databaseUser = "fis";
-    config.databasePassword = "s;e=c|r]e#t";
+    config.databasePasswordFile = "/run/fis/s;e=c|r]e#t";
+    config.databasePasswordEnv = "FIS_HOST_PASSWORD";
     config.dialect = Dialect::MSSQL;
     config.busyTimeoutMs = 1234;
     config.serverHost = "app.local";
@@ -312,7 +322,8 @@ void TstHostFwCore::configRoundTrip()
     QCOMPARE(loaded.databaseHost, config.databaseHost);
     QCOMPARE(loaded.databasePort, 5433);
     QCOMPARE(loaded.databaseUser, config.databaseUser);
-    QCOMPARE(loaded.databasePassword, config.databasePassword);
+    QCOMPARE(loaded.databasePasswordFile, config.databasePasswordFile);
+    QCOMPARE(loaded.databasePasswordEnv, config.databasePasswordEnv);
     QCOMPARE(loaded.effectiveDialect(), Dialect::MSSQL);
     QCOMPARE(loaded.busyTimeoutMs, 1234);
     QCOMPARE(loaded.serverHost, config.serverHost);
@@ -376,11 +387,12 @@ void TstHostFwCore::configReadAsWritten()
     const QString path = dir.filePath("host.ini");
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("[Database]\nUser=fis,fiscal\nPassword=se,cr,et\n[Host]\nBranch=0004\n");
+    file.write("[Database]\nUser=fis,fiscal\nPasswordFile=se,cr,et\n[Host]\nBranch=0004\n");
     file.close();
     const HostConfig loaded = HostConfig::load(path);
     QCOMPARE(loaded.databaseUser, QStringLiteral("fis,fiscal"));
-    QCOMPARE(loaded.databasePassword, QStringLiteral("se,cr,et"));
+    // A relative password file is taken relative to the ini file's folder.
+    QCOMPARE(loaded.databasePasswordFile, dir.filePath("se,cr,et"));
     QCOMPARE(loaded.branch, QStringLiteral("0004"));
     QCOMPARE(loaded.locale, QStringLiteral("pt_BR")); // the default when the file names none
 
@@ -400,6 +412,121 @@ void TstHostFwCore::configReadAsWritten()
     QCOMPARE(
         problem(dir.filePath("none.ini")),
         QStringLiteral("O arquivo de configuração %1 não existe.").arg(dir.filePath("none.ini")));
+}
+
+// Where the password of the database connection comes from; the ini file only says where.
+void TstHostFwCore::configPassword_data()
+{
+    QTest::addColumn<QString>("ini");       // the [Database] lines; FILE is a password file
+    QTest::addColumn<QString>("password");  // what the connection gets
+    QTest::addColumn<QString>("errorPart"); // else a ConfigError naming this
+    QTest::newRow("from a file, its line break left out") << "PasswordFile=FILE"
+                                                          << "pa ss;w=rd"
+                                                          << "";
+    QTest::newRow("from an environment variable") << "PasswordEnv=FIS_TEST_HOST_PASSWORD"
+                                                  << "from-the-environment"
+                                                  << "";
+    QTest::newRow("the file before the variable")
+        << "PasswordFile=FILE\nPasswordEnv=FIS_TEST_HOST_PASSWORD"
+        << "pa ss;w=rd"
+        << "";
+    QTest::newRow("a missing file") << "PasswordFile=no-such-file"
+                                    << ""
+                                    << "no-such-file";
+    QTest::newRow("an unset variable") << "PasswordEnv=FIS_TEST_UNSET_PASSWORD"
+                                       << ""
+                                       << "FIS_TEST_UNSET_PASSWORD";
+}
+
+void TstHostFwCore::configPassword()
+{
+    QFETCH(QString, ini);
+    QFETCH(QString, password);
+    QFETCH(QString, errorPart);
+    QTemporaryDir dir;
+    QFile secret(dir.filePath("db-password"));
+    QVERIFY(secret.open(QIODevice::WriteOnly));
+    secret.write("pa ss;w=rd\n");
+    secret.close();
+    qputenv("FIS_TEST_HOST_PASSWORD", "from-the-environment");
+    qunsetenv("FIS_TEST_UNSET_PASSWORD");
+    const QString path = dir.filePath("host.ini");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[Database]\nDriver=QPSQL\nName=fis\n" +
+               QString(ini).replace("FILE", secret.fileName()).toUtf8() + '\n');
+    file.close();
+
+    const HostConfig config = HostConfig::load(path);
+    if (errorPart.isEmpty()) {
+        QCOMPARE(config.databasePassword(), password);
+    } else {
+        try {
+            config.databasePassword();
+            QFAIL("a password that cannot be read was given");
+        } catch (const ConfigError &e) {
+            QVERIFY2(e.message().contains(errorPart), qPrintable(e.message()));
+        }
+    }
+    // Saving writes where the password comes from, never the password.
+    config.save(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString saved = QString::fromUtf8(file.readAll());
+    QVERIFY2(!saved.contains("pa ss;w=rd") && !saved.contains("from-the-environment"),
+             qPrintable(saved));
+    QVERIFY2(!saved.contains(QRegularExpression("^Password=", QRegularExpression::MultilineOption)),
+             qPrintable(saved));
+    QCOMPARE(HostConfig::load(path).databasePasswordFile, config.databasePasswordFile);
+}
+
+void TstHostFwCore::configRefusesAPassword()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("host.ini");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[Database]\nDriver=QPSQL\nUser=fis\nPassword=topsecret\n");
+    file.close();
+    try {
+        HostConfig::load(path);
+        QFAIL("a password in the configuration file was accepted");
+    } catch (const ConfigError &e) {
+        QVERIFY2(e.message().contains("PasswordFile") && e.message().contains("PasswordEnv") &&
+                     e.message().contains(path),
+                 qPrintable(e.message()));
+        QVERIFY2(!e.message().contains("topsecret"), qPrintable(e.message()));
+    }
+}
+
+// A connection that cannot open says why, without the password it was given.
+void TstHostFwCore::passwordNeverInMessages_data()
+{
+    QTest::addColumn<QString>("driver");
+    QTest::newRow("PostgreSQL") << "QPSQL";
+    QTest::newRow("Firebird") << "QIBASE";
+}
+
+void TstHostFwCore::passwordNeverInMessages()
+{
+    QFETCH(QString, driver);
+    qputenv("FIS_TEST_HOST_PASSWORD", "Unl1kely-Pa55word");
+    HostConfig config;
+    config.databaseDriver = driver;
+    config.databaseHost = "127.0.0.1";
+    config.databasePort = 1; // nobody listens there
+    config.databaseName = "fis";
+    config.databaseUser = "fis";
+    config.databasePasswordEnv = "FIS_TEST_HOST_PASSWORD";
+    HostDatabase database(config, "unreachable-" + driver);
+    QCOMPARE(database.dialect(), driver == "QIBASE" ? Dialect::IB : Dialect::Oracle);
+    try {
+        database.open();
+        QFAIL("a connection to a closed port opened");
+    } catch (const DatabaseError &e) {
+        QVERIFY2(e.message().contains("fis"), qPrintable(e.message()));
+        QVERIFY2(!e.message().contains("Unl1kely-Pa55word"), qPrintable(e.message()));
+    }
+    QVERIFY(database.database().password().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TstHostFwCore)
