@@ -329,12 +329,16 @@ SET TERM ^ ;
 -- into a function, or is compared with a column that is NOT NULL or with a literal, as not
 -- nullable, and Qt's QIBASE driver then binds a null as an empty text. A procedure's input is
 -- described as nullable, so a null parameter reaches PARAM as a null and matches every row.
+-- An empty text is handed on as null too, as an Oracle database keeps it and as the host binds
+-- it under the Oracle dialect: the module's statements then give the same rows on every engine,
+-- and the filter's empty state registration matches every registration of the company instead
+-- of refusing every confirmation on Firebird. No key of the schema is ever ''.
 -- VALOR takes any key of the schema (the longest is 50 characters).
 CREATE PROCEDURE PARAM (VALOR VARCHAR(255))
 RETURNS (PARAM VARCHAR(255))
 AS
 BEGIN
-    PARAM = VALOR;
+    PARAM = NULLIF(VALOR, '');
     SUSPEND;
 END^
 

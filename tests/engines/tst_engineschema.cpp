@@ -419,7 +419,8 @@ void TstEngineSchema::postgresNvlTakesAnUntypedParameter()
 }
 
 // What reaches PARAM from QIBASE for a null parameter, and why the statements go through it: a
-// parameter put straight into a function is described as not nullable and bound as ''.
+// parameter put straight into a function is described as not nullable and bound as ''. An empty
+// text comes out of PARAM as null, as under the Oracle dialect.
 void TstEngineSchema::firebirdParamCarriesANull()
 {
     EngineConnection &db = connection(DatabaseEngine::Firebird);
@@ -429,7 +430,7 @@ void TstEngineSchema::firebirdParamCarriesANull()
         "FROM PARAM(?) P");
     QCOMPARE(column(db, probe, {nullText}), QStringList{"NULL"});
     QCOMPARE(column(db, probe, {QVariant()}), QStringList{"NULL"});
-    QCOMPARE(column(db, probe, {QStringLiteral("")}), QStringList{"[]"});
+    QCOMPARE(column(db, probe, {QStringLiteral("")}), QStringList{"NULL"});
     QCOMPARE(column(db, probe, {QStringLiteral("083471692")}), QStringList{"[083471692]"});
     QCOMPARE(column(db, probe, {QString(50, u'x')}), QStringList{u'[' + QString(50, u'X') + u']'});
 

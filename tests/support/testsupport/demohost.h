@@ -13,9 +13,15 @@ class HostDatabase;
 
 namespace fis::test {
 
+class SeededEngineDatabase;
+
 // A seeded demo database in a temporary folder, opened as the host's shared database, with a
 // host configuration pointing at it (current branch 0001, processing date 2025-05-20). The
 // configuration and the connection are made current for the fixture's lifetime.
+//
+// With FIS_TEST_ENGINE set to "postgresql" or "firebird", the same demo data lives in a fresh
+// database on that throwaway server instead (EngineDatabase), and the host connects to it with
+// the engine's driver and dialect: a test written for SQLite runs unchanged on each engine.
 class DemoHost
 {
 public:
@@ -26,6 +32,10 @@ public:
 
     bool isValid() const { return m_ok; }
     QString databasePath() const { return m_dir.filePath(QStringLiteral("demo.sqlite")); }
+    // The database as the server's --database takes it: the file, or the engine's connection.
+    QString serverDatabase() const;
+    // Why the fixture is not valid, for the test's message.
+    QString error() const { return m_error; }
     QString outputDir() const { return m_dir.filePath(QStringLiteral("out")); }
     QString dirPath() const { return m_dir.path(); }
     HostConfig config() const { return m_config; }
@@ -38,7 +48,9 @@ public:
 private:
     QTemporaryDir m_dir;
     HostConfig m_config;
+    std::unique_ptr<SeededEngineDatabase> m_engine;
     std::unique_ptr<HostDatabase> m_database;
+    QString m_error;
     bool m_ok = false;
 };
 
