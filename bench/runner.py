@@ -39,6 +39,8 @@ BENCHMARKS = [
     ("layout", "bench_layout", [], ["--invoices", "2000", "--runs", "1"]),
     ("datapacket", "bench_datapacket", [], ["--rows", "1000", "--runs", "1"]),
     ("grid", "bench_invoicegrid", [], ["--invoices", "500", "--repeats", "1"]),
+    ("screen", "bench_exportscreen", [], ["--invoices", "300", "--page-size", "200"]),
+    ("headless", "bench_headless", [], ["--invoices", "300"]),
 ]
 
 FIGURE = re.compile(r"^@figure (\{.*\})\s*$")
