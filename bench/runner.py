@@ -41,6 +41,10 @@ BENCHMARKS = [
     ("grid", "bench_invoicegrid", [], ["--invoices", "500", "--repeats", "1"]),
     ("screen", "bench_exportscreen", [], ["--invoices", "300", "--page-size", "200"]),
     ("headless", "bench_headless", [], ["--invoices", "300"]),
+    ("clients-sqlite", "bench_clients", [],
+     ["--clients", "4", "--invoices", "50", "--page-size", "100"]),
+    ("clients-postgresql", "bench_clients", ["--engine", "postgresql"],
+     ["--engine", "postgresql", "--clients", "4", "--invoices", "50", "--page-size", "100"]),
 ]
 
 FIGURE = re.compile(r"^@figure (\{.*\})\s*$")
