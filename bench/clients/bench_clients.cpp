@@ -157,7 +157,13 @@ public:
                 return false;
         return m_process.readLine().trimmed() == "ready";
     }
-    void go() { m_process.write("go\n"); }
+    // Written through at once: QProcess sends buffered bytes only from its event loop or while
+    // waiting, and the clients must start together, not as each one is waited for.
+    void go()
+    {
+        m_process.write("go\n");
+        m_process.waitForBytesWritten(10000);
+    }
     ClientResult finish()
     {
         const bool ran = m_process.waitForFinished(-1) &&

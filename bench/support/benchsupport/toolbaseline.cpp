@@ -177,7 +177,8 @@ ToolBaseline measureToolBaseline(const DatabaseTarget &database, const QStringLi
     compareLines(result, files, output);
     QFile::remove(output);
     if (target.engine == DatabaseEngine::Sqlite)
-        QFile::remove(target.database);
+        for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+            QFile::remove(target.database + suffix);
     return result;
 }
 
