@@ -158,7 +158,9 @@ struct MemTable::Private
 
     bool open = false;
     State state = State::Inactive;
-    std::vector<DataRow> rows;
+    // Packed: about the bytes of the packet row each, where QVariant cells took several times
+    // that; a value is made when it is read.
+    std::vector<PackedRow> rows;
     int current = -1;
     bool bof = true;
     bool eof = true;
@@ -203,6 +205,10 @@ struct MemTable::Private
     }
 
     bool editing() const { return state == State::Edit || state == State::Insert; }
+
+    QVariant cell(int row, int field) const { return packedCell(rows[size_t(row)], fields, field); }
+
+    DataRow unpacked(int row) const { return unpackRow(rows[size_t(row)], fields); }
 
     void rebuildFieldLookups()
     {
@@ -296,17 +302,31 @@ struct MemTable::Private
         return lo;
     }
 
-    static void stableSort(std::vector<DataRow> *sorted, const std::vector<int> &keys,
-                           const QList<FieldDef> &over, const Private *self, int *follow)
+    // The key values are read out of the packed rows once, not at every comparison.
+    static void stableSort(std::vector<PackedRow> *sorted, const std::vector<int> &keys,
+                           const QList<FieldDef> &over, int *follow)
     {
         if (keys.empty() || sorted->size() < 2)
             return;
+        std::vector<DataRow> keyValues(sorted->size());
+        for (size_t i = 0; i < sorted->size(); ++i) {
+            keyValues[i].reserve(qsizetype(keys.size()));
+            for (const int k : keys)
+                keyValues[i].append(packedCell((*sorted)[i], over, k));
+        }
         std::vector<int> order(sorted->size());
         std::iota(order.begin(), order.end(), 0);
         std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-            return self->compareRows((*sorted)[size_t(a)], (*sorted)[size_t(b)], keys, over) < 0;
+            const DataRow &x = keyValues[size_t(a)], &y = keyValues[size_t(b)];
+            for (size_t k = 0; k < keys.size(); ++k) {
+                const int c =
+                    compareCells(over.at(keys[k]).type, x.at(qsizetype(k)), y.at(qsizetype(k)));
+                if (c != 0)
+                    return c < 0;
+            }
+            return false;
         });
-        std::vector<DataRow> result;
+        std::vector<PackedRow> result;
         result.reserve(sorted->size());
         for (size_t i = 0; i < order.size(); ++i) {
             if (follow && order[i] == *follow) {
@@ -377,11 +397,11 @@ struct MemTable::Private
             emit q->dataChanged(-1);
     }
 
-    const QVariant &storedOrBuffer(int row, int field) const
+    QVariant storedOrBuffer(int row, int field) const
     {
         if (state == State::Edit && row == current)
             return buffer.at(field);
-        return rows[size_t(row)].at(field);
+        return cell(row, field);
     }
 
     QString formatValue(int fieldIndex, const QVariant &value) const
@@ -450,13 +470,12 @@ struct MemTable::Private
     void postInsert(bool indexed, bool quiet)
     {
         const int count = int(rows.size());
-        const int pos = indexed
-                            ? upperBound(buffer, count,
-                                         [&](int i) -> const DataRow & { return rows[size_t(i)]; })
-                            : qBound(0, insertPos, count);
+        const int pos = indexed ? upperBound(buffer, count, [&](int i) { return unpacked(i); })
+                                : qBound(0, insertPos, count);
+        PackedRow packed = packRow(buffer, fields, name);
         if (!quiet)
             emit q->rowAboutToBeInserted(pos);
-        rows.insert(rows.begin() + pos, std::move(buffer));
+        rows.insert(rows.begin() + pos, std::move(packed));
         buffer = DataRow();
         state = State::Browse;
         current = pos;
@@ -472,7 +491,7 @@ struct MemTable::Private
     {
         const int row = current;
         const int count = int(rows.size());
-        rows[size_t(row)] = std::move(buffer);
+        rows[size_t(row)] = packRow(buffer, fields, name);
         buffer = DataRow();
         state = State::Browse;
         if (!quiet)
@@ -485,14 +504,13 @@ struct MemTable::Private
 
     void moveIntoOrder(int row, int count, bool quiet)
     {
-        const DataRow &posted = rows[size_t(row)];
-        const bool inOrder = (row == 0 || compareRows(rows[size_t(row - 1)], posted) <= 0) &&
-                             (row == count - 1 || compareRows(posted, rows[size_t(row + 1)]) <= 0);
+        const DataRow posted = unpacked(row);
+        const bool inOrder = (row == 0 || compareRows(unpacked(row - 1), posted) <= 0) &&
+                             (row == count - 1 || compareRows(posted, unpacked(row + 1)) <= 0);
         if (inOrder)
             return;
-        const int to = upperBound(posted, count - 1, [&](int i) -> const DataRow & {
-            return rows[size_t(i < row ? i : i + 1)];
-        });
+        const int to =
+            upperBound(posted, count - 1, [&](int i) { return unpacked(i < row ? i : i + 1); });
         if (!quiet)
             emit q->rowAboutToBeMoved(row, to);
         const auto first = rows.begin();
@@ -610,7 +628,7 @@ void MemTable::close()
     if (!d->open)
         return;
     d->resetWith([&] {
-        std::vector<DataRow>().swap(d->rows);
+        std::vector<PackedRow>().swap(d->rows);
         d->buffer.clear();
         d->open = false;
         d->state = State::Inactive;
@@ -645,7 +663,7 @@ void MemTable::setIndexFieldNames(const QString &names)
     d->resetWith([&] {
         d->indexNames = names;
         d->indexFields = std::move(index);
-        Private::stableSort(&d->rows, d->indexFields, d->fields, d, &d->current);
+        Private::stableSort(&d->rows, d->indexFields, d->fields, &d->current);
     });
 }
 
@@ -766,10 +784,10 @@ bool MemTable::locate(const QString &fieldName, const QVariant &value, LocateOpt
     }
     d->checkBrowse();
     for (size_t row = 0; row < d->rows.size(); ++row) {
-        const DataRow &cells = d->rows[row];
         bool all = true;
         for (size_t i = 0; i < columns.size() && all; ++i)
-            all = d->matches(columns[i], cells.at(columns[i]), keys.at(qsizetype(i)), options);
+            all = d->matches(columns[i], d->cell(int(row), columns[i]), keys.at(qsizetype(i)),
+                             options);
         if (all) {
             d->moveCursor(int(row));
             d->bof = d->eof = false;
@@ -802,7 +820,7 @@ void MemTable::edit()
         insert();
         return;
     }
-    d->buffer = d->rows[size_t(d->current)];
+    d->buffer = d->unpacked(d->current);
     d->setState(State::Edit);
 }
 
@@ -861,7 +879,7 @@ void MemTable::emptyDataSet()
 {
     d->checkOpen();
     d->resetWith([&] {
-        std::vector<DataRow>().swap(d->rows);
+        std::vector<PackedRow>().swap(d->rows);
         d->buffer.clear();
         d->state = State::Browse;
         d->current = -1;
@@ -882,7 +900,7 @@ QVariant MemTable::value(int fieldIndex) const
         return d->buffer.at(fieldIndex);
     if (d->current < 0)
         return {};
-    return d->rows[size_t(d->current)].at(fieldIndex);
+    return d->cell(d->current, fieldIndex);
 }
 
 void MemTable::setValue(const QString &fieldName, const QVariant &value)
@@ -968,7 +986,16 @@ QVariant MemTable::valueAt(int row, int fieldIndex) const
 {
     d->checkRow(row);
     d->checkField(fieldIndex);
-    return d->rows[size_t(row)].at(fieldIndex);
+    return d->cell(row, fieldIndex);
+}
+
+QByteArrayView MemTable::utf8At(int row, int fieldIndex, QByteArray *scratch) const
+{
+    d->checkRow(row);
+    d->checkField(fieldIndex);
+    if (!d->fields.at(fieldIndex).isText())
+        d->fail(tr("o campo %1 não é de texto.").arg(d->fields.at(fieldIndex).name));
+    return packedText(d->rows[size_t(row)], d->fields, fieldIndex, scratch);
 }
 
 QVariant MemTable::viewValue(int row, int fieldIndex) const
@@ -1011,18 +1038,18 @@ void MemTable::loadFromPacket(const QByteArray &packet)
 {
     // Everything is decoded, checked and ordered aside; the table changes only on success.
     QList<FieldDef> fields;
-    std::vector<DataRow> rows;
+    std::vector<PackedRow> rows;
     const bool takeFields = d->fields.isEmpty() || d->fieldsFromPacket;
     if (takeFields) {
-        DataPacket decoded = decodePacket(packet);
+        PackedPacket decoded = decodePacketPacked(packet, d->name);
         fields = std::move(decoded.fields);
         rows = std::move(decoded.rows);
     } else {
         fields = d->fields;
-        rows = decodePacketRows(packet, d->fields, d->name);
+        rows = decodePackedRows(packet, d->fields, d->name);
     }
     std::vector<int> index = d->resolveIndex(d->indexNames, fields);
-    Private::stableSort(&rows, index, fields, d, nullptr);
+    Private::stableSort(&rows, index, fields, nullptr);
 
     d->resetWith([&] {
         if (takeFields) {
@@ -1040,15 +1067,15 @@ void MemTable::loadFromPacket(const QByteArray &packet)
         d->eof = d->rows.empty();
     });
     // The old rows are released after the views have let go of them.
-    std::vector<DataRow>().swap(rows);
+    std::vector<PackedRow>().swap(rows);
 }
 
 QByteArray MemTable::saveToPacket() const
 {
     d->checkOpen();
     PacketWriter writer(d->fields, qsizetype(d->rows.size()), d->name);
-    for (const DataRow &row : d->rows)
-        writer.addRow(row);
+    for (const PackedRow &row : d->rows)
+        writer.addPackedRow(row);
     return writer.finish();
 }
 
