@@ -340,6 +340,19 @@ public:
         return readCell(-1, field);
     }
 
+    // Where each of a packed row's `count` cells begins, and where the last one ends.
+    std::vector<const uchar *> cellBounds(int count)
+    {
+        std::vector<const uchar *> bounds;
+        bounds.reserve(size_t(count) + 1);
+        for (int i = 0; i < count; ++i) {
+            bounds.push_back(m_p);
+            skipCell();
+        }
+        bounds.push_back(m_p);
+        return bounds;
+    }
+
     QByteArrayView textAt(int index, const FieldDef &field, QByteArray *scratch)
     {
         for (int i = 0; i < index; ++i)
@@ -864,7 +877,8 @@ private:
         return cells;
     }
 
-    // A row's cells in the declared order: in the packet's order they are one stretch of it.
+    // A row's cells in the declared order: in the packet's order they are one stretch of it,
+    // which the row views instead of copying.
     static PackedRow packedOf(const std::vector<std::pair<const uchar *, const uchar *>> &cells,
                               bool inOrder)
     {
@@ -872,7 +886,8 @@ private:
             return reinterpret_cast<const char *>(p);
         };
         if (inOrder)
-            return PackedRow(bytes(cells.front().first), cells.back().second - cells.front().first);
+            return PackedRow::fromRawData(bytes(cells.front().first),
+                                          cells.back().second - cells.front().first);
         PackedRow row;
         for (const auto &[begin, end] : cells)
             row.append(bytes(begin), end - begin);
@@ -963,6 +978,22 @@ PackedRow packRow(const DataRow &row, const QList<FieldDef> &fields, const QStri
     Output out;
     for (qsizetype i = 0; i < fields.size(); ++i)
         writeCell(out, fields.at(i), normalizedFieldValue(fields.at(i), row.at(i), tableName));
+    return out.take();
+}
+
+PackedRow packEditedRow(const PackedRow &original, const DataRow &values,
+                        const std::vector<bool> &changed, const QList<FieldDef> &fields)
+{
+    const int count = int(fields.size());
+    const std::vector<const uchar *> bounds = Decoder(original, {}).cellBounds(count);
+    Output out;
+    out.reserve(original.size() + 64);
+    for (int i = 0; i < count; ++i) {
+        if (changed[size_t(i)])
+            writeCell(out, fields.at(i), values.at(i));
+        else
+            out.raw(QByteArrayView(bounds[size_t(i)], bounds[size_t(i) + 1]));
+    }
     return out.take();
 }
 

@@ -52,6 +52,9 @@ struct PackedPacket
 };
 
 // As decodePacket() and decodePacketRows(), with every check they make, the rows kept packed.
+// Rows whose cells the packet holds in the fields' order, as writers write them, view the
+// packet's own bytes (QByteArray::fromRawData): the caller keeps `packet`, which must own its
+// bytes, for as long as it keeps the rows.
 PackedPacket decodePacketPacked(const QByteArray &packet, const QString &tableName = {});
 std::vector<PackedRow> decodePackedRows(const QByteArray &packet, const QList<FieldDef> &fields,
                                         const QString &tableName = {});
@@ -63,6 +66,9 @@ QVariant packedCell(const PackedRow &row, const QList<FieldDef> &fields, int fie
 QByteArrayView packedText(const PackedRow &row, const QList<FieldDef> &fields, int field,
                           QByteArray *scratch);
 DataRow unpackRow(const PackedRow &row, const QList<FieldDef> &fields);
+// A packed row with the `changed` cells replaced by `values`' (in their stored form).
+PackedRow packEditedRow(const PackedRow &original, const DataRow &values,
+                        const std::vector<bool> &changed, const QList<FieldDef> &fields);
 // Packs values already in their stored form (normalizedFieldValue()).
 PackedRow packRow(const DataRow &row, const QList<FieldDef> &fields, const QString &tableName = {});
 

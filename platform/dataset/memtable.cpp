@@ -161,10 +161,16 @@ struct MemTable::Private
     // Packed: about the bytes of the packet row each, where QVariant cells took several times
     // that; a value is made when it is read.
     std::vector<PackedRow> rows;
+    QByteArray packet;     // the last packet loaded, whose bytes most rows view
+    bool pristine = false; // the rows are still exactly what `packet` gave
     int current = -1;
     bool bof = true;
     bool eof = true;
-    DataRow buffer; // the edited or inserted row
+    // The edited or inserted row. An edit reads the values it does not set from the row as it
+    // was, so that editing one value of a row neither reads nor rewrites the others.
+    DataRow buffer;
+    std::vector<bool> bufferSet; // the values the buffer holds itself
+    PackedRow editOriginal;
     int insertPos = 0;
 
     QString indexNames;
@@ -206,9 +212,29 @@ struct MemTable::Private
 
     bool editing() const { return state == State::Edit || state == State::Insert; }
 
+    // A load's end: no pending edit, the cursor on the first row.
+    void restartBrowsing()
+    {
+        buffer.clear();
+        editOriginal = PackedRow();
+        state = State::Browse;
+        current = rows.empty() ? -1 : 0;
+        bof = true;
+        eof = rows.empty();
+    }
+
     QVariant cell(int row, int field) const { return packedCell(rows[size_t(row)], fields, field); }
 
     DataRow unpacked(int row) const { return unpackRow(rows[size_t(row)], fields); }
+
+    // The rows go before the packet whose bytes they view.
+    void dropRows()
+    {
+        std::vector<PackedRow>().swap(rows);
+        editOriginal = PackedRow();
+        packet = QByteArray();
+        pristine = false;
+    }
 
     void rebuildFieldLookups()
     {
@@ -391,16 +417,25 @@ struct MemTable::Private
     void startEditBuffer(State s, int pos)
     {
         buffer = DataRow(fields.size());
+        bufferSet.assign(size_t(fields.size()), true);
+        editOriginal = PackedRow();
         insertPos = pos;
         setState(s);
         if (!quiet())
             emit q->dataChanged(-1);
     }
 
+    QVariant bufferValue(int field) const
+    {
+        if (bufferSet[size_t(field)])
+            return buffer.at(field);
+        return packedCell(editOriginal, fields, field);
+    }
+
     QVariant storedOrBuffer(int row, int field) const
     {
         if (state == State::Edit && row == current)
-            return buffer.at(field);
+            return bufferValue(field);
         return cell(row, field);
     }
 
@@ -458,10 +493,11 @@ struct MemTable::Private
     {
         for (int i = 0; i < fields.size(); ++i) {
             const FieldDef &f = fields.at(i);
-            const QVariant &v = buffer.at(i);
-            if (f.required &&
-                (!v.isValid() ||
-                 (f.isText() && static_cast<const QString *>(v.constData())->isEmpty())))
+            if (!f.required)
+                continue;
+            const QVariant v = bufferValue(i);
+            if (!v.isValid() ||
+                (f.isText() && static_cast<const QString *>(v.constData())->isEmpty()))
                 fail(MemTable::tr("o campo %1 deve ter um valor.").arg(f.displayLabel()));
         }
     }
@@ -476,6 +512,7 @@ struct MemTable::Private
         if (!quiet)
             emit q->rowAboutToBeInserted(pos);
         rows.insert(rows.begin() + pos, std::move(packed));
+        pristine = false;
         buffer = DataRow();
         state = State::Browse;
         current = pos;
@@ -491,7 +528,9 @@ struct MemTable::Private
     {
         const int row = current;
         const int count = int(rows.size());
-        rows[size_t(row)] = packRow(buffer, fields, name);
+        rows[size_t(row)] = packEditedRow(editOriginal, buffer, bufferSet, fields);
+        editOriginal = PackedRow();
+        pristine = false;
         buffer = DataRow();
         state = State::Browse;
         if (!quiet)
@@ -613,7 +652,7 @@ void MemTable::createDataSet()
         d->fail(tr("uma tabela sem campos não pode ser criada."));
     std::vector<int> index = d->resolveIndex(d->indexNames, d->fields);
     d->resetWith([&] {
-        d->rows.clear();
+        d->dropRows();
         d->buffer.clear();
         d->indexFields = std::move(index);
         d->open = true;
@@ -628,7 +667,7 @@ void MemTable::close()
     if (!d->open)
         return;
     d->resetWith([&] {
-        std::vector<PackedRow>().swap(d->rows);
+        d->dropRows();
         d->buffer.clear();
         d->open = false;
         d->state = State::Inactive;
@@ -664,6 +703,7 @@ void MemTable::setIndexFieldNames(const QString &names)
         d->indexNames = names;
         d->indexFields = std::move(index);
         Private::stableSort(&d->rows, d->indexFields, d->fields, &d->current);
+        d->pristine = false;
     });
 }
 
@@ -820,7 +860,9 @@ void MemTable::edit()
         insert();
         return;
     }
-    d->buffer = d->unpacked(d->current);
+    d->editOriginal = d->rows[size_t(d->current)];
+    d->buffer = DataRow(d->fields.size());
+    d->bufferSet.assign(size_t(d->fields.size()), false);
     d->setState(State::Edit);
 }
 
@@ -867,6 +909,7 @@ void MemTable::deleteRecord()
     if (!d->quiet())
         emit rowAboutToBeRemoved(row);
     d->rows.erase(d->rows.begin() + row);
+    d->pristine = false;
     const int count = int(d->rows.size());
     d->current = count == 0 ? -1 : qMin(row, count - 1);
     d->bof = d->eof = count == 0;
@@ -879,7 +922,7 @@ void MemTable::emptyDataSet()
 {
     d->checkOpen();
     d->resetWith([&] {
-        std::vector<PackedRow>().swap(d->rows);
+        d->dropRows();
         d->buffer.clear();
         d->state = State::Browse;
         d->current = -1;
@@ -897,7 +940,7 @@ QVariant MemTable::value(int fieldIndex) const
     d->checkOpen();
     d->checkField(fieldIndex);
     if (d->editing())
-        return d->buffer.at(fieldIndex);
+        return d->bufferValue(fieldIndex);
     if (d->current < 0)
         return {};
     return d->cell(d->current, fieldIndex);
@@ -916,6 +959,7 @@ void MemTable::setValue(int fieldIndex, const QVariant &value)
         d->fail(tr("o campo %1 só pode receber valor enquanto uma linha é alterada ou incluída.")
                     .arg(d->fields.at(fieldIndex).name));
     d->buffer[fieldIndex] = normalizedFieldValue(d->fields.at(fieldIndex), value, d->name);
+    d->bufferSet[size_t(fieldIndex)] = true;
     if (!d->quiet())
         emit dataChanged(fieldIndex);
 }
@@ -1036,17 +1080,27 @@ bool MemTable::controlsDisabled() const
 
 void MemTable::loadFromPacket(const QByteArray &packet)
 {
+    // The same bytes as the last load, into rows nobody changed since: the same table. A list
+    // reloaded after every page of an export mostly comes back unchanged.
+    if (d->open && d->pristine && packet == d->packet) {
+        d->resetWith([&] { d->restartBrowsing(); });
+        return;
+    }
+    // The rows view the packet's bytes, which must be the packet's own.
+    QByteArray kept = packet;
+    if (!kept.data_ptr().d_ptr())
+        kept = QByteArray(packet.constData(), packet.size());
     // Everything is decoded, checked and ordered aside; the table changes only on success.
     QList<FieldDef> fields;
     std::vector<PackedRow> rows;
     const bool takeFields = d->fields.isEmpty() || d->fieldsFromPacket;
     if (takeFields) {
-        PackedPacket decoded = decodePacketPacked(packet, d->name);
+        PackedPacket decoded = decodePacketPacked(kept, d->name);
         fields = std::move(decoded.fields);
         rows = std::move(decoded.rows);
     } else {
         fields = d->fields;
-        rows = decodePackedRows(packet, d->fields, d->name);
+        rows = decodePackedRows(kept, d->fields, d->name);
     }
     std::vector<int> index = d->resolveIndex(d->indexNames, fields);
     Private::stableSort(&rows, index, fields, nullptr);
@@ -1058,15 +1112,13 @@ void MemTable::loadFromPacket(const QByteArray &packet)
             d->rebuildFieldLookups();
         }
         d->rows.swap(rows);
-        d->buffer.clear();
+        kept.swap(d->packet);
+        d->pristine = true;
         d->indexFields = std::move(index);
         d->open = true;
-        d->state = State::Browse;
-        d->current = d->rows.empty() ? -1 : 0;
-        d->bof = true;
-        d->eof = d->rows.empty();
+        d->restartBrowsing();
     });
-    // The old rows are released after the views have let go of them.
+    // The old rows are released after the views have let go of them, then their packet.
     std::vector<PackedRow>().swap(rows);
 }
 

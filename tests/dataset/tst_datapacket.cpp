@@ -80,6 +80,8 @@ private slots:
     void writtenPacketIsPlainCbor();
     void tableKeepsRowsOfAnyEncoder();
     void editedRowsKeepTheirValues();
+    void rowsOutliveTheCallersPacket();
+    void reloadOfTheSamePacket();
     void packetWriterTakesUtf8();
     void numbersKeepTheirValue_data();
     void numbersKeepTheirValue();
@@ -252,6 +254,66 @@ void TestDataPacket::editedRowsKeepTheirValues()
     t.post();
     QCOMPARE(t.valueAt(0, 1).toDouble(), -3.25);
     QCOMPARE(t.valueAt(0, 2).toDateTime(), when);
+}
+
+// The rows view the packet's bytes: the table must own them, whatever the caller does with its
+// own copy afterwards (the sanitizer build catches a row read from freed bytes).
+void TestDataPacket::rowsOutliveTheCallersPacket()
+{
+    MemTable t(u"t"_s);
+    t.setFields(codeDefs());
+    {
+        QByteArray packet = goodPacket();
+        t.loadFromPacket(packet);
+        packet.fill('\0'); // detaches: the table's copy is untouched
+    }
+    QCOMPARE(t.valueAt(0, 0).toString(), u"abc"_s);
+
+    // A packet that does not own its bytes is copied before rows may view it.
+    QByteArray storage = goodPacket();
+    t.loadFromPacket(QByteArray::fromRawData(storage.constData(), storage.size()));
+    storage.fill('\0');
+    storage.clear();
+    QCOMPARE(t.valueAt(0, 0).toString(), u"abc"_s);
+    QCOMPARE(t.valueAt(1, 1).toDouble(), 2.0);
+}
+
+void TestDataPacket::reloadOfTheSamePacket()
+{
+    MemTable t(u"t"_s);
+    t.setFields(codeDefs());
+    const QByteArray packet = goodPacket();
+    t.loadFromPacket(packet);
+    int resets = 0;
+    connect(&t, &MemTable::tableReset, this, [&] { ++resets; });
+
+    // Unchanged rows: the same table, the cursor back on the first row, a pending edit dropped.
+    t.last();
+    t.edit();
+    t.setValue(0, u"zz"_s);
+    t.loadFromPacket(QByteArray(packet));
+    QCOMPARE(resets, 1);
+    QCOMPARE(t.state(), MemTable::State::Browse);
+    QCOMPARE(t.recNo(), 1);
+    QVERIFY(!t.valueAt(1, 0).isValid());
+
+    // A posted change, a deleted row or a new order: the packet's rows come back.
+    t.last();
+    t.edit();
+    t.setValue(0, u"zz"_s);
+    t.post();
+    t.loadFromPacket(packet);
+    QVERIFY(!t.valueAt(1, 0).isValid());
+    t.first();
+    t.deleteRecord();
+    t.loadFromPacket(packet);
+    QCOMPARE(t.recordCount(), 2);
+    QCOMPARE(t.valueAt(0, 0).toString(), u"abc"_s);
+    t.setIndexFieldNames(u"V"_s);
+    t.setIndexFieldNames(QString());
+    t.loadFromPacket(packet);
+    QCOMPARE(t.valueAt(0, 0).toString(), u"abc"_s);
+    QCOMPARE(t.saveToPacket(), encodePacket(codeDefs(), decodePacketRows(packet, codeDefs())));
 }
 
 void TestDataPacket::packetWriterTakesUtf8()
