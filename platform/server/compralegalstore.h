@@ -4,7 +4,7 @@
 // ExportDataError); their functions belong to the SQLite store.
 #include "server/exportlists.h"
 #include "server/filegenerator.h"
-#include "server/lineblocks.h" // StoredLineSink
+#include "server/storedline.h"
 
 #include <QByteArrayView>
 #include <QDate>

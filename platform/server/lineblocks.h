@@ -8,12 +8,12 @@
 // a line's place in its block follows from its number.
 
 #include "layout/records.h"
+#include "server/storedline.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
-#include <functional>
 #include <memory>
 
 namespace fis {
@@ -21,10 +21,6 @@ namespace fis {
 class SqlConnection;
 class SqlRowWriter;
 class SqlStatement;
-
-// One stored line of a file: its number (NRORDREGARQ, from 1), its bytes (one per character,
-// Latin-1) and its number among the lines of the whole list (SQUENCIAL).
-using StoredLineSink = std::function<void(qint64 number, QByteArrayView text, qint64 sequence)>;
 
 namespace lineblocks {
 
