@@ -11,6 +11,7 @@
 #include <QScopeGuard>
 #include <QSet>
 
+#include <cstring>
 #include <exception>
 
 namespace fis::compralegal {
@@ -46,7 +47,8 @@ public:
     }
 
     // Appends the DSREGARQMAG of every row of a page, each ended by CR LF, in ISO-8859-1. The
-    // bytes go out in chunks, so a page costs the file no second copy of itself in memory.
+    // bytes go out in chunks, so a page costs the file no second copy of itself in memory. The
+    // lines are nearly always ASCII, whose UTF-8 bytes are already the file's.
     void writePage(const MemTable &page)
     {
         constexpr qsizetype kChunk = 1 << 20;
@@ -54,25 +56,14 @@ public:
         const int rows = page.recordCount();
         if (m_buffer.capacity() < kChunk + 8192)
             m_buffer.reserve(kChunk + 8192);
+        QByteArray scratch;
         for (int row = 0; row < rows; ++row) {
-            const QString line = page.valueAt(row, field).toString();
+            const QByteArrayView utf8 = page.utf8At(row, field, &scratch);
             ++m_lines;
-            const qsizetype at = m_buffer.size();
-            m_buffer.resize(at + line.size() + 2);
-            char *out = m_buffer.data() + at;
-            const char16_t *in = reinterpret_cast<const char16_t *>(line.constData());
-            for (qsizetype i = 0; i < line.size(); ++i) {
-                if (in[i] > 0xFF)
-                    throw ExportRunError(
-                        ExportRunError::Kind::Encoding,
-                        QStringLiteral("A linha %1 do arquivo %2 tem o caractere \"%3\", que a "
-                                       "codificação ISO-8859-1 do arquivo não comporta.")
-                            .arg(m_lines)
-                            .arg(QFileInfo(m_file.fileName()).fileName(), QString(line.at(i))));
-                out[i] = char(in[i]);
-            }
-            out[line.size()] = '\r';
-            out[line.size() + 1] = '\n';
+            if (isAscii(utf8))
+                append(utf8);
+            else
+                appendLatin1(page.valueAt(row, field).toString());
             if (m_buffer.size() >= kChunk)
                 flush();
         }
@@ -88,6 +79,39 @@ public:
     qint64 lines() const { return m_lines; }
 
 private:
+    static bool isAscii(QByteArrayView bytes)
+    {
+        for (const char c : bytes)
+            if (uchar(c) >= 0x80)
+                return false;
+        return true;
+    }
+
+    void append(QByteArrayView line)
+    {
+        const qsizetype at = m_buffer.size();
+        m_buffer.resize(at + line.size() + 2);
+        char *out = m_buffer.data() + at;
+        memcpy(out, line.data(), size_t(line.size()));
+        out[line.size()] = '\r';
+        out[line.size() + 1] = '\n';
+    }
+
+    void appendLatin1(const QString &line)
+    {
+        const char16_t *in = reinterpret_cast<const char16_t *>(line.constData());
+        for (qsizetype i = 0; i < line.size(); ++i) {
+            if (in[i] > 0xFF)
+                throw ExportRunError(
+                    ExportRunError::Kind::Encoding,
+                    QStringLiteral("A linha %1 do arquivo %2 tem o caractere \"%3\", que a "
+                                   "codificação ISO-8859-1 do arquivo não comporta.")
+                        .arg(m_lines)
+                        .arg(QFileInfo(m_file.fileName()).fileName(), QString(line.at(i))));
+        }
+        append(line.toLatin1());
+    }
+
     void flush()
     {
         // A short write carries no reason; the write of the rest fails with it (a full disk).

@@ -10,7 +10,7 @@
 --     SEQ_NRSEQARQMAG, which hand out numbers without serialising the writers on one row.
 --   - TRAVACOMPRALEG, one row with ID 1, which the server's writers lock; kept on both server
 --     editions so that they have the same tables.
---   - REGARQCOMPRALEG has no WITHOUT ROWID (an SQLite clause); its primary key serves the paged
+--   - BLOCOARQCOMPRALEG has no WITHOUT ROWID (an SQLite clause); its primary key serves the paged
 --     reads as an ordinary index.
 --   - The function NVL(a, b), which the Oracle statements call and PostgreSQL does not have.
 
@@ -280,18 +280,29 @@ CREATE TABLE ARQCOMPRALEG (
     CONSTRAINT FK_ARQCOMPRALEG_LISTA FOREIGN KEY (NRLISTA) REFERENCES LISTACOMPRALEG (NRLISTA)
 );
 
--- The lines of the files. NRORDREGARQ numbers the lines of one file from 1; SQUENCIAL numbers
--- the lines of the whole list. The primary key serves the paged reads
---   WHERE NRSEQARQMAG = ? AND NRORDREGARQ BETWEEN ? AND ? ORDER BY NRORDREGARQ;
--- There is no index by list: the lines of a list are reached through the list's files.
-CREATE TABLE REGARQCOMPRALEG (
-    NRSEQARQMAG      VARCHAR(10)   NOT NULL,
-    NRORDREGARQ      NUMERIC(10)   NOT NULL,
-    NRLISTA          VARCHAR(10)   NOT NULL,
-    DSREGARQMAG      VARCHAR(4000) NOT NULL,
-    SQUENCIAL        NUMERIC(10)   NOT NULL,
-    CONSTRAINT PK_REGARQCOMPRALEG PRIMARY KEY (NRSEQARQMAG, NRORDREGARQ),
-    CONSTRAINT FK_REGARQCOMPRALEG_ARQ FOREIGN KEY (NRSEQARQMAG)
+-- The lines of the files, a row per block of consecutive lines of one file, so that a file of a
+-- million lines is some 4,000 rows and index entries instead of a million. NRORDREGARQ is the
+-- number of the block's first line (the lines of a file are numbered from 1), NRLINHAS the number
+-- of lines in the block, SQUENCIAL the number of its first line among the lines of the whole list
+-- (the following lines count up by one), DSREGARQMAG the block's lines back to back, without line
+-- ends: each line is 126 characters, so a line's place follows from its number. A block holds at
+-- most 250 lines, 31,500 bytes, the same on every engine: Firebird's longest VARCHAR holds 32,765
+-- bytes and its row 64 KB. A page of lines reads the blocks that overlap it, through the primary
+-- key:
+--   WHERE NRSEQARQMAG = ? AND NRORDREGARQ BETWEEN ? - 249 AND ? ORDER BY NRORDREGARQ;
+-- The table does not keep the name of the one-row-per-line REGARQCOMPRALEG it replaces: a server
+-- of the earlier kind on the same database fails at once on the missing table instead of handing
+-- out blocks as lines. There is no index by list: the lines of a list are reached through the
+-- list's files.
+CREATE TABLE BLOCOARQCOMPRALEG (
+    NRSEQARQMAG      VARCHAR(10)    NOT NULL,
+    NRORDREGARQ      NUMERIC(10)    NOT NULL,
+    NRLINHAS         NUMERIC(3)     NOT NULL,
+    NRLISTA          VARCHAR(10)    NOT NULL,
+    SQUENCIAL        NUMERIC(10)    NOT NULL,
+    DSREGARQMAG      VARCHAR(31500) NOT NULL,
+    CONSTRAINT PK_BLOCOARQCOMPRALEG PRIMARY KEY (NRSEQARQMAG, NRORDREGARQ),
+    CONSTRAINT FK_BLOCOARQCOMPRALEG_ARQ FOREIGN KEY (NRSEQARQMAG)
         REFERENCES ARQCOMPRALEG (NRSEQARQMAG)
 );
 

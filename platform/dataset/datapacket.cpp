@@ -223,6 +223,15 @@ public:
         }
     }
 
+    void raw(QByteArrayView bytes)
+    {
+        memcpy(grow(bytes.size()), bytes.data(), size_t(bytes.size()));
+        m_size += bytes.size();
+    }
+
+    QByteArrayView bytes() const { return QByteArrayView(m_bytes.constData(), m_size); }
+    void clear() { m_size = 0; }
+
     QByteArray take()
     {
         m_bytes.resize(m_size);
@@ -242,6 +251,26 @@ private:
     QByteArray m_bytes;
     qsizetype m_size = 0;
 };
+
+// A cell of a value in its stored form (normalizedFieldValue()), as writers put it.
+void writeCell(Output &out, const FieldDef &field, const QVariant &value)
+{
+    if (!value.isValid()) {
+        out.byte(kNull);
+    } else if (field.isText()) {
+        out.text(*static_cast<const QString *>(value.constData()));
+    } else if (field.type == FieldType::Float) {
+        out.number(*static_cast<const double *>(value.constData()));
+    } else {
+        out.head(Tag, kAutomationDateTag);
+        out.number(toAutomationDate(*static_cast<const QDateTime *>(value.constData())));
+    }
+}
+
+int headSize(quint64 value)
+{
+    return value < 24 ? 1 : value <= 0xff ? 2 : value <= 0xffff ? 3 : value <= 0xffffffffu ? 5 : 9;
+}
 
 // Packet decoding. Every structural check fails with a message that says what was expected
 // where; nothing is kept from a failed decode. Containers are only entered where the format
@@ -282,7 +311,10 @@ public:
                 once(&seenRows, key);
                 if (!seenFields)
                     fail(tr("as linhas vêm antes dos campos"));
-                readRows(&out->rows);
+                if (m_packed)
+                    readPackedRows(m_packed);
+                else
+                    readRows(&out->rows);
             } else {
                 fail(tr("chave desconhecida: \"%1\"").arg(key));
             }
@@ -295,6 +327,44 @@ public:
             fail(tr("há dados depois do fim do pacote"));
         if (declared)
             out->fields = *declared;
+    }
+
+    // Rows come out packed (into `rows`) instead of into the DataPacket.
+    void packRowsInto(std::vector<PackedRow> *rows) { m_packed = rows; }
+
+    // Reading a packed row: the decoder runs over the row's bytes.
+    QVariant cellAt(int index, const FieldDef &field)
+    {
+        for (int i = 0; i < index; ++i)
+            skipCell();
+        return readCell(-1, field);
+    }
+
+    // Where each of a packed row's `count` cells begins, and where the last one ends.
+    std::vector<const uchar *> cellBounds(int count)
+    {
+        std::vector<const uchar *> bounds;
+        bounds.reserve(size_t(count) + 1);
+        for (int i = 0; i < count; ++i) {
+            bounds.push_back(m_p);
+            skipCell();
+        }
+        bounds.push_back(m_p);
+        return bounds;
+    }
+
+    QByteArrayView textAt(int index, const FieldDef &field, QByteArray *scratch)
+    {
+        for (int i = 0; i < index; ++i)
+            skipCell();
+        if (peek() == kNull)
+            return {};
+        const Head h = head();
+        if (h.major == TextString && !h.indefinite && h.value <= quint64(remaining()))
+            return QByteArrayView(reinterpret_cast<const char *>(m_p), qsizetype(h.value));
+        m_p = m_begin;
+        *scratch = cellAt(index, field).toString().toUtf8();
+        return *scratch;
     }
 
 private:
@@ -634,6 +704,7 @@ private:
     {
         m_targets.clear();
         m_columns.clear();
+        m_declared = &declared;
         QList<bool> used(declared.size(), false);
         for (const FieldDef &pf : packetFields) {
             int target = -1;
@@ -697,7 +768,8 @@ private:
         switch (field.type) {
         case FieldType::String:
         case FieldType::FixedString:
-            return QVariant(columnText(column, field));
+            return QVariant(column < 0 ? readText(field.size, "um valor", &field)
+                                       : columnText(column, field));
         case FieldType::Float:
             return QVariant(readNumber(field));
         case FieldType::DateTime: {
@@ -716,6 +788,116 @@ private:
         return {};
     }
 
+    // One cell of a checked row, of any kind.
+    void skipCell()
+    {
+        if (peek() == kNull) {
+            ++m_p;
+            return;
+        }
+        const Head h = head();
+        if (h.major == Tag) {
+            skipCell();
+        } else if (h.major == TextString && !h.indefinite) {
+            m_p += h.value;
+        } else if (h.major == TextString) {
+            while (peek() != kBreak)
+                m_p += head().value;
+            ++m_p;
+        }
+    }
+
+    // Checks a cell as readCell() does without making its value (most texts are ASCII and
+    // need no conversion to be measured), and whether it is written as a writer would write
+    // its value: a row that is not is written anew, so that saving gives what writers give.
+    void checkCell(const FieldDef &field)
+    {
+        const uchar *start = m_p;
+        const uchar initial = peek();
+        if (initial == kNull) {
+            ++m_p;
+            return;
+        }
+        if (field.isText() && initial >> 5 == TextString && (initial & 0x1f) != 31) {
+            const Head h = head();
+            if (h.value <= quint64(field.size) && h.value <= quint64(remaining()) &&
+                isAscii(m_p, qsizetype(h.value))) {
+                if (m_p - start != headSize(h.value))
+                    m_canonical = false;
+                m_p += h.value;
+                return;
+            }
+            m_p = start;
+        }
+        const QVariant value = readCell(-1, field);
+        m_written.clear();
+        writeCell(m_written, field, value);
+        if (m_written.bytes() != QByteArrayView(start, m_p - start))
+            m_canonical = false;
+    }
+
+    void readPackedRows(std::vector<PackedRow> *rows)
+    {
+        Count list = container(Array, "a lista de linhas");
+        if (!list.indefinite)
+            rows->reserve(size_t(list.left));
+        const int columns = int(m_targets.size());
+        bool inOrder = true;
+        for (int i = 0; i < columns; ++i)
+            inOrder = inOrder && m_columns[size_t(i)] == i;
+        std::vector<std::pair<const uchar *, const uchar *>> cells(static_cast<size_t>(columns));
+        while (more(list)) {
+            const qsizetype rowNumber = qsizetype(rows->size()) + 1;
+            Count cellsLeft = rowCells(rowNumber, columns);
+            m_canonical = true;
+            for (int i = 0; i < columns; ++i) {
+                if (!more(cellsLeft))
+                    fail(tr("a linha %1 tem menos valores que campos").arg(rowNumber));
+                const uchar *start = m_p;
+                checkCell(*m_targets[size_t(i)]);
+                cells[size_t(m_columns[size_t(i)])] = {start, m_p};
+            }
+            if (more(cellsLeft))
+                fail(tr("a linha %1 tem mais valores que campos").arg(rowNumber));
+            PackedRow row = packedOf(cells, inOrder);
+            if (!m_canonical)
+                row = packRow(unpackRow(row, *m_declared), *m_declared, m_table);
+            rows->push_back(std::move(row));
+        }
+    }
+
+    Count rowCells(qsizetype rowNumber, int columns)
+    {
+        Count cells = container(Array, "uma linha");
+        if (!cells.indefinite && cells.left != quint64(columns))
+            fail(tr("a linha %1 tem %2 valores para %3 campos")
+                     .arg(rowNumber)
+                     .arg(cells.left)
+                     .arg(columns));
+        return cells;
+    }
+
+    // A row's cells in the declared order: in the packet's order they are one stretch of it,
+    // which the row views instead of copying.
+    static PackedRow packedOf(const std::vector<std::pair<const uchar *, const uchar *>> &cells,
+                              bool inOrder)
+    {
+        const auto bytes = [](const uchar *p) {
+            return reinterpret_cast<const char *>(p);
+        };
+        if (inOrder)
+            return PackedRow::fromRawData(bytes(cells.front().first),
+                                          cells.back().second - cells.front().first);
+        PackedRow row;
+        for (const auto &[begin, end] : cells)
+            row.append(bytes(begin), end - begin);
+        return row;
+    }
+
+    std::vector<PackedRow> *m_packed = nullptr;
+    const QList<FieldDef> *m_declared = nullptr; // the fields rows are read into
+    bool m_canonical = true;                     // the row's cells so far as a writer puts them
+    Output m_written;
     const uchar *m_begin;
     const uchar *m_p;
     const uchar *m_end;
@@ -746,6 +928,73 @@ std::vector<DataRow> decodePacketRows(const QByteArray &packet, const QList<Fiel
     DataPacket result;
     Decoder(packet, tableName).run(&fields, &result);
     return std::move(result.rows);
+}
+
+PackedPacket decodePacketPacked(const QByteArray &packet, const QString &tableName)
+{
+    PackedPacket out;
+    DataPacket decoded;
+    Decoder decoder(packet, tableName);
+    decoder.packRowsInto(&out.rows);
+    decoder.run(nullptr, &decoded);
+    out.fields = std::move(decoded.fields);
+    return out;
+}
+
+std::vector<PackedRow> decodePackedRows(const QByteArray &packet, const QList<FieldDef> &fields,
+                                        const QString &tableName)
+{
+    std::vector<PackedRow> rows;
+    DataPacket decoded;
+    Decoder decoder(packet, tableName);
+    decoder.packRowsInto(&rows);
+    decoder.run(&fields, &decoded);
+    return rows;
+}
+
+QVariant packedCell(const PackedRow &row, const QList<FieldDef> &fields, int field)
+{
+    return Decoder(row, {}).cellAt(field, fields.at(field));
+}
+
+QByteArrayView packedText(const PackedRow &row, const QList<FieldDef> &fields, int field,
+                          QByteArray *scratch)
+{
+    return Decoder(row, {}).textAt(field, fields.at(field), scratch);
+}
+
+DataRow unpackRow(const PackedRow &row, const QList<FieldDef> &fields)
+{
+    DataRow values;
+    values.reserve(fields.size());
+    Decoder decoder(row, {});
+    for (const FieldDef &field : fields)
+        values.append(decoder.cellAt(0, field));
+    return values;
+}
+
+PackedRow packRow(const DataRow &row, const QList<FieldDef> &fields, const QString &tableName)
+{
+    Output out;
+    for (qsizetype i = 0; i < fields.size(); ++i)
+        writeCell(out, fields.at(i), normalizedFieldValue(fields.at(i), row.at(i), tableName));
+    return out.take();
+}
+
+PackedRow packEditedRow(const PackedRow &original, const DataRow &values,
+                        const std::vector<bool> &changed, const QList<FieldDef> &fields)
+{
+    const int count = int(fields.size());
+    const std::vector<const uchar *> bounds = Decoder(original, {}).cellBounds(count);
+    Output out;
+    out.reserve(original.size() + 64);
+    for (int i = 0; i < count; ++i) {
+        if (changed[size_t(i)])
+            writeCell(out, fields.at(i), values.at(i));
+        else
+            out.raw(QByteArrayView(bounds[size_t(i)], bounds[size_t(i) + 1]));
+    }
+    return out.take();
 }
 
 QByteArray encodePacket(const QList<FieldDef> &fields, const std::vector<DataRow> &rows)
@@ -1052,6 +1301,30 @@ void PacketWriter::addText(QStringView text)
     d->cellDone();
 }
 
+void PacketWriter::addUtf8Text(QByteArrayView utf8)
+{
+    if (!isAscii(reinterpret_cast<const uchar *>(utf8.data()), utf8.size())) {
+        QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        const QString text = decoder.decode(utf8);
+        if (decoder.hasError()) {
+            d->nextField();
+            d->fail(tr("%1: um texto não é UTF-8 válido.").arg(tableLabel(d->tableName)));
+        }
+        addText(text);
+        return;
+    }
+    const FieldDef &field = d->nextField();
+    if (!field.isText())
+        d->wrongCell(field, "texto");
+    if (utf8.size() > field.size) {
+        d->failed = true;
+        throwTooLong(d->tableName, field, utf8.size());
+    }
+    d->out.head(TextString, quint64(utf8.size()));
+    d->out.raw(utf8);
+    d->cellDone();
+}
+
 void PacketWriter::addFloat(double value)
 {
     const FieldDef &field = d->nextField();
@@ -1134,6 +1407,16 @@ void PacketWriter::addRow(const DataRow &row)
                     .arg(d->fields.size()));
     for (const QVariant &value : row)
         addValue(value);
+}
+
+void PacketWriter::addPackedRow(const PackedRow &row)
+{
+    if (d->column != 0)
+        d->fail(tr("%1: uma linha foi incluída no meio de outra.").arg(tableLabel(d->tableName)));
+    d->peekField();
+    d->out.head(Array, quint64(d->fields.size()));
+    d->out.raw(row);
+    ++d->rows;
 }
 
 qsizetype PacketWriter::rowsWritten() const

@@ -40,6 +40,38 @@ DataPacket decodePacket(const QByteArray &packet);
 std::vector<DataRow> decodePacketRows(const QByteArray &packet, const QList<FieldDef> &fields,
                                       const QString &tableName = {});
 
+// A row as a table keeps it: its cells as the CBOR items a packet carries them in, in the order
+// of the table's fields. A row of QVariant takes several times the bytes of its packet row;
+// this takes about the same. Only the functions below make and read packed rows.
+using PackedRow = QByteArray;
+
+struct PackedPacket
+{
+    QList<FieldDef> fields;
+    std::vector<PackedRow> rows;
+};
+
+// As decodePacket() and decodePacketRows(), with every check they make, the rows kept packed.
+// Rows whose cells the packet holds in the fields' order, as writers write them, view the
+// packet's own bytes (QByteArray::fromRawData): the caller keeps `packet`, which must own its
+// bytes, for as long as it keeps the rows.
+PackedPacket decodePacketPacked(const QByteArray &packet, const QString &tableName = {});
+std::vector<PackedRow> decodePackedRows(const QByteArray &packet, const QList<FieldDef> &fields,
+                                        const QString &tableName = {});
+
+// The value of one cell of a packed row of `fields`, as decodePacketRows() would give it.
+QVariant packedCell(const PackedRow &row, const QList<FieldDef> &fields, int field);
+// The UTF-8 bytes of a text cell, without making a QString: a view into the row, or into
+// `scratch` for a text the packet sent in pieces; a null view for a null cell.
+QByteArrayView packedText(const PackedRow &row, const QList<FieldDef> &fields, int field,
+                          QByteArray *scratch);
+DataRow unpackRow(const PackedRow &row, const QList<FieldDef> &fields);
+// A packed row with the `changed` cells replaced by `values`' (in their stored form).
+PackedRow packEditedRow(const PackedRow &original, const DataRow &values,
+                        const std::vector<bool> &changed, const QList<FieldDef> &fields);
+// Packs values already in their stored form (normalizedFieldValue()).
+PackedRow packRow(const DataRow &row, const QList<FieldDef> &fields, const QString &tableName = {});
+
 // Encodes fields and rows. Each row must have one value per field, of the field's type.
 QByteArray encodePacket(const QList<FieldDef> &fields, const std::vector<DataRow> &rows);
 
@@ -76,10 +108,14 @@ public:
 
     void addNull();
     void addText(QStringView text);
+    // The same from UTF-8 bytes (invalid UTF-8 is an error); ASCII goes out without conversion.
+    void addUtf8Text(QByteArrayView utf8);
     void addFloat(double value);
     void addDateTime(const QDateTime &value); // an invalid value is written as null
     void addValue(const QVariant &value);     // any value normalizedFieldValue() accepts
     void addRow(const DataRow &row);          // a whole row; the writer must be at a row start
+    // A whole packed row of the writer's own fields, taken as it is: packed rows are checked.
+    void addPackedRow(const PackedRow &row);
 
     qsizetype rowsWritten() const;
     // Ends the packet and returns it. Throws when a row is incomplete or the declared row

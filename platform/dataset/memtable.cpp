@@ -158,11 +158,19 @@ struct MemTable::Private
 
     bool open = false;
     State state = State::Inactive;
-    std::vector<DataRow> rows;
+    // Packed: about the bytes of the packet row each, where QVariant cells took several times
+    // that; a value is made when it is read.
+    std::vector<PackedRow> rows;
+    QByteArray packet;     // the last packet loaded, whose bytes most rows view
+    bool pristine = false; // the rows are still exactly what `packet` gave
     int current = -1;
     bool bof = true;
     bool eof = true;
-    DataRow buffer; // the edited or inserted row
+    // The edited or inserted row. An edit reads the values it does not set from the row as it
+    // was, so that editing one value of a row neither reads nor rewrites the others.
+    DataRow buffer;
+    std::vector<bool> bufferSet; // the values the buffer holds itself
+    PackedRow editOriginal;
     int insertPos = 0;
 
     QString indexNames;
@@ -203,6 +211,30 @@ struct MemTable::Private
     }
 
     bool editing() const { return state == State::Edit || state == State::Insert; }
+
+    // A load's end: no pending edit, the cursor on the first row.
+    void restartBrowsing()
+    {
+        buffer.clear();
+        editOriginal = PackedRow();
+        state = State::Browse;
+        current = rows.empty() ? -1 : 0;
+        bof = true;
+        eof = rows.empty();
+    }
+
+    QVariant cell(int row, int field) const { return packedCell(rows[size_t(row)], fields, field); }
+
+    DataRow unpacked(int row) const { return unpackRow(rows[size_t(row)], fields); }
+
+    // The rows go before the packet whose bytes they view.
+    void dropRows()
+    {
+        std::vector<PackedRow>().swap(rows);
+        editOriginal = PackedRow();
+        packet = QByteArray();
+        pristine = false;
+    }
 
     void rebuildFieldLookups()
     {
@@ -296,17 +328,31 @@ struct MemTable::Private
         return lo;
     }
 
-    static void stableSort(std::vector<DataRow> *sorted, const std::vector<int> &keys,
-                           const QList<FieldDef> &over, const Private *self, int *follow)
+    // The key values are read out of the packed rows once, not at every comparison.
+    static void stableSort(std::vector<PackedRow> *sorted, const std::vector<int> &keys,
+                           const QList<FieldDef> &over, int *follow)
     {
         if (keys.empty() || sorted->size() < 2)
             return;
+        std::vector<DataRow> keyValues(sorted->size());
+        for (size_t i = 0; i < sorted->size(); ++i) {
+            keyValues[i].reserve(qsizetype(keys.size()));
+            for (const int k : keys)
+                keyValues[i].append(packedCell((*sorted)[i], over, k));
+        }
         std::vector<int> order(sorted->size());
         std::iota(order.begin(), order.end(), 0);
         std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-            return self->compareRows((*sorted)[size_t(a)], (*sorted)[size_t(b)], keys, over) < 0;
+            const DataRow &x = keyValues[size_t(a)], &y = keyValues[size_t(b)];
+            for (size_t k = 0; k < keys.size(); ++k) {
+                const int c =
+                    compareCells(over.at(keys[k]).type, x.at(qsizetype(k)), y.at(qsizetype(k)));
+                if (c != 0)
+                    return c < 0;
+            }
+            return false;
         });
-        std::vector<DataRow> result;
+        std::vector<PackedRow> result;
         result.reserve(sorted->size());
         for (size_t i = 0; i < order.size(); ++i) {
             if (follow && order[i] == *follow) {
@@ -371,17 +417,26 @@ struct MemTable::Private
     void startEditBuffer(State s, int pos)
     {
         buffer = DataRow(fields.size());
+        bufferSet.assign(size_t(fields.size()), true);
+        editOriginal = PackedRow();
         insertPos = pos;
         setState(s);
         if (!quiet())
             emit q->dataChanged(-1);
     }
 
-    const QVariant &storedOrBuffer(int row, int field) const
+    QVariant bufferValue(int field) const
+    {
+        if (bufferSet[size_t(field)])
+            return buffer.at(field);
+        return packedCell(editOriginal, fields, field);
+    }
+
+    QVariant storedOrBuffer(int row, int field) const
     {
         if (state == State::Edit && row == current)
-            return buffer.at(field);
-        return rows[size_t(row)].at(field);
+            return bufferValue(field);
+        return cell(row, field);
     }
 
     QString formatValue(int fieldIndex, const QVariant &value) const
@@ -438,10 +493,11 @@ struct MemTable::Private
     {
         for (int i = 0; i < fields.size(); ++i) {
             const FieldDef &f = fields.at(i);
-            const QVariant &v = buffer.at(i);
-            if (f.required &&
-                (!v.isValid() ||
-                 (f.isText() && static_cast<const QString *>(v.constData())->isEmpty())))
+            if (!f.required)
+                continue;
+            const QVariant v = bufferValue(i);
+            if (!v.isValid() ||
+                (f.isText() && static_cast<const QString *>(v.constData())->isEmpty()))
                 fail(MemTable::tr("o campo %1 deve ter um valor.").arg(f.displayLabel()));
         }
     }
@@ -450,13 +506,13 @@ struct MemTable::Private
     void postInsert(bool indexed, bool quiet)
     {
         const int count = int(rows.size());
-        const int pos = indexed
-                            ? upperBound(buffer, count,
-                                         [&](int i) -> const DataRow & { return rows[size_t(i)]; })
-                            : qBound(0, insertPos, count);
+        const int pos = indexed ? upperBound(buffer, count, [&](int i) { return unpacked(i); })
+                                : qBound(0, insertPos, count);
+        PackedRow packed = packRow(buffer, fields, name);
         if (!quiet)
             emit q->rowAboutToBeInserted(pos);
-        rows.insert(rows.begin() + pos, std::move(buffer));
+        rows.insert(rows.begin() + pos, std::move(packed));
+        pristine = false;
         buffer = DataRow();
         state = State::Browse;
         current = pos;
@@ -472,7 +528,9 @@ struct MemTable::Private
     {
         const int row = current;
         const int count = int(rows.size());
-        rows[size_t(row)] = std::move(buffer);
+        rows[size_t(row)] = packEditedRow(editOriginal, buffer, bufferSet, fields);
+        editOriginal = PackedRow();
+        pristine = false;
         buffer = DataRow();
         state = State::Browse;
         if (!quiet)
@@ -485,14 +543,13 @@ struct MemTable::Private
 
     void moveIntoOrder(int row, int count, bool quiet)
     {
-        const DataRow &posted = rows[size_t(row)];
-        const bool inOrder = (row == 0 || compareRows(rows[size_t(row - 1)], posted) <= 0) &&
-                             (row == count - 1 || compareRows(posted, rows[size_t(row + 1)]) <= 0);
+        const DataRow posted = unpacked(row);
+        const bool inOrder = (row == 0 || compareRows(unpacked(row - 1), posted) <= 0) &&
+                             (row == count - 1 || compareRows(posted, unpacked(row + 1)) <= 0);
         if (inOrder)
             return;
-        const int to = upperBound(posted, count - 1, [&](int i) -> const DataRow & {
-            return rows[size_t(i < row ? i : i + 1)];
-        });
+        const int to =
+            upperBound(posted, count - 1, [&](int i) { return unpacked(i < row ? i : i + 1); });
         if (!quiet)
             emit q->rowAboutToBeMoved(row, to);
         const auto first = rows.begin();
@@ -595,7 +652,7 @@ void MemTable::createDataSet()
         d->fail(tr("uma tabela sem campos não pode ser criada."));
     std::vector<int> index = d->resolveIndex(d->indexNames, d->fields);
     d->resetWith([&] {
-        d->rows.clear();
+        d->dropRows();
         d->buffer.clear();
         d->indexFields = std::move(index);
         d->open = true;
@@ -610,7 +667,7 @@ void MemTable::close()
     if (!d->open)
         return;
     d->resetWith([&] {
-        std::vector<DataRow>().swap(d->rows);
+        d->dropRows();
         d->buffer.clear();
         d->open = false;
         d->state = State::Inactive;
@@ -645,7 +702,8 @@ void MemTable::setIndexFieldNames(const QString &names)
     d->resetWith([&] {
         d->indexNames = names;
         d->indexFields = std::move(index);
-        Private::stableSort(&d->rows, d->indexFields, d->fields, d, &d->current);
+        Private::stableSort(&d->rows, d->indexFields, d->fields, &d->current);
+        d->pristine = false;
     });
 }
 
@@ -766,10 +824,10 @@ bool MemTable::locate(const QString &fieldName, const QVariant &value, LocateOpt
     }
     d->checkBrowse();
     for (size_t row = 0; row < d->rows.size(); ++row) {
-        const DataRow &cells = d->rows[row];
         bool all = true;
         for (size_t i = 0; i < columns.size() && all; ++i)
-            all = d->matches(columns[i], cells.at(columns[i]), keys.at(qsizetype(i)), options);
+            all = d->matches(columns[i], d->cell(int(row), columns[i]), keys.at(qsizetype(i)),
+                             options);
         if (all) {
             d->moveCursor(int(row));
             d->bof = d->eof = false;
@@ -802,7 +860,9 @@ void MemTable::edit()
         insert();
         return;
     }
-    d->buffer = d->rows[size_t(d->current)];
+    d->editOriginal = d->rows[size_t(d->current)];
+    d->buffer = DataRow(d->fields.size());
+    d->bufferSet.assign(size_t(d->fields.size()), false);
     d->setState(State::Edit);
 }
 
@@ -849,6 +909,7 @@ void MemTable::deleteRecord()
     if (!d->quiet())
         emit rowAboutToBeRemoved(row);
     d->rows.erase(d->rows.begin() + row);
+    d->pristine = false;
     const int count = int(d->rows.size());
     d->current = count == 0 ? -1 : qMin(row, count - 1);
     d->bof = d->eof = count == 0;
@@ -861,7 +922,7 @@ void MemTable::emptyDataSet()
 {
     d->checkOpen();
     d->resetWith([&] {
-        std::vector<DataRow>().swap(d->rows);
+        d->dropRows();
         d->buffer.clear();
         d->state = State::Browse;
         d->current = -1;
@@ -879,10 +940,10 @@ QVariant MemTable::value(int fieldIndex) const
     d->checkOpen();
     d->checkField(fieldIndex);
     if (d->editing())
-        return d->buffer.at(fieldIndex);
+        return d->bufferValue(fieldIndex);
     if (d->current < 0)
         return {};
-    return d->rows[size_t(d->current)].at(fieldIndex);
+    return d->cell(d->current, fieldIndex);
 }
 
 void MemTable::setValue(const QString &fieldName, const QVariant &value)
@@ -898,6 +959,7 @@ void MemTable::setValue(int fieldIndex, const QVariant &value)
         d->fail(tr("o campo %1 só pode receber valor enquanto uma linha é alterada ou incluída.")
                     .arg(d->fields.at(fieldIndex).name));
     d->buffer[fieldIndex] = normalizedFieldValue(d->fields.at(fieldIndex), value, d->name);
+    d->bufferSet[size_t(fieldIndex)] = true;
     if (!d->quiet())
         emit dataChanged(fieldIndex);
 }
@@ -968,7 +1030,16 @@ QVariant MemTable::valueAt(int row, int fieldIndex) const
 {
     d->checkRow(row);
     d->checkField(fieldIndex);
-    return d->rows[size_t(row)].at(fieldIndex);
+    return d->cell(row, fieldIndex);
+}
+
+QByteArrayView MemTable::utf8At(int row, int fieldIndex, QByteArray *scratch) const
+{
+    d->checkRow(row);
+    d->checkField(fieldIndex);
+    if (!d->fields.at(fieldIndex).isText())
+        d->fail(tr("o campo %1 não é de texto.").arg(d->fields.at(fieldIndex).name));
+    return packedText(d->rows[size_t(row)], d->fields, fieldIndex, scratch);
 }
 
 QVariant MemTable::viewValue(int row, int fieldIndex) const
@@ -1009,20 +1080,30 @@ bool MemTable::controlsDisabled() const
 
 void MemTable::loadFromPacket(const QByteArray &packet)
 {
+    // The same bytes as the last load, into rows nobody changed since: the same table. A list
+    // reloaded after every page of an export mostly comes back unchanged.
+    if (d->open && d->pristine && packet == d->packet) {
+        d->resetWith([&] { d->restartBrowsing(); });
+        return;
+    }
+    // The rows view the packet's bytes, which must be the packet's own.
+    QByteArray kept = packet;
+    if (!kept.data_ptr().d_ptr())
+        kept = QByteArray(packet.constData(), packet.size());
     // Everything is decoded, checked and ordered aside; the table changes only on success.
     QList<FieldDef> fields;
-    std::vector<DataRow> rows;
+    std::vector<PackedRow> rows;
     const bool takeFields = d->fields.isEmpty() || d->fieldsFromPacket;
     if (takeFields) {
-        DataPacket decoded = decodePacket(packet);
+        PackedPacket decoded = decodePacketPacked(kept, d->name);
         fields = std::move(decoded.fields);
         rows = std::move(decoded.rows);
     } else {
         fields = d->fields;
-        rows = decodePacketRows(packet, d->fields, d->name);
+        rows = decodePackedRows(kept, d->fields, d->name);
     }
     std::vector<int> index = d->resolveIndex(d->indexNames, fields);
-    Private::stableSort(&rows, index, fields, d, nullptr);
+    Private::stableSort(&rows, index, fields, nullptr);
 
     d->resetWith([&] {
         if (takeFields) {
@@ -1031,24 +1112,22 @@ void MemTable::loadFromPacket(const QByteArray &packet)
             d->rebuildFieldLookups();
         }
         d->rows.swap(rows);
-        d->buffer.clear();
+        kept.swap(d->packet);
+        d->pristine = true;
         d->indexFields = std::move(index);
         d->open = true;
-        d->state = State::Browse;
-        d->current = d->rows.empty() ? -1 : 0;
-        d->bof = true;
-        d->eof = d->rows.empty();
+        d->restartBrowsing();
     });
-    // The old rows are released after the views have let go of them.
-    std::vector<DataRow>().swap(rows);
+    // The old rows are released after the views have let go of them, then their packet.
+    std::vector<PackedRow>().swap(rows);
 }
 
 QByteArray MemTable::saveToPacket() const
 {
     d->checkOpen();
     PacketWriter writer(d->fields, qsizetype(d->rows.size()), d->name);
-    for (const DataRow &row : d->rows)
-        writer.addRow(row);
+    for (const PackedRow &row : d->rows)
+        writer.addPackedRow(row);
     return writer.finish();
 }
 

@@ -138,6 +138,9 @@ public:
     // Values of any stored row, read in place without moving the cursor.
     // Both throw DataSetError for a row or field out of range (a closed table has no rows).
     QVariant valueAt(int row, int fieldIndex) const;
+    // The UTF-8 bytes of a stored text value, without making a QString: valid until the row
+    // changes or `scratch` is reused; a null view for a null value.
+    QByteArrayView utf8At(int row, int fieldIndex, QByteArray *scratch) const;
     // As a view shows the row: the edit buffer for the row being edited, else valueAt().
     QVariant viewValue(int row, int fieldIndex) const;
     // The display text of viewValue(): the GetText handler, else the field's display format

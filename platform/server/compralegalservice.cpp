@@ -19,6 +19,7 @@
 #include <QMap>
 #include <QSet>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -388,13 +389,27 @@ QByteArray CompraLegalService::readPage(const ListFile &file, const PageRange &r
 {
     const std::unique_ptr<StoreTransaction> tx = m_store->begin(TransactionKind::Read);
     PacketWriter writer(compralegal::registrosFields(), -1, QStringLiteral("cdsRegistros"));
+    qint64 lines = 0;
     m_store->readLines(file.fileNumber, range.from, range.to,
                        [&](qint64 number, QByteArrayView text, qint64 sequence) {
                            writer.addText(file.fileNumber);
                            writer.addFloat(double(number));
                            writer.addText(QString::fromLatin1(text));
                            writer.addFloat(double(sequence));
+                           ++lines;
                        });
+    // The store tells lines missing between those it found; missing at the end only the file's
+    // length tells.
+    const qint64 from = std::max<qint64>(range.from, 1);
+    const qint64 expected = std::max<qint64>(std::min(range.to, file.lineCount) - from + 1, 0);
+    if (lines != expected)
+        throw DatabaseError(QStringLiteral("O banco de dados tem %1 das linhas %2 a %3 do "
+                                           "arquivo %4, que tem %5 linhas.")
+                                .arg(lines)
+                                .arg(from)
+                                .arg(from + expected - 1)
+                                .arg(file.fileNumber)
+                                .arg(file.lineCount));
     const QByteArray page = writer.finish();
     tx->commit();
     return page;

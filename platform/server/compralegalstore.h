@@ -4,6 +4,7 @@
 // ExportDataError); their functions belong to the SQLite store.
 #include "server/exportlists.h"
 #include "server/filegenerator.h"
+#include "server/storedline.h"
 
 #include <QByteArrayView>
 #include <QDate>
@@ -128,10 +129,6 @@ public:
     virtual void finish() = 0;
 };
 
-// One stored line of a file: its number (NRORDREGARQ, from 1), its bytes (one per character,
-// Latin-1) and its number among the lines of the whole list (SQUENCIAL).
-using StoredLineSink = std::function<void(qint64 number, QByteArrayView text, qint64 sequence)>;
-
 enum class TransactionKind { Read, Write };
 
 // Rolled back when it goes away uncommitted.
@@ -182,7 +179,8 @@ public:
     virtual void markOtherFilesDelivered(const QString &list, const QString &fileNumber) = 0;
     // As generateExportFile(); returns the number of lines.
     virtual qint64 buildFile(const ExportFile &file) = 0;
-    // The file's lines `from` to `to`, in order.
+    // The file's lines `from` to `to`, in order; a stored block that is not whole, or lines
+    // missing between them, are a DatabaseError.
     virtual void readLines(const QString &fileNumber, qint64 from, qint64 to,
                            const StoredLineSink &line) = 0;
     // The file has been served in full; with the list's last file the list is delivered.

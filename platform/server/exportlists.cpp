@@ -130,7 +130,7 @@ qint64 revert(SqlConnection &db, const QString &number)
                                       " B.IDNFCOMPRALEGANT"}));
     back.bind(1, number);
     const qint64 reverted = back.execute();
-    for (const char *sql : {"DELETE FROM REGARQCOMPRALEG WHERE NRSEQARQMAG IN"
+    for (const char *sql : {"DELETE FROM BLOCOARQCOMPRALEG WHERE NRSEQARQMAG IN"
                             " (SELECT NRSEQARQMAG FROM ARQCOMPRALEG WHERE NRLISTA = ?1)",
                             "DELETE FROM ARQCOMPRALEG WHERE NRLISTA = ?1",
                             "DELETE FROM LISTACOMPRALEGNF WHERE NRLISTA = ?1",

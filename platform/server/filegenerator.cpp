@@ -2,7 +2,7 @@
 
 #include "layout/filelayoutbuilder.h"
 #include "layout/layouterror.h"
-#include "server/multirowinsert.h"
+#include "server/lineblocks.h"
 #include "sqldb/sqldatabase.h"
 
 #include <QDateTime>
@@ -15,7 +15,6 @@
 #include <functional>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 namespace fis {
 
@@ -105,14 +104,11 @@ bool isYes(QByteArrayView flag)
 }
 
 // Lines travel from the thread that builds them to the one that stores them in chunks of this
-// many, a multiple of the rows one INSERT takes.
-constexpr int kChunkLines = 2000;
+// many, whole blocks, so that the blocks are stored as slices of the chunk.
+constexpr int kChunkLines = 8 * lineblocks::kLinesPerBlock;
 
-struct LineChunk
-{
-    QByteArray bytes;
-    std::vector<qsizetype> ends; // where each line ends in bytes
-};
+// Lines of kRecordLength bytes, back to back.
+using LineChunk = QByteArray;
 
 // The hand-over between the two threads. Bounded, so that a builder faster than the database
 // does not pile the file up in memory; roomy enough (some 16 MB) that the builder goes on while
@@ -182,92 +178,6 @@ private:
 // Thrown inside the builder's sink to unwind it when the consumer has given up.
 struct BuildCancelled
 {};
-
-// Stores the lines many rows per INSERT on SQLite (the file and list numbers are the same on
-// every row, so each statement binds them once), through the engine's bulk path elsewhere
-// (PostgreSQL's COPY).
-class LineStore
-{
-public:
-    static constexpr int kRowsPerInsert = 100;
-
-    LineStore(SqlConnection &db, const QString &fileNumber, const QString &listNumber,
-              qint64 sequenceBase)
-        : m_fileNumber(fileNumber.toUtf8())
-        , m_listNumber(listNumber.toUtf8())
-        , m_sequenceBase(sequenceBase)
-    {
-        if (db.engine() == DatabaseEngine::Sqlite)
-            m_insert = std::make_unique<MultiRowInsert>(
-                db,
-                "INSERT INTO REGARQCOMPRALEG (NRSEQARQMAG, NRORDREGARQ, NRLISTA, DSREGARQMAG,"
-                " SQUENCIAL)",
-                QList<int>{1, 0, 2, 0, 0}, kRowsPerInsert);
-        else
-            m_writer = db.insertRows("REGARQCOMPRALEG", {"NRSEQARQMAG", "NRORDREGARQ", "NRLISTA",
-                                                         "DSREGARQMAG", "SQUENCIAL"});
-    }
-
-    void store(const LineChunk &chunk)
-    {
-        if (m_writer)
-            write(chunk);
-        else
-            insert(chunk);
-        m_stored += qint64(chunk.ends.size());
-    }
-
-    // Everything stored is written.
-    void finish()
-    {
-        if (m_writer)
-            m_writer->finish();
-    }
-
-    qint64 stored() const { return m_stored; }
-
-private:
-    static QByteArrayView lineOf(const LineChunk &chunk, int line)
-    {
-        const qsizetype begin = line > 0 ? chunk.ends[size_t(line - 1)] : 0;
-        return QByteArrayView(chunk.bytes).sliced(begin, chunk.ends[size_t(line)] - begin);
-    }
-
-    void insert(const LineChunk &chunk)
-    {
-        m_insert->insert(int(chunk.ends.size()), [&](SqlStatement &insert, int first, int rows) {
-            insert.bindUtf8NoCopy(1, m_fileNumber);
-            insert.bindUtf8NoCopy(2, m_listNumber);
-            for (int r = 0; r < rows; ++r) {
-                const int line = first + r;
-                const qint64 number = m_stored + line + 1;
-                insert.bind(m_insert->parameter(r, 0), number);
-                insert.bindUtf8NoCopy(m_insert->parameter(r, 1), lineOf(chunk, line));
-                insert.bind(m_insert->parameter(r, 2), m_sequenceBase + number);
-            }
-        });
-    }
-
-    void write(const LineChunk &chunk)
-    {
-        for (int line = 0; line < int(chunk.ends.size()); ++line) {
-            const qint64 number = m_stored + line + 1;
-            m_writer->addText(m_fileNumber);
-            m_writer->addInteger(number);
-            m_writer->addText(m_listNumber);
-            m_writer->addText(lineOf(chunk, line));
-            m_writer->addInteger(m_sequenceBase + number);
-            m_writer->endRow();
-        }
-    }
-
-    const QByteArray m_fileNumber;
-    const QByteArray m_listNumber;
-    const qint64 m_sequenceBase;
-    std::unique_ptr<MultiRowInsert> m_insert;
-    std::unique_ptr<SqlRowWriter> m_writer;
-    qint64 m_stored = 0;
-};
 
 // The key columns as the ordered table keeps them, in kKeyColumns' order.
 constexpr char kOrderedKeyColumns[] = "O.CDFILIAL, O.NRLANCTONF, O.NRNOTAFISC, O.DTEMISSAO,"
@@ -526,23 +436,19 @@ void produceLines(ChunkQueue &queue, const SqlConnection &db, const ExportFile &
         const std::unique_ptr<SqlConnection> connection = db.openAnother();
         SqlConnection &reader = *connection;
         SqlTransaction snapshot(reader, SqlTransaction::Kind::Read);
+        constexpr qsizetype kChunkBytes = qsizetype(kChunkLines) * kRecordLength;
         LineChunk chunk;
-        const auto newChunk = [&chunk] {
-            chunk.bytes.reserve(kChunkLines * kRecordLength);
-            chunk.ends.reserve(kChunkLines);
-        };
-        newChunk();
+        chunk.reserve(kChunkBytes);
         FileLines(reader, file, [&](QByteArrayView line) {
-            chunk.bytes.append(line);
-            chunk.ends.push_back(chunk.bytes.size());
-            if (chunk.ends.size() == size_t(kChunkLines)) {
+            chunk.append(line);
+            if (chunk.size() == kChunkBytes) {
                 if (!queue.push(std::move(chunk)))
                     throw BuildCancelled{};
                 chunk = LineChunk{};
-                newChunk();
+                chunk.reserve(kChunkBytes);
             }
         }).build(informant);
-        if (!chunk.ends.empty())
+        if (!chunk.isEmpty())
             queue.push(std::move(chunk));
         queue.finish({});
     } catch (const BuildCancelled &) {
@@ -557,7 +463,7 @@ void produceLines(ChunkQueue &queue, const SqlConnection &db, const ExportFile &
 // one statement; the caller's rollback undoes both if the file fails.
 void markInvoices(SqlConnection &db, const ExportFile &file)
 {
-    SqlStatement clear(db, "DELETE FROM REGARQCOMPRALEG WHERE NRSEQARQMAG = ?1");
+    SqlStatement clear(db, "DELETE FROM BLOCOARQCOMPRALEG WHERE NRSEQARQMAG = ?1");
     clear.bind(1, file.fileNumber);
     clear.execute();
     SqlStatement keep(db, "UPDATE LISTACOMPRALEGNF SET IDNFCOMPRALEGANT ="
@@ -589,14 +495,14 @@ void markInvoices(SqlConnection &db, const ExportFile &file)
 // Stores the chunks as they come until the builder is done; returns the number of lines.
 qint64 storeLines(SqlConnection &db, const ExportFile &file, qint64 sequenceBase, ChunkQueue &queue)
 {
-    LineStore store(db, file.fileNumber, file.listNumber, sequenceBase);
+    lineblocks::BlockWriter store(db, file.fileNumber, file.listNumber, sequenceBase);
     LineChunk chunk;
     while (queue.pop(chunk))
-        store.store(chunk);
+        store.add(chunk);
     if (const std::exception_ptr error = queue.error())
         std::rethrow_exception(error);
     store.finish();
-    return store.stored();
+    return store.lines();
 }
 
 void recordBuilt(SqlConnection &db, const ExportFile &file, qint64 lineCount)

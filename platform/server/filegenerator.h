@@ -31,10 +31,11 @@ struct ExportFile
     QDate periodEnd;
 };
 
-// Builds every line of the file into REGARQCOMPRALEG (numbered from 1), replacing lines a
-// previous build left, marks the file's invoices as exported (keeping their earlier flag in the
-// list for GetDeletaLista) and records the line count in ARQCOMPRALEG. Runs inside the caller's
-// write transaction, so that a failure leaves nothing behind once the caller rolls back.
+// Builds every line of the file into its blocks (BLOCOARQCOMPRALEG, see lineblocks.h; lines
+// numbered from 1), replacing lines a previous build left, marks the file's invoices as exported
+// (keeping their earlier flag in the list for GetDeletaLista) and records the line count in
+// ARQCOMPRALEG. Runs inside the caller's write transaction, so that a failure leaves nothing behind
+// once the caller rolls back.
 //
 // Throws ExportDataError for faults in the data, DatabaseError for the database's own.
 // Returns the number of lines.

@@ -1,6 +1,7 @@
 #include "server/schemamigration.h"
 
 #include "server/exportlists.h"
+#include "server/lineblocks.h"
 #include "sqldb/sqliteconnection.h"
 
 #include <QStringList>
@@ -73,6 +74,104 @@ QString tableSql(SqliteConnection &db, const char *table)
     return sql.text(0);
 }
 
+constexpr char kCreateBlocks[] = "CREATE TABLE BLOCOARQCOMPRALEG ("
+                                 "    NRSEQARQMAG      VARCHAR(10)    NOT NULL,"
+                                 "    NRORDREGARQ      NUMERIC(10)    NOT NULL,"
+                                 "    NRLINHAS         NUMERIC(3)     NOT NULL,"
+                                 "    NRLISTA          VARCHAR(10)    NOT NULL,"
+                                 "    SQUENCIAL        NUMERIC(10)    NOT NULL,"
+                                 "    DSREGARQMAG      VARCHAR(31500) NOT NULL,"
+                                 "    CONSTRAINT PK_BLOCOARQCOMPRALEG"
+                                 "        PRIMARY KEY (NRSEQARQMAG, NRORDREGARQ),"
+                                 "    CONSTRAINT FK_BLOCOARQCOMPRALEG_ARQ FOREIGN KEY (NRSEQARQMAG)"
+                                 "        REFERENCES ARQCOMPRALEG (NRSEQARQMAG)"
+                                 ") WITHOUT ROWID";
+
+// Puts lines stored one per row into blocks as the server builds them: consecutive lines of one
+// file, at most kLinesPerBlock, a new block at every multiple of it (lines 1, 251, ...). A row
+// that does not follow the one before (another file, a gap in the numbers or in SQUENCIAL)
+// starts a block of its own, so every line keeps its number and SQUENCIAL.
+class LineRowGrouper
+{
+public:
+    explicit LineRowGrouper(SqliteConnection &db)
+        : m_insert(db, "INSERT INTO BLOCOARQCOMPRALEG (NRSEQARQMAG, NRORDREGARQ, NRLINHAS,"
+                       " NRLISTA, SQUENCIAL, DSREGARQMAG) VALUES (?1, ?2, ?3, ?4, ?5, ?6)")
+    {
+        m_text.reserve(lineblocks::kBlockBytes);
+    }
+
+    void add(const SqlStatement &row)
+    {
+        const QByteArrayView file = row.utf8(0);
+        const qint64 number = row.integer(1);
+        const QByteArrayView list = row.utf8(2);
+        const qint64 sequence = row.integer(3);
+        const QByteArrayView text = row.utf8(4);
+        if (text.size() != kRecordLength)
+            throw DatabaseError(QStringLiteral("A linha %1 do arquivo %2 tem %3 caracteres, e não "
+                                               "%4; as linhas guardadas não passam para blocos.")
+                                    .arg(number)
+                                    .arg(QString::fromUtf8(file))
+                                    .arg(text.size())
+                                    .arg(kRecordLength));
+        const bool follows = m_count > 0 && m_count < lineblocks::kLinesPerBlock &&
+                             file == m_file && list == m_list && number == m_first + m_count &&
+                             sequence == m_sequence + m_count &&
+                             (number - 1) % lineblocks::kLinesPerBlock != 0;
+        if (!follows) {
+            finish();
+            m_file = file.toByteArray();
+            m_list = list.toByteArray();
+            m_first = number;
+            m_sequence = sequence;
+        }
+        m_text.append(text);
+        ++m_count;
+    }
+
+    void finish()
+    {
+        if (m_count == 0)
+            return;
+        m_insert.bindUtf8NoCopy(1, m_file);
+        m_insert.bind(2, m_first);
+        m_insert.bind(3, m_count);
+        m_insert.bindUtf8NoCopy(4, m_list);
+        m_insert.bind(5, m_sequence);
+        m_insert.bindUtf8NoCopy(6, m_text);
+        m_insert.execute();
+        m_text.resize(0);
+        m_count = 0;
+    }
+
+private:
+    SqlStatement m_insert;
+    QByteArray m_file, m_list, m_text;
+    qint64 m_first = 0, m_sequence = 0, m_count = 0;
+};
+
+// The lines' table before blocks, REGARQCOMPRALEG, goes; the lines it holds (an export under way
+// while the server was upgraded) go on in blocks. Lines of no file cannot be served and go.
+void storeLinesInBlocks(SqliteConnection &db)
+{
+    if (!hasTable(db, "BLOCOARQCOMPRALEG"))
+        db.exec(kCreateBlocks);
+    if (!hasTable(db, "REGARQCOMPRALEG"))
+        return;
+    {
+        SqlStatement rows(db, "SELECT NRSEQARQMAG, NRORDREGARQ, NRLISTA, SQUENCIAL, DSREGARQMAG"
+                              " FROM REGARQCOMPRALEG R WHERE EXISTS (SELECT 1 FROM ARQCOMPRALEG A"
+                              " WHERE A.NRSEQARQMAG = R.NRSEQARQMAG)"
+                              " ORDER BY NRSEQARQMAG, NRORDREGARQ");
+        LineRowGrouper blocks(db);
+        while (rows.step())
+            blocks.add(rows);
+        blocks.finish();
+    }
+    db.exec("DROP TABLE REGARQCOMPRALEG");
+}
+
 } // namespace
 
 void migrateServerSchema(SqliteConnection &db)
@@ -80,6 +179,8 @@ void migrateServerSchema(SqliteConnection &db)
     SqlTransaction tx(db, SqlTransaction::Kind::Write);
     for (const char *table : {"NFCOMPRA", "ARQCOMPRALEG", "SEQCOMPRALEG", "LISTACOMPRALEGNF"})
         tableSql(db, table);
+    // First, since undoing lists below deletes their lines from the blocks.
+    storeLinesInBlocks(db);
 
     if (!hasColumn(db, "LISTACOMPRALEGNF", "IDNFCOMPRALEGANT"))
         db.exec("ALTER TABLE LISTACOMPRALEGNF ADD COLUMN IDNFCOMPRALEGANT CHAR(1)");
@@ -112,23 +213,6 @@ void migrateServerSchema(SqliteConnection &db)
                 "    DTBATIMENTO      NUMERIC(15),"
                 "    CONSTRAINT PK_SERVCOMPRALEG PRIMARY KEY (CDSERVIDOR))");
 
-    if (!tableSql(db, "REGARQCOMPRALEG")
-             .contains(QLatin1String("WITHOUT ROWID"), Qt::CaseInsensitive)) {
-        db.exec("CREATE TABLE REGARQCOMPRALEG_NOVA ("
-                "    NRSEQARQMAG      VARCHAR(10)   NOT NULL,"
-                "    NRORDREGARQ      NUMERIC(10)   NOT NULL,"
-                "    NRLISTA          VARCHAR(10)   NOT NULL,"
-                "    DSREGARQMAG      VARCHAR(4000) NOT NULL,"
-                "    SQUENCIAL        NUMERIC(10)   NOT NULL,"
-                "    CONSTRAINT PK_REGARQCOMPRALEG PRIMARY KEY (NRSEQARQMAG, NRORDREGARQ),"
-                "    CONSTRAINT FK_REGARQCOMPRALEG_ARQ FOREIGN KEY (NRSEQARQMAG)"
-                "        REFERENCES ARQCOMPRALEG (NRSEQARQMAG)"
-                ") WITHOUT ROWID;"
-                "INSERT INTO REGARQCOMPRALEG_NOVA SELECT NRSEQARQMAG, NRORDREGARQ, NRLISTA, "
-                "    DSREGARQMAG, SQUENCIAL FROM REGARQCOMPRALEG;"
-                "DROP TABLE REGARQCOMPRALEG;"
-                "ALTER TABLE REGARQCOMPRALEG_NOVA RENAME TO REGARQCOMPRALEG;");
-    }
     // The number generators may be missing from a database made by other means.
     db.exec(
         "INSERT OR IGNORE INTO SEQCOMPRALEG (NMSEQUENCIA, NRULTIMO) VALUES ('NRLISTA', 0);"
@@ -154,7 +238,8 @@ void prepareServerSchema(SqlConnection &db)
               " WHERE 1 = 0",
               "SELECT IDNFCOMPRALEGANT, CDFILIAL, NRLANCTONF FROM LISTACOMPRALEGNF WHERE 1 = 0",
               "SELECT NRSEQARQMAG, IDSERVIDO FROM ARQCOMPRALEG WHERE 1 = 0",
-              "SELECT NRSEQARQMAG, NRORDREGARQ FROM REGARQCOMPRALEG WHERE 1 = 0",
+              "SELECT NRSEQARQMAG, NRORDREGARQ, NRLINHAS, SQUENCIAL, DSREGARQMAG"
+              " FROM BLOCOARQCOMPRALEG WHERE 1 = 0",
               "SELECT CDSERVIDOR, DTBATIMENTO FROM SERVCOMPRALEG WHERE 1 = 0",
               "SELECT IDNFCOMPRALEG FROM NFCOMPRA WHERE 1 = 0",
               "SELECT ID FROM TRAVACOMPRALEG WHERE 1 = 0"}) {

@@ -18,9 +18,10 @@ class SqliteConnection;
 // - the unique index that keeps an invoice on one unfinished list at most, and the lists'
 //   indexes by session and by state;
 // - SERVCOMPRALEG, the server processes at work on the database;
-// - REGARQCOMPRALEG rebuilt WITHOUT ROWID, so that a page of lines is one sequential range of the
-//   table instead of an index walk plus a row lookup per line; its index by list goes, since the
-//   lines of a list are reached through the list's files.
+// - BLOCOARQCOMPRALEG, the lines of the files in blocks (lineblocks.h), in place of
+//   REGARQCOMPRALEG, one row per line: lines stored there (an export under way while the server
+//   was upgraded) are put into blocks, every line with its number and SQUENCIAL, so that the
+//   export goes on; lines of no file go with the table.
 // Runs in one write transaction; throws DatabaseError.
 void migrateServerSchema(SqliteConnection &db);
 

@@ -148,30 +148,12 @@ void ServerJanitor::purge()
             {
                 SqlStatement q(*m_db, "SELECT A.NRSEQARQMAG FROM ARQCOMPRALEG A"
                                       " WHERE A.IDSERVIDO IN ('S', 'E') AND EXISTS (SELECT 1 FROM"
-                                      " REGARQCOMPRALEG R WHERE R.NRSEQARQMAG = A.NRSEQARQMAG)");
+                                      " BLOCOARQCOMPRALEG B WHERE B.NRSEQARQMAG = A.NRSEQARQMAG)");
                 while (q.step())
                     files << q.text(0);
             }
-            SqlStatement slice(*m_db, "DELETE FROM REGARQCOMPRALEG WHERE NRSEQARQMAG = ?1"
-                                      " AND NRORDREGARQ < ?2 AND EXISTS (SELECT 1 FROM"
-                                      " ARQCOMPRALEG WHERE NRSEQARQMAG = ?1 AND"
-                                      " IDSERVIDO IN ('S', 'E'))");
             for (const QString &file : std::as_const(files)) {
-                qint64 deleted = 0;
-                for (qint64 below = kSlice + 1; !m_stop.load(); below += kSlice) {
-                    SqlTransaction tx(*m_db, SqlTransaction::Kind::Write);
-                    slice.bind(1, file);
-                    slice.bind(2, below);
-                    const int n = slice.execute();
-                    tx.commit();
-                    deleted += n;
-                    SqlStatement left(*m_db, "SELECT 1 FROM REGARQCOMPRALEG WHERE"
-                                             " NRSEQARQMAG = ?1 AND NRORDREGARQ >= ?2");
-                    left.bind(1, file);
-                    left.bind(2, below);
-                    if (!left.step())
-                        break;
-                }
+                const qint64 deleted = purgeFile(file);
                 logServerLine(
                     QStringLiteral("deleted %1 served lines of file %2").arg(deleted).arg(file));
             }
@@ -180,6 +162,40 @@ void ServerJanitor::purge()
         logServerLine(QStringLiteral("deleting served lines failed: ") + e.message());
     }
     m_purging = false;
+}
+
+qint64 ServerJanitor::purgeFile(const QString &file)
+{
+    // Blocks by the number of their first line, kSlice lines a transaction; only while the file
+    // is still served (a rebuild sets it back to 'N').
+    constexpr char kServed[] = " FROM BLOCOARQCOMPRALEG WHERE NRSEQARQMAG = ?1 AND NRORDREGARQ"
+                               " < ?2 AND EXISTS (SELECT 1 FROM ARQCOMPRALEG WHERE"
+                               " NRSEQARQMAG = ?1 AND IDSERVIDO IN ('S', 'E'))";
+    SqlStatement lines(*m_db,
+                       QByteArray(QByteArray("SELECT coalesce(sum(NRLINHAS), 0)") + kServed));
+    SqlStatement slice(*m_db, QByteArray(QByteArray("DELETE") + kServed));
+    SqlStatement left(*m_db, "SELECT 1 FROM BLOCOARQCOMPRALEG WHERE NRSEQARQMAG = ?1"
+                             " AND NRORDREGARQ >= ?2");
+    qint64 deleted = 0;
+    for (qint64 below = kSlice + 1; !m_stop.load(); below += kSlice) {
+        SqlTransaction tx(*m_db, SqlTransaction::Kind::Write);
+        lines.bind(1, file);
+        lines.bind(2, below);
+        const qint64 n = lines.step() ? lines.integer(0) : 0;
+        lines.reset();
+        slice.bind(1, file);
+        slice.bind(2, below);
+        slice.execute();
+        tx.commit();
+        deleted += n;
+        left.bind(1, file);
+        left.bind(2, below);
+        const bool more = left.step();
+        left.reset();
+        if (!more)
+            break;
+    }
+    return deleted;
 }
 
 } // namespace fis

@@ -24,8 +24,8 @@ class ServerRegistry;
 // - every quarter of the lease (at most every 30 s) renews that registration and gives up the
 //   lists idle for longer than the lease (exportlists::expire);
 // - when a client's connection ends, settles that session's lists (exportlists::endSession);
-// - deletes the lines of files that have been served in full: a million lines take seconds to
-//   delete, and the last page's answer should not wait for that. In slices, each in its own
+// - deletes the lines of files that have been served in full, so that the last page's answer
+//   does not wait for that. In slices, each in its own
 //   short write transaction, so that other writers get their turn. A file rebuilt meanwhile
 //   (served flag back to 'N') keeps its new lines;
 // - copies the write-ahead log into the database for the workers.
@@ -61,6 +61,9 @@ public:
     void requestStop() { m_stop.store(true); }
 
 private:
+    // Deletes a served file's lines in slices; returns how many.
+    qint64 purgeFile(const QString &file);
+
     ServerConfig m_config;
     std::unique_ptr<SqlConnection> m_db;
     std::unique_ptr<exportlists::ServerRegistry> m_registry;

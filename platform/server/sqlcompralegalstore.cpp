@@ -2,6 +2,7 @@
 
 #include "base/automationdate.h"
 #include "contracts/compralegalcontract.h"
+#include "server/lineblocks.h"
 #include "server/multirowinsert.h"
 #include "sqldb/sqldatabase.h"
 
@@ -128,7 +129,7 @@ std::optional<QString> numberOnAnotherList(SqlConnection &db, const QString &lis
 class SqliteListFiller final : public ListFiller
 {
 public:
-    // The marked invoices go in 100 rows per INSERT, as the file's lines do.
+    // The marked invoices go in 100 rows per INSERT.
     static constexpr int kRowsPerInsert = 100;
 
     SqliteListFiller(SqlConnection &db, const QString &list)
@@ -501,14 +502,7 @@ qint64 SqlCompraLegalStore::buildFile(const ExportFile &file)
 void SqlCompraLegalStore::readLines(const QString &fileNumber, qint64 from, qint64 to,
                                     const StoredLineSink &line)
 {
-    SqlStatement q(m_db, "SELECT NRORDREGARQ, DSREGARQMAG, SQUENCIAL FROM REGARQCOMPRALEG"
-                         " WHERE NRSEQARQMAG = ?1 AND NRORDREGARQ BETWEEN ?2 AND ?3"
-                         " ORDER BY NRORDREGARQ");
-    q.bind(1, fileNumber);
-    q.bind(2, from);
-    q.bind(3, to);
-    while (q.step())
-        line(q.integer(0), q.utf8(1), q.integer(2));
+    lineblocks::read(m_db, fileNumber, from, to, line);
 }
 
 void SqlCompraLegalStore::markFileServed(const QString &fileNumber, const QString &list)

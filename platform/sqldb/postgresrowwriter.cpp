@@ -9,26 +9,25 @@ namespace {
 // Large enough that the calls cost little, small enough to stay out of the way in memory.
 constexpr qsizetype kChunkBytes = 64 * 1024;
 
+// COPY's text format: backslash, tab, newline and carriage return are escaped. The runs between
+// them go in one append each, since a value may be a whole block of a file's lines.
 void appendEscaped(QByteArray &buffer, QByteArrayView text)
 {
-    for (const char c : text) {
-        switch (c) {
-        case '\\':
-            buffer.append("\\\\");
-            break;
-        case '\t':
-            buffer.append("\\t");
-            break;
-        case '\n':
-            buffer.append("\\n");
-            break;
-        case '\r':
-            buffer.append("\\r");
-            break;
-        default:
-            buffer.append(c);
-        }
+    qsizetype run = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const char *escaped = c == '\\'   ? "\\\\"
+                              : c == '\t' ? "\\t"
+                              : c == '\n' ? "\\n"
+                              : c == '\r' ? "\\r"
+                                          : nullptr;
+        if (!escaped)
+            continue;
+        buffer.append(text.sliced(run, i - run));
+        buffer.append(escaped);
+        run = i + 1;
     }
+    buffer.append(text.sliced(run));
 }
 
 } // namespace

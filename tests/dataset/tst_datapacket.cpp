@@ -78,6 +78,11 @@ private slots:
     void fieldAttributesTravel();
     void readsQtEncodedPacket();
     void writtenPacketIsPlainCbor();
+    void tableKeepsRowsOfAnyEncoder();
+    void editedRowsKeepTheirValues();
+    void rowsOutliveTheCallersPacket();
+    void reloadOfTheSamePacket();
+    void packetWriterTakesUtf8();
     void numbersKeepTheirValue_data();
     void numbersKeepTheirValue();
     void packetWriterStreams();
@@ -184,6 +189,149 @@ void TestDataPacket::readsQtEncodedPacket()
     QCOMPARE(p.rows[0].at(0).toString(), u"abc"_s);
     QCOMPARE(p.rows[0].at(1).toDouble(), 2.5);
     QCOMPARE(p.rows[0].at(2).toDateTime().time(), QTime(6, 0));
+}
+
+// A table keeps each row as its packet's bytes: what it reads from them, and what it saves, must
+// be what decoding into values and encoding them again gives, whatever form the sender chose.
+void TestDataPacket::tableKeepsRowsOfAnyEncoder()
+{
+    const auto item = [](const QCborValue &v) {
+        return v.toCbor(QCborValue::UseFloat);
+    };
+    // Fields in another order than the table's; chunked, non-ASCII and null texts.
+    QByteArray bytes = item(u"format"_s).prepend(char(0xa4)) + item(u"fis-datapacket"_s);
+    bytes += item(u"version"_s) + item(1) + item(u"fields"_s);
+    bytes += item(QCborArray{fieldMap(u"D"_s, u"datetime"_s), fieldMap(u"V"_s, u"float"_s),
+                             fieldMap(u"CODE"_s, u"string"_s, 3)});
+    bytes += item(u"rows"_s) + QByteArray::fromHex("83");
+    bytes += item(QCborArray{date(45000.25), 2.5, u"ção"_s});
+    bytes += QByteArray::fromHex("83") + item(date(1)) + item(-7) +
+             QByteArray::fromHex("7f"
+                                 "6161"
+                                 "626263"
+                                 "ff");
+    bytes += item(QCborArray{QCborValue(nullptr), QCborValue(nullptr), QCborValue(nullptr)});
+
+    const std::vector<DataRow> expected = decodePacketRows(bytes, codeDefs());
+    MemTable t(u"t"_s);
+    t.setFields(codeDefs());
+    t.loadFromPacket(bytes);
+    QCOMPARE(t.recordCount(), 3);
+    for (int row = 0; row < 3; ++row)
+        for (int field = 0; field < 3; ++field)
+            QCOMPARE(t.valueAt(row, field), expected[size_t(row)].at(field));
+    QCOMPARE(t.saveToPacket(), encodePacket(codeDefs(), expected));
+
+    QByteArray scratch;
+    QCOMPARE(t.utf8At(0, 0, &scratch), QByteArrayView("ção"));
+    QCOMPARE(t.utf8At(1, 0, &scratch), QByteArrayView("abc"));
+    QVERIFY(t.utf8At(2, 0, &scratch).isNull());
+    QVERIFY_THROWS_EXCEPTION(DataSetError, t.utf8At(0, 1, &scratch));
+}
+
+void TestDataPacket::editedRowsKeepTheirValues()
+{
+    MemTable t(u"t"_s);
+    t.setFields(codeDefs());
+    t.createDataSet();
+    const QDateTime when = wallClockDateTime(QDate(2024, 2, 29)).addMSecs(45'296'789);
+    t.append();
+    t.setValue(0, u"é"_s);
+    t.setValue(1, 0.1);
+    t.setValue(2, when);
+    t.post();
+    t.append();
+    t.setValue(0, QString(u""_s));
+    t.post();
+    QCOMPARE(t.valueAt(0, 0).toString(), u"é"_s);
+    QCOMPARE(t.valueAt(0, 1).toDouble(), 0.1);
+    QCOMPARE(t.valueAt(0, 2).toDateTime(), when);
+    QVERIFY(!t.valueAt(1, 1).isValid());
+    QCOMPARE(t.valueAt(1, 0).toString(), QString());
+    t.first();
+    t.edit();
+    t.setValue(1, -3.25);
+    t.post();
+    QCOMPARE(t.valueAt(0, 1).toDouble(), -3.25);
+    QCOMPARE(t.valueAt(0, 2).toDateTime(), when);
+}
+
+// The rows view the packet's bytes: the table must own them, whatever the caller does with its
+// own copy afterwards (the sanitizer build catches a row read from freed bytes).
+void TestDataPacket::rowsOutliveTheCallersPacket()
+{
+    MemTable t(u"t"_s);
+    t.setFields(codeDefs());
+    {
+        QByteArray packet = goodPacket();
+        t.loadFromPacket(packet);
+        packet.fill('\0'); // detaches: the table's copy is untouched
+    }
+    QCOMPARE(t.valueAt(0, 0).toString(), u"abc"_s);
+
+    // A packet that does not own its bytes is copied before rows may view it.
+    QByteArray storage = goodPacket();
+    t.loadFromPacket(QByteArray::fromRawData(storage.constData(), storage.size()));
+    storage.fill('\0');
+    storage.clear();
+    QCOMPARE(t.valueAt(0, 0).toString(), u"abc"_s);
+    QCOMPARE(t.valueAt(1, 1).toDouble(), 2.0);
+}
+
+void TestDataPacket::reloadOfTheSamePacket()
+{
+    MemTable t(u"t"_s);
+    t.setFields(codeDefs());
+    const QByteArray packet = goodPacket();
+    t.loadFromPacket(packet);
+    int resets = 0;
+    connect(&t, &MemTable::tableReset, this, [&] { ++resets; });
+
+    // Unchanged rows: the same table, the cursor back on the first row, a pending edit dropped.
+    t.last();
+    t.edit();
+    t.setValue(0, u"zz"_s);
+    t.loadFromPacket(QByteArray(packet));
+    QCOMPARE(resets, 1);
+    QCOMPARE(t.state(), MemTable::State::Browse);
+    QCOMPARE(t.recNo(), 1);
+    QVERIFY(!t.valueAt(1, 0).isValid());
+
+    // A posted change, a deleted row or a new order: the packet's rows come back.
+    t.last();
+    t.edit();
+    t.setValue(0, u"zz"_s);
+    t.post();
+    t.loadFromPacket(packet);
+    QVERIFY(!t.valueAt(1, 0).isValid());
+    t.first();
+    t.deleteRecord();
+    t.loadFromPacket(packet);
+    QCOMPARE(t.recordCount(), 2);
+    QCOMPARE(t.valueAt(0, 0).toString(), u"abc"_s);
+    t.setIndexFieldNames(u"V"_s);
+    t.setIndexFieldNames(QString());
+    t.loadFromPacket(packet);
+    QCOMPARE(t.valueAt(0, 0).toString(), u"abc"_s);
+    QCOMPARE(t.saveToPacket(), encodePacket(codeDefs(), decodePacketRows(packet, codeDefs())));
+}
+
+void TestDataPacket::packetWriterTakesUtf8()
+{
+    PacketWriter writer({textField(u"T"_s, 3)});
+    writer.addUtf8Text("abc");
+    writer.addUtf8Text("çãé");
+    const std::vector<DataRow> rows = decodePacket(writer.finish()).rows;
+    QCOMPARE(rows.at(0).at(0).toString(), u"abc"_s);
+    QCOMPARE(rows.at(1).at(0).toString(), u"çãé"_s);
+
+    PacketWriter tooLong({textField(u"T"_s, 3)});
+    QVERIFY_THROWS_EXCEPTION(DataSetError, tooLong.addUtf8Text("abcd"));
+    PacketWriter invalid({textField(u"T"_s, 3)});
+    QVERIFY_THROWS_EXCEPTION(DataSetError, invalid.addUtf8Text("\xff\xfe"));
+    QVERIFY_THROWS_EXCEPTION(DataSetError, invalid.finish());
+    PacketWriter notText({floatField(u"V"_s)});
+    QVERIFY_THROWS_EXCEPTION(DataSetError, notText.addUtf8Text("1"));
 }
 
 void TestDataPacket::writtenPacketIsPlainCbor()

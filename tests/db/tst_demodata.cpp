@@ -433,8 +433,9 @@ void TestDemoData::columnSizesMatchTheModuleFields_data()
         {"LISTACOMPRALEGNF", "CDINSCESTA", 20},
         {"ARQCOMPRALEG", "CDINSCESTA", 16},
         {"ARQCOMPRALEG", "NOMEARQUIVO", 16},
-        {"REGARQCOMPRALEG", "NRSEQARQMAG", 10},
-        {"REGARQCOMPRALEG", "DSREGARQMAG", 4000},
+        {"BLOCOARQCOMPRALEG", "NRSEQARQMAG", 10},
+        // A block of 250 lines of 126 characters.
+        {"BLOCOARQCOMPRALEG", "DSREGARQMAG", 31500},
     };
     for (const auto &f : fields)
         QTest::addRow("%s.%s", f.table, f.column)

@@ -209,6 +209,8 @@ private slots:
     void firebirdParamCarriesANull();
     void firebirdNvlstr();
     void firebirdDatabaseSettings();
+    void linesTableHoldsAWholeBlock_data();
+    void linesTableHoldsAWholeBlock();
 
 private:
     EngineConnection &connection(DatabaseEngine engine);
@@ -466,6 +468,54 @@ void TstEngineSchema::firebirdDatabaseSettings()
     QCOMPARE(rows.at(0).at(1).toInt(), 3);
     QCOMPARE(rows.at(0).at(2).toInt(), 1);
     QCOMPARE(rows.at(0).at(3).toString(), QStringLiteral("UTF8"));
+}
+
+void TstEngineSchema::linesTableHoldsAWholeBlock_data()
+{
+    addEngineRows();
+}
+
+// A block of 250 lines of 126 characters fits the lines' table of each engine as one value,
+// through another driver than the server's; on Firebird the column is OCTETS, since in the
+// database's UTF8 a VARCHAR holds at most 8,191 characters.
+void TstEngineSchema::linesTableHoldsAWholeBlock()
+{
+    QFETCH(DatabaseEngine, engine);
+    EngineConnection &db = connection(engine);
+    if (engine == DatabaseEngine::Firebird)
+        QCOMPARE(column(db, QStringLiteral("SELECT C.RDB$CHARACTER_SET_NAME FROM "
+                                           "RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON "
+                                           "F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE JOIN "
+                                           "RDB$CHARACTER_SETS C ON C.RDB$CHARACTER_SET_ID = "
+                                           "F.RDB$CHARACTER_SET_ID WHERE RF.RDB$RELATION_NAME = "
+                                           "'BLOCOARQCOMPRALEG' AND RF.RDB$FIELD_NAME = "
+                                           "'DSREGARQMAG'")),
+                 QStringList{QStringLiteral("OCTETS")});
+    QByteArray block;
+    for (int line = 1; line <= 250; ++line)
+        block += QByteArray::number(line).rightJustified(126, 'x');
+    db.begin();
+    db.exec(QStringLiteral("INSERT INTO LISTACOMPRALEG (NRLISTA, DTCRIACAO, IDSITUACAO) VALUES "
+                           "('0000000001', TIMESTAMP '2025-05-20 10:00:00', 'A')"));
+    db.exec(QStringLiteral("INSERT INTO ARQCOMPRALEG (NRSEQARQMAG, NRLISTA, CDINSCESTA, "
+                           "NOMEARQUIVO, IDSERVIDO) VALUES ('0000000001', '0000000001', "
+                           "'052147836', '0001', 'N')"));
+    QSqlQuery insert = db.prepare(QStringLiteral(
+        "INSERT INTO BLOCOARQCOMPRALEG (NRSEQARQMAG, NRORDREGARQ, NRLINHAS, NRLISTA, SQUENCIAL, "
+        "DSREGARQMAG) VALUES ('0000000001', 1, 250, '0000000001', 1, ?)"));
+    // QPSQL sends a QByteArray as bytea; QIBASE an OCTETS value as its bytes.
+    db.execute(insert, {engine == DatabaseEngine::Firebird ? QVariant(block)
+                                                           : QVariant(QString::fromLatin1(block))});
+    const Rows rows =
+        db.rows(QStringLiteral("SELECT DSREGARQMAG FROM BLOCOARQCOMPRALEG WHERE NRSEQARQMAG = "
+                               "'0000000001' AND NRORDREGARQ = 1"));
+    db.rollback();
+    QCOMPARE(rows.size(), size_t(1));
+    const QVariant value = rows.front().at(0);
+    const QByteArray stored =
+        value.typeId() == QMetaType::QByteArray ? value.toByteArray() : value.toString().toLatin1();
+    QCOMPARE(stored.size(), qsizetype(31500));
+    QVERIFY(stored == block);
 }
 
 QTEST_GUILESS_MAIN(TstEngineSchema)

@@ -95,7 +95,8 @@ void TestMultiRowInsert::statementText_data()
     QTest::addColumn<int>("rows");
     QTest::addColumn<QByteArray>("expected");
 
-    // The file's lines: file and list numbers shared, then number, text and sequence.
+    // Two values shared, out of the columns' order, among three of the row's own (the shape the
+    // files' lines had when they were stored one per row).
     const QByteArray lines = "INSERT INTO REGARQCOMPRALEG (NRSEQARQMAG, NRORDREGARQ, NRLISTA,"
                              " DSREGARQMAG, SQUENCIAL)";
     const QList<int> lineRow = {1, 0, 2, 0, 0};

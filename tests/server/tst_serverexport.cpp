@@ -2,17 +2,25 @@
 // GetDeletaLista undoes a failed run. Lines are decoded here on their own, by the positions of
 // the output layout, and compared with the database.
 #include "rpcclient/netconnection.h"
+#include "sqldb/sqliteconnection.h"
+#include "testsupport/seeding.h"
 #include "testsupport/servercalls.h"
 #include "testsupport/serverprocess.h"
+#include "testsupport/storedlines.h"
 #include "testsupport/testdatabase.h"
 
 #include "rpc/rpcerror.h"
 
+#include <QElapsedTimer>
 #include <QTest>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <functional>
+
+#include <unistd.h>
 
 using namespace fis;
 using namespace fis::test;
@@ -74,6 +82,98 @@ const QString kInvoiceColumns = QStringLiteral(
 // A change to the arguments of a first GetRegistro.
 using ChangeCall = std::function<void(RegistroCall &)>;
 
+// A new list of the caller's session with the given invoices; returns its number and files
+// (registration, name).
+QString registerListIn(const TestDatabase &db, NetConnection &c,
+                       const QList<QPair<QString, QString>> &invoices,
+                       QList<QPair<QString, QString>> *files = nullptr)
+{
+    const QString list = c.call(QStringLiteral("GetLista")).toText();
+    QStringList regs;
+    for (const auto &i : invoices)
+        regs << db.value(QStringLiteral("SELECT CDINSCESTA FROM NFCOMPRA WHERE CDFILIAL = ?"
+                                        " AND NRLANCTONF = ?"),
+                         {i.first, i.second})
+                    .toString();
+    const RpcValue answer = c.call(QStringLiteral("getNotasMarcadas"),
+                                   {RpcValue::fromPacket(listaPacket(list, invoices, regs))});
+    if (files) {
+        files->clear();
+        for (const DataRow &row : decodePacket(answer.toPacket()).rows)
+            files->append({row[0].toString(), row[1].toString()});
+    }
+    return list;
+}
+
+// The latest invoices (branch, posting) of a registration.
+QList<QPair<QString, QString>> invoicesIn(const TestDatabase &db, const QString &stateReg,
+                                          int limit, const QString &extraWhere = {})
+{
+    QList<QPair<QString, QString>> out;
+    for (const QVariantList &r :
+         db.rows(QStringLiteral("SELECT CDFILIAL, NRLANCTONF FROM NFCOMPRA WHERE CDINSCESTA = ?"
+                                " %1 ORDER BY NRLANCTONF DESC LIMIT ?")
+                     .arg(extraWhere),
+                 {stateReg, limit}))
+        out.append({r[0].toString(), r[1].toString()});
+    return out;
+}
+
+// A client of the server on `port` in the session of another client.
+std::unique_ptr<NetConnection> connectTo(quint16 port, const QString &sessionKey)
+{
+    auto c = std::make_unique<NetConnection>();
+    c->setServerName(QStringLiteral("FIS11000.rdmCompraLEGALBA"));
+    c->setHost(QStringLiteral("127.0.0.1"));
+    c->setPort(port);
+    c->setSessionKey(sessionKey);
+    c->open();
+    return c;
+}
+
+bool waitFor(const std::function<bool()> &done, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms)
+            return false;
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+qint64 lineCountOf(const TestDatabase &db, const QString &file)
+{
+    return db
+        .value(QStringLiteral("SELECT NRTOTREGISTROS FROM ARQCOMPRALEG WHERE NRSEQARQMAG = ?"),
+               {file})
+        .toLongLong();
+}
+
+// The page holds the stored lines `from` to `to` of its file, numbers and SQUENCIAL included;
+// empty when it does.
+QString pageAgainstStored(const RegistroPage &page, const QList<StoredLine> &stored, qint64 from,
+                          qint64 to)
+{
+    QList<StoredLine> got;
+    for (qsizetype i = 0; i < page.lines.size(); ++i) {
+        got.append({page.lineNumbers.value(i), page.lines.value(i), page.sequences.value(i)});
+        if (page.fileNumbers.value(i) != page.continuation)
+            return QStringLiteral("line %1 of file %2").arg(i).arg(page.fileNumbers.value(i));
+    }
+    const QList<StoredLine> expected = stored.mid(from - 1, to - from + 1);
+    if (got == expected)
+        return {};
+    return QStringLiteral("page %1 to %2: %3 lines from %4, expected %5 from %6")
+        .arg(from)
+        .arg(to)
+        .arg(got.size())
+        .arg(got.isEmpty() ? -1 : got.first().number)
+        .arg(expected.size())
+        .arg(expected.isEmpty() ? -1 : expected.first().number);
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(ChangeCall)
@@ -95,6 +195,10 @@ private slots:
     void deleteListRestoresInvoices();
     void pagingAcrossThreePages();
     void lateFaultInBigFileLeavesNothing();
+    void pagesCutAcrossBlocks();
+    void damagedLinesAreACallError();
+    void killedWhileBuildingLeavesNothing();
+    void exportGoesOnAcrossTheUpgrade();
 
 private:
     // A new list with the given invoices; returns its number and files (registration, name).
@@ -133,35 +237,13 @@ void TestServerExport::cleanupTestCase()
 QString TestServerExport::registerList(const QList<QPair<QString, QString>> &invoices,
                                        QList<QPair<QString, QString>> *files, NetConnection *client)
 {
-    NetConnection &c = client ? *client : *m_client;
-    const QString list = c.call(QStringLiteral("GetLista")).toText();
-    QStringList regs;
-    for (const auto &i : invoices)
-        regs << m_db->value(QStringLiteral("SELECT CDINSCESTA FROM NFCOMPRA WHERE CDFILIAL = ?"
-                                           " AND NRLANCTONF = ?"),
-                            {i.first, i.second})
-                    .toString();
-    const RpcValue answer = c.call(QStringLiteral("getNotasMarcadas"),
-                                   {RpcValue::fromPacket(listaPacket(list, invoices, regs))});
-    if (files) {
-        files->clear();
-        for (const DataRow &row : decodePacket(answer.toPacket()).rows)
-            files->append({row[0].toString(), row[1].toString()});
-    }
-    return list;
+    return registerListIn(*m_db, client ? *client : *m_client, invoices, files);
 }
 
 QList<QPair<QString, QString>> TestServerExport::invoicesOf(const QString &stateReg, int limit,
                                                             const QString &extraWhere)
 {
-    QList<QPair<QString, QString>> out;
-    for (const QVariantList &r :
-         m_db->rows(QStringLiteral("SELECT CDFILIAL, NRLANCTONF FROM NFCOMPRA WHERE CDINSCESTA = ?"
-                                   " %1 ORDER BY NRLANCTONF DESC LIMIT ?")
-                        .arg(extraWhere),
-                    {stateReg, limit}))
-        out.append({r[0].toString(), r[1].toString()});
-    return out;
+    return invoicesIn(*m_db, stateReg, limit, extraWhere);
 }
 
 // Every line of a file, field by field, against the database.
@@ -345,11 +427,7 @@ void TestServerExport::linesFollowTheLayout()
         if (QTest::currentTestFailed())
             return;
         // Served in full: file marked, lines deleted right after the answer, invoices exported.
-        QTRY_COMPARE(m_db->value(QStringLiteral("SELECT count(*) FROM REGARQCOMPRALEG WHERE"
-                                                " NRSEQARQMAG = ?"),
-                                 {first.continuation})
-                         .toInt(),
-                     0);
+        QTRY_COMPARE(storedLineCount(*m_db, first.continuation), qint64(0));
         QCOMPARE(m_db->value(QStringLiteral("SELECT IDSERVIDO FROM ARQCOMPRALEG WHERE"
                                             " NRSEQARQMAG = ?"),
                              {first.continuation})
@@ -435,10 +513,7 @@ void TestServerExport::layoutErrorNamesTheInvoice()
                          {list})
                  .toInt(),
              0);
-    QCOMPARE(m_db->value(QStringLiteral("SELECT count(*) FROM REGARQCOMPRALEG WHERE NRLISTA = ?"),
-                         {list})
-                 .toInt(),
-             0);
+    QCOMPARE(storedLineCountOfList(*m_db, list), qint64(0));
     m_client->call(QStringLiteral("GetDeletaLista"), {list});
 }
 
@@ -605,7 +680,7 @@ void TestServerExport::deleteListRestoresInvoices()
         QVERIFY2(flagOf(inv) == expected, qPrintable(reg + u' ' + inv.second));
     }
     for (const char *table :
-         {"LISTACOMPRALEG", "LISTACOMPRALEGNF", "ARQCOMPRALEG", "REGARQCOMPRALEG"})
+         {"LISTACOMPRALEG", "LISTACOMPRALEGNF", "ARQCOMPRALEG", "BLOCOARQCOMPRALEG"})
         QCOMPARE(m_db->value(QStringLiteral("SELECT count(*) FROM %1 WHERE NRLISTA = ?")
                                  .arg(QLatin1String(table)),
                              {list})
@@ -714,10 +789,7 @@ void TestServerExport::lateFaultInBigFileLeavesNothing()
                  failed.status.contains(bad[0].toString()),
              qPrintable(failed.status));
     QVERIFY(failed.continuation.isEmpty());
-    QCOMPARE(
-        big.value(QStringLiteral("SELECT count(*) FROM REGARQCOMPRALEG WHERE NRLISTA = ?"), {list})
-            .toInt(),
-        0);
+    QCOMPARE(storedLineCountOfList(big, list), qint64(0));
     QCOMPARE(exportedOfList(), exportedBefore);
     QCOMPARE(big.value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEGNF WHERE NRLISTA = ?"
                                       " AND IDNFCOMPRALEGANT IS NOT NULL"),
@@ -735,11 +807,7 @@ void TestServerExport::lateFaultInBigFileLeavesNothing()
                                                " NRSEQARQMAG = ?"),
                                 {built.continuation})
                           .toInt();
-    QCOMPARE(big.value(QStringLiteral("SELECT count(*) FROM REGARQCOMPRALEG WHERE"
-                                      " NRSEQARQMAG = ?"),
-                       {built.continuation})
-                 .toInt(),
-             total);
+    QCOMPARE(storedLineCount(big, built.continuation), qint64(total));
     const QList<QString> lines = fetchFile(*client, call);
     QCOMPARE(lines.size(), total);
     QCOMPARE(big.value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEGNF WHERE NRLISTA = ?"
@@ -763,7 +831,253 @@ void TestServerExport::lateFaultInBigFileLeavesNothing()
     }
     QCOMPARE(types, QStringLiteral("1011505475") + QStringLiteral("90"));
     QCOMPARE(exportedOfList(), invoices.size());
-    QTRY_COMPARE(big.value(QStringLiteral("SELECT count(*) FROM REGARQCOMPRALEG")).toInt(), 0);
+    QTRY_COMPARE(storedLineCount(big), qint64(0));
+}
+
+// Two files of a list, paged with bounds inside the stored blocks and on their edges: each page
+// holds exactly the lines asked for, numbered from 1 in their file, with SQUENCIAL counting on
+// from the list's file before, as stored.
+void TestServerExport::pagesCutAcrossBlocks()
+{
+    TestDatabase db(3000, 11);
+    QVERIFY(db.isValid());
+    ServerProcess capped(db.path(), db.outputDir(),
+                         {QStringLiteral("--page-size"), QStringLiteral("300")});
+    QVERIFY(capped.isRunning());
+    auto client = capped.connect();
+    QList<QPair<QString, QString>> files;
+    const QString list = registerListIn(db, *client,
+                                        invoicesIn(db, QStringLiteral("052147836"), 350) +
+                                            invoicesIn(db, QStringLiteral("061258473"), 350),
+                                        &files);
+    QCOMPARE(files.size(), 2);
+    qint64 sequenceBase = 0;
+    for (qsizetype f = 0; f < files.size(); ++f) {
+        RegistroCall call;
+        call.list = list;
+        call.registration = files[f].first;
+        call.lastFile = f + 1 == files.size() ? QStringLiteral("F") : QStringLiteral("I");
+        // The first call builds the file and answers lines 1 to 249.
+        call.last = 249;
+        RegistroPage page = getRegistro(*client, call);
+        QCOMPARE(page.status, QStringLiteral("OK"));
+        const QList<StoredLine> stored = storedLines(db, page.continuation);
+        const qint64 total = lineCountOf(db, page.continuation);
+        QVERIFY2(total > 1052, qPrintable(QString::number(total)));
+        QCOMPARE(stored.size(), total);
+        for (qsizetype i = 0; i < stored.size(); ++i) {
+            QCOMPARE(stored[i].number, i + 1);
+            QCOMPARE(stored[i].sequence, sequenceBase + i + 1);
+            QCOMPARE(stored[i].text.size(), 126);
+        }
+        QString difference = pageAgainstStored(page, stored, 1, 249);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+        // The last bounds are over the cap of 300: lines 752 to 1051.
+        const QList<QPair<qint64, qint64>> bounds = {{250, 250}, {251, 251}, {252, 500},
+                                                     {501, 750}, {751, 751}, {752, 50751}};
+        for (const auto &[from, to] : bounds) {
+            call.first = double(from);
+            call.last = double(to);
+            page = getRegistro(*client, call);
+            difference = pageAgainstStored(page, stored, from, std::min(to, from + 299));
+            QVERIFY2(difference.isEmpty(), qPrintable(difference));
+            QCOMPARE(page.more, QStringLiteral("S"));
+        }
+        while (page.more == u"S") {
+            const qint64 from = qint64(call.last) + 1;
+            call.first = double(from);
+            call.last = double(from + 299);
+            page = getRegistro(*client, call);
+            difference = pageAgainstStored(page, stored, from, std::min(from + 299, total));
+            QVERIFY2(difference.isEmpty(), qPrintable(difference));
+        }
+        QCOMPARE(qint64(call.last) >= total, true);
+        sequenceBase += total;
+    }
+}
+
+// Stored lines changed behind the server's back: the page is a call error that says so, never
+// a short or a missing line, and the file does not count as served.
+void TestServerExport::damagedLinesAreACallError()
+{
+    TestDatabase db(3000, 12);
+    QVERIFY(db.isValid());
+    ServerProcess capped(db.path(), db.outputDir(),
+                         {QStringLiteral("--page-size"), QStringLiteral("100")});
+    QVERIFY(capped.isRunning());
+    auto client = capped.connect();
+    QList<QPair<QString, QString>> files;
+    const QString list =
+        registerListIn(db, *client, invoicesIn(db, QStringLiteral("052147836"), 150), &files);
+    RegistroCall call;
+    call.list = list;
+    call.registration = files.first().first;
+    call.last = 100;
+    QCOMPARE(getRegistro(*client, call).status, QStringLiteral("OK"));
+    const QString file = call.continuation;
+    const qint64 total = lineCountOf(db, file);
+    QVERIFY(total > 600);
+
+    db.exec(QStringLiteral("UPDATE BLOCOARQCOMPRALEG SET DSREGARQMAG = substr(DSREGARQMAG, 2)"
+                           " WHERE NRSEQARQMAG = ? AND NRORDREGARQ = 251"),
+            {file});
+    call.first = 201;
+    call.last = 300;
+    QString error = rpcErrorOf([&] { getRegistro(*client, call); });
+    QVERIFY2(error.contains(QStringLiteral("que começa na linha 251 tem 31499 caracteres")) &&
+                 error.contains(QLatin1String("corrompidas")),
+             qPrintable(error));
+
+    // Without the last block, the last page would be short: an error as well.
+    db.exec(QStringLiteral("DELETE FROM BLOCOARQCOMPRALEG WHERE NRSEQARQMAG = ? AND NRORDREGARQ ="
+                           " (SELECT max(NRORDREGARQ) FROM BLOCOARQCOMPRALEG"
+                           " WHERE NRSEQARQMAG = ?)"),
+            {file, file});
+    call.first = double(total - 9);
+    call.last = double(total);
+    error = rpcErrorOf([&] { getRegistro(*client, call); });
+    QVERIFY2(
+        error.contains(QStringLiteral("O banco de dados tem 0 das linhas %1 a %2 do arquivo %3")
+                           .arg(total - 9)
+                           .arg(total)
+                           .arg(file)),
+        qPrintable(error));
+    QCOMPARE(
+        db.value(QStringLiteral("SELECT IDSERVIDO FROM ARQCOMPRALEG WHERE NRSEQARQMAG = ?"), {file})
+            .toString(),
+        QStringLiteral("N"));
+    QCOMPARE(client->call(QStringLiteral("GetDeletaLista"), {list}).at(0).toText(),
+             QStringLiteral("OK"));
+}
+
+// SIGKILL while the server stores a large file's blocks: nothing of the build is left (no line,
+// no line count, no flag changed), and the next server undoes the list.
+void TestServerExport::killedWhileBuildingLeavesNothing()
+{
+    TestDatabase big(1000, 7);
+    QVERIFY(big.isValid());
+    // Some 400,000 lines: the build takes about a second.
+    addInvoices(big.path(), 100000, 3);
+    const auto flags = [&] {
+        return big.rows(QStringLiteral("SELECT CDFILIAL, NRLANCTONF, IDNFCOMPRALEG FROM NFCOMPRA"
+                                       " ORDER BY CDFILIAL, NRLANCTONF"));
+    };
+    const QList<QVariantList> before = flags();
+    QString list;
+    {
+        ServerProcess server(big.path(), big.outputDir());
+        QVERIFY(server.isRunning());
+        auto client = server.connect();
+        list = client->call(QStringLiteral("GetLista")).toText();
+        QList<QPair<QString, QString>> invoices;
+        for (const QVariantList &r : big.rows(QStringLiteral(
+                 "SELECT CDFILIAL, NRLANCTONF FROM NFCOMPRA WHERE NRLANCTONF LIKE 'B%'")))
+            invoices.append({r[0].toString(), r[1].toString()});
+        QCOMPARE(invoices.size(), 100000);
+        client->call(
+            QStringLiteral("getNotasMarcadas"),
+            {RpcValue::fromPacket(listaPacket(
+                list, invoices, QStringList(invoices.size(), QStringLiteral("052147836"))))});
+        // The call from a thread of its own, in the same session.
+        const QString session = client->sessionKey();
+        const quint16 port = server.port();
+        QThread *call = QThread::create([&] {
+            try {
+                const auto caller = connectTo(port, session);
+                RegistroCall first;
+                first.list = list;
+                first.registration = QStringLiteral("052147836");
+                getRegistro(*caller, first);
+            } catch (const std::exception &) {
+                // The server died under the call, as intended.
+            }
+        });
+        call->start();
+        // The build holds the write lock from its start to its commit; the checks before it hold
+        // it for a moment only. Killed once the lock has been held for 150 ms on end.
+        SqliteConnection probe(big.path(), 0);
+        const auto writing = [&] {
+            try {
+                SqlTransaction tx(probe, SqlTransaction::Kind::Write);
+                return false;
+            } catch (const DatabaseError &) {
+                return true;
+            }
+        };
+        QElapsedTimer held;
+        QVERIFY(waitFor(
+            [&] {
+                if (!writing())
+                    held.invalidate();
+                else if (!held.isValid())
+                    held.start();
+                return held.isValid() && held.elapsed() > 150;
+            },
+            60000));
+        ::kill(pid_t(server.pid()), SIGKILL);
+        QVERIFY(server.process().waitForFinished(10000));
+        QVERIFY(call->wait(30000));
+        delete call;
+    }
+    QCOMPARE(storedLineCount(big), qint64(0));
+    QVERIFY(big.value(QStringLiteral("SELECT NRTOTREGISTROS FROM ARQCOMPRALEG WHERE NRLISTA = ?"),
+                      {list})
+                .isNull());
+    QVERIFY(flags() == before);
+    ServerProcess next(big.path(), big.outputDir());
+    QVERIFY(next.isRunning());
+    QVERIFY2(next.log().contains(QStringLiteral("list %1 undone").arg(list)),
+             qPrintable(next.log()));
+    QCOMPARE(big.value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEG")).toInt(), 0);
+    QVERIFY(flags() == before);
+}
+
+// A list whose file was built, and its first page served, by a server of the kind before blocks
+// (its lines one per row) while another server of the database is upgraded: the upgraded one
+// puts the lines into blocks at its start, and the client's next pages from it hold what the
+// earlier server would have answered.
+void TestServerExport::exportGoesOnAcrossTheUpgrade()
+{
+    TestDatabase db(3000, 13);
+    QVERIFY(db.isValid());
+    ServerProcess earlier(db.path(), db.outputDir(),
+                          {QStringLiteral("--page-size"), QStringLiteral("100")});
+    QVERIFY(earlier.isRunning());
+    auto client = earlier.connect();
+    QList<QPair<QString, QString>> files;
+    const QString list =
+        registerListIn(db, *client, invoicesIn(db, QStringLiteral("052147836"), 200), &files);
+    RegistroCall call;
+    call.list = list;
+    call.registration = files.first().first;
+    call.last = 100;
+    QCOMPARE(getRegistro(*client, call).status, QStringLiteral("OK"));
+    const QList<StoredLine> stored = storedLines(db, call.continuation);
+    const qint64 total = lineCountOf(db, call.continuation);
+    QVERIFY(total > 600);
+    QCOMPARE(stored.size(), total);
+    // The earlier kind of server had stored the lines one per row.
+    for (const QString &statement : toLineRowsStatements())
+        db.exec(statement);
+    QCOMPARE(db.value(QStringLiteral("SELECT count(*) FROM REGARQCOMPRALEG")).toLongLong(), total);
+
+    // The earlier server runs on, so its list is not undone when the upgraded one starts.
+    ServerProcess upgraded(db.path(), db.outputDir(),
+                           {QStringLiteral("--page-size"), QStringLiteral("100")});
+    QVERIFY(upgraded.isRunning());
+    const auto sameSession = connectTo(upgraded.port(), client->sessionKey());
+    RegistroPage page;
+    do {
+        const qint64 from = qint64(call.last) + 1;
+        call.first = double(from);
+        call.last = double(from + 99);
+        page = getRegistro(*sameSession, call);
+        const QString difference =
+            pageAgainstStored(page, stored, from, std::min(from + 99, total));
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    } while (page.more == u"S");
+    QCOMPARE(qint64(call.last) >= total, true);
+    QTRY_COMPARE(storedLineCount(db), qint64(0));
 }
 
 QTEST_GUILESS_MAIN(TestServerExport)

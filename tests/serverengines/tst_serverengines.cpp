@@ -409,8 +409,9 @@ QString halfWritten(const DatabaseTarget &target, const QStringList &before, con
                     const QString &registration)
 {
     const std::unique_ptr<SqlConnection> db = openSqlDatabase(target);
-    SqlStatement lines(*db, "SELECT count(*) FROM REGARQCOMPRALEG R JOIN ARQCOMPRALEG A"
-                            " ON A.NRSEQARQMAG = R.NRSEQARQMAG WHERE A.CDINSCESTA = ?1");
+    SqlStatement lines(*db, "SELECT coalesce(sum(B.NRLINHAS), 0) FROM BLOCOARQCOMPRALEG B"
+                            " JOIN ARQCOMPRALEG A ON A.NRSEQARQMAG = B.NRSEQARQMAG"
+                            " WHERE A.CDINSCESTA = ?1");
     lines.bind(1, registration);
     lines.step();
     const qint64 stored = lines.integer(0);

@@ -61,6 +61,7 @@ RegistroPage getRegistro(NetConnection &connection, RegistroCall &c)
         page.fileNumbers << row.at(0).toString();
         page.lineNumbers << qint64(row.at(1).toDouble());
         page.lines << row.at(2).toString();
+        page.sequences << qint64(row.at(3).toDouble());
     }
     page.directory = answer.at(2).toText();
     page.more = answer.at(3).toText();

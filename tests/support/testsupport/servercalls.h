@@ -81,6 +81,7 @@ struct RegistroPage
     QList<QString> lines;       // DSREGARQMAG
     QList<qint64> lineNumbers;  // NRORDREGARQ
     QList<QString> fileNumbers; // NRSEQARQMAG
+    QList<qint64> sequences;    // SQUENCIAL
     QString directory;
     QString more;
     QString continuation;

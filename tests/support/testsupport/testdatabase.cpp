@@ -95,8 +95,15 @@ QByteArray TestDatabase::checksum() const
         QStringList order;
         for (int i = 1; i <= columns; ++i)
             order << QString::number(i);
+        // A running server's heartbeat moves on its own, whatever a call did.
+        const QString columnsOf = name == u"SERVCOMPRALEG"
+                                      ? QStringLiteral("CDSERVIDOR, CDMAQUINA, CDBOOT, NRPROCESSO,"
+                                                       " NRINICIOPROC")
+                                      : QStringLiteral("*");
         for (const QVariantList &row :
-             rows(QStringLiteral("SELECT * FROM \"%1\" ORDER BY %2").arg(name, order.join(u','))))
+             rows(QStringLiteral("SELECT %1 FROM \"%2\" ORDER BY %3")
+                      .arg(columnsOf, name,
+                           name == u"SERVCOMPRALEG" ? QStringLiteral("1") : order.join(u','))))
             for (const QVariant &v : row)
                 hash.addData(QByteArray(
                     (v.isNull() ? QStringLiteral("<null>") : v.toString()).toUtf8() + '\x1f'));
