@@ -153,16 +153,15 @@ std::optional<QString> firstPageRefusal(const RegistroArgs &request)
     return std::nullopt;
 }
 
-PageRange pageRange(double first, double last, qint64 cap)
+PageRange pageRange(double first, double last, qint64 pageSize)
 {
-    // Lines are numbered from 1, so a page from 0 starts at line 1. The cap counts the lines the
-    // page can hold.
+    // Lines are numbered from 1, so a page from 0 starts at line 1.
     PageRange range;
     range.from = std::max<qint64>(1, qint64(std::ceil(first)));
     range.to = qint64(std::floor(std::min(last, 9e15)));
-    if (range.to - range.from + 1 > cap) {
-        range.to = range.from + cap - 1;
-        range.capped = true;
+    if (range.to >= range.from && range.to - range.from + 1 != pageSize) {
+        range.to = range.from + pageSize - 1;
+        range.adjusted = true;
     }
     return range;
 }

@@ -59,11 +59,12 @@ struct PageRange
 {
     qint64 from = 1;
     qint64 to = 0;
-    bool capped = false; // `to` is lower than asked: the caller learns where to go on from
+    bool adjusted = false; // `to` is not what was asked: the caller learns where to go on from
 };
 
-// A page from `first` to `last` asked for, of at most `cap` lines.
-PageRange pageRange(double first, double last, qint64 cap);
+// The page that starts at `first`: `pageSize` lines, whatever `last` asked for, since the caller
+// goes on from the last line the answer gives back. A range asked empty stays empty.
+PageRange pageRange(double first, double last, qint64 pageSize);
 
 // The call error for a data packet that cannot be read or written.
 [[noreturn]] void packetError(const DataSetError &e);

@@ -93,6 +93,11 @@ QString listNotFound(const QString &list)
     return QStringLiteral("Lista %1 não encontrada.").arg(list);
 }
 
+bool isAscii(QByteArrayView bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; });
+}
+
 bool isOpen(const std::optional<exportlists::OwnedList> &list)
 {
     return list && list->state == QLatin1String(exportlists::kOpen);
@@ -299,9 +304,9 @@ RpcValue CompraLegalService::GetRegistro(RpcArgs &args)
         file = continuedFile(request, args.session());
     }
 
-    // Lowering `last` tells the client where to go on from.
-    const PageRange range = pageRange(request.first, request.last, m_config.pageSizeCap);
-    if (range.capped)
+    // The page's last line, given back, tells the client where to go on from.
+    const PageRange range = pageRange(request.first, request.last, m_config.pageSize);
+    if (range.adjusted)
         args.set(8, double(range.to));
     const QByteArray page = readPage(file, range);
     const bool more = range.to < file.lineCount;
@@ -390,11 +395,17 @@ QByteArray CompraLegalService::readPage(const ListFile &file, const PageRange &r
     const std::unique_ptr<StoreTransaction> tx = m_store->begin(TransactionKind::Read);
     PacketWriter writer(compralegal::registrosFields(), -1, QStringLiteral("cdsRegistros"));
     qint64 lines = 0;
+    // The layout writes ASCII, whose bytes go into the packet as they are, with no text made of
+    // them; a stored byte above it is read as Latin-1, as always.
+    const QByteArray fileNumber = file.fileNumber.toUtf8();
     m_store->readLines(file.fileNumber, range.from, range.to,
                        [&](qint64 number, QByteArrayView text, qint64 sequence) {
-                           writer.addText(file.fileNumber);
+                           writer.addUtf8Text(fileNumber);
                            writer.addFloat(double(number));
-                           writer.addText(QString::fromLatin1(text));
+                           if (isAscii(text))
+                               writer.addUtf8Text(text);
+                           else
+                               writer.addText(QString::fromLatin1(text));
                            writer.addFloat(double(sequence));
                            ++lines;
                        });

@@ -136,9 +136,9 @@ const QList<Setting> &settings()
                  c.leaseSecs = toInt(QStringLiteral("O prazo da lista"), v, 1, 7 * 24 * 3600);
              }},
             {"export/page_size", "page-size",
-             "Máximo de linhas de uma página de GetRegistro (padrão 50000).",
+             "Linhas de uma página de GetRegistro (padrão 200000).",
              [](ServerConfig &c, const QString &v) {
-                 c.pageSizeCap = toInt(QStringLiteral("O tamanho de página"), v, 1, 10000000);
+                 c.pageSize = toInt(QStringLiteral("O tamanho de página"), v, 1, 1000000);
              }},
         } +
         connectionSettings();

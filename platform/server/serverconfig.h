@@ -24,7 +24,10 @@ struct ServerConfig
     QString databasePasswordFile; // where the password is read from at each connection
     QString databasePasswordEnv;
     QString outputDirectory;
-    int pageSizeCap = 50000;           // lines of one GetRegistro page at most
+    // Lines of one GetRegistro page: the server sets the page's last line itself, so that a
+    // file takes few calls and few reloads of the client's invoice list. A page of 200,000
+    // lines is some 31 MB of packet on either side.
+    int pageSize = 200000;
     int idleTimeoutSecs = 30 * 60;     // a client silent this long is disconnected; 0 never
     qint64 maxFrameSize = 512LL << 20; // bytes
     int workers = 4;                   // threads serving clients, each with its own connection

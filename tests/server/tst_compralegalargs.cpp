@@ -348,23 +348,26 @@ void TestCompraLegalArgs::pageRange_data()
 {
     QTest::addColumn<double>("first");
     QTest::addColumn<double>("last");
-    QTest::addColumn<qint64>("cap");
+    QTest::addColumn<qint64>("pageSize");
     QTest::addColumn<qint64>("from");
     QTest::addColumn<qint64>("to");
-    QTest::addColumn<bool>("capped");
+    QTest::addColumn<bool>("adjusted");
 
     QTest::newRow("first page from 0")
         << 0.0 << 50000.0 << qint64(50000) << qint64(1) << qint64(50000) << false;
     QTest::newRow("next page") << 50001.0 << 100000.0 << qint64(50000) << qint64(50001)
                                << qint64(100000) << false;
-    QTest::newRow("more than the cap")
+    QTest::newRow("more than a page")
         << 0.0 << 50000.0 << qint64(1000) << qint64(1) << qint64(1000) << true;
-    QTest::newRow("one over the cap")
+    QTest::newRow("one over a page")
         << 1.0 << 1001.0 << qint64(1000) << qint64(1) << qint64(1000) << true;
+    QTest::newRow("fewer than a page")
+        << 0.0 << 50000.0 << qint64(200000) << qint64(1) << qint64(200000) << true;
+    QTest::newRow("next of larger pages")
+        << 200001.0 << 250000.0 << qint64(200000) << qint64(200001) << qint64(400000) << true;
     QTest::newRow("fractional bounds inwards")
-        << 1.5 << 10.7 << qint64(100) << qint64(2) << qint64(10) << false;
-    QTest::newRow("negative first")
-        << -5.0 << 3.0 << qint64(100) << qint64(1) << qint64(3) << false;
+        << 1.5 << 10.7 << qint64(9) << qint64(2) << qint64(10) << false;
+    QTest::newRow("negative first") << -5.0 << 3.0 << qint64(3) << qint64(1) << qint64(3) << false;
     QTest::newRow("huge last") << 50001.0 << 1e300 << qint64(50000) << qint64(50001)
                                << qint64(100000) << true;
     QTest::newRow("nothing asked")
@@ -375,14 +378,14 @@ void TestCompraLegalArgs::pageRange()
 {
     QFETCH(double, first);
     QFETCH(double, last);
-    QFETCH(qint64, cap);
+    QFETCH(qint64, pageSize);
     QFETCH(qint64, from);
     QFETCH(qint64, to);
-    QFETCH(bool, capped);
-    const PageRange range = fis::pageRange(first, last, cap);
+    QFETCH(bool, adjusted);
+    const PageRange range = fis::pageRange(first, last, pageSize);
     QCOMPARE(range.from, from);
     QCOMPARE(range.to, to);
-    QCOMPARE(range.capped, capped);
+    QCOMPARE(range.adjusted, adjusted);
 }
 
 QTEST_GUILESS_MAIN(TestCompraLegalArgs)

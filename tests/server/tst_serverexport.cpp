@@ -191,7 +191,7 @@ private slots:
     void firstPageErrors();
     void layoutErrorNamesTheInvoice();
     void laterPageErrors();
-    void boundsMovedByCallerAndCap();
+    void boundsSetByServer();
     void deleteListRestoresInvoices();
     void pagingAcrossThreePages();
     void lateFaultInBigFileLeavesNothing();
@@ -554,12 +554,12 @@ void TestServerExport::laterPageErrors()
     QVERIFY(!rpcErrorOf([&] { getRegistro(*client, call); }).isEmpty());
 }
 
-void TestServerExport::boundsMovedByCallerAndCap()
+void TestServerExport::boundsSetByServer()
 {
-    ServerProcess capped(m_db->path(), m_db->outputDir(),
-                         {QStringLiteral("--page-size"), QStringLiteral("100")});
-    QVERIFY(capped.isRunning());
-    auto client = capped.connect();
+    ServerProcess sized(m_db->path(), m_db->outputDir(),
+                        {QStringLiteral("--page-size"), QStringLiteral("100")});
+    QVERIFY(sized.isRunning());
+    auto client = sized.connect();
     QList<QPair<QString, QString>> files;
     const QString list =
         registerList(invoicesOf(QStringLiteral("125694815"), 80), &files, client.get());
@@ -568,14 +568,15 @@ void TestServerExport::boundsMovedByCallerAndCap()
     call.list = list;
     call.registration = files.first().first;
 
-    // The caller asks for 0..40: lines 1..40, bounds left alone.
+    // The caller asks for 0..40: the page has the server's 100 lines, and `last` says so.
     call.last = 40;
     RegistroPage page = getRegistro(*client, call);
     QCOMPARE(page.status, QStringLiteral("OK"));
-    QCOMPARE(page.lineNumbers.size(), 40);
+    QCOMPARE(page.lineNumbers.size(), 100);
     QCOMPARE(page.lineNumbers.first(), 1);
-    QCOMPARE(page.lineNumbers.last(), 40);
-    QCOMPARE(call.last, 40.0);
+    QCOMPARE(page.lineNumbers.last(), 100);
+    QCOMPARE(call.first, 0.0);
+    QCOMPARE(call.last, 100.0);
     QCOMPARE(page.more, QStringLiteral("S"));
     QList<QString> all = page.lines;
     const qint64 total =
@@ -584,19 +585,28 @@ void TestServerExport::boundsMovedByCallerAndCap()
             .toLongLong();
     QVERIFY(total > 250);
 
-    // 41..50040 is over the cap of 100: the server lowers `last` to 140.
-    call.first = 41;
-    call.last = 50040;
+    // 101..50100 is more than a page: the server lowers `last` to 200.
+    call.first = 101;
+    call.last = 50100;
     page = getRegistro(*client, call);
-    QCOMPARE(call.last, 140.0);
+    QCOMPARE(call.last, 200.0);
     QCOMPARE(page.lineNumbers.size(), 100);
-    QCOMPARE(page.lineNumbers.first(), 41);
-    QCOMPARE(page.lineNumbers.last(), 140);
+    QCOMPARE(page.lineNumbers.first(), 101);
+    QCOMPARE(page.lineNumbers.last(), 200);
+    all += page.lines;
+    // 201..240, fewer: raised to 300. An exact page of 100 is left alone.
+    call.first = 201;
+    call.last = 240;
+    page = getRegistro(*client, call);
+    QCOMPARE(call.last, 300.0);
+    QCOMPARE(page.lineNumbers.size(), 100);
     all += page.lines;
     while (page.more == u"S") {
         call.first = call.last + 1;
-        call.last = call.last + 50000;
+        call.last = call.first + 99;
+        const double asked = call.last;
         page = getRegistro(*client, call);
+        QCOMPARE(call.last, asked);
         QVERIFY(page.lineNumbers.size() <= 100);
         QCOMPARE(page.lineNumbers.first(), qint64(call.first));
         all += page.lines;
@@ -693,7 +703,8 @@ void TestServerExport::pagingAcrossThreePages()
 {
     TestDatabase big(90000, 7);
     QVERIFY(big.isValid());
-    ServerProcess server(big.path(), big.outputDir());
+    ServerProcess server(big.path(), big.outputDir(),
+                         {QStringLiteral("--page-size"), QStringLiteral("50000")});
     QVERIFY(server.isRunning());
     auto client = server.connect();
     const QString list = client->call(QStringLiteral("GetLista")).toText();
@@ -835,8 +846,8 @@ void TestServerExport::lateFaultInBigFileLeavesNothing()
 }
 
 // Two files of a list, paged with bounds inside the stored blocks and on their edges: each page
-// holds exactly the lines asked for, numbered from 1 in their file, with SQUENCIAL counting on
-// from the list's file before, as stored.
+// holds exactly the server's page of lines from the first one asked for, numbered from 1 in their
+// file, with SQUENCIAL counting on from the list's file before, as stored.
 void TestServerExport::pagesCutAcrossBlocks()
 {
     TestDatabase db(3000, 11);
@@ -857,9 +868,11 @@ void TestServerExport::pagesCutAcrossBlocks()
         call.list = list;
         call.registration = files[f].first;
         call.lastFile = f + 1 == files.size() ? QStringLiteral("F") : QStringLiteral("I");
-        // The first call builds the file and answers lines 1 to 249.
+        // The first call builds the file and answers the server's page, lines 1 to 300,
+        // whatever the caller asked.
         call.last = 249;
         RegistroPage page = getRegistro(*client, call);
+        QCOMPARE(call.last, 300.0);
         QCOMPARE(page.status, QStringLiteral("OK"));
         const QList<StoredLine> stored = storedLines(db, page.continuation);
         const qint64 total = lineCountOf(db, page.continuation);
@@ -870,16 +883,17 @@ void TestServerExport::pagesCutAcrossBlocks()
             QCOMPARE(stored[i].sequence, sequenceBase + i + 1);
             QCOMPARE(stored[i].text.size(), 126);
         }
-        QString difference = pageAgainstStored(page, stored, 1, 249);
+        QString difference = pageAgainstStored(page, stored, 1, 300);
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
-        // The last bounds are over the cap of 300: lines 752 to 1051.
+        // Pages of 300 from a block's last line, its first, inside it, asked short or long.
         const QList<QPair<qint64, qint64>> bounds = {{250, 250}, {251, 251}, {252, 500},
                                                      {501, 750}, {751, 751}, {752, 50751}};
         for (const auto &[from, to] : bounds) {
             call.first = double(from);
             call.last = double(to);
             page = getRegistro(*client, call);
-            difference = pageAgainstStored(page, stored, from, std::min(to, from + 299));
+            QCOMPARE(call.last, double(from + 299));
+            difference = pageAgainstStored(page, stored, from, from + 299);
             QVERIFY2(difference.isEmpty(), qPrintable(difference));
             QCOMPARE(page.more, QStringLiteral("S"));
         }
