@@ -1,6 +1,7 @@
 #include "compralegal/exportrun.h"
 
 #include "compralegal/outputname.h"
+#include "dataset/datapacket.h"
 #include "dataset/memtable.h"
 #include "rpc/rpcerror.h"
 #include "rpc/rpcvalue.h"
@@ -210,29 +211,54 @@ void ExportRun::takeListNumber()
 void ExportRun::collectMarked()
 {
     MemTable &notas = *m_tables.notaFiscal;
-    MemTable &lista = *m_tables.lista;
     ControlsDisabled suspended(&notas);
     if (!notas.isOpen())
         return;
+    // The rows go into a packet that the marked list then loads whole: the same rows as adding
+    // them one by one, without an edit per row (a list of 250,000 invoices is marked at once).
+    MemTable &lista = *m_tables.lista;
+    // Cells in listaFields()' order, which loading matches to the table's fields by name.
+    const QList<FieldDef> fields = listaFields();
+    PacketWriter rows(fields, -1, lista.name());
+    for (int row = 0; row < lista.recordCount(); ++row)
+        for (const FieldDef &field : fields)
+            rows.addValue(lista.valueAt(row, lista.indexOfField(field.name)));
+    const int status = notas.indexOfField(QStringLiteral("IDSTATUS"));
+    const int branch = notas.indexOfField(QStringLiteral("CDFILIAL"));
+    const int posting = notas.indexOfField(QStringLiteral("NRLANCTONF"));
+    const int registration = notas.indexOfField(QStringLiteral("CDINSCESTA"));
+    const QByteArray listNumber = m_listNumber.toUtf8();
     // The registrations already in the list, folded: a set, since a locate per invoice would
-    // make a long list quadratic.
+    // make a long list quadratic. The invoice before's, as it came, spares folding a repeat.
     QSet<QString> registrations;
+    std::optional<QByteArray> previous;
+    QByteArray scratch;
+    QByteArray key;
     notas.first();
     while (!notas.eof()) {
-        if (notas.asString(QStringLiteral("IDSTATUS")) == kMarked) {
-            const QString inscricao = notas.asString(QStringLiteral("CDINSCESTA"));
-            const bool known = registrations.contains(inscricao.toCaseFolded());
-            lista.append();
-            lista.setValue(QStringLiteral("NRLISTA"), m_listNumber);
-            lista.setValue(QStringLiteral("CDLISTA"),
-                           QString(notas.asString(QStringLiteral("CDFILIAL")) +
-                                   notas.asString(QStringLiteral("NRLANCTONF"))));
-            lista.setValue(QStringLiteral("CDINSCESTA"), known ? QString() : inscricao);
-            lista.post();
-            registrations.insert(inscricao.toCaseFolded());
+        const int at = notas.currentRow();
+        if (notas.utf8At(at, status, &scratch) == QByteArrayView(kMarked)) {
+            rows.addUtf8Text(listNumber);
+            key.truncate(0);
+            key.append(notas.utf8At(at, branch, &scratch));
+            key.append(notas.utf8At(at, posting, &scratch));
+            rows.addUtf8Text(key);
+            const QByteArrayView inscricao = notas.utf8At(at, registration, &scratch);
+            bool known = previous && *previous == inscricao;
+            if (!known) {
+                const QString folded = QString::fromUtf8(inscricao).toCaseFolded();
+                known = registrations.contains(folded);
+                registrations.insert(folded);
+                previous = inscricao.toByteArray();
+            }
+            if (known || inscricao.isNull())
+                rows.addNull();
+            else
+                rows.addUtf8Text(inscricao);
         }
         notas.next();
     }
+    lista.loadFromPacket(rows.finish());
 }
 
 void ExportRun::loadFileList()
