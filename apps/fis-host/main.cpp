@@ -6,7 +6,7 @@
 
 int main(int argc, char *argv[])
 {
-    fis::useSystemMemoryForLargeBlocks();
+    fis::reuseLargeBlocks();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("fis-host"));
     return fis::runHost(QApplication::arguments().mid(1));

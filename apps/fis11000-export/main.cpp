@@ -8,7 +8,7 @@
 
 int main(int argc, char *argv[])
 {
-    fis::useSystemMemoryForLargeBlocks();
+    fis::reuseLargeBlocks();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("fis11000-export"));
     QTextStream out(stdout);

@@ -1,4 +1,5 @@
 // fis11000-server: serves the object FIS11000.rdmCompraLEGALBA over TCP.
+#include "rpc/memorypolicy.h"
 #include "server/appserver.h"
 #include "server/serverconfig.h"
 
@@ -25,6 +26,7 @@ void onSignal(int)
 
 int main(int argc, char *argv[])
 {
+    fis::reuseLargeBlocks();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("fis11000-server"));
 

@@ -403,7 +403,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() == 5 && args.at(1) == u"--client") {
-        useSystemMemoryForLargeBlocks();
+        reuseLargeBlocks();
         return clientMain(quint16(args.at(2).toUInt()), QDate::fromString(args.at(3), Qt::ISODate),
                           args.at(4));
     }

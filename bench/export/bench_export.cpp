@@ -17,7 +17,7 @@
 //         client's memory per loaded invoice.
 //     --engine postgresql   the database on the throwaway PostgreSQL server (scripts/engines),
 //                           the large export only; the baseline is psql's \copy
-//     --page-size N         the server's page size (default its own, 50000 lines)
+//     --page-size N         the server's page size (default its own, 200000 lines)
 //
 // Every export runs in a fresh child process of this program (mode --client), against its own
 // freshly seeded database and server, so that its peak memory (VmHWM) is its own. Needs
@@ -597,7 +597,7 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments();
     if (args.size() == 4 && args.at(1) == u"--client") {
         // As fis-host and fis11000-export do.
-        useSystemMemoryForLargeBlocks();
+        reuseLargeBlocks();
         return clientMain(quint16(args.at(2).toUInt()), args.at(3).toLongLong());
     }
     const Options o = parseOptions(args);

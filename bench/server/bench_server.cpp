@@ -231,8 +231,9 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     const QCommandLineOption invoicesOption(QStringLiteral("invoices"), {}, QStringLiteral("n"),
                                             QStringLiteral("250000"));
+    // The server's default page size unless told.
     const QCommandLineOption pageOption(QStringLiteral("page-size"), {}, QStringLiteral("lines"),
-                                        QStringLiteral("50000"));
+                                        QStringLiteral("200000"));
     parser.addOptions({invoicesOption, pageOption});
     parser.process(app);
     // A bare number is the invoices too, as the program has always taken it.

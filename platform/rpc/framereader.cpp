@@ -9,7 +9,9 @@ namespace fis {
 namespace {
 
 // A declared length only earns this much memory before its bytes actually arrive, so a peer that
-// announces a large frame and sends nothing costs little.
+// announces a large frame and sends nothing costs little. Once they have come, the rest of the
+// body gets its room in one step: growing by doubling would copy a page of lines several times
+// over and touch twice its memory.
 constexpr qint64 kInitialReserve = qint64(1) << 20;
 
 } // namespace
@@ -54,6 +56,8 @@ void FrameReader::feed(QByteArrayView bytes)
             m_body.reserve(std::min(m_expected, kInitialReserve));
         }
         const qsizetype n = std::min<qsizetype>(m_expected - m_body.size(), left);
+        if (m_body.size() + n > m_body.capacity())
+            m_body.reserve(m_expected);
         m_body.append(data, n);
         data += n;
         left -= n;

@@ -9,8 +9,10 @@
 #include <QRandomGenerator>
 #include <QSet>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace fis {
 
@@ -125,12 +127,19 @@ QByteArray buildFrame(qint64 maxFrameSize, const char *what, qsizetype sizeHint,
     return frame;
 }
 
+// Packets from this size on are read in place when the caller owns the frame: they are the pages
+// of lines and the invoice lists, tens of MB that a copy would double.
+constexpr qint64 kPacketInPlaceFrom = qint64(64) << 10;
+
 class Decoder
 {
 public:
-    explicit Decoder(const QByteArray &body)
+    // With `inPlace`, large packets come out as views of `body`, each also listed there, for
+    // settleInPlace() to hand over once the decoder is gone; otherwise every packet is a copy.
+    explicit Decoder(const QByteArray &body, std::vector<QByteArrayView> *inPlace = nullptr)
         : m_body(body)
         , m_reader(body)
+        , m_inPlace(inPlace)
     {}
 
     [[noreturn]] void fail(const QString &what) const
@@ -362,6 +371,8 @@ private:
         if (tag == quint64(QCborKnownTags::EncodedCbor)) {
             if (!m_reader.isByteArray())
                 fail(QStringLiteral("um pacote de dados (tag 24) deve ser uma sequência de bytes"));
+            if (m_inPlace && m_reader.isLengthKnown() && m_reader.length() >= kPacketInPlaceFrom)
+                return packetInPlace();
             QByteArray bytes;
             auto r = m_reader.readByteArray();
             while (r.status == QCborStreamReader::Ok) {
@@ -376,9 +387,58 @@ private:
         fail(QStringLiteral("a tag %1 não é suportada").arg(tag));
     }
 
+    // Skips the byte string without copying it (a chunk read into no room is skipped whole) and
+    // views it where it lies: it ends where the next item starts.
+    RpcValue packetInPlace()
+    {
+        const qint64 length = qint64(m_reader.length());
+        char none = 0;
+        auto r = m_reader.readStringChunk(&none, 0);
+        while (r.status == QCborStreamReader::Ok && r.data == 0)
+            r = m_reader.readStringChunk(&none, 0);
+        check();
+        if (r.status != QCborStreamReader::EndOfString)
+            fail(QStringLiteral("pacote de dados ilegível"));
+        const qint64 end = m_reader.currentOffset();
+        if (end < length || end > m_body.size())
+            fail(QStringLiteral("pacote de dados ilegível"));
+        const QByteArrayView view(m_body.constData() + (end - length), length);
+        m_inPlace->push_back(view);
+        return RpcValue::fromPacket(QByteArray::fromRawData(view.data(), view.size()));
+    }
+
     const QByteArray &m_body;
     QCborStreamReader m_reader;
+    std::vector<QByteArrayView> *m_inPlace;
 };
+
+// Gives every packet read in place bytes of its own, once nothing else holds `body`: the largest
+// takes the frame's buffer itself, cut to the packet (dropping the front of a buffer nobody shares
+// moves its start, without a copy), the others a copy each.
+template<typename ForEachValue>
+void settleInPlace(QByteArray &&body, const std::vector<QByteArrayView> &inPlace,
+                   ForEachValue &&forEachValue)
+{
+    if (inPlace.empty())
+        return;
+    const QByteArrayView largest =
+        *std::max_element(inPlace.begin(), inPlace.end(),
+                          [](QByteArrayView a, QByteArrayView b) { return a.size() < b.size(); });
+    const char *from = body.constData();
+    const char *to = from + body.size();
+    forEachValue([&](QByteArray &bytes) {
+        if (bytes.constData() >= from && bytes.constData() < to &&
+            bytes.constData() != largest.data())
+            bytes = QByteArray(bytes.constData(), bytes.size());
+    });
+    QByteArray own = std::move(body);
+    own.remove(0, largest.data() - from);
+    own.truncate(largest.size());
+    forEachValue([&](QByteArray &bytes) {
+        if (bytes.constData() == largest.data() && bytes.size() == largest.size())
+            bytes = own;
+    });
+}
 
 [[noreturn]] void unknownKey(Decoder &d, const QString &key)
 {
@@ -548,9 +608,11 @@ RpcHelloReply decodeHelloReply(const QByteArray &body)
     return reply;
 }
 
-RpcCall decodeCall(const QByteArray &body)
+namespace {
+
+RpcCall decodeCallIn(const QByteArray &body, std::vector<QByteArrayView> *inPlace)
 {
-    Decoder d(body);
+    Decoder d(body, inPlace);
     RpcCall call;
     bool hasId = false, hasObject = false, hasMethod = false, hasArgs = false;
     d.readMessage([&](const QString &key) {
@@ -587,9 +649,9 @@ RpcCall decodeCall(const QByteArray &body)
     return call;
 }
 
-RpcAnswer decodeAnswer(const QByteArray &body)
+RpcAnswer decodeAnswerIn(const QByteArray &body, std::vector<QByteArrayView> *inPlace)
 {
-    Decoder d(body);
+    Decoder d(body, inPlace);
     RpcAnswer answer;
     bool hasResult = false, hasRefs = false;
     d.readMessage([&](const QString &key) {
@@ -620,6 +682,41 @@ RpcAnswer decodeAnswer(const QByteArray &body)
         d.fail(QStringLiteral("uma resposta de erro não traz \"refs\""));
     if (!answer.id && !answer.failed)
         d.fail(QStringLiteral("uma resposta precisa de \"id\""));
+    return answer;
+}
+
+} // namespace
+
+RpcCall decodeCall(const QByteArray &body)
+{
+    return decodeCallIn(body, nullptr);
+}
+
+RpcCall decodeCall(QByteArray &&body)
+{
+    std::vector<QByteArrayView> inPlace;
+    RpcCall call = decodeCallIn(body, &inPlace);
+    settleInPlace(std::move(body), inPlace, [&](const auto &visit) {
+        for (RpcValue &arg : call.args)
+            arg.visitPackets(visit);
+    });
+    return call;
+}
+
+RpcAnswer decodeAnswer(const QByteArray &body)
+{
+    return decodeAnswerIn(body, nullptr);
+}
+
+RpcAnswer decodeAnswer(QByteArray &&body)
+{
+    std::vector<QByteArrayView> inPlace;
+    RpcAnswer answer = decodeAnswerIn(body, &inPlace);
+    settleInPlace(std::move(body), inPlace, [&](const auto &visit) {
+        answer.result.visitPackets(visit);
+        for (RpcValue &ref : answer.refs)
+            ref.visitPackets(visit);
+    });
     return answer;
 }
 

@@ -71,6 +71,10 @@ QString randomSessionKey();
 RpcHelloReply decodeHelloReply(const QByteArray &body);
 RpcCall decodeCall(const QByteArray &body);
 RpcAnswer decodeAnswer(const QByteArray &body);
+// The same from a frame body nobody else holds: a large packet takes the body's buffer instead
+// of a copy of its bytes, so a page of lines is held once, not twice.
+RpcCall decodeCall(QByteArray &&body);
+RpcAnswer decodeAnswer(QByteArray &&body);
 
 // One value alone, as it appears inside a message (no frame); for tests and tools.
 QByteArray encodeValue(const RpcValue &value);

@@ -38,6 +38,15 @@ RpcValue RpcValue::fromPacket(const QByteArray &packet)
     return v;
 }
 
+void RpcValue::visitPackets(const std::function<void(QByteArray &)> &visit)
+{
+    if (auto *packet = std::get_if<Packet>(&m_data))
+        visit(packet->bytes);
+    else if (auto *items = std::get_if<QList<RpcValue>>(&m_data))
+        for (RpcValue &item : *items)
+            item.visitPackets(visit);
+}
+
 QString RpcValue::kindName(Kind kind)
 {
     switch (kind) {

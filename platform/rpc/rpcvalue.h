@@ -9,6 +9,7 @@
 
 #include <concepts>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <variant>
 
@@ -94,6 +95,10 @@ public:
     // Element of an array; throws RpcError(BadValue) for another kind or an index out of range.
     const RpcValue &at(qsizetype index) const;
     qsizetype size() const { return toArray().size(); }
+
+    // Calls `visit` with the bytes of every packet the value holds, in arrays too, which it may
+    // replace: for decoders that hand over packets they first read in place.
+    void visitPackets(const std::function<void(QByteArray &)> &visit);
 
     // The value in CBOR diagnostic notation, shortened, for logs and test failures.
     QString toDiagnostic() const;

@@ -292,11 +292,11 @@ RpcValue NetConnection::callObject(const QString &object, const QString &method,
         m_callTimeout > 0 ? QDeadlineTimer(m_callTimeout) : QDeadlineTimer(QDeadlineTimer::Forever);
     const QByteArray stage = QStringLiteral("durante %1").arg(method).toUtf8();
     writeFrame(frame, deadline, stage.constData());
-    const QByteArray body = readFrame(deadline, stage.constData());
+    QByteArray body = readFrame(deadline, stage.constData());
 
     RpcAnswer answer;
     try {
-        answer = decodeAnswer(body);
+        answer = decodeAnswer(std::move(body));
     } catch (const RpcError &e) {
         fail(RpcError::Kind::Protocol,
              QStringLiteral("A resposta do servidor de aplicação a %1 não pode ser lida: %2")

@@ -223,10 +223,10 @@ void RpcSession::disconnected()
     end();
 }
 
-void RpcSession::handleFrame(const QByteArray &body)
+void RpcSession::handleFrame(QByteArray body)
 {
     if (m_greeted) {
-        answerCall(body);
+        answerCall(std::move(body));
         return;
     }
     RpcHelloReply reply;
@@ -305,7 +305,7 @@ QByteArray encodeAnswerWithin(RpcAnswer &answer, qint64 maxFrameSize)
 
 } // namespace
 
-void RpcSession::answerCall(const QByteArray &body)
+void RpcSession::answerCall(QByteArray body)
 {
     QElapsedTimer clock;
     clock.start();
@@ -314,7 +314,7 @@ void RpcSession::answerCall(const QByteArray &body)
     RpcAnswer answer;
     RpcCall call;
     try {
-        call = decodeCall(body);
+        call = decodeCall(std::move(body));
     } catch (const RpcError &e) {
         // Without a readable id the client could not match an answer: end the connection.
         record.error = e.message();

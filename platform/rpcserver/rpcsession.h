@@ -85,8 +85,9 @@ private:
     explicit RpcSession(const RpcSessionSettings &settings, QObject *parent);
     void start();
     void readFrames();
-    void handleFrame(const QByteArray &body);
-    void answerCall(const QByteArray &body);
+    // By value: a call takes the frame over, so that a large packet in it is not copied.
+    void handleFrame(QByteArray body);
+    void answerCall(QByteArray body);
     void send(const QByteArray &frame);
     void sendAndClose(const QByteArray &frame);
     void rejectConnection(const QString &text);

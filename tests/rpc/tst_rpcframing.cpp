@@ -1,4 +1,5 @@
 #include "rpc/framereader.h"
+#include "rpc/memorypolicy.h"
 #include "rpc/rpcerror.h"
 #include "rpc/rpcprotocol.h"
 #include "rpc/rpcvalue.h"
@@ -10,7 +11,12 @@
 #include <QCborValue>
 #include <QTest>
 
+#include <cstdlib>
 #include <functional>
+
+#if __has_include(<malloc.h>)
+#include <malloc.h>
+#endif
 
 using namespace fis;
 using fis::test::expected;
@@ -32,6 +38,20 @@ QByteArray validCall()
     call.args = {QStringLiteral("COMPRA"), RpcValue::fromAutomationDate(45322), 0.0};
     call.byRef = {0, 2};
     return encodeCall(call).mid(4);
+}
+
+// Bytes that differ from place to place, so that a slice taken at the wrong offset shows.
+QByteArray patterned(qsizetype size, char seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char(seed + i % 251);
+    return bytes;
+}
+
+bool inside(const QByteArray &bytes, const char *from, const char *to)
+{
+    return bytes.constData() >= from && bytes.constData() < to;
 }
 
 } // namespace
@@ -59,6 +79,9 @@ private slots:
     void malformedAnswersAreRejected_data();
     void malformedAnswersAreRejected();
     void helloToleratesLaterKeysButNeedsItsOwn();
+    void largePacketsAreTakenFromTheFrame();
+    void packetsReadInPlaceAreChecked();
+    void largeBlocksComeFromTheHeap();
 
     void argsHelpersNameTheArgument();
 };
@@ -391,4 +414,94 @@ void TestRpcFraming::argsHelpersNameTheArgument()
 }
 
 QTEST_GUILESS_MAIN(TestRpcFraming)
+// A page of lines is held once: the largest packet of an answer or a call takes the frame's own
+// buffer, the other large ones and the small ones are copies, and each outlives the frame.
+void TestRpcFraming::largePacketsAreTakenFromTheFrame()
+{
+    const QByteArray page = patterned(300000, 'a');
+    const QByteArray list = patterned(100000, 'k');
+    const QByteArray small = QByteArrayLiteral("tiny");
+    RpcAnswer answer;
+    answer.id = 3;
+    answer.result =
+        QList<RpcValue>{"OK", RpcValue::fromPacket(page), "dir", RpcValue::fromPacket(small),
+                        QList<RpcValue>{RpcValue::fromPacket(list)}};
+    answer.refs.insert(1, RpcValue::fromPacket(list));
+    QByteArray body = encodeAnswer(answer).mid(4);
+    const char *from = body.constData();
+    const char *to = from + body.size();
+    RpcAnswer back = decodeAnswer(std::move(body));
+    QVERIFY(back.result == answer.result);
+    QVERIFY(back.refs.value(1) == answer.refs.value(1));
+    const QByteArray got = back.result.at(1).toPacket();
+    QVERIFY(inside(got, from, to));
+    QVERIFY(!inside(back.result.at(4).at(0).toPacket(), from, to));
+    QVERIFY(!inside(back.refs.value(1).toPacket(), from, to));
+    QVERIFY(!inside(back.result.at(3).toPacket(), from, to));
+    back = RpcAnswer();
+    QCOMPARE(got, page);
+
+    // A call's packet argument likewise, and the const& form copies every packet.
+    RpcCall call;
+    call.id = 4;
+    call.object = QStringLiteral("O");
+    call.method = QStringLiteral("getNotasMarcadas");
+    call.args = {RpcValue::fromPacket(page), RpcValue::fromPacket(list)};
+    QByteArray callBody = encodeCall(call).mid(4);
+    const QByteArray kept = callBody;
+    const RpcCall copied = decodeCall(kept);
+    QVERIFY(
+        !inside(copied.args.at(0).toPacket(), kept.constData(), kept.constData() + kept.size()));
+    from = callBody.constData();
+    to = from + callBody.size();
+    const RpcCall taken = decodeCall(std::move(callBody)); // shares the buffer with `kept`
+    QCOMPARE(taken.args.at(0).toPacket(), page);
+    QCOMPARE(taken.args.at(1).toPacket(), list);
+    QCOMPARE(copied.args.at(0).toPacket(), page);
+}
+
+// Read in place or copied, a packet whose bytes run past the frame is refused, and one sent in
+// chunks (of unknown length) is put together as before.
+void TestRpcFraming::packetsReadInPlaceAreChecked()
+{
+    RpcAnswer answer;
+    answer.id = 1;
+    answer.result = QList<RpcValue>{"OK", RpcValue::fromPacket(patterned(200000, 'p')), "S"};
+    const QByteArray whole = encodeAnswer(answer).mid(4);
+    for (const qsizetype cut : {qsizetype(100), whole.size() / 2, whole.size() - 4}) {
+        QByteArray shortBody = whole.left(cut);
+        QCOMPARE(thrown([&] { decodeAnswer(std::move(shortBody)); }),
+                 expected(RpcError::Kind::Protocol));
+        QCOMPARE(thrown([&] { decodeAnswer(whole.left(cut)); }),
+                 expected(RpcError::Kind::Protocol));
+    }
+
+    // {"id": 1, "result": 24(_ h'<70000 bytes>' h'78')}
+    const QByteArray first = patterned(70000, 'c');
+    QByteArray chunked = QByteArrayLiteral("\xa2\x62id\x01\x66result\xd8\x18\x5f\x5a");
+    chunked += char(0);
+    chunked += char(first.size() >> 16);
+    chunked += char((first.size() >> 8) & 0xff);
+    chunked += char(first.size() & 0xff);
+    chunked += first;
+    chunked += QByteArrayLiteral("\x41x\xff");
+    const RpcAnswer back = decodeAnswer(std::move(chunked));
+    QCOMPARE(back.result.toPacket(), first + "x");
+}
+
+// A block the size of a page of lines comes from the heap, not from fresh memory of the system.
+void TestRpcFraming::largeBlocksComeFromTheHeap()
+{
+#if defined(M_MMAP_THRESHOLD)
+    reuseLargeBlocks();
+    const size_t mappedBefore = mallinfo2().hblkhd;
+    void *page = std::malloc(40 << 20);
+    QVERIFY(page);
+    QCOMPARE(mallinfo2().hblkhd, mappedBefore);
+    std::free(page);
+#else
+    QSKIP("the C library has no such setting");
+#endif
+}
+
 #include "tst_rpcframing.moc"
