@@ -240,11 +240,16 @@ public:
     }
 
 private:
-    // Room for n more bytes; the array grows geometrically and is trimmed by take().
+    // Room for n more bytes; the array grows geometrically, within the room reserved first, and
+    // is trimmed by take().
     char *grow(qsizetype n)
     {
-        if (m_size + n > m_bytes.size())
-            m_bytes.resize(qMax(m_size + n, qMax<qsizetype>(256, m_bytes.size() * 2)));
+        if (m_size + n > m_bytes.size()) {
+            qsizetype size = qMax(m_size + n, qMax<qsizetype>(256, m_bytes.size() * 2));
+            if (m_size + n <= m_bytes.capacity())
+                size = qMin(size, m_bytes.capacity());
+            m_bytes.resize(size);
+        }
         return m_bytes.data() + m_size;
     }
 
@@ -1417,6 +1422,11 @@ void PacketWriter::addPackedRow(const PackedRow &row)
     d->out.head(Array, quint64(d->fields.size()));
     d->out.raw(row);
     ++d->rows;
+}
+
+void PacketWriter::reserve(qsizetype bytes)
+{
+    d->out.reserve(bytes);
 }
 
 qsizetype PacketWriter::rowsWritten() const

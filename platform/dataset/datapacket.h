@@ -117,6 +117,10 @@ public:
     // A whole packed row of the writer's own fields, taken as it is: packed rows are checked.
     void addPackedRow(const PackedRow &row);
 
+    // Room for a packet of about `bytes` in all, when the caller knows: a page of lines then
+    // takes its memory once instead of growing into it.
+    void reserve(qsizetype bytes);
+
     qsizetype rowsWritten() const;
     // Ends the packet and returns it. Throws when a row is incomplete or the declared row
     // count was not met.

@@ -23,6 +23,11 @@ constexpr int kMaxDepth = 64;
 
 constexpr qint64 kInt64Max = std::numeric_limits<qint64>::max();
 
+// Packets from this size on are read in place when the caller owns the frame, and sent apart
+// from the frame's other bytes: they are the pages of lines and the invoice lists, tens of MB
+// that a copy would double.
+constexpr qint64 kPacketInPlaceFrom = qint64(64) << 10;
+
 void writeText(QCborStreamWriter &w, const QString &text)
 {
     const QByteArray utf8 = text.toUtf8();
@@ -34,7 +39,16 @@ void writeKey(QCborStreamWriter &w, const char *key)
     w.append(QLatin1StringView(key));
 }
 
-void writeValue(QCborStreamWriter &w, const RpcValue &v)
+// Packets written apart from the frame's other bytes (see encodeAnswerPieces()): each is written
+// as an empty byte string, whose place in the buffer is noted, to be replaced by its real head
+// and the packet's own bytes when the pieces are put together.
+struct Splices
+{
+    const QBuffer *buffer = nullptr;
+    QList<std::pair<qint64, QByteArray>> at; // position just after the empty string, packet
+};
+
+void writeValue(QCborStreamWriter &w, const RpcValue &v, Splices *splices = nullptr)
 {
     switch (v.kind()) {
     case RpcValue::Kind::Null:
@@ -58,13 +72,18 @@ void writeValue(QCborStreamWriter &w, const RpcValue &v)
         break;
     case RpcValue::Kind::Packet:
         w.append(QCborKnownTags::EncodedCbor);
-        w.append(v.toPacket());
+        if (splices && v.toPacket().size() >= kPacketInPlaceFrom) {
+            w.append(QByteArray());
+            splices->at.append({splices->buffer->pos(), v.toPacket()});
+        } else {
+            w.append(v.toPacket());
+        }
         break;
     case RpcValue::Kind::Array: {
         const QList<RpcValue> &items = v.toArray();
         w.startArray(quint64(items.size()));
         for (const RpcValue &item : items)
-            writeValue(w, item);
+            writeValue(w, item, splices);
         w.endArray();
         break;
     }
@@ -126,10 +145,6 @@ QByteArray buildFrame(qint64 maxFrameSize, const char *what, qsizetype sizeHint,
     std::copy_n(prefix.constData(), 4, frame.data());
     return frame;
 }
-
-// Packets from this size on are read in place when the caller owns the frame: they are the pages
-// of lines and the invoice lists, tens of MB that a copy would double.
-constexpr qint64 kPacketInPlaceFrom = qint64(64) << 10;
 
 class Decoder
 {
@@ -508,36 +523,112 @@ QByteArray encodeCall(const RpcCall &call, qint64 maxFrameSize)
     });
 }
 
-QByteArray encodeAnswer(const RpcAnswer &answer, qint64 maxFrameSize)
+namespace {
+
+void writeAnswer(QCborStreamWriter &w, const RpcAnswer &answer, Splices *splices)
+{
+    const bool withRefs = !answer.failed && !answer.refs.isEmpty();
+    w.startMap((answer.id ? 1 : 0) + 1 + (withRefs ? 1 : 0));
+    if (answer.id) {
+        writeKey(w, "id");
+        w.append(quint64(*answer.id));
+    }
+    if (answer.failed) {
+        writeKey(w, "error");
+        writeText(w, answer.error);
+    } else {
+        writeKey(w, "result");
+        writeValue(w, answer.result, splices);
+    }
+    if (withRefs) {
+        writeKey(w, "refs");
+        w.startMap(quint64(answer.refs.size()));
+        for (auto it = answer.refs.cbegin(); it != answer.refs.cend(); ++it) {
+            w.append(quint64(it.key()));
+            writeValue(w, it.value(), splices);
+        }
+        w.endMap();
+    }
+    w.endMap();
+}
+
+// The head of a CBOR item, shortest form, as the stream writer writes it.
+QByteArray cborHead(quint8 major, quint64 value)
+{
+    char bytes[9];
+    const char m = char(major << 5);
+    if (value < 24) {
+        bytes[0] = char(m | char(value));
+        return QByteArray(bytes, 1);
+    }
+    int size = 9;
+    char info = 27;
+    if (value <= 0xff) {
+        size = 2;
+        info = 24;
+    } else if (value <= 0xffff) {
+        size = 3;
+        info = 25;
+    } else if (value <= 0xffffffffu) {
+        size = 5;
+        info = 26;
+    }
+    bytes[0] = char(m | info);
+    for (int i = size - 1; i > 0; --i, value >>= 8)
+        bytes[i] = char(value & 0xff);
+    return QByteArray(bytes, size);
+}
+
+qsizetype answerSizeHint(const RpcAnswer &answer)
 {
     qsizetype hint = answer.error.size() + sizeHint(answer.result);
     for (const RpcValue &v : answer.refs)
         hint += 9 + sizeHint(v);
-    return buildFrame(maxFrameSize, "resposta", hint, [&](QCborStreamWriter &w) {
-        const bool withRefs = !answer.failed && !answer.refs.isEmpty();
-        w.startMap((answer.id ? 1 : 0) + 1 + (withRefs ? 1 : 0));
-        if (answer.id) {
-            writeKey(w, "id");
-            w.append(quint64(*answer.id));
-        }
-        if (answer.failed) {
-            writeKey(w, "error");
-            writeText(w, answer.error);
-        } else {
-            writeKey(w, "result");
-            writeValue(w, answer.result);
-        }
-        if (withRefs) {
-            writeKey(w, "refs");
-            w.startMap(quint64(answer.refs.size()));
-            for (auto it = answer.refs.cbegin(); it != answer.refs.cend(); ++it) {
-                w.append(quint64(it.key()));
-                writeValue(w, it.value());
-            }
-            w.endMap();
-        }
-        w.endMap();
-    });
+    return hint;
+}
+
+} // namespace
+
+QByteArray encodeAnswer(const RpcAnswer &answer, qint64 maxFrameSize)
+{
+    return buildFrame(maxFrameSize, "resposta", answerSizeHint(answer),
+                      [&](QCborStreamWriter &w) { writeAnswer(w, answer, nullptr); });
+}
+
+QList<QByteArray> encodeAnswerPieces(const RpcAnswer &answer, qint64 maxFrameSize)
+{
+    QByteArray frame(4, '\0');
+    Splices splices;
+    {
+        QBuffer buffer(&frame);
+        buffer.open(QIODevice::ReadWrite);
+        buffer.seek(4);
+        splices.buffer = &buffer;
+        QCborStreamWriter w(&buffer);
+        writeAnswer(w, answer, &splices);
+    }
+    QList<QByteArray> pieces;
+    qint64 body = frame.size() - 4;
+    qint64 from = 0;
+    for (const auto &[at, packet] : std::as_const(splices.at)) {
+        // The empty string's head, one byte before `at`, gives way to the packet's.
+        pieces.append(frame.mid(from, at - 1 - from));
+        pieces.append(cborHead(2, quint64(packet.size())));
+        pieces.append(packet);
+        body += pieces.at(pieces.size() - 2).size() + packet.size() - 1;
+        from = at;
+    }
+    pieces.append(frame.mid(from));
+    const qint64 limit = std::min(maxFrameSize, kLargestFrameSize);
+    if (body > limit)
+        throw RpcError(
+            RpcError::Kind::FrameTooLarge,
+            QStringLiteral("A resposta é grande demais para ser enviada: %1 bytes; o limite é %2.")
+                .arg(body)
+                .arg(limit));
+    const QByteArray prefix = FrameReader::prefix(body);
+    std::copy_n(prefix.constData(), 4, pieces.first().data());
+    return pieces;
 }
 
 QString randomSessionKey()

@@ -64,6 +64,10 @@ QByteArray encodeHello(const RpcHello &hello, qint64 maxFrameSize = kDefaultMaxF
 QByteArray encodeHelloReply(const RpcHelloReply &reply, qint64 maxFrameSize = kDefaultMaxFrameSize);
 QByteArray encodeCall(const RpcCall &call, qint64 maxFrameSize = kDefaultMaxFrameSize);
 QByteArray encodeAnswer(const RpcAnswer &answer, qint64 maxFrameSize = kDefaultMaxFrameSize);
+// The same frame as pieces to send one after the other: a large packet is a piece of its own,
+// shared with the answer instead of copied into the frame.
+QList<QByteArray> encodeAnswerPieces(const RpcAnswer &answer,
+                                     qint64 maxFrameSize = kDefaultMaxFrameSize);
 
 RpcHello decodeHello(const QByteArray &body);
 // A new session key for a hello: 128 random bits from the system's generator, in hex.

@@ -292,14 +292,15 @@ void runHandler(const RpcHandler &handler, RpcCall &call, const QString &session
     }
 }
 
-// An answer too large to send is replaced by the error that says so.
-QByteArray encodeAnswerWithin(RpcAnswer &answer, qint64 maxFrameSize)
+// An answer too large to send is replaced by the error that says so. In pieces, so that a page
+// of lines goes to the socket as it is instead of being copied into the frame.
+QList<QByteArray> encodeAnswerWithin(RpcAnswer &answer, qint64 maxFrameSize)
 {
     try {
-        return encodeAnswer(answer, maxFrameSize);
+        return encodeAnswerPieces(answer, maxFrameSize);
     } catch (const RpcError &e) {
         answer = RpcAnswer{answer.id, true, e.message(), {}, {}};
-        return encodeAnswer(answer, maxFrameSize);
+        return {encodeAnswer(answer, maxFrameSize)};
     }
 }
 
@@ -337,11 +338,12 @@ void RpcSession::answerCall(QByteArray body)
         answer.error = unknown;
     }
 
-    const QByteArray frame = encodeAnswerWithin(answer, m_settings.maxFrameSize);
+    const QList<QByteArray> frame = encodeAnswerWithin(answer, m_settings.maxFrameSize);
     record.microseconds = clock.nsecsElapsed() / 1000;
     record.ok = !answer.failed;
     record.error = answer.error;
-    send(frame);
+    for (const QByteArray &piece : frame)
+        send(piece);
     emit callFinished();
     log(record);
 }

@@ -4,6 +4,7 @@
 #include "contracts/compralegalcontract.h"
 #include "dataset/datapacket.h"
 #include "keylist/keylist.h"
+#include "layout/records.h"
 #include "rpc/rpcerror.h"
 #include "server/compralegalargs.h"
 #include "server/compralegalstore.h"
@@ -398,6 +399,9 @@ QByteArray CompraLegalService::readPage(const ListFile &file, const PageRange &r
     // The layout writes ASCII, whose bytes go into the packet as they are, with no text made of
     // them; a stored byte above it is read as Latin-1, as always.
     const QByteArray fileNumber = file.fileNumber.toUtf8();
+    // A row: array head, number, two floats of up to 9 bytes, the line and its text head.
+    const qint64 rows = std::max<qint64>(std::min(range.to, file.lineCount) - range.from + 1, 0);
+    writer.reserve(512 + rows * (1 + 1 + fileNumber.size() + 9 + 3 + kRecordLength + 9));
     m_store->readLines(file.fileNumber, range.from, range.to,
                        [&](qint64 number, QByteArrayView text, qint64 sequence) {
                            writer.addUtf8Text(fileNumber);

@@ -11,6 +11,7 @@
 #include <QCborValue>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 
@@ -82,6 +83,7 @@ private slots:
     void largePacketsAreTakenFromTheFrame();
     void packetsReadInPlaceAreChecked();
     void largeBlocksComeFromTheHeap();
+    void answersGoOutInPiecesWithTheirPacketsShared();
 
     void argsHelpersNameTheArgument();
 };
@@ -502,6 +504,41 @@ void TestRpcFraming::largeBlocksComeFromTheHeap()
 #else
     QSKIP("the C library has no such setting");
 #endif
+}
+
+// Sent in pieces, an answer is the same bytes as in one frame, each large packet going out as the
+// answer holds it, without a copy; the size limit counts the whole.
+void TestRpcFraming::answersGoOutInPiecesWithTheirPacketsShared()
+{
+    const QByteArray page = patterned(300000, 'a');
+    const QByteArray other = patterned(70000, 'o');
+    RpcAnswer answer;
+    answer.id = 12;
+    answer.result = QList<RpcValue>{"OK",          RpcValue::fromPacket(page),
+                                    "C:\\saida\\", RpcValue::fromPacket(QByteArrayLiteral("small")),
+                                    "N",           ""};
+    answer.refs.insert(0, "COMPRA");
+    answer.refs.insert(8, 50000.0);
+    answer.refs.insert(9, RpcValue::fromPacket(other));
+    const QList<QByteArray> pieces = encodeAnswerPieces(answer);
+    QCOMPARE(pieces.join(), encodeAnswer(answer));
+    QCOMPARE(std::count_if(pieces.begin(), pieces.end(),
+                           [&](const QByteArray &p) {
+                               return p.constData() == page.constData() ||
+                                      p.constData() == other.constData();
+                           }),
+             2);
+    QVERIFY(decodeAnswer(pieces.join().mid(4)).result == answer.result);
+
+    // Without large packets, one piece; too large, refused as the whole frame would be.
+    RpcAnswer plain;
+    plain.id = 1;
+    plain.result = QList<RpcValue>{"OK", RpcValue::fromPacket(QByteArrayLiteral("x"))};
+    QCOMPARE(encodeAnswerPieces(plain), QList<QByteArray>{encodeAnswer(plain)});
+    const qint64 size = pieces.join().size() - 4;
+    QCOMPARE(encodeAnswerPieces(answer, size).join().size(), size + 4);
+    QCOMPARE(thrown([&] { encodeAnswerPieces(answer, size - 1); }),
+             expected(RpcError::Kind::FrameTooLarge));
 }
 
 #include "tst_rpcframing.moc"
