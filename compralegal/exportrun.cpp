@@ -14,6 +14,7 @@
 
 #include <cstring>
 #include <exception>
+#include <utility>
 
 namespace fis::compralegal {
 
@@ -172,11 +173,11 @@ QList<WrittenFile> ExportRun::run(const ExportRunInput &input)
     m_tables.lista->emptyDataSet();
 
     takeListNumber();
-    collectMarked();
+    QByteArray marked = collectMarked();
     if (m_tables.lista->isEmpty())
         throw ExportRunError(ExportRunError::Kind::NoInvoiceMarked, QString());
 
-    loadFileList();
+    loadFileList(std::move(marked));
     const int files = m_tables.arquivos->recordCount();
     QList<WrittenFile> written;
     for (int file = 1; file <= files; ++file) {
@@ -208,41 +209,58 @@ void ExportRun::takeListNumber()
                        QStringLiteral("A resposta de GetLista não é o número de uma lista."));
 }
 
-void ExportRun::collectMarked()
+namespace {
+
+qsizetype countMarked(const MemTable &notas, int status)
+{
+    QByteArray scratch;
+    qsizetype marked = 0;
+    for (int row = 0; row < notas.recordCount(); ++row)
+        marked += notas.utf8At(row, status, &scratch) == QByteArrayView(kMarked);
+    return marked;
+}
+
+void addRowsOf(const MemTable &table, PacketWriter &rows)
+{
+    for (int row = 0; row < table.recordCount(); ++row)
+        for (int field = 0; field < table.fieldCount(); ++field)
+            rows.addValue(table.valueAt(row, field));
+}
+
+} // namespace
+
+QByteArray ExportRun::collectMarked()
 {
     MemTable &notas = *m_tables.notaFiscal;
+    MemTable &lista = *m_tables.lista;
     ControlsDisabled suspended(&notas);
     if (!notas.isOpen())
-        return;
-    // The rows go into a packet that the marked list then loads whole: the same rows as adding
-    // them one by one, without an edit per row (a list of 250,000 invoices is marked at once).
-    MemTable &lista = *m_tables.lista;
-    // Cells in listaFields()' order, which loading matches to the table's fields by name.
-    const QList<FieldDef> fields = listaFields();
-    PacketWriter rows(fields, -1, lista.name());
-    for (int row = 0; row < lista.recordCount(); ++row)
-        for (const FieldDef &field : fields)
-            rows.addValue(lista.valueAt(row, lista.indexOfField(field.name)));
+        return {};
     const int status = notas.indexOfField(QStringLiteral("IDSTATUS"));
     const int branch = notas.indexOfField(QStringLiteral("CDFILIAL"));
     const int posting = notas.indexOfField(QStringLiteral("NRLANCTONF"));
     const int registration = notas.indexOfField(QStringLiteral("CDINSCESTA"));
+    // To the first row, as the walk goes: a mark still being edited is posted first.
+    notas.first();
+    // The rows go into a packet that the marked list then loads whole: the same rows as adding
+    // them one by one, without an edit per row (a list of 250,000 invoices is marked at once).
+    // Written with the table's own fields and row count, it is what the table would save.
+    PacketWriter rows(lista.fields(), lista.recordCount() + countMarked(notas, status),
+                      lista.name());
+    addRowsOf(lista, rows);
+    QByteArray scratch;
     const QByteArray listNumber = m_listNumber.toUtf8();
     // The registrations already in the list, folded: a set, since a locate per invoice would
     // make a long list quadratic. The invoice before's, as it came, spares folding a repeat.
     QSet<QString> registrations;
     std::optional<QByteArray> previous;
-    QByteArray scratch;
     QByteArray key;
-    notas.first();
     while (!notas.eof()) {
         const int at = notas.currentRow();
         if (notas.utf8At(at, status, &scratch) == QByteArrayView(kMarked)) {
-            rows.addUtf8Text(listNumber);
             key.truncate(0);
             key.append(notas.utf8At(at, branch, &scratch));
             key.append(notas.utf8At(at, posting, &scratch));
-            rows.addUtf8Text(key);
             const QByteArrayView inscricao = notas.utf8At(at, registration, &scratch);
             bool known = previous && *previous == inscricao;
             if (!known) {
@@ -251,22 +269,35 @@ void ExportRun::collectMarked()
                 registrations.insert(folded);
                 previous = inscricao.toByteArray();
             }
-            if (known || inscricao.isNull())
-                rows.addNull();
-            else
-                rows.addUtf8Text(inscricao);
+            for (const FieldDef &field : lista.fields()) {
+                if (field.name == u"NRLISTA")
+                    rows.addUtf8Text(listNumber);
+                else if (field.name == u"CDLISTA")
+                    rows.addUtf8Text(key);
+                else if (field.name == u"CDINSCESTA" && !known && !inscricao.isNull())
+                    rows.addUtf8Text(inscricao);
+                else
+                    rows.addNull();
+            }
         }
         notas.next();
     }
-    lista.loadFromPacket(rows.finish());
+    const QByteArray packet = rows.finish();
+    lista.loadFromPacket(packet);
+    return packet;
 }
 
-void ExportRun::loadFileList()
+// `marked` is what cdsLista holds, as collectMarked() wrote it; taken, so that it goes with the
+// table.
+void ExportRun::loadFileList(QByteArray marked)
 {
     const RpcValue answer = m_connection.appServer().call(
-        QStringLiteral("getNotasMarcadas"), {RpcValue::fromPacket(m_tables.lista->saveToPacket())});
+        QStringLiteral("getNotasMarcadas"), {RpcValue::fromPacket(std::exchange(marked, {}))});
     m_tables.arquivos->loadFromPacket(packetOf(answer, "A resposta de getNotasMarcadas"));
     m_tables.arquivos->first();
+    // The server holds the list now. Its rows would otherwise sit through the first file's
+    // pages (some 60 bytes an invoice) only to be emptied when that file is done.
+    m_tables.lista->emptyDataSet();
 }
 
 WrittenFile ExportRun::writeFile(const ExportRunInput &input, int file, int files)
@@ -305,52 +336,70 @@ WrittenFile ExportRun::writeFile(const ExportRunInput &input, int file, int file
 
 WrittenFile ExportRun::writePages(RegistroRequest &request, ExportProgress &progress)
 {
+    WrittenFile result;
+    std::optional<OutputFile> out;
+    // Each page is written as soon as it comes, before the invoice list is reloaded, and
+    // dropped: the page and the two lists of a reload are then never held at once.
+    const auto write = [&](RegistroAnswer &page) {
+        if (!out) {
+            result.path = outputPath(page);
+            progress.fileName = QFileInfo(result.path).fileName();
+            out.emplace(result.path);
+        }
+        m_tables.registros->loadFromPacket(page.lines);
+        page.lines.clear();
+        out->writePage(*m_tables.registros);
+        m_tables.registros->emptyDataSet();
+        progress.stage = ExportProgress::Stage::Written;
+        progress.lines = out->lines();
+        m_host.progress(progress);
+    };
     progress.page = 1;
-    RegistroAnswer page = fetchPage(request, progress);
+    RegistroAnswer page = fetchPage(request, progress, write);
     // The first page's continuation goes with every later page of the file.
     request.continuacao = page.continuacao;
     m_tables.notaFiscal->first();
-    WrittenFile result;
-    result.path = outputPath(page);
-    progress.fileName = QFileInfo(result.path).fileName();
-    OutputFile out(result.path);
-    for (;;) {
-        m_tables.registros->loadFromPacket(page.lines);
-        page.lines.clear();
-        out.writePage(*m_tables.registros);
-        progress.stage = ExportProgress::Stage::Written;
-        progress.lines = out.lines();
-        m_host.progress(progress);
-        if (page.maisPaginas != kAnotherPage)
-            break;
+    while (page.maisPaginas == kAnotherPage) {
         request.primeiro = request.ultimo + 1;
         request.ultimo = request.ultimo + kPageSize;
-        m_tables.registros->emptyDataSet();
         ++progress.page;
-        page = fetchPage(request, progress);
+        page = fetchPage(request, progress, write);
     }
-    out.commit();
-    result.lines = out.lines();
+    out->commit();
+    result.lines = out->lines();
     return result;
 }
 
-// One GetRegistro call: the by-reference arguments taken back, the invoice list reloaded, the
-// answer read and its status checked, the same way for every page.
-RegistroAnswer ExportRun::fetchPage(RegistroRequest &request, ExportProgress &progress)
+// One GetRegistro call: the by-reference arguments taken back, the page read and, when its
+// status is "OK", handed to `write`, the invoice list reloaded, and the status checked, the same
+// way for every page. The list is reloaded also when reading or writing the page failed, before
+// the failure goes on, as it would be when the page were written after it.
+RegistroAnswer ExportRun::fetchPage(RegistroRequest &request, ExportProgress &progress,
+                                    const std::function<void(RegistroAnswer &)> &write)
 {
     m_host.showWait();
     progress.stage = ExportProgress::Stage::Fetching;
     m_host.progress(progress);
-    const RpcValue answer =
+    RpcValue answer =
         m_connection.appServer().call(QStringLiteral("GetRegistro"), request.arguments());
     *m_baseName = request.nmArquivo;
     m_listNumber = request.nrLista;
+    std::optional<RegistroAnswer> page;
+    std::exception_ptr failure;
+    try {
+        page = RegistroAnswer::fromValue(std::exchange(answer, RpcValue()));
+        if (page->ok())
+            write(*page);
+    } catch (...) {
+        failure = std::current_exception();
+    }
     m_host.reloadInvoices();
-    RegistroAnswer page = RegistroAnswer::fromValue(answer);
+    if (failure)
+        std::rethrow_exception(failure);
     m_host.hideWait();
-    if (!page.ok())
-        throw ExportRunError(ExportRunError::Kind::ServerMessage, page.status);
-    return page;
+    if (!page->ok())
+        throw ExportRunError(ExportRunError::Kind::ServerMessage, page->status);
+    return std::move(*page);
 }
 
 // Where the first page says the file goes; refused when its name would leave the directory.

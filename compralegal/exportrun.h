@@ -13,6 +13,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <stdexcept>
 
@@ -156,11 +157,12 @@ public:
 private:
     void checkDirectory();
     void takeListNumber();
-    void collectMarked();
-    void loadFileList();
+    QByteArray collectMarked();
+    void loadFileList(QByteArray marked);
     WrittenFile writeFile(const ExportRunInput &input, int file, int files);
     WrittenFile writePages(RegistroRequest &request, ExportProgress &progress);
-    RegistroAnswer fetchPage(RegistroRequest &request, ExportProgress &progress);
+    RegistroAnswer fetchPage(RegistroRequest &request, ExportProgress &progress,
+                             const std::function<void(RegistroAnswer &)> &write);
     QString outputPath(const RegistroAnswer &first) const;
     void runFailureGuard();
 

@@ -99,6 +99,7 @@ private slots:
     void unsafeNamesFailBeforeWriting();
     void linesOutsideLatin1FailNamingFileAndLine();
     void guardAnswerErrorIsKeptForAfterTheFailure();
+    void pageWrittenBeforeTheReloadWhichComesAlsoOnAFailure();
 
 private:
     QList<WrittenFile> run(const QString &typed = QStringLiteral("ARQ.TXT"));
@@ -313,8 +314,9 @@ void tst_ExportRun::pagesFollowTheBoundsTheServerLeaves()
     QByteArray expected = crlf(first) + crlf(second);
     expected += QByteArray("\xfaltima linha com \xe7 e   espa\xe7os  \r\n");
     QCOMPARE(readAll(out(QStringLiteral("ARQ_0001_.txt"))), expected);
-    // Each follow-up page started from an empty page table; the list reloaded after each call.
-    QCOMPARE(emptyAtReload, 2);
+    // Each page is written and dropped before the list is reloaded, so the page table is empty
+    // at every reload (and each follow-up page starts from it empty); one reload per call.
+    QCOMPARE(emptyAtReload, 3);
     QCOMPARE(m_host->events.count(QStringLiteral("reload")), 3);
     QCOMPARE(m_server->callsOf(QStringLiteral("GetNotaFiscal")).size(), 0); // the host reloads
     // Progress names the file, the page and the lines so far.
@@ -372,6 +374,21 @@ void tst_ExportRun::collectsMarkedInvoicesOncePerRegistration()
     for (const DataRow &r : packet.rows)
         rows << r.at(0).toString() + u'|' + r.at(1).toString() + u'|' + r.at(2).toString();
     QCOMPARE(rows, (QStringList{"17|000110|111", "17|000111|abc", "17|000212|", "17|000315|"}));
+    // The bytes are those the list's table saves: later registrations are null, not empty.
+    MemTable saved;
+    saved.setFields(listaFields());
+    saved.createDataSet();
+    for (const auto &[key, inscricao] : {std::pair{"000110", "111"},
+                                         {"000111", "abc"},
+                                         {"000212", nullptr},
+                                         {"000315", nullptr}}) {
+        saved.append();
+        saved.setValue(QStringLiteral("NRLISTA"), QStringLiteral("17"));
+        saved.setValue(QStringLiteral("CDLISTA"), QString::fromLatin1(key));
+        saved.setValue(QStringLiteral("CDINSCESTA"), QString::fromLatin1(inscricao));
+        saved.post();
+    }
+    QCOMPARE(lists.first().args.at(0).toPacket(), saved.saveToPacket());
     // The views were suspended while the list was walked: one reset, and the only row move is
     // back to the first row after the file ...
     QCOMPARE(resets, 1);
@@ -605,4 +622,45 @@ void tst_ExportRun::guardAnswerErrorIsKeptForAfterTheFailure()
 }
 
 QTEST_GUILESS_MAIN(tst_ExportRun)
+// A page is on disk (in the file's temporary) before the list is reloaded, so that the page and
+// both lists of the reload are never held at once; when the file cannot be made, the list is
+// still reloaded before the failure is told, as when the file came after the reload.
+void tst_ExportRun::pageWrittenBeforeTheReloadWhichComesAlsoOnAFailure()
+{
+    m_server->script.files = {
+        {QStringLiteral("111"),
+         QStringLiteral("0001"),
+         {numbered(QStringLiteral("A"), 3), numbered(QStringLiteral("B"), 2)}}};
+    // What the run had written when the list was reloaded, and whether it still held a page.
+    QList<qint64> writtenAtReload;
+    m_host->onReload = [&] {
+        const ExportProgress &last = m_host->progresses.constLast();
+        writtenAtReload << (last.stage == ExportProgress::Stage::Written ? last.lines : -1);
+        QVERIFY(m_registros->isEmpty());
+    };
+    run();
+    QCOMPARE(writtenAtReload, (QList<qint64>{3, 5}));
+    QCOMPARE(readAll(out(QStringLiteral("ARQ_0001_.txt"))),
+             crlf(numbered(QStringLiteral("A"), 3) + numbered(QStringLiteral("B"), 2)));
+
+    // The directory the server names is a file: nothing can be created in it.
+    m_server->reset();
+    m_host->events.clear();
+    m_host->onReload = {};
+    const QString notADirectory = out(QStringLiteral("plain"));
+    {
+        QFile plain(notADirectory);
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+    }
+    m_server->script.files = {
+        {QStringLiteral("111"), QStringLiteral("0001"), {numbered(QStringLiteral("A"), 3)}}};
+    m_server->script.outputDir = notADirectory + u'/';
+    const QString message = runFails<ExportRunError>();
+    QVERIFY2(message.contains(QStringLiteral("Não foi possível criar o arquivo")),
+             qPrintable(message));
+    QCOMPARE(m_host->events.count(QStringLiteral("reload")), 1);
+    QCOMPARE(m_server->callsOf(QStringLiteral("GetDeletaLista")).size(), 1);
+    QVERIFY(m_lista->isEmpty());
+}
+
 #include "tst_exportrun.moc"

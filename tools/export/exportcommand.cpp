@@ -72,11 +72,10 @@ struct Criteria
 class CommandHost : public ExportRunHost
 {
 public:
-    CommandHost(const ExportOptions &options, NetConnection &connection, MemTable &notas,
-                Criteria &criteria, QTextStream &paths, QTextStream &progress)
+    CommandHost(const ExportOptions &options, NetConnection &connection, Criteria &criteria,
+                QTextStream &paths, QTextStream &progress)
         : m_options(options)
         , m_connection(connection)
-        , m_notas(notas)
         , m_criteria(criteria)
         , m_paths(paths)
         , m_progress(progress)
@@ -107,19 +106,20 @@ public:
         m_progress.flush();
     }
 
-    // The screen reloads with the hidden dialog's criteria; here they are the options.
+    // The screen reloads with the hidden dialog's criteria; here they are the options. The
+    // call is the screen's, so the server sees the same run; the answer has no grid to show it
+    // in and nothing reads the list after the run, so it is not taken apart into the table.
     void reloadInvoices() override
     {
         m_criteria.status = m_options.status;
         NotaFiscalRequest request = m_criteria.request(m_options.empresa);
         request.statusRef = &m_criteria.status;
-        loadInvoiceList(m_connection.appServer(), request, m_notas);
+        callGetNotaFiscal(m_connection.appServer(), request);
     }
 
 private:
     const ExportOptions &m_options;
     NetConnection &m_connection;
-    MemTable &m_notas;
     Criteria &m_criteria;
     QTextStream &m_paths;
     QTextStream &m_progress;
@@ -231,7 +231,7 @@ QList<WrittenFile> exportInvoices(const ExportOptions &options, Criteria &criter
                     .arg(marked);
     progress.flush();
 
-    CommandHost host(options, connection, notas, criteria, paths, progress);
+    CommandHost host(options, connection, criteria, paths, progress);
     ExportRun run(connection, tables.tables(), host);
     ExportRunInput input;
     input.empresa = options.empresa;
