@@ -8,6 +8,7 @@
 
 #include <QSet>
 
+#include <algorithm>
 #include <cmath>
 
 namespace fis {
@@ -57,14 +58,12 @@ InvoiceStatus invoiceStatus(const RpcArgs &args, qsizetype index)
                        .arg(args.text(index)));
 }
 
-std::vector<DataRow> listaRows(const RpcArgs &args)
+// Blank as QString::trimmed() tells, without a QString for the usual ASCII key.
+bool isBlank(QByteArrayView utf8)
 {
-    try {
-        return decodePacketRows(args.packet(0), compralegal::listaFields(),
-                                QStringLiteral("cdsLista"));
-    } catch (const DataSetError &e) {
-        packetError(e);
-    }
+    const bool ascii =
+        std::all_of(utf8.begin(), utf8.end(), [](char c) { return uchar(c) < 0x80; });
+    return ascii ? utf8.trimmed().isEmpty() : QString::fromUtf8(utf8).trimmed().isEmpty();
 }
 
 } // namespace
@@ -95,28 +94,46 @@ InvoiceCriteria readNotaFiscalArgs(const RpcArgs &args)
 MarkedList readNotasMarcadasArgs(const RpcArgs &args)
 {
     args.expectCount(1);
-    const std::vector<DataRow> rows = listaRows(args);
+    MarkedList marked;
+    marked.packet = args.packet(0);
+    const QList<FieldDef> fields = compralegal::listaFields();
+    std::vector<PackedRow> rows;
+    try {
+        rows = decodePackedRows(marked.packet, fields, QStringLiteral("cdsLista"));
+    } catch (const DataSetError &e) {
+        packetError(e);
+    }
     if (rows.empty())
         throw RpcError(QStringLiteral("Nenhuma nota fiscal foi marcada."));
 
-    MarkedList marked;
-    marked.list = rows.front().at(0).toString().trimmed();
+    QByteArray scratch;
+    const QByteArray firstList = packedText(rows.front(), fields, 0, &scratch).toByteArray();
+    marked.list = QString::fromUtf8(firstList).trimmed();
     if (marked.list.isEmpty())
         throw RpcError(QStringLiteral("Número da lista deve ser informado (NRLISTA vazio)."));
-    QSet<QString> seen;
-    marked.keys.reserve(qsizetype(rows.size()));
-    for (const DataRow &row : rows) {
-        if (row.at(0).toString().trimmed() != marked.list)
+    const char *const packetFrom = marked.packet.constData();
+    const char *const packetTo = packetFrom + marked.packet.size();
+    QSet<QByteArrayView> seen;
+    seen.reserve(qsizetype(rows.size()));
+    marked.keys.reserve(rows.size());
+    for (const PackedRow &row : rows) {
+        const QByteArrayView list = packedText(row, fields, 0, &scratch);
+        if (list != firstList && QString::fromUtf8(list).trimmed() != marked.list)
             throw RpcError(QStringLiteral("As notas marcadas pertencem a listas diferentes "
                                           "(%1 e %2).")
-                               .arg(marked.list, row.at(0).toString()));
-        const QString key = row.at(1).toString();
-        if (key.trimmed().isEmpty())
+                               .arg(marked.list, QString::fromUtf8(list)));
+        QByteArrayView key = packedText(row, fields, 1, &scratch);
+        if (isBlank(key))
             throw RpcError(QStringLiteral("Nota marcada sem CDLISTA."));
+        if (key.data() < packetFrom || key.data() >= packetTo) {
+            marked.pieces.push_back(key.toByteArray());
+            key = marked.pieces.back();
+        }
         if (seen.contains(key))
-            throw RpcError(QStringLiteral("A nota %1 foi marcada duas vezes.").arg(key));
+            throw RpcError(
+                QStringLiteral("A nota %1 foi marcada duas vezes.").arg(QString::fromUtf8(key)));
         seen.insert(key);
-        marked.keys.append(key);
+        marked.keys.push_back(key);
     }
     return marked;
 }

@@ -6,7 +6,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <deque>
 #include <optional>
+#include <vector>
 
 namespace fis {
 
@@ -25,8 +27,12 @@ InvoiceCriteria readNotaFiscalArgs(const RpcArgs &args);
 // The marked list (cdsLista) of getNotasMarcadas.
 struct MarkedList
 {
-    QString list;     // NRLISTA, trimmed
-    QStringList keys; // CDLISTA of each row, as it came
+    QString list; // NRLISTA, trimmed
+    // CDLISTA of each row as it came, UTF-8, viewing `packet` (or `pieces`, for a key the packet
+    // sent in pieces): a list of 250,000 invoices is read without a value made per cell.
+    std::vector<QByteArrayView> keys;
+    QByteArray packet;
+    std::deque<QByteArray> pieces;
 };
 
 // getNotasMarcadas' packet: at least one row, every row of one list number, no key blank and

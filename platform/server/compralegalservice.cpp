@@ -221,20 +221,21 @@ CompraLegalService::ListedInvoices CompraLegalService::putOnList(const MarkedLis
     qint64 *counted = nullptr;
     try {
         const std::unique_ptr<ListFiller> filler = m_store->fillList(marked.list);
-        for (const QString &key : marked.keys) {
+        for (const QByteArrayView key : marked.keys) {
             const FoundInvoices found = filler->find(key);
             if (found.count == 0)
-                throw RpcError(QStringLiteral("Nota fiscal %1 não encontrada.").arg(key));
+                throw RpcError(
+                    QStringLiteral("Nota fiscal %1 não encontrada.").arg(QString::fromUtf8(key)));
             if (found.count > 1)
                 throw RpcError(
                     QStringLiteral("A chave %1 corresponde a notas de mais de uma filial.")
-                        .arg(key));
+                        .arg(QString::fromUtf8(key)));
             if (listed.company.isNull())
                 listed.company = found.company;
             else if (found.company != listed.company)
                 throw RpcError(
                     QStringLiteral("A nota %1 é da empresa %2; as demais são da empresa %3.")
-                        .arg(key, found.company, listed.company));
+                        .arg(QString::fromUtf8(key), found.company, listed.company));
             filler->addFound();
             if (!counted || countedReg != found.registration) {
                 countedReg = found.registration;

@@ -121,8 +121,9 @@ class ListFiller
 {
 public:
     virtual ~ListFiller() = default;
-    // Looks up the invoices `key` names: a branch code followed by an invoice's posting number.
-    virtual FoundInvoices find(const QString &key) = 0;
+    // Looks up the invoices `key` names: a branch code followed by an invoice's posting number,
+    // in UTF-8. The bytes must stay valid until finish().
+    virtual FoundInvoices find(QByteArrayView key) = 0;
     // Puts the one invoice the last find() found on the list. The store may hold it back until
     // a later call or finish(); either throws InvoiceTakenError for an invoice it writes.
     virtual void addFound() = 0;

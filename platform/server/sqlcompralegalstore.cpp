@@ -136,7 +136,7 @@ public:
         : m_db(db)
         , m_list(list)
         , m_listUtf8(list.toUtf8())
-        , m_branches(readBranches(db))
+        , m_branchesUtf8(readBranches(db))
         , m_invoice(db, "SELECT CDEMPRESA, CDINSCESTA FROM NFCOMPRA"
                         " WHERE CDFILIAL = ?1 AND NRLANCTONF = ?2")
     {
@@ -148,18 +148,18 @@ public:
                 "INSERT INTO LISTACOMPRALEGNF (NRLISTA, CDLISTA, CDINSCESTA, CDFILIAL,"
                 " NRLANCTONF)",
                 QList<int>{1, 0, 0, 0, 0}, kRowsPerInsert);
-        for (const QString &branch : std::as_const(m_branches))
-            m_branchesUtf8.append(branch.toUtf8());
         m_batch.reserve(kRowsPerInsert);
     }
 
     // Branch codes are tried as prefixes, each candidate confirmed by the invoice's primary key.
-    FoundInvoices find(const QString &key) override
+    // A prefix of the key's UTF-8 bytes ends where a character does, so it is a prefix of its
+    // characters too.
+    FoundInvoices find(QByteArrayView key) override
     {
-        m_keyUtf8 = key.toUtf8();
+        m_keyUtf8 = key;
         FoundInvoices found;
-        for (qsizetype b = 0; b < m_branches.size(); ++b) {
-            const QString &branch = m_branches.at(b);
+        for (qsizetype b = 0; b < m_branchesUtf8.size(); ++b) {
+            const QByteArray &branch = m_branchesUtf8.at(b);
             if (key.size() <= branch.size() || !key.startsWith(branch))
                 continue;
             m_invoice.bindUtf8NoCopy(1, m_branchesUtf8.at(b));
@@ -191,7 +191,8 @@ public:
 private:
     struct Marked
     {
-        QByteArray key, registration;
+        QByteArrayView key;
+        QByteArray registration;
         qsizetype branch;
     };
     // A value read back as the QString it was before, and its UTF-8 to bind.
@@ -210,19 +211,20 @@ private:
         }
     };
 
-    static QStringList readBranches(SqlConnection &db)
+    // As UTF-8, the form the keys come in.
+    static QList<QByteArray> readBranches(SqlConnection &db)
     {
         SqlStatement q(db, "SELECT CDFILIAL FROM FILIAL");
-        QStringList branches;
+        QList<QByteArray> branches;
         while (q.step())
-            branches.append(q.text(0));
+            branches.append(q.text(0).toUtf8());
         return branches;
     }
 
     // CDLISTA is the branch code followed by the posting number.
-    QByteArrayView postingOf(const QByteArray &keyUtf8, qsizetype branch) const
+    QByteArrayView postingOf(QByteArrayView keyUtf8, qsizetype branch) const
     {
-        return QByteArrayView(keyUtf8).sliced(m_branchesUtf8.at(branch).size());
+        return keyUtf8.sliced(m_branchesUtf8.at(branch).size());
     }
 
     void flush()
@@ -283,13 +285,12 @@ private:
     SqlConnection &m_db;
     const QString m_list;
     const QByteArray m_listUtf8;
-    const QStringList m_branches;
-    QList<QByteArray> m_branchesUtf8;
+    const QList<QByteArray> m_branchesUtf8;
     SqlStatement m_invoice;
     std::unique_ptr<MultiRowInsert> m_insert; // SQLite only
     std::vector<Marked> m_batch;
     // What the last find() found.
-    QByteArray m_keyUtf8;
+    QByteArrayView m_keyUtf8;
     qsizetype m_branch = -1;
     Read m_company;
     Read m_registration;

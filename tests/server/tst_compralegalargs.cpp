@@ -210,7 +210,10 @@ void TestCompraLegalArgs::markedList()
     QFETCH(QStringList, keys);
     const MarkedList marked = readNotasMarcadasArgs(notasMarcadas(rows));
     QCOMPARE(marked.list, QStringLiteral("000000001"));
-    QCOMPARE(marked.keys, keys);
+    QStringList got;
+    for (const QByteArrayView key : marked.keys)
+        got << QString::fromUtf8(key);
+    QCOMPARE(got, keys);
 }
 
 void TestCompraLegalArgs::markedListRejected_data()
