@@ -221,6 +221,7 @@ CompraLegalService::ListedInvoices CompraLegalService::putOnList(const MarkedLis
     qint64 *counted = nullptr;
     try {
         const std::unique_ptr<ListFiller> filler = m_store->fillList(marked.list);
+        filler->lookUpAll(marked.keys);
         for (const QByteArrayView key : marked.keys) {
             const FoundInvoices found = filler->find(key);
             if (found.count == 0)

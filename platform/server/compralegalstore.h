@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 namespace fis {
 
@@ -124,6 +125,9 @@ public:
     // Looks up the invoices `key` names: a branch code followed by an invoice's posting number,
     // in UTF-8. The bytes must stay valid until finish().
     virtual FoundInvoices find(QByteArrayView key) = 0;
+    // The keys find() is about to be asked for, in that order, for a store that looks them up
+    // better all at once than one by one. The bytes must stay valid until finish().
+    virtual void lookUpAll(const std::vector<QByteArrayView> &keys) { Q_UNUSED(keys) }
     // Puts the one invoice the last find() found on the list. The store may hold it back until
     // a later call or finish(); either throws InvoiceTakenError for an invoice it writes.
     virtual void addFound() = 0;

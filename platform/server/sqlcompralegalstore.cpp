@@ -6,6 +6,8 @@
 #include "server/multirowinsert.h"
 #include "sqldb/sqldatabase.h"
 
+#include <QHash>
+
 #include <vector>
 
 namespace fis {
@@ -123,22 +125,31 @@ std::optional<QString> numberOnAnotherList(SqlConnection &db, const QString &lis
     return q.text(0);
 }
 
+constexpr char kInvoiceOfKey[] = "SELECT CDEMPRESA, CDINSCESTA FROM NFCOMPRA"
+                                 " WHERE CDFILIAL = ?1 AND NRLANCTONF = ?2";
+// Firebird refuses a parameter longer than the column it is compared with, and a branch code
+// that begins another's leaves a longer posting to try: cast, it is a mere mismatch.
+constexpr char kInvoiceOfKeyFirebird[] = "SELECT CDEMPRESA, CDINSCESTA FROM NFCOMPRA"
+                                         " WHERE CDFILIAL = CAST(?1 AS VARCHAR(50))"
+                                         " AND NRLANCTONF = CAST(?2 AS VARCHAR(50))";
+
 // A list may hold hundreds of thousands of keys: each is converted to UTF-8 once and bound as
 // views of that, and the invoice's company and registration, nearly always the same as the row
 // before, are converted only when their bytes change.
 class SqliteListFiller final : public ListFiller
 {
 public:
-    // The marked invoices go in 100 rows per INSERT.
+    // The marked invoices go in 100 rows per INSERT on SQLite; the server engines' bulk path
+    // takes far more at a time, each batch costing round trips.
     static constexpr int kRowsPerInsert = 100;
+    static constexpr int kRowsPerBulkWrite = 10000;
 
     SqliteListFiller(SqlConnection &db, const QString &list)
         : m_db(db)
         , m_list(list)
         , m_listUtf8(list.toUtf8())
         , m_branchesUtf8(readBranches(db))
-        , m_invoice(db, "SELECT CDEMPRESA, CDINSCESTA FROM NFCOMPRA"
-                        " WHERE CDFILIAL = ?1 AND NRLANCTONF = ?2")
+        , m_invoice(db, sqlFor(db, {kInvoiceOfKey, kInvoiceOfKey, kInvoiceOfKeyFirebird}))
     {
         // SQLite takes many rows per INSERT; the server engines their bulk path (PostgreSQL's
         // COPY, Firebird's blocks of inserts), which knows no multi-row VALUES.
@@ -148,7 +159,55 @@ public:
                 "INSERT INTO LISTACOMPRALEGNF (NRLISTA, CDLISTA, CDINSCESTA, CDFILIAL,"
                 " NRLANCTONF)",
                 QList<int>{1, 0, 0, 0, 0}, kRowsPerInsert);
-        m_batch.reserve(kRowsPerInsert);
+        m_batchRows = m_insert ? kRowsPerInsert : kRowsPerBulkWrite;
+        m_batch.reserve(size_t(m_batchRows));
+    }
+
+    // On PostgreSQL a lookup per key is a round trip per key, most of the call for a long list:
+    // there all keys go in one statement, as one text array, and find() takes the answers in
+    // the keys' order. The statement tries every branch as a prefix as find() does.
+    void lookUpAll(const std::vector<QByteArrayView> &keys) override
+    {
+        if (m_db.engine() != DatabaseEngine::PostgreSql)
+            return;
+        QByteArray array;
+        array.reserve(qsizetype(keys.size()) * 16 + 2);
+        array += '{';
+        for (const QByteArrayView key : keys) {
+            if (array.size() > 1)
+                array += ',';
+            array += '"';
+            for (const char c : key) {
+                if (c == '"' || c == '\\')
+                    array += '\\';
+                array += c;
+            }
+            array += '"';
+        }
+        array += '}';
+        SqlStatement q(m_db, "SELECT K.SEQ, F.CDFILIAL, N.CDEMPRESA, N.CDINSCESTA"
+                             " FROM unnest(CAST(?1 AS TEXT[])) WITH ORDINALITY AS K (CHAVE, SEQ)"
+                             " JOIN FILIAL F ON char_length(K.CHAVE) > char_length(F.CDFILIAL)"
+                             " AND left(K.CHAVE, char_length(F.CDFILIAL)) = F.CDFILIAL"
+                             " JOIN NFCOMPRA N ON N.CDFILIAL = F.CDFILIAL AND N.NRLANCTONF ="
+                             " substr(K.CHAVE, char_length(F.CDFILIAL) + 1) ORDER BY K.SEQ");
+        q.bindUtf8NoCopy(1, array);
+        m_looked.assign(keys.size(), Looked{});
+        while (q.step()) {
+            const qint64 seq = q.integer(0);
+            if (seq < 1 || seq > qint64(keys.size()))
+                throw DatabaseError(QStringLiteral("A busca das notas marcadas devolveu a "
+                                                   "chave %1 de %2.")
+                                        .arg(seq)
+                                        .arg(keys.size()));
+            Looked &looked = m_looked[size_t(seq - 1)];
+            ++looked.count;
+            looked.branch = m_branchesUtf8.indexOf(q.utf8(1).toByteArray());
+            looked.company = intern(q.utf8(2));
+            looked.registration = intern(q.utf8(3));
+        }
+        m_keysLooked = keys.data();
+        m_nextLooked = 0;
     }
 
     // Branch codes are tried as prefixes, each candidate confirmed by the invoice's primary key.
@@ -158,6 +217,9 @@ public:
     {
         m_keyUtf8 = key;
         FoundInvoices found;
+        if (m_keysLooked && m_nextLooked < m_looked.size() &&
+            m_keysLooked[m_nextLooked].data() == key.data())
+            return lookedUp(m_looked[m_nextLooked++]);
         for (qsizetype b = 0; b < m_branchesUtf8.size(); ++b) {
             const QByteArray &branch = m_branchesUtf8.at(b);
             if (key.size() <= branch.size() || !key.startsWith(branch))
@@ -182,7 +244,7 @@ public:
     void addFound() override
     {
         m_batch.push_back({m_keyUtf8, m_registration.utf8, m_branch});
-        if (m_batch.size() == size_t(kRowsPerInsert))
+        if (m_batch.size() == size_t(m_batchRows))
             flush();
     }
 
@@ -195,6 +257,39 @@ private:
         QByteArray registration;
         qsizetype branch;
     };
+    // What lookUpAll() found for a key: company and registration as indexes into m_interned.
+    struct Looked
+    {
+        int count = 0;
+        qsizetype branch = -1;
+        int company = -1;
+        int registration = -1;
+    };
+
+    int intern(QByteArrayView value)
+    {
+        const QByteArray bytes = value.toByteArray();
+        const auto it = m_internedAt.constFind(bytes);
+        if (it != m_internedAt.cend())
+            return *it;
+        m_interned.append(bytes);
+        m_internedAt.insert(bytes, int(m_interned.size() - 1));
+        return int(m_interned.size() - 1);
+    }
+
+    FoundInvoices lookedUp(const Looked &looked)
+    {
+        FoundInvoices found;
+        found.count = looked.count;
+        if (looked.count > 0) {
+            m_branch = looked.branch;
+            m_company.set(m_interned.at(looked.company));
+            m_registration.set(m_interned.at(looked.registration));
+            found.company = m_company.text;
+            found.registration = m_registration.text;
+        }
+        return found;
+    }
     // A value read back as the QString it was before, and its UTF-8 to bind.
     struct Read
     {
@@ -288,7 +383,14 @@ private:
     const QList<QByteArray> m_branchesUtf8;
     SqlStatement m_invoice;
     std::unique_ptr<MultiRowInsert> m_insert; // SQLite only
+    int m_batchRows = kRowsPerInsert;
     std::vector<Marked> m_batch;
+    // lookUpAll()'s answers, in the keys' order, and the next one find() takes.
+    const QByteArrayView *m_keysLooked = nullptr;
+    std::vector<Looked> m_looked;
+    size_t m_nextLooked = 0;
+    QList<QByteArray> m_interned;
+    QHash<QByteArray, int> m_internedAt;
     // What the last find() found.
     QByteArrayView m_keyUtf8;
     qsizetype m_branch = -1;

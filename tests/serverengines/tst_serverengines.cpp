@@ -173,6 +173,67 @@ Run scriptedRun(NetConnection &c)
     return run;
 }
 
+// Branch 000 gets an invoice whose key is also that of one of branch 0001: "000" + "1000000000"
+// reads as "0001" + "000000000", which is made an invoice of 0001 as well.
+void addKeyOfTwoBranches(const DatabaseTarget &target)
+{
+    const std::unique_ptr<SqlConnection> db = openSqlDatabase(target);
+    SqlTransaction tx(*db, SqlTransaction::Kind::Write);
+    db->exec("INSERT INTO FILIAL (CDFILIAL, NMFILIAL, CDEMPRESA, DTPROCESSAMENTO)"
+             " VALUES ('000', 'PREFIXO', '01', '2025-01-01')");
+    constexpr char kColumns[] =
+        " IDENTRSAIDOP, CDTIPOOPER, CDSERIE, NRNOTAFISC, DTEMISSAO, VRNOTAFISC, CDCLIENTE,"
+        " CDINSCESTA, CDINSCMUNI, IDNFCOMPRALEG, NRCFOP, CDMODELONF, VRBASEICMS, VRICMS,"
+        " VRISENTO, VROUTRAS, PCALIQICMS, IDSITUACAO";
+    for (const char *key : {"'000', '1000000000'", "'0001', '000000000'"}) {
+        const QByteArray sql =
+            QByteArray("INSERT INTO NFCOMPRA (CDFILIAL, NRLANCTONF, CDEMPRESA,") + kColumns +
+            ") SELECT " + key + ", CDEMPRESA," + kColumns +
+            " FROM NFCOMPRA WHERE CDFILIAL = '0001'"
+            " AND NRLANCTONF = '0000000001'";
+        db->exec(sql.constData());
+    }
+    tx.commit();
+}
+
+// What the server answers to marked lists it must refuse: a key of two branches, an unknown
+// key, a branch code alone, an invoice of another company among the others' (each on a list of
+// its own, with invoices that are fine around it), then a good list, and the same list from
+// another client while it is unfinished.
+QStringList markedListAnswers(NetConnection &c, NetConnection &another)
+{
+    NotaFilter pending;
+    pending.status = QStringLiteral("N");
+    const Marked fine = firstOf(getNotaFiscal(c, pending), 40);
+    NotaFilter other;
+    other.company = QStringLiteral("02");
+    const Marked ofAnother = firstOf(getNotaFiscal(c, other), 1);
+    QStringList answers;
+    const QList<QPair<QString, QString>> odd = {
+        {QStringLiteral("000"), QStringLiteral("1000000000")},
+        {QStringLiteral("0001"), QStringLiteral("99999")},
+        {QStringLiteral("0001"), QString()},
+        ofAnother.invoices.value(0)};
+    for (const auto &key : odd) {
+        Marked list = fine;
+        list.invoices.insert(20, key);
+        list.registrations.insert(20, QString());
+        const QString number = c.call(QStringLiteral("GetLista")).toText();
+        answers << rpcErrorOf([&] {
+            c.call(QStringLiteral("getNotasMarcadas"),
+                   {RpcValue::fromPacket(listaPacket(number, list.invoices, list.registrations))});
+        });
+    }
+    QStringList registrations;
+    registerList(c, fine, &registrations, &answers);
+    const QString again = another.call(QStringLiteral("GetLista")).toText();
+    answers << rpcErrorOf([&] {
+        another.call(QStringLiteral("getNotasMarcadas"),
+                     {RpcValue::fromPacket(listaPacket(again, fine.invoices, fine.registrations))});
+    });
+    return answers;
+}
+
 // A client of the server on `port`; with `sessionKey`, of the same session as another client.
 std::unique_ptr<NetConnection> connectTo(quint16 port, const QString &sessionKey = {})
 {
@@ -210,6 +271,8 @@ private slots:
     void tenClientsOnTwoServers();
     void serverKilledWhileBuildingLosesNothing_data() { addEngineRows(); }
     void serverKilledWhileBuildingLosesNothing();
+    void markedListFaultsAsOnSqlite_data() { addEngineRows(); }
+    void markedListFaultsAsOnSqlite();
 
 private:
     QTemporaryDir m_out;
@@ -493,6 +556,45 @@ void TestServerEngines::serverKilledWhileBuildingLosesNothing()
     SqlStatement lists(*check, "SELECT count(*) FROM LISTACOMPRALEG");
     QVERIFY(lists.step());
     QCOMPARE(lists.integer(0), qint64(0));
+}
+
+// The marked list is looked up key by key on SQLite and all at once on PostgreSQL: the faults
+// found in it, and a good list, get the same answers.
+void TestServerEngines::markedListFaultsAsOnSqlite()
+{
+    QFETCH(DatabaseEngine, engine);
+    TestDatabase sqlite(kInvoices);
+    QVERIFY(sqlite.isValid());
+    addKeyOfTwoBranches(DatabaseTarget::parse(sqlite.path()));
+    QStringList expected;
+    {
+        ServerProcess server(sqlite.path(), sqlite.outputDir());
+        QVERIFY(server.isRunning());
+        expected = markedListAnswers(*server.connect(), *server.connect());
+    }
+    QVERIFY2(expected.at(0).contains(QStringLiteral("mais de uma filial")),
+             qPrintable(expected.at(0)));
+    QVERIFY2(expected.at(1).contains(QStringLiteral("não encontrada")), qPrintable(expected.at(1)));
+    QVERIFY2(expected.at(3).contains(QStringLiteral("empresa 02")), qPrintable(expected.at(3)));
+    QVERIFY2(expected.constLast().contains(QStringLiteral("outra exportação")),
+             qPrintable(expected.constLast()));
+
+    SeededEngineDatabase db(engine, kInvoices);
+    QVERIFY2(db.isValid(), qPrintable(db.error()));
+    try {
+        addKeyOfTwoBranches(db.target());
+    } catch (const Error &e) {
+        QFAIL(qPrintable(e.message()));
+    }
+    ServerProcess server(db.target().toString(), m_out.path());
+    QVERIFY(server.isRunning());
+    QStringList got;
+    try {
+        got = markedListAnswers(*server.connect(), *server.connect());
+    } catch (const std::exception &e) {
+        QFAIL(e.what());
+    }
+    QCOMPARE(got, expected);
 }
 
 QTEST_GUILESS_MAIN(TestServerEngines)
