@@ -36,14 +36,40 @@ QString shortest(double value)
     return QString::number(value, 'g', QLocale::FloatingPointShortest);
 }
 
+// "00" to "99": two digits a step halve the divisions, the costliest part of a line.
+constexpr std::array<char, 200> twoDigits = [] {
+    std::array<char, 200> t{};
+    for (int i = 0; i < 100; ++i) {
+        t[size_t(2 * i)] = char('0' + i / 10);
+        t[size_t(2 * i + 1)] = char('0' + i % 10);
+    }
+    return t;
+}();
+
 // value must fit width digits. Amounts are mostly far shorter than their fields, so the division
-// loop stops at the value's own digits and the zeros are filled in one go.
+// loop stops at the value's own digits and the zeros are filled in one go; values that fit 32
+// bits, nearly all of them, divide in 32 bits.
 void putDigits(char *out, int width, quint64 value)
 {
     int i = width;
-    while (value != 0) {
-        out[--i] = char('0' + value % 10);
-        value /= 10;
+    while (value > 0xffffffffu) {
+        const auto pair = size_t(value % 100);
+        value /= 100;
+        i -= 2;
+        std::memcpy(out + i, twoDigits.data() + 2 * pair, 2);
+    }
+    auto small = quint32(value);
+    while (small >= 100) {
+        const auto pair = size_t(small % 100);
+        small /= 100;
+        i -= 2;
+        std::memcpy(out + i, twoDigits.data() + 2 * pair, 2);
+    }
+    if (small >= 10) {
+        i -= 2;
+        std::memcpy(out + i, twoDigits.data() + 2 * size_t(small), 2);
+    } else if (small > 0) {
+        out[--i] = char('0' + small);
     }
     std::memset(out, '0', size_t(i));
 }
@@ -139,13 +165,15 @@ void writeAmount(char *out, const FieldFormat &field, double value)
     const double scaled = value * double(powersOfTen[field.decimals]);
     if (scaled >= double(powersOfTen[maxNumberWidth]))
         tooLong();
-    const double whole = std::floor(scaled);
-    const double fraction = scaled - whole;
+    // Below 10^18 and not negative: the conversion truncates, which is the floor, without a
+    // call for it.
+    const auto whole = quint64(qint64(scaled));
+    const double fraction = scaled - double(whole);
     // The product carries an error of a few units in the last place; only a fraction that close
     // to a half needs the exact decimal rounding.
     const double tolerance = scaled * 1e-15 + 1e-9;
     const quint64 rounded = std::fabs(fraction - 0.5) > tolerance
-                                ? quint64(whole) + (fraction > 0.5 ? 1 : 0)
+                                ? whole + (fraction > 0.5 ? 1 : 0)
                                 : roundDecimalForm(value, field.decimals);
     if (rounded >= powersOfTen[field.width])
         tooLong();

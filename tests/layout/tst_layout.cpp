@@ -4,8 +4,10 @@
 #include "layout/record90.h"
 #include "layout/records.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 
+#include <cmath>
 #include <initializer_list>
 #include <limits>
 
@@ -121,6 +123,7 @@ private slots:
     void amount();
     void number_data();
     void number();
+    void digitsOfEveryLength();
     void text_data();
     void text();
     void digits_data();
@@ -196,6 +199,25 @@ void TestLayout::amount()
         QVERIFY_THROWS_EXCEPTION(LayoutError, formatAmount(field, value));
     else
         QCOMPARE(formatAmount(field, value), expected);
+}
+
+// Every length of value, across the 32-bit boundary the digits are written in two ways about:
+// a whole number of cents comes out as its digits, zero-filled, and so does a number.
+void TestLayout::digitsOfEveryLength()
+{
+    QRandomGenerator random(20251209);
+    for (int length = 1; length <= 15; ++length) {
+        const quint64 low = length == 1 ? 0 : quint64(std::pow(10.0, length - 1));
+        const quint64 high = quint64(std::pow(10.0, length)) - 1;
+        for (quint64 cents : {low, high, low + random.bounded(quint64(high - low)),
+                              quint64(4294967295u), quint64(4294967296u), quint64(4294967199u)}) {
+            if (cents > high || (length > 1 && cents < low))
+                continue;
+            const QByteArray digits = QByteArray::number(cents).rightJustified(15, '0');
+            QCOMPARE(formatAmount({"54", "product value", 15, 2}, double(cents) / 100.0), digits);
+            QCOMPARE(formatNumber({"90", "count", 15}, qint64(cents)), digits);
+        }
+    }
 }
 
 void TestLayout::number_data()
