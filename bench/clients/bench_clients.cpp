@@ -14,6 +14,7 @@
 #include "benchsupport/comprafile.h"
 #include "benchsupport/figure.h"
 #include "benchsupport/invoiceseed.h"
+#include "benchsupport/procstat.h"
 #include "compralegal/exportrun.h"
 #include "contracts/compralegalcontract.h"
 #include "demodata.h"
@@ -32,12 +33,16 @@
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 #include <vector>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace fis;
 using namespace fis::bench;
@@ -372,6 +377,56 @@ void printResult(const Options &o, const ClientResult &lone, const std::vector<C
     printFigure(figure);
 }
 
+// The CPU time used so far by the clients that have ended and by the application servers (a
+// PostgreSQL server's own processes are not ours to count).
+struct CpuUse
+{
+    double clients = 0;
+    double servers = 0;
+    double operator-(const CpuUse &earlier) const
+    {
+        return clients - earlier.clients + servers - earlier.servers;
+    }
+};
+
+CpuUse cpuUse(const Servers &servers)
+{
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    const auto seconds = [](const timeval &t) {
+        return double(t.tv_sec) + t.tv_usec / 1e6;
+    };
+    CpuUse use;
+    use.clients = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    const double tick = double(sysconf(_SC_CLK_TCK));
+    for (const auto &p : servers.processes)
+        use.servers += double(cpuTicks(p->pid())) / tick;
+    return use;
+}
+
+// No schedule lets the last of the clients finish before their CPU time spread over every core:
+// that time, against one client alone, is the lowest p95 / alone this machine can give.
+void printCpuFloor(const Options &o, const ClientResult &lone, double crowdCpu)
+{
+    const int cores = std::max(1, QThread::idealThreadCount());
+    const double floor = crowdCpu / cores;
+    std::printf("  CPU of the crowd:   %.2f s on %d cores: no client set can end before %.2f s, "
+                "%.2f x one alone\n",
+                crowdCpu, cores, floor, floor / lone.seconds);
+    Figure figure;
+    figure.id = QStringLiteral("clients.%1.cpufloor")
+                    .arg(o.engine == DatabaseEngine::Sqlite ? QStringLiteral("sqlite")
+                                                            : QStringLiteral("postgresql"));
+    figure.title = QStringLiteral("the crowd's CPU time over every core, the least its last "
+                                  "client can take (servers and clients; not PostgreSQL's own)");
+    figure.value = floor;
+    figure.unit = QStringLiteral("s");
+    figure.baseline = lone.seconds;
+    figure.baselineName = QStringLiteral("one client alone");
+    figure.check = Check{};
+    printFigure(figure);
+}
+
 Options parseOptions(const QCoreApplication &app)
 {
     QCommandLineParser parser;
@@ -425,7 +480,9 @@ int main(int argc, char *argv[])
     startServers(servers, path, o, outputDir);
 
     const ClientResult lone = runClients(0, 1, servers.ports()).front();
+    const CpuUse before = cpuUse(servers);
     const std::vector<ClientResult> crowd = runClients(1, o.clients, servers.ports());
+    const double crowdCpu = cpuUse(servers) - before;
     servers.processes.clear();
 
     Check check;
@@ -440,5 +497,6 @@ int main(int argc, char *argv[])
     check.require(exportedBefore(*db) == demoExported,
                   QStringLiteral("the exports changed flags of other invoices"));
     printResult(o, all.front(), {all.begin() + 1, all.end()}, check);
+    printCpuFloor(o, all.front(), crowdCpu);
     return check.ok() ? 0 : 1;
 }

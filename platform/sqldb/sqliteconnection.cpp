@@ -1,7 +1,11 @@
 #include "sqldb/sqliteconnection.h"
 
+#include <QFileInfo>
+#include <QHash>
+
 #include <sqlite3.h>
 
+#include <chrono>
 #include <vector>
 
 namespace fis {
@@ -9,9 +13,30 @@ namespace fis {
 static_assert(SQLITE_CONSTRAINT_UNIQUE == 2067 && SQLITE_CONSTRAINT_PRIMARYKEY == 1555,
               "DatabaseError::isUniqueViolation() knows SQLite's codes");
 
+namespace {
+
+// One lock per database file, shared by every connection of the process to it.
+std::shared_ptr<std::timed_mutex> writersOf(const QString &path)
+{
+    static std::mutex guard;
+    static QHash<QString, std::weak_ptr<std::timed_mutex>> locks;
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    const QString key = canonical.isEmpty() ? path : canonical;
+    std::lock_guard lock(guard);
+    std::shared_ptr<std::timed_mutex> writers = locks.value(key).lock();
+    if (!writers) {
+        writers = std::make_shared<std::timed_mutex>();
+        locks.insert(key, writers);
+    }
+    return writers;
+}
+
+} // namespace
+
 SqliteConnection::SqliteConnection(const QString &path, int busyTimeoutMs)
     : m_path(path)
     , m_busyTimeoutMs(busyTimeoutMs)
+    , m_writers(writersOf(path))
 {
     const QByteArray file = path.toUtf8();
     // No shared cache and no mutexes of our own: a connection belongs to one thread.
@@ -38,7 +63,9 @@ SqliteConnection::SqliteConnection(const QString &path, int busyTimeoutMs)
 
 SqliteConnection::~SqliteConnection()
 {
+    // Closing rolls back what is open, and with it goes the process's write lock.
     sqlite3_close_v2(m_db);
+    releaseWriters();
 }
 
 void SqliteConnection::exec(const char *sql)
@@ -279,18 +306,44 @@ std::unique_ptr<SqlStatementImpl> SqliteConnection::prepare(QByteArrayView sql)
 
 void SqliteConnection::begin(TransactionKind kind)
 {
-    exec(kind == TransactionKind::Write ? "BEGIN IMMEDIATE" : "BEGIN DEFERRED");
+    if (kind != TransactionKind::Write) {
+        exec("BEGIN DEFERRED");
+        return;
+    }
+    // The same wait as SQLite's busy timeout, for the process's other writers.
+    if (!m_writers->try_lock_for(std::chrono::milliseconds(std::max(m_busyTimeoutMs, 0))))
+        throw DatabaseError(QStringLiteral("Erro no banco de dados: database is locked (outra "
+                                           "gravação deste servidor não terminou em %1 ms)")
+                                .arg(m_busyTimeoutMs),
+                            SQLITE_BUSY);
+    m_holdsWriters = true;
+    try {
+        exec("BEGIN IMMEDIATE");
+    } catch (...) {
+        releaseWriters();
+        throw;
+    }
 }
 
 void SqliteConnection::commit()
 {
     exec("COMMIT");
+    releaseWriters();
 }
 
 void SqliteConnection::rollback() noexcept
 {
     if (!sqlite3_get_autocommit(m_db))
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    releaseWriters();
+}
+
+void SqliteConnection::releaseWriters() noexcept
+{
+    if (m_holdsWriters) {
+        m_holdsWriters = false;
+        m_writers->unlock();
+    }
 }
 
 std::unique_ptr<SqlRowWriter> SqliteConnection::insertRows(const QByteArray &table,

@@ -6,6 +6,8 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
+#include <mutex>
 
 struct sqlite3;
 
@@ -16,7 +18,9 @@ namespace fis {
 
 // One SQLite connection, used from one thread only. Opened in WAL mode with a busy timeout so
 // that several server processes can share the file; write transactions start with
-// BEGIN IMMEDIATE so that two writers never deadlock on a lock upgrade.
+// BEGIN IMMEDIATE so that two writers never deadlock on a lock upgrade. Writers of one process
+// on one file also queue on a lock of the process first: SQLite's own wait for the write lock
+// polls with sleeps of up to 100 ms, which a writer finishing in 5 ms would leave idle.
 class SqliteConnection final : public SqlConnection
 {
 public:
@@ -51,10 +55,14 @@ public:
     [[noreturn]] void fail(const QString &what) const;
 
 private:
+    void releaseWriters() noexcept;
+
     sqlite3 *m_db = nullptr;
     QString m_path;
     int m_busyTimeoutMs = 0;
     std::function<void()> m_checkpointRequest;
+    std::shared_ptr<std::timed_mutex> m_writers; // the process's writers on this file
+    bool m_holdsWriters = false;
 };
 
 } // namespace fis
