@@ -9,10 +9,12 @@
 #include <QScopeGuard>
 #include <QSet>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -46,10 +48,35 @@ constexpr char kOfFile[] = " WHERE L.NRLISTA = ?1 AND L.CDINSCESTA = ?2";
 
 QDate isoDate(QByteArrayView text)
 {
-    // 'YYYY-MM-DD', possibly followed by a time.
+    // 'YYYY-MM-DD', possibly followed by a time. The plain form, as every engine keeps it, is
+    // read digit by digit: this runs once or twice for every invoice of the file.
     if (text.size() < 10)
         return {};
+    const auto digit = [&](int i) {
+        return text[i] >= '0' && text[i] <= '9';
+    };
+    if (digit(0) && digit(1) && digit(2) && digit(3) && text[4] == '-' && digit(5) && digit(6) &&
+        text[7] == '-' && digit(8) && digit(9)) {
+        const auto at = [&](int i) {
+            return text[i] - '0';
+        };
+        return QDate(at(0) * 1000 + at(1) * 100 + at(2) * 10 + at(3), at(5) * 10 + at(6),
+                     at(8) * 10 + at(9));
+    }
     return QDate::fromString(QString::fromLatin1(text.first(10)), Qt::ISODate);
+}
+
+bool isAscii(QByteArrayView text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return uchar(c) < 0x80; });
+}
+
+// The number in a text, as QString::trimmed() and toLongLong() read it; bytes, for ASCII.
+qint64 numberIn(QByteArrayView utf8, bool *ok)
+{
+    if (!isAscii(utf8))
+        return QString::fromUtf8(utf8).trimmed().toLongLong(ok);
+    return utf8.trimmed().toLongLong(ok);
 }
 
 // Columns shared by the invoice and the item queries, in this order.
@@ -71,19 +98,29 @@ InvoiceKey readKey(const SqlStatement &row)
         throw ExportDataError(QStringLiteral("A %1 tem data de emissão inválida: \"%2\".")
                                   .arg(invoiceName(row), row.text(3)));
     bool ok = false;
-    key.model = row.text(4).trimmed().toInt(&ok);
-    if (!ok)
+    const qint64 model = numberIn(row.utf8(4), &ok);
+    if (!ok || model < std::numeric_limits<int>::min() || model > std::numeric_limits<int>::max())
         throw ExportDataError(
             QStringLiteral("A %1 tem modelo inválido: \"%2\".").arg(invoiceName(row), row.text(4)));
+    key.model = int(model);
     key.series = row.text(5);
-    const QString number = row.text(2).trimmed();
-    QStringView digits = number;
-    while (digits.size() > 1 && digits.front() == u'0')
-        digits = digits.mid(1);
-    key.number = digits.size() <= 18 ? digits.toLongLong(&ok) : 0;
-    if (!ok || digits.size() > 18 || key.number < 0)
+    // Without its leading zeros, at most 18 digits; one zero stays for a number of zeros.
+    const QByteArrayView number = row.utf8(2);
+    const auto read = [&](auto digits) {
+        while (digits.size() > 1 && digits.front() == '0')
+            digits = digits.sliced(1);
+        key.number = digits.size() <= 18 ? digits.toLongLong(&ok) : 0;
+        ok = ok && digits.size() <= 18;
+    };
+    if (isAscii(number)) {
+        read(number.trimmed());
+    } else {
+        const QString text = QString::fromUtf8(number).trimmed();
+        read(QStringView(text));
+    }
+    if (!ok || key.number < 0)
         throw ExportDataError(QStringLiteral("A %1 tem número que não é numérico: \"%2\".")
-                                  .arg(invoiceName(row), number));
+                                  .arg(invoiceName(row), QString::fromUtf8(number).trimmed()));
     return key;
 }
 

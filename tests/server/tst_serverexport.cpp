@@ -12,6 +12,7 @@
 #include "rpc/rpcerror.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTest>
 #include <QThread>
 
@@ -190,6 +191,8 @@ private slots:
     void firstPageErrors_data();
     void firstPageErrors();
     void layoutErrorNamesTheInvoice();
+    void invoiceKeyValuesRead_data();
+    void invoiceKeyValuesRead();
     void laterPageErrors();
     void boundsSetByServer();
     void deleteListRestoresInvoices();
@@ -514,6 +517,83 @@ void TestServerExport::layoutErrorNamesTheInvoice()
                  .toInt(),
              0);
     QCOMPARE(storedLineCountOfList(*m_db, list), qint64(0));
+    m_client->call(QStringLiteral("GetDeletaLista"), {list});
+}
+
+// How an invoice's date, model and number are read: padded or zero-filled forms are the plain
+// value, anything else a refusal that quotes the value and names the invoice.
+void TestServerExport::invoiceKeyValuesRead_data()
+{
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("refusal"); // empty: the file is built
+
+    QTest::newRow("number zero-filled") << "NRNOTAFISC"
+                                        << "000123" << QString();
+    QTest::newRow("number of zeros") << "NRNOTAFISC"
+                                     << "0000" << QString();
+    QTest::newRow("number of 18 digits") << "NRNOTAFISC"
+                                         << "123456789012345678" << QString();
+    QTest::newRow("number of 19 digits") << "NRNOTAFISC"
+                                         << "1234567890123456789"
+                                         << "número que não é numérico";
+    QTest::newRow("number with a letter") << "NRNOTAFISC"
+                                          << "12A45"
+                                          << "número que não é";
+    QTest::newRow("number with accents")
+        << "NRNOTAFISC" << QStringLiteral("nº 12") << "número que não é numérico";
+    QTest::newRow("model padded") << "CDMODELONF"
+                                  << " 1" << QString();
+    QTest::newRow("model not a number") << "CDMODELONF"
+                                        << "5x"
+                                        << "modelo inválido";
+    QTest::newRow("date with a time") << "DTEMISSAO"
+                                      << "2025-05-02 10:11:12" << QString();
+    QTest::newRow("date of no day") << "DTEMISSAO"
+                                    << "2025-02-30"
+                                    << "data de emissão inválida";
+    QTest::newRow("date without dashes") << "DTEMISSAO"
+                                         << "20250502"
+                                         << "data de emissão";
+    QTest::newRow("date cut short") << "DTEMISSAO"
+                                    << "2025-05"
+                                    << "data de emissão inválida";
+}
+
+void TestServerExport::invoiceKeyValuesRead()
+{
+    QFETCH(QString, column);
+    QFETCH(QString, value);
+    QFETCH(QString, refusal);
+    const auto invoices =
+        invoicesOf(QStringLiteral("074369581"), 3, QStringLiteral("AND IDNFCOMPRALEG = 'N'"));
+    QVERIFY(invoices.size() == 3);
+    const QVariantList old = m_db->rows(QStringLiteral("SELECT %1 FROM NFCOMPRA WHERE CDFILIAL = ?"
+                                                       " AND NRLANCTONF = ?")
+                                            .arg(column),
+                                        {invoices[1].first, invoices[1].second})
+                                 .value(0);
+    const QString change =
+        QStringLiteral("UPDATE NFCOMPRA SET %1 = ? WHERE CDFILIAL = ? AND NRLANCTONF = ?")
+            .arg(column);
+    m_db->exec(change, {value, invoices[1].first, invoices[1].second});
+    const auto putBack = qScopeGuard([&] {
+        m_db->exec(change, {old.value(0), invoices[1].first, invoices[1].second});
+    });
+    QList<QPair<QString, QString>> files;
+    const QString list = registerList(invoices, &files);
+    RegistroCall call;
+    call.list = list;
+    call.registration = files.first().first;
+    call.start = QDate(2024, 12, 1);
+    const RegistroPage page = getRegistro(*m_client, call);
+    if (refusal.isEmpty()) {
+        QCOMPARE(page.status, QStringLiteral("OK"));
+    } else {
+        QVERIFY2(page.status.contains(refusal) && page.status.contains(invoices[1].second) &&
+                     page.status.contains(value.trimmed()),
+                 qPrintable(page.status));
+    }
     m_client->call(QStringLiteral("GetDeletaLista"), {list});
 }
 
