@@ -240,12 +240,29 @@ template<typename Name> Invoice readInvoice(const SqlStatement &row, Name what)
 }
 
 // Record 54 of the item row of FileLines::addItems()'s statement, all but the invoice's key.
+// Sets `text` to the UTF-8 `bytes` unless it holds them already: an item's CST and product often
+// repeat from one item to the next, and making a string per item costs more than comparing.
+void assignText(QString &text, QByteArrayView bytes)
+{
+    if (bytes.isNull() != text.isNull() || text.size() != bytes.size()) {
+        text = QString::fromUtf8(bytes);
+        return;
+    }
+    const QChar *held = text.constData();
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (uchar(bytes[i]) >= 0x80 || held[i].unicode() != uchar(bytes[i])) {
+            text = QString::fromUtf8(bytes);
+            return;
+        }
+    }
+}
+
 template<typename Name> void readItem(const SqlStatement &row, Name what, Item &item)
 {
     item.itemNumber = int(row.integer(7));
     item.cfop = cfopOf(row, 8, what);
-    item.cst = row.text(9);
-    item.productCode = row.text(10);
+    assignText(item.cst, row.utf8(9));
+    assignText(item.productCode, row.utf8(10));
     item.quantity = row.real(11);
     item.productValue = row.real(12);
     item.discount = row.real(13);
