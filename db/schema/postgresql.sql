@@ -11,7 +11,8 @@
 --   - TRAVACOMPRALEG, one row with ID 1, which the server's writers lock; kept on both server
 --     editions so that they have the same tables.
 --   - BLOCOARQCOMPRALEG has no WITHOUT ROWID (an SQLite clause); its primary key serves the paged
---     reads as an ordinary index.
+--     reads as an ordinary index. Its blocks of lines are compressed with LZ4 rather than the
+--     default pglz, which took a third of the database's time for a file of a million lines.
 --   - The function NVL(a, b), which the Oracle statements call and PostgreSQL does not have.
 
 -- ---------------------------------------------------------------------------------------------
@@ -300,7 +301,7 @@ CREATE TABLE BLOCOARQCOMPRALEG (
     NRLINHAS         NUMERIC(3)     NOT NULL,
     NRLISTA          VARCHAR(10)    NOT NULL,
     SQUENCIAL        NUMERIC(10)    NOT NULL,
-    DSREGARQMAG      VARCHAR(31500) NOT NULL,
+    DSREGARQMAG      VARCHAR(31500) COMPRESSION lz4 NOT NULL,
     CONSTRAINT PK_BLOCOARQCOMPRALEG PRIMARY KEY (NRSEQARQMAG, NRORDREGARQ),
     CONSTRAINT FK_BLOCOARQCOMPRALEG_ARQ FOREIGN KEY (NRSEQARQMAG)
         REFERENCES ARQCOMPRALEG (NRSEQARQMAG)
