@@ -167,6 +167,18 @@ public:
         return true;
     }
 
+    // A chunk if one is there, without waiting.
+    bool tryPop(LineChunk &chunk)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_chunks.empty())
+            return false;
+        chunk = std::move(m_chunks.front());
+        m_chunks.pop_front();
+        m_changed.notify_all();
+        return true;
+    }
+
     // Blocks until a chunk comes or the producer has finished; false at the end.
     bool pop(LineChunk &chunk)
     {
@@ -512,45 +524,103 @@ void produceLines(ChunkQueue &queue, const SqlConnection &db, const ExportFile &
     }
 }
 
-// Lines a previous build left go; the flag each invoice had before this list touched it is kept,
-// a rebuild keeping the first one kept. Then every invoice of the file is marked exported, in
-// one statement; the caller's rollback undoes both if the file fails.
-void markInvoices(SqlConnection &db, const ExportFile &file)
+// Lines a previous build left go, before this build stores any.
+void clearEarlierLines(SqlConnection &db, const ExportFile &file)
 {
     SqlStatement clear(db, "DELETE FROM BLOCOARQCOMPRALEG WHERE NRSEQARQMAG = ?1");
     clear.bind(1, file.fileNumber);
     clear.execute();
-    SqlStatement keep(db, "UPDATE LISTACOMPRALEGNF SET IDNFCOMPRALEGANT ="
-                          " (SELECT N.IDNFCOMPRALEG FROM NFCOMPRA N"
-                          "  WHERE N.CDFILIAL = LISTACOMPRALEGNF.CDFILIAL"
-                          "  AND N.NRLANCTONF = LISTACOMPRALEGNF.NRLANCTONF)"
-                          " WHERE NRLISTA = ?1 AND CDINSCESTA = ?2"
-                          " AND IDNFCOMPRALEGANT IS NULL");
-    keep.bind(1, file.listNumber);
-    keep.bind(2, file.stateRegistration);
-    keep.execute();
-    // Firebird compares no row values; its MERGE drives from the list the same way.
-    constexpr char kMarkIn[] = "UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S'"
-                               " WHERE IDNFCOMPRALEG <> 'S' AND (CDFILIAL, NRLANCTONF) IN"
-                               " (SELECT CDFILIAL, NRLANCTONF FROM LISTACOMPRALEGNF"
-                               "  WHERE NRLISTA = ?1 AND CDINSCESTA = ?2)";
-    SqlStatement mark(db, sqlFor(db, {kMarkIn, kMarkIn,
-                                      "MERGE INTO NFCOMPRA N USING (SELECT CDFILIAL, NRLANCTONF"
-                                      " FROM LISTACOMPRALEGNF WHERE NRLISTA = ?1"
-                                      " AND CDINSCESTA = ?2) L ON N.CDFILIAL = L.CDFILIAL"
-                                      " AND N.NRLANCTONF = L.NRLANCTONF"
-                                      " AND N.IDNFCOMPRALEG <> 'S'"
-                                      " WHEN MATCHED THEN UPDATE SET IDNFCOMPRALEG = 'S'"}));
-    mark.bind(1, file.listNumber);
-    mark.bind(2, file.stateRegistration);
-    mark.execute();
 }
 
-// Stores the chunks as they come until the builder is done; returns the number of lines.
-qint64 storeLines(SqlConnection &db, const ExportFile &file, qint64 sequenceBase, ChunkQueue &queue)
+// The file's invoices marked exported, the flag each had before this list touched it kept (a
+// rebuild keeping the first one kept), a slice of the list at a time: between slices the caller
+// stores the lines the builder handed over meanwhile, so that a large list's marking does not
+// leave the builder waiting on a full queue. The caller's rollback undoes it all if the file
+// fails.
+class InvoiceMarker
 {
+public:
+    // Keys of the list (CDLISTA) per slice.
+    static constexpr int kSlice = 20000;
+
+    InvoiceMarker(SqlConnection &db, const ExportFile &file)
+        : m_file(file)
+        , m_keep(db, "UPDATE LISTACOMPRALEGNF SET IDNFCOMPRALEGANT ="
+                     " (SELECT N.IDNFCOMPRALEG FROM NFCOMPRA N"
+                     "  WHERE N.CDFILIAL = LISTACOMPRALEGNF.CDFILIAL"
+                     "  AND N.NRLANCTONF = LISTACOMPRALEGNF.NRLANCTONF)"
+                     " WHERE NRLISTA = ?1 AND CDINSCESTA = ?2"
+                     " AND CDLISTA > ?3 AND CDLISTA <= ?4 AND IDNFCOMPRALEGANT IS NULL")
+        // Firebird compares no row values; its MERGE drives from the list the same way.
+        , m_mark(db, sqlFor(db, {kMarkIn, kMarkIn,
+                                 "MERGE INTO NFCOMPRA N USING (SELECT CDFILIAL, NRLANCTONF"
+                                 " FROM LISTACOMPRALEGNF WHERE NRLISTA = ?1 AND CDINSCESTA = ?2"
+                                 " AND CDLISTA > ?3 AND CDLISTA <= ?4) L"
+                                 " ON N.CDFILIAL = L.CDFILIAL AND N.NRLANCTONF = L.NRLANCTONF"
+                                 " AND N.IDNFCOMPRALEG <> 'S'"
+                                 " WHEN MATCHED THEN UPDATE SET IDNFCOMPRALEG = 'S'"}))
+    {
+        // Every kSlice-th key of the whole list, in the key's index order, and its last one.
+        SqlStatement keys(db, "SELECT CDLISTA FROM LISTACOMPRALEGNF WHERE NRLISTA = ?1"
+                              " ORDER BY CDLISTA");
+        keys.bind(1, file.listNumber);
+        QByteArray last;
+        qint64 count = 0;
+        while (keys.step()) {
+            last.truncate(0);
+            last.append(keys.utf8(0));
+            if (++count % kSlice == 0)
+                m_bounds.append(last);
+        }
+        if (count % kSlice != 0)
+            m_bounds.append(last);
+    }
+
+    // Marks the next slice; false once every slice is done.
+    bool markNext()
+    {
+        if (m_next >= m_bounds.size())
+            return false;
+        const QByteArray &from = m_next == 0 ? m_none : m_bounds.at(m_next - 1);
+        for (SqlStatement *statement : {&m_keep, &m_mark}) {
+            statement->bind(1, m_file.listNumber);
+            statement->bind(2, m_file.stateRegistration);
+            statement->bindUtf8(3, from);
+            statement->bindUtf8(4, m_bounds.at(m_next));
+            statement->execute();
+            statement->reset();
+        }
+        ++m_next;
+        return true;
+    }
+
+private:
+    static constexpr char kMarkIn[] =
+        "UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S'"
+        " WHERE IDNFCOMPRALEG <> 'S' AND (CDFILIAL, NRLANCTONF) IN"
+        " (SELECT CDFILIAL, NRLANCTONF FROM LISTACOMPRALEGNF"
+        "  WHERE NRLISTA = ?1 AND CDINSCESTA = ?2 AND CDLISTA > ?3 AND CDLISTA <= ?4)";
+
+    const ExportFile &m_file;
+    SqlStatement m_keep;
+    SqlStatement m_mark;
+    QList<QByteArray> m_bounds;  // each slice's last key
+    const QByteArray m_none{""}; // below every key: CDLISTA is never empty
+    qsizetype m_next = 0;
+};
+
+// Marks the file's invoices and stores the chunks as they come until the builder is done;
+// returns the number of lines.
+qint64 markAndStore(SqlConnection &db, const ExportFile &file, qint64 sequenceBase,
+                    ChunkQueue &queue)
+{
+    clearEarlierLines(db, file);
     lineblocks::BlockWriter store(db, file.fileNumber, file.listNumber, sequenceBase);
+    InvoiceMarker marker(db, file);
     LineChunk chunk;
+    while (marker.markNext())
+        while (queue.tryPop(chunk))
+            store.add(chunk);
     while (queue.pop(chunk))
         store.add(chunk);
     if (const std::exception_ptr error = queue.error())
@@ -589,8 +659,7 @@ qint64 generateExportFile(SqlConnection &db, const ExportFile &file)
         producer.join();
     });
 
-    markInvoices(db, file);
-    const qint64 lineCount = storeLines(db, file, sequenceBase, queue);
+    const qint64 lineCount = markAndStore(db, file, sequenceBase, queue);
     recordBuilt(db, file, lineCount);
     return lineCount;
 }

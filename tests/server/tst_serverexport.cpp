@@ -829,6 +829,16 @@ void TestServerExport::pagingAcrossThreePages()
         expectedLine += page.lineNumbers.size();
     }
     QVERIFY(expectedLine > 100001);
+    // The invoices are marked a slice of the list at a time: every one of them, and each with
+    // the flag it had before kept, whatever slice it fell in.
+    QVERIFY2(invoices.size() > 20000, qPrintable(QString::number(invoices.size())));
+    QCOMPARE(big.value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEGNF L JOIN NFCOMPRA N"
+                                      " USING (CDFILIAL, NRLANCTONF) WHERE L.NRLISTA = ?"
+                                      " AND N.IDNFCOMPRALEG = 'S'"
+                                      " AND L.IDNFCOMPRALEGANT IS NOT NULL"),
+                       {list})
+                 .toInt(),
+             invoices.size());
 }
 
 // A fault found after thousands of lines have been stored: the answer names it and the whole
