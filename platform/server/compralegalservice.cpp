@@ -44,7 +44,16 @@ QString clientText(QStringView type, QStringView number, QStringView name)
     return text;
 }
 
-// The packet of cdsNotaFiscal, an invoice at a time.
+bool isAscii(QByteArrayView text)
+{
+    uchar any = 0;
+    for (const char c : text)
+        any |= uchar(c);
+    return any < 0x80;
+}
+
+// The texts of the invoice list's cells, written from the database's bytes: well-formed UTF-8 as
+// it is, anything else as QString::fromUtf8() reads it (invalid bytes replaced), as before.
 class InvoiceListAnswer
 {
 public:
@@ -54,20 +63,20 @@ public:
 
     void add(const InvoiceRow &row)
     {
-        m_writer.addText(row.direction);
-        m_writer.addText(row.exported ? m_exported : m_notExported);
-        m_writer.addText(m_unmarked);
-        m_writer.addText(row.branch);
-        m_writer.addText(clientText(row.clientType, row.clientNumber, row.clientName));
-        m_writer.addText(row.posting);
-        m_writer.addDateTime(row.issued);
-        m_writer.addText(row.number);
+        addText(row.direction);
+        m_writer.addUtf8Text(row.exported ? kExportedUtf8 : kNotExportedUtf8);
+        m_writer.addUtf8Text(kUnmarkedUtf8);
+        addText(row.branch);
+        addClient(row);
+        addText(row.posting);
+        m_writer.addDate(row.issuedDate, row.issuedTime);
+        addText(row.number);
         m_writer.addFloat(row.value);
-        for (const std::optional<QString> *column :
+        for (const QByteArrayView *column :
              {&row.operation, &row.stateRegistration, &row.municipalRegistration, &row.series,
               &row.client}) {
-            if (*column)
-                m_writer.addText(**column);
+            if (column->data())
+                addText(*column);
             else
                 m_writer.addNull();
         }
@@ -76,10 +85,85 @@ public:
     QByteArray finish() { return m_writer.finish(); }
 
 private:
+    void addText(QByteArrayView utf8)
+    {
+        m_writer.addUtf8Text(utf8, PacketWriter::InvalidUtf8::Replace);
+    }
+
+    // clientText() without a QString, for a client whose type and number are ASCII and whose
+    // name is well-formed UTF-8 of single UTF-16 units (the cut at 73 then falls between
+    // characters, as it does in the QString) without the byte order mark that fromUtf8() drops.
+    void addClient(const InvoiceRow &row)
+    {
+        const QByteArrayView type = row.clientType, number = row.clientNumber,
+                             name = row.clientName;
+        const qsizetype nameUnits = utf16Length(name);
+        if (!isAscii(type) || !isAscii(number) || nameUnits < 0 || nameUnits != codePoints(name) ||
+            name.startsWith("\xef\xbb\xbf")) {
+            m_writer.addText(clientText(QString::fromUtf8(type), QString::fromUtf8(number),
+                                        QString::fromUtf8(name)));
+            return;
+        }
+        char text[kClientChars * 3];
+        qsizetype size = 0;
+        qsizetype units = 0;
+        // Every part but the name is ASCII, a byte a unit; the name is cut between characters.
+        const auto put = [&](QByteArrayView part) {
+            if (isAscii(part)) {
+                const qsizetype n = std::min(part.size(), kClientChars - units);
+                if (n > 0)
+                    memcpy(text + size, part.data(), size_t(n));
+                size += std::max<qsizetype>(n, 0);
+                units += std::max<qsizetype>(n, 0);
+                return;
+            }
+            for (qsizetype i = 0; i < part.size() && units < kClientChars; ++units) {
+                const uchar lead = uchar(part[i]);
+                const qsizetype n = lead < 0x80 ? 1 : lead < 0xe0 ? 2 : 3;
+                memcpy(text + size, part.data() + i, size_t(n));
+                size += n;
+                i += n;
+            }
+        };
+        // The number's groups, each after its separator.
+        const auto groups = [&](std::initializer_list<std::pair<const char *, qsizetype>> parts) {
+            qsizetype from = 0;
+            for (const auto &[separator, count] : parts) {
+                put(separator);
+                put(number.sliced(from, count));
+                from += count;
+            }
+        };
+        const char kind = type.size() == 1 ? type.front() : 0;
+        if (kind == 'J' && number.size() == 14)
+            groups({{"", 2}, {".", 3}, {".", 3}, {"/", 4}, {"-", 2}});
+        else if (kind == 'F' && number.size() == 11)
+            groups({{"", 3}, {".", 3}, {".", 3}, {"-", 2}});
+        else
+            put(number);
+        if (size > 0)
+            put(" - ");
+        put(name);
+        m_writer.addUtf8Text(QByteArrayView(text, size), PacketWriter::InvalidUtf8::Replace);
+    }
+
+    // The characters of well-formed UTF-8: its bytes that begin one.
+    static qsizetype codePoints(QByteArrayView utf8)
+    {
+        qsizetype count = 0;
+        for (const char c : utf8)
+            count += (uchar(c) & 0xc0) != 0x80;
+        return count;
+    }
+
+    static constexpr qsizetype kClientChars = 73;
     PacketWriter m_writer;
-    const QString m_exported{compralegal::kExported};
-    const QString m_notExported{compralegal::kNotExported};
-    const QString m_unmarked{compralegal::kUnmarked};
+    static constexpr QByteArrayView kExportedUtf8{compralegal::kExported.data(),
+                                                  compralegal::kExported.size()};
+    static constexpr QByteArrayView kNotExportedUtf8{compralegal::kNotExported.data(),
+                                                     compralegal::kNotExported.size()};
+    static constexpr QByteArrayView kUnmarkedUtf8{compralegal::kUnmarked.data(),
+                                                  compralegal::kUnmarked.size()};
 };
 
 QString fileNamePart(int index)

@@ -66,9 +66,12 @@ protected:
     // The invoice number without leading zeros, of a column or of a bound text `?`.
     virtual QByteArray withoutZeros(const char *expression) const;
     virtual const char *lengthFunction() const { return "length"; }
+    // Whether the invoices are put in order here, as SQLite orders texts (BINARY), instead of
+    // by the statement.
+    virtual bool ordersInvoicesItself() const { return false; }
 
 private:
-    Query invoiceQuery(const InvoiceCriteria &criteria);
+    Query invoiceQuery(const InvoiceCriteria &criteria, bool ordered);
     void addStatusClause(const InvoiceCriteria &criteria, Query &query);
 
     SqlConnection &m_db;
