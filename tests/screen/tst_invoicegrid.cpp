@@ -364,10 +364,9 @@ void tst_InvoiceGrid::spaceRepaintsItsMarkOnly_data()
         << 0 << std::function<void(tst_InvoiceGrid *)>([](tst_InvoiceGrid *t) {
                t->m_table->loadFromPacket(t->m_table->saveToPacket());
            });
-    QTest::newRow("on a lower row")
-        << 3 << std::function<void(tst_InvoiceGrid *)>([](tst_InvoiceGrid *t) {
-               t->clickCell(3, ColCliente);
-           });
+    QTest::newRow("on a lower row") << 3
+                                    << std::function<void(tst_InvoiceGrid *)>(
+                                           [](tst_InvoiceGrid *t) { t->clickCell(3, ColCliente); });
 }
 
 void tst_InvoiceGrid::spaceRepaintsItsMarkOnly()
