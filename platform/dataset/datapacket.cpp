@@ -108,12 +108,19 @@ constexpr uchar kTrue = 0xf5;
 constexpr uchar kNull = 0xf6;
 constexpr uchar kBreak = 0xff;
 
+// Eight bytes at a time: every text cell of a large packet goes through here.
 bool isAscii(const uchar *p, qsizetype n)
 {
-    uchar any = 0;
-    for (qsizetype i = 0; i < n; ++i)
+    quint64 any = 0;
+    qsizetype i = 0;
+    for (; i + 8 <= n; i += 8) {
+        quint64 word;
+        memcpy(&word, p + i, 8);
+        any |= word;
+    }
+    for (; i < n; ++i)
         any |= p[i];
-    return any < 0x80;
+    return (any & 0x8080808080808080ull) == 0;
 }
 
 // The julian days of the automation epoch and of the years a packet's dates may have.
@@ -226,6 +233,22 @@ public:
             qToBigEndian(bits, p + 1);
             m_size += 9;
         }
+    }
+
+    // A text string item of UTF-8 already checked.
+    void utf8Text(QByteArrayView utf8)
+    {
+        const qsizetype n = utf8.size();
+        if (n < 24) {
+            char *p = grow(1 + n);
+            p[0] = char(TextString << 5 | n);
+            if (n > 0)
+                memcpy(p + 1, utf8.data(), size_t(n));
+            m_size += 1 + n;
+            return;
+        }
+        head(TextString, quint64(n));
+        raw(utf8);
     }
 
     void raw(QByteArrayView bytes)
@@ -1297,14 +1320,19 @@ struct PacketWriter::Private
     // The field of the next cell, without writing anything.
     const FieldDef &peekField()
     {
+        if (Q_UNLIKELY(failed || finished || (declaredRows >= 0 && rows >= declaredRows)))
+            refuseCell();
+        return fields.at(column);
+    }
+
+    [[noreturn]] Q_NEVER_INLINE void refuseCell()
+    {
         if (failed || finished)
             throw DataSetError(
                 tr("%1: o gravador do pacote não pode mais ser usado.").arg(tableLabel(tableName)));
-        if (declaredRows >= 0 && rows >= declaredRows)
-            fail(tr("%1: mais linhas que as %2 anunciadas.")
-                     .arg(tableLabel(tableName))
-                     .arg(declaredRows));
-        return fields.at(column);
+        fail(tr("%1: mais linhas que as %2 anunciadas.")
+                 .arg(tableLabel(tableName))
+                 .arg(declaredRows));
     }
 
     const FieldDef &nextField()
@@ -1477,8 +1505,7 @@ void PacketWriter::addUtf8Text(QByteArrayView utf8, InvalidUtf8 invalid)
         throwTooLong(d->tableName, field, length);
     }
     // Well-formed UTF-8 is what the text's QString would be written as.
-    d->out.head(TextString, quint64(utf8.size()));
-    d->out.raw(utf8);
+    d->out.utf8Text(utf8);
     d->cellDone();
 }
 
