@@ -22,6 +22,9 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 namespace fis {
 
@@ -67,7 +70,7 @@ public:
         m_writer.addUtf8Text(row.exported ? kExportedUtf8 : kNotExportedUtf8);
         m_writer.addUtf8Text(kUnmarkedUtf8);
         addText(row.branch);
-        addClient(row);
+        addClientOnce(row);
         addText(row.posting);
         m_writer.addDate(row.issuedDate, row.issuedTime);
         addText(row.number);
@@ -90,6 +93,41 @@ private:
         m_writer.addUtf8Text(utf8, PacketWriter::InvalidUtf8::Replace);
     }
 
+    // A client's text is made once per answer: a list names far fewer clients than invoices.
+    // It is made again wherever the client's columns are not those it was made of.
+    void addClientOnce(const InvoiceRow &row)
+    {
+        const std::string_view code(row.client.data(), size_t(row.client.size()));
+        const auto found = m_clients.find(code);
+        if (found != m_clients.end()) {
+            const ClientMade &made = found->second;
+            if (made.type == row.clientType && made.number == row.clientNumber &&
+                made.name == row.clientName && made.type.isNull() == row.clientType.isNull() &&
+                made.number.isNull() == row.clientNumber.isNull() &&
+                made.name.isNull() == row.clientName.isNull()) {
+                if (made.slowText.isNull())
+                    m_writer.addUtf8Text(made.text, PacketWriter::InvalidUtf8::Replace);
+                else
+                    m_writer.addText(made.slowText);
+                return;
+            }
+        }
+        m_lastClient = {};
+        addClient(row);
+        m_clients.insert_or_assign(std::string(code),
+                                   ClientMade{bytes(row.clientType), bytes(row.clientNumber),
+                                              bytes(row.clientName), m_lastClient.text,
+                                              m_lastClient.slowText});
+    }
+
+    // A null QByteArray for a null view, else the view's bytes (empty but not null for "").
+    static QByteArray bytes(QByteArrayView view)
+    {
+        if (!view.data())
+            return {};
+        return view.isEmpty() ? QByteArray("") : view.toByteArray();
+    }
+
     // clientText() without a QString, for a client whose type and number are ASCII and whose
     // name is well-formed UTF-8 of single UTF-16 units (the cut at 73 then falls between
     // characters, as it does in the QString) without the byte order mark that fromUtf8() drops.
@@ -100,8 +138,10 @@ private:
         const qsizetype nameUnits = utf16Length(name);
         if (!isAscii(type) || !isAscii(number) || nameUnits < 0 || nameUnits != codePoints(name) ||
             name.startsWith("\xef\xbb\xbf")) {
-            m_writer.addText(clientText(QString::fromUtf8(type), QString::fromUtf8(number),
-                                        QString::fromUtf8(name)));
+            const QString text = clientText(QString::fromUtf8(type), QString::fromUtf8(number),
+                                            QString::fromUtf8(name));
+            m_lastClient.slowText = text;
+            m_writer.addText(text);
             return;
         }
         char text[kClientChars * 3];
@@ -144,7 +184,8 @@ private:
         if (size > 0)
             put(" - ");
         put(name);
-        m_writer.addUtf8Text(QByteArrayView(text, size), PacketWriter::InvalidUtf8::Replace);
+        m_lastClient.text = QByteArray(text, size);
+        m_writer.addUtf8Text(m_lastClient.text, PacketWriter::InvalidUtf8::Replace);
     }
 
     // The characters of well-formed UTF-8: its bytes that begin one.
@@ -156,8 +197,26 @@ private:
         return count;
     }
 
+    struct ClientMade
+    {
+        QByteArray type, number, name; // as bytes() keeps them
+        QByteArray text;               // the cell's UTF-8, made from the bytes
+        QString slowText;              // or the cell's text, made the QString way
+    };
+
     static constexpr qsizetype kClientChars = 73;
     PacketWriter m_writer;
+    // By the client's code, looked up without making a copy of it.
+    struct CodeHash
+    {
+        using is_transparent = void;
+        size_t operator()(std::string_view code) const
+        {
+            return std::hash<std::string_view>{}(code);
+        }
+    };
+    std::unordered_map<std::string, ClientMade, CodeHash, std::equal_to<>> m_clients;
+    ClientMade m_lastClient; // the text addClient() made last
     static constexpr QByteArrayView kExportedUtf8{compralegal::kExported.data(),
                                                   compralegal::kExported.size()};
     static constexpr QByteArrayView kNotExportedUtf8{compralegal::kNotExported.data(),

@@ -6,11 +6,13 @@
 #include "server/multirowinsert.h"
 #include "sqldb/sqldatabase.h"
 
+#include <QHash>
 #include <QtEndian>
 
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 namespace fis {
@@ -99,17 +101,29 @@ void readInvoiceRow(const SqlStatement &q, InvoiceRow &row)
 
 // The invoices of one query, kept in as few bytes as their texts take, so that they can be put
 // in the list's order here: SQLite's sorter, carrying every column of every row, took longer
-// than reading the rows. Each row is its value, its exported flag, then the other columns as a
-// 16-bit length (kNullText for NULL) each, then their bytes.
+// than reading the rows. Each row is its value, its exported flag, its client (an index into
+// the clients read), then the other columns as a 16-bit length (kNullText for NULL) each, then
+// their bytes.
+//
+// The query reads no client: each client is read once, by its key, as the LEFT JOIN on
+// CLIENTE's primary key would give it (nothing where it is missing); a list names far fewer
+// clients than invoices, and the join cost two lookups a row.
 class CollectedInvoices
 {
 public:
     // The columns kept as texts, in the query's numbering.
-    static constexpr int kTextColumns[] = {0, 2, 3, 4, 5, 6, 7, 8, 10, 11, 12, 13, 14};
+    static constexpr int kTextColumns[] = {0, 2, 6, 7, 8, 10, 11, 12, 13, 14};
     static constexpr int kTexts = int(std::size(kTextColumns));
     static constexpr quint16 kNullText = 0xffff;
-    // Where the sort keys are among them.
-    static constexpr int kBranch = 1, kPosting = 5, kDate = 6, kNumber = 7;
+    // Where the columns are among them.
+    static constexpr int kDirection = 0, kBranch = 1, kPosting = 2, kDate = 3, kNumber = 4,
+                         kOperation = 5, kStateRegistration = 6, kMunicipalRegistration = 7,
+                         kSeries = 8, kClient = 9;
+
+    explicit CollectedInvoices(SqlConnection &db)
+        : m_client(db, "SELECT IDTPIJURCLIE, NRINSJURCLIE, NMRAZSOCCLIE FROM CLIENTE"
+                       " WHERE CDCLIENTE = ?1")
+    {}
 
     // False for a row that this cannot order as SQLite would: a text too long for its 16-bit
     // length, or an issue date that the column's numeric affinity may have stored as a number,
@@ -121,19 +135,23 @@ public:
             return false;
         const size_t start = m_bytes.size();
         QByteArrayView texts[kTexts];
-        size_t size = sizeof(double) + 1 + kTexts * sizeof(quint16);
+        constexpr size_t kHead = sizeof(double) + 1 + sizeof(quint32) + kTexts * sizeof(quint16);
+        size_t size = kHead;
         for (int i = 0; i < kTexts; ++i) {
             texts[i] = columnText(q, kTextColumns[i]);
             if (texts[i].size() >= kNullText)
                 return false;
             size += size_t(texts[i].size());
         }
+        const quint32 client = clientIndex(texts[kClient]);
         m_bytes.resize(start + size);
         char *p = m_bytes.data() + start;
         const double value = q.real(9);
         memcpy(p, &value, sizeof value);
         p += sizeof value;
         *p++ = isExported(q.utf8(1)) ? 1 : 0;
+        memcpy(p, &client, sizeof client);
+        p += sizeof client;
         for (const QByteArrayView &text : texts) {
             const quint16 length = text.data() ? quint16(text.size()) : kNullText;
             memcpy(p, &length, sizeof length);
@@ -204,19 +222,20 @@ public:
             invoice.value = r.value;
             invoice.exported = r.exported;
             const QByteArrayView *t = r.texts;
-            invoice.direction = t[0];
+            const Client &client = m_clients[r.client];
+            invoice.direction = t[kDirection];
             invoice.branch = t[kBranch];
-            invoice.clientType = t[2];
-            invoice.clientNumber = t[3];
-            invoice.clientName = t[4];
+            invoice.clientType = view(client.type);
+            invoice.clientNumber = view(client.number);
+            invoice.clientName = view(client.name);
             invoice.posting = t[kPosting];
             readStoredDateTime(t[kDate], &invoice.issuedDate, &invoice.issuedTime);
             invoice.number = t[kNumber];
-            invoice.operation = t[8];
-            invoice.stateRegistration = t[9];
-            invoice.municipalRegistration = t[10];
-            invoice.series = t[11];
-            invoice.client = t[12];
+            invoice.operation = t[kOperation];
+            invoice.stateRegistration = t[kStateRegistration];
+            invoice.municipalRegistration = t[kMunicipalRegistration];
+            invoice.series = t[kSeries];
+            invoice.client = t[kClient];
             handOver(invoice);
         }
     }
@@ -226,8 +245,46 @@ private:
     {
         double value = 0;
         bool exported = false;
+        quint32 client = 0;
         QByteArrayView texts[kTexts];
     };
+
+    // A client's columns; unset where NULL (or where no client has the key).
+    struct Client
+    {
+        std::optional<QByteArray> type, number, name;
+    };
+
+    static QByteArrayView view(const std::optional<QByteArray> &text)
+    {
+        return text ? QByteArrayView(text->constData(), text->size()) : QByteArrayView();
+    }
+
+    quint32 clientIndex(QByteArrayView key)
+    {
+        const QByteArray code = key.toByteArray();
+        const auto found = m_clientIndex.constFind(code);
+        if (found != m_clientIndex.constEnd())
+            return found.value();
+        Client client;
+        if (key.data()) {
+            m_client.bindUtf8(1, key);
+            if (m_client.step()) {
+                const auto text = [&](int column) -> std::optional<QByteArray> {
+                    const QByteArrayView value = columnText(m_client, column);
+                    if (!value.data())
+                        return std::nullopt;
+                    return QByteArray(value.isEmpty() ? "" : value.data(), value.size());
+                };
+                client = {text(0), text(1), text(2)};
+            }
+            m_client.reset();
+        }
+        m_clients.push_back(std::move(client));
+        const quint32 index = quint32(m_clients.size() - 1);
+        m_clientIndex.insert(code, index);
+        return index;
+    }
 
     // A text to order by: its first 16 bytes as two big-endian numbers (zero-filled), which
     // decide most comparisons without reading the text.
@@ -277,6 +334,8 @@ private:
         memcpy(&r.value, p, sizeof r.value);
         p += sizeof r.value;
         r.exported = *p++ != 0;
+        memcpy(&r.client, p, sizeof r.client);
+        p += sizeof r.client;
         const char *text = p + kTexts * sizeof(quint16);
         for (int i = 0; i < kTexts; ++i) {
             quint16 length;
@@ -348,6 +407,9 @@ private:
 
     std::vector<char> m_bytes;
     std::vector<size_t> m_rows;
+    SqlStatement m_client;
+    QHash<QByteArray, quint32> m_clientIndex;
+    std::vector<Client> m_clients;
 };
 
 constexpr char kFileColumns[] = "SELECT A.NRSEQARQMAG, A.NRLISTA, A.CDEMPRESA, A.CDINSCESTA,"
@@ -575,12 +637,18 @@ SqlCompraLegalStore::Query SqlCompraLegalStore::invoiceQuery(const InvoiceCriter
 {
     // Only the criteria given go into the statement, so that the planner sees the real shape
     // (company and period by their index); every value is bound, none is written into it.
-    Query query{"SELECT N.IDENTRSAIDOP, N.IDNFCOMPRALEG, N.CDFILIAL, C.IDTPIJURCLIE,"
-                " C.NRINSJURCLIE, C.NMRAZSOCCLIE, N.NRLANCTONF, N.DTEMISSAO, N.NRNOTAFISC,"
-                " N.VRNOTAFISC, N.CDTIPOOPER, N.CDINSCESTA, N.CDINSCMUNI, N.CDSERIE,"
-                " N.CDCLIENTE"
-                " FROM NFCOMPRA N LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE"
-                " WHERE 1 = 1",
+    // Ordered here, the clients are read apart (CollectedInvoices); their columns keep their
+    // places.
+    Query query{ordered ? "SELECT N.IDENTRSAIDOP, N.IDNFCOMPRALEG, N.CDFILIAL, C.IDTPIJURCLIE,"
+                          " C.NRINSJURCLIE, C.NMRAZSOCCLIE, N.NRLANCTONF, N.DTEMISSAO,"
+                          " N.NRNOTAFISC, N.VRNOTAFISC, N.CDTIPOOPER, N.CDINSCESTA, N.CDINSCMUNI,"
+                          " N.CDSERIE, N.CDCLIENTE"
+                          " FROM NFCOMPRA N LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE"
+                          " WHERE 1 = 1"
+                        : "SELECT N.IDENTRSAIDOP, N.IDNFCOMPRALEG, N.CDFILIAL, NULL, NULL, NULL,"
+                          " N.NRLANCTONF, N.DTEMISSAO, N.NRNOTAFISC, N.VRNOTAFISC, N.CDTIPOOPER,"
+                          " N.CDINSCESTA, N.CDINSCMUNI, N.CDSERIE, N.CDCLIENTE"
+                          " FROM NFCOMPRA N WHERE 1 = 1",
                 {},
                 c.minimum};
     if (!c.company.isNull())
@@ -650,7 +718,7 @@ void SqlCompraLegalStore::findInvoices(const InvoiceCriteria &criteria,
     if (ordersInvoicesItself()) {
         // Rows read in the index's order and put in order here. A row this cannot order as
         // SQLite would (below) has the statement order them all.
-        CollectedInvoices collected;
+        CollectedInvoices collected(m_db);
         const std::unique_ptr<SqlStatement> q = run(invoiceQuery(criteria, false));
         bool ordersHere = true;
         while (ordersHere && q->step())

@@ -827,13 +827,16 @@ void TestServerMethods::clientTextsOfEveryKind()
                                   " 'BA')"),
                    {code, clients[i].name, QString::fromLatin1(clients[i].number),
                     QString::fromLatin1(clients[i].type)});
-        m_db->exec(QStringLiteral("INSERT INTO NFCOMPRA SELECT CDFILIAL, ?, '77', IDENTRSAIDOP,"
-                                  " CDTIPOOPER, CDSERIE, NRNOTAFISC, DTEMISSAO, VRNOTAFISC, ?,"
-                                  " CDINSCESTA, CDINSCMUNI, IDNFCOMPRALEG, NRCFOP, CDMODELONF,"
-                                  " VRBASEICMS, VRICMS, VRISENTO, VROUTRAS, PCALIQICMS, IDSITUACAO"
-                                  " FROM NFCOMPRA WHERE CDFILIAL = ? AND NRLANCTONF = ?"),
-                   {QStringLiteral("T%1").arg(i, 9, 10, QLatin1Char('0')), code, sample.branch,
-                    sample.posting});
+        // Two invoices each: the second has the text made for the first.
+        for (const char *posting : {"T%1", "U%1"})
+            m_db->exec(QStringLiteral("INSERT INTO NFCOMPRA SELECT CDFILIAL, ?, '77',"
+                                      " IDENTRSAIDOP, CDTIPOOPER, CDSERIE, NRNOTAFISC, DTEMISSAO,"
+                                      " VRNOTAFISC, ?, CDINSCESTA, CDINSCMUNI, IDNFCOMPRALEG,"
+                                      " NRCFOP, CDMODELONF, VRBASEICMS, VRICMS, VRISENTO, VROUTRAS,"
+                                      " PCALIQICMS, IDSITUACAO FROM NFCOMPRA"
+                                      " WHERE CDFILIAL = ? AND NRLANCTONF = ?"),
+                       {QString::fromLatin1(posting).arg(i, 9, 10, QLatin1Char('0')), code,
+                        sample.branch, sample.posting});
     }
     const auto expected = [](const Client &c) {
         const QString number = QString::fromUtf8(c.number);
@@ -850,7 +853,7 @@ void TestServerMethods::clientTextsOfEveryKind()
     NotaFilter f;
     f.company = QStringLiteral("77");
     const DataPacket p = getNotaFiscal(*m_client, f);
-    QCOMPARE(int(p.rows.size()), int(clients.size()));
+    QCOMPARE(int(p.rows.size()), 2 * int(clients.size()));
     const int code = fieldIndex(p, QStringLiteral("CDCLIENTE"));
     const int text = fieldIndex(p, QStringLiteral("CLIENTE"));
     for (const DataRow &row : p.rows) {
