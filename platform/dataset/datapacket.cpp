@@ -848,20 +848,62 @@ private:
         }
         if (field.isText() && initial >> 5 == TextString && (initial & 0x1f) != 31) {
             const Head h = head();
-            if (h.value <= quint64(field.size) && h.value <= quint64(remaining()) &&
-                isAscii(m_p, qsizetype(h.value))) {
-                if (m_p - start != headSize(h.value))
-                    m_canonical = false;
-                m_p += h.value;
-                return;
+            if (h.value <= quint64(remaining())) {
+                const qsizetype n = qsizetype(h.value);
+                // Well-formed UTF-8 is what the decoder accepts, and written again as it is.
+                const qsizetype units =
+                    isAscii(m_p, n)
+                        ? n
+                        : utf16Length(QByteArrayView(reinterpret_cast<const char *>(m_p), n));
+                if (units >= 0 && units <= field.size) {
+                    if (m_p - start != headSize(h.value))
+                        m_canonical = false;
+                    m_p += n;
+                    return;
+                }
             }
             m_p = start;
         }
+        if (checkWholeNumber(field, start))
+            return;
         const QVariant value = readCell(-1, field);
         m_written.clear();
         writeCell(m_written, field, value);
         if (m_written.bytes() != QByteArrayView(start, m_p - start))
             m_canonical = false;
+    }
+
+    // A float or date cell holding a whole number (a date at midnight), as writers write them,
+    // checked without making its value: an integer head of the shortest form, within 2^53 (a
+    // writer puts larger numbers as floats), and for a date within the years 100 to 9999. False,
+    // with nothing read, for anything else.
+    bool checkWholeNumber(const FieldDef &field, const uchar *start)
+    {
+        if (field.isText())
+            return false;
+        const uchar *p = m_p;
+        if (field.type == FieldType::DateTime) {
+            // Tag 1899 in its shortest form: 0xd9 0x07 0x6b.
+            if (remaining() < 3 || p[0] != 0xd9 || p[1] != 0x07 || p[2] != 0x6b)
+                return false;
+            p += 3;
+        }
+        if (p >= m_end || (*p >> 5 != UnsignedInt && *p >> 5 != NegativeInt))
+            return false;
+        m_p = p;
+        const Head h = head();
+        constexpr quint64 kExactLimit = 9007199254740992ull; // 2^53
+        const bool negative = h.major == NegativeInt;
+        bool whole = !h.indefinite && h.value < kExactLimit;
+        if (whole && field.type == FieldType::DateTime) // fromAutomationDate()'s range
+            whole = negative ? h.value + 1 < 657435 : h.value < 2958466;
+        if (!whole) {
+            m_p = start;
+            return false;
+        }
+        if (m_p - p != headSize(h.value))
+            m_canonical = false;
+        return true;
     }
 
     void readPackedRows(std::vector<PackedRow> *rows)

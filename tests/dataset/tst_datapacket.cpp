@@ -87,6 +87,8 @@ private slots:
     void utf8TextIsWrittenAsItsQString_data();
     void utf8TextIsWrittenAsItsQString();
     void dateIsWrittenAsItsDateTime();
+    void tableChecksCellsAsTheValueDecoderDoes_data();
+    void tableChecksCellsAsTheValueDecoderDoes();
     void numbersKeepTheirValue_data();
     void numbersKeepTheirValue();
     void packetWriterStreams();
@@ -419,6 +421,73 @@ void TestDataPacket::dateIsWrittenAsItsDateTime()
         PacketWriter refused({dateField(u"D"_s)});
         QVERIFY_THROWS_EXCEPTION(DataSetError, refused.addDate(outside));
     }
+}
+
+// A table checks each cell of a packet without making its value where it can; it must accept,
+// refuse and store exactly what the decoder that makes every value does (decodePacketRows), and
+// save a cell a writer would write otherwise as the writer writes it.
+void TestDataPacket::tableChecksCellsAsTheValueDecoderDoes_data()
+{
+    QTest::addColumn<QByteArray>("cells");                   // CODE string(3), V float, D datetime
+    const QByteArray text = QByteArray::fromHex("63616263"); // "abc"
+    const QByteArray number = QByteArray::fromHex("05");     // 5
+    const QByteArray day = QByteArray::fromHex("d9076b19afc8"); // 1899(45000)
+    QTest::newRow("plain") << text + number + day;
+    QTest::newRow("accents, three units") << QByteArray("\x66"
+                                                        "é€x") +
+                                                 number + day;
+    QTest::newRow("four-byte, two units") << QByteArray("\x64\xf0\x9f\x98\x80") + number + day;
+    QTest::newRow("four-byte twice, too long")
+        << QByteArray("\x68\xf0\x9f\x98\x80\xf0\x9f\x98\x80") + number + day;
+    QTest::newRow("overlong UTF-8") << QByteArray("\x62\xc0\xaf") + number + day;
+    QTest::newRow("byte order mark") << QByteArray("\x65\xef\xbb\xbf"
+                                                   "ab") +
+                                            number + day;
+    QTest::newRow("text in a longer head") << QByteArray::fromHex("7803616263") + number + day;
+    QTest::newRow("number in a longer head")
+        << text + QByteArray::fromHex("1b0000000000000005") + day;
+    QTest::newRow("2^53") << text + QByteArray::fromHex("1b0020000000000000") + day;
+    QTest::newRow("negative") << text + QByteArray::fromHex("3903e7") + day;
+    QTest::newRow("float") << text + QByteArray::fromHex("fa3fc00000") + day;
+    QTest::newRow("last day") << text + number + QByteArray::fromHex("d9076b1a002d2481");
+    QTest::newRow("after the last day") << text + number + QByteArray::fromHex("d9076b1a002d2482");
+    QTest::newRow("first day") << text + number + QByteArray::fromHex("d9076b3a000a0819");
+    QTest::newRow("before the first day")
+        << text + number + QByteArray::fromHex("d9076b3a000a081a");
+    QTest::newRow("day in a longer head")
+        << text + number + QByteArray::fromHex("d9076b1a0000afc8");
+    QTest::newRow("tag in a longer head")
+        << text + number + QByteArray::fromHex("da0000076b19afc8");
+    QTest::newRow("day as a float") << text + number + QByteArray::fromHex("d9076bfa472fc800");
+}
+
+void TestDataPacket::tableChecksCellsAsTheValueDecoderDoes()
+{
+    QFETCH(QByteArray, cells);
+    // The packet's head as Qt writes it, with an empty rows array last, then the row by hand.
+    QByteArray packet = packetMap(codeFields(), {}).toCborValue().toCbor();
+    QCOMPARE(packet.back(), char(0x80));
+    packet.chop(1);
+    packet += QByteArray::fromHex("8183") + cells;
+
+    std::vector<DataRow> expected;
+    bool refused = false;
+    try {
+        expected = decodePacketRows(packet, codeDefs());
+    } catch (const DataSetError &) {
+        refused = true;
+    }
+    MemTable table(u"cdsCells"_s);
+    table.setFields(codeDefs());
+    if (refused) {
+        QVERIFY_THROWS_EXCEPTION(DataSetError, table.loadFromPacket(packet));
+        return;
+    }
+    table.loadFromPacket(packet);
+    QCOMPARE(table.recordCount(), 1);
+    for (int field = 0; field < 3; ++field)
+        QCOMPARE(table.valueAt(0, field), expected.at(0).at(field));
+    QCOMPARE(table.saveToPacket(), encodePacket(codeDefs(), expected));
 }
 
 void TestDataPacket::writtenPacketIsPlainCbor()
