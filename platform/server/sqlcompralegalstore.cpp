@@ -7,6 +7,7 @@
 #include "sqldb/sqldatabase.h"
 
 #include <QHash>
+#include <QScopeGuard>
 #include <QtEndian>
 
 #include <algorithm>
@@ -99,6 +100,77 @@ void readInvoiceRow(const SqlStatement &q, InvoiceRow &row)
     row.client = columnText(q, 14);
 }
 
+// A text to order by: its first 16 bytes as two big-endian numbers (zero-filled), which
+// decide most comparisons without reading the text.
+struct KeyText
+{
+    explicit KeyText(QByteArrayView bytes)
+        : text(bytes)
+    {
+        char head[16] = {};
+        if (!text.isEmpty())
+            memcpy(head, text.data(), size_t(std::min<qsizetype>(text.size(), 16)));
+        high = qFromBigEndian<quint64>(head);
+        low = qFromBigEndian<quint64>(head + 8);
+    }
+
+    // SQLite's BINARY collation: the common bytes, then the shorter first.
+    int compare(const KeyText &other) const
+    {
+        if (high != other.high)
+            return high < other.high ? -1 : 1;
+        if (low != other.low)
+            return low < other.low ? -1 : 1;
+        if (text.size() <= 16 && other.text.size() <= 16)
+            return text.size() < other.text.size() ? -1 : int(text.size() > other.text.size());
+        const qsizetype common = std::min(text.size(), other.text.size());
+        if (const int c = memcmp(text.data(), other.text.data(), size_t(common)))
+            return c;
+        return text.size() < other.text.size() ? -1 : int(text.size() > other.text.size());
+    }
+
+    QByteArrayView text;
+    quint64 high = 0;
+    quint64 low = 0;
+};
+
+struct SortKey
+{
+    KeyText date, branch, number, posting;
+    int numberLength = 0;
+    size_t row = 0;
+};
+
+} // namespace
+
+// The buffers findInvoices() keeps between calls: a list read again (after every page of an
+// export) reuses the memory the last one took instead of having fresh pages mapped in, which
+// cost about as much as reading the rows. Released when they grow past kMaxKeptBytes.
+struct InvoiceScratch
+{
+    static constexpr size_t kMaxKeptBytes = 48u << 20;
+
+    std::vector<char> bytes;
+    std::vector<size_t> rows;
+    std::vector<SortKey> keys;
+
+    void clear()
+    {
+        bytes.clear();
+        rows.clear();
+        keys.clear();
+    }
+    void releaseIfLarge()
+    {
+        const size_t kept =
+            bytes.capacity() + rows.capacity() * sizeof(size_t) + keys.capacity() * sizeof(SortKey);
+        if (kept > kMaxKeptBytes)
+            *this = InvoiceScratch();
+    }
+};
+
+namespace {
+
 // The invoices of one query, kept in as few bytes as their texts take, so that they can be put
 // in the list's order here: SQLite's sorter, carrying every column of every row, took longer
 // than reading the rows. Each row is its value, its exported flag, its client (an index into
@@ -120,10 +192,15 @@ public:
                          kOperation = 5, kStateRegistration = 6, kMunicipalRegistration = 7,
                          kSeries = 8, kClient = 9;
 
-    explicit CollectedInvoices(SqlConnection &db)
-        : m_client(db, "SELECT IDTPIJURCLIE, NRINSJURCLIE, NMRAZSOCCLIE FROM CLIENTE"
+    CollectedInvoices(SqlConnection &db, InvoiceScratch &scratch)
+        : m_bytes(scratch.bytes)
+        , m_rows(scratch.rows)
+        , m_keys(scratch.keys)
+        , m_client(db, "SELECT IDTPIJURCLIE, NRINSJURCLIE, NMRAZSOCCLIE FROM CLIENTE"
                        " WHERE CDCLIENTE = ?1")
-    {}
+    {
+        scratch.clear();
+    }
 
     // False for a row that this cannot order as SQLite would: a text too long for its 16-bit
     // length, or an issue date that the column's numeric affinity may have stored as a number,
@@ -171,16 +248,14 @@ public:
     // Branch and posting are the primary key, so no two rows compare equal.
     void sort()
     {
-        std::vector<SortKey> keys;
-        keys.reserve(m_rows.size());
-        for (const size_t row : m_rows) {
+        const auto keyOf = [&](size_t row) {
             const Row r = unpack(row);
             QByteArrayView number = r.texts[kNumber];
             while (!number.isEmpty() && number.front() == '0')
                 number = number.sliced(1);
-            keys.push_back({KeyText(r.texts[kDate]), KeyText(r.texts[kBranch]), KeyText(number),
-                            KeyText(r.texts[kPosting]), sqliteLength(number), row});
-        }
+            return SortKey{KeyText(r.texts[kDate]),    KeyText(r.texts[kBranch]), KeyText(number),
+                           KeyText(r.texts[kPosting]), sqliteLength(number),      row};
+        };
         const auto afterDate = [](const SortKey &a, const SortKey &b) {
             if (const int c = a.branch.compare(b.branch))
                 return c < 0;
@@ -191,27 +266,39 @@ public:
             return a.posting.compare(b.posting) < 0;
         };
         // The index on the issue date usually hands the rows over in its order: then only the
-        // rows of each day are sorted.
-        const bool byDate =
-            std::is_sorted(keys.begin(), keys.end(),
-                           [](const auto &a, const auto &b) { return a.date.compare(b.date) < 0; });
+        // rows of each day are sorted, with keys for that day alone.
+        bool byDate = true;
+        for (size_t i = 1; i < m_rows.size() && byDate; ++i)
+            byDate = KeyText(unpack(m_rows[i - 1]).texts[kDate])
+                         .compare(KeyText(unpack(m_rows[i]).texts[kDate])) <= 0;
         if (byDate) {
-            for (auto day = keys.begin(); day != keys.end();) {
-                const auto next = std::find_if(day, keys.end(), [&](const SortKey &key) {
-                    return key.date.compare(day->date) != 0;
-                });
-                std::sort(day, next, afterDate);
+            for (size_t day = 0; day < m_rows.size();) {
+                m_keys.clear();
+                m_keys.push_back(keyOf(m_rows[day]));
+                size_t next = day + 1;
+                for (; next < m_rows.size(); ++next) {
+                    SortKey key = keyOf(m_rows[next]);
+                    if (key.date.compare(m_keys.front().date) != 0)
+                        break;
+                    m_keys.push_back(key);
+                }
+                std::sort(m_keys.begin(), m_keys.end(), afterDate);
+                for (size_t i = 0; i < m_keys.size(); ++i)
+                    m_rows[day + i] = m_keys[i].row;
                 day = next;
             }
-        } else {
-            std::sort(keys.begin(), keys.end(), [&](const SortKey &a, const SortKey &b) {
-                if (const int c = a.date.compare(b.date))
-                    return c < 0;
-                return afterDate(a, b);
-            });
+            return;
         }
-        for (size_t i = 0; i < keys.size(); ++i)
-            m_rows[i] = keys[i].row;
+        m_keys.clear();
+        for (const size_t row : m_rows)
+            m_keys.push_back(keyOf(row));
+        std::sort(m_keys.begin(), m_keys.end(), [&](const SortKey &a, const SortKey &b) {
+            if (const int c = a.date.compare(b.date))
+                return c < 0;
+            return afterDate(a, b);
+        });
+        for (size_t i = 0; i < m_keys.size(); ++i)
+            m_rows[i] = m_keys[i].row;
     }
 
     void forEach(const std::function<void(const InvoiceRow &)> &handOver) const
@@ -285,47 +372,6 @@ private:
         m_clientIndex.insert(code, index);
         return index;
     }
-
-    // A text to order by: its first 16 bytes as two big-endian numbers (zero-filled), which
-    // decide most comparisons without reading the text.
-    struct KeyText
-    {
-        explicit KeyText(QByteArrayView bytes)
-            : text(bytes)
-        {
-            char head[16] = {};
-            if (!text.isEmpty())
-                memcpy(head, text.data(), size_t(std::min<qsizetype>(text.size(), 16)));
-            high = qFromBigEndian<quint64>(head);
-            low = qFromBigEndian<quint64>(head + 8);
-        }
-
-        // SQLite's BINARY collation: the common bytes, then the shorter first.
-        int compare(const KeyText &other) const
-        {
-            if (high != other.high)
-                return high < other.high ? -1 : 1;
-            if (low != other.low)
-                return low < other.low ? -1 : 1;
-            if (text.size() <= 16 && other.text.size() <= 16)
-                return text.size() < other.text.size() ? -1 : int(text.size() > other.text.size());
-            const qsizetype common = std::min(text.size(), other.text.size());
-            if (const int c = memcmp(text.data(), other.text.data(), size_t(common)))
-                return c;
-            return text.size() < other.text.size() ? -1 : int(text.size() > other.text.size());
-        }
-
-        QByteArrayView text;
-        quint64 high = 0;
-        quint64 low = 0;
-    };
-
-    struct SortKey
-    {
-        KeyText date, branch, number, posting;
-        int numberLength = 0;
-        size_t row = 0;
-    };
 
     Row unpack(size_t offset) const
     {
@@ -405,8 +451,9 @@ private:
         return length;
     }
 
-    std::vector<char> m_bytes;
-    std::vector<size_t> m_rows;
+    std::vector<char> &m_bytes;
+    std::vector<size_t> &m_rows;
+    std::vector<SortKey> &m_keys;
     SqlStatement m_client;
     QHash<QByteArray, quint32> m_clientIndex;
     std::vector<Client> m_clients;
@@ -628,6 +675,8 @@ SqlCompraLegalStore::SqlCompraLegalStore(SqlConnection &db)
     : m_db(db)
 {}
 
+SqlCompraLegalStore::~SqlCompraLegalStore() = default;
+
 std::unique_ptr<StoreTransaction> SqlCompraLegalStore::begin(TransactionKind kind)
 {
     return std::make_unique<SqlStoreTransaction>(m_db, kind);
@@ -718,7 +767,10 @@ void SqlCompraLegalStore::findInvoices(const InvoiceCriteria &criteria,
     if (ordersInvoicesItself()) {
         // Rows read in the index's order and put in order here. A row this cannot order as
         // SQLite would (below) has the statement order them all.
-        CollectedInvoices collected(m_db);
+        if (!m_scratch)
+            m_scratch = std::make_unique<InvoiceScratch>();
+        const auto release = qScopeGuard([this] { m_scratch->releaseIfLarge(); });
+        CollectedInvoices collected(m_db, *m_scratch);
         const std::unique_ptr<SqlStatement> q = run(invoiceQuery(criteria, false));
         bool ordersHere = true;
         while (ordersHere && q->step())

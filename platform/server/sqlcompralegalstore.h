@@ -5,9 +5,12 @@
 #include <QByteArray>
 #include <QList>
 
+#include <memory>
+
 namespace fis {
 
 class SqlConnection;
+struct InvoiceScratch;
 
 // The store on the server's database through the engine-neutral connection (sqldb): the
 // statements every engine runs as written live here; what an engine does its own way is a hook
@@ -16,6 +19,7 @@ class SqlCompraLegalStore : public CompraLegalStore
 {
 public:
     explicit SqlCompraLegalStore(SqlConnection &db);
+    ~SqlCompraLegalStore() override;
     // Takes its numbers the engine's way.
     std::optional<qint64> nextInSequence(const QString &sequence) override = 0;
 
@@ -75,6 +79,7 @@ private:
     void addStatusClause(const InvoiceCriteria &criteria, Query &query);
 
     SqlConnection &m_db;
+    std::unique_ptr<InvoiceScratch> m_scratch; // findInvoices()' buffers, kept between calls
 };
 
 } // namespace fis
