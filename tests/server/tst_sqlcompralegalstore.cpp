@@ -114,31 +114,45 @@ void TestSqliteCompraLegalStore::invoicesInTheDatabasesOrder()
     QFETCH(QString, change);
     if (!change.isEmpty())
         m_db->exec(change.toUtf8().constData());
-    QStringList expected;
-    SqlStatement q(*m_db, "SELECT N.CDFILIAL || '|' || N.NRLANCTONF || '|' || N.NRNOTAFISC"
-                          " || '|' || N.DTEMISSAO || '|' || ifnull(C.NMRAZSOCCLIE, '-')"
-                          " FROM NFCOMPRA N LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE"
-                          " WHERE N.CDEMPRESA = '01' ORDER BY N.DTEMISSAO, N.CDFILIAL,"
-                          " length(ltrim(N.NRNOTAFISC, '0')), ltrim(N.NRNOTAFISC, '0'),"
-                          " N.NRLANCTONF");
-    while (q.step())
-        expected << q.text(0);
-    InvoiceCriteria criteria;
-    criteria.company = QStringLiteral("01");
-    QStringList found;
-    const std::unique_ptr<StoreTransaction> tx = m_store->begin(TransactionKind::Read);
-    m_store->findInvoices(criteria, [&](const InvoiceRow &row) {
-        const QByteArray date = row.issuedTime == QTime(0, 0)
-                                    ? row.issuedDate.toString(Qt::ISODate).toUtf8()
-                                    : (row.issuedDate.toString(Qt::ISODate) + u' ' +
-                                       row.issuedTime.toString(Qt::ISODate))
-                                          .toUtf8();
-        found << QString::fromUtf8(row.branch + '|' + row.posting + '|' + row.number + '|' +
-                                   (row.issuedDate.isValid() ? date : QByteArray("20250501")) +
-                                   '|' + (row.clientName.data() ? row.clientName : "-"));
-    });
-    QVERIFY(expected.size() > 200);
-    QCOMPARE(found, expected);
+    // The database's order, of a company's invoices.
+    const auto expectedOf = [&](const QString &company) {
+        QStringList expected;
+        SqlStatement q(*m_db, "SELECT N.CDFILIAL || '|' || N.NRLANCTONF || '|' || N.NRNOTAFISC"
+                              " || '|' || N.DTEMISSAO || '|' || ifnull(C.NMRAZSOCCLIE, '-')"
+                              " FROM NFCOMPRA N LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE"
+                              " WHERE N.CDEMPRESA = ?1 ORDER BY N.DTEMISSAO, N.CDFILIAL,"
+                              " length(ltrim(N.NRNOTAFISC, '0')), ltrim(N.NRNOTAFISC, '0'),"
+                              " N.NRLANCTONF");
+        q.bind(1, company);
+        while (q.step())
+            expected << q.text(0);
+        return expected;
+    };
+    // The store's, through one store: a call must not see what an earlier one left behind.
+    const auto foundOf = [&](const QString &company) {
+        InvoiceCriteria criteria;
+        criteria.company = company;
+        QStringList found;
+        const std::unique_ptr<StoreTransaction> tx = m_store->begin(TransactionKind::Read);
+        m_store->findInvoices(criteria, [&](const InvoiceRow &row) {
+            const QString day = row.issuedDate.toString(Qt::ISODate);
+            const QString date = !row.issuedDate.isValid() ? QStringLiteral("20250501")
+                                 : row.issuedTime == QTime(0, 0)
+                                     ? day
+                                     : day + u' ' + row.issuedTime.toString(Qt::ISODate);
+            found << QString::fromUtf8(row.branch + '|' + row.posting + '|' + row.number + '|') +
+                         date + u'|' +
+                         QString::fromUtf8(row.clientName.data() ? row.clientName : "-");
+        });
+        return found;
+    };
+    const QStringList company01 = expectedOf(QStringLiteral("01"));
+    QVERIFY(company01.size() > 200);
+    QCOMPARE(foundOf(QStringLiteral("01")), company01);
+    const QStringList company02 = expectedOf(QStringLiteral("02"));
+    QVERIFY(!company02.isEmpty() && company02.size() != company01.size());
+    QCOMPARE(foundOf(QStringLiteral("02")), company02);
+    QCOMPARE(foundOf(QStringLiteral("01")), company01);
 }
 
 std::unique_ptr<StoreTransaction> TestSqliteCompraLegalStore::newList(const QString &list)
