@@ -1120,8 +1120,13 @@ int findPackedTextPrefix(const std::vector<PackedRow> &rows, const QList<FieldDe
         const auto *p = reinterpret_cast<const uchar *>(packed.constData());
         const auto *end = p + packed.size();
         bool plain = true;
-        for (int i = 0; i < field && plain; ++i)
-            plain = skipPlainCell(p, end);
+        for (int i = 0; i < field && plain; ++i) {
+            // Nulls and short texts, most cells of a list, in a byte.
+            if (p < end && (*p == kNull || (*p >= 0x60 && *p < 0x78 && *p - 0x60 < end - p)))
+                p += *p == kNull ? 1 : 1 + (*p - 0x60);
+            else
+                plain = skipPlainCell(p, end);
+        }
         quint8 major = 0;
         quint64 length = 0;
         QByteArrayView text;
