@@ -108,13 +108,25 @@ constexpr uchar kTrue = 0xf5;
 constexpr uchar kNull = 0xf6;
 constexpr uchar kBreak = 0xff;
 
+// Eight bytes at a time: every text cell of a large packet goes through here.
 bool isAscii(const uchar *p, qsizetype n)
 {
-    uchar any = 0;
-    for (qsizetype i = 0; i < n; ++i)
+    quint64 any = 0;
+    qsizetype i = 0;
+    for (; i + 8 <= n; i += 8) {
+        quint64 word;
+        memcpy(&word, p + i, 8);
+        any |= word;
+    }
+    for (; i < n; ++i)
         any |= p[i];
-    return any < 0x80;
+    return (any & 0x8080808080808080ull) == 0;
 }
+
+// The julian days of the automation epoch and of the years a packet's dates may have.
+const qint64 kEpochJulianDay = QDate(1899, 12, 30).toJulianDay();
+const qint64 kFirstJulianDay = QDate(100, 1, 1).toJulianDay();
+const qint64 kLastJulianDay = QDate(9999, 12, 31).toJulianDay();
 
 // IEEE 754 half precision, as RFC 8949 appendix D decodes it.
 double halfToDouble(quint16 half)
@@ -221,6 +233,22 @@ public:
             qToBigEndian(bits, p + 1);
             m_size += 9;
         }
+    }
+
+    // A text string item of UTF-8 already checked.
+    void utf8Text(QByteArrayView utf8)
+    {
+        const qsizetype n = utf8.size();
+        if (n < 24) {
+            char *p = grow(1 + n);
+            p[0] = char(TextString << 5 | n);
+            if (n > 0)
+                memcpy(p + 1, utf8.data(), size_t(n));
+            m_size += 1 + n;
+            return;
+        }
+        head(TextString, quint64(n));
+        raw(utf8);
     }
 
     void raw(QByteArrayView bytes)
@@ -825,20 +853,62 @@ private:
         }
         if (field.isText() && initial >> 5 == TextString && (initial & 0x1f) != 31) {
             const Head h = head();
-            if (h.value <= quint64(field.size) && h.value <= quint64(remaining()) &&
-                isAscii(m_p, qsizetype(h.value))) {
-                if (m_p - start != headSize(h.value))
-                    m_canonical = false;
-                m_p += h.value;
-                return;
+            if (h.value <= quint64(remaining())) {
+                const qsizetype n = qsizetype(h.value);
+                // Well-formed UTF-8 is what the decoder accepts, and written again as it is.
+                const qsizetype units =
+                    isAscii(m_p, n)
+                        ? n
+                        : utf16Length(QByteArrayView(reinterpret_cast<const char *>(m_p), n));
+                if (units >= 0 && units <= field.size) {
+                    if (m_p - start != headSize(h.value))
+                        m_canonical = false;
+                    m_p += n;
+                    return;
+                }
             }
             m_p = start;
         }
+        if (checkWholeNumber(field, start))
+            return;
         const QVariant value = readCell(-1, field);
         m_written.clear();
         writeCell(m_written, field, value);
         if (m_written.bytes() != QByteArrayView(start, m_p - start))
             m_canonical = false;
+    }
+
+    // A float or date cell holding a whole number (a date at midnight), as writers write them,
+    // checked without making its value: an integer head of the shortest form, within 2^53 (a
+    // writer puts larger numbers as floats), and for a date within the years 100 to 9999. False,
+    // with nothing read, for anything else.
+    bool checkWholeNumber(const FieldDef &field, const uchar *start)
+    {
+        if (field.isText())
+            return false;
+        const uchar *p = m_p;
+        if (field.type == FieldType::DateTime) {
+            // Tag 1899 in its shortest form: 0xd9 0x07 0x6b.
+            if (remaining() < 3 || p[0] != 0xd9 || p[1] != 0x07 || p[2] != 0x6b)
+                return false;
+            p += 3;
+        }
+        if (p >= m_end || (*p >> 5 != UnsignedInt && *p >> 5 != NegativeInt))
+            return false;
+        m_p = p;
+        const Head h = head();
+        constexpr quint64 kExactLimit = 9007199254740992ull; // 2^53
+        const bool negative = h.major == NegativeInt;
+        bool whole = !h.indefinite && h.value < kExactLimit;
+        if (whole && field.type == FieldType::DateTime) // fromAutomationDate()'s range
+            whole = negative ? h.value + 1 < 657435 : h.value < 2958466;
+        if (!whole) {
+            m_p = start;
+            return false;
+        }
+        if (m_p - p != headSize(h.value))
+            m_canonical = false;
+        return true;
     }
 
     void readPackedRows(std::vector<PackedRow> *rows)
@@ -962,10 +1032,119 @@ QVariant packedCell(const PackedRow &row, const QList<FieldDef> &fields, int fie
     return Decoder(row, {}).cellAt(field, fields.at(field));
 }
 
+namespace {
+
+// The head of a definite item at `p` (within `end`): its major type and value, and where its
+// content begins; false for anything a writer does not write (indefinite lengths, simple values
+// other than null, 64-bit lengths past the end).
+inline bool plainHead(const uchar *&p, const uchar *end, quint8 *major, quint64 *value)
+{
+    if (p >= end)
+        return false;
+    const uchar initial = *p;
+    *major = quint8(initial >> 5);
+    const quint8 info = initial & 0x1f;
+    if (info < 24) {
+        *value = info;
+        p += 1;
+        return true;
+    }
+    static constexpr int kSizes[] = {1, 2, 4, 8};
+    if (info > 27)
+        return false;
+    const int n = kSizes[info - 24];
+    if (end - p < 1 + n)
+        return false;
+    quint64 v = 0;
+    for (int i = 1; i <= n; ++i)
+        v = (v << 8) | p[i];
+    *value = v;
+    p += 1 + n;
+    return true;
+}
+
+// Steps over one cell as writers write them; false for anything else.
+inline bool skipPlainCell(const uchar *&p, const uchar *end)
+{
+    if (p < end && *p == kNull) {
+        ++p;
+        return true;
+    }
+    quint8 major;
+    quint64 value;
+    if (!plainHead(p, end, &major, &value))
+        return false;
+    switch (major) {
+    case UnsignedInt:
+    case NegativeInt:
+        return true;
+    case TextString:
+        if (value > quint64(end - p))
+            return false;
+        p += value;
+        return true;
+    case Tag:
+        return skipPlainCell(p, end);
+    case Simple: // the floats: their bytes were the head's value
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 QByteArrayView packedText(const PackedRow &row, const QList<FieldDef> &fields, int field,
                           QByteArray *scratch)
 {
+    // Rows are read cell by cell for every painted or searched cell: the usual encodings are
+    // stepped over here without setting up a decoder.
+    const auto *p = reinterpret_cast<const uchar *>(row.constData());
+    const auto *end = p + row.size();
+    bool plain = true;
+    for (int i = 0; i < field && plain; ++i)
+        plain = skipPlainCell(p, end);
+    if (plain && p < end) {
+        if (*p == kNull)
+            return {};
+        quint8 major;
+        quint64 length;
+        if (plainHead(p, end, &major, &length) && major == TextString && length <= quint64(end - p))
+            return QByteArrayView(reinterpret_cast<const char *>(p), qsizetype(length));
+    }
     return Decoder(row, {}).textAt(field, fields.at(field), scratch);
+}
+
+int findPackedTextPrefix(const std::vector<PackedRow> &rows, const QList<FieldDef> &fields,
+                         int field, QByteArrayView prefix, int from, int to)
+{
+    QByteArray scratch;
+    for (int row = from; row < to; ++row) {
+        const PackedRow &packed = rows[size_t(row)];
+        // The usual encodings inline, as in packedText(); anything else through it.
+        const auto *p = reinterpret_cast<const uchar *>(packed.constData());
+        const auto *end = p + packed.size();
+        bool plain = true;
+        for (int i = 0; i < field && plain; ++i) {
+            // Nulls and short texts, most cells of a list, in a byte.
+            if (p < end && (*p == kNull || (*p >= 0x60 && *p < 0x78 && *p - 0x60 < end - p)))
+                p += *p == kNull ? 1 : 1 + (*p - 0x60);
+            else
+                plain = skipPlainCell(p, end);
+        }
+        quint8 major = 0;
+        quint64 length = 0;
+        QByteArrayView text;
+        if (plain && p < end && *p != kNull && plainHead(p, end, &major, &length) &&
+            major == TextString && length <= quint64(end - p))
+            text = QByteArrayView(reinterpret_cast<const char *>(p), qsizetype(length));
+        else
+            text = packedText(packed, fields, field, &scratch);
+        if (text.size() >= prefix.size() &&
+            (prefix.isEmpty() || memcmp(text.data(), prefix.data(), size_t(prefix.size())) == 0))
+            return row;
+    }
+    return -1;
 }
 
 DataRow unpackRow(const PackedRow &row, const QList<FieldDef> &fields)
@@ -1000,6 +1179,45 @@ PackedRow packEditedRow(const PackedRow &original, const DataRow &values,
             out.raw(QByteArrayView(bounds[size_t(i)], bounds[size_t(i) + 1]));
     }
     return out.take();
+}
+
+qsizetype utf16Length(QByteArrayView utf8)
+{
+    const auto *p = reinterpret_cast<const uchar *>(utf8.data());
+    const auto *end = p + utf8.size();
+    qsizetype units = 0;
+    const auto continuation = [&](const uchar *at) {
+        return at < end && (*at & 0xc0) == 0x80;
+    };
+    while (p < end) {
+        const uchar c = *p;
+        if (c < 0x80) {
+            ++p;
+            ++units;
+        } else if (c >= 0xc2 && c <= 0xdf) {
+            if (!continuation(p + 1))
+                return -1;
+            p += 2;
+            ++units;
+        } else if (c >= 0xe0 && c <= 0xef) {
+            if (!continuation(p + 1) || !continuation(p + 2))
+                return -1;
+            if ((c == 0xe0 && p[1] < 0xa0) || (c == 0xed && p[1] > 0x9f))
+                return -1; // overlong, or a surrogate
+            p += 3;
+            ++units;
+        } else if (c >= 0xf0 && c <= 0xf4) {
+            if (!continuation(p + 1) || !continuation(p + 2) || !continuation(p + 3))
+                return -1;
+            if ((c == 0xf0 && p[1] < 0x90) || (c == 0xf4 && p[1] > 0x8f))
+                return -1; // overlong, or past U+10FFFF
+            p += 4;
+            units += 2;
+        } else {
+            return -1;
+        }
+    }
+    return units;
 }
 
 QByteArray encodePacket(const QList<FieldDef> &fields, const std::vector<DataRow> &rows)
@@ -1154,14 +1372,19 @@ struct PacketWriter::Private
     // The field of the next cell, without writing anything.
     const FieldDef &peekField()
     {
+        if (Q_UNLIKELY(failed || finished || (declaredRows >= 0 && rows >= declaredRows)))
+            refuseCell();
+        return fields.at(column);
+    }
+
+    [[noreturn]] Q_NEVER_INLINE void refuseCell()
+    {
         if (failed || finished)
             throw DataSetError(
                 tr("%1: o gravador do pacote não pode mais ser usado.").arg(tableLabel(tableName)));
-        if (declaredRows >= 0 && rows >= declaredRows)
-            fail(tr("%1: mais linhas que as %2 anunciadas.")
-                     .arg(tableLabel(tableName))
-                     .arg(declaredRows));
-        return fields.at(column);
+        fail(tr("%1: mais linhas que as %2 anunciadas.")
+                 .arg(tableLabel(tableName))
+                 .arg(declaredRows));
     }
 
     const FieldDef &nextField()
@@ -1306,9 +1529,17 @@ void PacketWriter::addText(QStringView text)
     d->cellDone();
 }
 
-void PacketWriter::addUtf8Text(QByteArrayView utf8)
+void PacketWriter::addUtf8Text(QByteArrayView utf8, InvalidUtf8 invalid)
 {
-    if (!isAscii(reinterpret_cast<const uchar *>(utf8.data()), utf8.size())) {
+    const auto *bytes = reinterpret_cast<const uchar *>(utf8.data());
+    qsizetype length = isAscii(bytes, utf8.size()) ? utf8.size() : utf16Length(utf8);
+    // QString::fromUtf8() and the decoder both drop a leading byte order mark.
+    const bool bom = utf8.size() >= 3 && bytes[0] == 0xef && bytes[1] == 0xbb && bytes[2] == 0xbf;
+    if (length < 0 || bom) {
+        if (invalid == InvalidUtf8::Replace) {
+            addText(QString::fromUtf8(utf8));
+            return;
+        }
         QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
         const QString text = decoder.decode(utf8);
         if (decoder.hasError()) {
@@ -1321,12 +1552,12 @@ void PacketWriter::addUtf8Text(QByteArrayView utf8)
     const FieldDef &field = d->nextField();
     if (!field.isText())
         d->wrongCell(field, "texto");
-    if (utf8.size() > field.size) {
+    if (length > field.size) {
         d->failed = true;
-        throwTooLong(d->tableName, field, utf8.size());
+        throwTooLong(d->tableName, field, length);
     }
-    d->out.head(TextString, quint64(utf8.size()));
-    d->out.raw(utf8);
+    // Well-formed UTF-8 is what the text's QString would be written as.
+    d->out.utf8Text(utf8);
     d->cellDone();
 }
 
@@ -1354,6 +1585,27 @@ void PacketWriter::addDateTime(const QDateTime &value)
                         .arg(fieldLabel(d->tableName, field.name)));
         d->out.head(Tag, kAutomationDateTag);
         d->out.number(toAutomationDate(value));
+    }
+    d->cellDone();
+}
+
+void PacketWriter::addDate(const QDate &date, const QTime &time)
+{
+    const FieldDef &field = d->nextField();
+    if (field.type != FieldType::DateTime)
+        d->wrongCell(field, "data");
+    if (!date.isValid()) {
+        d->out.byte(kNull);
+    } else {
+        // validDateRange() and toAutomationDate() of the same wall-clock value, on the julian day.
+        const qint64 julianDay = date.toJulianDay();
+        if (julianDay < kFirstJulianDay || julianDay > kLastJulianDay)
+            d->fail(tr("%1: a data está fora dos anos 100 a 9999.")
+                        .arg(fieldLabel(d->tableName, field.name)));
+        const qint64 days = julianDay - kEpochJulianDay;
+        const double fraction = (time.isValid() ? time.msecsSinceStartOfDay() : 0) / 86400000.0;
+        d->out.head(Tag, kAutomationDateTag);
+        d->out.number(days < 0 ? double(days) - fraction : double(days) + fraction);
     }
     d->cellDone();
 }

@@ -66,6 +66,10 @@ QVariant packedCell(const PackedRow &row, const QList<FieldDef> &fields, int fie
 QByteArrayView packedText(const PackedRow &row, const QList<FieldDef> &fields, int field,
                           QByteArray *scratch);
 DataRow unpackRow(const PackedRow &row, const QList<FieldDef> &fields);
+// The first of rows [from, to) whose text cell `field` begins with `prefix` (as packedText()
+// reads it), -1 when none does.
+int findPackedTextPrefix(const std::vector<PackedRow> &rows, const QList<FieldDef> &fields,
+                         int field, QByteArrayView prefix, int from, int to);
 // A packed row with the `changed` cells replaced by `values`' (in their stored form).
 PackedRow packEditedRow(const PackedRow &original, const DataRow &values,
                         const std::vector<bool> &changed, const QList<FieldDef> &fields);
@@ -85,6 +89,10 @@ void validateFieldDef(const FieldDef &field, const QString &tableName = {});
 // DataSetError naming the table and field.
 QVariant normalizedFieldValue(const FieldDef &field, const QVariant &value,
                               const QString &tableName = {});
+
+// The UTF-16 length of well-formed UTF-8 (no overlong forms, surrogates or values past
+// U+10FFFF), a leading byte order mark included; -1 for anything else.
+qsizetype utf16Length(QByteArrayView utf8);
 
 // Builds a packet row by row without holding the rows, so that a server can stream a large
 // answer straight into the packet bytes.
@@ -108,12 +116,18 @@ public:
 
     void addNull();
     void addText(QStringView text);
-    // The same from UTF-8 bytes (invalid UTF-8 is an error); ASCII goes out without conversion.
-    void addUtf8Text(QByteArrayView utf8);
+    // The same from UTF-8 bytes; well-formed UTF-8 goes out without conversion. With
+    // InvalidUtf8::Fail a malformed text is an error; with Replace the text is written as
+    // QString::fromUtf8() reads it. A leading byte order mark is dropped, as both do.
+    enum class InvalidUtf8 { Fail, Replace };
+    void addUtf8Text(QByteArrayView utf8, InvalidUtf8 invalid = InvalidUtf8::Fail);
     void addFloat(double value);
     void addDateTime(const QDateTime &value); // an invalid value is written as null
-    void addValue(const QVariant &value);     // any value normalizedFieldValue() accepts
-    void addRow(const DataRow &row);          // a whole row; the writer must be at a row start
+    // As addDateTime(wallClockDateTime(date, time)) without making the QDateTime: an invalid
+    // date is written as null, an invalid time as midnight.
+    void addDate(const QDate &date, const QTime &time = QTime(0, 0));
+    void addValue(const QVariant &value); // any value normalizedFieldValue() accepts
+    void addRow(const DataRow &row);      // a whole row; the writer must be at a row start
     // A whole packed row of the writer's own fields, taken as it is: packed rows are checked.
     void addPackedRow(const PackedRow &row);
 

@@ -646,6 +646,12 @@ void MemTable::setGetTextHandler(const QString &fieldName, GetTextHandler handle
     d->rebuildHandlers();
 }
 
+bool MemTable::showsStoredText(int fieldIndex) const
+{
+    d->checkField(fieldIndex);
+    return d->fields.at(fieldIndex).isText() && !d->handlerAt[size_t(fieldIndex)];
+}
+
 void MemTable::createDataSet()
 {
     if (d->fields.isEmpty())
@@ -1040,6 +1046,16 @@ QByteArrayView MemTable::utf8At(int row, int fieldIndex, QByteArray *scratch) co
     if (!d->fields.at(fieldIndex).isText())
         d->fail(tr("o campo %1 não é de texto.").arg(d->fields.at(fieldIndex).name));
     return packedText(d->rows[size_t(row)], d->fields, fieldIndex, scratch);
+}
+
+int MemTable::findTextPrefix(int fieldIndex, QByteArrayView prefix, int from, int to) const
+{
+    d->checkField(fieldIndex);
+    if (!d->fields.at(fieldIndex).isText())
+        d->fail(tr("o campo %1 não é de texto.").arg(d->fields.at(fieldIndex).name));
+    from = std::max(from, 0);
+    to = std::min(to, recordCount());
+    return from < to ? findPackedTextPrefix(d->rows, d->fields, fieldIndex, prefix, from, to) : -1;
 }
 
 QVariant MemTable::viewValue(int row, int fieldIndex) const

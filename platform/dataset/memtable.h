@@ -91,6 +91,9 @@ public:
     // declarations.
     using GetTextHandler = std::function<QString(const MemTable &table, int row, bool display)>;
     void setGetTextHandler(const QString &fieldName, GetTextHandler handler);
+    // Whether displayText() of the field is its stored text as it stands: a text field without a
+    // GetText handler.
+    bool showsStoredText(int fieldIndex) const;
 
     // Opening and closing.
     void createDataSet(); // opens the table empty with the declared fields
@@ -141,6 +144,10 @@ public:
     // The UTF-8 bytes of a stored text value, without making a QString: valid until the row
     // changes or `scratch` is reused; a null view for a null value.
     QByteArrayView utf8At(int row, int fieldIndex, QByteArray *scratch) const;
+    // The first stored row in [from, to) whose text in the field begins with the bytes of
+    // `prefix`, -1 when none does; a null value begins with nothing but an empty prefix. Rows are
+    // read as stored (not a pending edit). Throws DataSetError for a field that is not a text.
+    int findTextPrefix(int fieldIndex, QByteArrayView prefix, int from, int to) const;
     // As a view shows the row: the edit buffer for the row being edited, else valueAt().
     QVariant viewValue(int row, int fieldIndex) const;
     // The display text of viewValue(): the GetText handler, else the field's display format

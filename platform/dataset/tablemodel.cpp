@@ -137,4 +137,61 @@ Qt::ItemFlags TableModel::flags(const QModelIndex &index) const
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
 }
 
+namespace {
+
+// A search text whose case-insensitive prefix test is a plain byte comparison: ASCII without
+// letters (no other character folds to a digit, a blank or a sign).
+bool bytewiseSearch(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x80 || c.isLetter())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QModelIndexList TableModel::match(const QModelIndex &start, int role, const QVariant &value,
+                                  int hits, Qt::MatchFlags flags) const
+{
+    const int column = start.column();
+    const bool plain =
+        role == Qt::DisplayRole && (flags & Qt::MatchTypeMask).toInt() == Qt::MatchStartsWith &&
+        !flags.testAnyFlag(Qt::MatchRecursive) && value.metaType().id() == QMetaType::QString &&
+        m_table && !start.parent().isValid() && readable(start.row(), column) &&
+        m_table->showsStoredText(column);
+    const QString text = plain ? value.toString() : QString();
+    if (!plain || text.isEmpty() || !bytewiseSearch(text))
+        return QAbstractTableModel::match(start, role, value, hits, flags);
+    const QByteArray prefix = text.toLatin1();
+    const int editedRow = m_table->state() == MemTable::State::Edit ? m_table->currentRow() : -1;
+    QModelIndexList result;
+    const bool wrap = flags.testAnyFlag(Qt::MatchWrap);
+    const bool allHits = hits == -1;
+    // Rows [from, to) in order; the row being edited is read as the view shows it.
+    const auto search = [&](int from, int to) {
+        for (int row = from; row < to && (allHits || result.size() < hits);) {
+            const int stop = editedRow >= row && editedRow < to ? editedRow : to;
+            const int found = m_table->findTextPrefix(column, prefix, row, stop);
+            if (found >= 0) {
+                result.append(index(found, column));
+                row = found + 1;
+            } else if (stop < to) {
+                if (data(index(stop, column), role)
+                        .toString()
+                        .startsWith(text, Qt::CaseInsensitive))
+                    result.append(index(stop, column));
+                row = stop + 1;
+            } else {
+                row = to;
+            }
+        }
+    };
+    search(start.row(), std::min(m_rows, m_table->recordCount()));
+    if (wrap)
+        search(0, start.row());
+    return result;
+}
+
 } // namespace fis

@@ -23,6 +23,9 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 namespace fis {
 
@@ -45,7 +48,16 @@ QString clientText(QStringView type, QStringView number, QStringView name)
     return text;
 }
 
-// The packet of cdsNotaFiscal, an invoice at a time.
+bool isAscii(QByteArrayView text)
+{
+    uchar any = 0;
+    for (const char c : text)
+        any |= uchar(c);
+    return any < 0x80;
+}
+
+// The texts of the invoice list's cells, written from the database's bytes: well-formed UTF-8 as
+// it is, anything else as QString::fromUtf8() reads it (invalid bytes replaced), as before.
 class InvoiceListAnswer
 {
 public:
@@ -55,20 +67,20 @@ public:
 
     void add(const InvoiceRow &row)
     {
-        m_writer.addText(row.direction);
-        m_writer.addText(row.exported ? m_exported : m_notExported);
-        m_writer.addText(m_unmarked);
-        m_writer.addText(row.branch);
-        m_writer.addText(clientText(row.clientType, row.clientNumber, row.clientName));
-        m_writer.addText(row.posting);
-        m_writer.addDateTime(row.issued);
-        m_writer.addText(row.number);
+        addText(row.direction);
+        m_writer.addUtf8Text(row.exported ? kExportedUtf8 : kNotExportedUtf8);
+        m_writer.addUtf8Text(kUnmarkedUtf8);
+        addText(row.branch);
+        addClientOnce(row);
+        addText(row.posting);
+        m_writer.addDate(row.issuedDate, row.issuedTime);
+        addText(row.number);
         m_writer.addFloat(row.value);
-        for (const std::optional<QString> *column :
+        for (const QByteArrayView *column :
              {&row.operation, &row.stateRegistration, &row.municipalRegistration, &row.series,
               &row.client}) {
-            if (*column)
-                m_writer.addText(**column);
+            if (column->data())
+                addText(*column);
             else
                 m_writer.addNull();
         }
@@ -77,10 +89,141 @@ public:
     QByteArray finish() { return m_writer.finish(); }
 
 private:
+    void addText(QByteArrayView utf8)
+    {
+        m_writer.addUtf8Text(utf8, PacketWriter::InvalidUtf8::Replace);
+    }
+
+    // A client's text is made once per answer: a list names far fewer clients than invoices.
+    // It is made again wherever the client's columns are not those it was made of.
+    void addClientOnce(const InvoiceRow &row)
+    {
+        const std::string_view code(row.client.data(), size_t(row.client.size()));
+        const auto found = m_clients.find(code);
+        if (found != m_clients.end()) {
+            const ClientMade &made = found->second;
+            if (made.type == row.clientType && made.number == row.clientNumber &&
+                made.name == row.clientName && made.type.isNull() == row.clientType.isNull() &&
+                made.number.isNull() == row.clientNumber.isNull() &&
+                made.name.isNull() == row.clientName.isNull()) {
+                if (made.slowText.isNull())
+                    m_writer.addUtf8Text(made.text, PacketWriter::InvalidUtf8::Replace);
+                else
+                    m_writer.addText(made.slowText);
+                return;
+            }
+        }
+        m_lastClient = {};
+        addClient(row);
+        m_clients.insert_or_assign(std::string(code),
+                                   ClientMade{bytes(row.clientType), bytes(row.clientNumber),
+                                              bytes(row.clientName), m_lastClient.text,
+                                              m_lastClient.slowText});
+    }
+
+    // A null QByteArray for a null view, else the view's bytes (empty but not null for "").
+    static QByteArray bytes(QByteArrayView view)
+    {
+        if (!view.data())
+            return {};
+        return view.isEmpty() ? QByteArray("") : view.toByteArray();
+    }
+
+    // clientText() without a QString, for a client whose type and number are ASCII and whose
+    // name is well-formed UTF-8 of single UTF-16 units (the cut at 73 then falls between
+    // characters, as it does in the QString) without the byte order mark that fromUtf8() drops.
+    void addClient(const InvoiceRow &row)
+    {
+        const QByteArrayView type = row.clientType, number = row.clientNumber,
+                             name = row.clientName;
+        const qsizetype nameUnits = utf16Length(name);
+        if (!isAscii(type) || !isAscii(number) || nameUnits < 0 || nameUnits != codePoints(name) ||
+            name.startsWith("\xef\xbb\xbf")) {
+            const QString text = clientText(QString::fromUtf8(type), QString::fromUtf8(number),
+                                            QString::fromUtf8(name));
+            m_lastClient.slowText = text;
+            m_writer.addText(text);
+            return;
+        }
+        char text[kClientChars * 3];
+        qsizetype size = 0;
+        qsizetype units = 0;
+        // Every part but the name is ASCII, a byte a unit; the name is cut between characters.
+        const auto put = [&](QByteArrayView part) {
+            if (isAscii(part)) {
+                const qsizetype n = std::min(part.size(), kClientChars - units);
+                if (n > 0)
+                    memcpy(text + size, part.data(), size_t(n));
+                size += std::max<qsizetype>(n, 0);
+                units += std::max<qsizetype>(n, 0);
+                return;
+            }
+            for (qsizetype i = 0; i < part.size() && units < kClientChars; ++units) {
+                const uchar lead = uchar(part[i]);
+                const qsizetype n = lead < 0x80 ? 1 : lead < 0xe0 ? 2 : 3;
+                memcpy(text + size, part.data() + i, size_t(n));
+                size += n;
+                i += n;
+            }
+        };
+        // The number's groups, each after its separator.
+        const auto groups = [&](std::initializer_list<std::pair<const char *, qsizetype>> parts) {
+            qsizetype from = 0;
+            for (const auto &[separator, count] : parts) {
+                put(separator);
+                put(number.sliced(from, count));
+                from += count;
+            }
+        };
+        const char kind = type.size() == 1 ? type.front() : 0;
+        if (kind == 'J' && number.size() == 14)
+            groups({{"", 2}, {".", 3}, {".", 3}, {"/", 4}, {"-", 2}});
+        else if (kind == 'F' && number.size() == 11)
+            groups({{"", 3}, {".", 3}, {".", 3}, {"-", 2}});
+        else
+            put(number);
+        if (size > 0)
+            put(" - ");
+        put(name);
+        m_lastClient.text = QByteArray(text, size);
+        m_writer.addUtf8Text(m_lastClient.text, PacketWriter::InvalidUtf8::Replace);
+    }
+
+    // The characters of well-formed UTF-8: its bytes that begin one.
+    static qsizetype codePoints(QByteArrayView utf8)
+    {
+        qsizetype count = 0;
+        for (const char c : utf8)
+            count += (uchar(c) & 0xc0) != 0x80;
+        return count;
+    }
+
+    struct ClientMade
+    {
+        QByteArray type, number, name; // as bytes() keeps them
+        QByteArray text;               // the cell's UTF-8, made from the bytes
+        QString slowText;              // or the cell's text, made the QString way
+    };
+
+    static constexpr qsizetype kClientChars = 73;
     PacketWriter m_writer;
-    const QString m_exported{compralegal::kExported};
-    const QString m_notExported{compralegal::kNotExported};
-    const QString m_unmarked{compralegal::kUnmarked};
+    // By the client's code, looked up without making a copy of it.
+    struct CodeHash
+    {
+        using is_transparent = void;
+        size_t operator()(std::string_view code) const
+        {
+            return std::hash<std::string_view>{}(code);
+        }
+    };
+    std::unordered_map<std::string, ClientMade, CodeHash, std::equal_to<>> m_clients;
+    ClientMade m_lastClient; // the text addClient() made last
+    static constexpr QByteArrayView kExportedUtf8{compralegal::kExported.data(),
+                                                  compralegal::kExported.size()};
+    static constexpr QByteArrayView kNotExportedUtf8{compralegal::kNotExported.data(),
+                                                     compralegal::kNotExported.size()};
+    static constexpr QByteArrayView kUnmarkedUtf8{compralegal::kUnmarked.data(),
+                                                  compralegal::kUnmarked.size()};
 };
 
 QString fileNamePart(int index)

@@ -41,25 +41,27 @@ struct InvoiceCriteria
     std::optional<double> minimum; // of the invoice's value
 };
 
-// An invoice as GetNotaFiscal lists it.
+// An invoice as GetNotaFiscal lists it: its texts as the database's UTF-8 bytes, valid only
+// while the row is handed over (a list of some 100,000 invoices is not worth a QString a cell).
 struct InvoiceRow
 {
-    QString direction; // IDENTRSAIDOP
+    QByteArrayView direction; // IDENTRSAIDOP
     bool exported = false;
-    QString branch;
-    QString clientType; // "J" or "F"
-    QString clientNumber;
-    QString clientName;
-    QString posting;
-    QDateTime issued; // zone-free
-    QString number;
+    QByteArrayView branch;
+    QByteArrayView clientType; // "J" or "F"; null where the invoice's client is missing
+    QByteArrayView clientNumber;
+    QByteArrayView clientName;
+    QByteArrayView posting;
+    QDate issuedDate; // zone-free; invalid where the stored text is no date
+    QTime issuedTime; // midnight where the stored text has no (valid) time
+    QByteArrayView number;
     double value = 0;
-    // Unset where the column is null.
-    std::optional<QString> operation;
-    std::optional<QString> stateRegistration;
-    std::optional<QString> municipalRegistration;
-    std::optional<QString> series;
-    std::optional<QString> client;
+    // Null views where the column is null.
+    QByteArrayView operation;
+    QByteArrayView stateRegistration;
+    QByteArrayView municipalRegistration;
+    QByteArrayView series;
+    QByteArrayView client;
 };
 
 // A file of an export list (ARQCOMPRALEG), with its list's owner and state.

@@ -15,6 +15,9 @@ public:
 protected:
     void addPendingClause(const InvoiceCriteria &criteria, Query &query) override;
     void addKeyListClause(const char *key, const QStringList &keys, Query &query) override;
+    // SQLite's sorter carries every column of every row; ordering the keys here is several
+    // times faster, and its BINARY collation is plain byte order.
+    bool ordersInvoicesItself() const override { return true; }
 
 private:
     // The company's flags other than exported: none, exactly one (its value), or several, which

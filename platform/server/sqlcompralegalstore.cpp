@@ -7,7 +7,13 @@
 #include "sqldb/sqldatabase.h"
 
 #include <QHash>
+#include <QScopeGuard>
+#include <QtEndian>
 
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <optional>
 #include <vector>
 
 namespace fis {
@@ -38,8 +44,9 @@ bool isExported(QByteArrayView flag)
     return QLatin1StringView(flag) == compralegal::kExported;
 }
 
-// The stored date (and time) of DTEMISSAO as the packet's zone-free date-time.
-QDateTime storedDateTime(QByteArrayView text)
+// The stored date (and time) of DTEMISSAO, zone-free: an invalid date where the text is no
+// date, midnight where it has no valid time.
+void readStoredDateTime(QByteArrayView text, QDate *date, QTime *time)
 {
     const auto digits = [&](int from, int count) {
         int n = 0;
@@ -51,41 +58,406 @@ QDateTime storedDateTime(QByteArrayView text)
         }
         return n;
     };
+    *date = QDate();
+    *time = QTime(0, 0);
     if (text.size() < 10)
-        return {};
-    const QDate date(digits(0, 4), digits(5, 2), digits(8, 2));
-    QTime time(0, 0);
-    if (text.size() >= 19)
-        time = QTime(digits(11, 2), digits(14, 2), digits(17, 2));
-    return wallClockDateTime(date, time.isValid() ? time : QTime(0, 0));
+        return;
+    *date = QDate(digits(0, 4), digits(5, 2), digits(8, 2));
+    if (text.size() >= 19) {
+        const QTime stored(digits(11, 2), digits(14, 2), digits(17, 2));
+        if (stored.isValid())
+            *time = stored;
+    }
 }
 
-std::optional<QString> optionalText(const SqlStatement &q, int column)
+// A column's bytes; a null view for NULL, an empty one for an empty text. Only an empty value
+// may be NULL, so only that one is asked.
+QByteArrayView columnText(const SqlStatement &q, int column)
 {
-    if (q.isNull(column))
-        return std::nullopt;
-    return q.text(column);
+    const QByteArrayView text = q.utf8(column);
+    if (!text.isEmpty())
+        return text;
+    return q.isNull(column) ? QByteArrayView() : QByteArrayView("", 0);
 }
 
-// A row of the invoice query's columns.
+// A row of the invoice query's columns, viewing the statement's current row.
 void readInvoiceRow(const SqlStatement &q, InvoiceRow &row)
 {
-    row.direction = q.text(0);
+    row.direction = columnText(q, 0);
     row.exported = isExported(q.utf8(1));
-    row.branch = q.text(2);
-    row.clientType = q.text(3);
-    row.clientNumber = q.text(4);
-    row.clientName = q.text(5);
-    row.posting = q.text(6);
-    row.issued = storedDateTime(q.utf8(7));
-    row.number = q.text(8);
+    row.branch = columnText(q, 2);
+    row.clientType = columnText(q, 3);
+    row.clientNumber = columnText(q, 4);
+    row.clientName = columnText(q, 5);
+    row.posting = columnText(q, 6);
+    readStoredDateTime(q.utf8(7), &row.issuedDate, &row.issuedTime);
+    row.number = columnText(q, 8);
     row.value = q.real(9);
-    row.operation = optionalText(q, 10);
-    row.stateRegistration = optionalText(q, 11);
-    row.municipalRegistration = optionalText(q, 12);
-    row.series = optionalText(q, 13);
-    row.client = optionalText(q, 14);
+    row.operation = columnText(q, 10);
+    row.stateRegistration = columnText(q, 11);
+    row.municipalRegistration = columnText(q, 12);
+    row.series = columnText(q, 13);
+    row.client = columnText(q, 14);
 }
+
+// A text to order by: its first 16 bytes as two big-endian numbers (zero-filled), which
+// decide most comparisons without reading the text.
+struct KeyText
+{
+    explicit KeyText(QByteArrayView bytes)
+        : text(bytes)
+    {
+        char head[16] = {};
+        if (!text.isEmpty())
+            memcpy(head, text.data(), size_t(std::min<qsizetype>(text.size(), 16)));
+        high = qFromBigEndian<quint64>(head);
+        low = qFromBigEndian<quint64>(head + 8);
+    }
+
+    // SQLite's BINARY collation: the common bytes, then the shorter first.
+    int compare(const KeyText &other) const
+    {
+        if (high != other.high)
+            return high < other.high ? -1 : 1;
+        if (low != other.low)
+            return low < other.low ? -1 : 1;
+        if (text.size() <= 16 && other.text.size() <= 16)
+            return text.size() < other.text.size() ? -1 : int(text.size() > other.text.size());
+        const qsizetype common = std::min(text.size(), other.text.size());
+        if (const int c = memcmp(text.data(), other.text.data(), size_t(common)))
+            return c;
+        return text.size() < other.text.size() ? -1 : int(text.size() > other.text.size());
+    }
+
+    QByteArrayView text;
+    quint64 high = 0;
+    quint64 low = 0;
+};
+
+struct SortKey
+{
+    KeyText date, branch, number, posting;
+    int numberLength = 0;
+    size_t row = 0;
+};
+
+} // namespace
+
+// The buffers findInvoices() keeps between calls: a list read again (after every page of an
+// export) reuses the memory the last one took instead of having fresh pages mapped in, which
+// cost about as much as reading the rows. Released when they grow past kMaxKeptBytes.
+struct InvoiceScratch
+{
+    static constexpr size_t kMaxKeptBytes = 48u << 20;
+
+    std::vector<char> bytes;
+    std::vector<size_t> rows;
+    std::vector<SortKey> keys;
+
+    void clear()
+    {
+        bytes.clear();
+        rows.clear();
+        keys.clear();
+    }
+    void releaseIfLarge()
+    {
+        const size_t kept =
+            bytes.capacity() + rows.capacity() * sizeof(size_t) + keys.capacity() * sizeof(SortKey);
+        if (kept > kMaxKeptBytes)
+            *this = InvoiceScratch();
+    }
+};
+
+namespace {
+
+// The invoices of one query, kept in as few bytes as their texts take, so that they can be put
+// in the list's order here: SQLite's sorter, carrying every column of every row, took longer
+// than reading the rows. Each row is its value, its exported flag, its client (an index into
+// the clients read), then the other columns as a 16-bit length (kNullText for NULL) each, then
+// their bytes.
+//
+// The query reads no client: each client is read once, by its key, as the LEFT JOIN on
+// CLIENTE's primary key would give it (nothing where it is missing); a list names far fewer
+// clients than invoices, and the join cost two lookups a row.
+class CollectedInvoices
+{
+public:
+    // The columns kept as texts, in the query's numbering.
+    static constexpr int kTextColumns[] = {0, 2, 6, 7, 8, 10, 11, 12, 13, 14};
+    static constexpr int kTexts = int(std::size(kTextColumns));
+    static constexpr quint16 kNullText = 0xffff;
+    // Where the columns are among them.
+    static constexpr int kDirection = 0, kBranch = 1, kPosting = 2, kDate = 3, kNumber = 4,
+                         kOperation = 5, kStateRegistration = 6, kMunicipalRegistration = 7,
+                         kSeries = 8, kClient = 9;
+
+    CollectedInvoices(SqlConnection &db, InvoiceScratch &scratch)
+        : m_bytes(scratch.bytes)
+        , m_rows(scratch.rows)
+        , m_keys(scratch.keys)
+        , m_client(db, "SELECT IDTPIJURCLIE, NRINSJURCLIE, NMRAZSOCCLIE FROM CLIENTE"
+                       " WHERE CDCLIENTE = ?1")
+    {
+        scratch.clear();
+    }
+
+    // False for a row that this cannot order as SQLite would: a text too long for its 16-bit
+    // length, or an issue date that the column's numeric affinity may have stored as a number,
+    // which SQLite orders before every text. (The other keys are VARCHAR columns, whose text
+    // affinity stores every number as text.)
+    bool add(const SqlStatement &q)
+    {
+        if (mayBeNumber(q.utf8(7)))
+            return false;
+        const size_t start = m_bytes.size();
+        QByteArrayView texts[kTexts];
+        constexpr size_t kHead = sizeof(double) + 1 + sizeof(quint32) + kTexts * sizeof(quint16);
+        size_t size = kHead;
+        for (int i = 0; i < kTexts; ++i) {
+            texts[i] = columnText(q, kTextColumns[i]);
+            if (texts[i].size() >= kNullText)
+                return false;
+            size += size_t(texts[i].size());
+        }
+        const quint32 client = clientIndex(texts[kClient]);
+        m_bytes.resize(start + size);
+        char *p = m_bytes.data() + start;
+        const double value = q.real(9);
+        memcpy(p, &value, sizeof value);
+        p += sizeof value;
+        *p++ = isExported(q.utf8(1)) ? 1 : 0;
+        memcpy(p, &client, sizeof client);
+        p += sizeof client;
+        for (const QByteArrayView &text : texts) {
+            const quint16 length = text.data() ? quint16(text.size()) : kNullText;
+            memcpy(p, &length, sizeof length);
+            p += sizeof length;
+        }
+        for (const QByteArrayView &text : texts) {
+            if (!text.isEmpty())
+                memcpy(p, text.data(), size_t(text.size()));
+            p += text.size();
+        }
+        m_rows.push_back(start);
+        return true;
+    }
+
+    // In the order of the list's ORDER BY: issue date, branch, the number without leading zeros
+    // by its length then its text, posting; texts compared as SQLite's BINARY collation does.
+    // Branch and posting are the primary key, so no two rows compare equal.
+    void sort()
+    {
+        const auto keyOf = [&](size_t row) {
+            const Row r = unpack(row);
+            QByteArrayView number = r.texts[kNumber];
+            while (!number.isEmpty() && number.front() == '0')
+                number = number.sliced(1);
+            return SortKey{KeyText(r.texts[kDate]),    KeyText(r.texts[kBranch]), KeyText(number),
+                           KeyText(r.texts[kPosting]), sqliteLength(number),      row};
+        };
+        const auto afterDate = [](const SortKey &a, const SortKey &b) {
+            if (const int c = a.branch.compare(b.branch))
+                return c < 0;
+            if (a.numberLength != b.numberLength)
+                return a.numberLength < b.numberLength;
+            if (const int c = a.number.compare(b.number))
+                return c < 0;
+            return a.posting.compare(b.posting) < 0;
+        };
+        // The index on the issue date usually hands the rows over in its order: then only the
+        // rows of each day are sorted, with keys for that day alone.
+        bool byDate = true;
+        for (size_t i = 1; i < m_rows.size() && byDate; ++i)
+            byDate = KeyText(unpack(m_rows[i - 1]).texts[kDate])
+                         .compare(KeyText(unpack(m_rows[i]).texts[kDate])) <= 0;
+        if (byDate) {
+            for (size_t day = 0; day < m_rows.size();) {
+                m_keys.clear();
+                m_keys.push_back(keyOf(m_rows[day]));
+                size_t next = day + 1;
+                for (; next < m_rows.size(); ++next) {
+                    SortKey key = keyOf(m_rows[next]);
+                    if (key.date.compare(m_keys.front().date) != 0)
+                        break;
+                    m_keys.push_back(key);
+                }
+                std::sort(m_keys.begin(), m_keys.end(), afterDate);
+                for (size_t i = 0; i < m_keys.size(); ++i)
+                    m_rows[day + i] = m_keys[i].row;
+                day = next;
+            }
+            return;
+        }
+        m_keys.clear();
+        for (const size_t row : m_rows)
+            m_keys.push_back(keyOf(row));
+        std::sort(m_keys.begin(), m_keys.end(), [&](const SortKey &a, const SortKey &b) {
+            if (const int c = a.date.compare(b.date))
+                return c < 0;
+            return afterDate(a, b);
+        });
+        for (size_t i = 0; i < m_keys.size(); ++i)
+            m_rows[i] = m_keys[i].row;
+    }
+
+    void forEach(const std::function<void(const InvoiceRow &)> &handOver) const
+    {
+        InvoiceRow invoice;
+        for (const size_t row : m_rows) {
+            const Row r = unpack(row);
+            invoice.value = r.value;
+            invoice.exported = r.exported;
+            const QByteArrayView *t = r.texts;
+            const Client &client = m_clients[r.client];
+            invoice.direction = t[kDirection];
+            invoice.branch = t[kBranch];
+            invoice.clientType = view(client.type);
+            invoice.clientNumber = view(client.number);
+            invoice.clientName = view(client.name);
+            invoice.posting = t[kPosting];
+            readStoredDateTime(t[kDate], &invoice.issuedDate, &invoice.issuedTime);
+            invoice.number = t[kNumber];
+            invoice.operation = t[kOperation];
+            invoice.stateRegistration = t[kStateRegistration];
+            invoice.municipalRegistration = t[kMunicipalRegistration];
+            invoice.series = t[kSeries];
+            invoice.client = t[kClient];
+            handOver(invoice);
+        }
+    }
+
+private:
+    struct Row
+    {
+        double value = 0;
+        bool exported = false;
+        quint32 client = 0;
+        QByteArrayView texts[kTexts];
+    };
+
+    // A client's columns; unset where NULL (or where no client has the key).
+    struct Client
+    {
+        std::optional<QByteArray> type, number, name;
+    };
+
+    static QByteArrayView view(const std::optional<QByteArray> &text)
+    {
+        return text ? QByteArrayView(text->constData(), text->size()) : QByteArrayView();
+    }
+
+    quint32 clientIndex(QByteArrayView key)
+    {
+        const QByteArray code = key.toByteArray();
+        const auto found = m_clientIndex.constFind(code);
+        if (found != m_clientIndex.constEnd())
+            return found.value();
+        Client client;
+        if (key.data()) {
+            m_client.bindUtf8(1, key);
+            if (m_client.step()) {
+                const auto text = [&](int column) -> std::optional<QByteArray> {
+                    const QByteArrayView value = columnText(m_client, column);
+                    if (!value.data())
+                        return std::nullopt;
+                    return QByteArray(value.isEmpty() ? "" : value.data(), value.size());
+                };
+                client = {text(0), text(1), text(2)};
+            }
+            m_client.reset();
+        }
+        m_clients.push_back(std::move(client));
+        const quint32 index = quint32(m_clients.size() - 1);
+        m_clientIndex.insert(code, index);
+        return index;
+    }
+
+    Row unpack(size_t offset) const
+    {
+        Row r;
+        const char *p = m_bytes.data() + offset;
+        memcpy(&r.value, p, sizeof r.value);
+        p += sizeof r.value;
+        r.exported = *p++ != 0;
+        memcpy(&r.client, p, sizeof r.client);
+        p += sizeof r.client;
+        const char *text = p + kTexts * sizeof(quint16);
+        for (int i = 0; i < kTexts; ++i) {
+            quint16 length;
+            memcpy(&length, p + i * sizeof length, sizeof length);
+            if (length == kNullText) {
+                r.texts[i] = {};
+            } else {
+                r.texts[i] = QByteArrayView(length ? text : "", length);
+                text += length;
+            }
+        }
+        return r;
+    }
+
+    // Whether SQLite may have taken the text for a number (spaces, a sign, digits, a point, an
+    // exponent): it then stores, and orders, a number.
+    static bool mayBeNumber(QByteArrayView text)
+    {
+        const auto isSpace = [](char c) {
+            return c == ' ' || (c >= '\t' && c <= '\r');
+        };
+        while (!text.isEmpty() && isSpace(text.front()))
+            text = text.sliced(1);
+        while (!text.isEmpty() && isSpace(text.back()))
+            text.chop(1);
+        qsizetype i = 0;
+        const auto digits = [&] {
+            const qsizetype from = i;
+            while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+                ++i;
+            return i - from;
+        };
+        if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+            ++i;
+        qsizetype count = digits();
+        if (i < text.size() && text[i] == '.') {
+            ++i;
+            count += digits();
+        }
+        if (count == 0)
+            return false;
+        if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+            ++i;
+            if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+                ++i;
+            if (digits() == 0)
+                return false;
+        }
+        return i == text.size();
+    }
+
+    // SQLite's length() of a text: its characters up to the first NUL, where a byte from 0xc0
+    // takes the continuation bytes after it along.
+    static int sqliteLength(QByteArrayView text)
+    {
+        int length = 0;
+        const auto *z = reinterpret_cast<const uchar *>(text.data());
+        const auto *end = z + text.size();
+        while (z < end && *z != 0) {
+            const uchar c = *z++;
+            ++length;
+            if (c >= 0xc0) {
+                while (z < end && (*z & 0xc0) == 0x80)
+                    ++z;
+            }
+        }
+        return length;
+    }
+
+    std::vector<char> &m_bytes;
+    std::vector<size_t> &m_rows;
+    std::vector<SortKey> &m_keys;
+    SqlStatement m_client;
+    QHash<QByteArray, quint32> m_clientIndex;
+    std::vector<Client> m_clients;
+};
 
 constexpr char kFileColumns[] = "SELECT A.NRSEQARQMAG, A.NRLISTA, A.CDEMPRESA, A.CDINSCESTA,"
                                 " A.NOMEARQUIVO, A.NRTOTREGISTROS, A.IDSERVIDO, L.CDSESSAO,"
@@ -404,21 +776,29 @@ SqlCompraLegalStore::SqlCompraLegalStore(SqlConnection &db)
     : m_db(db)
 {}
 
+SqlCompraLegalStore::~SqlCompraLegalStore() = default;
+
 std::unique_ptr<StoreTransaction> SqlCompraLegalStore::begin(TransactionKind kind)
 {
     return std::make_unique<SqlStoreTransaction>(m_db, kind);
 }
 
-SqlCompraLegalStore::Query SqlCompraLegalStore::invoiceQuery(const InvoiceCriteria &c)
+SqlCompraLegalStore::Query SqlCompraLegalStore::invoiceQuery(const InvoiceCriteria &c, bool ordered)
 {
     // Only the criteria given go into the statement, so that the planner sees the real shape
     // (company and period by their index); every value is bound, none is written into it.
-    Query query{"SELECT N.IDENTRSAIDOP, N.IDNFCOMPRALEG, N.CDFILIAL, C.IDTPIJURCLIE,"
-                " C.NRINSJURCLIE, C.NMRAZSOCCLIE, N.NRLANCTONF, N.DTEMISSAO, N.NRNOTAFISC,"
-                " N.VRNOTAFISC, N.CDTIPOOPER, N.CDINSCESTA, N.CDINSCMUNI, N.CDSERIE,"
-                " N.CDCLIENTE"
-                " FROM NFCOMPRA N LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE"
-                " WHERE 1 = 1",
+    // Ordered here, the clients are read apart (CollectedInvoices); their columns keep their
+    // places.
+    Query query{ordered ? "SELECT N.IDENTRSAIDOP, N.IDNFCOMPRALEG, N.CDFILIAL, C.IDTPIJURCLIE,"
+                          " C.NRINSJURCLIE, C.NMRAZSOCCLIE, N.NRLANCTONF, N.DTEMISSAO,"
+                          " N.NRNOTAFISC, N.VRNOTAFISC, N.CDTIPOOPER, N.CDINSCESTA, N.CDINSCMUNI,"
+                          " N.CDSERIE, N.CDCLIENTE"
+                          " FROM NFCOMPRA N LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE"
+                          " WHERE 1 = 1"
+                        : "SELECT N.IDENTRSAIDOP, N.IDNFCOMPRALEG, N.CDFILIAL, NULL, NULL, NULL,"
+                          " N.NRLANCTONF, N.DTEMISSAO, N.NRNOTAFISC, N.VRNOTAFISC, N.CDTIPOOPER,"
+                          " N.CDINSCESTA, N.CDINSCMUNI, N.CDSERIE, N.CDCLIENTE"
+                          " FROM NFCOMPRA N WHERE 1 = 1",
                 {},
                 c.minimum};
     if (!c.company.isNull())
@@ -446,6 +826,8 @@ SqlCompraLegalStore::Query SqlCompraLegalStore::invoiceQuery(const InvoiceCriter
     addStatusClause(c, query);
     if (c.minimum)
         query.sql += " AND N.VRNOTAFISC >= ?";
+    if (!ordered)
+        return query;
     const QByteArray number = withoutZeros("N.NRNOTAFISC");
     query.sql += " ORDER BY N.DTEMISSAO, N.CDFILIAL, " + QByteArray(lengthFunction()) + '(' +
                  number + "), " + number + ", N.NRLANCTONF";
@@ -474,16 +856,36 @@ QByteArray SqlCompraLegalStore::withoutZeros(const char *expression) const
 void SqlCompraLegalStore::findInvoices(const InvoiceCriteria &criteria,
                                        const std::function<void(const InvoiceRow &)> &row)
 {
-    const Query query = invoiceQuery(criteria);
-    SqlStatement q(m_db, query.sql.constData());
-    int i = 0;
-    for (const QString &value : query.binds)
-        q.bind(++i, value);
-    if (query.minimum)
-        q.bind(++i, *query.minimum);
+    const auto run = [&](const Query &query) {
+        auto q = std::make_unique<SqlStatement>(m_db, query.sql.constData());
+        int i = 0;
+        for (const QString &value : query.binds)
+            q->bind(++i, value);
+        if (query.minimum)
+            q->bind(++i, *query.minimum);
+        return q;
+    };
+    if (ordersInvoicesItself()) {
+        // Rows read in the index's order and put in order here. A row this cannot order as
+        // SQLite would (below) has the statement order them all.
+        if (!m_scratch)
+            m_scratch = std::make_unique<InvoiceScratch>();
+        const auto release = qScopeGuard([this] { m_scratch->releaseIfLarge(); });
+        CollectedInvoices collected(m_db, *m_scratch);
+        const std::unique_ptr<SqlStatement> q = run(invoiceQuery(criteria, false));
+        bool ordersHere = true;
+        while (ordersHere && q->step())
+            ordersHere = collected.add(*q);
+        if (ordersHere) {
+            collected.sort();
+            collected.forEach(row);
+            return;
+        }
+    }
+    const std::unique_ptr<SqlStatement> q = run(invoiceQuery(criteria, true));
     InvoiceRow invoice;
-    while (q.step()) {
-        readInvoiceRow(q, invoice);
+    while (q->step()) {
+        readInvoiceRow(*q, invoice);
         row(invoice);
     }
 }

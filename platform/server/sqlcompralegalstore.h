@@ -5,9 +5,12 @@
 #include <QByteArray>
 #include <QList>
 
+#include <memory>
+
 namespace fis {
 
 class SqlConnection;
+struct InvoiceScratch;
 
 // The store on the server's database through the engine-neutral connection (sqldb): the
 // statements every engine runs as written live here; what an engine does its own way is a hook
@@ -16,6 +19,7 @@ class SqlCompraLegalStore : public CompraLegalStore
 {
 public:
     explicit SqlCompraLegalStore(SqlConnection &db);
+    ~SqlCompraLegalStore() override;
     // Takes its numbers the engine's way.
     std::optional<qint64> nextInSequence(const QString &sequence) override = 0;
 
@@ -66,12 +70,16 @@ protected:
     // The invoice number without leading zeros, of a column or of a bound text `?`.
     virtual QByteArray withoutZeros(const char *expression) const;
     virtual const char *lengthFunction() const { return "length"; }
+    // Whether the invoices are put in order here, as SQLite orders texts (BINARY), instead of
+    // by the statement.
+    virtual bool ordersInvoicesItself() const { return false; }
 
 private:
-    Query invoiceQuery(const InvoiceCriteria &criteria);
+    Query invoiceQuery(const InvoiceCriteria &criteria, bool ordered);
     void addStatusClause(const InvoiceCriteria &criteria, Query &query);
 
     SqlConnection &m_db;
+    std::unique_ptr<InvoiceScratch> m_scratch; // findInvoices()' buffers, kept between calls
 };
 
 } // namespace fis

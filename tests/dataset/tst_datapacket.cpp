@@ -8,6 +8,7 @@
 #include <QCborMap>
 #include <QCborValue>
 #include <QRandomGenerator>
+#include <QStringDecoder>
 #include <QTest>
 
 #include <cstdlib>
@@ -83,6 +84,11 @@ private slots:
     void rowsOutliveTheCallersPacket();
     void reloadOfTheSamePacket();
     void packetWriterTakesUtf8();
+    void utf8TextIsWrittenAsItsQString_data();
+    void utf8TextIsWrittenAsItsQString();
+    void dateIsWrittenAsItsDateTime();
+    void tableChecksCellsAsTheValueDecoderDoes_data();
+    void tableChecksCellsAsTheValueDecoderDoes();
     void numbersKeepTheirValue_data();
     void numbersKeepTheirValue();
     void packetWriterStreams();
@@ -332,6 +338,156 @@ void TestDataPacket::packetWriterTakesUtf8()
     QVERIFY_THROWS_EXCEPTION(DataSetError, invalid.finish());
     PacketWriter notText({floatField(u"V"_s)});
     QVERIFY_THROWS_EXCEPTION(DataSetError, notText.addUtf8Text("1"));
+}
+
+// UTF-8 given as bytes makes the same packet as the QString a caller would have made of it:
+// fromUtf8() with Replace, the strict decoder (which drops a leading byte order mark) with Fail;
+// field sizes count UTF-16 units either way.
+void TestDataPacket::utf8TextIsWrittenAsItsQString_data()
+{
+    QTest::addColumn<QByteArray>("utf8");
+    QTest::addColumn<bool>("wellFormed");
+    QTest::newRow("ascii") << QByteArray("abc") << true;
+    QTest::newRow("two-byte") << QByteArray("çãé") << true;
+    QTest::newRow("three-byte") << QByteArray("€€") << true;
+    QTest::newRow("four-byte, two units") << QByteArray("\xf0\x9f\x98\x80") << true;
+    QTest::newRow("a NUL inside") << QByteArray("a\0b", 3) << true;
+    QTest::newRow("leading byte order mark") << QByteArray("\xef\xbb\xbf"
+                                                           "ab")
+                                             << true;
+    QTest::newRow("overlong") << QByteArray("\xc0\xaf") << false;
+    QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80") << false;
+    QTest::newRow("past U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << false;
+    QTest::newRow("cut short") << QByteArray("a\xc3") << false;
+    QTest::newRow("stray continuation") << QByteArray("\x80"
+                                                      "a")
+                                        << false;
+}
+
+void TestDataPacket::utf8TextIsWrittenAsItsQString()
+{
+    QFETCH(QByteArray, utf8);
+    QFETCH(bool, wellFormed);
+    const QString text = QString::fromUtf8(utf8);
+    QCOMPARE(utf16Length(utf8) >= 0, wellFormed);
+    if (wellFormed) // fromUtf8() drops a leading byte order mark, which utf16Length() counts
+        QCOMPARE(utf16Length(utf8), text.size() + (utf8.startsWith("\xef\xbb\xbf") ? 1 : 0));
+
+    const auto written = [](const auto &add) {
+        PacketWriter writer({textField(u"T"_s, 4)});
+        add(writer);
+        return writer.finish();
+    };
+    // Replace: exactly what addText(QString::fromUtf8()) writes.
+    QCOMPARE(
+        written([&](PacketWriter &w) { w.addUtf8Text(utf8, PacketWriter::InvalidUtf8::Replace); }),
+        written([&](PacketWriter &w) { w.addText(text); }));
+    // Fail: the decoder's text, or an error.
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QString decoded = decoder.decode(utf8);
+    if (decoder.hasError()) {
+        PacketWriter refused({textField(u"T"_s, 4)});
+        QVERIFY_THROWS_EXCEPTION(DataSetError, refused.addUtf8Text(utf8));
+    } else {
+        QCOMPARE(written([&](PacketWriter &w) { w.addUtf8Text(utf8); }),
+                 written([&](PacketWriter &w) { w.addText(decoded); }));
+    }
+    // One unit over the size is refused however it is given.
+    PacketWriter small({textField(u"T"_s, std::max<int>(1, int(text.size()) - 1))});
+    if (text.size() > 1 && wellFormed)
+        QVERIFY_THROWS_EXCEPTION(DataSetError,
+                                 small.addUtf8Text(utf8, PacketWriter::InvalidUtf8::Replace));
+}
+
+void TestDataPacket::dateIsWrittenAsItsDateTime()
+{
+    const QList<QPair<QDate, QTime>> values = {{QDate(2025, 5, 1), QTime(0, 0)},
+                                               {QDate(2025, 5, 1), QTime(13, 45, 7)},
+                                               {QDate(1899, 12, 30), QTime(6, 0)},
+                                               {QDate(1899, 12, 29), QTime(6, 0)},
+                                               {QDate(1800, 2, 28), QTime(23, 59, 59)},
+                                               {QDate(100, 1, 1), QTime(0, 0)},
+                                               {QDate(9999, 12, 31), QTime(12, 0)},
+                                               {QDate(2025, 5, 1), QTime()},
+                                               {QDate(), QTime(1, 0)}};
+    for (const auto &[date, time] : values) {
+        PacketWriter direct({dateField(u"D"_s)});
+        direct.addDate(date, time);
+        PacketWriter made({dateField(u"D"_s)});
+        made.addDateTime(date.isValid() ? wallClockDateTime(date, time) : QDateTime());
+        QCOMPARE(direct.finish(), made.finish());
+    }
+    for (const QDate &outside : {QDate(99, 12, 31), QDate(10000, 1, 1)}) {
+        PacketWriter refused({dateField(u"D"_s)});
+        QVERIFY_THROWS_EXCEPTION(DataSetError, refused.addDate(outside));
+    }
+}
+
+// A table checks each cell of a packet without making its value where it can; it must accept,
+// refuse and store exactly what the decoder that makes every value does (decodePacketRows), and
+// save a cell a writer would write otherwise as the writer writes it.
+void TestDataPacket::tableChecksCellsAsTheValueDecoderDoes_data()
+{
+    QTest::addColumn<QByteArray>("cells");                   // CODE string(3), V float, D datetime
+    const QByteArray text = QByteArray::fromHex("63616263"); // "abc"
+    const QByteArray number = QByteArray::fromHex("05");     // 5
+    const QByteArray day = QByteArray::fromHex("d9076b19afc8"); // 1899(45000)
+    QTest::newRow("plain") << text + number + day;
+    QTest::newRow("accents, three units") << QByteArray("\x66"
+                                                        "é€x") +
+                                                 number + day;
+    QTest::newRow("four-byte, two units") << QByteArray("\x64\xf0\x9f\x98\x80") + number + day;
+    QTest::newRow("four-byte twice, too long")
+        << QByteArray("\x68\xf0\x9f\x98\x80\xf0\x9f\x98\x80") + number + day;
+    QTest::newRow("overlong UTF-8") << QByteArray("\x62\xc0\xaf") + number + day;
+    QTest::newRow("byte order mark") << QByteArray("\x65\xef\xbb\xbf"
+                                                   "ab") +
+                                            number + day;
+    QTest::newRow("text in a longer head") << QByteArray::fromHex("7803616263") + number + day;
+    QTest::newRow("number in a longer head")
+        << text + QByteArray::fromHex("1b0000000000000005") + day;
+    QTest::newRow("2^53") << text + QByteArray::fromHex("1b0020000000000000") + day;
+    QTest::newRow("negative") << text + QByteArray::fromHex("3903e7") + day;
+    QTest::newRow("float") << text + QByteArray::fromHex("fa3fc00000") + day;
+    QTest::newRow("last day") << text + number + QByteArray::fromHex("d9076b1a002d2481");
+    QTest::newRow("after the last day") << text + number + QByteArray::fromHex("d9076b1a002d2482");
+    QTest::newRow("first day") << text + number + QByteArray::fromHex("d9076b3a000a0819");
+    QTest::newRow("before the first day")
+        << text + number + QByteArray::fromHex("d9076b3a000a081a");
+    QTest::newRow("day in a longer head")
+        << text + number + QByteArray::fromHex("d9076b1a0000afc8");
+    QTest::newRow("tag in a longer head")
+        << text + number + QByteArray::fromHex("da0000076b19afc8");
+    QTest::newRow("day as a float") << text + number + QByteArray::fromHex("d9076bfa472fc800");
+}
+
+void TestDataPacket::tableChecksCellsAsTheValueDecoderDoes()
+{
+    QFETCH(QByteArray, cells);
+    // The packet's head as Qt writes it, with an empty rows array last, then the row by hand.
+    QByteArray packet = packetMap(codeFields(), {}).toCborValue().toCbor();
+    QCOMPARE(packet.back(), char(0x80));
+    packet.chop(1);
+    packet += QByteArray::fromHex("8183") + cells;
+
+    std::vector<DataRow> expected;
+    bool refused = false;
+    try {
+        expected = decodePacketRows(packet, codeDefs());
+    } catch (const DataSetError &) {
+        refused = true;
+    }
+    MemTable table(u"cdsCells"_s);
+    table.setFields(codeDefs());
+    if (refused) {
+        QVERIFY_THROWS_EXCEPTION(DataSetError, table.loadFromPacket(packet));
+        return;
+    }
+    table.loadFromPacket(packet);
+    QCOMPARE(table.recordCount(), 1);
+    for (int field = 0; field < 3; ++field)
+        QCOMPARE(table.valueAt(0, field), expected.at(0).at(field));
+    QCOMPARE(table.saveToPacket(), encodePacket(codeDefs(), expected));
 }
 
 void TestDataPacket::writtenPacketIsPlainCbor()

@@ -26,6 +26,8 @@ private slots:
     void followsResets();
     void suspendedTableIsOneReset();
     void switchingAndDestroyedTables();
+    void matchFindsWhatTheGenericSearchFinds_data();
+    void matchFindsWhatTheGenericSearchFinds();
 
 private:
     // A table with rows A, B, C and a model over it, checked by Qt's model tester.
@@ -234,6 +236,66 @@ void TestTableModel::switchingAndDestroyedTables()
     QCOMPARE(m_model->columnCount(), 0);
     m_model->setTable(nullptr);
     QCOMPARE(m_model->table(), nullptr);
+}
+
+// A grid's keyboard search (a Space starts one) goes through match(): the same rows as the
+// generic search over the display texts, from every start, with and without wrapping, also with
+// a row whose pending edit the view shows.
+void TestTableModel::matchFindsWhatTheGenericSearchFinds_data()
+{
+    QTest::addColumn<QString>("search");
+    QTest::addColumn<bool>("editPending");
+    for (const bool pending : {false, true}) {
+        const char *how = pending ? " (a row being edited)" : "";
+        QTest::addRow("a blank%s", how) << u" "_s << pending;
+        QTest::addRow("digits%s", how) << u"12"_s << pending;
+        QTest::addRow("a sign%s", how) << u"-"_s << pending;
+        QTest::addRow("a letter, either case%s", how) << u"b"_s << pending;
+        QTest::addRow("accented%s", how) << u"é"_s << pending;
+    }
+}
+
+void TestTableModel::matchFindsWhatTheGenericSearchFinds()
+{
+    QFETCH(QString, search);
+    QFETCH(bool, editPending);
+    // Codes and names with blanks, digits, signs, accents and nulls, some appended, some loaded
+    // from a packet (whose rows view its bytes).
+    MemTable loaded(u"cdsLoaded"_s);
+    loaded.setFields(sampleFields());
+    loaded.createDataSet();
+    const QStringList values = {u" 12"_s, u"12"_s,  u"-1"_s, u"B2"_s, u"b 1"_s, u"é1"_s,
+                                u"É2"_s,  u"121"_s, u" "_s,  u"x"_s,  u"1"_s};
+    for (const QString &value : values)
+        addSample(loaded, value.left(5), value);
+    loaded.append();
+    loaded.setValue(u"CODE"_s, u"N"_s);
+    loaded.post();
+    MemTable table(u"cdsSearch"_s);
+    table.setFields(sampleFields());
+    table.loadFromPacket(loaded.saveToPacket());
+    TableModel model(&table);
+    if (editPending) {
+        table.moveTo(3);
+        table.edit();
+        table.setValue(u"CODE"_s, u" 9"_s);
+        table.setValue(u"NAME"_s, u"12 pending"_s);
+    }
+    for (const int column : {0, 1}) {
+        for (int start = 0; start < model.rowCount(); ++start) {
+            const QModelIndex from = model.index(start, column);
+            for (const auto flags : {Qt::MatchFlags(Qt::MatchStartsWith | Qt::MatchWrap),
+                                     Qt::MatchFlags(Qt::MatchStartsWith)}) {
+                for (const int hits : {1, -1}) {
+                    const QModelIndexList fast =
+                        model.match(from, Qt::DisplayRole, search, hits, flags);
+                    const QModelIndexList generic =
+                        model.QAbstractItemModel::match(from, Qt::DisplayRole, search, hits, flags);
+                    QCOMPARE(fast, generic);
+                }
+            }
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTableModel)

@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
+#include <QPaintEvent>
 #include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
@@ -103,6 +104,8 @@ private slots:
     void clickTogglesOnlyInStatusColumn();
     void spaceTogglesWithAnyModifierInAnyColumn_data();
     void spaceTogglesWithAnyModifierInAnyColumn();
+    void spaceRepaintsItsMarkOnly_data();
+    void spaceRepaintsItsMarkOnly();
     void titleClickTogglesAllAndEndsOnFirstRow_data();
     void titleClickTogglesAllAndEndsOnFirstRow();
     void otherTitlesChangeNothingAndDoNotSort();
@@ -319,6 +322,77 @@ void tst_InvoiceGrid::spaceTogglesWithAnyModifierInAnyColumn()
     QCOMPARE(marks(), QStringList({"U", "U", "U"}));
     QTest::keyClick(m_grid, Qt::Key_Space, modifiers);
     QCOMPARE(marks(), QStringList({"U", "U", "C"}));
+}
+
+namespace {
+
+// What a widget painted while it lived.
+class PaintedRegion : public QObject
+{
+public:
+    explicit PaintedRegion(QWidget *widget) { widget->installEventFilter(this); }
+    QRegion region() const { return m_region; }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            m_region += static_cast<QPaintEvent *>(event)->region();
+        return false;
+    }
+
+private:
+    QRegion m_region;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(std::function<void(tst_InvoiceGrid *)>)
+
+// A Space repaints its row's mark (a repaint that misses it shows a stale mark) and not the
+// rest of the grid, whatever came before it: a load, a title click, the same list loaded again.
+void tst_InvoiceGrid::spaceRepaintsItsMarkOnly_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<std::function<void(tst_InvoiceGrid *)>>("before");
+    QTest::newRow("after a load") << 0 << std::function<void(tst_InvoiceGrid *)>();
+    QTest::newRow("after a title click")
+        << 0 << std::function<void(tst_InvoiceGrid *)>([](tst_InvoiceGrid *t) {
+               t->clickTitle(ColStatus);
+           });
+    QTest::newRow("after the same list again")
+        << 0 << std::function<void(tst_InvoiceGrid *)>([](tst_InvoiceGrid *t) {
+               t->m_table->loadFromPacket(t->m_table->saveToPacket());
+           });
+    QTest::newRow("on a lower row") << 3
+                                    << std::function<void(tst_InvoiceGrid *)>(
+                                           [](tst_InvoiceGrid *t) { t->clickCell(3, ColCliente); });
+}
+
+void tst_InvoiceGrid::spaceRepaintsItsMarkOnly()
+{
+    QFETCH(int, row);
+    QFETCH(std::function<void(tst_InvoiceGrid *)>, before);
+    QStringList start;
+    for (int i = 0; i < 12; ++i)
+        start << QStringLiteral("U");
+    load(statuses(start));
+    if (before)
+        before(this);
+    m_grid->setFocus();
+    QApplication::processEvents();
+    QCOMPARE(m_table->currentRow(), row);
+    const QString mark = marks().at(row);
+
+    PaintedRegion painted(m_grid->viewport());
+    QTest::keyClick(m_grid, Qt::Key_Space);
+    QApplication::processEvents();
+    QCOMPARE(marks().at(row), mark == u"C" ? QStringLiteral("U") : QStringLiteral("C"));
+    QVERIFY2(painted.region().contains(m_grid->cellRect(row, ColStatus)),
+             "the mark's cell was not repainted");
+    const int other = row == 0 ? 5 : 0;
+    QVERIFY2(!painted.region().intersects(m_grid->cellRect(other, ColCliente)),
+             "another row was repainted");
 }
 
 void tst_InvoiceGrid::titleClickTogglesAllAndEndsOnFirstRow_data()

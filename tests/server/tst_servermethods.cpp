@@ -133,6 +133,7 @@ private slots:
     void notasMarcadasRejectsAText();
     void sqlMetacharacters_data();
     void sqlMetacharacters();
+    void clientTextsOfEveryKind();
 
 private:
     std::unique_ptr<TestDatabase> m_db;
@@ -789,6 +790,76 @@ void TestServerMethods::sqlMetacharacters()
                                          byRef(lastLine), hostile, byRef(last), byRef(list)});
     QVERIFY(reg.at(0).toText() != u"OK");
     QCOMPARE(m_db->checksum(), before);
+}
+
+// The grid's client column from the database's bytes, as the rule reads on the QString of each
+// value: "12.345.678/0001-90 - NAME" (CPF "123.456.789-01"), cut at 73 UTF-16 units, malformed
+// UTF-8 replaced, a leading byte order mark dropped. Clients of a company of their own, so that
+// the other tests' data stay as they were.
+void TestServerMethods::clientTextsOfEveryKind()
+{
+    struct Client
+    {
+        const char *type;
+        QByteArray number;
+        QByteArray name;
+    };
+    const QByteArray accented = QByteArray("COMÉRCIO DE AÇÚCAR E ÁLCOOL SÃO JOÃO ").repeated(3);
+    const QList<Client> clients = {
+        {"J", "12345678000190", "ALFA LTDA"},
+        {"F", "12345678901", "JOSÉ DA SILVA"},
+        {"J", "123", "NÚMERO CURTO"},
+        {"F", "", "SEM DOCUMENTO"},
+        {"J", "12345678000190", accented},
+        {"F", "12345678901", accented},
+        {"J", "12345678000190", QByteArray("EMOJI \xf0\x9f\x98\x80 ") + accented},
+        {"J", "12345678000190", QByteArray("INV\xc3") + "LIDO"},
+        {"J", "12345678000190", QByteArray("\xef\xbb\xbf") + "MARCA"},
+        {"X", "1234567890123456789", QByteArray(60, 'N')},
+    };
+    m_db->exec(QStringLiteral("INSERT INTO EMPRESA SELECT '77', E.NMEMPRESA, E.NRCNPJEMPRESA"
+                              " FROM EMPRESA E WHERE E.CDEMPRESA = '01'"));
+    const auto sample = m_invoices.first();
+    for (qsizetype i = 0; i < clients.size(); ++i) {
+        const QString code = QStringLiteral("T%1").arg(i);
+        m_db->exec(QStringLiteral("INSERT INTO CLIENTE (CDCLIENTE, NMRAZSOCCLIE, NRINSJURCLIE,"
+                                  " IDTPIJURCLIE, SGESTADO) VALUES (?, CAST(? AS TEXT), ?, ?,"
+                                  " 'BA')"),
+                   {code, clients[i].name, QString::fromLatin1(clients[i].number),
+                    QString::fromLatin1(clients[i].type)});
+        // Two invoices each: the second has the text made for the first.
+        for (const char *posting : {"T%1", "U%1"})
+            m_db->exec(QStringLiteral("INSERT INTO NFCOMPRA SELECT CDFILIAL, ?, '77',"
+                                      " IDENTRSAIDOP, CDTIPOOPER, CDSERIE, NRNOTAFISC, DTEMISSAO,"
+                                      " VRNOTAFISC, ?, CDINSCESTA, CDINSCMUNI, IDNFCOMPRALEG,"
+                                      " NRCFOP, CDMODELONF, VRBASEICMS, VRICMS, VRISENTO, VROUTRAS,"
+                                      " PCALIQICMS, IDSITUACAO FROM NFCOMPRA"
+                                      " WHERE CDFILIAL = ? AND NRLANCTONF = ?"),
+                       {QString::fromLatin1(posting).arg(i, 9, 10, QLatin1Char('0')), code,
+                        sample.branch, sample.posting});
+    }
+    const auto expected = [](const Client &c) {
+        const QString number = QString::fromUtf8(c.number);
+        QString doc = number;
+        if (qstrcmp(c.type, "J") == 0 && number.size() == 14)
+            doc = number.left(2) + u'.' + number.mid(2, 3) + u'.' + number.mid(5, 3) + u'/' +
+                  number.mid(8, 4) + u'-' + number.mid(12, 2);
+        else if (qstrcmp(c.type, "F") == 0 && number.size() == 11)
+            doc = number.left(3) + u'.' + number.mid(3, 3) + u'.' + number.mid(6, 3) + u'-' +
+                  number.mid(9, 2);
+        const QString name = QString::fromUtf8(c.name);
+        return (doc.isEmpty() ? name : doc + QStringLiteral(" - ") + name).left(73);
+    };
+    NotaFilter f;
+    f.company = QStringLiteral("77");
+    const DataPacket p = getNotaFiscal(*m_client, f);
+    QCOMPARE(int(p.rows.size()), 2 * int(clients.size()));
+    const int code = fieldIndex(p, QStringLiteral("CDCLIENTE"));
+    const int text = fieldIndex(p, QStringLiteral("CLIENTE"));
+    for (const DataRow &row : p.rows) {
+        const int i = row.at(code).toString().mid(1).toInt();
+        QCOMPARE(row.at(text).toString(), expected(clients.at(i)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestServerMethods)

@@ -39,6 +39,8 @@ private slots:
     void keysFound();
     void takenInvoiceReportedWhenItsRowsAreWritten_data();
     void takenInvoiceReportedWhenItsRowsAreWritten();
+    void invoicesInTheDatabasesOrder_data();
+    void invoicesInTheDatabasesOrder();
 
 private:
     // A new list of a session of its own, in a write transaction the caller ends.
@@ -88,6 +90,71 @@ void TestSqliteCompraLegalStore::cleanup()
 {
     m_store.reset();
     m_db.reset();
+}
+
+// The store orders the list itself; it must be the order of the statement's ORDER BY, as
+// SQLite orders the stored values, whatever they hold: numbers with leading zeros, of zeros
+// only, with letters and accents, dates with a time, many invoices on one day, and a date that
+// SQLite stored as a number (which it orders before every text).
+void TestSqliteCompraLegalStore::invoicesInTheDatabasesOrder_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("as seeded") << QString();
+    QTest::newRow("awkward numbers and dates") << QStringLiteral(
+        "UPDATE NFCOMPRA SET NRNOTAFISC = CASE rowid % 9 WHEN 0 THEN '000' || NRNOTAFISC"
+        " WHEN 1 THEN '0' WHEN 2 THEN '00' WHEN 3 THEN 'ç' || NRNOTAFISC"
+        " WHEN 4 THEN NRNOTAFISC || 'x' WHEN 5 THEN '0é' WHEN 6 THEN '' ELSE NRNOTAFISC"
+        " END, DTEMISSAO = CASE rowid % 5 WHEN 0 THEN '2025-05-01'"
+        " WHEN 1 THEN '2025-05-01 10:00:00' WHEN 2 THEN '2025-05-01 09:00:00'"
+        " ELSE DTEMISSAO END");
+    QTest::newRow("a date stored as a number")
+        << QStringLiteral("UPDATE NFCOMPRA SET DTEMISSAO = 20250501 WHERE rowid % 50 = 7");
+}
+
+void TestSqliteCompraLegalStore::invoicesInTheDatabasesOrder()
+{
+    QFETCH(QString, change);
+    if (!change.isEmpty())
+        m_db->exec(change.toUtf8().constData());
+    // The database's order, of a company's invoices.
+    const auto expectedOf = [&](const QString &company) {
+        QStringList expected;
+        SqlStatement q(*m_db, "SELECT N.CDFILIAL || '|' || N.NRLANCTONF || '|' || N.NRNOTAFISC"
+                              " || '|' || N.DTEMISSAO || '|' || ifnull(C.NMRAZSOCCLIE, '-')"
+                              " FROM NFCOMPRA N LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE"
+                              " WHERE N.CDEMPRESA = ?1 ORDER BY N.DTEMISSAO, N.CDFILIAL,"
+                              " length(ltrim(N.NRNOTAFISC, '0')), ltrim(N.NRNOTAFISC, '0'),"
+                              " N.NRLANCTONF");
+        q.bind(1, company);
+        while (q.step())
+            expected << q.text(0);
+        return expected;
+    };
+    // The store's, through one store: a call must not see what an earlier one left behind.
+    const auto foundOf = [&](const QString &company) {
+        InvoiceCriteria criteria;
+        criteria.company = company;
+        QStringList found;
+        const std::unique_ptr<StoreTransaction> tx = m_store->begin(TransactionKind::Read);
+        m_store->findInvoices(criteria, [&](const InvoiceRow &row) {
+            const QString day = row.issuedDate.toString(Qt::ISODate);
+            const QString date = !row.issuedDate.isValid() ? QStringLiteral("20250501")
+                                 : row.issuedTime == QTime(0, 0)
+                                     ? day
+                                     : day + u' ' + row.issuedTime.toString(Qt::ISODate);
+            found << QString::fromUtf8(row.branch + '|' + row.posting + '|' + row.number + '|') +
+                         date + u'|' +
+                         QString::fromUtf8(row.clientName.data() ? row.clientName : "-");
+        });
+        return found;
+    };
+    const QStringList company01 = expectedOf(QStringLiteral("01"));
+    QVERIFY(company01.size() > 200);
+    QCOMPARE(foundOf(QStringLiteral("01")), company01);
+    const QStringList company02 = expectedOf(QStringLiteral("02"));
+    QVERIFY(!company02.isEmpty() && company02.size() != company01.size());
+    QCOMPARE(foundOf(QStringLiteral("02")), company02);
+    QCOMPARE(foundOf(QStringLiteral("01")), company01);
 }
 
 std::unique_ptr<StoreTransaction> TestSqliteCompraLegalStore::newList(const QString &list)

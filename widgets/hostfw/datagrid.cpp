@@ -12,6 +12,9 @@
 #include <QPainter>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
+#include <vector>
+
 namespace fis {
 
 namespace {
@@ -152,9 +155,13 @@ DataGrid::DataGrid(QWidget *parent)
 
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &DataGrid::titleClicked);
     // A reset (load, close, controls resumed) forgets the header's layout and the current cell.
+    // The rows are laid out again at once rather than by the view's deferred layout, whose
+    // repaint of the whole grid would otherwise come with whatever the user does next (the
+    // next Space would repaint every row instead of its mark).
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
         applyColumns();
         followTable();
+        executeDelayedItemsLayout();
     });
 }
 
@@ -237,8 +244,9 @@ void DataGrid::applyColumns()
     MemTable *t = table();
     QHeaderView *header = horizontalHeader();
     const int sections = m_model->columnCount();
-    for (int s = 0; s < sections; ++s)
-        header->setSectionHidden(s, true);
+    // Only what differs is changed: a section hidden, moved or resized repaints the columns from
+    // it on later, and a reload of the same list leaves them all as they are.
+    std::vector<bool> shown(size_t(std::max(sections, 0)), false);
     int titleHeight = QFontMetrics(header->font()).height();
     for (int c = 0; c < m_columns.size(); ++c) {
         DataGridColumn &column = m_columns[c];
@@ -248,14 +256,26 @@ void DataGrid::applyColumns()
             column.title = t->field(field).displayLabel();
         if (column.titleFontSet)
             titleHeight = std::max(titleHeight, QFontMetrics(column.titleFont).height());
+        if (field >= 0 && field < sections)
+            shown[size_t(field)] = true;
+    }
+    for (int s = 0; s < sections; ++s) {
+        if (header->isSectionHidden(s) == shown[size_t(s)])
+            header->setSectionHidden(s, !shown[size_t(s)]);
+    }
+    for (int c = 0; c < m_columns.size(); ++c) {
+        const int field = m_fieldOfColumn.at(c);
         if (field < 0 || field >= sections)
             continue;
-        header->setSectionHidden(field, false);
-        header->moveSection(header->visualIndex(field), c);
-        header->resizeSection(field,
-                              column.width >= 0 ? column.width : defaultWidth(column, field));
+        if (header->visualIndex(field) != c)
+            header->moveSection(header->visualIndex(field), c);
+        const DataGridColumn &column = m_columns.at(c);
+        const int width = column.width >= 0 ? column.width : defaultWidth(column, field);
+        if (header->sectionSize(field) != width)
+            header->resizeSection(field, width);
     }
-    header->setFixedHeight(titleHeight + 6);
+    if (header->height() != titleHeight + 6 || header->minimumHeight() != titleHeight + 6)
+        header->setFixedHeight(titleHeight + 6);
 }
 
 void DataGrid::followTable()
