@@ -237,11 +237,6 @@ QString listNotFound(const QString &list)
     return QStringLiteral("Lista %1 não encontrada.").arg(list);
 }
 
-bool isAscii(QByteArrayView bytes)
-{
-    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; });
-}
-
 bool isOpen(const std::optional<exportlists::OwnedList> &list)
 {
     return list && list->state == QLatin1String(exportlists::kOpen);
