@@ -11,6 +11,10 @@ namespace fis {
 // line. The limit only caps what a peer may make us buffer; nothing is allocated up front.
 inline constexpr qint64 kDefaultMaxFrameSize = qint64(512) * 1024 * 1024;
 
+// Default limit of a request to the server: the largest real one, the marked list of an export
+// of 250,000 invoices, is about 17 MB.
+inline constexpr qint64 kDefaultMaxRequestSize = qint64(64) * 1024 * 1024;
+
 // The length prefix is a 32-bit count, so no frame can exceed this whatever the configuration.
 inline constexpr qint64 kLargestFrameSize = qint64(0xFFFFFFFF);
 
@@ -35,6 +39,8 @@ public:
     QByteArray takeFrame();
     // True while part of a frame (prefix or body) has arrived but not all of it.
     bool isMidFrame() const { return m_headerFill > 0; }
+    // Bytes of the frame in progress received so far (its prefix included).
+    qint64 partialBytes() const { return m_headerFill + m_body.size(); }
     void reset();
 
     // The 4-byte prefix for a body of the given size (at most kLargestFrameSize).

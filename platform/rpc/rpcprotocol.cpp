@@ -1,6 +1,7 @@
 #include "rpc/rpcprotocol.h"
 
 #include "base/automationdate.h"
+#include "rpc/peertext.h"
 #include "rpc/rpcerror.h"
 
 #include <QBuffer>
@@ -20,6 +21,8 @@ namespace {
 
 // Deep enough for any real argument, shallow enough that hostile nesting cannot exhaust the stack.
 constexpr int kMaxDepth = 64;
+// Keys, objects and methods are names; none of ours comes near this.
+constexpr qint64 kMaxNameBytes = 256;
 
 constexpr qint64 kInt64Max = std::numeric_limits<qint64>::max();
 
@@ -186,9 +189,9 @@ public:
             check();
             if (!m_reader.isString())
                 fail(QStringLiteral("uma chave da mensagem deve ser um texto"));
-            const QString key = readText(QStringLiteral("a chave"));
+            const QString key = readText(QStringLiteral("a chave"), kMaxNameBytes);
             if (seen.contains(key))
-                fail(QStringLiteral("a chave \"%1\" aparece duas vezes").arg(key));
+                fail(QStringLiteral("a chave \"%1\" aparece duas vezes").arg(printable(key)));
             seen.insert(key);
             onKey(key);
         }
@@ -204,21 +207,39 @@ public:
             fail(QStringLiteral("há bytes depois da mensagem"));
     }
 
+    // Skips one whole value. The reader takes a tag as an item of its own, so the tags in front
+    // of a value go first: stepping over the tag alone would leave its value to be read as the
+    // next key.
     void skip()
     {
+        for (int tags = 0; m_reader.isTag(); ++tags) {
+            if (tags == kMaxDepth)
+                fail(QStringLiteral("etiquetas demais em sequência"));
+            m_reader.next();
+            check();
+        }
         m_reader.next(kMaxDepth);
         check();
     }
 
-    QString readText(const QString &name)
+    // A name (a key, an object, a method) is refused past maxBytes of UTF-8 before it is read,
+    // so that a huge one costs neither memory nor a huge echo.
+    QString readText(const QString &name, qint64 maxBytes = -1)
     {
         check();
         if (!m_reader.isString())
             fail(QStringLiteral("%1 deve ser um texto").arg(name));
+        const auto tooLong = [&] {
+            fail(QStringLiteral("%1 passa de %2 bytes").arg(name).arg(maxBytes));
+        };
+        if (maxBytes >= 0 && m_reader.isLengthKnown() && m_reader.length() > quint64(maxBytes))
+            tooLong();
         QString text;
         auto r = m_reader.readString();
         while (r.status == QCborStreamReader::Ok) {
             text += r.data;
+            if (maxBytes >= 0 && text.size() > maxBytes)
+                tooLong();
             r = m_reader.readString();
         }
         check();
@@ -457,7 +478,7 @@ void settleInPlace(QByteArray &&body, const std::vector<QByteArrayView> &inPlace
 
 [[noreturn]] void unknownKey(Decoder &d, const QString &key)
 {
-    d.fail(QStringLiteral("chave desconhecida: \"%1\"").arg(key));
+    d.fail(QStringLiteral("chave desconhecida: \"%1\"").arg(printable(key)));
 }
 
 } // namespace
@@ -647,14 +668,14 @@ RpcHello decodeHello(const QByteArray &body)
     bool hasVersion = false;
     d.readMessage([&](const QString &key) {
         if (key == u"hello") {
-            hello.protocol = d.readText(key);
+            hello.protocol = d.readText(key, kMaxNameBytes);
             hasName = true;
         } else if (key == u"version") {
             const quint64 v = d.readUnsigned(key);
             hello.version = v > quint64(kInt64Max) ? kInt64Max : qint64(v);
             hasVersion = true;
         } else if (key == u"session") {
-            hello.session = d.readText(key);
+            hello.session = d.readText(key, kMaxNameBytes);
         } else {
             // A later version may say more in its hello; it still deserves a clear version answer.
             d.skip();
@@ -711,10 +732,10 @@ RpcCall decodeCallIn(const QByteArray &body, std::vector<QByteArrayView> *inPlac
             call.id = d.readUnsigned(key);
             hasId = true;
         } else if (key == u"object") {
-            call.object = d.readText(key);
+            call.object = d.readText(key, kMaxNameBytes);
             hasObject = true;
         } else if (key == u"method") {
-            call.method = d.readText(key);
+            call.method = d.readText(key, kMaxNameBytes);
             hasMethod = true;
         } else if (key == u"args") {
             d.readArray(key, [&] { call.args.append(d.readValue(1)); });

@@ -1,5 +1,7 @@
 #include "rpcserver/rpcmethodtable.h"
 
+#include "rpc/peertext.h"
+
 #include <stdexcept>
 
 namespace fis {
@@ -25,13 +27,13 @@ const RpcHandler *RpcMethodTable::find(const QString &object, const QString &met
 {
     const auto o = m_objects.constFind(object.toLower());
     if (o == m_objects.cend()) {
-        *error = QStringLiteral("Objeto do servidor desconhecido: \"%1\".").arg(object);
+        *error = QStringLiteral("Objeto do servidor desconhecido: \"%1\".").arg(printable(object));
         return nullptr;
     }
     const auto m = o->constFind(method.toLower());
     if (m == o->cend()) {
         *error = QStringLiteral("O objeto do servidor \"%1\" não tem o método \"%2\".")
-                     .arg(object, method);
+                     .arg(printable(object), printable(method));
         return nullptr;
     }
     return &m.value();

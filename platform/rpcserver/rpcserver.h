@@ -58,6 +58,10 @@ public:
     // Largest frame taken in and sent out. Default kDefaultMaxFrameSize.
     void setMaxFrameSize(qint64 bytes) { m_settings.maxFrameSize = bytes; }
     qint64 maxFrameSize() const { return m_settings.maxFrameSize; }
+    // Largest frame taken in, when lower than maxFrameSize(). Default kDefaultMaxRequestSize.
+    void setMaxRequestSize(qint64 bytes) { m_settings.maxRequestSize = bytes; }
+    // Time a frame has from its first byte to its last. Default 2 minutes.
+    void setFrameTimeout(int msecs) { m_settings.frameTimeout = msecs; }
 
     // Called after every call, also for failed and rejected ones. Runs in the server's thread.
     void setCallLogger(std::function<void(const RpcCallRecord &)> logger);

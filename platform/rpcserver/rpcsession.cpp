@@ -1,5 +1,6 @@
 #include "rpcserver/rpcsession.h"
 
+#include "rpc/peertext.h"
 #include "rpc/rpcerror.h"
 #include "rpc/rpcprotocol.h"
 
@@ -13,6 +14,12 @@ namespace {
 
 // How long a client being closed may take to accept what is still queued for it.
 constexpr int kCloseGraceMs = 5000;
+
+// What the socket reads ahead of the session.
+constexpr qint64 kReadAhead = qint64(1) << 20;
+
+// Over the budget of partial frames, a session looks again this often.
+constexpr int kPendingRetryMs = 20;
 
 // A session key is an opaque token of the client's; these bounds keep it guessable by no one and
 // harmless in a log.
@@ -41,22 +48,40 @@ QString RpcSession::sessionDigest(const QString &key)
         QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex());
 }
 
+namespace {
+
+// Names come from the client: one that is not a plain name is shown quoted and escaped, so that
+// it cannot pass for the fields after it.
+QString logName(const QString &name)
+{
+    return isPlainName(name) ? name : u'"' + printable(name) + u'"';
+}
+
+// Room for the longest error of our own plus the client text it echoes.
+constexpr qsizetype kLoggedErrorLength = 1000;
+
+} // namespace
+
 QString RpcCallRecord::toLogLine() const
 {
-    const QString outcome = ok ? QStringLiteral("ok") : QStringLiteral("error: ") + error;
-    if (method.isEmpty())
+    const QString outcome = ok ? QStringLiteral("ok")
+                               : QStringLiteral("error: ") + printable(error, kLoggedErrorLength);
+    if (method.isEmpty() && object.isEmpty())
         return QStringLiteral("%1 - %2").arg(peer, outcome);
     return QStringLiteral("%1 %2.%3 %4 ms %5")
-        .arg(peer, object, method, QString::number(double(microseconds) / 1000.0, 'f', 1), outcome);
+        .arg(peer, logName(object), logName(method),
+             QString::number(double(microseconds) / 1000.0, 'f', 1), outcome);
 }
 
 RpcSession::RpcSession(const RpcSessionSettings &settings, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
-    , m_reader(settings.maxFrameSize)
+    , m_reader(std::min(settings.maxFrameSize, settings.maxRequestSize))
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &RpcSession::timedOut);
+    m_pendingRetry.setSingleShot(true);
+    connect(&m_pendingRetry, &QTimer::timeout, this, &RpcSession::readFrames);
 }
 
 RpcSession::RpcSession(QTcpSocket *socket, const RpcSessionSettings &settings, QObject *parent)
@@ -85,7 +110,20 @@ RpcSession::RpcSession(qintptr descriptor, const RpcSessionSettings &settings, Q
     start();
 }
 
-RpcSession::~RpcSession() = default;
+RpcSession::~RpcSession()
+{
+    if (m_settings.pending)
+        m_settings.pending->add(-m_pendingCounted);
+}
+
+void RpcSession::countPending()
+{
+    if (!m_settings.pending)
+        return;
+    const qint64 now = m_reader.isMidFrame() ? m_reader.partialBytes() : 0;
+    m_settings.pending->add(now - m_pendingCounted);
+    m_pendingCounted = now;
+}
 
 void RpcSession::start()
 {
@@ -93,9 +131,15 @@ void RpcSession::start()
         QStringLiteral("%1:%2").arg(m_socket->peerAddress().toString()).arg(m_socket->peerPort());
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    // The socket takes in no more than this ahead of us, so that a session that stops reading
+    // (answers backlogged) stops the client's sending too.
+    m_socket->setReadBufferSize(kReadAhead);
     connect(m_socket, &QTcpSocket::readyRead, this, &RpcSession::readFrames);
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &RpcSession::answersSent);
     connect(m_socket, &QTcpSocket::disconnected, this, &RpcSession::disconnected);
-    armTimer();
+    // The hello's deadline runs from the connection, whatever arrives meanwhile.
+    if (m_settings.handshakeTimeout > 0)
+        m_timer.start(m_settings.handshakeTimeout);
 }
 
 void RpcSession::drop()
@@ -111,6 +155,10 @@ void RpcSession::end()
     if (m_ended)
         return;
     m_ended = true;
+    if (m_settings.pending) {
+        m_settings.pending->add(-m_pendingCounted);
+        m_pendingCounted = 0;
+    }
     if (m_greeted && m_settings.sessionEnded) {
         try {
             m_settings.sessionEnded(m_session);
@@ -141,11 +189,46 @@ void RpcSession::logRejection(const QString &text) const
     log(record);
 }
 
-void RpcSession::armTimer()
+// Only events move a deadline: a frame begun starts the frame's, a frame completed the idle one.
+// Bytes in the middle of a frame move nothing, so a trickle cannot keep a connection.
+void RpcSession::armTimer(qsizetype framesTaken, bool wasMidFrame)
 {
-    const int ms = m_greeted ? m_settings.idleTimeout : m_settings.handshakeTimeout;
-    if (ms > 0)
-        m_timer.start(ms);
+    if (!m_greeted || m_paused)
+        return;
+    const bool mid = m_reader.isMidFrame();
+    if (mid && (framesTaken > 0 || !wasMidFrame)) {
+        if (m_settings.frameTimeout > 0)
+            m_timer.start(m_settings.frameTimeout);
+        else
+            m_timer.stop();
+    } else if (!mid && framesTaken > 0) {
+        if (m_settings.idleTimeout > 0)
+            m_timer.start(m_settings.idleTimeout);
+        else
+            m_timer.stop();
+    }
+}
+
+bool RpcSession::answersBacklogged() const
+{
+    return m_socket->bytesToWrite() > m_settings.maxUnsentBytes;
+}
+
+void RpcSession::answersSent()
+{
+    if (!m_paused || m_closing)
+        return;
+    if (answersBacklogged()) {
+        // The client is reading: it has the idle time again for the rest.
+        if (m_settings.idleTimeout > 0)
+            m_timer.start(m_settings.idleTimeout);
+        return;
+    }
+    m_paused = false;
+    // Calls that came meanwhile are waiting in the reader or the socket.
+    QMetaObject::invokeMethod(this, &RpcSession::readFrames, Qt::QueuedConnection);
+    if (m_settings.idleTimeout > 0)
+        m_timer.start(m_settings.idleTimeout);
     else
         m_timer.stop();
 }
@@ -156,10 +239,41 @@ void RpcSession::readFrames()
         m_socket->readAll();
         return;
     }
+    if (m_paused)
+        return;
+    const bool wasMidFrame = m_reader.isMidFrame();
+    qsizetype framesTaken = 0;
+    // Over the budget of partial frames, wait for other clients' frames to complete or go.
+    const auto mayRead = [this] {
+        if (!m_settings.pending ||
+            m_settings.pending->fits(m_socket->bytesAvailable(), m_pendingCounted))
+            return true;
+        m_pendingRetry.start(kPendingRetryMs);
+        return false;
+    };
     try {
-        m_reader.feed(m_socket->readAll());
-        while (!m_closing && m_reader.hasFrame())
+        // Frames a pause left in the reader go first; then what the socket holds.
+        if (!m_reader.hasFrame()) {
+            if (!mayRead())
+                return;
+            m_reader.feed(m_socket->readAll());
+            countPending();
+        }
+        while (!m_closing && m_reader.hasFrame()) {
             handleFrame(m_reader.takeFrame());
+            ++framesTaken;
+            if (!m_closing && answersBacklogged()) {
+                m_paused = true;
+                if (m_settings.idleTimeout > 0)
+                    m_timer.start(m_settings.idleTimeout);
+                return;
+            }
+            if (!m_reader.hasFrame() && m_socket->bytesAvailable() > 0 && mayRead()) {
+                m_reader.feed(m_socket->readAll());
+                countPending();
+            }
+        }
+        countPending();
     } catch (const std::exception &e) {
         // An oversized frame, or memory running out on a huge one: nothing after it can be
         // trusted to be framed right.
@@ -167,7 +281,7 @@ void RpcSession::readFrames()
         return;
     }
     if (!m_closing)
-        armTimer();
+        armTimer(framesTaken, wasMidFrame);
 }
 
 void RpcSession::send(const QByteArray &frame)
@@ -209,8 +323,16 @@ void RpcSession::timedOut()
         end();
         return;
     }
-    logRejection(m_greeted ? QStringLiteral("idle for too long; disconnected")
-                           : QStringLiteral("no hello in time; disconnected"));
+    QString why;
+    if (!m_greeted)
+        why = QStringLiteral("no hello in time; disconnected");
+    else if (m_paused)
+        why = QStringLiteral("answers left unread for too long; disconnected");
+    else if (m_reader.isMidFrame())
+        why = QStringLiteral("a frame did not arrive whole in time; disconnected");
+    else
+        why = QStringLiteral("idle for too long; disconnected");
+    logRejection(why);
     sendAndClose({});
 }
 
@@ -234,7 +356,7 @@ void RpcSession::handleFrame(QByteArray body)
         const RpcHello hello = decodeHello(body);
         if (hello.protocol != QLatin1StringView(kProtocolName)) {
             reply.error = QStringLiteral("Este servidor usa o protocolo %1, não \"%2\".")
-                              .arg(QLatin1StringView(kProtocolName), hello.protocol);
+                              .arg(QLatin1StringView(kProtocolName), printable(hello.protocol));
         } else if (hello.version != kProtocolVersion) {
             reply.error = QStringLiteral("A versão %1 do protocolo não é suportada; este servidor "
                                          "usa a versão %2.")

@@ -7,7 +7,9 @@
 #include <QString>
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 
 class QTcpSocket;
 
@@ -28,14 +30,46 @@ struct RpcCallRecord
     QString toLogLine() const;
 };
 
+// Bytes received in frames not yet whole, over every session that shares it. A session that
+// would take the total past the limit stops reading until others complete their frames or go;
+// its client's sends stall meanwhile.
+class PendingBytes
+{
+public:
+    explicit PendingBytes(qint64 limit)
+        : m_limit(limit)
+    {}
+    qint64 limit() const { return m_limit; }
+    qint64 total() const { return m_total.load(std::memory_order_relaxed); }
+    // True when `more` bytes fit beside what is held; `held` are the caller's own.
+    bool fits(qint64 more, qint64 held) const
+    {
+        return total() + more <= m_limit || (held == 0 && more <= kSmallRead);
+    }
+    // A session holding nothing may always take this much: a small call is never held up.
+    static constexpr qint64 kSmallRead = qint64(64) << 10;
+    void add(qint64 delta) { m_total.fetch_add(delta, std::memory_order_relaxed); }
+
+private:
+    const qint64 m_limit;
+    std::atomic<qint64> m_total{0};
+};
+
 // What the sessions of one server share: its methods and the connection limits. Sessions read
 // it by reference, so it must outlive them; a change applies to what they do next.
 struct RpcSessionSettings
 {
-    const RpcMethodTable *methods = nullptr;    // must be set before the first call arrives
-    int idleTimeout = 30 * 60 * 1000;           // msecs without a frame; 0: never
-    int handshakeTimeout = 10 * 1000;           // msecs a new client has to send its hello
-    qint64 maxFrameSize = kDefaultMaxFrameSize; // largest frame taken in and sent out
+    const RpcMethodTable *methods = nullptr; // must be set before the first call arrives
+    int idleTimeout = 30 * 60 * 1000; // msecs between frames, or answers left unread; 0: never
+    int handshakeTimeout = 10 * 1000; // msecs from the connection to a whole hello
+    int frameTimeout = 2 * 60 * 1000; // msecs a frame, once begun, has to arrive whole; 0: never
+    qint64 maxFrameSize = kDefaultMaxFrameSize;     // largest frame taken in and sent out
+    qint64 maxRequestSize = kDefaultMaxRequestSize; // largest frame taken in, when lower
+    // While more than this of the answers waits to be sent, no further call is read: a client
+    // that does not read its answers stops being read instead of growing the server.
+    qint64 maxUnsentBytes = qint64(1) << 20;
+    // Partial frames over all sessions; none when null.
+    std::shared_ptr<PendingBytes> pending;
     // Called after every call, also for failed and rejected ones, in the session's thread.
     std::function<void(const RpcCallRecord &)> logger;
     // Called when a greeted client's connection ends, with its session(), in the session's
@@ -45,6 +79,10 @@ struct RpcSessionSettings
 
 // One client connection: the hello, then calls answered one after the other, each to its end,
 // in the thread that owns the session. A handler must not spin the event loop.
+//
+// Deadlines do not move with a trickle of bytes: the hello has handshakeTimeout from the
+// connection, a frame frameTimeout from its first byte, and idleTimeout runs from the last whole
+// frame or from the last answer bytes the client took.
 //
 // A client that breaks the protocol - garbage, an oversized or truncated frame, a wrong hello,
 // a call before the hello - is sent an error (when it can still be framed) and disconnected.
@@ -93,7 +131,11 @@ private:
     void rejectConnection(const QString &text);
     void timedOut();
     void disconnected();
-    void armTimer();
+    void armTimer(qsizetype framesTaken, bool wasMidFrame);
+    bool answersBacklogged() const;
+    void answersSent();
+    // Brings this session's share of the pending bytes up to date.
+    void countPending();
     void end();
     void log(const RpcCallRecord &record) const;
     void logRejection(const QString &text) const;
@@ -105,6 +147,9 @@ private:
     QString m_peer;
     QString m_session;
     bool m_greeted = false;
+    bool m_paused = false;       // answers waiting to be read: calls are not read meanwhile
+    qint64 m_pendingCounted = 0; // this session's share of m_settings.pending
+    QTimer m_pendingRetry;       // reading again once others' partial frames may have gone
     bool m_closing = false;
     bool m_ended = false;
 };

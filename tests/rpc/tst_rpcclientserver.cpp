@@ -5,6 +5,7 @@
 #include "rpcserver/rpcserver.h"
 #include "rpctesthelpers.h"
 
+#include <QCborStreamWriter>
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QSemaphore>
@@ -14,6 +15,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -209,6 +211,11 @@ private slots:
     void helloSessionKeys_data();
     void helloSessionKeys();
     void sizeLimitsHoldOnBothSides();
+    void clientTextIsEscapedAndCutInLogsAndErrors();
+    void helloExtraKeysMayHoldAnyValue();
+    void aTrickleMovesNoDeadline_data();
+    void aTrickleMovesNoDeadline();
+    void unreadAnswersStopTheReading();
 
     void refusedConnectionFails();
     void silentHelloTimesOut();
@@ -590,6 +597,197 @@ void TestRpcClientServer::sizeLimitsHoldOnBothSides()
                  kind == expected(RpcError::Kind::ConnectionLost),
              qPrintable(kind + u": " + message));
     QVERIFY(!c->isConnected());
+}
+
+void TestRpcClientServer::clientTextIsEscapedAndCutInLogsAndErrors()
+{
+    ServerThread server;
+    auto c = openConnection(server.port());
+    // A method name made to read as a log line of its own after the real one.
+    const QString forged = QStringLiteral(
+        "Nada 0.1 ms ok\n127.0.0.1:1 FIS11000.rdmCompraLEGALBA.GetDeletaLista 0.2 ms ok\r\x01");
+    QString message;
+    thrown([&] { c->call(forged); }, &message);
+    QVERIFY2(!message.contains(u'\n') && !message.contains(u'\r') && !message.contains(u'\x01'),
+             qPrintable(message));
+    QVERIFY2(message.contains(QStringLiteral("Nada 0.1 ms ok\\n127.0.0.1:1")), qPrintable(message));
+    // A long object name comes back cut.
+    thrown([&] { c->callObject(QString(250, u'O'), QStringLiteral("Echo"), {}); }, &message);
+    QVERIFY2(message.size() < 250 && message.contains(QString(120, u'O') + u'…'),
+             qPrintable(message));
+    QVERIFY(c->isConnected());
+    QTRY_COMPARE(server.log().size(), 2);
+    const QStringList log = server.log();
+    for (const QString &line : log)
+        QVERIFY2(!line.contains(u'\n') && !line.contains(u'\r') && !line.contains(u'\x01') &&
+                     line.size() < 600,
+                 qPrintable(line));
+    // The forged name is shown quoted, so nothing after it passes for the outcome.
+    QVERIFY2(log.at(0).contains(u".\"Nada 0.1 ms ok\\n127.0.0.1:1 ") &&
+                 log.at(0).contains(QStringLiteral("\\r\\x01\" ")) &&
+                 log.at(0).contains(QStringLiteral(" ms error: ")),
+             qPrintable(log.at(0)));
+
+    // A method name of a megabyte is refused before it is read, and not echoed.
+    QTcpSocket raw;
+    raw.connectToHost(QHostAddress::LocalHost, server.port());
+    QVERIFY(raw.waitForConnected(5000));
+    writeBlocking(raw, encodeHello(RpcHello()));
+    QVERIFY(decodeHelloReply(readFrameBlocking(raw)).ok);
+    RpcCall call;
+    call.id = 7;
+    call.object = kObject;
+    call.method = QString(1 << 20, u'M');
+    writeBlocking(raw, encodeCall(call));
+    const QByteArray body = readFrameBlocking(raw);
+    QVERIFY(!body.isEmpty() && body.size() < 1000);
+    const RpcAnswer answer = decodeAnswer(body);
+    QVERIFY(answer.failed);
+    QVERIFY2(answer.error.contains(u"256 bytes"), qPrintable(answer.error));
+    QTRY_COMPARE(server.log().size(), 3);
+    QVERIFY(server.log().at(2).size() < 600);
+}
+
+void TestRpcClientServer::helloExtraKeysMayHoldAnyValue()
+{
+    // A later client may say more in its hello, in values of any kind, tagged ones included.
+    QByteArray body;
+    {
+        QCborStreamWriter w(&body);
+        w.startMap(6);
+        w.append(QStringLiteral("hello"));
+        w.append(QStringLiteral("fis-rpc"));
+        w.append(QStringLiteral("version"));
+        w.append(1);
+        w.append(QStringLiteral("packet"));
+        w.append(QCborTag(24));
+        w.appendByteString("", 0);
+        w.append(QStringLiteral("date"));
+        w.append(QCborTag(1899));
+        w.append(1.0);
+        w.append(QStringLiteral("nested"));
+        w.startArray(2);
+        w.append(QCborTag(24));
+        w.append(QCborTag(1899));
+        w.append(QCborSimpleType(99));
+        w.startMap(1);
+        w.append(1);
+        w.append(QCborTag(2));
+        w.appendByteString("\x01", 1);
+        w.endMap();
+        w.endArray();
+        w.append(QStringLiteral("twice tagged"));
+        w.append(QCborTag(55799));
+        w.append(QCborTag(24));
+        w.appendByteString("\x01", 1);
+        w.endMap();
+    }
+    QTcpSocket raw;
+    raw.connectToHost(QHostAddress::LocalHost, m_server->port());
+    QVERIFY(raw.waitForConnected(5000));
+    writeBlocking(raw, FrameReader::prefix(body.size()) + body);
+    const RpcHelloReply reply = decodeHelloReply(readFrameBlocking(raw));
+    QVERIFY2(reply.ok, qPrintable(reply.error));
+    // And the connection serves calls.
+    RpcCall call;
+    call.id = 1;
+    call.object = kObject;
+    call.method = QStringLiteral("Echo");
+    call.args = {5};
+    writeBlocking(raw, encodeCall(call));
+    QCOMPARE(decodeAnswer(readFrameBlocking(raw)).result.toInteger(), 5);
+}
+
+void TestRpcClientServer::aTrickleMovesNoDeadline_data()
+{
+    QTest::addColumn<bool>("greeted");
+    QTest::newRow("the hello") << false;
+    QTest::newRow("a call") << true;
+}
+
+void TestRpcClientServer::aTrickleMovesNoDeadline()
+{
+    QFETCH(bool, greeted);
+    ServerThread server([](RpcServer &s) {
+        s.setHandshakeTimeout(1000);
+        s.setFrameTimeout(1000);
+        s.setIdleTimeout(60000);
+    });
+    QTcpSocket raw;
+    raw.connectToHost(QHostAddress::LocalHost, server.port());
+    QVERIFY(raw.waitForConnected(5000));
+    QByteArray bytes = encodeHello(RpcHello());
+    if (greeted) {
+        writeBlocking(raw, bytes);
+        QVERIFY(decodeHelloReply(readFrameBlocking(raw)).ok);
+        RpcCall call;
+        call.id = 1;
+        call.object = kObject;
+        call.method = QStringLiteral("Echo");
+        call.args = {RpcValue::fromPacket(QByteArray(200, 'p'))};
+        bytes = encodeCall(call);
+    }
+    // One byte every 150 ms: each would have restarted the old deadline.
+    QElapsedTimer clock;
+    clock.start();
+    for (qsizetype i = 0; i < bytes.size() && raw.state() == QAbstractSocket::ConnectedState; ++i) {
+        raw.write(bytes.constData() + i, 1);
+        raw.waitForBytesWritten(1000);
+        raw.waitForDisconnected(150);
+    }
+    QVERIFY2(raw.state() != QAbstractSocket::ConnectedState, "the trickle kept the connection");
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    QTRY_VERIFY(!server.log().isEmpty());
+    QVERIFY2(server.log().constLast().contains(greeted ? u"did not arrive whole in time"
+                                                       : u"no hello in time"),
+             qPrintable(server.log().join(u'\n')));
+}
+
+void TestRpcClientServer::unreadAnswersStopTheReading()
+{
+    auto handled = std::make_shared<std::atomic<int>>(0);
+    ServerThread server([handled](RpcServer &s) {
+        s.registerMethod(kObject, QStringLiteral("Big"), [handled](RpcArgs &a) {
+            ++*handled;
+            return RpcValue::fromPacket(QByteArray(1 << 20, char('a' + a.number(0))));
+        });
+    });
+    QTcpSocket raw;
+    raw.connectToHost(QHostAddress::LocalHost, server.port());
+    QVERIFY(raw.waitForConnected(5000));
+    writeBlocking(raw, encodeHello(RpcHello()));
+    QVERIFY(decodeHelloReply(readFrameBlocking(raw)).ok);
+    // 60 calls, each answered by a megabyte, sent at once; nothing is read for a while.
+    constexpr int kCalls = 60;
+    QByteArray calls;
+    for (int i = 0; i < kCalls; ++i) {
+        RpcCall call;
+        call.id = quint64(i);
+        call.object = kObject;
+        call.method = QStringLiteral("Big");
+        call.args = {i % 26};
+        calls += encodeCall(call);
+    }
+    raw.setReadBufferSize(1);
+    raw.write(calls);
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 1500)
+        raw.waitForBytesWritten(100);
+    // What the kernel's buffers hold, a few answers, and no more.
+    const int whileUnread = handled->load();
+    QVERIFY2(whileUnread > 0 && whileUnread < 20, qPrintable(QString::number(whileUnread)));
+    raw.setReadBufferSize(0);
+    FrameReader reader;
+    for (int i = 0; i < kCalls; ++i) {
+        while (!reader.hasFrame() && (raw.bytesAvailable() > 0 || raw.waitForReadyRead(10000)))
+            reader.feed(raw.readAll());
+        QVERIFY2(reader.hasFrame(), qPrintable(QString::number(i)));
+        const RpcAnswer answer = decodeAnswer(reader.takeFrame());
+        QCOMPARE(answer.id, quint64(i));
+        QCOMPARE(answer.result.toPacket(), QByteArray(1 << 20, char('a' + i % 26)));
+    }
+    QCOMPARE(handled->load(), kCalls);
 }
 
 void TestRpcClientServer::refusedConnectionFails()
