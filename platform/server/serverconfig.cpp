@@ -8,6 +8,7 @@
 #include <QHostAddress>
 #include <QSettings>
 
+#include <algorithm>
 #include <functional>
 
 namespace fis {
@@ -43,7 +44,7 @@ void applyAddress(ServerConfig &c, const QString &v)
     c.address = v.trimmed();
 }
 
-void applyMaxFrameSize(ServerConfig &c, const QString &v)
+qint64 toFrameSize(const QString &v)
 {
     bool ok = false;
     const qint64 n = v.trimmed().toLongLong(&ok);
@@ -51,7 +52,7 @@ void applyMaxFrameSize(ServerConfig &c, const QString &v)
         throw ConfigError(QStringLiteral("O tamanho máximo de mensagem deve ser de 1024 a "
                                          "4294967295 bytes, não \"%1\".")
                               .arg(v));
-    c.maxFrameSize = n;
+    return n;
 }
 
 // Where the database server is and who logs in, beside database/path.
@@ -87,6 +88,45 @@ QList<Setting> connectionSettings()
     };
 }
 
+// What one client may hold of the server: time, memory, connections.
+QList<Setting> limitSettings()
+{
+    return {
+        {"server/frame_timeout", "frame-timeout",
+         "Segundos que uma mensagem começada tem para chegar inteira; 0 nunca (padrão 120).",
+         [](ServerConfig &c, const QString &v) {
+             c.frameTimeoutSecs = toInt(QStringLiteral("O prazo de uma mensagem"), v, 0, 24 * 3600);
+         }},
+        {"server/max_frame_size", "max-frame-size",
+         "Maior mensagem recebida ou enviada, em bytes (padrão 536870912).",
+         [](ServerConfig &c, const QString &v) {
+             c.maxFrameSize = toFrameSize(v);
+         }},
+        {"server/max_request_size", "max-request-size",
+         "Maior mensagem recebida de um cliente, em bytes (padrão 67108864).",
+         [](ServerConfig &c, const QString &v) {
+             c.maxRequestSize = toFrameSize(v);
+         }},
+        {"server/max_pending_bytes", "max-pending-bytes",
+         "Bytes de mensagens ainda incompletas, somados todos os clientes (padrão "
+         "268435456).",
+         [](ServerConfig &c, const QString &v) {
+             c.maxPendingBytes = toFrameSize(v);
+         }},
+        {"server/max_connections", "max-connections",
+         "Clientes conectados ao mesmo tempo (padrão 512).",
+         [](ServerConfig &c, const QString &v) {
+             c.maxConnections = toInt(QStringLiteral("O máximo de conexões"), v, 1, 100000);
+         }},
+        {"server/max_connections_per_address", "max-connections-per-address",
+         "Clientes conectados ao mesmo tempo de um mesmo endereço (padrão 64).",
+         [](ServerConfig &c, const QString &v) {
+             c.maxConnectionsPerAddress =
+                 toInt(QStringLiteral("O máximo de conexões por endereço"), v, 1, 100000);
+         }},
+    };
+}
+
 const QList<Setting> &settings()
 {
     static const QList<Setting> all =
@@ -101,6 +141,11 @@ const QList<Setting> &settings()
              [](ServerConfig &c, const QString &v) {
                  c.workers = toInt(QStringLiteral("O número de workers"), v, 1, 256);
              }},
+            {"server/max_workers", "max-workers",
+             "Threads que podem ser iniciadas quando todas estão ocupadas (padrão 32).",
+             [](ServerConfig &c, const QString &v) {
+                 c.maxWorkers = toInt(QStringLiteral("O máximo de workers"), v, 1, 1024);
+             }},
             {"server/idle_timeout", "idle-timeout",
              "Segundos que um cliente pode ficar em silêncio antes de ser desconectado; 0 nunca "
              "(padrão 1800).",
@@ -108,8 +153,6 @@ const QList<Setting> &settings()
                  c.idleTimeoutSecs =
                      toInt(QStringLiteral("O tempo de inatividade"), v, 0, 7 * 24 * 3600);
              }},
-            {"server/max_frame_size", "max-frame-size",
-             "Maior mensagem recebida ou enviada, em bytes (padrão 536870912).", applyMaxFrameSize},
             {"database/path", "database",
              "Banco de dados: arquivo SQLite, arquivo ou apelido Firebird, nome do banco "
              "PostgreSQL, "
@@ -141,7 +184,7 @@ const QList<Setting> &settings()
                  c.pageSize = toInt(QStringLiteral("O tamanho de página"), v, 1, 1000000);
              }},
         } +
-        connectionSettings();
+        limitSettings() + connectionSettings();
     return all;
 }
 
@@ -239,6 +282,7 @@ ServerConfig parseServerConfig(const QStringList &arguments, bool *helpWanted)
     if (config.outputDirectory.isEmpty())
         throw ConfigError(QStringLiteral("Nenhum diretório de saída foi informado (--output-dir ou "
                                          "[export] output_directory)."));
+    config.maxWorkers = std::max(config.maxWorkers, config.workers);
     return config;
 }
 

@@ -29,9 +29,18 @@ struct ServerConfig
     // lines is some 31 MB of packet on either side.
     int pageSize = 200000;
     int idleTimeoutSecs = 30 * 60;     // a client silent this long is disconnected; 0 never
-    qint64 maxFrameSize = 512LL << 20; // bytes
+    int frameTimeoutSecs = 2 * 60;     // a frame begun must arrive whole within this; 0 never
+    qint64 maxFrameSize = 512LL << 20; // bytes, either way
+    // Bytes of one request: the largest real one is the marked list of a large export (about
+    // 17 MB for 250,000 invoices).
+    qint64 maxRequestSize = 64LL << 20;
+    // Bytes of requests not yet whole over all clients; a client beyond it waits.
+    qint64 maxPendingBytes = 256LL << 20;
+    int maxConnections = 512;          // clients at once, all addresses
+    int maxConnectionsPerAddress = 64; // clients at once from one address
     int workers = 4;                   // threads serving clients, each with its own connection
-    int busyTimeoutMs = 30000;         // wait for another process's write lock this long
+    int maxWorkers = 32;       // more are started, up to this, when every worker is in a call
+    int busyTimeoutMs = 30000; // wait for another process's write lock this long
     // An export list without a call for this long is given up: its undelivered files' invoices
     // get their earlier flag back (see exportlists.h). Longer than the client's ten-minute call
     // timeout, so that a client still waiting for an answer never loses its list, with room

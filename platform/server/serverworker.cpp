@@ -9,11 +9,14 @@
 
 namespace fis {
 
-ServerWorker::ServerWorker(const ServerConfig &config, ServerJanitor *janitor, QString serverId)
+ServerWorker::ServerWorker(const ServerConfig &config, ServerJanitor *janitor, QString serverId,
+                           std::shared_ptr<PendingBytes> pending)
     : m_config(config)
     , m_janitor(janitor)
     , m_serverId(std::move(serverId))
-{}
+{
+    m_settings.pending = std::move(pending);
+}
 
 ServerWorker::~ServerWorker() = default;
 
@@ -36,7 +39,9 @@ QString ServerWorker::open()
 
     m_settings.methods = &m_methods;
     m_settings.idleTimeout = m_config.idleTimeoutSecs * 1000;
+    m_settings.frameTimeout = m_config.frameTimeoutSecs * 1000;
     m_settings.maxFrameSize = m_config.maxFrameSize;
+    m_settings.maxRequestSize = m_config.maxRequestSize;
     m_settings.logger = [](const RpcCallRecord &record) {
         logServerLine(record.toLogLine());
     };
@@ -50,14 +55,17 @@ QString ServerWorker::open()
     return {};
 }
 
-void ServerWorker::adopt(qintptr descriptor)
+void ServerWorker::adopt(qintptr descriptor, std::function<void()> ended)
 {
     m_clients.fetch_add(1, std::memory_order_relaxed);
     auto *session = new RpcSession(descriptor, m_settings, this);
     logServerLine(
         QStringLiteral("%1 connected on %2").arg(session->peer(), thread()->objectName()));
-    connect(session, &RpcSession::finished, this,
-            [this] { m_clients.fetch_sub(1, std::memory_order_relaxed); });
+    connect(session, &RpcSession::finished, this, [this, ended = std::move(ended)] {
+        m_clients.fetch_sub(1, std::memory_order_relaxed);
+        if (ended)
+            ended();
+    });
     // The listener reads these to send new clients to a worker that is not stuck in a long call.
     connect(session, &RpcSession::callStarted, this,
             [this] { m_running.fetch_add(1, std::memory_order_relaxed); });

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace fis {
@@ -24,13 +25,16 @@ class ServerWorker : public QObject
 public:
     // `janitor` (may be null) is asked to delete lines whenever a file has been served, and told
     // of every client's connection that ends. `serverId` names the process in its lists.
-    ServerWorker(const ServerConfig &config, ServerJanitor *janitor, QString serverId);
+    // `pending` counts the partial requests of every worker's clients.
+    ServerWorker(const ServerConfig &config, ServerJanitor *janitor, QString serverId,
+                 std::shared_ptr<PendingBytes> pending);
     ~ServerWorker() override;
 
     // In the worker's thread: opens the database. Returns an error text, empty on success.
     QString open();
-    // In the worker's thread: serves a socket accepted by the listener.
-    void adopt(qintptr descriptor);
+    // In the worker's thread: serves a socket accepted by the listener; `ended` is called when
+    // its connection is over.
+    void adopt(qintptr descriptor, std::function<void()> ended);
     // In the worker's thread: drops every client and closes the database.
     void shutdown();
 

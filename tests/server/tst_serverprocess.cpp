@@ -2,6 +2,7 @@
 // clients and sharing one database with another process.
 #include "rpcclient/netconnection.h"
 #include "testsupport/paths.h"
+#include "testsupport/rawpeer.h"
 #include "testsupport/servercalls.h"
 #include "testsupport/serverprocess.h"
 #include "testsupport/testdatabase.h"
@@ -22,68 +23,6 @@ using namespace fis;
 using namespace fis::test;
 
 namespace {
-
-// A raw connection that speaks the frames by hand.
-class RawPeer
-{
-public:
-    explicit RawPeer(quint16 port)
-    {
-        m_socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-        m_socket.waitForConnected(5000);
-    }
-    void send(const QByteArray &bytes)
-    {
-        m_socket.write(bytes);
-        m_socket.waitForBytesWritten(5000);
-    }
-    // The next frame's body, or empty when the server closed without one.
-    QByteArray frame()
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 10000) {
-            if (m_buffer.size() >= 4) {
-                const auto *p = reinterpret_cast<const uchar *>(m_buffer.constData());
-                const qint64 size = (qint64(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
-                if (m_buffer.size() >= 4 + size) {
-                    const QByteArray body = m_buffer.mid(4, size);
-                    m_buffer.remove(0, 4 + size);
-                    return body;
-                }
-            }
-            if (m_socket.state() != QAbstractSocket::ConnectedState && !m_socket.bytesAvailable())
-                return {};
-            m_socket.waitForReadyRead(100);
-            m_buffer += m_socket.readAll();
-        }
-        return {};
-    }
-    bool closedByServer()
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 10000 && m_socket.state() == QAbstractSocket::ConnectedState) {
-            m_socket.waitForReadyRead(100);
-            m_socket.readAll();
-        }
-        return m_socket.state() != QAbstractSocket::ConnectedState;
-    }
-    void hello()
-    {
-        send(encodeHello(RpcHello()));
-        decodeHelloReply(frame());
-    }
-
-private:
-    QTcpSocket m_socket;
-    QByteArray m_buffer;
-};
-
-QByteArray frameOf(const QByteArray &body)
-{
-    return FrameReader::prefix(body.size()) + body;
-}
 
 QString serverErrorOf(const std::function<void()> &f)
 {
