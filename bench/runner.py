@@ -43,6 +43,7 @@ BENCHMARKS = [
     ("headless", "bench_headless", [], ["--invoices", "300"]),
     ("clients-sqlite", "bench_clients", [],
      ["--clients", "4", "--invoices", "50", "--page-size", "100"]),
+    ("load", "bench_load", [], ["--clients", "5", "--calls", "20", "--invoices", "300"]),
     ("clients-postgresql", "bench_clients", ["--engine", "postgresql"],
      ["--engine", "postgresql", "--clients", "4", "--invoices", "50", "--page-size", "100"]),
 ]
