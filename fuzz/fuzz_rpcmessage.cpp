@@ -28,8 +28,17 @@ template<typename F> void expectRpcErrorOnly(F &&f)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray body(reinterpret_cast<const char *>(data), qsizetype(size));
-    expectRpcErrorOnly([&] { fis::decodeHello(body); });
-    expectRpcErrorOnly([&] { fis::decodeHelloReply(body); });
+    expectRpcErrorOnly([&] {
+        const QByteArray encoded = fis::encodeHello(fis::decodeHello(body));
+        if (fis::encodeHello(fis::decodeHello(bodyOf(encoded))) != encoded)
+            std::abort();
+    });
+    expectRpcErrorOnly([&] {
+        const QByteArray encoded = fis::encodeHelloReply(fis::decodeHelloReply(body));
+        if (fis::encodeHelloReply(fis::decodeHelloReply(bodyOf(encoded))) != encoded)
+            std::abort();
+    });
+    expectRpcErrorOnly([&] { fis::decodeProof(body); });
     expectRpcErrorOnly([&] {
         // Compared as their encodings, which also holds for a NaN.
         const QByteArray encoded = fis::encodeCall(fis::decodeCall(body));

@@ -23,6 +23,10 @@ namespace {
 constexpr int kMaxDepth = 64;
 // Keys, objects and methods are names; none of ours comes near this.
 constexpr qint64 kMaxNameBytes = 256;
+// Nonces, salts, proofs and signatures are a few dozen bytes.
+constexpr qint64 kMaxNonceBytes = 128;
+// More rounds than any secret is worth; a server asking for more is refused.
+constexpr qint64 kMaxIterations = 10000000;
 
 constexpr qint64 kInt64Max = std::numeric_limits<qint64>::max();
 
@@ -259,6 +263,28 @@ public:
         return v;
     }
 
+    // A byte string without tag, as the handshake's nonces and proofs are.
+    QByteArray readBytes(const QString &name, qint64 maxBytes)
+    {
+        check();
+        if (!m_reader.isByteArray())
+            fail(QStringLiteral("%1 deve ser uma sequência de bytes").arg(name));
+        if (m_reader.isLengthKnown() && m_reader.length() > quint64(maxBytes))
+            fail(QStringLiteral("%1 passa de %2 bytes").arg(name).arg(maxBytes));
+        QByteArray bytes;
+        auto r = m_reader.readByteArray();
+        while (r.status == QCborStreamReader::Ok) {
+            bytes += r.data;
+            if (bytes.size() > maxBytes)
+                fail(QStringLiteral("%1 passa de %2 bytes").arg(name).arg(maxBytes));
+            r = m_reader.readByteArray();
+        }
+        check();
+        if (r.status == QCborStreamReader::Error)
+            fail(QStringLiteral("bytes ilegíveis"));
+        return bytes;
+    }
+
     bool readBool(const QString &name)
     {
         check();
@@ -486,7 +512,7 @@ void settleInPlace(QByteArray &&body, const std::vector<QByteArrayView> &inPlace
 QByteArray encodeHello(const RpcHello &hello, qint64 maxFrameSize)
 {
     return buildFrame(maxFrameSize, "saudação", 0, [&](QCborStreamWriter &w) {
-        w.startMap(hello.session.isEmpty() ? 2 : 3);
+        w.startMap(2 + (hello.session.isEmpty() ? 0 : 1) + (hello.client.isEmpty() ? 0 : 2));
         writeKey(w, "hello");
         writeText(w, hello.protocol);
         writeKey(w, "version");
@@ -495,27 +521,55 @@ QByteArray encodeHello(const RpcHello &hello, qint64 maxFrameSize)
             writeKey(w, "session");
             writeText(w, hello.session);
         }
+        if (!hello.client.isEmpty()) {
+            writeKey(w, "client");
+            writeText(w, hello.client);
+            writeKey(w, "nonce");
+            w.appendByteString(hello.nonce.constData(), hello.nonce.size());
+        }
         w.endMap();
     });
 }
 
 QByteArray encodeHelloReply(const RpcHelloReply &reply, qint64 maxFrameSize)
 {
-    return buildFrame(maxFrameSize, "resposta à saudação", reply.error.size(),
-                      [&](QCborStreamWriter &w) {
-                          if (reply.ok) {
-                              w.startMap(2);
-                              writeKey(w, "ok");
-                              w.append(true);
-                              writeKey(w, "version");
-                              w.append(reply.version);
-                          } else {
-                              w.startMap(1);
-                              writeKey(w, "error");
-                              writeText(w, reply.error);
-                          }
-                          w.endMap();
-                      });
+    return buildFrame(
+        maxFrameSize, "resposta à saudação", reply.error.size(), [&](QCborStreamWriter &w) {
+            if (reply.isChallenge()) {
+                w.startMap(3);
+                writeKey(w, "challenge");
+                w.appendByteString(reply.challenge.constData(), reply.challenge.size());
+                writeKey(w, "salt");
+                w.appendByteString(reply.salt.constData(), reply.salt.size());
+                writeKey(w, "iterations");
+                w.append(reply.iterations);
+            } else if (reply.ok) {
+                w.startMap(reply.signature.isEmpty() ? 2 : 3);
+                writeKey(w, "ok");
+                w.append(true);
+                writeKey(w, "version");
+                w.append(reply.version);
+                if (!reply.signature.isEmpty()) {
+                    writeKey(w, "signature");
+                    w.appendByteString(reply.signature.constData(), reply.signature.size());
+                }
+            } else {
+                w.startMap(1);
+                writeKey(w, "error");
+                writeText(w, reply.error);
+            }
+            w.endMap();
+        });
+}
+
+QByteArray encodeProof(const RpcProof &proof)
+{
+    return buildFrame(kDefaultMaxFrameSize, "prova", 0, [&](QCborStreamWriter &w) {
+        w.startMap(1);
+        writeKey(w, "proof");
+        w.appendByteString(proof.proof.constData(), proof.proof.size());
+        w.endMap();
+    });
 }
 
 QByteArray encodeCall(const RpcCall &call, qint64 maxFrameSize)
@@ -676,6 +730,10 @@ RpcHello decodeHello(const QByteArray &body)
             hasVersion = true;
         } else if (key == u"session") {
             hello.session = d.readText(key, kMaxNameBytes);
+        } else if (key == u"client") {
+            hello.client = d.readText(key, kMaxNameBytes);
+        } else if (key == u"nonce") {
+            hello.nonce = d.readBytes(key, kMaxNonceBytes);
         } else {
             // A later version may say more in its hello; it still deserves a clear version answer.
             d.skip();
@@ -705,12 +763,29 @@ RpcHelloReply decodeHelloReply(const QByteArray &body)
         } else if (key == u"error") {
             reply.error = d.readText(key);
             hasError = true;
+        } else if (key == u"signature") {
+            reply.signature = d.readBytes(key, kMaxNonceBytes);
+        } else if (key == u"challenge") {
+            reply.challenge = d.readBytes(key, kMaxNonceBytes);
+        } else if (key == u"salt") {
+            reply.salt = d.readBytes(key, kMaxNonceBytes);
+        } else if (key == u"iterations") {
+            const quint64 n = d.readUnsigned(key);
+            reply.iterations = n > quint64(kMaxIterations) ? kMaxIterations : qint64(n);
         } else {
             unknownKey(d, key);
         }
     });
-    if (hasError) {
-        if (hasOk || hasVersion)
+    if (reply.isChallenge()) {
+        if (hasOk || hasVersion || hasError || !reply.signature.isEmpty() || reply.salt.isEmpty() ||
+            reply.iterations <= 0)
+            d.fail(QStringLiteral("um desafio traz \"challenge\", \"salt\" e \"iterations\", e "
+                                  "nada mais"));
+        reply.ok = false;
+    } else if (!reply.salt.isEmpty() || reply.iterations != 0) {
+        d.fail(QStringLiteral("\"salt\" e \"iterations\" só vêm num desafio"));
+    } else if (hasError) {
+        if (hasOk || hasVersion || !reply.signature.isEmpty())
             d.fail(QStringLiteral("uma resposta à saudação traz ok ou um erro, não os dois"));
         reply.ok = false;
     } else if (!hasOk || !hasVersion) {
@@ -718,6 +793,24 @@ RpcHelloReply decodeHelloReply(const QByteArray &body)
             "uma resposta à saudação precisa de \"ok\" e \"version\", ou de \"error\""));
     }
     return reply;
+}
+
+RpcProof decodeProof(const QByteArray &body)
+{
+    Decoder d(body);
+    RpcProof proof;
+    bool hasProof = false;
+    d.readMessage([&](const QString &key) {
+        if (key == u"proof") {
+            proof.proof = d.readBytes(key, kMaxNonceBytes);
+            hasProof = true;
+        } else {
+            unknownKey(d, key);
+        }
+    });
+    if (!hasProof)
+        d.fail(QStringLiteral("uma prova precisa de \"proof\""));
+    return proof;
 }
 
 namespace {

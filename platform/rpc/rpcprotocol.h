@@ -30,14 +30,32 @@ struct RpcHello
     // The client's session key: the same on every connection the client makes, so that the
     // server can tell its own lists from anyone else's. Empty: none sent.
     QString session;
+    // The client's name and its nonce, when it has a secret to prove (rpc/clientauth.h).
+    QString client;
+    QByteArray nonce;
 };
 
-// Server to client, answer to the hello: ok, or an error text after which the server closes.
+// Server to client, answer to the hello: ok, or an error text after which the server closes,
+// or a challenge when the client has to prove its secret first.
 struct RpcHelloReply
 {
     bool ok = true;
     qint64 version = kProtocolVersion;
     QString error;
+    // The challenge: the server's nonce, the secret's salt and rounds. Empty when none.
+    QByteArray challenge;
+    QByteArray salt;
+    qint64 iterations = 0;
+    // With ok after a proof: the server's own proof that it holds the client's verifier.
+    QByteArray signature;
+
+    bool isChallenge() const { return !challenge.isEmpty(); }
+};
+
+// Client to server, answer to a challenge.
+struct RpcProof
+{
+    QByteArray proof;
 };
 
 struct RpcCall
@@ -62,6 +80,7 @@ struct RpcAnswer
 
 QByteArray encodeHello(const RpcHello &hello, qint64 maxFrameSize = kDefaultMaxFrameSize);
 QByteArray encodeHelloReply(const RpcHelloReply &reply, qint64 maxFrameSize = kDefaultMaxFrameSize);
+QByteArray encodeProof(const RpcProof &proof);
 QByteArray encodeCall(const RpcCall &call, qint64 maxFrameSize = kDefaultMaxFrameSize);
 QByteArray encodeAnswer(const RpcAnswer &answer, qint64 maxFrameSize = kDefaultMaxFrameSize);
 // The same frame as pieces to send one after the other: a large packet is a piece of its own,
@@ -73,6 +92,7 @@ RpcHello decodeHello(const QByteArray &body);
 // A new session key for a hello: 128 random bits from the system's generator, in hex.
 QString randomSessionKey();
 RpcHelloReply decodeHelloReply(const QByteArray &body);
+RpcProof decodeProof(const QByteArray &body);
 RpcCall decodeCall(const QByteArray &body);
 RpcAnswer decodeAnswer(const QByteArray &body);
 // The same from a frame body nobody else holds: a large packet takes the body's buffer instead

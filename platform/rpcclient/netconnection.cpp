@@ -1,5 +1,6 @@
 #include "rpcclient/netconnection.h"
 
+#include "rpc/clientauth.h"
 #include "rpc/rpcprotocol.h"
 
 #include <QDeadlineTimer>
@@ -106,8 +107,14 @@ void NetConnection::connectSocket()
     try {
         RpcHello hello;
         hello.session = m_sessionKey;
+        if (!m_client.isEmpty()) {
+            hello.client = m_client;
+            hello.nonce = randomBytes(kNonceBytes);
+        }
         writeFrame(encodeHello(hello), deadline, "durante a saudação");
         reply = decodeHelloReply(readFrame(deadline, "durante a saudação"));
+        if (reply.isChallenge())
+            reply = answerChallenge(hello, reply, deadline);
     } catch (const RpcError &e) {
         if (e.kind() != RpcError::Kind::Protocol)
             throw;
@@ -124,6 +131,62 @@ void NetConnection::connectSocket()
              QStringLiteral("O servidor de aplicação em %1 respondeu com a versão %2 do protocolo.")
                  .arg(where())
                  .arg(reply.version));
+}
+
+RpcHelloReply NetConnection::answerChallenge(const RpcHello &hello, const RpcHelloReply &challenge,
+                                             const QDeadlineTimer &deadline)
+{
+    if (m_client.isEmpty())
+        fail(RpcError::Kind::Handshake,
+             QStringLiteral("O servidor de aplicação em %1 exige o nome do cliente e o seu "
+                            "segredo, e nenhum foi configurado.")
+                 .arg(where()));
+    if (challenge.iterations < kMinSecretIterations)
+        fail(RpcError::Kind::Handshake,
+             QStringLiteral("O servidor de aplicação em %1 pediu uma prova fraca demais.")
+                 .arg(where()));
+    if (m_secretSource) {
+        try {
+            m_secret = m_secretSource();
+        } catch (const Error &e) {
+            fail(RpcError::Kind::Handshake, e.message());
+        }
+        m_secretSource = nullptr;
+    }
+    const QByteArray saltedFor = challenge.salt + QByteArray::number(challenge.iterations);
+    if (m_saltedFor != saltedFor) {
+        m_salted = saltedSecret(m_secret, challenge.salt, int(challenge.iterations));
+        m_saltedFor = saltedFor;
+    }
+    const QByteArray message = authMessage(m_client, hello.nonce, challenge.challenge);
+    writeFrame(encodeProof(RpcProof{clientProof(m_salted, message)}), deadline,
+               "durante a saudação");
+    RpcHelloReply reply = decodeHelloReply(readFrame(deadline, "durante a saudação"));
+    if (reply.ok && !sameBytes(reply.signature, expectedServerSignature(m_salted, message)))
+        fail(RpcError::Kind::Handshake,
+             QStringLiteral("O servidor de aplicação em %1 não provou conhecer este cliente.")
+                 .arg(where()));
+    return reply;
+}
+
+void NetConnection::setCredentials(const QString &client, const QByteArray &secret)
+{
+    if (client != m_client || secret != m_secret || m_secretSource) {
+        m_salted.clear();
+        m_saltedFor.clear();
+    }
+    m_client = client;
+    m_secret = secret;
+    m_secretSource = nullptr;
+}
+
+void NetConnection::setCredentials(const QString &client, std::function<QByteArray()> source)
+{
+    m_salted.clear();
+    m_saltedFor.clear();
+    m_client = client;
+    m_secret.clear();
+    m_secretSource = std::move(source);
 }
 
 void NetConnection::reconnectIfDroppedWhileIdle()

@@ -3,15 +3,18 @@
 #include "rpc/appserver.h"
 #include "rpc/framereader.h"
 #include "rpc/rpcerror.h"
+#include "rpc/rpcprotocol.h"
 #include "rpc/rpcvalue.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
 #include <concepts>
+#include <functional>
 #include <type_traits>
 #include <variant>
 
@@ -69,6 +72,13 @@ public:
     // Changing it makes the next connecting a new session.
     QString sessionKey() const { return m_sessionKey; }
     void setSessionKey(const QString &key) { m_sessionKey = key; }
+    // The name this client is known by in the server's configuration and its secret, proved in
+    // every hello without being sent (rpc/clientauth.h). Empty name: none proved.
+    void setCredentials(const QString &client, const QByteArray &secret);
+    // The same with the secret read when a server first asks for it; `source` throws fis::Error
+    // when it cannot be read, which fails that connection with the error's text.
+    void setCredentials(const QString &client, std::function<QByteArray()> source);
+    QString clientName() const { return m_client; }
 
     // Emits beforeConnect, connects and exchanges the hello. Does nothing when already open.
     // Throws RpcError (ConnectFailed, Timeout, Handshake); the connection stays closed then.
@@ -96,6 +106,8 @@ signals:
 private:
     void connectSocket();
     void reconnectIfDroppedWhileIdle();
+    RpcHelloReply answerChallenge(const RpcHello &hello, const RpcHelloReply &challenge,
+                                  const QDeadlineTimer &deadline);
     void writeFrame(const QByteArray &frame, const QDeadlineTimer &deadline, const char *stage);
     [[noreturn]] void failWithFarewell(const QString &during);
     QByteArray readFrame(const QDeadlineTimer &deadline, const char *stage);
@@ -110,6 +122,12 @@ private:
     int m_callTimeout = kDefaultCallTimeout;
     qint64 m_maxFrameSize = kDefaultMaxFrameSize;
     QString m_sessionKey;
+    QString m_client;
+    QByteArray m_secret;
+    std::function<QByteArray()> m_secretSource;
+    // The slow derivation of the secret, kept for the salt and rounds it was made with.
+    QByteArray m_salted;
+    QByteArray m_saltedFor;
     QTcpSocket *m_socket = nullptr;
     FrameReader m_reader;
     quint64 m_nextId = 0;

@@ -60,6 +60,11 @@ public:
     qint64 maxFrameSize() const { return m_settings.maxFrameSize; }
     // Largest frame taken in, when lower than maxFrameSize(). Default kDefaultMaxRequestSize.
     void setMaxRequestSize(qint64 bytes) { m_settings.maxRequestSize = bytes; }
+    // The clients that must prove their secret in the hello; null or empty: anyone may call.
+    void setClients(std::shared_ptr<const ClientRegistry> clients)
+    {
+        m_settings.clients = std::move(clients);
+    }
     // Time a frame has from its first byte to its last. Default 2 minutes.
     void setFrameTimeout(int msecs) { m_settings.frameTimeout = msecs; }
 

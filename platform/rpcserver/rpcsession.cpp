@@ -6,7 +6,10 @@
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QMessageAuthenticationCode>
 #include <QTcpSocket>
+
+#include <stdexcept>
 
 namespace fis {
 
@@ -61,6 +64,11 @@ QString logName(const QString &name)
 constexpr qsizetype kLoggedErrorLength = 1000;
 
 } // namespace
+
+QString RpcSession::sessionDigest(const QString &client, const QString &key)
+{
+    return client.isEmpty() ? sessionDigest(key) : sessionDigest(client + u'\n' + key);
+}
 
 QString RpcCallRecord::toLogLine() const
 {
@@ -347,43 +355,131 @@ void RpcSession::disconnected()
 
 void RpcSession::handleFrame(QByteArray body)
 {
-    if (m_greeted) {
+    if (m_greeted)
         answerCall(std::move(body));
+    else if (m_challenged)
+        handleProof(body);
+    else
+        handleHello(body);
+}
+
+void RpcSession::refuseHello(const QString &error, const QString &logged)
+{
+    RpcHelloReply reply;
+    reply.ok = false;
+    reply.error = error;
+    logRejection(logged.isEmpty() ? error : logged);
+    sendAndClose(encodeHelloReply(reply));
+}
+
+void RpcSession::handleHello(const QByteArray &body)
+{
+    RpcHello hello;
+    QString error;
+    try {
+        hello = decodeHello(body);
+        if (hello.protocol != QLatin1StringView(kProtocolName)) {
+            error = QStringLiteral("Este servidor usa o protocolo %1, não \"%2\".")
+                        .arg(QLatin1StringView(kProtocolName), printable(hello.protocol));
+        } else if (hello.version != kProtocolVersion) {
+            error = QStringLiteral("A versão %1 do protocolo não é suportada; este servidor "
+                                   "usa a versão %2.")
+                        .arg(hello.version)
+                        .arg(kProtocolVersion);
+        } else if (!hello.session.isEmpty() && !isSessionKey(hello.session)) {
+            error = QStringLiteral("Uma chave de sessão tem de %1 a %2 letras, dígitos, \"-\" "
+                                   "ou \"_\".")
+                        .arg(kMinSessionKey)
+                        .arg(kMaxSessionKey);
+        }
+    } catch (const RpcError &e) {
+        error = e.message();
+    }
+    if (!error.isEmpty()) {
+        refuseHello(error, {});
+        return;
+    }
+    const QString key = hello.session.isEmpty() ? randomSessionKey() : hello.session;
+    const ClientRegistry *clients = m_settings.clients.get();
+    if (!clients || clients->isEmpty()) {
+        m_session = sessionDigest(key);
+        m_greeted = true;
+        send(encodeHelloReply(RpcHelloReply()));
+        return;
+    }
+    if (hello.client.isEmpty() || hello.nonce.size() < kNonceBytes / 2) {
+        refuseHello(QStringLiteral("Este servidor só atende clientes cadastrados: informe o nome "
+                                   "do cliente e o seu segredo."),
+                    QStringLiteral("refused: the hello names no client"));
+        return;
+    }
+    // An unknown name is challenged like a known one and fails at the proof, so that the
+    // answer does not tell which names exist.
+    m_helloClient = hello.client;
+    m_helloSession = key;
+    const ClientVerifier *verifier = clients->find(hello.client);
+    if (verifier)
+        m_verifier = *verifier;
+    const ClientVerifier shown = verifier ? *verifier : clients->decoy(hello.client);
+    RpcHelloReply challenge;
+    challenge.ok = false;
+    challenge.challenge = randomBytes(kNonceBytes);
+    challenge.salt = shown.salt;
+    challenge.iterations = shown.iterations;
+    m_authMessage = authMessage(hello.client, hello.nonce, challenge.challenge);
+    m_challenged = true;
+    send(encodeHelloReply(challenge));
+}
+
+void RpcSession::handleProof(const QByteArray &body)
+{
+    bool valid = false;
+    try {
+        const RpcProof proof = decodeProof(body);
+        valid = m_verifier && proofIsValid(*m_verifier, m_authMessage, proof.proof);
+    } catch (const RpcError &) {
+        valid = false;
+    }
+    if (!valid) {
+        // Never the proof or anything derived from the secret in the log.
+        refuseHello(QStringLiteral("Cliente ou segredo não reconhecido."),
+                    QStringLiteral("refused: client \"%1\" did not prove its secret")
+                        .arg(printable(m_helloClient)));
         return;
     }
     RpcHelloReply reply;
-    try {
-        const RpcHello hello = decodeHello(body);
-        if (hello.protocol != QLatin1StringView(kProtocolName)) {
-            reply.error = QStringLiteral("Este servidor usa o protocolo %1, não \"%2\".")
-                              .arg(QLatin1StringView(kProtocolName), printable(hello.protocol));
-        } else if (hello.version != kProtocolVersion) {
-            reply.error = QStringLiteral("A versão %1 do protocolo não é suportada; este servidor "
-                                         "usa a versão %2.")
-                              .arg(hello.version)
-                              .arg(kProtocolVersion);
-        } else if (!hello.session.isEmpty() && !isSessionKey(hello.session)) {
-            reply.error =
-                QStringLiteral("Uma chave de sessão tem de %1 a %2 letras, dígitos, \"-\" "
-                               "ou \"_\".")
-                    .arg(kMinSessionKey)
-                    .arg(kMaxSessionKey);
-        } else if (hello.session.isEmpty()) {
-            m_session = sessionDigest(randomSessionKey());
-        } else {
-            m_session = sessionDigest(hello.session);
-        }
-    } catch (const RpcError &e) {
-        reply.error = e.message();
-    }
-    if (reply.error.isEmpty()) {
-        m_greeted = true;
-        send(encodeHelloReply(reply));
-        return;
-    }
-    reply.ok = false;
-    logRejection(reply.error);
-    sendAndClose(encodeHelloReply(reply));
+    reply.signature = serverSignature(*m_verifier, m_authMessage);
+    m_client = m_helloClient;
+    // The client's lists are its own: the same session key under another client is another
+    // session.
+    m_session = sessionDigest(m_client, m_helloSession);
+    m_peer = m_client + u'@' + m_peer;
+    m_greeted = true;
+    m_challenged = false;
+    m_authMessage.clear();
+    send(encodeHelloReply(reply));
+}
+
+void ClientRegistry::add(const QString &name, const ClientVerifier &verifier)
+{
+    if (!isPlainName(name))
+        throw std::invalid_argument("a client's name is letters, digits, \"_\", \".\" or \"-\"");
+    m_clients.insert(name, verifier);
+}
+
+const ClientVerifier *ClientRegistry::find(const QString &name) const
+{
+    const auto it = m_clients.constFind(name);
+    return it == m_clients.cend() ? nullptr : &it.value();
+}
+
+ClientVerifier ClientRegistry::decoy(const QString &name) const
+{
+    ClientVerifier v;
+    v.iterations = m_clients.isEmpty() ? kDefaultSecretIterations : m_clients.cbegin()->iterations;
+    v.salt = QMessageAuthenticationCode::hash(name.toUtf8(), m_decoyKey, QCryptographicHash::Sha256)
+                 .left(16);
+    return v;
 }
 
 namespace {

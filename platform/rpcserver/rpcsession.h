@@ -1,8 +1,10 @@
 #pragma once
 
+#include "rpc/clientauth.h"
 #include "rpc/framereader.h"
 #include "rpcserver/rpcmethodtable.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -55,6 +57,23 @@ private:
     std::atomic<qint64> m_total{0};
 };
 
+// The clients a server knows, each with the verifier of its secret (rpc/clientauth.h).
+class ClientRegistry
+{
+public:
+    // Throws std::invalid_argument for a name that is not a plain name.
+    void add(const QString &name, const ClientVerifier &verifier);
+    const ClientVerifier *find(const QString &name) const;
+    bool isEmpty() const { return m_clients.isEmpty(); }
+    // The salt and rounds an unknown name is challenged with: always the same for one name in
+    // one process, so that the challenge does not tell names that exist from names that do not.
+    ClientVerifier decoy(const QString &name) const;
+
+private:
+    QHash<QString, ClientVerifier> m_clients;
+    QByteArray m_decoyKey = randomBytes(32);
+};
+
 // What the sessions of one server share: its methods and the connection limits. Sessions read
 // it by reference, so it must outlive them; a change applies to what they do next.
 struct RpcSessionSettings
@@ -70,6 +89,9 @@ struct RpcSessionSettings
     qint64 maxUnsentBytes = qint64(1) << 20;
     // Partial frames over all sessions; none when null.
     std::shared_ptr<PendingBytes> pending;
+    // When set and not empty, every client must name itself in its hello and prove its secret
+    // before any call; null or empty: anyone who connects may call.
+    std::shared_ptr<const ClientRegistry> clients;
     // Called after every call, also for failed and rejected ones, in the session's thread.
     std::function<void(const RpcCallRecord &)> logger;
     // Called when a greeted client's connection ends, with its session(), in the session's
@@ -107,8 +129,12 @@ public:
     // without a key gets one drawn at random: that client's session is this connection.
     // Empty until the hello.
     const QString &session() const { return m_session; }
-    // The digest session() gives for a key.
+    // The name the client proved its secret for; empty when the server asks for none.
+    const QString &client() const { return m_client; }
+    // The digest session() gives for a key, and for a key under a client that proved its
+    // secret: the same key under another client is another session.
     static QString sessionDigest(const QString &key);
+    static QString sessionDigest(const QString &client, const QString &key);
     // Disconnects at once; finished() follows.
     void drop();
 
@@ -125,6 +151,9 @@ private:
     void readFrames();
     // By value: a call takes the frame over, so that a large packet in it is not copied.
     void handleFrame(QByteArray body);
+    void handleHello(const QByteArray &body);
+    void handleProof(const QByteArray &body);
+    void refuseHello(const QString &error, const QString &logged);
     void answerCall(QByteArray body);
     void send(const QByteArray &frame);
     void sendAndClose(const QByteArray &frame);
@@ -146,6 +175,13 @@ private:
     QTimer m_timer;
     QString m_peer;
     QString m_session;
+    QString m_client;
+    // Between the challenge and the proof.
+    bool m_challenged = false;
+    QString m_helloClient;
+    QString m_helloSession;
+    QByteArray m_authMessage;
+    std::optional<ClientVerifier> m_verifier; // none: an unknown name, bound to fail
     bool m_greeted = false;
     bool m_paused = false;       // answers waiting to be read: calls are not read meanwhile
     qint64 m_pendingCounted = 0; // this session's share of m_settings.pending

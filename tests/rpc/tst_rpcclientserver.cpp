@@ -1,3 +1,4 @@
+#include "rpc/clientauth.h"
 #include "rpc/framereader.h"
 #include "rpc/rpcerror.h"
 #include "rpc/rpcprotocol.h"
@@ -216,6 +217,10 @@ private slots:
     void aTrickleMovesNoDeadline_data();
     void aTrickleMovesNoDeadline();
     void unreadAnswersStopTheReading();
+    void clientsProveTheirSecret_data();
+    void clientsProveTheirSecret();
+    void aProofIsGoodForOneConnectionOnly();
+    void aServerWithoutTheVerifierIsRefused();
 
     void refusedConnectionFails();
     void silentHelloTimesOut();
@@ -788,6 +793,122 @@ void TestRpcClientServer::unreadAnswersStopTheReading()
         QCOMPARE(answer.result.toPacket(), QByteArray(1 << 20, char('a' + i % 26)));
     }
     QCOMPARE(handled->load(), kCalls);
+}
+
+std::shared_ptr<ClientRegistry> registryOf(const QString &name, const QByteArray &secret)
+{
+    auto clients = std::make_shared<ClientRegistry>();
+    clients->add(name, ClientVerifier::fromSecret(secret, kMinSecretIterations));
+    return clients;
+}
+
+void TestRpcClientServer::clientsProveTheirSecret_data()
+{
+    QTest::addColumn<QString>("client");
+    QTest::addColumn<QByteArray>("secret");
+    QTest::addColumn<QString>("refusal"); // empty: let in
+    QTest::newRow("right secret") << "caixa-01" << QByteArray("s3gredo") << QString();
+    QTest::newRow("wrong secret") << "caixa-01" << QByteArray("s3gredO")
+                                  << "Cliente ou segredo não reconhecido.";
+    QTest::newRow("unknown client")
+        << "caixa-99" << QByteArray("s3gredo") << "Cliente ou segredo não reconhecido.";
+    QTest::newRow("no client") << "" << QByteArray() << "só atende clientes cadastrados";
+}
+
+void TestRpcClientServer::clientsProveTheirSecret()
+{
+    QFETCH(QString, client);
+    QFETCH(QByteArray, secret);
+    QFETCH(QString, refusal);
+    ServerThread server([](RpcServer &s) { s.setClients(registryOf("caixa-01", "s3gredo")); });
+    NetConnection c;
+    c.setServerName(kObject);
+    c.setHost(QStringLiteral("127.0.0.1"));
+    c.setPort(server.port());
+    c.setSessionKey(QStringLiteral("0123456789abcdef0123"));
+    if (!client.isEmpty())
+        c.setCredentials(client, secret);
+    QString message;
+    const QString kind = thrown([&] { c.open(); }, &message);
+    if (refusal.isEmpty()) {
+        QVERIFY2(kind == u"no error", qPrintable(message));
+        // Lists belong to the client: the same session key under another name is another
+        // session.
+        QCOMPARE(c.call(QStringLiteral("WhoAmI")).toText(),
+                 RpcSession::sessionDigest(client, c.sessionKey()));
+        QTRY_VERIFY(!server.log().isEmpty());
+        QVERIFY2(server.log().constLast().startsWith(client + u"@127.0.0.1:"),
+                 qPrintable(server.log().constLast()));
+        return;
+    }
+    QCOMPARE(kind, expected(RpcError::Kind::Handshake));
+    QVERIFY2(message.contains(refusal), qPrintable(message));
+    QTRY_VERIFY(!server.log().isEmpty());
+    const QString line = server.log().constLast();
+    QVERIFY2(line.contains(u"refused"), qPrintable(line));
+    QVERIFY2(secret.isEmpty() || !line.contains(QString::fromUtf8(secret)), qPrintable(line));
+}
+
+void TestRpcClientServer::aProofIsGoodForOneConnectionOnly()
+{
+    ServerThread server([](RpcServer &s) { s.setClients(registryOf("caixa-01", "s3gredo")); });
+    const auto handshake = [&](QTcpSocket &raw, const QByteArray &nonce) {
+        raw.connectToHost(QHostAddress::LocalHost, server.port());
+        raw.waitForConnected(5000);
+        RpcHello hello;
+        hello.client = QStringLiteral("caixa-01");
+        hello.nonce = nonce;
+        writeBlocking(raw, encodeHello(hello));
+        return decodeHelloReply(readFrameBlocking(raw));
+    };
+    const QByteArray nonce(kNonceBytes, 'n');
+    QTcpSocket first;
+    const RpcHelloReply challenge = handshake(first, nonce);
+    QVERIFY(challenge.isChallenge());
+    const QByteArray salted = saltedSecret("s3gredo", challenge.salt, int(challenge.iterations));
+    const QByteArray proof =
+        clientProof(salted, authMessage(QStringLiteral("caixa-01"), nonce, challenge.challenge));
+    writeBlocking(first, encodeProof(RpcProof{proof}));
+    const RpcHelloReply ok = decodeHelloReply(readFrameBlocking(first));
+    QVERIFY2(ok.ok, qPrintable(ok.error));
+    // The same proof, replayed on a new connection with the same client nonce, meets a new
+    // challenge and fails.
+    QTcpSocket second;
+    const RpcHelloReply again = handshake(second, nonce);
+    QVERIFY(again.isChallenge());
+    QVERIFY(again.challenge != challenge.challenge);
+    writeBlocking(second, encodeProof(RpcProof{proof}));
+    const RpcHelloReply refused = decodeHelloReply(readFrameBlocking(second));
+    QVERIFY(!refused.ok);
+    QCOMPARE(refused.error, QStringLiteral("Cliente ou segredo não reconhecido."));
+    QVERIFY(second.waitForDisconnected(5000) ||
+            second.state() == QAbstractSocket::UnconnectedState);
+}
+
+void TestRpcClientServer::aServerWithoutTheVerifierIsRefused()
+{
+    // A server that challenges but cannot sign: it does not hold the client's verifier.
+    ScriptedServer server([](QTcpSocket &s) {
+        const RpcHello hello = decodeHello(readFrameBlocking(s));
+        RpcHelloReply challenge;
+        challenge.ok = false;
+        challenge.challenge = QByteArray(kNonceBytes, 'c');
+        challenge.salt = QByteArray(16, 's');
+        challenge.iterations = kMinSecretIterations;
+        writeBlocking(s, encodeHelloReply(challenge));
+        decodeProof(readFrameBlocking(s));
+        RpcHelloReply ok;
+        ok.signature = QByteArray(32, 'x');
+        writeBlocking(s, encodeHelloReply(ok));
+        Q_UNUSED(hello);
+    });
+    NetConnection c;
+    c.setHost(QStringLiteral("127.0.0.1"));
+    c.setPort(server.port());
+    c.setCredentials(QStringLiteral("caixa-01"), QByteArray("s3gredo"));
+    QString message;
+    QCOMPARE(thrown([&] { c.open(); }, &message), expected(RpcError::Kind::Handshake));
+    QVERIFY2(message.contains(u"não provou conhecer este cliente"), qPrintable(message));
 }
 
 void TestRpcClientServer::refusedConnectionFails()
