@@ -867,6 +867,10 @@ void TfrmCompraLegalBA::NetCompraLEGALBABeforeConnect(fis::NetConnection *Sender
 {
     Sender->setPort(fis::WebPort());
     Sender->setHost(fis::WebURL());
+    // The server may ask this host to prove who it is; the secret is read only then.
+    const fis::HostConfig config = fis::HostConfig::current();
+    if (!config.serverClient.isEmpty())
+        Sender->setCredentials(config.serverClient, [config] { return config.serverSecret(); });
 }
 
 void CriaCompraLEGAL()

@@ -1,10 +1,12 @@
 // fis11000-server: serves the object FIS11000.rdmCompraLEGALBA over TCP.
+#include "rpc/clientauth.h"
 #include "rpc/memorypolicy.h"
 #include "server/appserver.h"
 #include "server/serverconfig.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTextStream>
 
 #include <csignal>
 #include <cstdio>
@@ -14,6 +16,29 @@
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
+
+// --hash-secret [ROUNDS]: the verifier of the secret on standard input's first line, for a
+// clients file; the secret itself is never stored.
+int hashSecret(const QStringList &args)
+{
+    bool ok = true;
+    const int rounds = args.size() > 1 ? args[1].toInt(&ok) : fis::kDefaultSecretIterations;
+    if (!ok || rounds < fis::kMinSecretIterations) {
+        std::fprintf(stderr, "fis11000-server: --hash-secret takes a number of rounds from %d\n",
+                     fis::kMinSecretIterations);
+        return 2;
+    }
+    QTextStream in(stdin);
+    const QString secret = in.readLine();
+    if (secret.isEmpty()) {
+        std::fputs("fis11000-server: no secret on standard input\n", stderr);
+        return 2;
+    }
+    const QByteArray line =
+        fis::ClientVerifier::fromSecret(secret.toUtf8(), rounds).toText().toUtf8() + '\n';
+    std::fputs(line.constData(), stdout);
+    return 0;
+}
 
 // Only write() is safe in a signal handler; the event loop reads the pipe and quits.
 void onSignal(int)
@@ -29,6 +54,9 @@ int main(int argc, char *argv[])
     fis::reuseLargeBlocks();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("fis11000-server"));
+
+    if (QCoreApplication::arguments().value(1) == u"--hash-secret")
+        return hashSecret(QCoreApplication::arguments().mid(1));
 
     fis::ServerConfig config;
     try {

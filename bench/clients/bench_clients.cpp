@@ -23,6 +23,7 @@
 #include "sqldb/sqldatabase.h"
 #include "testsupport/enginedatabase.h"
 #include "testsupport/serverprocess.h"
+#include "testsupport/testclient.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -85,6 +86,7 @@ int clientMain(quint16 port, const QDate &day, const QString &outputName)
     connection.setServerName(serverObjectName());
     connection.setHost(QStringLiteral("127.0.0.1"));
     connection.setPort(port);
+    fis::test::useTestClient(connection);
     connection.open();
     std::printf("ready\n");
     std::fflush(stdout);

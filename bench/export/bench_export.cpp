@@ -36,6 +36,7 @@
 #include "testsupport/enginedatabase.h"
 #include "testsupport/seeding.h"
 #include "testsupport/serverprocess.h"
+#include "testsupport/testclient.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -191,6 +192,7 @@ int clientMain(quint16 port, qint64 serverPid)
     connection.setServerName(serverObjectName());
     connection.setHost(QStringLiteral("127.0.0.1"));
     connection.setPort(port);
+    fis::test::useTestClient(connection);
     connection.open();
 
     RunTables tables;

@@ -15,6 +15,7 @@
 #include "sqldb/sqldatabase.h"
 #include "testsupport/paths.h"
 #include "testsupport/serverprocess.h"
+#include "testsupport/testclient.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -90,6 +91,7 @@ QString writeConfig(const QString &dir, const QString &database, int port)
     config.branch = QStringLiteral("0001");
     config.serverHost = QStringLiteral("127.0.0.1");
     config.serverPort = port;
+    fis::test::useTestClient(config);
     const QString path = QDir(dir).filePath(QStringLiteral("fis-host.ini"));
     config.save(path);
     return path;

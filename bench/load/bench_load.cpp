@@ -15,6 +15,7 @@
 #include "rpcclient/netconnection.h"
 #include "testsupport/servercalls.h"
 #include "testsupport/serverprocess.h"
+#include "testsupport/testclient.h"
 #include "testsupport/testdatabase.h"
 
 #include <QCommandLineParser>
@@ -64,6 +65,7 @@ void runClient(quint16 port, int calls, const ClientWork &work, std::atomic<int>
         c.setServerName(QStringLiteral("FIS11000.rdmCompraLEGALBA"));
         c.setHost(QStringLiteral("127.0.0.1"));
         c.setPort(port);
+        useTestClient(c);
         c.open();
         QString list;
         for (int i = 0; i < calls; ++i) {

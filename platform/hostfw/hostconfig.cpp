@@ -7,6 +7,7 @@
 #include "hostfw/hosterror.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QMutex>
@@ -53,6 +54,23 @@ void readPasswordSource(const QSettings &ini, const QString &path, HostConfig &c
         config.databasePasswordFile =
             QFileInfo(path).absoluteDir().absoluteFilePath(config.databasePasswordFile);
     config.databasePasswordEnv = iniText(ini, QStringLiteral("Database/PasswordEnv")).trimmed();
+}
+
+void readServerSection(const QSettings &ini, const QString &path, HostConfig &config)
+{
+    config.serverHost = iniText(ini, QStringLiteral("Server/Host"), config.serverHost).trimmed();
+    config.serverPort = readPort(ini, QStringLiteral("Server/Port"), 0, path);
+    if (ini.contains(QStringLiteral("Server/Secret")))
+        throw ConfigError(QStringLiteral("%1: Server/Secret não é aceito, o segredo não fica no "
+                                         "arquivo de configuração; use Server/SecretFile ou "
+                                         "Server/SecretEnv.")
+                              .arg(path));
+    config.serverClient = iniText(ini, QStringLiteral("Server/Client")).trimmed();
+    config.serverSecretFile = iniText(ini, QStringLiteral("Server/SecretFile")).trimmed();
+    if (!config.serverSecretFile.isEmpty() && QDir::isRelativePath(config.serverSecretFile))
+        config.serverSecretFile =
+            QFileInfo(path).absoluteDir().absoluteFilePath(config.serverSecretFile);
+    config.serverSecretEnv = iniText(ini, QStringLiteral("Server/SecretEnv")).trimmed();
 }
 
 } // namespace
@@ -112,6 +130,41 @@ QString HostConfig::databasePassword() const
     return source.password();
 }
 
+QByteArray HostConfig::serverSecret() const
+{
+    if (!serverSecretFile.isEmpty()) {
+        QFile file(serverSecretFile);
+        const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::ReadOther |
+                                                QFileDevice::WriteGroup | QFileDevice::WriteOther;
+        if (file.exists() && (file.permissions() & others))
+            throw ConfigError(QStringLiteral("O arquivo do segredo %1 pode ser lido por outros "
+                                             "usuários; deixe-o legível só pelo dono (chmod 600).")
+                                  .arg(serverSecretFile));
+        if (!file.open(QIODevice::ReadOnly))
+            throw ConfigError(QStringLiteral("O arquivo do segredo %1 não pode ser lido: %2.")
+                                  .arg(serverSecretFile, file.errorString()));
+        QByteArray secret = file.readLine(4096);
+        while (secret.endsWith('\n') || secret.endsWith('\r'))
+            secret.chop(1);
+        if (secret.isEmpty())
+            throw ConfigError(
+                QStringLiteral("O arquivo do segredo %1 está vazio.").arg(serverSecretFile));
+        return secret;
+    }
+    if (!serverSecretEnv.isEmpty()) {
+        const QByteArray name = serverSecretEnv.toLocal8Bit();
+        if (!qEnvironmentVariableIsSet(name.constData()) ||
+            qEnvironmentVariableIsEmpty(name.constData()))
+            throw ConfigError(QStringLiteral("A variável de ambiente %1 do segredo não está "
+                                             "definida.")
+                                  .arg(serverSecretEnv));
+        return qgetenv(name.constData());
+    }
+    throw ConfigError(QStringLiteral("O cliente %1 não tem segredo configurado (Server/SecretFile "
+                                     "ou Server/SecretEnv).")
+                          .arg(serverClient));
+}
+
 HostConfig HostConfig::load(const QString &path)
 {
     const QFileInfo info(path);
@@ -148,8 +201,7 @@ HostConfig HostConfig::load(const QString &path)
                     .arg(path, timeout));
     }
 
-    config.serverHost = iniText(ini, QStringLiteral("Server/Host"), config.serverHost).trimmed();
-    config.serverPort = readPort(ini, QStringLiteral("Server/Port"), 0, path);
+    readServerSection(ini, path, config);
     config.branch = iniText(ini, QStringLiteral("Host/Branch")).trimmed();
     const QString locale = iniText(ini, QStringLiteral("Host/Locale")).trimmed();
     if (!locale.isEmpty()) {
@@ -181,6 +233,9 @@ void HostConfig::save(const QString &path) const
     ini.setValue(QStringLiteral("Server/Host"), serverHost);
     ini.setValue(QStringLiteral("Server/Port"),
                  serverPort > 0 ? QString::number(serverPort) : QString());
+    ini.setValue(QStringLiteral("Server/Client"), serverClient);
+    ini.setValue(QStringLiteral("Server/SecretFile"), serverSecretFile);
+    ini.setValue(QStringLiteral("Server/SecretEnv"), serverSecretEnv);
     ini.setValue(QStringLiteral("Host/Branch"), branch);
     ini.setValue(QStringLiteral("Host/Locale"), locale);
     ini.sync();

@@ -27,7 +27,7 @@ std::optional<Dialect> defaultDialectFor(const QString &driver);
 //
 //   [Database]  Driver=QSQLITE|QPSQL|QIBASE  Name=  Host=  Port=  User=  Dialect=
 //               PasswordFile=  PasswordEnv=  BusyTimeoutMs=5000
-//   [Server]    Host=127.0.0.1  Port=...
+//   [Server]    Host=127.0.0.1  Port=...  Client=...  SecretFile=... | SecretEnv=...
 //   [Host]      Branch=0001  Locale=pt_BR
 //
 // Name is the file for SQLite (taken relative to the ini file's folder), the database for
@@ -49,6 +49,11 @@ struct HostConfig
 
     QString serverHost = QStringLiteral("127.0.0.1");
     int serverPort = 0; // 0: not configured
+    // The name this host is known by in the server's clients file, and where its secret is:
+    // a file readable by its owner only (its first line), else an environment variable.
+    QString serverClient; // empty: the server asks for none
+    QString serverSecretFile;
+    QString serverSecretEnv;
 
     QString branch; // the current branch (FILIAL.CDFILIAL)
     // How dates and numbers are shown, whatever the machine's language: Brazilian Portuguese
@@ -64,6 +69,11 @@ struct HostConfig
     // configured. Throws ConfigError when the file cannot be read or the variable is unset; the
     // message names them, never the password.
     QString databasePassword() const;
+
+    // The client's secret, from SecretFile, else SecretEnv. Throws ConfigError when neither is
+    // configured, the file cannot be read or others than its owner may read it, or the variable
+    // is unset; the message never holds the secret.
+    QByteArray serverSecret() const;
 
     // Reads an ini file. Throws ConfigError when the file does not exist or cannot be parsed,
     // when a value is out of range (a port outside 1..65535, an unknown dialect, a negative

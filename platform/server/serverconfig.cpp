@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <stdexcept>
 
 namespace fis {
 
@@ -88,10 +89,15 @@ QList<Setting> connectionSettings()
     };
 }
 
-// What one client may hold of the server: time, memory, connections.
+// Who may call, and what one client may hold of the server: time, memory, connections.
 QList<Setting> limitSettings()
 {
     return {
+        {"server/clients_file", "clients-file",
+         "Arquivo ini com os clientes que podem chamar ([clients] NOME = verificador).",
+         [](ServerConfig &c, const QString &v) {
+             c.clientsFile = v.trimmed();
+         }},
         {"server/frame_timeout", "frame-timeout",
          "Segundos que uma mensagem começada tem para chegar inteira; 0 nunca (padrão 120).",
          [](ServerConfig &c, const QString &v) {
@@ -237,7 +243,9 @@ QString serverUsage()
         QStringLiteral("Uso: fis11000-server [--config ARQUIVO] [--OPÇÃO VALOR ...]\n"
                        "Serve FIS11000.rdmCompraLEGALBA. As opções sobrepõem as chaves do arquivo "
                        "ini (seção/chave entre colchetes).\n\n"
-                       "  --config ARQUIVO  arquivo ini lido primeiro\n");
+                       "  --config ARQUIVO  arquivo ini lido primeiro\n"
+                       "  --hash-secret [RODADAS]  imprime o verificador do segredo lido da "
+                       "entrada padrão, para o arquivo de clientes\n");
     for (const Setting &s : settings())
         text +=
             QStringLiteral("  --%1 VALOR  [%2] %3\n")
@@ -283,7 +291,44 @@ ServerConfig parseServerConfig(const QStringList &arguments, bool *helpWanted)
         throw ConfigError(QStringLiteral("Nenhum diretório de saída foi informado (--output-dir ou "
                                          "[export] output_directory)."));
     config.maxWorkers = std::max(config.maxWorkers, config.workers);
+    if (!config.clientsFile.isEmpty())
+        config.clients = readClients(config.clientsFile);
+    else if (!QHostAddress(config.address).isLoopback())
+        throw ConfigError(
+            QStringLiteral("Para aguardar conexões em %1, que não é um endereço local, informe os "
+                           "clientes que podem chamar (--clients-file ou [server] clients_file).")
+                .arg(config.address));
     return config;
+}
+
+std::shared_ptr<const ClientRegistry> readClients(const QString &path)
+{
+    if (const QString problem = configFileProblem(path); !problem.isEmpty())
+        throw ConfigError(problem);
+    QSettings ini(path, QSettings::IniFormat);
+    if (ini.status() != QSettings::NoError)
+        throw ConfigError(QStringLiteral("O arquivo de clientes %1 está malformado.").arg(path));
+    auto clients = std::make_shared<ClientRegistry>();
+    ini.beginGroup(QStringLiteral("clients"));
+    for (const QString &name : ini.childKeys()) {
+        const auto verifier = ClientVerifier::parse(iniText(ini, name));
+        if (!verifier)
+            throw ConfigError(QStringLiteral("O cliente \"%1\" de %2 não tem um verificador "
+                                             "válido (gere-o com fis11000-server --hash-secret).")
+                                  .arg(name, path));
+        try {
+            clients->add(name, *verifier);
+        } catch (const std::invalid_argument &) {
+            throw ConfigError(QStringLiteral("O nome de cliente \"%1\" de %2 deve ter só letras, "
+                                             "dígitos, \"_\", \".\" ou \"-\".")
+                                  .arg(name, path));
+        }
+    }
+    if (clients->isEmpty())
+        throw ConfigError(QStringLiteral("O arquivo de clientes %1 não tem nenhum cliente na seção "
+                                         "[clients].")
+                              .arg(path));
+    return clients;
 }
 
 } // namespace fis

@@ -2,9 +2,12 @@
 
 #include "base/databasetarget.h"
 #include "base/error.h"
+#include "rpcserver/rpcsession.h"
 
 #include <QString>
 #include <QStringList>
+
+#include <memory>
 
 namespace fis {
 
@@ -24,6 +27,11 @@ struct ServerConfig
     QString databasePasswordFile; // where the password is read from at each connection
     QString databasePasswordEnv;
     QString outputDirectory;
+    // The clients that may call, each with the verifier of its secret, read from this ini file's
+    // [clients] section; without it anyone who reaches the port may call, which only a loopback
+    // address allows.
+    QString clientsFile;
+    std::shared_ptr<const ClientRegistry> clients;
     // Lines of one GetRegistro page: the server sets the page's last line itself, so that a
     // file takes few calls and few reloads of the client's invoice list. A page of 200,000
     // lines is some 31 MB of packet on either side.
@@ -54,6 +62,10 @@ struct ServerConfig
     // The directory as GetDiretorio and GetRegistro name it: absolute, ending with "/".
     QString outputDirectoryWithSlash() const;
 };
+
+// The clients of a clients file ([clients] NAME = verifier). Throws ConfigError for a file
+// that cannot be read, a bad name or verifier, or no client at all.
+std::shared_ptr<const ClientRegistry> readClients(const QString &path);
 
 // The options' help text, for --help.
 QString serverUsage();

@@ -42,6 +42,7 @@ QString ServerWorker::open()
     m_settings.frameTimeout = m_config.frameTimeoutSecs * 1000;
     m_settings.maxFrameSize = m_config.maxFrameSize;
     m_settings.maxRequestSize = m_config.maxRequestSize;
+    m_settings.clients = m_config.clients;
     m_settings.logger = [](const RpcCallRecord &record) {
         logServerLine(record.toLogLine());
     };

@@ -6,6 +6,7 @@
 #include "rpc/rpcerror.h"
 #include "rpcclient/netconnection.h"
 #include "testsupport/scriptedexportserver.h"
+#include "testsupport/testclient.h"
 
 #include <QTest>
 
@@ -35,6 +36,7 @@ void open(NetConnection &connection, const ScriptedExportServer &server)
     connection.setServerName(serverObjectName());
     connection.setHost(QStringLiteral("127.0.0.1"));
     connection.setPort(server.port());
+    fis::test::useTestClient(connection);
     connection.open();
 }
 

@@ -2,6 +2,7 @@
 // how it cleans up after every kind of failure.
 #include "compralegal/exportrun.h"
 #include "testsupport/scriptedexportserver.h"
+#include "testsupport/testclient.h"
 
 #include "dataset/datapacket.h"
 #include "dataset/memtable.h"
@@ -131,6 +132,7 @@ void tst_ExportRun::init()
     m_connection->setServerName(serverObjectName());
     m_connection->setHost(QStringLiteral("127.0.0.1"));
     m_connection->setPort(m_server->port());
+    useTestClient(*m_connection);
     m_connection->open();
     m_host = std::make_unique<TestHost>();
     m_tables = std::make_unique<RunTables>();

@@ -13,6 +13,7 @@
 #include "testsupport/paths.h"
 #include "testsupport/scriptedexportserver.h"
 #include "testsupport/serverprocess.h"
+#include "testsupport/testclient.h"
 
 #include <QDir>
 #include <QFile>
@@ -167,6 +168,7 @@ void tst_ExportCommand::filesEqualTheScreensForTheSameInvoices()
     HostConfig config = m_host->config();
     config.databaseName = m_twin.filePath(QStringLiteral("demo.sqlite"));
     config.serverPort = m_twinServer->port();
+    useTestClient(config);
     config.save(twinConfig);
     const Result r =
         runCommand({QStringLiteral("--config"), twinConfig, QStringLiteral("--tax"),

@@ -46,6 +46,7 @@ private slots:
     void configRefusesAPassword();
     void passwordNeverInMessages_data();
     void passwordNeverInMessages();
+    void clientSecretSources();
 };
 
 void TstHostFwCore::emptyString()
@@ -527,6 +528,55 @@ void TstHostFwCore::passwordNeverInMessages()
         QVERIFY2(!e.message().contains("Unl1kely-Pa55word"), qPrintable(e.message()));
     }
     QVERIFY(database.database().password().isEmpty());
+}
+
+void TstHostFwCore::clientSecretSources()
+{
+    QTemporaryDir dir;
+    const QString secretPath = dir.filePath("caixa.secret");
+    {
+        QFile secret(secretPath);
+        QVERIFY(secret.open(QIODevice::WriteOnly));
+        secret.write("s3gredo do caixa\n");
+    }
+    const QString ini = dir.filePath("host.ini");
+    {
+        QFile file(ini);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(
+            "[Server]\nHost=app.local\nPort=21100\nClient=caixa-01\nSecretFile=caixa.secret\n");
+    }
+    HostConfig config = HostConfig::load(ini);
+    QCOMPARE(config.serverClient, QStringLiteral("caixa-01"));
+    QCOMPARE(config.serverSecretFile, secretPath); // beside the ini file
+    // Readable by others: refused, without the secret in the message.
+    QFile::setPermissions(secretPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ReadOther);
+    try {
+        config.serverSecret();
+        QFAIL("a secret others may read was taken");
+    } catch (const ConfigError &e) {
+        QVERIFY2(e.message().contains("chmod 600") && !e.message().contains("s3gredo"),
+                 qPrintable(e.message()));
+    }
+    QFile::setPermissions(secretPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QCOMPARE(config.serverSecret(), QByteArray("s3gredo do caixa"));
+    // From the environment; neither configured is an error.
+    config.serverSecretFile.clear();
+    config.serverSecretEnv = "FIS_TEST_CAIXA_SECRET";
+    qputenv("FIS_TEST_CAIXA_SECRET", "do ambiente");
+    QCOMPARE(config.serverSecret(), QByteArray("do ambiente"));
+    qunsetenv("FIS_TEST_CAIXA_SECRET");
+    QVERIFY_THROWS_EXCEPTION(ConfigError, config.serverSecret());
+    config.serverSecretEnv.clear();
+    QVERIFY_THROWS_EXCEPTION(ConfigError, config.serverSecret());
+    // The secret itself never goes in the file.
+    {
+        QFile file(ini);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("Secret=s3gredo\n");
+    }
+    QVERIFY_THROWS_EXCEPTION(ConfigError, HostConfig::load(ini));
 }
 
 QTEST_GUILESS_MAIN(TstHostFwCore)

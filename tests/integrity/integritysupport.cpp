@@ -1,5 +1,8 @@
 #include "integritysupport.h"
 
+#include "hostfw/hostconfig.h"
+#include "testsupport/testclient.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -127,10 +130,13 @@ QString writeHostConfig(const QString &dir, const QString &database, quint16 por
 {
     const QString path = QDir(dir).filePath(QStringLiteral("host-%1.ini").arg(port));
     QFile file(path);
+    HostConfig client;
+    useTestClient(client);
     if (file.open(QIODevice::WriteOnly))
         file.write("[Database]\nDriver=QSQLITE\nName=" + database.toUtf8() +
                    "\n[Server]\nHost=127.0.0.1\nPort=" + QByteArray::number(port) +
-                   "\n[Host]\nBranch=0001\n");
+                   "\nClient=" + client.serverClient.toUtf8() +
+                   "\nSecretEnv=" + client.serverSecretEnv.toUtf8() + "\n[Host]\nBranch=0001\n");
     return path;
 }
 

@@ -7,6 +7,7 @@
 #include "testsupport/faultproxy.h"
 #include "testsupport/servercalls.h"
 #include "testsupport/serverprocess.h"
+#include "testsupport/testclient.h"
 #include "testsupport/testdatabase.h"
 
 #include "rpcserver/rpcsession.h"
@@ -556,7 +557,7 @@ void TestExportIntegrity::onlyTheSessionThatTookAListMayUseIt()
     QCOMPARE(
         db.value(QStringLiteral("SELECT CDSESSAO FROM LISTACOMPRALEG WHERE NRLISTA = ?"), {list})
             .toString(),
-        RpcSession::sessionDigest(owner->sessionKey()));
+        RpcSession::sessionDigest(testClientName(), owner->sessionKey()));
     // A second server on the database serves the owner's next page.
     ServerProcess second(db.path(), db.outputDir(), tinyPages);
     QVERIFY(second.isRunning());

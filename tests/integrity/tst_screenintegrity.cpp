@@ -4,6 +4,7 @@
 #include "integritysupport.h"
 #include "testsupport/faultproxy.h"
 #include "testsupport/serverprocess.h"
+#include "testsupport/testclient.h"
 #include "testsupport/testdatabase.h"
 
 #include "exportscreendriver.h"
@@ -39,6 +40,7 @@ void TestScreenIntegrity::exportEverythingPending(quint16 port)
 {
     HostConfig config = HostConfig::current();
     config.serverPort = port;
+    useTestClient(config);
     HostConfig::setCurrent(config);
     delete frmFiltroCompraLEGALBA;
     TfrmCompraLegalBA screen;

@@ -7,6 +7,7 @@
 #include "testsupport/servercalls.h"
 #include "testsupport/serverprocess.h"
 #include "testsupport/storedlines.h"
+#include "testsupport/testclient.h"
 #include "testsupport/testdatabase.h"
 
 #include "rpc/rpcerror.h"
@@ -127,6 +128,7 @@ std::unique_ptr<NetConnection> connectTo(quint16 port, const QString &sessionKey
     c->setServerName(QStringLiteral("FIS11000.rdmCompraLEGALBA"));
     c->setHost(QStringLiteral("127.0.0.1"));
     c->setPort(port);
+    useTestClient(*c);
     c->setSessionKey(sessionKey);
     c->open();
     return c;

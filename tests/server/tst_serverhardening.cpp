@@ -2,9 +2,11 @@
 // log line forged by a method name, a burst beyond its connection limits, running out of file
 // descriptors, and every worker in a long call when a new client comes.
 #include "rpcclient/netconnection.h"
+#include "testsupport/paths.h"
 #include "testsupport/rawpeer.h"
 #include "testsupport/servercalls.h"
 #include "testsupport/serverprocess.h"
+#include "testsupport/testclient.h"
 #include "testsupport/testdatabase.h"
 
 #include "rpc/rpcerror.h"
@@ -13,6 +15,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -64,6 +68,7 @@ std::unique_ptr<NetConnection> connectTo(quint16 port)
     c->setServerName(QStringLiteral("FIS11000.rdmCompraLEGALBA"));
     c->setHost(QStringLiteral("127.0.0.1"));
     c->setPort(port);
+    useTestClient(*c);
     c->open();
     return c;
 }
@@ -82,6 +87,8 @@ private slots:
     void connectionLimitsAnswerAndRelease();
     void outOfDescriptorsBacksOffAndRecovers();
     void aNewClientIsServedWhileEveryWorkerIsInACall();
+    void onlyClientsThatProveTheirSecretGetIn();
+    void clientsAreConfiguredOrTheServerStaysLocal();
 
 private:
     std::unique_ptr<TestDatabase> m_db;
@@ -287,6 +294,99 @@ void TestServerHardening::aNewClientIsServedWhileEveryWorkerIsInACall()
     QVERIFY2(servedDuring, "the new client waited for the long call");
     QVERIFY2(server.log().contains(u"every worker is in a call; started worker-2"),
              qPrintable(server.log()));
+}
+
+void TestServerHardening::onlyClientsThatProveTheirSecretGetIn()
+{
+    ServerProcess server(m_db->path(), m_db->outputDir());
+    QVERIFY(server.isRunning());
+    const auto refusal = [&](const QString &client, const QByteArray &secret) {
+        NetConnection c;
+        c.setServerName(QStringLiteral("FIS11000.rdmCompraLEGALBA"));
+        c.setHost(QStringLiteral("127.0.0.1"));
+        c.setPort(server.port());
+        if (!client.isEmpty())
+            c.setCredentials(client, secret);
+        try {
+            c.open();
+            c.call(QStringLiteral("GetLista"));
+        } catch (const RpcError &e) {
+            return e.kind() == RpcError::Kind::Handshake ? e.message() : QStringLiteral("<other>");
+        }
+        return QString();
+    };
+    QVERIFY(refusal({}, {}).contains(u"só atende clientes cadastrados"));
+    QVERIFY(refusal(testClientName(), "not the secret").contains(u"Cliente ou segredo"));
+    QVERIFY(refusal(QStringLiteral("intruso"), testSecret()).contains(u"Cliente ou segredo"));
+    QCOMPARE(refusal(testClientName(), testSecret()), QString());
+    // No list was made by the refused ones: the only one is the test client's.
+    QCOMPARE(m_db->value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEG")).toInt() >= 1, true);
+    const QString log = server.log();
+    QCOMPARE(log.count(u"refused: "), 3);
+    QVERIFY(log.contains(u"refused: client \"intruso\" did not prove its secret"));
+    QVERIFY(!log.contains(QString::fromUtf8(testSecret())) && !log.contains(u"not the secret"));
+    QVERIFY(log.contains(testClientName() + u"@127.0.0.1:"));
+    QCOMPARE(log.count(u".GetLista "), 1);
+}
+
+void TestServerHardening::clientsAreConfiguredOrTheServerStaysLocal()
+{
+    const auto run = [&](const QStringList &args, QString *err = nullptr) {
+        QProcess p;
+        p.start(serverBinary(), QStringList{QStringLiteral("--database"), m_db->path(),
+                                            QStringLiteral("--output-dir"), m_db->outputDir(),
+                                            QStringLiteral("--port"), QStringLiteral("0")} +
+                                    args);
+        p.waitForFinished(3000);
+        const int code = p.state() == QProcess::NotRunning ? p.exitCode() : -1;
+        if (err)
+            *err = QString::fromUtf8(p.readAllStandardError());
+        p.kill();
+        p.waitForFinished(3000);
+        return code;
+    };
+    QString err;
+    // Anyone may call on loopback only.
+    QCOMPARE(run({QStringLiteral("--address"), QStringLiteral("0.0.0.0")}, &err), 2);
+    QVERIFY2(err.contains(u"--clients-file"), qPrintable(err));
+    QTemporaryDir dir;
+    const QString bad = dir.filePath(QStringLiteral("bad.ini"));
+    {
+        QFile f(bad);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[clients]\ncaixa-01 = plain-secret\n");
+    }
+    QCOMPARE(run({QStringLiteral("--clients-file"), bad}, &err), 2);
+    QVERIFY2(err.contains(u"--hash-secret"), qPrintable(err));
+    // Another address with clients is accepted (the server keeps running).
+    QCOMPARE(run({QStringLiteral("--address"), QStringLiteral("0.0.0.0"),
+                  QStringLiteral("--clients-file"), testClientsFile()}),
+             -1);
+    // The verifier printed for a secret lets that secret in.
+    QProcess hash;
+    hash.start(serverBinary(), {QStringLiteral("--hash-secret"), QStringLiteral("4096")});
+    hash.write("outro segredo\n");
+    hash.closeWriteChannel();
+    QVERIFY(hash.waitForFinished(10000));
+    const QString verifier = QString::fromUtf8(hash.readAllStandardOutput()).trimmed();
+    QVERIFY2(verifier.startsWith(u"scram-sha-256:4096:"), qPrintable(verifier));
+    QVERIFY(!verifier.contains(u"outro segredo"));
+    const QString good = dir.filePath(QStringLiteral("good.ini"));
+    {
+        QFile f(good);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(("[clients]\ncaixa-02 = " + verifier + "\n").toUtf8());
+    }
+    ServerProcess server(m_db->path(), m_db->outputDir(), {QStringLiteral("--clients-file"), good},
+                         ServerProcess::Clients::Anyone);
+    QVERIFY(server.isRunning());
+    NetConnection c;
+    c.setServerName(QStringLiteral("FIS11000.rdmCompraLEGALBA"));
+    c.setHost(QStringLiteral("127.0.0.1"));
+    c.setPort(server.port());
+    c.setCredentials(QStringLiteral("caixa-02"), "outro segredo");
+    c.open();
+    QCOMPARE(c.call(QStringLiteral("GetLista")).toText().size(), 10);
 }
 
 QTEST_GUILESS_MAIN(TestServerHardening)

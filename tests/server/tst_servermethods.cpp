@@ -3,6 +3,7 @@
 #include "rpcclient/netconnection.h"
 #include "testsupport/servercalls.h"
 #include "testsupport/serverprocess.h"
+#include "testsupport/testclient.h"
 #include "testsupport/testdatabase.h"
 
 #include "dataset/datapacket.h"
@@ -559,7 +560,7 @@ void TestServerMethods::lista()
     QCOMPARE(m_db->value(QStringLiteral("SELECT CDSESSAO FROM LISTACOMPRALEG WHERE NRLISTA = ?"),
                          {numbers.last()})
                  .toString(),
-             RpcSession::sessionDigest(clients.back()->sessionKey()));
+             RpcSession::sessionDigest(testClientName(), clients.back()->sessionKey()));
 }
 
 void TestServerMethods::notasMarcadasSplitsByRegistration()

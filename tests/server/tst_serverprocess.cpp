@@ -5,6 +5,7 @@
 #include "testsupport/rawpeer.h"
 #include "testsupport/servercalls.h"
 #include "testsupport/serverprocess.h"
+#include "testsupport/testclient.h"
 #include "testsupport/testdatabase.h"
 
 #include "rpc/rpcerror.h"
@@ -228,6 +229,7 @@ void TestServerProcess::twoClientsAtOnce()
                 c.setServerName(QStringLiteral("FIS11000.rdmCompraLEGALBA"));
                 c.setHost(QStringLiteral("127.0.0.1"));
                 c.setPort(server.port());
+                useTestClient(c);
                 c.open();
                 for (int round = 0; round < 5; ++round) {
                     const QString list = c.call(QStringLiteral("GetLista")).toText();
@@ -277,6 +279,7 @@ void TestServerProcess::twoProcessesOneDatabase()
             c.setServerName(QStringLiteral("FIS11000.rdmCompraLEGALBA"));
             c.setHost(QStringLiteral("127.0.0.1"));
             c.setPort(t % 2 ? one.port() : two.port());
+            useTestClient(c);
             try {
                 c.open();
                 for (int i = 0; i < 25; ++i)
@@ -318,6 +321,7 @@ void TestServerProcess::longCallDoesNotHoldOtherClients()
             slow.setServerName(QStringLiteral("FIS11000.rdmCompraLEGALBA"));
             slow.setHost(QStringLiteral("127.0.0.1"));
             slow.setPort(server.port());
+            useTestClient(slow);
             slow.open();
             RegistroCall call;
             call.list = slow.call(QStringLiteral("GetLista")).toText();

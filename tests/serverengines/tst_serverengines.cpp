@@ -6,6 +6,7 @@
 #include "testsupport/enginedatabase.h"
 #include "testsupport/servercalls.h"
 #include "testsupport/serverprocess.h"
+#include "testsupport/testclient.h"
 #include "testsupport/testdatabase.h"
 
 #include <QThread>
@@ -241,6 +242,7 @@ std::unique_ptr<NetConnection> connectTo(quint16 port, const QString &sessionKey
     c->setServerName(QStringLiteral("FIS11000.rdmCompraLEGALBA"));
     c->setHost(QStringLiteral("127.0.0.1"));
     c->setPort(port);
+    useTestClient(*c);
     if (!sessionKey.isEmpty())
         c->setSessionKey(sessionKey);
     c->open();

@@ -206,6 +206,10 @@ void openConnection(NetConnection &connection, const ExportOptions &options)
     connection.setServerName(serverObjectName());
     connection.setHost(options.host.serverHost);
     connection.setPort(options.host.serverPort);
+    if (!options.host.serverClient.isEmpty()) {
+        const HostConfig host = options.host;
+        connection.setCredentials(host.serverClient, [host] { return host.serverSecret(); });
+    }
     connection.setCallTimeout(options.callTimeoutSecs * 1000);
     connection.open();
 }

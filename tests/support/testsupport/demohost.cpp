@@ -3,6 +3,7 @@
 #include "demodata.h"
 #include "hostfw/hostdatabase.h"
 #include "testsupport/enginedatabase.h"
+#include "testsupport/testclient.h"
 
 #include <QDir>
 
@@ -85,6 +86,7 @@ DemoHost::~DemoHost()
 void DemoHost::setServerPort(int port)
 {
     m_config.serverPort = port;
+    useTestClient(m_config);
     HostConfig::setCurrent(m_config);
 }
 
@@ -92,6 +94,7 @@ QString DemoHost::writeConfig(int port) const
 {
     HostConfig config = m_config;
     config.serverPort = port;
+    useTestClient(config);
     const QString path = m_dir.filePath(QStringLiteral("fis-host-%1.ini").arg(port));
     config.save(path);
     return path;

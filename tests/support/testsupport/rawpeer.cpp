@@ -1,7 +1,9 @@
 #include "testsupport/rawpeer.h"
 
+#include "rpc/clientauth.h"
 #include "rpc/framereader.h"
 #include "rpc/rpcprotocol.h"
+#include "testsupport/testclient.h"
 
 #include <QElapsedTimer>
 
@@ -65,7 +67,16 @@ bool RawPeer::closedByServer(int msecs)
 
 void RawPeer::hello()
 {
-    send(encodeHello(RpcHello()));
+    RpcHello hello;
+    hello.client = testClientName();
+    hello.nonce = randomBytes(kNonceBytes);
+    send(encodeHello(hello));
+    const RpcHelloReply challenge = decodeHelloReply(frame());
+    if (!challenge.isChallenge())
+        return; // a server that asks nothing
+    const QByteArray message = authMessage(hello.client, hello.nonce, challenge.challenge);
+    send(encodeProof(RpcProof{clientProof(
+        saltedSecret(testSecret(), challenge.salt, int(challenge.iterations)), message)}));
     decodeHelloReply(frame());
 }
 

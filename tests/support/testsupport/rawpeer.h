@@ -19,7 +19,8 @@ public:
     // Waits up to `msecs` for the server to close the connection, reading what comes meanwhile.
     bool closedByServer(int msecs = 10000);
     bool isConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
-    // A version-1 hello without a session key; its reply is read and dropped.
+    // A version-1 hello without a session key as the test client, its secret proved when the
+    // server asks; the replies are read and dropped.
     void hello();
     QTcpSocket &socket() { return m_socket; }
 

@@ -2,6 +2,7 @@
 #include "rpcclient/netconnection.h"
 
 #include "testsupport/paths.h"
+#include "testsupport/testclient.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -42,7 +43,7 @@ quint16 listeningPort(QByteArrayView line)
 }
 
 ServerProcess::ServerProcess(const QString &database, const QString &outputDir,
-                             const QStringList &extraArgs)
+                             const QStringList &extraArgs, Clients clients)
 {
     // A file, not a pipe: a test blocked in a call reads no pipe, and a full one would stall the
     // server's log writes.
@@ -53,6 +54,8 @@ ServerProcess::ServerProcess(const QString &database, const QString &outputDir,
         args << QStringLiteral("--database") << database;
     if (!outputDir.isEmpty())
         args << QStringLiteral("--output-dir") << outputDir;
+    if (clients == Clients::TestClient)
+        args << QStringLiteral("--clients-file") << testClientsFile();
     args += extraArgs;
     m_process.setStandardErrorFile(m_log.fileName());
     m_process.setProgram(serverBinary());
@@ -88,6 +91,7 @@ std::unique_ptr<NetConnection> ServerProcess::connect() const
     c->setServerName(QStringLiteral("FIS11000.rdmCompraLEGALBA"));
     c->setHost(QStringLiteral("127.0.0.1"));
     c->setPort(m_port);
+    useTestClient(*c);
     c->open();
     return c;
 }

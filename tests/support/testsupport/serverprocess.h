@@ -24,8 +24,11 @@ public:
     // Starts the server with --port 0, the database and output folder given (each left out when
     // empty) and `extraArgs`, then waits up to 20 seconds for its listening line. isRunning()
     // tells how that went; on failure the server's log goes to qWarning.
+    // The server knows the test client (testclient.h) and asks every client to prove it is
+    // that one, unless `clients` says anyone may call.
+    enum class Clients { TestClient, Anyone };
     ServerProcess(const QString &database, const QString &outputDir,
-                  const QStringList &extraArgs = {});
+                  const QStringList &extraArgs = {}, Clients clients = Clients::TestClient);
     ~ServerProcess();
     ServerProcess(const ServerProcess &) = delete;
     ServerProcess &operator=(const ServerProcess &) = delete;
