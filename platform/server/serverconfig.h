@@ -39,8 +39,8 @@ struct ServerConfig
     int idleTimeoutSecs = 30 * 60;     // a client silent this long is disconnected; 0 never
     int frameTimeoutSecs = 2 * 60;     // a frame begun must arrive whole within this; 0 never
     qint64 maxFrameSize = 512LL << 20; // bytes, either way
-    // Bytes of one request: the largest real one is the marked list of a large export (about
-    // 17 MB for 250,000 invoices).
+    // Bytes of one request: the largest real one is the marked list of a large export (at most
+    // 86 bytes a row, 22 MB for 250,000 invoices).
     qint64 maxRequestSize = 64LL << 20;
     // Bytes of requests not yet whole over all clients; a client beyond it waits.
     qint64 maxPendingBytes = 256LL << 20;
