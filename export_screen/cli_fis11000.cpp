@@ -869,6 +869,7 @@ void TfrmCompraLegalBA::NetCompraLEGALBABeforeConnect(fis::NetConnection *Sender
     Sender->setHost(fis::WebURL());
     // The server may ask this host to prove who it is; the secret is read only then.
     const fis::HostConfig config = fis::HostConfig::current();
+    Sender->setTls({config.serverTls, config.serverCaFile, config.serverFingerprint});
     if (!config.serverClient.isEmpty())
         Sender->setCredentials(config.serverClient, [config] { return config.serverSecret(); });
 }

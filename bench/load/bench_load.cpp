@@ -1,11 +1,11 @@
-// Load on one server: by default 50 clients at once, each making 200 mixed calls (the directory,
-// an invoice list, a new export list, its marked invoices, the list deleted), all started
-// together. Prints the calls' latency (p50, p95, p99) and the server's resident memory after
-// the first tenth of the calls against at the end, which must stay within 10 %. Checks that no
-// call failed, the server still runs, and that no invoice's exported flag moved (no list here
-// is exported).
+// Load on one server over TLS, every client proving its secret: by default 50 clients at once,
+// each making 200 mixed calls (the directory, an invoice list, a new export list, its marked
+// invoices, the list deleted), all started together. Prints the calls' latency (p50, p95, p99)
+// and the server's resident memory after the first tenth of the calls against at the end,
+// which must stay within 10 %. Checks that no call failed, the server still runs, and that no
+// invoice's exported flag moved (no list here is exported).
 //
-//     bench_load [--clients N] [--calls N] [--invoices N]
+//     bench_load [--clients N] [--calls N] [--invoices N] [--plain]
 //
 // Needs FIS_BIN_DIR (or the server beside this program).
 
@@ -15,6 +15,7 @@
 #include "rpcclient/netconnection.h"
 #include "testsupport/servercalls.h"
 #include "testsupport/serverprocess.h"
+#include "testsupport/testcerts.h"
 #include "testsupport/testclient.h"
 #include "testsupport/testdatabase.h"
 
@@ -57,8 +58,8 @@ double percentile(std::vector<double> values, double p)
 }
 
 // One client's calls, five kinds in turn.
-void runClient(quint16 port, int calls, const ClientWork &work, std::atomic<int> &done,
-               ClientResult &result)
+void runClient(quint16 port, int calls, const ClientWork &work, const QString &caFile,
+               std::atomic<int> &done, ClientResult &result)
 {
     try {
         NetConnection c;
@@ -66,6 +67,8 @@ void runClient(quint16 port, int calls, const ClientWork &work, std::atomic<int>
         c.setHost(QStringLiteral("127.0.0.1"));
         c.setPort(port);
         useTestClient(c);
+        if (!caFile.isEmpty())
+            c.setTls({true, caFile, {}});
         c.open();
         QString list;
         for (int i = 0; i < calls; ++i) {
@@ -113,10 +116,13 @@ int main(int argc, char **argv)
                                         QStringLiteral("N"), QStringLiteral("50"));
     const QCommandLineOption callsOpt(QStringLiteral("calls"), QStringLiteral("Calls a client."),
                                       QStringLiteral("N"), QStringLiteral("200"));
+    const QCommandLineOption plainOpt(QStringLiteral("plain"),
+                                      QStringLiteral("Without TLS (the clients still prove their "
+                                                     "secret)."));
     const QCommandLineOption invoicesOpt(QStringLiteral("invoices"),
                                          QStringLiteral("Invoices in the database."),
                                          QStringLiteral("N"), QStringLiteral("3000"));
-    parser.addOptions({clientsOpt, callsOpt, invoicesOpt});
+    parser.addOptions({clientsOpt, callsOpt, invoicesOpt, plainOpt});
     parser.process(app);
     const int clients = std::max(1, parser.value(clientsOpt).toInt());
     const int calls = std::max(5, parser.value(callsOpt).toInt());
@@ -129,9 +135,16 @@ int main(int argc, char **argv)
             "SELECT CDFILIAL, NRLANCTONF, IDNFCOMPRALEG FROM NFCOMPRA ORDER BY 1, 2"));
     };
     const QList<QVariantList> flagsBefore = flags();
-    ServerProcess server(
-        db.path(), db.outputDir(),
-        {QStringLiteral("--max-connections-per-address"), QString::number(clients + 8)});
+    const bool tls = !parser.isSet(plainOpt);
+    const TestCertificates &certs = testCertificates();
+    if (tls && !certs.ok)
+        return 1;
+    QStringList serverArgs{QStringLiteral("--max-connections-per-address"),
+                           QString::number(clients + 8)};
+    if (tls)
+        serverArgs << QStringLiteral("--tls-certificate") << certs.serverCertificate
+                   << QStringLiteral("--tls-key") << certs.serverKey;
+    ServerProcess server(db.path(), db.outputDir(), serverArgs);
     if (!server.isRunning())
         return 1;
     // Each client marks five invoices of its own, which no other client touches.
@@ -155,7 +168,8 @@ int main(int argc, char **argv)
     std::vector<std::thread> threads;
     for (int k = 0; k < clients; ++k)
         threads.emplace_back(runClient, server.port(), calls, std::cref(work[size_t(k)]),
-                             std::ref(done), std::ref(results[size_t(k)]));
+                             tls ? certs.ca : QString(), std::ref(done),
+                             std::ref(results[size_t(k)]));
     // The server's memory once a tenth of the calls are made (its caches and heap warm), and at
     // the end.
     const int total = clients * calls;
@@ -185,7 +199,10 @@ int main(int argc, char **argv)
                 clients, calls, percentile(latencies, 0.5), percentile(latencies, 0.95),
                 percentile(latencies, 0.99), static_cast<long long>(firstKb),
                 static_cast<long long>(lastKb));
-    const QString what = QStringLiteral("%1 clients x %2 mixed calls").arg(clients).arg(calls);
+    const QString what = QStringLiteral("%1 clients x %2 mixed calls, authenticated%3")
+                             .arg(clients)
+                             .arg(calls)
+                             .arg(tls ? QStringLiteral(", TLS") : QString());
     const struct
     {
         const char *id;

@@ -71,6 +71,15 @@ void readServerSection(const QSettings &ini, const QString &path, HostConfig &co
         config.serverSecretFile =
             QFileInfo(path).absoluteDir().absoluteFilePath(config.serverSecretFile);
     config.serverSecretEnv = iniText(ini, QStringLiteral("Server/SecretEnv")).trimmed();
+    const QString tls = iniText(ini, QStringLiteral("Server/Tls")).trimmed().toLower();
+    if (!tls.isEmpty() && tls != u"true" && tls != u"false")
+        throw ConfigError(
+            QStringLiteral("%1: Server/Tls deve ser true ou false, não \"%2\".").arg(path, tls));
+    config.serverTls = tls == u"true";
+    config.serverCaFile = iniText(ini, QStringLiteral("Server/CaFile")).trimmed();
+    if (!config.serverCaFile.isEmpty() && QDir::isRelativePath(config.serverCaFile))
+        config.serverCaFile = QFileInfo(path).absoluteDir().absoluteFilePath(config.serverCaFile);
+    config.serverFingerprint = iniText(ini, QStringLiteral("Server/Fingerprint")).trimmed();
 }
 
 } // namespace
@@ -236,6 +245,10 @@ void HostConfig::save(const QString &path) const
     ini.setValue(QStringLiteral("Server/Client"), serverClient);
     ini.setValue(QStringLiteral("Server/SecretFile"), serverSecretFile);
     ini.setValue(QStringLiteral("Server/SecretEnv"), serverSecretEnv);
+    ini.setValue(QStringLiteral("Server/Tls"),
+                 serverTls ? QStringLiteral("true") : QStringLiteral("false"));
+    ini.setValue(QStringLiteral("Server/CaFile"), serverCaFile);
+    ini.setValue(QStringLiteral("Server/Fingerprint"), serverFingerprint);
     ini.setValue(QStringLiteral("Host/Branch"), branch);
     ini.setValue(QStringLiteral("Host/Locale"), locale);
     ini.sync();

@@ -54,6 +54,11 @@ struct HostConfig
     QString serverClient; // empty: the server asks for none
     QString serverSecretFile;
     QString serverSecretEnv;
+    // TLS to the server, its certificate checked against CaFile's certificates or, given a
+    // Fingerprint (SHA-256, hex), against that certificate alone.
+    bool serverTls = false;
+    QString serverCaFile;
+    QString serverFingerprint;
 
     QString branch; // the current branch (FILIAL.CDFILIAL)
     // How dates and numbers are shown, whatever the machine's language: Brazilian Portuguese

@@ -4,6 +4,8 @@
 #include "rpc/rpcprotocol.h"
 
 #include <QDeadlineTimer>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpSocket>
 
 #include <algorithm>
@@ -88,12 +90,15 @@ void NetConnection::connectSocket()
              QStringLiteral("A porta %1 do servidor de aplicação não é válida.").arg(m_port));
 
     const QDeadlineTimer deadline(m_connectTimeout);
-    m_socket = new QTcpSocket(this);
+    m_socket = m_tls.enabled ? new QSslSocket(this) : new QTcpSocket(this);
     // The frame reader keeps what arrives; a bounded socket buffer keeps a large answer from
     // sitting in memory twice while it is read.
     m_socket->setReadBufferSize(kSocketReadBuffer);
-    m_socket->connectToHost(m_host, quint16(m_port));
-    if (!m_socket->waitForConnected(m_connectTimeout)) {
+    if (m_tls.enabled)
+        startTls(deadline);
+    else
+        m_socket->connectToHost(m_host, quint16(m_port));
+    if (!m_tls.enabled && !m_socket->waitForConnected(m_connectTimeout)) {
         const bool timedOut = m_socket->error() == QAbstractSocket::SocketTimeoutError;
         fail(timedOut ? RpcError::Kind::Timeout : RpcError::Kind::ConnectFailed,
              QStringLiteral("Não foi possível conectar ao servidor de aplicação em %1: %2.")
@@ -167,6 +172,46 @@ RpcHelloReply NetConnection::answerChallenge(const RpcHello &hello, const RpcHel
              QStringLiteral("O servidor de aplicação em %1 não provou conhecer este cliente.")
                  .arg(where()));
     return reply;
+}
+
+void NetConnection::startTls(const QDeadlineTimer &deadline)
+{
+    auto *tls = static_cast<QSslSocket *>(m_socket);
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.setProtocol(QSsl::TlsV1_2OrLater);
+    const QByteArray pin =
+        QByteArray::fromHex(m_tls.fingerprint.toLatin1().replace(':', "").trimmed());
+    if (!m_tls.fingerprint.isEmpty() && pin.size() != 32)
+        fail(RpcError::Kind::ConnectFailed,
+             QStringLiteral("A impressão digital do servidor deve ser um SHA-256 em "
+                            "hexadecimal."));
+    if (!pin.isEmpty()) {
+        // The pinned certificate is checked below, whoever signed it.
+        config.setPeerVerifyMode(QSslSocket::VerifyNone);
+    } else if (!m_tls.caFile.isEmpty()) {
+        const QList<QSslCertificate> cas = QSslCertificate::fromPath(m_tls.caFile);
+        if (cas.isEmpty())
+            fail(RpcError::Kind::ConnectFailed,
+                 QStringLiteral("Os certificados de %1 não podem ser lidos.").arg(m_tls.caFile));
+        config.setCaCertificates(cas);
+    }
+    tls->setSslConfiguration(config);
+    tls->connectToHostEncrypted(m_host, quint16(m_port));
+    if (!tls->waitForEncrypted(int(std::max<qint64>(1, deadline.remainingTime())))) {
+        const bool timedOut = tls->error() == QAbstractSocket::SocketTimeoutError;
+        QStringList why;
+        for (const QSslError &e : tls->sslHandshakeErrors())
+            why << e.errorString();
+        fail(timedOut ? RpcError::Kind::Timeout : RpcError::Kind::ConnectFailed,
+             QStringLiteral("A conexão segura com o servidor de aplicação em %1 falhou: %2.")
+                 .arg(where(), why.isEmpty() ? tls->errorString() : why.join(u"; ")));
+    }
+    if (!pin.isEmpty() &&
+        !sameBytes(tls->peerCertificate().digest(QCryptographicHash::Sha256), pin))
+        fail(RpcError::Kind::ConnectFailed,
+             QStringLiteral("O certificado do servidor de aplicação em %1 não é o configurado "
+                            "(impressão digital diferente).")
+                 .arg(where()));
 }
 
 void NetConnection::setCredentials(const QString &client, const QByteArray &secret)

@@ -80,6 +80,18 @@ public:
     void setCredentials(const QString &client, std::function<QByteArray()> source);
     QString clientName() const { return m_client; }
 
+    // TLS to the server, checked against the CA certificates of `caFile` (PEM) or, when
+    // `fingerprint` is given (the SHA-256 of the server's certificate, hex, colons allowed),
+    // against that certificate alone.
+    struct Tls
+    {
+        bool enabled = false;
+        QString caFile;
+        QString fingerprint;
+    };
+    void setTls(const Tls &tls) { m_tls = tls; }
+    const Tls &tls() const { return m_tls; }
+
     // Emits beforeConnect, connects and exchanges the hello. Does nothing when already open.
     // Throws RpcError (ConnectFailed, Timeout, Handshake); the connection stays closed then.
     void open();
@@ -106,6 +118,7 @@ signals:
 private:
     void connectSocket();
     void reconnectIfDroppedWhileIdle();
+    void startTls(const QDeadlineTimer &deadline);
     RpcHelloReply answerChallenge(const RpcHello &hello, const RpcHelloReply &challenge,
                                   const QDeadlineTimer &deadline);
     void writeFrame(const QByteArray &frame, const QDeadlineTimer &deadline, const char *stage);
@@ -123,6 +136,7 @@ private:
     qint64 m_maxFrameSize = kDefaultMaxFrameSize;
     QString m_sessionKey;
     QString m_client;
+    Tls m_tls;
     QByteArray m_secret;
     std::function<QByteArray()> m_secretSource;
     // The slow derivation of the secret, kept for the salt and rounds it was made with.

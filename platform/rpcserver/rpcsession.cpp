@@ -7,6 +7,8 @@
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QMessageAuthenticationCode>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpSocket>
 
 #include <stdexcept>
@@ -103,7 +105,14 @@ RpcSession::RpcSession(QTcpSocket *socket, const RpcSessionSettings &settings, Q
 RpcSession::RpcSession(qintptr descriptor, const RpcSessionSettings &settings, QObject *parent)
     : RpcSession(settings, parent)
 {
-    m_socket = new QTcpSocket(this);
+    QSslSocket *tls = nullptr;
+    if (m_settings.tls) {
+        tls = new QSslSocket(this);
+        tls->setSslConfiguration(*m_settings.tls);
+        m_socket = tls;
+    } else {
+        m_socket = new QTcpSocket(this);
+    }
     if (!m_socket->setSocketDescriptor(descriptor)) {
         RpcCallRecord record;
         record.peer = QStringLiteral("-");
@@ -116,6 +125,15 @@ RpcSession::RpcSession(qintptr descriptor, const RpcSessionSettings &settings, Q
         return;
     }
     start();
+    if (tls) {
+        // A client that does not speak TLS, or drops it, is logged once; its connection ends
+        // with the handshake, before any hello. The hello's deadline covers the handshake.
+        connect(tls, &QSslSocket::errorOccurred, this, [this, tls](QAbstractSocket::SocketError e) {
+            if (!m_greeted && !m_closing && e != QAbstractSocket::RemoteHostClosedError)
+                logRejection(QStringLiteral("TLS handshake failed: ") + tls->errorString());
+        });
+        tls->startServerEncryption();
+    }
 }
 
 RpcSession::~RpcSession()

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+class QSslConfiguration;
 class QTcpSocket;
 
 namespace fis {
@@ -92,6 +93,9 @@ struct RpcSessionSettings
     // When set and not empty, every client must name itself in its hello and prove its secret
     // before any call; null or empty: anyone who connects may call.
     std::shared_ptr<const ClientRegistry> clients;
+    // When set, connections accepted by descriptor speak TLS with this configuration (the
+    // server's certificate and key) before anything else.
+    std::shared_ptr<const QSslConfiguration> tls;
     // Called after every call, also for failed and rejected ones, in the session's thread.
     std::function<void(const RpcCallRecord &)> logger;
     // Called when a greeted client's connection ends, with its session(), in the session's

@@ -4,9 +4,14 @@
 #include "cmdline/inifile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QSettings>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
 
 #include <algorithm>
 #include <functional>
@@ -112,6 +117,23 @@ QList<Setting> limitSettings()
          "Maior mensagem recebida de um cliente, em bytes (padrão 67108864).",
          [](ServerConfig &c, const QString &v) {
              c.maxRequestSize = toFrameSize(v);
+         }},
+        {"tls/certificate", "tls-certificate",
+         "Certificado do servidor para TLS (PEM); exigido fora do endereço local.",
+         [](ServerConfig &c, const QString &v) {
+             c.tlsCertificate = v.trimmed();
+         }},
+        {"tls/key", "tls-key", "Chave privada do certificado (PEM, sem senha).",
+         [](ServerConfig &c, const QString &v) {
+             c.tlsKey = v.trimmed();
+         }},
+        {"tls/required", "tls-required",
+         "yes ou no: exigir TLS (padrão: só fora do endereço local).",
+         [](ServerConfig &c, const QString &v) {
+             c.tlsRequired = v.trimmed().toLower();
+             if (c.tlsRequired != u"yes" && c.tlsRequired != u"no")
+                 throw ConfigError(
+                     QStringLiteral("[tls] required deve ser yes ou no, não \"%1\".").arg(v));
          }},
         {"server/max_pending_bytes", "max-pending-bytes",
          "Bytes de mensagens ainda incompletas, somados todos os clientes (padrão "
@@ -291,14 +313,52 @@ ServerConfig parseServerConfig(const QStringList &arguments, bool *helpWanted)
         throw ConfigError(QStringLiteral("Nenhum diretório de saída foi informado (--output-dir ou "
                                          "[export] output_directory)."));
     config.maxWorkers = std::max(config.maxWorkers, config.workers);
+    const bool loopback = QHostAddress(config.address).isLoopback();
+    if (!config.tlsCertificate.isEmpty() || !config.tlsKey.isEmpty())
+        config.tls = readTls(config.tlsCertificate, config.tlsKey);
+    else if (config.tlsRequired == u"yes" || (!loopback && config.tlsRequired != u"no"))
+        throw ConfigError(
+            QStringLiteral("Para aguardar conexões em %1 a conexão deve ser segura: informe o "
+                           "certificado e a chave do servidor (--tls-certificate e --tls-key), "
+                           "ou [tls] required = no.")
+                .arg(config.address));
     if (!config.clientsFile.isEmpty())
         config.clients = readClients(config.clientsFile);
-    else if (!QHostAddress(config.address).isLoopback())
+    else if (!loopback)
         throw ConfigError(
             QStringLiteral("Para aguardar conexões em %1, que não é um endereço local, informe os "
                            "clientes que podem chamar (--clients-file ou [server] clients_file).")
                 .arg(config.address));
     return config;
+}
+
+std::shared_ptr<const QSslConfiguration> readTls(const QString &certificatePath,
+                                                 const QString &keyPath)
+{
+    if (certificatePath.isEmpty() || keyPath.isEmpty())
+        throw ConfigError(QStringLiteral("TLS precisa do certificado e da chave do servidor "
+                                         "(--tls-certificate e --tls-key)."));
+    const QList<QSslCertificate> chain = QSslCertificate::fromPath(certificatePath);
+    if (chain.isEmpty() || chain.first().isNull())
+        throw ConfigError(
+            QStringLiteral("O certificado %1 não pode ser lido (PEM).").arg(certificatePath));
+    QFile keyFile(keyPath);
+    if (!keyFile.open(QIODevice::ReadOnly))
+        throw ConfigError(QStringLiteral("A chave %1 não pode ser lida: %2.")
+                              .arg(keyPath, keyFile.errorString()));
+    const QByteArray pem = keyFile.readAll();
+    QSslKey key(pem, QSsl::Rsa, QSsl::Pem);
+    if (key.isNull())
+        key = QSslKey(pem, QSsl::Ec, QSsl::Pem);
+    if (key.isNull())
+        throw ConfigError(
+            QStringLiteral("A chave %1 não é uma chave RSA ou EC em PEM sem senha.").arg(keyPath));
+    auto tls = std::make_shared<QSslConfiguration>(QSslConfiguration::defaultConfiguration());
+    tls->setLocalCertificateChain(chain);
+    tls->setPrivateKey(key);
+    tls->setPeerVerifyMode(QSslSocket::VerifyNone); // clients prove themselves in the hello
+    tls->setProtocol(QSsl::TlsV1_2OrLater);
+    return tls;
 }
 
 std::shared_ptr<const ClientRegistry> readClients(const QString &path)

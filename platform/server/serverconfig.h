@@ -9,6 +9,8 @@
 
 #include <memory>
 
+class QSslConfiguration;
+
 namespace fis {
 
 // Everything the server process is told at start. Defaults first, then the ini file named by
@@ -32,6 +34,13 @@ struct ServerConfig
     // address allows.
     QString clientsFile;
     std::shared_ptr<const ClientRegistry> clients;
+    // TLS: the server's certificate (PEM, the chain after it) and private key (PEM, RSA or EC,
+    // unencrypted, readable by the server's user only). Required by default on any address but
+    // loopback; "no" lets such an address go plain, "yes" asks it on loopback too.
+    QString tlsCertificate;
+    QString tlsKey;
+    QString tlsRequired; // "", "yes" or "no"
+    std::shared_ptr<const QSslConfiguration> tls;
     // Lines of one GetRegistro page: the server sets the page's last line itself, so that a
     // file takes few calls and few reloads of the client's invoice list. A page of 200,000
     // lines is some 31 MB of packet on either side.
@@ -62,6 +71,11 @@ struct ServerConfig
     // The directory as GetDiretorio and GetRegistro name it: absolute, ending with "/".
     QString outputDirectoryWithSlash() const;
 };
+
+// The TLS configuration of a server's certificate and key files. Throws ConfigError when either
+// is missing or cannot be read.
+std::shared_ptr<const QSslConfiguration> readTls(const QString &certificatePath,
+                                                 const QString &keyPath);
 
 // The clients of a clients file ([clients] NAME = verifier). Throws ConfigError for a file
 // that cannot be read, a bad name or verifier, or no client at all.

@@ -43,6 +43,7 @@ QString ServerWorker::open()
     m_settings.maxFrameSize = m_config.maxFrameSize;
     m_settings.maxRequestSize = m_config.maxRequestSize;
     m_settings.clients = m_config.clients;
+    m_settings.tls = m_config.tls;
     m_settings.logger = [](const RpcCallRecord &record) {
         logServerLine(record.toLogLine());
     };

@@ -313,6 +313,11 @@ void TstHostFwCore::configRoundTrip()
     config.busyTimeoutMs = 1234;
     config.serverHost = "app.local";
     config.serverPort = 21100;
+    config.serverClient = "caixa-01";
+    config.serverSecretEnv = "FIS_CAIXA_SECRET";
+    config.serverTls = true;
+    config.serverCaFile = "/etc/fis11000/ca.pem";
+    config.serverFingerprint = "ab:cd";
     config.branch = "0004";
     const QString path = dir.filePath("host.ini");
     config.save(path);
@@ -329,6 +334,11 @@ void TstHostFwCore::configRoundTrip()
     QCOMPARE(loaded.busyTimeoutMs, 1234);
     QCOMPARE(loaded.serverHost, config.serverHost);
     QCOMPARE(loaded.serverPort, 21100);
+    QCOMPARE(loaded.serverClient, config.serverClient);
+    QCOMPARE(loaded.serverSecretEnv, config.serverSecretEnv);
+    QCOMPARE(loaded.serverTls, true);
+    QCOMPARE(loaded.serverCaFile, config.serverCaFile);
+    QCOMPARE(loaded.serverFingerprint, config.serverFingerprint);
     QCOMPARE(loaded.branch, config.branch);
 
     // A hand-written file: a relative SQLite name, no dialect, no ports.

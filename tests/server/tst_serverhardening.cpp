@@ -6,6 +6,7 @@
 #include "testsupport/rawpeer.h"
 #include "testsupport/servercalls.h"
 #include "testsupport/serverprocess.h"
+#include "testsupport/testcerts.h"
 #include "testsupport/testclient.h"
 #include "testsupport/testdatabase.h"
 
@@ -89,6 +90,7 @@ private slots:
     void aNewClientIsServedWhileEveryWorkerIsInACall();
     void onlyClientsThatProveTheirSecretGetIn();
     void clientsAreConfiguredOrTheServerStaysLocal();
+    void tlsServesOnlyClientsThatTrustItsCertificate();
 
 private:
     std::unique_ptr<TestDatabase> m_db;
@@ -346,9 +348,12 @@ void TestServerHardening::clientsAreConfiguredOrTheServerStaysLocal()
         return code;
     };
     QString err;
-    // Anyone may call on loopback only.
-    QCOMPARE(run({QStringLiteral("--address"), QStringLiteral("0.0.0.0")}, &err), 2);
-    QVERIFY2(err.contains(u"--clients-file"), qPrintable(err));
+    // Anyone may call on loopback only (the first line is the error, the usage follows).
+    QCOMPARE(run({QStringLiteral("--address"), QStringLiteral("0.0.0.0"),
+                  QStringLiteral("--tls-required"), QStringLiteral("no")},
+                 &err),
+             2);
+    QVERIFY2(err.section(u'\n', 0, 0).contains(u"--clients-file"), qPrintable(err));
     QTemporaryDir dir;
     const QString bad = dir.filePath(QStringLiteral("bad.ini"));
     {
@@ -357,10 +362,11 @@ void TestServerHardening::clientsAreConfiguredOrTheServerStaysLocal()
         f.write("[clients]\ncaixa-01 = plain-secret\n");
     }
     QCOMPARE(run({QStringLiteral("--clients-file"), bad}, &err), 2);
-    QVERIFY2(err.contains(u"--hash-secret"), qPrintable(err));
+    QVERIFY2(err.section(u'\n', 0, 0).contains(u"--hash-secret"), qPrintable(err));
     // Another address with clients is accepted (the server keeps running).
     QCOMPARE(run({QStringLiteral("--address"), QStringLiteral("0.0.0.0"),
-                  QStringLiteral("--clients-file"), testClientsFile()}),
+                  QStringLiteral("--clients-file"), testClientsFile(),
+                  QStringLiteral("--tls-required"), QStringLiteral("no")}),
              -1);
     // The verifier printed for a secret lets that secret in.
     QProcess hash;
@@ -387,6 +393,58 @@ void TestServerHardening::clientsAreConfiguredOrTheServerStaysLocal()
     c.setCredentials(QStringLiteral("caixa-02"), "outro segredo");
     c.open();
     QCOMPARE(c.call(QStringLiteral("GetLista")).toText().size(), 10);
+}
+
+void TestServerHardening::tlsServesOnlyClientsThatTrustItsCertificate()
+{
+    const TestCertificates &certs = testCertificates();
+    QVERIFY(certs.ok);
+    ServerProcess server(m_db->path(), m_db->outputDir(),
+                         {QStringLiteral("--tls-certificate"), certs.serverCertificate,
+                          QStringLiteral("--tls-key"), certs.serverKey});
+    QVERIFY(server.isRunning());
+    const auto attempt = [&](const NetConnection::Tls &tls, QString *error) {
+        NetConnection c;
+        c.setServerName(QStringLiteral("FIS11000.rdmCompraLEGALBA"));
+        c.setHost(QStringLiteral("127.0.0.1"));
+        c.setPort(server.port());
+        c.setConnectTimeout(5000);
+        c.setTls(tls);
+        useTestClient(c);
+        try {
+            c.open();
+            return c.call(QStringLiteral("GetLista")).toText().size() == 10;
+        } catch (const RpcError &e) {
+            *error = e.message();
+            return false;
+        }
+    };
+    QString error;
+    // The right CA, or the certificate's own fingerprint: served.
+    QVERIFY2(attempt({true, certs.ca, {}}, &error), qPrintable(error));
+    QVERIFY2(attempt({true, {}, certs.fingerprint}, &error), qPrintable(error));
+    // Another CA, or another fingerprint: refused before the hello.
+    QVERIFY(!attempt({true, certs.otherCa, {}}, &error));
+    QVERIFY2(error.contains(u"conexão segura"), qPrintable(error));
+    QString otherPin = certs.fingerprint;
+    otherPin[0] = otherPin[0] == u'0' ? u'1' : u'0';
+    QVERIFY(!attempt({true, {}, otherPin}, &error));
+    QVERIFY2(error.contains(u"impressão digital"), qPrintable(error));
+    // A plain client gets nothing it can read, and the server logs why.
+    QVERIFY(!attempt({}, &error));
+    QTRY_VERIFY(server.log().contains(u"TLS handshake failed"));
+    QCOMPARE(server.log().count(u".GetLista "), 2);
+    // A remote address needs TLS unless told otherwise.
+    QProcess plain;
+    plain.start(serverBinary(),
+                {QStringLiteral("--database"), m_db->path(), QStringLiteral("--output-dir"),
+                 m_db->outputDir(), QStringLiteral("--address"), QStringLiteral("0.0.0.0"),
+                 QStringLiteral("--clients-file"), testClientsFile()});
+    QVERIFY(plain.waitForFinished(10000));
+    QCOMPARE(plain.exitCode(), 2);
+    const QString plainError = QString::fromUtf8(plain.readAllStandardError());
+    QVERIFY2(plainError.section(u'\n', 0, 0).contains(u"--tls-certificate"),
+             qPrintable(plainError));
 }
 
 QTEST_GUILESS_MAIN(TestServerHardening)

@@ -206,6 +206,8 @@ void openConnection(NetConnection &connection, const ExportOptions &options)
     connection.setServerName(serverObjectName());
     connection.setHost(options.host.serverHost);
     connection.setPort(options.host.serverPort);
+    connection.setTls(
+        {options.host.serverTls, options.host.serverCaFile, options.host.serverFingerprint});
     if (!options.host.serverClient.isEmpty()) {
         const HostConfig host = options.host;
         connection.setCredentials(host.serverClient, [host] { return host.serverSecret(); });
