@@ -61,13 +61,30 @@ void registerTestMethods(RpcServer &server)
                           [](RpcArgs &a) { return RpcValue(a.session()); });
 }
 
+// The client every test server knows unless it lets anyone in.
+const QString kClient = QStringLiteral("caixa-01");
+const QByteArray kSecret = QByteArrayLiteral("s3gredo");
+
+std::shared_ptr<ClientRegistry> registryOf(const QString &name, const QByteArray &secret)
+{
+    auto clients = std::make_shared<ClientRegistry>();
+    clients->add(name, ClientVerifier::fromSecret(secret, kMinSecretIterations));
+    return clients;
+}
+
+// Who a test server lets in: the test client proving its secret, or anyone (for the tests that
+// speak the frames by hand after a plain hello).
+enum class Access { TestClient, Anyone };
+
 // A real RpcServer in its own thread: a blocking call from the test thread would otherwise wait
 // for an answer that the same thread has to produce.
 class ServerThread : public QThread
 {
 public:
-    explicit ServerThread(std::function<void(RpcServer &)> configure = {})
+    explicit ServerThread(std::function<void(RpcServer &)> configure = {},
+                          Access access = Access::TestClient)
         : m_configure(std::move(configure))
+        , m_access(access)
     {
         start();
         m_ready.acquire();
@@ -90,6 +107,8 @@ protected:
     {
         RpcServer server;
         registerTestMethods(server);
+        if (m_access == Access::TestClient)
+            server.setClients(registryOf(kClient, kSecret));
         server.setCallLogger([this](const RpcCallRecord &r) {
             QMutexLocker lock(&m_mutex);
             m_log << r.toLogLine();
@@ -104,6 +123,7 @@ protected:
 
 private:
     std::function<void(RpcServer &)> m_configure;
+    Access m_access;
     QSemaphore m_ready;
     quint16 m_port = 0;
     mutable QMutex m_mutex;
@@ -177,6 +197,7 @@ std::unique_ptr<NetConnection> openConnection(quint16 port)
     c->setServerName(kObject);
     c->setHost(QStringLiteral("127.0.0.1"));
     c->setPort(port);
+    c->setCredentials(kClient, kSecret);
     c->open();
     return c;
 }
@@ -303,6 +324,7 @@ void TestRpcClientServer::beforeConnectSuppliesHostAndPort()
         ++connects;
         sender->setPort(m_server->port());
         sender->setHost(QStringLiteral("127.0.0.1"));
+        sender->setCredentials(kClient, kSecret);
     });
     c.setConnected(true);
     QVERIFY(c.isConnected());
@@ -397,7 +419,8 @@ void TestRpcClientServer::callLogHasOneLinePerCall()
     QVERIFY2(log.at(1).contains(u".Fail ") &&
                  log.at(1).endsWith(u"error: Diretório inválido para baixar arquivo."),
              qPrintable(log.at(1)));
-    QVERIFY2(log.at(0).startsWith(u"127.0.0.1:"), qPrintable(log.at(0)));
+    // The peer is the client that proved its secret, at its address.
+    QVERIFY2(log.at(0).startsWith(kClient + u"@127.0.0.1:"), qPrintable(log.at(0)));
 }
 
 void TestRpcClientServer::hostileClientsDoNotDisturbOthers_data()
@@ -453,7 +476,8 @@ void TestRpcClientServer::hostileClientsDoNotDisturbOthers()
 
 void TestRpcClientServer::idleClientsAreClosedAndTheNextCallReconnects()
 {
-    ServerThread server([](RpcServer &s) { s.setIdleTimeout(300); });
+    // Anyone: the raw connection below is greeted with a plain hello.
+    ServerThread server([](RpcServer &s) { s.setIdleTimeout(300); }, Access::Anyone);
     int connects = 0;
     NetConnection c;
     c.setServerName(kObject);
@@ -497,7 +521,7 @@ void TestRpcClientServer::aSessionOutlivesItsConnections()
     auto b = openConnection(server.port());
     const QString first = a->call(QStringLiteral("WhoAmI")).toText();
     // The server knows the session by a digest of the key, never by the key itself.
-    QCOMPARE(first, RpcSession::sessionDigest(a->sessionKey()));
+    QCOMPARE(first, RpcSession::sessionDigest(kClient, a->sessionKey()));
     QVERIFY(!first.contains(a->sessionKey()));
     QVERIFY(b->call(QStringLiteral("WhoAmI")).toText() != first);
 
@@ -522,7 +546,7 @@ void TestRpcClientServer::aSessionOutlivesItsConnections()
     a->close();
     a->open();
     QCOMPARE(a->call(QStringLiteral("WhoAmI")).toText(),
-             RpcSession::sessionDigest(QStringLiteral("0123456789abcdef-own")));
+             RpcSession::sessionDigest(kClient, QStringLiteral("0123456789abcdef-own")));
 }
 
 void TestRpcClientServer::helloSessionKeys_data()
@@ -543,7 +567,8 @@ void TestRpcClientServer::helloSessionKeys()
 {
     QFETCH(QString, key);
     QFETCH(bool, accepted);
-    ServerThread server;
+    // The key rules of a plain hello, on a server that lets anyone in.
+    ServerThread server({}, Access::Anyone);
     const auto session = [&]() -> QString {
         QTcpSocket raw;
         raw.connectToHost(QHostAddress::LocalHost, server.port());
@@ -606,7 +631,8 @@ void TestRpcClientServer::sizeLimitsHoldOnBothSides()
 
 void TestRpcClientServer::clientTextIsEscapedAndCutInLogsAndErrors()
 {
-    ServerThread server;
+    // Anyone: the last part speaks the frames by hand.
+    ServerThread server({}, Access::Anyone);
     auto c = openConnection(server.port());
     // A method name made to read as a log line of its own after the real one.
     const QString forged = QStringLiteral(
@@ -687,8 +713,9 @@ void TestRpcClientServer::helloExtraKeysMayHoldAnyValue()
         w.appendByteString("\x01", 1);
         w.endMap();
     }
+    ServerThread server({}, Access::Anyone);
     QTcpSocket raw;
-    raw.connectToHost(QHostAddress::LocalHost, m_server->port());
+    raw.connectToHost(QHostAddress::LocalHost, server.port());
     QVERIFY(raw.waitForConnected(5000));
     writeBlocking(raw, FrameReader::prefix(body.size()) + body);
     const RpcHelloReply reply = decodeHelloReply(readFrameBlocking(raw));
@@ -713,11 +740,13 @@ void TestRpcClientServer::aTrickleMovesNoDeadline_data()
 void TestRpcClientServer::aTrickleMovesNoDeadline()
 {
     QFETCH(bool, greeted);
-    ServerThread server([](RpcServer &s) {
-        s.setHandshakeTimeout(1000);
-        s.setFrameTimeout(1000);
-        s.setIdleTimeout(60000);
-    });
+    ServerThread server(
+        [](RpcServer &s) {
+            s.setHandshakeTimeout(1000);
+            s.setFrameTimeout(1000);
+            s.setIdleTimeout(60000);
+        },
+        Access::Anyone);
     QTcpSocket raw;
     raw.connectToHost(QHostAddress::LocalHost, server.port());
     QVERIFY(raw.waitForConnected(5000));
@@ -751,12 +780,14 @@ void TestRpcClientServer::aTrickleMovesNoDeadline()
 void TestRpcClientServer::unreadAnswersStopTheReading()
 {
     auto handled = std::make_shared<std::atomic<int>>(0);
-    ServerThread server([handled](RpcServer &s) {
-        s.registerMethod(kObject, QStringLiteral("Big"), [handled](RpcArgs &a) {
-            ++*handled;
-            return RpcValue::fromPacket(QByteArray(1 << 20, char('a' + a.number(0))));
-        });
-    });
+    ServerThread server(
+        [handled](RpcServer &s) {
+            s.registerMethod(kObject, QStringLiteral("Big"), [handled](RpcArgs &a) {
+                ++*handled;
+                return RpcValue::fromPacket(QByteArray(1 << 20, char('a' + a.number(0))));
+            });
+        },
+        Access::Anyone);
     QTcpSocket raw;
     raw.connectToHost(QHostAddress::LocalHost, server.port());
     QVERIFY(raw.waitForConnected(5000));
@@ -793,13 +824,6 @@ void TestRpcClientServer::unreadAnswersStopTheReading()
         QCOMPARE(answer.result.toPacket(), QByteArray(1 << 20, char('a' + i % 26)));
     }
     QCOMPARE(handled->load(), kCalls);
-}
-
-std::shared_ptr<ClientRegistry> registryOf(const QString &name, const QByteArray &secret)
-{
-    auto clients = std::make_shared<ClientRegistry>();
-    clients->add(name, ClientVerifier::fromSecret(secret, kMinSecretIterations));
-    return clients;
 }
 
 void TestRpcClientServer::clientsProveTheirSecret_data()
