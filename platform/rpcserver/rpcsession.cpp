@@ -272,8 +272,16 @@ void RpcSession::readFrames()
     // Over the budget of partial frames, wait for other clients' frames to complete or go.
     const auto mayRead = [this] {
         if (!m_settings.pending ||
-            m_settings.pending->fits(m_socket->bytesAvailable(), m_pendingCounted))
+            m_settings.pending->fits(m_socket->bytesAvailable(), m_pendingCounted)) {
+            m_pendingWait = false;
             return true;
+        }
+        if (!m_pendingWait)
+            logRejection(QStringLiteral("reading paused: requests not yet whole hold %1 bytes "
+                                        "over all clients, the most is %2")
+                             .arg(m_settings.pending->total())
+                             .arg(m_settings.pending->limit()));
+        m_pendingWait = true;
         m_pendingRetry.start(kPendingRetryMs);
         return false;
     };

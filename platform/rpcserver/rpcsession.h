@@ -190,6 +190,7 @@ private:
     bool m_paused = false;       // answers waiting to be read: calls are not read meanwhile
     qint64 m_pendingCounted = 0; // this session's share of m_settings.pending
     QTimer m_pendingRetry;       // reading again once others' partial frames may have gone
+    bool m_pendingWait = false;  // paused for them; logged once a pause
     bool m_closing = false;
     bool m_ended = false;
 };

@@ -129,8 +129,16 @@ void TestServerHardening::stalledFramesAreDroppedAndOversizedOnesRefused()
     }
     // All of them together may hold 16 MB of partial frames (and a MB each in the socket),
     // not the 64 MB they tried; a small call still goes through meanwhile.
+    QTRY_VERIFY2(server.log().contains(u"reading paused: requests not yet whole hold"),
+                 qPrintable(server.log()));
     const qint64 during = residentKb(server.pid());
-    QVERIFY2(during - before < 32 * 1024,
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer's shadow of each 60 MB reservation and its quarantine come on top.
+    constexpr qint64 kMostGrowthKb = 80 * 1024;
+#else
+    constexpr qint64 kMostGrowthKb = 32 * 1024;
+#endif
+    QVERIFY2(during - before < kMostGrowthKb,
              qPrintable(QStringLiteral("%1 -> %2 kB").arg(before).arg(during)));
     {
         auto client = server.connect();
@@ -226,7 +234,7 @@ void TestServerHardening::outOfDescriptorsBacksOffAndRecovers()
     QThread::msleep(2000);
     const qint64 spent = cpuMs(server.pid()) - cpuBefore;
     QVERIFY2(spent < 300, qPrintable(QStringLiteral("%1 ms of CPU in 2 s").arg(spent)));
-    QTRY_COMPARE(server.log().count(u"cannot accept clients"), 1);
+    QTRY_VERIFY2(server.log().count(u"cannot accept clients") == 1, qPrintable(server.log()));
     // The descriptors come back: the server accepts again by itself.
     peers.clear();
     QCOMPARE(::prlimit(pid_t(server.pid()), RLIMIT_NOFILE, &previous, nullptr), 0);
