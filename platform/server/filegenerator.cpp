@@ -171,12 +171,7 @@ public:
     bool tryPop(LineChunk &chunk)
     {
         std::lock_guard lock(m_mutex);
-        if (m_chunks.empty())
-            return false;
-        chunk = std::move(m_chunks.front());
-        m_chunks.pop_front();
-        m_changed.notify_all();
-        return true;
+        return takeFront(chunk);
     }
 
     // Blocks until a chunk comes or the producer has finished; false at the end.
@@ -184,12 +179,7 @@ public:
     {
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [&] { return !m_chunks.empty() || m_finished; });
-        if (m_chunks.empty())
-            return false;
-        chunk = std::move(m_chunks.front());
-        m_chunks.pop_front();
-        m_changed.notify_all();
-        return true;
+        return takeFront(chunk);
     }
 
     // The producer is done, with the error that stopped it if any.
@@ -216,6 +206,17 @@ public:
     }
 
 private:
+    // With the lock held: the first chunk, making room for the producer.
+    bool takeFront(LineChunk &chunk)
+    {
+        if (m_chunks.empty())
+            return false;
+        chunk = std::move(m_chunks.front());
+        m_chunks.pop_front();
+        m_changed.notify_all();
+        return true;
+    }
+
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<LineChunk> m_chunks;

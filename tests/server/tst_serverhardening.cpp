@@ -63,17 +63,6 @@ int openDescriptors(qint64 pid)
     return int(QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::NoDotAndDotDot).size());
 }
 
-std::unique_ptr<NetConnection> connectTo(quint16 port)
-{
-    auto c = std::make_unique<NetConnection>();
-    c->setServerName(QStringLiteral("FIS11000.rdmCompraLEGALBA"));
-    c->setHost(QStringLiteral("127.0.0.1"));
-    c->setPort(port);
-    useTestClient(*c);
-    c->open();
-    return c;
-}
-
 } // namespace
 
 class TestServerHardening : public QObject
@@ -186,10 +175,10 @@ void TestServerHardening::connectionLimitsAnswerAndRelease()
     QVERIFY(server.isRunning());
     std::vector<std::unique_ptr<NetConnection>> clients;
     for (int i = 0; i < 3; ++i)
-        clients.push_back(connectTo(server.port()));
+        clients.push_back(server.connect());
     QString refusal;
     try {
-        connectTo(server.port());
+        server.connect();
     } catch (const RpcError &e) {
         refusal = e.message();
     }
@@ -204,7 +193,7 @@ void TestServerHardening::connectionLimitsAnswerAndRelease()
     clock.start();
     while (clients.size() < 3 && clock.elapsed() < 5000) {
         try {
-            clients.push_back(connectTo(server.port()));
+            clients.push_back(server.connect());
         } catch (const RpcError &e) {
             lastError = e.message();
             QThread::msleep(50);
@@ -243,7 +232,7 @@ void TestServerHardening::outOfDescriptorsBacksOffAndRecovers()
     clock.start();
     while (!client && clock.elapsed() < 10000) {
         try {
-            client = connectTo(server.port());
+            client = server.connect();
         } catch (const RpcError &) {
             QThread::msleep(100);
         }
@@ -270,7 +259,7 @@ void TestServerHardening::aNewClientIsServedWhileEveryWorkerIsInACall()
     QString slowStatus;
     std::thread slowClient([&] {
         try {
-            auto slow = connectTo(server.port());
+            auto slow = server.connect();
             RegistroCall call;
             call.list = slow->call(QStringLiteral("GetLista")).toText();
             call.registration = QStringLiteral("052147836");
@@ -292,7 +281,7 @@ void TestServerHardening::aNewClientIsServedWhileEveryWorkerIsInACall()
     bool servedDuring = false;
     QString error;
     try {
-        auto fresh = connectTo(server.port());
+        auto fresh = server.connect();
         fresh->call(QStringLiteral("GetDiretorio"));
         servedDuring = !slowDone;
     } catch (const std::exception &e) {
