@@ -6,12 +6,14 @@
 #include "hostfw/hostdatabase.h"
 #include "hostfw/hosterror.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QMutex>
 #include <QSettings>
+#include <QStandardPaths>
 
 namespace fis {
 
@@ -25,9 +27,9 @@ HostConfig &currentStorage()
     return config;
 }
 
-int readPort(const QSettings &ini, const QString &key, int absent, const QString &path)
+int readPort(const IniLayers &ini, const QString &key, int absent)
 {
-    const QString text = iniText(ini, key).trimmed();
+    const QString text = ini.text(key).trimmed();
     if (text.isEmpty())
         return absent;
     bool ok = false;
@@ -35,51 +37,91 @@ int readPort(const QSettings &ini, const QString &key, int absent, const QString
     if (!ok || port < 1 || port > 65535)
         throw ConfigError(
             QStringLiteral("%1: %2 deve ser um número de porta de 1 a 65535, não \"%3\".")
-                .arg(path, key, text));
+                .arg(ini.fileOf(key), key, text));
     return port;
 }
 
 // Where the password comes from; a password in the file itself is refused, and its value is
 // not repeated in the message.
-void readPasswordSource(const QSettings &ini, const QString &path, HostConfig &config)
+void readPasswordSource(const IniLayers &ini, HostConfig &config)
 {
-    if (ini.contains(QStringLiteral("Database/Password")))
+    const QString password = QStringLiteral("Database/Password");
+    if (ini.contains(password))
         throw ConfigError(
             QStringLiteral("%1: Database/Password não é aceito, a senha não fica no arquivo de "
                            "configuração; use Database/PasswordFile (um arquivo com a senha) ou "
                            "Database/PasswordEnv (uma variável de ambiente com a senha).")
-                .arg(path));
-    config.databasePasswordFile = iniText(ini, QStringLiteral("Database/PasswordFile")).trimmed();
-    if (!config.databasePasswordFile.isEmpty() && QDir::isRelativePath(config.databasePasswordFile))
-        config.databasePasswordFile =
-            QFileInfo(path).absoluteDir().absoluteFilePath(config.databasePasswordFile);
-    config.databasePasswordEnv = iniText(ini, QStringLiteral("Database/PasswordEnv")).trimmed();
+                .arg(ini.fileOf(password)));
+    config.databasePasswordFile = ini.path(QStringLiteral("Database/PasswordFile"));
+    config.databasePasswordEnv = ini.text(QStringLiteral("Database/PasswordEnv")).trimmed();
 }
 
-void readServerSection(const QSettings &ini, const QString &path, HostConfig &config)
+void readServerSection(const IniLayers &ini, HostConfig &config)
 {
-    config.serverHost = iniText(ini, QStringLiteral("Server/Host"), config.serverHost).trimmed();
-    config.serverPort = readPort(ini, QStringLiteral("Server/Port"), 0, path);
-    if (ini.contains(QStringLiteral("Server/Secret")))
+    config.serverHost = ini.text(QStringLiteral("Server/Host"), config.serverHost).trimmed();
+    config.serverPort = readPort(ini, QStringLiteral("Server/Port"), 0);
+    const QString secret = QStringLiteral("Server/Secret");
+    if (ini.contains(secret))
         throw ConfigError(QStringLiteral("%1: Server/Secret não é aceito, o segredo não fica no "
                                          "arquivo de configuração; use Server/SecretFile ou "
                                          "Server/SecretEnv.")
-                              .arg(path));
-    config.serverClient = iniText(ini, QStringLiteral("Server/Client")).trimmed();
-    config.serverSecretFile = iniText(ini, QStringLiteral("Server/SecretFile")).trimmed();
-    if (!config.serverSecretFile.isEmpty() && QDir::isRelativePath(config.serverSecretFile))
-        config.serverSecretFile =
-            QFileInfo(path).absoluteDir().absoluteFilePath(config.serverSecretFile);
-    config.serverSecretEnv = iniText(ini, QStringLiteral("Server/SecretEnv")).trimmed();
-    const QString tls = iniText(ini, QStringLiteral("Server/Tls")).trimmed().toLower();
+                              .arg(ini.fileOf(secret)));
+    config.serverClient = ini.text(QStringLiteral("Server/Client")).trimmed();
+    config.serverSecretFile = ini.path(QStringLiteral("Server/SecretFile"));
+    config.serverSecretEnv = ini.text(QStringLiteral("Server/SecretEnv")).trimmed();
+    const QString tlsKey = QStringLiteral("Server/Tls");
+    const QString tls = ini.text(tlsKey).trimmed().toLower();
     if (!tls.isEmpty() && tls != u"true" && tls != u"false")
-        throw ConfigError(
-            QStringLiteral("%1: Server/Tls deve ser true ou false, não \"%2\".").arg(path, tls));
+        throw ConfigError(QStringLiteral("%1: Server/Tls deve ser true ou false, não \"%2\".")
+                              .arg(ini.fileOf(tlsKey), tls));
     config.serverTls = tls == u"true";
-    config.serverCaFile = iniText(ini, QStringLiteral("Server/CaFile")).trimmed();
-    if (!config.serverCaFile.isEmpty() && QDir::isRelativePath(config.serverCaFile))
-        config.serverCaFile = QFileInfo(path).absoluteDir().absoluteFilePath(config.serverCaFile);
-    config.serverFingerprint = iniText(ini, QStringLiteral("Server/Fingerprint")).trimmed();
+    config.serverCaFile = ini.path(QStringLiteral("Server/CaFile"));
+    config.serverFingerprint = ini.text(QStringLiteral("Server/Fingerprint")).trimmed();
+}
+
+void readDatabaseSection(const IniLayers &ini, HostConfig &config)
+{
+    config.databaseDriver =
+        ini.text(QStringLiteral("Database/Driver"), config.databaseDriver).trimmed();
+    const QString name = QStringLiteral("Database/Name");
+    config.databaseName = ini.text(name).trimmed();
+    if (config.databaseDriver == u"QSQLITE" && config.databaseName != u":memory:")
+        config.databaseName = ini.path(name);
+    config.databaseHost = ini.text(QStringLiteral("Database/Host")).trimmed();
+    config.databasePort = readPort(ini, QStringLiteral("Database/Port"), -1);
+    config.databaseUser = ini.text(QStringLiteral("Database/User"));
+    readPasswordSource(ini, config);
+    const QString dialect = ini.text(QStringLiteral("Database/Dialect")).trimmed();
+    if (!dialect.isEmpty())
+        config.dialect = dialectFromName(dialect);
+
+    const QString timeoutKey = QStringLiteral("Database/BusyTimeoutMs");
+    const QString timeout = ini.text(timeoutKey).trimmed();
+    if (!timeout.isEmpty()) {
+        bool ok = false;
+        config.busyTimeoutMs = timeout.toInt(&ok);
+        if (!ok || config.busyTimeoutMs < 0)
+            throw ConfigError(
+                QStringLiteral(
+                    "%1: Database/BusyTimeoutMs deve ser um número de milissegundos, não \"%2\".")
+                    .arg(ini.fileOf(timeoutKey), timeout));
+    }
+}
+
+void readHostSection(const IniLayers &ini, HostConfig &config)
+{
+    config.branch = ini.text(QStringLiteral("Host/Branch")).trimmed();
+    const QString localeKey = QStringLiteral("Host/Locale");
+    const QString locale = ini.text(localeKey).trimmed();
+    if (!locale.isEmpty()) {
+        // QLocale takes an unknown name for the C locale; say so instead.
+        if (QLocale(locale).name() != locale)
+            throw ConfigError(
+                QStringLiteral(
+                    "%1: Host/Locale deve indicar uma localidade como pt_BR, não \"%2\".")
+                    .arg(ini.fileOf(localeKey), locale));
+        config.locale = locale;
+    }
 }
 
 } // namespace
@@ -174,54 +216,56 @@ QByteArray HostConfig::serverSecret() const
                           .arg(serverClient));
 }
 
+QStringList HostConfig::searchedFiles()
+{
+    const QString name = QStringLiteral("fis-host.ini");
+    const QDir bin(QCoreApplication::applicationDirPath());
+    const QString user = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    QStringList files = {
+        bin.filePath(name),
+        QDir::cleanPath(bin.filePath(QString::fromUtf8(FIS_SYSCONFDIR_FROM_BINDIR "/") + name))};
+    if (!user.isEmpty())
+        files << QDir(user).filePath(QStringLiteral("fis11000/") + name);
+    files << QDir::current().absoluteFilePath(name);
+    files.removeDuplicates();
+    return files;
+}
+
+QStringList HostConfig::defaultFiles()
+{
+    QStringList files;
+    for (const QString &file : searchedFiles()) {
+        if (QFileInfo(file).isFile())
+            files << file;
+    }
+    if (files.isEmpty())
+        throw ConfigError(
+            QStringLiteral("Nenhum arquivo de configuração foi encontrado (--config ARQUIVO); "
+                           "procurados: %1.")
+                .arg(searchedFiles().join(QStringLiteral(", "))));
+    return files;
+}
+
 HostConfig HostConfig::load(const QString &path)
 {
-    const QFileInfo info(path);
-    if (const QString problem = configFileProblem(path); !problem.isEmpty())
-        throw ConfigError(problem);
-    QSettings ini(path, QSettings::IniFormat);
-    if (ini.status() != QSettings::NoError)
+    return load(QStringList{path});
+}
+
+HostConfig HostConfig::load(const QStringList &paths)
+{
+    for (const QString &path : paths) {
+        if (const QString problem = configFileProblem(path); !problem.isEmpty())
+            throw ConfigError(problem);
+    }
+    const IniLayers ini(paths);
+    if (const QString bad = ini.malformedFile(); !bad.isEmpty())
         throw ConfigError(
-            QStringLiteral("O arquivo de configuração %1 não pode ser lido.").arg(path));
+            QStringLiteral("O arquivo de configuração %1 não pode ser lido.").arg(bad));
 
     HostConfig config;
-    config.databaseDriver =
-        iniText(ini, QStringLiteral("Database/Driver"), config.databaseDriver).trimmed();
-    config.databaseName = iniText(ini, QStringLiteral("Database/Name")).trimmed();
-    if (config.databaseDriver == u"QSQLITE" && !config.databaseName.isEmpty() &&
-        config.databaseName != u":memory:" && QDir::isRelativePath(config.databaseName))
-        config.databaseName = info.absoluteDir().absoluteFilePath(config.databaseName);
-    config.databaseHost = iniText(ini, QStringLiteral("Database/Host")).trimmed();
-    config.databasePort = readPort(ini, QStringLiteral("Database/Port"), -1, path);
-    config.databaseUser = iniText(ini, QStringLiteral("Database/User"));
-    readPasswordSource(ini, path, config);
-    const QString dialect = iniText(ini, QStringLiteral("Database/Dialect")).trimmed();
-    if (!dialect.isEmpty())
-        config.dialect = dialectFromName(dialect);
-
-    const QString timeout = iniText(ini, QStringLiteral("Database/BusyTimeoutMs")).trimmed();
-    if (!timeout.isEmpty()) {
-        bool ok = false;
-        config.busyTimeoutMs = timeout.toInt(&ok);
-        if (!ok || config.busyTimeoutMs < 0)
-            throw ConfigError(
-                QStringLiteral(
-                    "%1: Database/BusyTimeoutMs deve ser um número de milissegundos, não \"%2\".")
-                    .arg(path, timeout));
-    }
-
-    readServerSection(ini, path, config);
-    config.branch = iniText(ini, QStringLiteral("Host/Branch")).trimmed();
-    const QString locale = iniText(ini, QStringLiteral("Host/Locale")).trimmed();
-    if (!locale.isEmpty()) {
-        // QLocale takes an unknown name for the C locale; say so instead.
-        if (QLocale(locale).name() != locale)
-            throw ConfigError(
-                QStringLiteral(
-                    "%1: Host/Locale deve indicar uma localidade como pt_BR, não \"%2\".")
-                    .arg(path, locale));
-        config.locale = locale;
-    }
+    readDatabaseSection(ini, config);
+    readServerSection(ini, config);
+    readHostSection(ini, config);
     return config;
 }
 

@@ -5,6 +5,7 @@
 
 #include <QDate>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -85,6 +86,17 @@ struct HostConfig
     // timeout), or when it holds a Password key: the password goes in PasswordFile or
     // PasswordEnv.
     static HostConfig load(const QString &path);
+    // Several files read as one, lowest priority first: a key's value comes from the last file
+    // that holds it, and a relative path is taken from that file's folder.
+    static HostConfig load(const QStringList &paths);
+    // The files read when no file is named, lowest priority first: fis-host.ini beside the
+    // executable (a build tree), the system's fis11000/fis-host.ini under /etc (found from the
+    // executable, so that an unpacked tree reads its own), the user's fis11000/fis-host.ini in
+    // the XDG config folder (~/.config unless $XDG_CONFIG_HOME says otherwise) and fis-host.ini
+    // in the working folder. searchedFiles() lists them all; defaultFiles() those that exist,
+    // and throws ConfigError naming them all when none does.
+    static QStringList searchedFiles();
+    static QStringList defaultFiles();
     // Writes every value to an ini file, which so never holds a password. Throws ConfigError
     // when the file cannot be written.
     void save(const QString &path) const;

@@ -40,9 +40,19 @@ struct Result
     QString err;
 };
 
-Result runCommand(const QStringList &arguments)
+// Without a config home of its own, the command gets an empty one: the tester's own
+// ~/.config/fis11000 must not change what a test sees.
+Result runCommand(const QStringList &arguments, const QString &workDir = {},
+                  const QString &configHome = {})
 {
+    static const QTemporaryDir emptyHome;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"),
+               configHome.isEmpty() ? emptyHome.path() : configHome);
     QProcess process;
+    process.setProcessEnvironment(env);
+    if (!workDir.isEmpty())
+        process.setWorkingDirectory(workDir);
     process.start(binDir() + QStringLiteral("/fis11000-export"), arguments);
     process.closeWriteChannel();
     Result r;
@@ -95,6 +105,7 @@ private slots:
     void filesEqualTheScreensForTheSameInvoices();
     void chosenInvoicesOnlyAndOptionsFromTheConfig_data();
     void chosenInvoicesOnlyAndOptionsFromTheConfig();
+    void withoutConfigTheUsersFileAndTheWorkingFoldersAreRead();
     void badOptions_data();
     void badOptions();
     void serverNotRunning();
@@ -255,6 +266,43 @@ void tst_ExportCommand::chosenInvoicesOnlyAndOptionsFromTheConfig()
     QCOMPARE(list.rows.at(1).at(2).toString(), QString());
 }
 
+void tst_ExportCommand::withoutConfigTheUsersFileAndTheWorkingFoldersAreRead()
+{
+    ScriptedExportServer scripted;
+    QTemporaryDir out;
+    scripted.serveInto(out.path());
+    scripted.script.notas = {
+        invoice(QStringLiteral("0001"), QStringLiteral("10"), QStringLiteral("A"))};
+    scripted.script.files = {
+        {QStringLiteral("A"), QStringLiteral("0001"), {{QStringLiteral("x")}}}};
+    // The user's file names a server that is not there; the working folder's file, read last,
+    // mends the port and renames the output, the rest comes from the user's.
+    QTemporaryDir home;
+    QTemporaryDir work;
+    QVERIFY(QDir(home.path()).mkpath(QStringLiteral("fis11000")));
+    const QString userFile = home.filePath(QStringLiteral("fis11000/fis-host.ini"));
+    QVERIFY(QFile::copy(m_host->writeConfig(deadPort()), userFile));
+    const auto append = [](const QString &path, const QByteArray &text) {
+        QFile ini(path);
+        return ini.open(QIODevice::Append) && ini.write(text) == text.size();
+    };
+    QVERIFY(append(userFile, "[export]\ntax=01\ncompany=01\noutput=USER\n"));
+    QVERIFY(append(work.filePath(QStringLiteral("fis-host.ini")),
+                   "[Server]\nPort=" + QByteArray::number(scripted.port()) +
+                       "\n[export]\noutput=WORK\n"));
+
+    const Result r = runCommand({}, work.path(), home.path());
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, out.filePath(QStringLiteral("WORK_0001_.txt")) + u'\n');
+    QCOMPARE(scripted.callsOf(QStringLiteral("GetNotaFiscal")).first().args.at(0).toText(),
+             QStringLiteral("01"));
+
+    // Without the working folder's file the user's alone holds, dead port and all.
+    const Result alone = runCommand({}, home.path(), home.path());
+    QCOMPARE(alone.exitCode, 1);
+    QVERIFY2(alone.err.contains(QStringLiteral("127.0.0.1")), qPrintable(alone.err));
+}
+
 void tst_ExportCommand::badOptions_data()
 {
     QTest::addColumn<QStringList>("extra");
@@ -266,7 +314,7 @@ void tst_ExportCommand::badOptions_data()
         QTest::newRow(tag) << extra << withBase << code << QString::fromUtf8(message);
     };
     row("no config", {"--tax", "01", "--company", "01", "--output", "A"}, false, 2,
-        "Nenhuma configuração foi informada");
+        "Nenhum arquivo de configuração foi encontrado");
     row("config missing",
         {"--config", "/nonexistent/host.ini", "--tax", "01", "--company", "01", "--output", "A"},
         false, 2, "/nonexistent/host.ini");

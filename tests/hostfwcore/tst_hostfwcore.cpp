@@ -41,6 +41,7 @@ private slots:
     void configErrors_data();
     void configErrors();
     void configReadAsWritten();
+    void configLayersUsersOverSystems();
     void configPassword_data();
     void configPassword();
     void configRefusesAPassword();
@@ -389,6 +390,72 @@ void TstHostFwCore::configErrors()
         QVERIFY2(e.message().contains(value), qPrintable(e.message()));
     }
     QVERIFY_THROWS_EXCEPTION(ConfigError, HostConfig::load(dir.filePath("none.ini")));
+}
+
+void TstHostFwCore::configLayersUsersOverSystems()
+{
+    QTemporaryDir system;
+    QTemporaryDir user;
+    const auto write = [](const QString &path, const QByteArray &text) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+    };
+    const QString systemFile = system.filePath("fis-host.ini");
+    const QString userFile = user.filePath("fis-host.ini");
+    QVERIFY(write(systemFile, "[Database]\nName=shared.sqlite\nBusyTimeoutMs=9000\n"
+                              "[Server]\nHost=10.0.0.5\nPort=4711\nCaFile=ca.pem\n"
+                              "[Host]\nBranch=0001\n"));
+    QVERIFY(write(userFile, "[Server]\nPort=4712\nSecretFile=secret\n[Host]\nBranch=0003\n"));
+
+    // Key by key: the user's keys win, the system's fill the rest, and each relative path is
+    // taken from the folder of the file that gave it.
+    const HostConfig both = HostConfig::load(QStringList{systemFile, userFile});
+    QCOMPARE(both.serverPort, 4712);
+    QCOMPARE(both.branch, QStringLiteral("0003"));
+    QCOMPARE(both.serverHost, QStringLiteral("10.0.0.5"));
+    QCOMPARE(both.busyTimeoutMs, 9000);
+    QCOMPARE(both.databaseName, system.filePath("shared.sqlite"));
+    QCOMPARE(both.serverCaFile, system.filePath("ca.pem"));
+    QCOMPARE(both.serverSecretFile, user.filePath("secret"));
+
+    // A bad value is reported against the file that holds it.
+    QVERIFY(write(userFile, "[Server]\nPort=99999\n"));
+    try {
+        HostConfig::load(QStringList{systemFile, userFile});
+        QFAIL("a bad port was accepted");
+    } catch (const ConfigError &e) {
+        QVERIFY2(e.message().startsWith(userFile + u':'), qPrintable(e.message()));
+    }
+
+    // Without a file named: the user's under $XDG_CONFIG_HOME, then the working folder's.
+    QTemporaryDir home;
+    QTemporaryDir work;
+    const QByteArray oldHome = qgetenv("XDG_CONFIG_HOME");
+    const QString oldWork = QDir::currentPath();
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
+    QDir::setCurrent(work.path());
+    const QStringList none = [] {
+        try {
+            return HostConfig::defaultFiles();
+        } catch (const ConfigError &e) {
+            return QStringList{QStringLiteral("error: ") + e.message()};
+        }
+    }();
+    QVERIFY(QDir(home.path()).mkpath("fis11000"));
+    QVERIFY(write(home.filePath("fis11000/fis-host.ini"), "[Host]\nBranch=0007\n"));
+    QVERIFY(write(work.filePath("fis-host.ini"), "[Server]\nPort=4713\n"));
+    const QStringList found = HostConfig::defaultFiles();
+    QDir::setCurrent(oldWork);
+    qputenv("XDG_CONFIG_HOME", oldHome);
+
+    QCOMPARE(none.size(), 1);
+    QVERIFY2(none.first().contains(home.filePath("fis11000/fis-host.ini")),
+             qPrintable(none.first()));
+    QCOMPARE(found, (QStringList{home.filePath("fis11000/fis-host.ini"),
+                                 QDir(work.path()).absoluteFilePath("fis-host.ini")}));
+    const HostConfig layered = HostConfig::load(found);
+    QCOMPARE(layered.branch, QStringLiteral("0007"));
+    QCOMPARE(layered.serverPort, 4713);
 }
 
 void TstHostFwCore::configReadAsWritten()

@@ -303,14 +303,17 @@ const QList<Setting> &settings()
 QString exportUsage()
 {
     QString text = QStringLiteral(
-        "Uso: fis11000-export --config ARQUIVO [--OPÇÃO VALOR ...]\n"
+        "Uso: fis11000-export [--config ARQUIVO] [--OPÇÃO VALOR ...]\n"
         "Exporta os arquivos do Compra LEGAL das notas que os critérios selecionam, por meio do\n"
         "servidor de aplicação. Mostra o andamento em stderr e os caminhos dos arquivos gravados\n"
         "em stdout. Código de saída: 0 concluído; 1 falha; 2 opções ou configuração inválidas;\n"
         "3 nenhuma nota a exportar.\n\n"
         "  --config ARQUIVO  o arquivo ini do host ([Database], [Server], [Host]); a sua\n"
         "                    seção [export] pode conter as opções abaixo, que a linha de\n"
-        "                    comando sobrepõe\n");
+        "                    comando sobrepõe; sem ela, os arquivos do host: /etc/fis11000/\n"
+        "                    fis-host.ini, ~/.config/fis11000/fis-host.ini e fis-host.ini na\n"
+        "                    pasta de trabalho, cada um sobrepondo os anteriores\n"
+        "  --version         mostra a versão e termina\n");
     for (const Setting &s : settings()) {
         text += QStringLiteral("  --%1 VALOR  %2")
                     .arg(QLatin1String(s.option), QString::fromUtf8(s.help));
@@ -334,20 +337,19 @@ ExportOptions parseExportOptions(const QStringList &arguments, bool *helpWanted)
     const auto &given = parsed.given;
     const QString &configFile = parsed.configFile;
 
-    if (configFile.isEmpty())
-        throw OptionsError(
-            QStringLiteral("Nenhuma configuração foi informada (--config ARQUIVO)."));
     ExportOptions options;
+    QStringList configFiles;
     try {
-        options.host = HostConfig::load(configFile);
+        configFiles = configFile.isEmpty() ? HostConfig::defaultFiles() : QStringList{configFile};
+        options.host = HostConfig::load(configFiles);
     } catch (const ConfigError &e) {
         throw OptionsError(e.message());
     }
-    QSettings ini(configFile, QSettings::IniFormat);
+    const IniLayers ini(configFiles);
     for (const Setting &s : settings()) {
         const QString key = QLatin1String(s.iniKey);
         if (!key.isEmpty() && ini.contains(key))
-            s.apply(options, QStringLiteral("%1 em %2").arg(key, configFile), iniText(ini, key));
+            s.apply(options, QStringLiteral("%1 em %2").arg(key, ini.fileOf(key)), ini.text(key));
     }
     for (const auto &[setting, value] : given)
         setting->apply(options, QStringLiteral("--") + QLatin1String(setting->option), value);

@@ -2,17 +2,7 @@
 
 #include "hostfw/hosterror.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
-
 namespace fis {
-
-namespace {
-
-const QString kConfigFileName = QStringLiteral("fis-host.ini");
-
-} // namespace
 
 HostOptions HostOptions::parse(const QStringList &arguments)
 {
@@ -26,6 +16,8 @@ HostOptions HostOptions::parse(const QStringList &arguments)
         };
         if (arg == QLatin1String("--help") || arg == QLatin1String("-h"))
             options.help = true;
+        else if (arg == QLatin1String("--version"))
+            options.version = true;
         else if (arg == QLatin1String("--config"))
             options.configPath = value();
         else if (arg == QLatin1String("--package-dir"))
@@ -44,22 +36,18 @@ QString HostOptions::usage()
 {
     return QStringLiteral(
         "Uso: fis-host [--config ARQUIVO] [--package-dir PASTA] [--open TELA] [--report-and-quit]\n"
-        "  --config ARQUIVO     configuração do host (padrão: fis-host.ini na pasta de trabalho,\n"
-        "                       senão ao lado do executável)\n"
-        "  --package-dir PASTA  pasta dos pacotes de telas (pode se repetir; padrão: ../lib\n"
-        "                       a partir do executável, depois a própria pasta dele)\n"
+        "  --config ARQUIVO     configuração do host; sem ela, são lidos nesta ordem, cada um\n"
+        "                       sobrepondo os anteriores chave a chave: "
+        "/etc/fis11000/fis-host.ini,\n"
+        "                       ~/.config/fis11000/fis-host.ini (ou em $XDG_CONFIG_HOME) e\n"
+        "                       fis-host.ini na pasta de trabalho\n"
+        "  --package-dir PASTA  pasta dos pacotes de telas (pode se repetir; padrão:\n"
+        "                       " FIS_PKGLIBDIR_FROM_BINDIR " e ../lib a partir do executável)\n"
         "  --open TELA          abre uma tela ao iniciar, por exemplo FIS11000\n"
         "  --report-and-quit    mostra as janelas, o menu e as mensagens e termina (testes)\n"
+        "  --version            mostra a versão e termina\n"
         "Código de saída: 0 concluído, 1 falha do banco de dados ou da inicialização, 2 linha de\n"
         "comando ou configuração, 3 o pacote de --open não pode ser carregado.\n");
-}
-
-QString defaultConfigPath()
-{
-    const QFileInfo local(QDir::current().filePath(kConfigFileName));
-    if (local.isFile())
-        return local.absoluteFilePath();
-    return QDir(QCoreApplication::applicationDirPath()).filePath(kConfigFileName);
 }
 
 } // namespace fis

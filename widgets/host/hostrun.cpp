@@ -88,6 +88,10 @@ std::optional<int> readOptions(const QStringList &arguments, HostOptions *option
         std::fputs(HostOptions::usage().toUtf8().constData(), stdout);
         return ExitOk;
     }
+    if (options->version) {
+        printLine(stdout, QString::fromUtf8("fis-host " FIS_VERSION));
+        return ExitOk;
+    }
     return std::nullopt;
 }
 
@@ -108,10 +112,9 @@ bool findRequestedScreen(const HostOptions &options, const ScreenEntry **screen)
 // Loads the configuration and makes it the current one; false when it cannot be read.
 bool loadConfig(const HostOptions &options, HostConfig *config)
 {
-    const QString configPath =
-        options.configPath.isEmpty() ? defaultConfigPath() : options.configPath;
     try {
-        *config = HostConfig::load(configPath);
+        *config = options.configPath.isEmpty() ? HostConfig::load(HostConfig::defaultFiles())
+                                               : HostConfig::load(options.configPath);
     } catch (const Error &e) {
         complain(e.message());
         return false;

@@ -19,7 +19,10 @@ PackageLoader::~PackageLoader()
 QStringList PackageLoader::defaultSearchDirs()
 {
     const QDir app(QCoreApplication::applicationDirPath());
-    return {QDir::cleanPath(app.filePath(QStringLiteral("../lib"))), app.path()};
+    QStringList dirs = {QDir::cleanPath(app.filePath(QString::fromUtf8(FIS_PKGLIBDIR_FROM_BINDIR))),
+                        QDir::cleanPath(app.filePath(QStringLiteral("../lib"))), app.path()};
+    dirs.removeDuplicates();
+    return dirs;
 }
 
 QString PackageLoader::libraryPath(const QString &package) const

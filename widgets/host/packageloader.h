@@ -43,7 +43,8 @@ public:
     PackageLoader(const PackageLoader &) = delete;
     PackageLoader &operator=(const PackageLoader &) = delete;
 
-    // build/bin/../lib, where the build puts the libraries, then the executable's own folder.
+    // Where the packages install them (/usr/bin/../lib/fis11000), then build/bin/../lib, where
+    // the build puts them, then the executable's own folder.
     static QStringList defaultSearchDirs();
 
     QStringList searchDirs() const { return m_searchDirs; }
