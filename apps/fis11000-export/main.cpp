@@ -13,6 +13,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("fis11000-export"));
     QTextStream out(stdout);
     QTextStream err(stderr);
+    if (QCoreApplication::arguments().value(1) == u"--version") {
+        out << "fis11000-export " FIS_VERSION "\n";
+        return fis::exportcommand::Done;
+    }
 
     fis::exportcommand::ExportOptions options;
     try {

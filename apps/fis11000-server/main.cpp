@@ -3,6 +3,7 @@
 #include "rpc/memorypolicy.h"
 #include "server/appserver.h"
 #include "server/serverconfig.h"
+#include "server/servicenotify.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -10,6 +11,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -40,6 +42,31 @@ int hashSecret(const QStringList &args)
     return 0;
 }
 
+// Reads the command line into `config`; the exit status when the server is not to start:
+// --version, --hash-secret, --help, or a configuration that cannot be used.
+std::optional<int> readCommandLine(const QStringList &arguments, fis::ServerConfig *config)
+{
+    if (arguments.value(1) == u"--version") {
+        std::puts("fis11000-server " FIS_VERSION);
+        return 0;
+    }
+    if (arguments.value(1) == u"--hash-secret")
+        return hashSecret(arguments.mid(1));
+    try {
+        bool help = false;
+        *config = fis::parseServerConfig(arguments.mid(1), &help);
+        if (help) {
+            std::fputs(fis::serverUsage().toUtf8().constData(), stdout);
+            return 0;
+        }
+    } catch (const fis::ConfigError &e) {
+        std::fprintf(stderr, "fis11000-server: %s\n%s", qPrintable(e.message()),
+                     qPrintable(fis::serverUsage()));
+        return 2;
+    }
+    return std::nullopt;
+}
+
 // Only write() is safe in a signal handler; the event loop reads the pipe and quits.
 void onSignal(int)
 {
@@ -55,22 +82,9 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("fis11000-server"));
 
-    if (QCoreApplication::arguments().value(1) == u"--hash-secret")
-        return hashSecret(QCoreApplication::arguments().mid(1));
-
     fis::ServerConfig config;
-    try {
-        bool help = false;
-        config = fis::parseServerConfig(QCoreApplication::arguments().mid(1), &help);
-        if (help) {
-            std::fputs(fis::serverUsage().toUtf8().constData(), stdout);
-            return 0;
-        }
-    } catch (const fis::ConfigError &e) {
-        std::fprintf(stderr, "fis11000-server: %s\n%s", qPrintable(e.message()),
-                     qPrintable(fis::serverUsage()));
-        return 2;
-    }
+    if (const std::optional<int> status = readCommandLine(QCoreApplication::arguments(), &config))
+        return *status;
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) {
         std::perror("fis11000-server: socketpair");
@@ -103,8 +117,13 @@ int main(int argc, char *argv[])
                            .arg(QStringLiteral("FIS11000.rdmCompraLEGALBA"))
                            .arg(config.workers)
                            .arg(config.target().toString(), config.outputDirectoryWithSlash()));
+    fis::notifyServiceManager(QStringLiteral("READY=1\nSTATUS=listening on %1:%2")
+                                  .arg(server.listenAddress())
+                                  .arg(server.port())
+                                  .toUtf8());
 
     const int rc = QCoreApplication::exec();
+    fis::notifyServiceManager("STOPPING=1");
     server.stop();
     fis::logServerLine(QStringLiteral("stopped"));
     return rc;

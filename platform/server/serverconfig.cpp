@@ -267,7 +267,8 @@ QString serverUsage()
                        "ini (seção/chave entre colchetes).\n\n"
                        "  --config ARQUIVO  arquivo ini lido primeiro\n"
                        "  --hash-secret [RODADAS]  imprime o verificador do segredo lido da "
-                       "entrada padrão, para o arquivo de clientes\n");
+                       "entrada padrão, para o arquivo de clientes\n"
+                       "  --version  mostra a versão e termina\n");
     for (const Setting &s : settings())
         text +=
             QStringLiteral("  --%1 VALOR  [%2] %3\n")
