@@ -25,18 +25,20 @@ namespace {
 // The ORDER BY that puts invoices in the order the file layout requires: issue date, invoice
 // number as a number, then issuer document, model and series as the record writes them (these
 // only separate invoices of different issuers that share date and number). Numbers are compared
-// by their digits without leading zeros, so that no length overflows.
+// by their digits without blanks around them and leading zeros, as the records read them, so
+// that no length overflows.
 // The server engines keep DTEMISSAO as a DATE.
 constexpr EngineSql kInvoiceOrder = {
-    " ORDER BY substr(N.DTEMISSAO, 1, 10), length(ltrim(N.NRNOTAFISC, '0')),"
-    " ltrim(N.NRNOTAFISC, '0'),"
+    " ORDER BY substr(N.DTEMISSAO, 1, 10), length(ltrim(trim(N.NRNOTAFISC), '0')),"
+    " ltrim(trim(N.NRNOTAFISC), '0'),"
     " substr('00000000000000' || coalesce(trim(C.NRINSJURCLIE), ''), -14),"
     " CAST(N.CDMODELONF AS INTEGER), upper(coalesce(N.CDSERIE, '')), N.CDFILIAL, N.NRLANCTONF",
-    " ORDER BY N.DTEMISSAO, length(ltrim(N.NRNOTAFISC, '0')), ltrim(N.NRNOTAFISC, '0'),"
+    " ORDER BY N.DTEMISSAO, length(ltrim(trim(N.NRNOTAFISC), '0')),"
+    " ltrim(trim(N.NRNOTAFISC), '0'),"
     " right('00000000000000' || coalesce(trim(C.NRINSJURCLIE), ''), 14),"
     " CAST(N.CDMODELONF AS INTEGER), upper(coalesce(N.CDSERIE, '')), N.CDFILIAL, N.NRLANCTONF",
-    " ORDER BY N.DTEMISSAO, CHAR_LENGTH(TRIM(LEADING '0' FROM N.NRNOTAFISC)),"
-    " TRIM(LEADING '0' FROM N.NRNOTAFISC),"
+    " ORDER BY N.DTEMISSAO, CHAR_LENGTH(TRIM(LEADING '0' FROM TRIM(N.NRNOTAFISC))),"
+    " TRIM(LEADING '0' FROM TRIM(N.NRNOTAFISC)),"
     " RIGHT('00000000000000' || COALESCE(TRIM(C.NRINSJURCLIE), ''), 14),"
     " CAST(N.CDMODELONF AS INTEGER), UPPER(COALESCE(N.CDSERIE, '')), N.CDFILIAL, N.NRLANCTONF"};
 

@@ -193,6 +193,7 @@ private slots:
     void firstPageErrors_data();
     void firstPageErrors();
     void layoutErrorNamesTheInvoice();
+    void numbersWithBlanksAreOrderedAsNumbers();
     void invoiceKeyValuesRead_data();
     void invoiceKeyValuesRead();
     void laterPageErrors();
@@ -519,6 +520,48 @@ void TestServerExport::layoutErrorNamesTheInvoice()
                  .toInt(),
              0);
     QCOMPARE(storedLineCountOfList(*m_db, list), qint64(0));
+    m_client->call(QStringLiteral("GetDeletaLista"), {list});
+}
+
+// Two invoices of one date whose numbers are typed with blanks around them ("  99 " and "100"):
+// the file orders them by their numbers, 99 first, as the records read them, instead of
+// refusing the file for invoices out of order.
+void TestServerExport::numbersWithBlanksAreOrderedAsNumbers()
+{
+    const auto invoices =
+        invoicesOf(QStringLiteral("074369581"), 2, QStringLiteral("AND IDNFCOMPRALEG = 'N'"));
+    QVERIFY(invoices.size() == 2);
+    const QString select = QStringLiteral(
+        "SELECT DTEMISSAO, NRNOTAFISC FROM NFCOMPRA WHERE CDFILIAL = ? AND NRLANCTONF = ?");
+    const QString change = QStringLiteral("UPDATE NFCOMPRA SET DTEMISSAO = ?, NRNOTAFISC = ?"
+                                          " WHERE CDFILIAL = ? AND NRLANCTONF = ?");
+    QList<QVariantList> old;
+    for (const auto &invoice : invoices)
+        old << m_db->rows(select, {invoice.first, invoice.second}).value(0);
+    const auto putBack = qScopeGuard([&] {
+        for (qsizetype i = 0; i < invoices.size(); ++i)
+            m_db->exec(change,
+                       {old[i].value(0), old[i].value(1), invoices[i].first, invoices[i].second});
+    });
+    m_db->exec(change, {QStringLiteral("2025-05-02"), QStringLiteral("100"), invoices[0].first,
+                        invoices[0].second});
+    m_db->exec(change, {QStringLiteral("2025-05-02"), QStringLiteral("  99 "), invoices[1].first,
+                        invoices[1].second});
+
+    QList<QPair<QString, QString>> files;
+    const QString list = registerList(invoices, &files);
+    RegistroCall call;
+    call.list = list;
+    call.registration = files.first().first;
+    call.start = QDate(2024, 12, 1);
+    const RegistroPage page = getRegistro(*m_client, call);
+    QCOMPARE(page.status, QStringLiteral("OK"));
+    QStringList numbers; // record 50's number, positions 46-51
+    for (const QString &line : page.lines) {
+        if (line.startsWith(u"50"))
+            numbers << line.mid(45, 6);
+    }
+    QCOMPARE(numbers, (QStringList{QStringLiteral("000099"), QStringLiteral("000100")}));
     m_client->call(QStringLiteral("GetDeletaLista"), {list});
 }
 
