@@ -211,6 +211,9 @@ private:
     QString registerList(const QList<QPair<QString, QString>> &invoices,
                          QList<QPair<QString, QString>> *files = nullptr,
                          NetConnection *client = nullptr);
+    // Registers a list of the invoices and asks for the first page of its first file, the
+    // period from December 2024; `list` gets the list's number.
+    RegistroPage firstPageOf(const QList<QPair<QString, QString>> &invoices, QString *list);
     QList<QPair<QString, QString>> invoicesOf(const QString &stateReg, int limit,
                                               const QString &extraWhere = {});
     void checkFile(const QList<QString> &lines, const QString &list, const QString &reg,
@@ -244,6 +247,18 @@ QString TestServerExport::registerList(const QList<QPair<QString, QString>> &inv
                                        QList<QPair<QString, QString>> *files, NetConnection *client)
 {
     return registerListIn(*m_db, client ? *client : *m_client, invoices, files);
+}
+
+RegistroPage TestServerExport::firstPageOf(const QList<QPair<QString, QString>> &invoices,
+                                           QString *list)
+{
+    QList<QPair<QString, QString>> files;
+    *list = registerList(invoices, &files);
+    RegistroCall call;
+    call.list = *list;
+    call.registration = files.first().first;
+    call.start = QDate(2024, 12, 1);
+    return getRegistro(*m_client, call);
 }
 
 QList<QPair<QString, QString>> TestServerExport::invoicesOf(const QString &stateReg, int limit,
@@ -548,13 +563,8 @@ void TestServerExport::numbersWithBlanksAreOrderedAsNumbers()
     m_db->exec(change, {QStringLiteral("2025-05-02"), QStringLiteral("  99 "), invoices[1].first,
                         invoices[1].second});
 
-    QList<QPair<QString, QString>> files;
-    const QString list = registerList(invoices, &files);
-    RegistroCall call;
-    call.list = list;
-    call.registration = files.first().first;
-    call.start = QDate(2024, 12, 1);
-    const RegistroPage page = getRegistro(*m_client, call);
+    QString list;
+    const RegistroPage page = firstPageOf(invoices, &list);
     QCOMPARE(page.status, QStringLiteral("OK"));
     QStringList numbers; // record 50's number, positions 46-51
     for (const QString &line : page.lines) {
@@ -625,13 +635,8 @@ void TestServerExport::invoiceKeyValuesRead()
     const auto putBack = qScopeGuard([&] {
         m_db->exec(change, {old.value(0), invoices[1].first, invoices[1].second});
     });
-    QList<QPair<QString, QString>> files;
-    const QString list = registerList(invoices, &files);
-    RegistroCall call;
-    call.list = list;
-    call.registration = files.first().first;
-    call.start = QDate(2024, 12, 1);
-    const RegistroPage page = getRegistro(*m_client, call);
+    QString list;
+    const RegistroPage page = firstPageOf(invoices, &list);
     if (refusal.isEmpty()) {
         QCOMPARE(page.status, QStringLiteral("OK"));
     } else {
