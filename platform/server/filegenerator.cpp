@@ -17,6 +17,7 @@
 #include <limits>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace fis {
 
@@ -326,8 +327,11 @@ private:
     void orderInvoices()
     {
         if (m_db.engine() != DatabaseEngine::Sqlite) {
+            // On PostgreSQL the numbered invoices come out in their order, which the items
+            // pass keeps instead of sorting the items (itemsOfOrderedInvoices()).
             m_ordered = "WITH O AS (SELECT " + QByteArray(kKeyColumns) + ", ROW_NUMBER() OVER (" +
                         sqlFor(m_db, kInvoiceOrder) + ") AS POS" + kFileInvoices + kOfFile +
+                        (m_db.engine() == DatabaseEngine::PostgreSql ? " ORDER BY POS" : "") +
                         ") SELECT ";
             m_from = " FROM O JOIN ";
             return;
@@ -389,44 +393,86 @@ private:
     // Records 54; returns the codes of the items' products.
     QSet<QString> addItems()
     {
-        SqlStatement items(m_db,
-                           QByteArray(m_ordered + kOrderedKeyColumns +
-                                      ", I.NRITEM, I.NRCFOP, I.CDCST, I.CDPRODUTO, I.QTITEM,"
-                                      " I.VRPRODUTO, I.VRDESCONTO, I.VRBASEICMS, I.VRBASEICMSST,"
-                                      " I.VRIPI, I.PCALIQICMS, O.POS" +
-                                      m_from +
-                                      "NFCOMPRAITEM I ON I.CDFILIAL = O.CDFILIAL"
-                                      " AND I.NRLANCTONF = O.NRLANCTONF"
-                                      " ORDER BY O.POS, I.NRITEM"));
+        SqlStatement items(m_db, QByteArray(m_ordered + kOrderedKeyColumns +
+                                            ", I.NRITEM, I.NRCFOP, I.CDCST, I.CDPRODUTO,"
+                                            " I.QTITEM, I.VRPRODUTO, I.VRDESCONTO, I.VRBASEICMS,"
+                                            " I.VRBASEICMSST, I.VRIPI, I.PCALIQICMS, O.POS" +
+                                            itemsOfOrderedInvoices()));
         bindFile(items);
-        const auto itemWhere = [&]() -> QString {
-            return QStringLiteral("O item %1 da ").arg(items.integer(7)) + invoiceName(items);
-        };
         QSet<QString> productCodes;
         QString lastCode;
+        InvoiceItems invoice;
         Item item;
         qint64 keyOf = 0; // the POS item.invoice was read for; every invoice has one above 0
         while (items.step()) {
             // An invoice's items share its key: read it once per invoice, not once per item.
             const qint64 pos = items.integer(18);
             if (pos != keyOf) {
+                addInvoiceItems(invoice);
                 item.invoice = readKey(items);
+                invoice.number = items.text(2);
+                invoice.branch = items.text(0);
+                invoice.posting = items.text(1);
                 keyOf = pos;
             }
-            readItem(items, itemWhere, item);
-            try {
-                m_builder.addItem(item);
-            } catch (const LayoutError &) {
-                m_where = itemWhere();
-                throw;
-            }
+            readItem(
+                items, [&] { return itemName(int(items.integer(7)), invoice); }, item);
+            invoice.items.push_back(item);
             // Items of one invoice often repeat a product; skip the hash for the common case.
             if (productCodes.isEmpty() || item.productCode != lastCode) {
                 productCodes.insert(item.productCode);
                 lastCode = item.productCode;
             }
         }
+        addInvoiceItems(invoice);
         return productCodes;
+    }
+
+    // The items pass's joins and order. PostgreSQL numbers the invoices in a sorted common
+    // table expression and reads each one's items by the key's index (LATERAL keeps that nested
+    // loop) with no ORDER BY over the items: a sort of every item of a large file spilled to
+    // disk and took as long as reading them. The items of an invoice are put in order here.
+    QByteArray itemsOfOrderedInvoices() const
+    {
+        if (m_db.engine() == DatabaseEngine::PostgreSql)
+            return " FROM O CROSS JOIN LATERAL (SELECT NRITEM, NRCFOP, CDCST, CDPRODUTO, QTITEM,"
+                   " VRPRODUTO, VRDESCONTO, VRBASEICMS, VRBASEICMSST, VRIPI, PCALIQICMS"
+                   " FROM NFCOMPRAITEM WHERE CDFILIAL = O.CDFILIAL"
+                   " AND NRLANCTONF = O.NRLANCTONF ORDER BY NRITEM) I ORDER BY O.POS";
+        return m_from + "NFCOMPRAITEM I ON I.CDFILIAL = O.CDFILIAL"
+                        " AND I.NRLANCTONF = O.NRLANCTONF ORDER BY O.POS, I.NRITEM";
+    }
+
+    // One invoice's items as read, and what messages name it by.
+    struct InvoiceItems
+    {
+        QString number, branch, posting;
+        std::vector<Item> items;
+    };
+
+    static QString itemName(int itemNumber, const InvoiceItems &invoice)
+    {
+        return QStringLiteral("O item %1 da nota fiscal %2 (filial %3, lançamento %4)")
+            .arg(QString::number(itemNumber), invoice.number, invoice.branch, invoice.posting);
+    }
+
+    // Hands an invoice's items to the builder by their item number, and empties the list.
+    void addInvoiceItems(InvoiceItems &invoice)
+    {
+        const auto byNumber = [](const Item &a, const Item &b) {
+            return a.itemNumber < b.itemNumber;
+        };
+        if (!std::is_sorted(invoice.items.begin(), invoice.items.end(), byNumber))
+            std::stable_sort(invoice.items.begin(), invoice.items.end(), byNumber);
+        for (const Item &item : invoice.items) {
+            try {
+                m_builder.addItem(item);
+            } catch (const LayoutError &) {
+                m_where = itemName(item.itemNumber, invoice);
+                throw;
+            }
+        }
+        invoice.items.clear();
     }
 
     // Records 75, of the products there are.
