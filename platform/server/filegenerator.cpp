@@ -327,12 +327,7 @@ private:
     void orderInvoices()
     {
         if (m_db.engine() != DatabaseEngine::Sqlite) {
-            // On PostgreSQL the numbered invoices come out in their order, which the items
-            // pass keeps instead of sorting the items (itemsOfOrderedInvoices()).
-            m_ordered = "WITH O AS (SELECT " + QByteArray(kKeyColumns) + ", ROW_NUMBER() OVER (" +
-                        sqlFor(m_db, kInvoiceOrder) + ") AS POS" + kFileInvoices + kOfFile +
-                        (m_db.engine() == DatabaseEngine::PostgreSql ? " ORDER BY POS" : "") +
-                        ") SELECT ";
+            m_ordered = numberedInvoices("");
             m_from = " FROM O JOIN ";
             return;
         }
@@ -352,6 +347,17 @@ private:
         m_from = " FROM temp.ORDEMNFARQ O CROSS JOIN ";
     }
 
+    // The server engines' common table expression O of the file's invoices numbered in their
+    // order (POS), with the key columns and `columns`; what follows is the pass's SELECT list.
+    // On PostgreSQL the numbered invoices come out in their order, which the items pass keeps
+    // instead of sorting the items (itemsOfOrderedInvoices()).
+    QByteArray numberedInvoices(const char *columns) const
+    {
+        return "WITH O AS (SELECT " + QByteArray(kKeyColumns) + columns + ", ROW_NUMBER() OVER (" +
+               sqlFor(m_db, kInvoiceOrder) + ") AS POS" + kFileInvoices + kOfFile +
+               (m_db.engine() == DatabaseEngine::PostgreSql ? " ORDER BY POS" : "") + ") SELECT ";
+    }
+
     // A pass over the ordered invoices: the file's key, where the engine takes it.
     void bindFile(SqlStatement &pass) const
     {
@@ -364,15 +370,7 @@ private:
     // Records 50.
     void addInvoices()
     {
-        SqlStatement invoices(m_db,
-                              QByteArray(m_ordered + kOrderedKeyColumns +
-                                         ", N.NRCFOP, N.IDENTRSAIDOP, N.VRNOTAFISC, N.VRBASEICMS,"
-                                         " N.VRICMS, N.VRISENTO, N.VROUTRAS, N.PCALIQICMS,"
-                                         " N.IDSITUACAO, C.NRINSCESTCLIE, C.SGESTADO" +
-                                         m_from +
-                                         "NFCOMPRA N ON N.CDFILIAL = O.CDFILIAL AND N.NRLANCTONF"
-                                         " = O.NRLANCTONF LEFT JOIN CLIENTE C ON C.CDCLIENTE ="
-                                         " N.CDCLIENTE ORDER BY O.POS"));
+        SqlStatement invoices(m_db, invoicesPass());
         bindFile(invoices);
         // The message names the row only when something is wrong with it.
         // QString, not auto: a string builder would outlive the temporaries it refers to.
@@ -388,6 +386,24 @@ private:
                 throw;
             }
         }
+    }
+
+    // The records 50 pass. PostgreSQL takes the invoices' columns along where it numbers them
+    // instead of looking every invoice and its client up again, which took longer than the
+    // numbering.
+    QByteArray invoicesPass() const
+    {
+        constexpr char kColumns[] = ", N.NRCFOP, N.IDENTRSAIDOP, N.VRNOTAFISC, N.VRBASEICMS,"
+                                    " N.VRICMS, N.VRISENTO, N.VROUTRAS, N.PCALIQICMS,"
+                                    " N.IDSITUACAO, C.NRINSCESTCLIE, C.SGESTADO";
+        if (m_db.engine() == DatabaseEngine::PostgreSql)
+            return numberedInvoices(kColumns) + kOrderedKeyColumns +
+                   ", O.NRCFOP, O.IDENTRSAIDOP, O.VRNOTAFISC, O.VRBASEICMS, O.VRICMS, O.VRISENTO,"
+                   " O.VROUTRAS, O.PCALIQICMS, O.IDSITUACAO, O.NRINSCESTCLIE, O.SGESTADO"
+                   " FROM O ORDER BY O.POS";
+        return m_ordered + kOrderedKeyColumns + kColumns + m_from +
+               "NFCOMPRA N ON N.CDFILIAL = O.CDFILIAL AND N.NRLANCTONF = O.NRLANCTONF"
+               " LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE ORDER BY O.POS";
     }
 
     // Records 54; returns the codes of the items' products.
@@ -428,19 +444,16 @@ private:
         return productCodes;
     }
 
-    // The items pass's joins and order. PostgreSQL numbers the invoices in a sorted common
-    // table expression and reads each one's items by the key's index (LATERAL keeps that nested
-    // loop) with no ORDER BY over the items: a sort of every item of a large file spilled to
-    // disk and took as long as reading them. The items of an invoice are put in order here.
+    // The items pass's joins and order. On PostgreSQL the items come in the invoices' order
+    // only: the numbered invoices come out of their expression in that order, which a join by
+    // the item key's index keeps, where a sort of every item by invoice and item number spilled
+    // to disk and took as long as reading them. The items of an invoice are put in order here.
     QByteArray itemsOfOrderedInvoices() const
     {
-        if (m_db.engine() == DatabaseEngine::PostgreSql)
-            return " FROM O CROSS JOIN LATERAL (SELECT NRITEM, NRCFOP, CDCST, CDPRODUTO, QTITEM,"
-                   " VRPRODUTO, VRDESCONTO, VRBASEICMS, VRBASEICMSST, VRIPI, PCALIQICMS"
-                   " FROM NFCOMPRAITEM WHERE CDFILIAL = O.CDFILIAL"
-                   " AND NRLANCTONF = O.NRLANCTONF ORDER BY NRITEM) I ORDER BY O.POS";
-        return m_from + "NFCOMPRAITEM I ON I.CDFILIAL = O.CDFILIAL"
-                        " AND I.NRLANCTONF = O.NRLANCTONF ORDER BY O.POS, I.NRITEM";
+        const QByteArray join =
+            m_from + "NFCOMPRAITEM I ON I.CDFILIAL = O.CDFILIAL AND I.NRLANCTONF = O.NRLANCTONF";
+        return join + (m_db.engine() == DatabaseEngine::PostgreSql ? " ORDER BY O.POS"
+                                                                   : " ORDER BY O.POS, I.NRITEM");
     }
 
     // One invoice's items as read, and what messages name it by.
