@@ -275,6 +275,7 @@ private slots:
     void serverKilledWhileBuildingLosesNothing();
     void markedListFaultsAsOnSqlite_data() { addEngineRows(); }
     void markedListFaultsAsOnSqlite();
+    void itemsInOrderWhateverThePlan();
 
 private:
     QTemporaryDir m_out;
@@ -562,6 +563,44 @@ void TestServerEngines::serverKilledWhileBuildingLosesNothing()
 
 // The marked list is looked up key by key on SQLite and all at once on PostgreSQL: the faults
 // found in it, and a good list, get the same answers.
+// PostgreSQL is told to hash its joins and each invoice's items lie in the table last first: the
+// items pass then gets an invoice's items in any order, and the files must still be SQLite's.
+void TestServerEngines::itemsInOrderWhateverThePlan()
+{
+    SeededEngineDatabase db(DatabaseEngine::PostgreSql, kInvoices);
+    QVERIFY2(db.isValid(), qPrintable(db.error()));
+    {
+        const std::unique_ptr<SqlConnection> c = openSqlDatabase(db.target());
+        c->exec("CREATE TEMPORARY TABLE ITENS AS SELECT * FROM NFCOMPRAITEM;"
+                "DELETE FROM NFCOMPRAITEM;"
+                "INSERT INTO NFCOMPRAITEM SELECT * FROM ITENS"
+                " ORDER BY CDFILIAL, NRLANCTONF, NRITEM DESC;");
+        const QByteArray name = db.target().database.toUtf8();
+        c->exec(QByteArray("ALTER DATABASE " + name + " SET enable_nestloop = off").constData());
+        c->exec(QByteArray("ALTER DATABASE " + name + " SET enable_mergejoin = off").constData());
+        // As stored, every invoice's items come back last first.
+        SqlStatement stored(*c, "SELECT CDFILIAL || '/' || NRLANCTONF, NRITEM FROM NFCOMPRAITEM");
+        QString invoice;
+        qint64 previous = 0;
+        int ascending = 0, descending = 0;
+        while (stored.step()) {
+            if (stored.text(0) == invoice)
+                ++(stored.integer(1) < previous ? descending : ascending);
+            invoice = stored.text(0);
+            previous = stored.integer(1);
+        }
+        QCOMPARE(ascending, 0);
+        QVERIFY(descending > 1000);
+    }
+    ServerProcess server(db.target().toString(), m_out.path());
+    QVERIFY(server.isRunning());
+    const Run run = scriptedRun(*server.connect());
+    QCOMPARE(run.answers, m_sqliteRun.answers);
+    QCOMPARE(run.files.keys(), m_sqliteRun.files.keys());
+    for (auto it = run.files.cbegin(); it != run.files.cend(); ++it)
+        QVERIFY2(it.value() == m_sqliteRun.files.value(it.key()), qPrintable(it.key()));
+}
+
 void TestServerEngines::markedListFaultsAsOnSqlite()
 {
     QFETCH(DatabaseEngine, engine);
