@@ -13,6 +13,9 @@
 --   - BLOCOARQCOMPRALEG has no WITHOUT ROWID (an SQLite clause); its primary key serves the paged
 --     reads as an ordinary index. Its blocks of lines are compressed with LZ4 rather than the
 --     default pglz, which took a third of the database's time for a file of a million lines.
+--   - LISTACOMPRALEGNF leaves half of each page free (fillfactor 50): recording the flag each
+--     invoice had before its file marked it then writes the new row version in the same page
+--     without new index entries, half the time for a list of 250,000 invoices.
 --   - The function NVL(a, b), which the Oracle statements call and PostgreSQL does not have.
 
 -- ---------------------------------------------------------------------------------------------
@@ -259,7 +262,7 @@ CREATE TABLE LISTACOMPRALEGNF (
     CONSTRAINT PK_LISTACOMPRALEGNF PRIMARY KEY (NRLISTA, CDLISTA),
     CONSTRAINT FK_LISTACOMPRALEGNF_LISTA FOREIGN KEY (NRLISTA)
         REFERENCES LISTACOMPRALEG (NRLISTA)
-);
+) WITH (fillfactor = 50);
 CREATE UNIQUE INDEX UQ_LISTACOMPRALEGNF_NOTA ON LISTACOMPRALEGNF (CDFILIAL, NRLANCTONF);
 
 -- The output files of a list, one per state registration. NRSEQARQMAG is the file's own number;

@@ -209,6 +209,7 @@ private slots:
     void firebirdParamCarriesANull();
     void firebirdNvlstr();
     void firebirdDatabaseSettings();
+    void postgresListRowsUpdateInPlace();
     void linesTableHoldsAWholeBlock_data();
     void linesTableHoldsAWholeBlock();
 
@@ -468,6 +469,30 @@ void TstEngineSchema::firebirdDatabaseSettings()
     QCOMPARE(rows.at(0).at(1).toInt(), 3);
     QCOMPARE(rows.at(0).at(2).toInt(), 1);
     QCOMPARE(rows.at(0).at(3).toString(), QStringLiteral("UTF8"));
+}
+
+// Recording the flag each invoice of a list had before its file marked it rewrites every row of
+// the list: on PostgreSQL the table leaves room in its pages for that, so the new versions stay
+// in their pages and no index gets new entries (a heap-only update).
+void TstEngineSchema::postgresListRowsUpdateInPlace()
+{
+    EngineConnection &db = connection(DatabaseEngine::PostgreSql);
+    db.begin();
+    db.exec(QStringLiteral("INSERT INTO LISTACOMPRALEG (NRLISTA, DTCRIACAO, IDSITUACAO) VALUES "
+                           "('0000000077', TIMESTAMP '2025-05-20 10:00:00', 'A')"));
+    db.exec(QStringLiteral(
+        "INSERT INTO LISTACOMPRALEGNF (NRLISTA, CDLISTA, CDINSCESTA, CDFILIAL, NRLANCTONF)"
+        " SELECT '0000000077', '0001' || lpad(G::text, 10, '0'), '052147836', '0001',"
+        " lpad(G::text, 10, '0') FROM generate_series(1, 2000) G"));
+    db.exec(QStringLiteral("UPDATE LISTACOMPRALEGNF SET IDNFCOMPRALEGANT = 'N'"
+                           " WHERE NRLISTA = '0000000077'"));
+    const Rows counts =
+        db.rows(QStringLiteral("SELECT n_tup_upd, n_tup_hot_upd FROM pg_stat_xact_user_tables"
+                               " WHERE relname = 'listacompralegnf'"));
+    db.rollback();
+    QCOMPARE(counts.size(), size_t(1));
+    QCOMPARE(counts.at(0).at(0).toInt(), 2000);
+    QCOMPARE(counts.at(0).at(1).toInt(), 2000);
 }
 
 void TstEngineSchema::linesTableHoldsAWholeBlock_data()
