@@ -33,8 +33,8 @@ public:
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
     // As QAbstractItemModel::match(), the same rows in the same order; a view's keyboard search
-    // (which a Space in the grid starts) over the stored texts reads their bytes instead of
-    // making every row's display text.
+    // (typing in it) over the stored texts reads their bytes instead of making every row's
+    // display text.
     QModelIndexList match(const QModelIndex &start, int role, const QVariant &value, int hits = 1,
                           Qt::MatchFlags flags = Qt::MatchFlags(Qt::MatchStartsWith |
                                                                 Qt::MatchWrap)) const override;

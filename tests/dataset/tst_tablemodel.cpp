@@ -238,7 +238,7 @@ void TestTableModel::switchingAndDestroyedTables()
     QCOMPARE(m_model->table(), nullptr);
 }
 
-// A grid's keyboard search (a Space starts one) goes through match(): the same rows as the
+// A view's keyboard search (typing in it) goes through match(): the same rows as the
 // generic search over the display texts, from every start, with and without wrapping, also with
 // a row whose pending edit the view shows.
 void TestTableModel::matchFindsWhatTheGenericSearchFinds_data()

@@ -32,6 +32,7 @@ struct Invoice
     QString exported = QStringLiteral("N"); // IDNFCOMPRALEG
     std::optional<double> value;            // VRNOTAFISC; 100 + row when unset
     QDate issued;                           // DTEMISSAO; in May 2024 when unset
+    QString client;                         // CLIENTE; "Cliente <row>" when unset
 };
 
 // A list packet as the server sends it, one row per invoice, clients named "Cliente <n>".
@@ -49,7 +50,8 @@ QByteArray packet(const QList<Invoice> &invoices)
             else if (field.name == QLatin1String("IDNFCOMPRALEG"))
                 writer.addText(invoice.exported);
             else if (field.name == QLatin1String("CLIENTE"))
-                writer.addText(QStringLiteral("Cliente %1").arg(i));
+                writer.addText(invoice.client.isNull() ? QStringLiteral("Cliente %1").arg(i)
+                                                       : invoice.client);
             else if (field.name == QLatin1String("CDFILIAL"))
                 writer.addText(QStringLiteral("0001"));
             else if (field.name == QLatin1String("NRLANCTONF"))
@@ -104,6 +106,7 @@ private slots:
     void clickTogglesOnlyInStatusColumn();
     void spaceTogglesWithAnyModifierInAnyColumn_data();
     void spaceTogglesWithAnyModifierInAnyColumn();
+    void spaceKeepsTheCurrentRow();
     void spaceRepaintsItsMarkOnly_data();
     void spaceRepaintsItsMarkOnly();
     void titleClickTogglesAllAndEndsOnFirstRow_data();
@@ -322,6 +325,31 @@ void tst_InvoiceGrid::spaceTogglesWithAnyModifierInAnyColumn()
     QCOMPARE(marks(), QStringList({"U", "U", "U"}));
     QTest::keyClick(m_grid, Qt::Key_Space, modifiers);
     QCOMPARE(marks(), QStringList({"U", "U", "C"}));
+}
+
+// A Space marks the current row and moves nothing, also where another row's text in the
+// current column begins with a blank (a view's keyboard search would go there).
+void tst_InvoiceGrid::spaceKeepsTheCurrentRow()
+{
+    QList<Invoice> invoices = statuses({"U", "U", "U", "U"});
+    invoices[0].client = QStringLiteral("Zeta");
+    invoices[2].client = QStringLiteral(" Cliente com branco");
+    invoices[3].client = QStringLiteral("  Cliente com dois");
+    load(invoices);
+    clickCell(1, ColCliente);
+    QCOMPARE(m_table->currentRow(), 1);
+    QTest::keyClick(m_grid, Qt::Key_Space);
+    QCOMPARE(m_table->currentRow(), 1);
+    QCOMPARE(m_grid->currentIndex().row(), 1);
+    QCOMPARE(marks(), QStringList({"U", "C", "U", "U"}));
+    // At once again: a view's search would go on with two blanks.
+    QTest::keyClick(m_grid, Qt::Key_Space);
+    QCOMPARE(m_table->currentRow(), 1);
+    QCOMPARE(m_grid->currentIndex().row(), 1);
+    QCOMPARE(marks(), QStringList({"U", "U", "U", "U"}));
+    // Letters still find their row, as in any view.
+    QTest::keyClicks(m_grid, QStringLiteral("Ze"));
+    QCOMPARE(m_grid->currentIndex().row(), 0);
 }
 
 namespace {

@@ -376,9 +376,12 @@ void DataGrid::keyPressEvent(QKeyEvent *event)
     int key = event->key();
     if (onKeyDown)
         runAction(this, [&] { onKeyDown(key, event->modifiers()); });
-    // Ctrl+Space would toggle the current cell's selection off: the grid's current cell is
-    // always the highlighted one.
-    if (key == 0 || (key == Qt::Key_Space && event->modifiers().testFlag(Qt::ControlModifier))) {
+    // A Space goes no further than the grid's own handler, as in any data grid that is not
+    // editing: a plain view would start a keyboard search with it, moving the cursor to the next
+    // row whose text begins with a blank (the following Space then marked that row) and reading
+    // every row's text; Ctrl+Space would toggle the current cell's selection off, where the
+    // grid's current cell is always the highlighted one.
+    if (key == 0 || key == Qt::Key_Space) {
         event->accept();
         return;
     }
