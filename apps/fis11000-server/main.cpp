@@ -4,6 +4,7 @@
 #include "server/appserver.h"
 #include "server/serverconfig.h"
 #include "server/servicenotify.h"
+#include "sqldb/sqliteconnection.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -79,6 +80,7 @@ void onSignal(int)
 int main(int argc, char *argv[])
 {
     fis::reuseLargeBlocks();
+    fis::leaveOutSqliteMemoryStatistics();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("fis11000-server"));
 

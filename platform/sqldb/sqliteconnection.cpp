@@ -33,6 +33,12 @@ std::shared_ptr<std::timed_mutex> writersOf(const QString &path)
 
 } // namespace
 
+void leaveOutSqliteMemoryStatistics()
+{
+    // SQLITE_MISUSE once SQLite is initialized: then it keeps its statistics, as before.
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+}
+
 SqliteConnection::SqliteConnection(const QString &path, int busyTimeoutMs)
     : m_path(path)
     , m_busyTimeoutMs(busyTimeoutMs)
