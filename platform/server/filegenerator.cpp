@@ -321,9 +321,12 @@ private:
     // The invoices' order is worked out once, into a temporary table whose row number is the
     // invoice's place in the file, with the columns the records 54 repeat: both passes below
     // then read in that order without sorting, and the items come by the item key's index
-    // instead of a sort of every item, without looking their invoice up again. The server
-    // engines number the invoices in a common table expression of each pass instead (their
-    // planners keep it as the outer loop), which needs no table made at run time.
+    // instead of a sort of every item, without looking their invoice up again. The table keeps
+    // the row ids of the invoice and its client, which the records 50 pass finds them by (one
+    // lookup each instead of the key's index and then the row): the build reads one snapshot,
+    // in which a row id names one row. The server engines number the invoices in a common
+    // table expression of each pass instead (their planners keep it as the outer loop), which
+    // needs no table made at run time.
     void orderInvoices()
     {
         if (m_db.engine() != DatabaseEngine::Sqlite) {
@@ -332,13 +335,13 @@ private:
             return;
         }
         m_db.exec("CREATE TEMP TABLE ORDEMNFARQ (POS INTEGER PRIMARY KEY, CDFILIAL, NRLANCTONF,"
-                  " NRNOTAFISC, DTEMISSAO, CDMODELONF, CDSERIE, NRINSJURCLIE)");
+                  " NRNOTAFISC, DTEMISSAO, CDMODELONF, CDSERIE, NRINSJURCLIE, NFROWID, CLIROWID)");
         SqlStatement order(m_db, QByteArray(QByteArray("INSERT INTO temp.ORDEMNFARQ (CDFILIAL,"
                                                        " NRLANCTONF, NRNOTAFISC, DTEMISSAO,"
-                                                       " CDMODELONF, CDSERIE, NRINSJURCLIE)"
-                                                       " SELECT ") +
-                                            kKeyColumns + kFileInvoices + kOfFile +
-                                            kInvoiceOrder.sqlite));
+                                                       " CDMODELONF, CDSERIE, NRINSJURCLIE,"
+                                                       " NFROWID, CLIROWID) SELECT ") +
+                                            kKeyColumns + ", N.rowid, C.rowid" + kFileInvoices +
+                                            kOfFile + kInvoiceOrder.sqlite));
         order.bind(1, m_file.listNumber);
         order.bind(2, m_file.stateRegistration);
         order.execute();
@@ -401,6 +404,10 @@ private:
                    ", O.NRCFOP, O.IDENTRSAIDOP, O.VRNOTAFISC, O.VRBASEICMS, O.VRICMS, O.VRISENTO,"
                    " O.VROUTRAS, O.PCALIQICMS, O.IDSITUACAO, O.NRINSCESTCLIE, O.SGESTADO"
                    " FROM O ORDER BY O.POS";
+        if (m_db.engine() == DatabaseEngine::Sqlite)
+            return m_ordered + kOrderedKeyColumns + kColumns + m_from +
+                   "NFCOMPRA N ON N.rowid = O.NFROWID LEFT JOIN CLIENTE C ON C.rowid = O.CLIROWID"
+                   " ORDER BY O.POS";
         return m_ordered + kOrderedKeyColumns + kColumns + m_from +
                "NFCOMPRA N ON N.CDFILIAL = O.CDFILIAL AND N.NRLANCTONF = O.NRLANCTONF"
                " LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE ORDER BY O.POS";

@@ -194,6 +194,7 @@ private slots:
     void firstPageErrors();
     void layoutErrorNamesTheInvoice();
     void numbersWithBlanksAreOrderedAsNumbers();
+    void invoiceWhoseClientIsGone();
     void invoiceKeyValuesRead_data();
     void invoiceKeyValuesRead();
     void laterPageErrors();
@@ -572,6 +573,62 @@ void TestServerExport::numbersWithBlanksAreOrderedAsNumbers()
             numbers << line.mid(45, 6);
     }
     QCOMPARE(numbers, (QStringList{QStringLiteral("000099"), QStringLiteral("000100")}));
+    m_client->call(QStringLiteral("GetDeletaLista"), {list});
+}
+
+// An invoice whose client row is missing (written by a program that does not enforce the foreign
+// key) goes out with the client's columns blank, among the others in their order, and the other
+// invoice keeps its own client's.
+void TestServerExport::invoiceWhoseClientIsGone()
+{
+    const auto invoices =
+        invoicesOf(QStringLiteral("074369581"), 2, QStringLiteral("AND IDNFCOMPRALEG = 'N'"));
+    QVERIFY(invoices.size() == 2);
+    const QString clientOf =
+        QStringLiteral("SELECT CDCLIENTE FROM NFCOMPRA WHERE CDFILIAL = ? AND NRLANCTONF = ?");
+    const QVariant client = m_db->value(clientOf, {invoices[0].first, invoices[0].second});
+    const QString change = QStringLiteral("UPDATE NFCOMPRA SET DTEMISSAO = ?, NRNOTAFISC = ?,"
+                                          " CDCLIENTE = ? WHERE CDFILIAL = ? AND NRLANCTONF = ?");
+    const QString select = QStringLiteral("SELECT DTEMISSAO, NRNOTAFISC, CDCLIENTE FROM NFCOMPRA"
+                                          " WHERE CDFILIAL = ? AND NRLANCTONF = ?");
+    QList<QVariantList> old;
+    for (const auto &invoice : invoices)
+        old << m_db->rows(select, {invoice.first, invoice.second}).value(0);
+    const auto putBack = qScopeGuard([&] {
+        for (qsizetype i = 0; i < invoices.size(); ++i)
+            m_db->exec(change, {old[i].value(0), old[i].value(1), old[i].value(2),
+                                invoices[i].first, invoices[i].second});
+    });
+    // The same day and number for both: the missing client's blank document puts it first.
+    m_db->exec(change, {QStringLiteral("2025-05-02"), QStringLiteral("100"),
+                        QStringLiteral("NO-SUCH-CLIENT"), invoices[0].first, invoices[0].second});
+    m_db->exec(change, {QStringLiteral("2025-05-02"), QStringLiteral("100"), client,
+                        invoices[1].first, invoices[1].second});
+    const QVariantList kept = m_db->rows(QStringLiteral("SELECT NRINSJURCLIE, NRINSCESTCLIE,"
+                                                        " SGESTADO FROM CLIENTE WHERE"
+                                                        " CDCLIENTE = ?"),
+                                         {client})
+                                  .value(0);
+    QVERIFY(!kept.isEmpty() && !kept[0].toString().isEmpty());
+
+    QString list;
+    const RegistroPage page = firstPageOf(invoices, &list);
+    QCOMPARE(page.status, QStringLiteral("OK"));
+    QStringList records50;
+    for (const QString &line : page.lines) {
+        if (line.startsWith(u"50"))
+            records50 << line;
+    }
+    QCOMPARE(records50.size(), 2);
+    // The document, the registration and the state, positions 3-16, 17-30 and 39-40.
+    QCOMPARE(records50[0].mid(2, 14), QStringLiteral("00000000000000"));
+    QCOMPARE(records50[0].mid(16, 14), QStringLiteral("ISENTO        "));
+    QCOMPARE(records50[0].mid(38, 2), QStringLiteral("  "));
+    QCOMPARE(records50[1].mid(2, 14), asDigits(kept[0].toString(), 14));
+    QCOMPARE(records50[1].mid(16, 14), kept[1].toString().isEmpty()
+                                           ? QStringLiteral("ISENTO        ")
+                                           : asText(kept[1].toString(), 14));
+    QCOMPARE(records50[1].mid(38, 2), kept[2].toString());
     m_client->call(QStringLiteral("GetDeletaLista"), {list});
 }
 
