@@ -16,6 +16,7 @@
 #include <functional>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -273,19 +274,20 @@ void assignText(QString &text, QByteArrayView bytes)
     }
 }
 
-template<typename Name> void readItem(const SqlStatement &row, Name what, Item &item)
+// The item's columns begin at `first`.
+template<typename Name> void readItem(const SqlStatement &row, int first, Name what, Item &item)
 {
-    item.itemNumber = int(row.integer(7));
-    item.cfop = cfopOf(row, 8, what);
-    assignText(item.cst, row.utf8(9));
-    assignText(item.productCode, row.utf8(10));
-    item.quantity = row.real(11);
-    item.productValue = row.real(12);
-    item.discount = row.real(13);
-    item.icmsBase = row.real(14);
-    item.icmsStBase = row.real(15);
-    item.ipiValue = row.real(16);
-    item.icmsRate = row.real(17);
+    item.itemNumber = int(row.integer(first));
+    item.cfop = cfopOf(row, first + 1, what);
+    assignText(item.cst, row.utf8(first + 2));
+    assignText(item.productCode, row.utf8(first + 3));
+    item.quantity = row.real(first + 4);
+    item.productValue = row.real(first + 5);
+    item.discount = row.real(first + 6);
+    item.icmsBase = row.real(first + 7);
+    item.icmsStBase = row.real(first + 8);
+    item.ipiValue = row.real(first + 9);
+    item.icmsRate = row.real(first + 10);
 }
 
 // Reads the file's invoices, items and products and builds its lines in order, handing each to
@@ -416,12 +418,24 @@ private:
     // Records 54; returns the codes of the items' products.
     QSet<QString> addItems()
     {
-        SqlStatement items(m_db, QByteArray(m_ordered + kOrderedKeyColumns +
-                                            ", I.NRITEM, I.NRCFOP, I.CDCST, I.CDPRODUTO,"
-                                            " I.QTITEM, I.VRPRODUTO, I.VRDESCONTO, I.VRBASEICMS,"
-                                            " I.VRBASEICMSST, I.VRIPI, I.PCALIQICMS, O.POS" +
-                                            itemsOfOrderedInvoices()));
+        // On SQLite the items come without their invoice's key, which a second statement reads
+        // from the ordered table alongside, once per invoice: SQLite copies every column of a
+        // row it hands over, and the key's seven were most of what an item row carried.
+        const bool keyAside = m_db.engine() == DatabaseEngine::Sqlite;
+        constexpr char kItemColumns[] = "I.NRITEM, I.NRCFOP, I.CDCST, I.CDPRODUTO, I.QTITEM,"
+                                        " I.VRPRODUTO, I.VRDESCONTO, I.VRBASEICMS,"
+                                        " I.VRBASEICMSST, I.VRIPI, I.PCALIQICMS, O.POS";
+        SqlStatement items(
+            m_db, keyAside ? QByteArray(m_ordered + kItemColumns + itemsOfOrderedInvoices())
+                           : QByteArray(m_ordered + kOrderedKeyColumns + ", " + kItemColumns +
+                                        itemsOfOrderedInvoices()));
         bindFile(items);
+        std::optional<SqlStatement> keys;
+        if (keyAside)
+            keys.emplace(m_db, QByteArray(QByteArray("SELECT ") + kOrderedKeyColumns +
+                                          ", O.POS FROM temp.ORDEMNFARQ O ORDER BY O.POS"));
+        const int firstItemColumn = keyAside ? 0 : 7;
+        const int posColumn = firstItemColumn + 11;
         QSet<QString> productCodes;
         QString lastCode;
         InvoiceItems invoice;
@@ -429,17 +443,19 @@ private:
         qint64 keyOf = 0; // the POS item.invoice was read for; every invoice has one above 0
         while (items.step()) {
             // An invoice's items share its key: read it once per invoice, not once per item.
-            const qint64 pos = items.integer(18);
+            const qint64 pos = items.integer(posColumn);
             if (pos != keyOf) {
                 addInvoiceItems(invoice);
-                item.invoice = readKey(items);
-                invoice.number = items.text(2);
-                invoice.branch = items.text(0);
-                invoice.posting = items.text(1);
+                const SqlStatement &key = keys ? keyRowAt(*keys, pos) : items;
+                item.invoice = readKey(key);
+                invoice.number = key.text(2);
+                invoice.branch = key.text(0);
+                invoice.posting = key.text(1);
                 keyOf = pos;
             }
             readItem(
-                items, [&] { return itemName(int(items.integer(7)), invoice); }, item);
+                items, firstItemColumn,
+                [&] { return itemName(int(items.integer(firstItemColumn)), invoice); }, item);
             invoice.items.push_back(item);
             // Items of one invoice often repeat a product; skip the hash for the common case.
             if (productCodes.isEmpty() || item.productCode != lastCode) {
@@ -449,6 +465,18 @@ private:
         }
         addInvoiceItems(invoice);
         return productCodes;
+    }
+
+    // The ordered table's row of the invoice at `pos`, read in the items' order: both go up by
+    // POS, the key statement skipping invoices without items.
+    static const SqlStatement &keyRowAt(SqlStatement &keys, qint64 pos)
+    {
+        while (keys.step()) {
+            if (keys.integer(7) == pos)
+                return keys;
+        }
+        throw DatabaseError(
+            QStringLiteral("A nota fiscal %1 da ordem do arquivo não foi encontrada.").arg(pos));
     }
 
     // The items pass's joins and order. On PostgreSQL the items come in the invoices' order
