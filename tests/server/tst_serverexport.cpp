@@ -195,6 +195,7 @@ private slots:
     void layoutErrorNamesTheInvoice();
     void numbersWithBlanksAreOrderedAsNumbers();
     void invoiceWhoseClientIsGone();
+    void invoicesWithoutItems();
     void invoiceKeyValuesRead_data();
     void invoiceKeyValuesRead();
     void laterPageErrors();
@@ -629,6 +630,41 @@ void TestServerExport::invoiceWhoseClientIsGone()
                                            ? QStringLiteral("ISENTO        ")
                                            : asText(kept[1].toString(), 14));
     QCOMPARE(records50[1].mid(38, 2), kept[2].toString());
+    m_client->call(QStringLiteral("GetDeletaLista"), {list});
+}
+
+// Invoices without items between invoices with them: each item line carries its own invoice's
+// key, whatever invoices were passed over.
+void TestServerExport::invoicesWithoutItems()
+{
+    const QString reg = QStringLiteral("061258473");
+    const auto invoices = invoicesOf(reg, 40, QStringLiteral("AND IDNFCOMPRALEG = 'N'"));
+    QVERIFY(invoices.size() == 40);
+    m_db->exec(QStringLiteral("CREATE TABLE ITENSGUARDADOS AS SELECT * FROM NFCOMPRAITEM"
+                              " WHERE 0"));
+    const auto putBack = qScopeGuard([&] {
+        m_db->exec(QStringLiteral("INSERT INTO NFCOMPRAITEM SELECT * FROM ITENSGUARDADOS"));
+        m_db->exec(QStringLiteral("DROP TABLE ITENSGUARDADOS"));
+    });
+    // The first, one in three, and the last two: runs of them too.
+    for (qsizetype i = 0; i < invoices.size(); ++i) {
+        if (i % 3 != 0 && i < invoices.size() - 2)
+            continue;
+        const QVariantList key{invoices[i].first, invoices[i].second};
+        m_db->exec(QStringLiteral("INSERT INTO ITENSGUARDADOS SELECT * FROM NFCOMPRAITEM"
+                                  " WHERE CDFILIAL = ? AND NRLANCTONF = ?"),
+                   key);
+        m_db->exec(QStringLiteral("DELETE FROM NFCOMPRAITEM WHERE CDFILIAL = ? AND NRLANCTONF = ?"),
+                   key);
+    }
+    QVERIFY(m_db->value(QStringLiteral("SELECT count(*) FROM ITENSGUARDADOS")).toInt() > 0);
+
+    QString list;
+    const RegistroPage page = firstPageOf(invoices, &list);
+    QCOMPARE(page.status, QStringLiteral("OK"));
+    RegistroCall call;
+    call.start = QDate(2024, 12, 1);
+    checkFile(page.lines, list, reg, call);
     m_client->call(QStringLiteral("GetDeletaLista"), {list});
 }
 
