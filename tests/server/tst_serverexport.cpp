@@ -13,6 +13,7 @@
 #include "rpc/rpcerror.h"
 
 #include <QElapsedTimer>
+#include <QMap>
 #include <QScopeGuard>
 #include <QTest>
 #include <QThread>
@@ -424,6 +425,20 @@ void TestServerExport::linesFollowTheLayout()
     // Two registrations, pending and exported invoices alike, cancelled ones included.
     auto invoices = invoicesOf(QStringLiteral("052147836"), 400);
     invoices += invoicesOf(QStringLiteral("061258473"), 150);
+    // A flag neither pending nor exported as the list writes them: kept and restored as it is.
+    const QString setFlag =
+        QStringLiteral("UPDATE NFCOMPRA SET IDNFCOMPRALEG = ? WHERE CDFILIAL = ?"
+                       " AND NRLANCTONF = ?");
+    const QString flagOf = QStringLiteral("SELECT IDNFCOMPRALEG FROM NFCOMPRA WHERE CDFILIAL = ?"
+                                          " AND NRLANCTONF = ?");
+    const QVariant oddFlagWas = m_db->value(flagOf, {invoices[7].first, invoices[7].second});
+    m_db->exec(setFlag, {QStringLiteral("X"), invoices[7].first, invoices[7].second});
+    const auto putBack = qScopeGuard([&] {
+        m_db->exec(setFlag, {oddFlagWas, invoices[7].first, invoices[7].second});
+    });
+    QMap<QPair<QString, QString>, QString> flagsBefore;
+    for (const auto &invoice : invoices)
+        flagsBefore[invoice] = m_db->value(flagOf, {invoice.first, invoice.second}).toString();
     QList<QPair<QString, QString>> files;
     const QString list = registerList(invoices, &files);
     QCOMPARE(files.size(), 2);
@@ -463,6 +478,15 @@ void TestServerExport::linesFollowTheLayout()
                          {list})
                  .toInt(),
              invoices.size());
+    // Row by row, each invoice's flag from before its file was built, kept in the list.
+    const QList<QVariantList> kept =
+        m_db->rows(QStringLiteral("SELECT CDFILIAL, NRLANCTONF, IDNFCOMPRALEGANT FROM"
+                                  " LISTACOMPRALEGNF WHERE NRLISTA = ?"),
+                   {list});
+    QCOMPARE(kept.size(), invoices.size());
+    for (const QVariantList &row : kept)
+        QCOMPARE(row[2].toString(), flagsBefore.value({row[0].toString(), row[1].toString()}));
+    QCOMPARE(flagsBefore.value(invoices[7]), QStringLiteral("X"));
 }
 
 void TestServerExport::firstPageErrors_data()
@@ -638,7 +662,7 @@ void TestServerExport::invoiceWhoseClientIsGone()
 void TestServerExport::invoicesWithoutItems()
 {
     const QString reg = QStringLiteral("061258473");
-    const auto invoices = invoicesOf(reg, 40, QStringLiteral("AND IDNFCOMPRALEG = 'N'"));
+    const auto invoices = invoicesOf(reg, 40);
     QVERIFY(invoices.size() == 40);
     m_db->exec(QStringLiteral("CREATE TABLE ITENSGUARDADOS AS SELECT * FROM NFCOMPRAITEM"
                               " WHERE 0"));
