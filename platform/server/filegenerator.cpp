@@ -148,23 +148,8 @@ bool isYes(QByteArrayView flag)
 // many, whole blocks, so that the blocks are stored as slices of the chunk.
 constexpr int kChunkLines = 8 * lineblocks::kLinesPerBlock;
 
-// An invoice of the file as the builder read it, for the storing side to mark (SQLite): the row
-// ids of the invoice and of its row in the list, and the exported flag it had before this build.
-struct InvoiceToMark
-{
-    qint64 invoiceRow = 0;
-    qint64 listRow = 0;
-    qsizetype flagAt = 0;    // in LineChunk::flags
-    qsizetype flagSize = -1; // -1: NULL
-};
-
-// Lines of kRecordLength bytes, back to back, and the invoices read while they were built.
-struct LineChunk
-{
-    QByteArray lines;
-    std::vector<InvoiceToMark> invoices;
-    QByteArray flags; // the invoices' flags, back to back
-};
+// Lines of kRecordLength bytes, back to back.
+using LineChunk = QByteArray;
 
 // The hand-over between the two threads. Bounded, so that a builder faster than the database
 // does not pile the file up in memory; roomy enough (some 16 MB) that the builder goes on while
@@ -310,15 +295,10 @@ template<typename Name> void readItem(const SqlStatement &row, int first, Name w
 class FileLines
 {
 public:
-    // On SQLite `toMark` gets each invoice of the file as the records 50 pass reads it.
-    using MarkSink = std::function<void(qint64 invoiceRow, qint64 listRow, QByteArrayView flag)>;
-
-    FileLines(SqlConnection &db, const ExportFile &file, const FileLayoutBuilder::LineSink &sink,
-              MarkSink toMark = {})
+    FileLines(SqlConnection &db, const ExportFile &file, const FileLayoutBuilder::LineSink &sink)
         : m_db(db)
         , m_file(file)
         , m_builder(sink)
-        , m_toMark(std::move(toMark))
     {}
 
     void build(const Informant &informant)
@@ -357,14 +337,13 @@ private:
             return;
         }
         m_db.exec("CREATE TEMP TABLE ORDEMNFARQ (POS INTEGER PRIMARY KEY, CDFILIAL, NRLANCTONF,"
-                  " NRNOTAFISC, DTEMISSAO, CDMODELONF, CDSERIE, NRINSJURCLIE, NFROWID, CLIROWID,"
-                  " LROWID)");
+                  " NRNOTAFISC, DTEMISSAO, CDMODELONF, CDSERIE, NRINSJURCLIE, NFROWID, CLIROWID)");
         SqlStatement order(m_db, QByteArray(QByteArray("INSERT INTO temp.ORDEMNFARQ (CDFILIAL,"
                                                        " NRLANCTONF, NRNOTAFISC, DTEMISSAO,"
                                                        " CDMODELONF, CDSERIE, NRINSJURCLIE,"
-                                                       " NFROWID, CLIROWID, LROWID) SELECT ") +
-                                            kKeyColumns + ", N.rowid, C.rowid, L.rowid" +
-                                            kFileInvoices + kOfFile + kInvoiceOrder.sqlite));
+                                                       " NFROWID, CLIROWID) SELECT ") +
+                                            kKeyColumns + ", N.rowid, C.rowid" + kFileInvoices +
+                                            kOfFile + kInvoiceOrder.sqlite));
         order.bind(1, m_file.listNumber);
         order.bind(2, m_file.stateRegistration);
         order.execute();
@@ -403,7 +382,6 @@ private:
         const auto invoiceWhere = [&]() -> QString {
             return QStringLiteral("A ") + invoiceName(invoices);
         };
-        const bool marks = m_db.engine() == DatabaseEngine::Sqlite && m_toMark;
         while (invoices.step()) {
             const Invoice invoice = readInvoice(invoices, invoiceWhere);
             try {
@@ -412,8 +390,6 @@ private:
                 m_where = invoiceWhere();
                 throw;
             }
-            if (marks)
-                m_toMark(invoices.integer(19), invoices.integer(20), invoices.utf8(18));
         }
     }
 
@@ -431,8 +407,7 @@ private:
                    " O.VROUTRAS, O.PCALIQICMS, O.IDSITUACAO, O.NRINSCESTCLIE, O.SGESTADO"
                    " FROM O ORDER BY O.POS";
         if (m_db.engine() == DatabaseEngine::Sqlite)
-            return m_ordered + kOrderedKeyColumns + kColumns +
-                   ", N.IDNFCOMPRALEG, O.NFROWID, O.LROWID" + m_from +
+            return m_ordered + kOrderedKeyColumns + kColumns + m_from +
                    "NFCOMPRA N ON N.rowid = O.NFROWID LEFT JOIN CLIENTE C ON C.rowid = O.CLIROWID"
                    " ORDER BY O.POS";
         return m_ordered + kOrderedKeyColumns + kColumns + m_from +
@@ -569,7 +544,6 @@ private:
     SqlConnection &m_db;
     const ExportFile &m_file;
     FileLayoutBuilder m_builder;
-    MarkSink m_toMark;
     QByteArray m_ordered; // how a pass over the ordered invoices starts
     QByteArray m_from;    // and joins them
     QString m_where;      // what the builder was given last, for error messages
@@ -627,26 +601,17 @@ void produceLines(ChunkQueue &queue, const SqlConnection &db, const ExportFile &
         SqlTransaction snapshot(reader, SqlTransaction::Kind::Read);
         constexpr qsizetype kChunkBytes = qsizetype(kChunkLines) * kRecordLength;
         LineChunk chunk;
-        chunk.lines.reserve(kChunkBytes);
-        const auto toMark = [&](qint64 invoiceRow, qint64 listRow, QByteArrayView flag) {
-            chunk.invoices.push_back(
-                {invoiceRow, listRow, chunk.flags.size(), flag.data() ? flag.size() : -1});
-            chunk.flags.append(flag);
-        };
-        FileLines(
-            reader, file,
-            [&](QByteArrayView line) {
-                chunk.lines.append(line);
-                if (chunk.lines.size() == kChunkBytes) {
-                    if (!queue.push(std::move(chunk)))
-                        throw BuildCancelled{};
-                    chunk = LineChunk{};
-                    chunk.lines.reserve(kChunkBytes);
-                }
-            },
-            toMark)
-            .build(informant);
-        if (!chunk.lines.isEmpty() || !chunk.invoices.empty())
+        chunk.reserve(kChunkBytes);
+        FileLines(reader, file, [&](QByteArrayView line) {
+            chunk.append(line);
+            if (chunk.size() == kChunkBytes) {
+                if (!queue.push(std::move(chunk)))
+                    throw BuildCancelled{};
+                chunk = LineChunk{};
+                chunk.reserve(kChunkBytes);
+            }
+        }).build(informant);
+        if (!chunk.isEmpty())
             queue.push(std::move(chunk));
         queue.finish({});
     } catch (const BuildCancelled &) {
@@ -741,42 +706,6 @@ private:
     qsizetype m_next = 0;
 };
 
-// On SQLite the invoices are marked as the builder hands them over, each found by its row id,
-// which its snapshot shares with this transaction (the write lock was taken before the snapshot
-// and nothing here changes a row id): two lookups an invoice instead of the list's slices
-// looking each invoice up by its key twice. The same flags kept and marks set as InvoiceMarker.
-class MarkerByRowId
-{
-public:
-    explicit MarkerByRowId(SqlConnection &db)
-        : m_keep(db, "UPDATE LISTACOMPRALEGNF SET IDNFCOMPRALEGANT = ?2"
-                     " WHERE rowid = ?1 AND IDNFCOMPRALEGANT IS NULL")
-        , m_mark(db, "UPDATE NFCOMPRA SET IDNFCOMPRALEG = 'S'"
-                     " WHERE rowid = ?1 AND IDNFCOMPRALEG <> 'S'")
-    {}
-
-    void mark(const LineChunk &chunk)
-    {
-        for (const InvoiceToMark &invoice : chunk.invoices) {
-            m_keep.bind(1, invoice.listRow);
-            if (invoice.flagSize < 0)
-                m_keep.bindNull(2);
-            else
-                m_keep.bindUtf8NoCopy(
-                    2, QByteArrayView(chunk.flags).sliced(invoice.flagAt, invoice.flagSize));
-            m_keep.execute();
-            m_keep.reset();
-            m_mark.bind(1, invoice.invoiceRow);
-            m_mark.execute();
-            m_mark.reset();
-        }
-    }
-
-private:
-    SqlStatement m_keep;
-    SqlStatement m_mark;
-};
-
 // Marks the file's invoices and stores the chunks as they come until the builder is done;
 // returns the number of lines.
 qint64 markAndStore(SqlConnection &db, const ExportFile &file, qint64 sequenceBase,
@@ -784,21 +713,13 @@ qint64 markAndStore(SqlConnection &db, const ExportFile &file, qint64 sequenceBa
 {
     clearEarlierLines(db, file);
     lineblocks::BlockWriter store(db, file.fileNumber, file.listNumber, sequenceBase);
+    InvoiceMarker marker(db, file);
     LineChunk chunk;
-    if (db.engine() == DatabaseEngine::Sqlite) {
-        MarkerByRowId marker(db);
-        while (queue.pop(chunk)) {
-            marker.mark(chunk);
-            store.add(chunk.lines);
-        }
-    } else {
-        InvoiceMarker marker(db, file);
-        while (marker.markNext())
-            while (queue.tryPop(chunk))
-                store.add(chunk.lines);
-        while (queue.pop(chunk))
-            store.add(chunk.lines);
-    }
+    while (marker.markNext())
+        while (queue.tryPop(chunk))
+            store.add(chunk);
+    while (queue.pop(chunk))
+        store.add(chunk);
     if (const std::exception_ptr error = queue.error())
         std::rethrow_exception(error);
     store.finish();
