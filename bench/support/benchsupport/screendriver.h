@@ -20,29 +20,39 @@
 
 namespace fis::bench {
 
+struct ModalPoll
+{
+    std::function<void(QWidget *)> drive;
+    bool *driven = nullptr;
+    int tries = 0;
+};
+
+// One look for the modal window, then another a little later until it is there. The pending
+// timer alone holds the state, which goes with the last look.
+inline void pollModal(const std::shared_ptr<ModalPoll> &state)
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    if (modal && modal->isVisible()) {
+        if (state->driven)
+            *state->driven = true;
+        state->drive(modal);
+        return;
+    }
+    if (++state->tries > 200) {
+        if (modal)
+            modal->close();
+        return;
+    }
+    QTimer::singleShot(10, [state] { pollModal(state); });
+}
+
 // Runs `drive` on the modal window about to open (polled: exec() starts after the call that
 // opens it). After two seconds it closes whatever is modal, so that a run cannot hang; returns
 // through `driven` whether `drive` ran.
 inline void whenModal(std::function<void(QWidget *)> drive, bool *driven = nullptr)
 {
-    auto tries = std::make_shared<int>(0);
-    auto poll = std::make_shared<std::function<void()>>();
-    *poll = [drive, tries, poll, driven]() {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (modal && modal->isVisible()) {
-            if (driven)
-                *driven = true;
-            drive(modal);
-            return;
-        }
-        if (++*tries > 200) {
-            if (modal)
-                modal->close();
-            return;
-        }
-        QTimer::singleShot(10, *poll);
-    };
-    QTimer::singleShot(0, *poll);
+    auto state = std::make_shared<ModalPoll>(ModalPoll{std::move(drive), driven});
+    QTimer::singleShot(0, [state] { pollModal(state); });
 }
 
 // Opens the screen's connection, fills the header (tax 01, company 01, the output name) and
