@@ -178,6 +178,48 @@ QString pageAgainstStored(const RegistroPage &page, const QList<StoredLine> &sto
         .arg(expected.isEmpty() ? -1 : expected.first().number);
 }
 
+// Sets columns of invoices of the test database, each invoice's row of values in `columns`
+// order, and puts the earlier values back when it goes.
+class ChangedInvoices
+{
+public:
+    ChangedInvoices(const TestDatabase &db, const QList<QPair<QString, QString>> &invoices,
+                    const QStringList &columns, const QList<QVariantList> &values)
+        : m_db(db)
+        , m_invoices(invoices)
+        , m_change(QStringLiteral("UPDATE NFCOMPRA SET %1 = ? WHERE CDFILIAL = ? AND"
+                                  " NRLANCTONF = ?")
+                       .arg(columns.join(QStringLiteral(" = ?, "))))
+    {
+        const QString select = QStringLiteral("SELECT %1 FROM NFCOMPRA WHERE CDFILIAL = ? AND"
+                                              " NRLANCTONF = ?")
+                                   .arg(columns.join(QStringLiteral(", ")));
+        for (const auto &invoice : invoices)
+            m_before << db.rows(select, {invoice.first, invoice.second}).value(0);
+        for (qsizetype i = 0; i < invoices.size(); ++i)
+            set(i, values.value(i));
+    }
+    ~ChangedInvoices()
+    {
+        for (qsizetype i = 0; i < m_invoices.size(); ++i)
+            set(i, m_before.value(i));
+    }
+    ChangedInvoices(const ChangedInvoices &) = delete;
+    ChangedInvoices &operator=(const ChangedInvoices &) = delete;
+
+private:
+    void set(qsizetype invoice, QVariantList values) const
+    {
+        values << m_invoices[invoice].first << m_invoices[invoice].second;
+        m_db.exec(m_change, values);
+    }
+
+    const TestDatabase &m_db;
+    const QList<QPair<QString, QString>> m_invoices;
+    const QString m_change;
+    QList<QVariantList> m_before;
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(ChangeCall)
@@ -426,16 +468,10 @@ void TestServerExport::linesFollowTheLayout()
     auto invoices = invoicesOf(QStringLiteral("052147836"), 400);
     invoices += invoicesOf(QStringLiteral("061258473"), 150);
     // A flag neither pending nor exported as the list writes them: kept and restored as it is.
-    const QString setFlag =
-        QStringLiteral("UPDATE NFCOMPRA SET IDNFCOMPRALEG = ? WHERE CDFILIAL = ?"
-                       " AND NRLANCTONF = ?");
+    const ChangedInvoices oddFlag(*m_db, {invoices[7]}, {QStringLiteral("IDNFCOMPRALEG")},
+                                  {{QStringLiteral("X")}});
     const QString flagOf = QStringLiteral("SELECT IDNFCOMPRALEG FROM NFCOMPRA WHERE CDFILIAL = ?"
                                           " AND NRLANCTONF = ?");
-    const QVariant oddFlagWas = m_db->value(flagOf, {invoices[7].first, invoices[7].second});
-    m_db->exec(setFlag, {QStringLiteral("X"), invoices[7].first, invoices[7].second});
-    const auto putBack = qScopeGuard([&] {
-        m_db->exec(setFlag, {oddFlagWas, invoices[7].first, invoices[7].second});
-    });
     QMap<QPair<QString, QString>, QString> flagsBefore;
     for (const auto &invoice : invoices)
         flagsBefore[invoice] = m_db->value(flagOf, {invoice.first, invoice.second}).toString();
@@ -572,22 +608,10 @@ void TestServerExport::numbersWithBlanksAreOrderedAsNumbers()
     const auto invoices =
         invoicesOf(QStringLiteral("074369581"), 2, QStringLiteral("AND IDNFCOMPRALEG = 'N'"));
     QVERIFY(invoices.size() == 2);
-    const QString select = QStringLiteral(
-        "SELECT DTEMISSAO, NRNOTAFISC FROM NFCOMPRA WHERE CDFILIAL = ? AND NRLANCTONF = ?");
-    const QString change = QStringLiteral("UPDATE NFCOMPRA SET DTEMISSAO = ?, NRNOTAFISC = ?"
-                                          " WHERE CDFILIAL = ? AND NRLANCTONF = ?");
-    QList<QVariantList> old;
-    for (const auto &invoice : invoices)
-        old << m_db->rows(select, {invoice.first, invoice.second}).value(0);
-    const auto putBack = qScopeGuard([&] {
-        for (qsizetype i = 0; i < invoices.size(); ++i)
-            m_db->exec(change,
-                       {old[i].value(0), old[i].value(1), invoices[i].first, invoices[i].second});
-    });
-    m_db->exec(change, {QStringLiteral("2025-05-02"), QStringLiteral("100"), invoices[0].first,
-                        invoices[0].second});
-    m_db->exec(change, {QStringLiteral("2025-05-02"), QStringLiteral("  99 "), invoices[1].first,
-                        invoices[1].second});
+    const ChangedInvoices changed(*m_db, invoices,
+                                  {QStringLiteral("DTEMISSAO"), QStringLiteral("NRNOTAFISC")},
+                                  {{QStringLiteral("2025-05-02"), QStringLiteral("100")},
+                                   {QStringLiteral("2025-05-02"), QStringLiteral("  99 ")}});
 
     QString list;
     const RegistroPage page = firstPageOf(invoices, &list);
@@ -609,26 +633,15 @@ void TestServerExport::invoiceWhoseClientIsGone()
     const auto invoices =
         invoicesOf(QStringLiteral("074369581"), 2, QStringLiteral("AND IDNFCOMPRALEG = 'N'"));
     QVERIFY(invoices.size() == 2);
-    const QString clientOf =
-        QStringLiteral("SELECT CDCLIENTE FROM NFCOMPRA WHERE CDFILIAL = ? AND NRLANCTONF = ?");
-    const QVariant client = m_db->value(clientOf, {invoices[0].first, invoices[0].second});
-    const QString change = QStringLiteral("UPDATE NFCOMPRA SET DTEMISSAO = ?, NRNOTAFISC = ?,"
-                                          " CDCLIENTE = ? WHERE CDFILIAL = ? AND NRLANCTONF = ?");
-    const QString select = QStringLiteral("SELECT DTEMISSAO, NRNOTAFISC, CDCLIENTE FROM NFCOMPRA"
-                                          " WHERE CDFILIAL = ? AND NRLANCTONF = ?");
-    QList<QVariantList> old;
-    for (const auto &invoice : invoices)
-        old << m_db->rows(select, {invoice.first, invoice.second}).value(0);
-    const auto putBack = qScopeGuard([&] {
-        for (qsizetype i = 0; i < invoices.size(); ++i)
-            m_db->exec(change, {old[i].value(0), old[i].value(1), old[i].value(2),
-                                invoices[i].first, invoices[i].second});
-    });
+    const QVariant client = m_db->value(QStringLiteral("SELECT CDCLIENTE FROM NFCOMPRA WHERE"
+                                                       " CDFILIAL = ? AND NRLANCTONF = ?"),
+                                        {invoices[0].first, invoices[0].second});
     // The same day and number for both: the missing client's blank document puts it first.
-    m_db->exec(change, {QStringLiteral("2025-05-02"), QStringLiteral("100"),
-                        QStringLiteral("NO-SUCH-CLIENT"), invoices[0].first, invoices[0].second});
-    m_db->exec(change, {QStringLiteral("2025-05-02"), QStringLiteral("100"), client,
-                        invoices[1].first, invoices[1].second});
+    const ChangedInvoices changed(
+        *m_db, invoices,
+        {QStringLiteral("DTEMISSAO"), QStringLiteral("NRNOTAFISC"), QStringLiteral("CDCLIENTE")},
+        {{QStringLiteral("2025-05-02"), QStringLiteral("100"), QStringLiteral("NO-SUCH-CLIENT")},
+         {QStringLiteral("2025-05-02"), QStringLiteral("100"), client}});
     const QVariantList kept = m_db->rows(QStringLiteral("SELECT NRINSJURCLIE, NRINSCESTCLIE,"
                                                         " SGESTADO FROM CLIENTE WHERE"
                                                         " CDCLIENTE = ?"),
