@@ -2,7 +2,10 @@
 
 #include "sqldb/sqldatabase.h"
 
+#include <lz4.h>
+
 #include <algorithm>
+#include <limits>
 
 namespace fis::lineblocks {
 
@@ -48,6 +51,28 @@ void checkBlock(const QString &fileNumber, qint64 first, qint64 count, QByteArra
                             .arg(first)
                             .arg(next - 1)
                             .arg(fileNumber));
+}
+
+// The text a compressed block holds, the block that starts at line `first`: read() checks it as
+// it checks a block kept as text. Bytes that are not LZ4's, or hold more than a block, are a
+// DatabaseError.
+QByteArray unpack(QByteArrayView packed, const QString &fileNumber, qint64 first)
+{
+    QByteArray text(kBlockBytes, Qt::Uninitialized);
+    // Safe on any bytes: reads and writes within both buffers, and fails on more than a block.
+    const int size =
+        packed.size() > std::numeric_limits<int>::max()
+            ? -1
+            : LZ4_decompress_safe(packed.data(), text.data(), int(packed.size()), int(text.size()));
+    if (size < 0)
+        throw DatabaseError(QStringLiteral("O bloco de linhas do arquivo %1 que começa na linha "
+                                           "%2 não se descomprime em até %3 linhas: as linhas "
+                                           "guardadas estão corrompidas.")
+                                .arg(fileNumber)
+                                .arg(first)
+                                .arg(kLinesPerBlock));
+    text.truncate(size);
+    return text;
 }
 
 } // namespace
@@ -111,7 +136,14 @@ void BlockWriter::write(QByteArrayView block)
         m_insert->bind(3, count);
         m_insert->bindUtf8NoCopy(4, m_listNumber);
         m_insert->bind(5, m_sequenceBase + first);
-        m_insert->bindUtf8NoCopy(6, block);
+        // A block is far below LZ4's limits; lines that do not shrink stay text.
+        m_packed.resize(LZ4_compressBound(int(block.size())));
+        const int packed = LZ4_compress_default(block.data(), m_packed.data(), int(block.size()),
+                                                int(m_packed.size()));
+        if (packed > 0 && packed < block.size())
+            m_insert->bindBytesNoCopy(6, QByteArrayView(m_packed).first(packed));
+        else
+            m_insert->bindUtf8NoCopy(6, block);
         m_insert->execute();
     } else {
         m_rows->addText(m_fileNumber);
@@ -141,10 +173,18 @@ void read(SqlConnection &db, const QString &fileNumber, qint64 from, qint64 to,
     q.bind(2, next - (kLinesPerBlock - 1));
     q.bind(3, to);
     bool started = false;
+    QByteArray unpacked;
     while (q.step()) {
         const qint64 first = q.integer(0);
         const qint64 count = q.integer(1);
-        const QByteArrayView text = q.utf8(3);
+        QByteArrayView text;
+        if (q.holdsBytes(3)) {
+            // Lives until the next block is read.
+            unpacked = unpack(q.bytes(3), fileNumber, first);
+            text = unpacked;
+        } else {
+            text = q.utf8(3);
+        }
         checkBlock(fileNumber, first, count, text);
         const qint64 end = first + count; // the line after the block
         if (!started && end <= next)

@@ -6,6 +6,12 @@
 // lines it holds (NRLINHAS), the SQUENCIAL of its first line (the next ones count up by one) and
 // its lines back to back, without line ends (DSREGARQMAG). Every line is kRecordLength bytes, so
 // a line's place in its block follows from its number.
+//
+// On SQLite a block is kept LZ4-compressed, as bytes (a BLOB in the text column), when that is
+// shorter: a file's lines shrink to about a third, and SQLite writes, logs and reads its pages
+// itself, in the server's threads. A block kept as text is read as ever. The server engines
+// compress the column themselves (PostgreSQL with LZ4, as the schema sets the column, Firebird by
+// its records' run-length compression).
 
 #include "layout/records.h"
 #include "server/storedline.h"
@@ -59,6 +65,7 @@ private:
     std::unique_ptr<SqlStatement> m_insert; // SQLite
     std::unique_ptr<SqlRowWriter> m_rows;   // the other engines
     QByteArray m_partial;                   // the lines of a block not yet full
+    QByteArray m_packed;                    // a block compressed, on SQLite
     qint64 m_written = 0;                   // lines in the blocks written
     qint64 m_added = 0;
 };

@@ -4,6 +4,22 @@
 
 namespace fis {
 
+// The server engines' statements: their columns are text, and bytes have no way in.
+void SqlStatementImpl::bindBytesNoCopy(int, QByteArrayView)
+{
+    throw DatabaseError(QStringLiteral("Só o SQLite guarda bytes sem convertê-los em texto."));
+}
+
+bool SqlStatementImpl::holdsBytes(int) const
+{
+    return false;
+}
+
+QByteArrayView SqlStatementImpl::bytes(int) const
+{
+    throw DatabaseError(QStringLiteral("Só o SQLite guarda bytes sem convertê-los em texto."));
+}
+
 std::unique_ptr<SqlConnection> openSqlDatabase(const DatabaseTarget &target,
                                                const SqlOpenOptions &options)
 {

@@ -13,8 +13,10 @@
 // Values cross as text, integers and doubles. Dates are ISO-8601 texts ('YYYY-MM-DD',
 // timestamps 'YYYY-MM-DD HH:MM:SS'), bound and read as such on every engine (SQLite stores them
 // so; the others convert). A NUMERIC column reads as integer() or real(), and as utf8() in its
-// plain decimal form. A null QString (or bindNull) binds NULL on every engine; an empty one
-// binds '' (which the server engines keep apart from NULL).
+// plain decimal form. SQLite also keeps bytes as they are (a BLOB), which the server engines'
+// text columns cannot hold: only a statement of an SQLite connection binds them. A null QString (or
+// bindNull) binds NULL on every engine; an empty one binds '' (which the server engines keep apart
+// from NULL).
 //
 // A refused statement inside a transaction leaves the transaction usable, as on SQLite (the
 // PostgreSQL connection rolls back to a savepoint of its own). Every failure is a DatabaseError
@@ -52,6 +54,10 @@ public:
     virtual QByteArrayView utf8(int column) const = 0;
     virtual qint64 integer(int column) const = 0;
     virtual double real(int column) const = 0;
+    // SQLite's BLOB values; the server engines have none in the columns the server reads.
+    virtual void bindBytesNoCopy(int index, QByteArrayView bytes);
+    virtual bool holdsBytes(int column) const;
+    virtual QByteArrayView bytes(int column) const;
 };
 
 // Rows written in bulk into one table (see SqlConnection::insertRows): each row's values in
@@ -147,6 +153,9 @@ public:
     void bind(int index, int value) { m_impl->bind(index, qint64(value)); }
     void bind(int index, double value) { m_impl->bind(index, value); }
     void bindNull(int index) { m_impl->bindNull(index); }
+    // Bytes kept as they are (SQLite's BLOB), which must stay put until the statement is
+    // stepped or reset; a DatabaseError on the server engines.
+    void bindBytesNoCopy(int index, QByteArrayView bytes) { m_impl->bindBytesNoCopy(index, bytes); }
 
     // True while a row is available.
     bool step() { return m_impl->step(); }
@@ -161,6 +170,10 @@ public:
     QByteArrayView utf8(int column) const { return m_impl->utf8(column); }
     qint64 integer(int column) const { return m_impl->integer(column); }
     double real(int column) const { return m_impl->real(column); }
+    // Whether the column's value is bytes (a BLOB), and those bytes, valid until the next step
+    // or reset.
+    bool holdsBytes(int column) const { return m_impl->holdsBytes(column); }
+    QByteArrayView bytes(int column) const { return m_impl->bytes(column); }
 
 private:
     std::unique_ptr<SqlStatementImpl> m_impl;

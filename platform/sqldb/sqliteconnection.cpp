@@ -185,6 +185,24 @@ public:
     }
     qint64 integer(int column) const override { return sqlite3_column_int64(m_stmt, column); }
     double real(int column) const override { return sqlite3_column_double(m_stmt, column); }
+    void bindBytesNoCopy(int index, QByteArrayView bytes) override
+    {
+        // A null pointer would bind NULL, and empty bytes are still a value.
+        static const char empty[] = "";
+        const char *data = bytes.isEmpty() ? empty : bytes.data();
+        check(sqlite3_bind_blob(m_stmt, index, data, int(bytes.size()), SQLITE_STATIC));
+    }
+    bool holdsBytes(int column) const override
+    {
+        return sqlite3_column_type(m_stmt, column) == SQLITE_BLOB;
+    }
+    // Read as the bytes they are: reading a BLOB as text would add a terminator to a copy.
+    QByteArrayView bytes(int column) const override
+    {
+        const auto *data = static_cast<const char *>(sqlite3_column_blob(m_stmt, column));
+        const int size = sqlite3_column_bytes(m_stmt, column);
+        return data ? QByteArrayView(data, size) : QByteArrayView("", 0);
+    }
 
 private:
     void bindText(int index, QByteArrayView utf8, sqlite3_destructor_type lifetime)

@@ -1,15 +1,18 @@
 // A file's lines stored in blocks and read back by pages, on the server's own connection: line
 // counts on both sides of the block's size, lines handed over in pieces that do not match the
 // blocks, pages whose bounds fall inside blocks and on their edges, and stored blocks that are
-// not whole. Built once for SQLite (tests/server) and once for PostgreSQL and Firebird
+// not whole; on SQLite, blocks kept compressed and lines that do not shrink kept as text. Built
+// once for SQLite (tests/server) and once for PostgreSQL and Firebird
 // (tests/serverengines, FIS_LINEBLOCKS_ENGINES), on the throwaway servers of scripts/engines.
 #include "demodata.h"
 #include "server/lineblocks.h"
 #include "sqldb/sqldatabase.h"
+#include "testsupport/storedlines.h"
 #ifdef FIS_LINEBLOCKS_ENGINES
 #include "testsupport/enginedatabase.h"
 #endif
 
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -50,6 +53,16 @@ QByteArray linesText(qint64 first, qint64 count)
     QByteArray text;
     for (qint64 n = first; n < first + count; ++n)
         text += lineText(n);
+    return text;
+}
+
+// Lines no compression shortens: printable characters drawn at random.
+QByteArray randomLines(qint64 count)
+{
+    QRandomGenerator random(20251210);
+    QByteArray text(count * kRecordLength, Qt::Uninitialized);
+    for (char &c : text)
+        c = char(random.bounded(33, 127));
     return text;
 }
 
@@ -134,13 +147,20 @@ private slots:
     void blocksNotWholeAreErrors();
     void linesOfAnotherLengthAreRefused_data();
     void linesOfAnotherLengthAreRefused();
+    void storedCompressedWhereShorter_data();
+    void storedCompressedWhereShorter();
 
 private:
     static void addEngineColumn();
     SqlConnection &db(DatabaseEngine engine) { return *m_connections.at(engine); }
     // A new file of the list, with `total` lines stored; returns its number.
     QString storeFile(DatabaseEngine engine, qint64 total, bool inPieces = true);
+    // The same with these lines, `total` of them.
+    QString storeLines(DatabaseEngine engine, const QByteArray &text, bool inPieces = true);
+    // NRORDREGARQ, NRLINHAS, SQUENCIAL and the length of the lines' text, of each block in order.
     QList<QList<qint64>> blockRows(DatabaseEngine engine, const QString &file);
+    // Of each block in order: whether it is kept as bytes, and how many.
+    QList<std::pair<bool, qint64>> storedForms(DatabaseEngine engine, const QString &file);
     void exec(DatabaseEngine engine, const char *sql, const QString &file, qint64 a = 0,
               qint64 b = 0);
 
@@ -189,6 +209,12 @@ void TestLineBlocks::addEngineColumn()
 
 QString TestLineBlocks::storeFile(DatabaseEngine engine, qint64 total, bool inPieces)
 {
+    return storeLines(engine, linesText(1, total), inPieces);
+}
+
+QString TestLineBlocks::storeLines(DatabaseEngine engine, const QByteArray &text, bool inPieces)
+{
+    const qint64 total = text.size() / kRecordLength;
     const QString file = QString::number(++m_files).rightJustified(10, u'0');
     SqlConnection &c = db(engine);
     SqlTransaction tx(c, SqlTransaction::Kind::Write);
@@ -200,7 +226,6 @@ QString TestLineBlocks::storeFile(DatabaseEngine engine, qint64 total, bool inPi
     add.bind(3, total);
     add.execute();
     lineblocks::BlockWriter writer(c, file, QString::fromLatin1(kList), kSequenceBase);
-    const QByteArray text = linesText(1, total);
     qint64 given = 0;
     for (size_t piece = 0; given < total; ++piece) {
         const qint64 count =
@@ -215,7 +240,6 @@ QString TestLineBlocks::storeFile(DatabaseEngine engine, qint64 total, bool inPi
     return file;
 }
 
-// NRORDREGARQ, NRLINHAS, SQUENCIAL and the text's length of each block, in order.
 QList<QList<qint64>> TestLineBlocks::blockRows(DatabaseEngine engine, const QString &file)
 {
     SqlStatement q(db(engine), "SELECT NRORDREGARQ, NRLINHAS, SQUENCIAL, DSREGARQMAG"
@@ -223,9 +247,24 @@ QList<QList<qint64>> TestLineBlocks::blockRows(DatabaseEngine engine, const QStr
                                " ORDER BY NRORDREGARQ");
     q.bind(1, file);
     QList<QList<qint64>> rows;
-    while (q.step())
-        rows.append({q.integer(0), q.integer(1), q.integer(2), qint64(q.utf8(3).size())});
+    while (q.step()) {
+        const qint64 length = q.holdsBytes(3) ? test::unpackedBlock(q.bytes(3), q.integer(1)).size()
+                                              : q.utf8(3).size();
+        rows.append({q.integer(0), q.integer(1), q.integer(2), length});
+    }
     return rows;
+}
+
+QList<std::pair<bool, qint64>> TestLineBlocks::storedForms(DatabaseEngine engine,
+                                                           const QString &file)
+{
+    SqlStatement q(db(engine), "SELECT DSREGARQMAG FROM BLOCOARQCOMPRALEG"
+                               " WHERE NRSEQARQMAG = ?1 ORDER BY NRORDREGARQ");
+    q.bind(1, file);
+    QList<std::pair<bool, qint64>> forms;
+    while (q.step())
+        forms.append({q.holdsBytes(0), q.holdsBytes(0) ? q.bytes(0).size() : q.utf8(0).size()});
+    return forms;
 }
 
 void TestLineBlocks::exec(DatabaseEngine engine, const char *sql, const QString &file, qint64 a,
@@ -367,6 +406,21 @@ void TestLineBlocks::blocksNotWholeAreErrors_data()
         for (const auto &f : faults)
             QTest::addRow("%s, %s", qPrintable(engineName(engine)), f.name)
                 << engine << QByteArray(f.sql) << f.a << f.b << QString::fromUtf8(f.message);
+    // The compressed blocks SQLite keeps, damaged.
+    const auto sqliteFault = [](const char *name, const char *sql, const char *message) {
+        QTest::addRow("SQLite, %s", name) << DatabaseEngine::Sqlite << QByteArray(sql)
+                                          << qint64(251) << qint64(0) << QString::fromUtf8(message);
+    };
+    if (enginesUnderTest().front() == DatabaseEngine::Sqlite) {
+        sqliteFault("compressed bytes cut short",
+                    "UPDATE BLOCOARQCOMPRALEG SET DSREGARQMAG = substr(DSREGARQMAG, 1, 100)"
+                    " WHERE NRSEQARQMAG = ?1 AND NRORDREGARQ = ?2",
+                    "as linhas guardadas estão corrompidas");
+        sqliteFault("bytes that are no compressed lines",
+                    "UPDATE BLOCOARQCOMPRALEG SET DSREGARQMAG = zeroblob(200)"
+                    " WHERE NRSEQARQMAG = ?1 AND NRORDREGARQ = ?2",
+                    "que começa na linha 251 não se descomprime em até 250 linhas");
+    }
 }
 
 // A block changed behind the server's back is a database error naming what is wrong, never a
@@ -411,6 +465,44 @@ void TestLineBlocks::linesOfAnotherLengthAreRefused()
     const QByteArray text = linesText(1, 2);
     QVERIFY_THROWS_EXCEPTION(DatabaseError, writer.add(QByteArrayView(text).chopped(1)));
     QCOMPARE(writer.lines(), qint64(0));
+}
+
+void TestLineBlocks::storedCompressedWhereShorter_data()
+{
+    addEngineColumn();
+    for (DatabaseEngine engine : enginesUnderTest())
+        QTest::addRow("%s", qPrintable(engineName(engine))) << engine;
+}
+
+// SQLite keeps a block as its lines compressed when that is shorter and as text when it is not;
+// the server engines keep text. Every line reads back as it was given, either way.
+void TestLineBlocks::storedCompressedWhereShorter()
+{
+    QFETCH(DatabaseEngine, engine);
+    const bool compresses = engine == DatabaseEngine::Sqlite;
+    const QByteArray random = randomLines(300);
+    for (const bool repeating : {true, false}) {
+        const qint64 total = repeating ? 600 : 300;
+        const QByteArray text = repeating ? linesText(1, total) : random;
+        const QString file = storeLines(engine, text);
+        const QList<std::pair<bool, qint64>> forms = storedForms(engine, file);
+        QCOMPARE(forms.size(), (total + kBlock - 1) / kBlock);
+        for (qsizetype i = 0; i < forms.size(); ++i) {
+            const qint64 lines = std::min<qint64>(kBlock, total - i * kBlock);
+            QCOMPARE(forms[i].first, compresses && repeating);
+            if (forms[i].first)
+                QVERIFY2(forms[i].second < lines * kRecordLength / 4,
+                         qPrintable(QString::number(forms[i].second)));
+            else
+                QCOMPARE(forms[i].second, lines * kRecordLength);
+        }
+        std::vector<ReadLine> expected;
+        for (qint64 n = 1; n <= total; ++n)
+            expected.push_back(
+                {n, text.sliced((n - 1) * kRecordLength, kRecordLength), kSequenceBase + n});
+        const QString difference = compareLines(readLines(db(engine), file, 1, total), expected);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestLineBlocks)

@@ -172,8 +172,7 @@ void TestSchemaMigration::makeOlder(SqliteConnection &db, bool withLastFile)
 
 void TestSchemaMigration::toLineRows(SqliteConnection &db)
 {
-    for (const QString &statement : test::toLineRowsStatements())
-        db.exec(statement.toUtf8().constData());
+    test::toLineRows(db);
 }
 
 void TestSchemaMigration::ownerlessListsAreSettled()

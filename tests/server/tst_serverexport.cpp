@@ -1202,9 +1202,14 @@ void TestServerExport::damagedLinesAreACallError()
     const qint64 total = lineCountOf(db, file);
     QVERIFY(total > 600);
 
-    db.exec(QStringLiteral("UPDATE BLOCOARQCOMPRALEG SET DSREGARQMAG = substr(DSREGARQMAG, 2)"
+    // The block of lines 251 to 500 a character short, written as text.
+    QString shortBlock;
+    for (const StoredLine &line : storedLines(db, file))
+        if (line.number >= 251 && line.number <= 500)
+            shortBlock += line.text;
+    db.exec(QStringLiteral("UPDATE BLOCOARQCOMPRALEG SET DSREGARQMAG = ?"
                            " WHERE NRSEQARQMAG = ? AND NRORDREGARQ = 251"),
-            {file});
+            {shortBlock.mid(1), file});
     call.first = 201;
     call.last = 300;
     QString error = rpcErrorOf([&] { getRegistro(*client, call); });
@@ -1341,8 +1346,10 @@ void TestServerExport::exportGoesOnAcrossTheUpgrade()
     QVERIFY(total > 600);
     QCOMPARE(stored.size(), total);
     // The earlier kind of server had stored the lines one per row.
-    for (const QString &statement : toLineRowsStatements())
-        db.exec(statement);
+    {
+        SqliteConnection earlierServer(db.path(), 5000);
+        toLineRows(earlierServer);
+    }
     QCOMPARE(db.value(QStringLiteral("SELECT count(*) FROM REGARQCOMPRALEG")).toLongLong(), total);
 
     // The earlier server runs on, so its list is not undone when the upgraded one starts.
