@@ -8,7 +8,7 @@
 // a line's place in its block follows from its number.
 //
 // On SQLite a block is kept LZ4-compressed, as bytes (a BLOB in the text column), when that is
-// shorter: a file's lines shrink to about a third, and SQLite writes, logs and reads its pages
+// shorter: a file's lines shrink to about 40 %, and SQLite writes, logs and reads its pages
 // itself, in the server's threads. A block kept as text is read as ever. The server engines
 // compress the column themselves (PostgreSQL with LZ4, as the schema sets the column, Firebird by
 // its records' run-length compression).
