@@ -1,6 +1,7 @@
 #include "dataset/datapacket.h"
 
 #include "base/automationdate.h"
+#include "base/hugepages.h"
 
 #include <QCoreApplication>
 #include <QHash>
@@ -146,7 +147,15 @@ double halfToDouble(quint16 half)
 class Output
 {
 public:
-    void reserve(qsizetype n) { m_bytes.reserve(n); }
+    void reserve(qsizetype n)
+    {
+        // What has been written so far moves with the room, which is advised before the rest
+        // of it is touched.
+        if (n >= kLargeBlock)
+            reserveAdvised(m_bytes, n);
+        else
+            m_bytes.reserve(n);
+    }
 
     void head(quint8 major, quint64 value)
     {
@@ -276,9 +285,28 @@ private:
             qsizetype size = qMax(m_size + n, qMax<qsizetype>(256, m_bytes.size() * 2));
             if (m_size + n <= m_bytes.capacity())
                 size = qMin(size, m_bytes.capacity());
+            if (size > m_bytes.capacity() && size >= kLargeBlock)
+                moveToAdvisedRoom(size);
             m_bytes.resize(size);
         }
         return m_bytes.data() + m_size;
+    }
+
+    // A large packet's bytes move to new room advised before the copy first touches it
+    // (adviseHugePages()); a reallocation would copy into room faulted in 4 KB at a time.
+    static constexpr qsizetype kLargeBlock = qsizetype(4) << 20;
+    void moveToAdvisedRoom(qsizetype size)
+    {
+        QByteArray room;
+        reserveAdvised(room, size);
+        room.resize(m_size);
+        std::memcpy(room.data(), m_bytes.constData(), size_t(m_size));
+        m_bytes = std::move(room);
+    }
+    static void reserveAdvised(QByteArray &bytes, qsizetype size)
+    {
+        bytes.reserve(size);
+        adviseHugePages(bytes.data(), bytes.capacity());
     }
 
     QByteArray m_bytes;

@@ -1,5 +1,6 @@
 #include "rpc/framereader.h"
 
+#include "base/hugepages.h"
 #include "rpc/rpcerror.h"
 
 #include <algorithm>
@@ -56,8 +57,14 @@ void FrameReader::feed(QByteArrayView bytes)
             m_body.reserve(std::min(m_expected, kInitialReserve));
         }
         const qsizetype n = std::min<qsizetype>(m_expected - m_body.size(), left);
-        if (m_body.size() + n > m_body.capacity())
-            m_body.reserve(m_expected);
+        if (m_body.size() + n > m_body.capacity()) {
+            // The body's room, in one piece, advised before what has come is copied into it.
+            QByteArray room;
+            room.reserve(m_expected);
+            adviseHugePages(room.data(), room.capacity());
+            room.append(m_body);
+            m_body = std::move(room);
+        }
         m_body.append(data, n);
         data += n;
         left -= n;

@@ -92,6 +92,7 @@ private slots:
     void numbersKeepTheirValue_data();
     void numbersKeepTheirValue();
     void packetWriterStreams();
+    void largePacketsKeepEveryByte();
     void packetWriterRefuses();
     void malformed_data();
     void malformed();
@@ -557,6 +558,39 @@ void TestDataPacket::packetWriterStreams()
     counted.addRow({u"a"_s, 1, QDate(2024, 1, 1)});
     counted.addRow({QVariant(), QVariant(), QVariant()});
     QCOMPARE(decodePacket(counted.finish()).rows.size(), size_t(2));
+}
+
+// Packets of tens of MB move to new room as they grow, and a reserved one takes its room at once:
+// whichever way, every row arrives and the bytes are the same.
+void TestDataPacket::largePacketsKeepEveryByte()
+{
+    const QList<FieldDef> fields = {textField(u"LINE"_s, 126), floatField(u"N"_s)};
+    const auto write = [&](PacketWriter &w, int rows) {
+        for (int i = 0; i < rows; ++i) {
+            QByteArray line = QByteArray::number(i).rightJustified(126, char('a' + i % 26));
+            w.addUtf8Text(line);
+            w.addFloat(i);
+        }
+        return w.finish();
+    };
+    constexpr int kRows = 100000; // some 13 MB
+    PacketWriter grown(fields);
+    const QByteArray grownBytes = write(grown, kRows);
+    QVERIFY(grownBytes.size() > (12 << 20));
+    PacketWriter reserved(fields);
+    reserved.reserve(grownBytes.size() / 3); // grows past its room too
+    QCOMPARE(write(reserved, kRows), grownBytes);
+    PacketWriter exact(fields);
+    exact.reserve(grownBytes.size());
+    QCOMPARE(write(exact, kRows), grownBytes);
+
+    const DataPacket p = decodePacket(grownBytes);
+    QCOMPARE(p.rows.size(), size_t(kRows));
+    for (int i : {0, 1, 33333, kRows - 1}) {
+        QCOMPARE(p.rows[size_t(i)].at(0).toString(),
+                 QString::number(i).rightJustified(126, QChar(u'a' + i % 26)));
+        QCOMPARE(p.rows[size_t(i)].at(1).toInt(), i);
+    }
 }
 
 void TestDataPacket::packetWriterRefuses()
