@@ -4,10 +4,19 @@
 
 namespace fis {
 
+namespace {
+
 // The server engines' statements: their columns are text, and bytes have no way in.
-void SqlStatementImpl::bindBytesNoCopy(int, QByteArrayView)
+[[noreturn]] void noBytesHere()
 {
     throw DatabaseError(QStringLiteral("Só o SQLite guarda bytes sem convertê-los em texto."));
+}
+
+} // namespace
+
+void SqlStatementImpl::bindBytesNoCopy(int, QByteArrayView)
+{
+    noBytesHere();
 }
 
 bool SqlStatementImpl::holdsBytes(int) const
@@ -17,7 +26,7 @@ bool SqlStatementImpl::holdsBytes(int) const
 
 QByteArrayView SqlStatementImpl::bytes(int) const
 {
-    throw DatabaseError(QStringLiteral("Só o SQLite guarda bytes sem convertê-los em texto."));
+    noBytesHere();
 }
 
 std::unique_ptr<SqlConnection> openSqlDatabase(const DatabaseTarget &target,

@@ -152,6 +152,8 @@ private slots:
 
 private:
     static void addEngineColumn();
+    // The engine column and a row of each engine under test, for the cases that take no more.
+    static void addEngineRows();
     SqlConnection &db(DatabaseEngine engine) { return *m_connections.at(engine); }
     // A new file of the list, with `total` lines stored; returns its number.
     QString storeFile(DatabaseEngine engine, qint64 total, bool inPieces = true);
@@ -205,6 +207,13 @@ void TestLineBlocks::cleanupTestCase()
 void TestLineBlocks::addEngineColumn()
 {
     QTest::addColumn<DatabaseEngine>("engine");
+}
+
+void TestLineBlocks::addEngineRows()
+{
+    addEngineColumn();
+    for (DatabaseEngine engine : enginesUnderTest())
+        QTest::addRow("%s", qPrintable(engineName(engine))) << engine;
 }
 
 QString TestLineBlocks::storeFile(DatabaseEngine engine, qint64 total, bool inPieces)
@@ -449,9 +458,7 @@ void TestLineBlocks::blocksNotWholeAreErrors()
 
 void TestLineBlocks::linesOfAnotherLengthAreRefused_data()
 {
-    addEngineColumn();
-    for (DatabaseEngine engine : enginesUnderTest())
-        QTest::addRow("%s", qPrintable(engineName(engine))) << engine;
+    addEngineRows();
 }
 
 // Lines of another length could not be sliced back: refused before anything is stored.
@@ -469,9 +476,7 @@ void TestLineBlocks::linesOfAnotherLengthAreRefused()
 
 void TestLineBlocks::storedCompressedWhereShorter_data()
 {
-    addEngineColumn();
-    for (DatabaseEngine engine : enginesUnderTest())
-        QTest::addRow("%s", qPrintable(engineName(engine))) << engine;
+    addEngineRows();
 }
 
 // SQLite keeps a block as its lines compressed when that is shorter and as text when it is not;
