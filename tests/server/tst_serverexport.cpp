@@ -1049,36 +1049,65 @@ void TestServerExport::lateFaultInBigFileLeavesNothing()
     };
     const int exportedBefore = exportedOfList();
 
-    // The last item of the latest invoice: its record 54 comes after every record 50.
-    const QVariantList bad =
-        big.rows(QStringLiteral(
-                     "SELECT I.NRLANCTONF, I.NRITEM, I.QTITEM FROM NFCOMPRAITEM I JOIN NFCOMPRA N"
-                     " USING (CDFILIAL, NRLANCTONF) WHERE N.CDFILIAL = '0001'"
-                     " ORDER BY N.DTEMISSAO DESC, I.NRITEM DESC LIMIT 1"))
-            .value(0);
-    QCOMPARE(bad.size(), 3);
-    const QString fixItem = QStringLiteral("UPDATE NFCOMPRAITEM SET QTITEM = ? WHERE CDFILIAL ="
-                                           " '0001' AND NRLANCTONF = ? AND NRITEM = ?");
-    big.exec(fixItem, {123456789.5, bad[0], bad[1]}); // 12 digits with 3 decimals: too long
+    // Faults at both ends of the items and in their middle, each put right before the next:
+    // the items are read and laid out at the same time, and whichever side finds the fault,
+    // at whatever point, the answer names it and nothing of the build stays.
+    struct Fault
+    {
+        QString order; // picks the item from the file's invoices
+        const char *column;
+        QVariant value;
+        QString expected; // the status begins with it, %1 the item number
+    };
+    const int itemsOfFile =
+        big.value(QStringLiteral("SELECT count(*) FROM NFCOMPRAITEM WHERE CDFILIAL = '0001'"))
+            .toInt();
+    const QList<Fault> faults = {
+        // 12 digits with 3 decimals: too long for the record; found laying it out.
+        {QStringLiteral("N.DTEMISSAO DESC, I.NRITEM DESC"), "QTITEM", 123456789.5,
+         QStringLiteral("O item %1 da")},
+        {QStringLiteral("N.DTEMISSAO, I.NRITEM"), "QTITEM", 123456789.5,
+         QStringLiteral("O item %1 da")},
+        // Found reading it.
+        {QStringLiteral("N.DTEMISSAO, I.NRITEM LIMIT 1 OFFSET %1").arg(itemsOfFile / 2), "NRCFOP",
+         QStringLiteral("1X02"), QStringLiteral("O item %1 da")},
+    };
+    for (const Fault &fault : faults) {
+        const QVariantList bad =
+            big.rows(QStringLiteral("SELECT I.NRLANCTONF, I.NRITEM, I.%1 FROM NFCOMPRAITEM I"
+                                    " JOIN NFCOMPRA N USING (CDFILIAL, NRLANCTONF)"
+                                    " WHERE N.CDFILIAL = '0001' ORDER BY %2")
+                         .arg(QLatin1String(fault.column), fault.order))
+                .value(0);
+        QCOMPARE(bad.size(), 3);
+        const QString fixItem = QStringLiteral("UPDATE NFCOMPRAITEM SET %1 = ? WHERE CDFILIAL ="
+                                               " '0001' AND NRLANCTONF = ? AND NRITEM = ?")
+                                    .arg(QLatin1String(fault.column));
+        big.exec(fixItem, {fault.value, bad[0], bad[1]});
+
+        RegistroCall call;
+        call.list = list;
+        call.registration = QStringLiteral("052147836");
+        call.last = 0;
+        const RegistroPage failed = getRegistro(*client, call);
+        QVERIFY2(failed.status.startsWith(fault.expected.arg(bad[1].toInt())) &&
+                     failed.status.contains(bad[0].toString()),
+                 qPrintable(failed.status));
+        QVERIFY(failed.continuation.isEmpty());
+        QCOMPARE(storedLineCountOfList(big, list), qint64(0));
+        QCOMPARE(exportedOfList(), exportedBefore);
+        QCOMPARE(big.value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEGNF WHERE NRLISTA ="
+                                          " ? AND IDNFCOMPRALEGANT IS NOT NULL"),
+                           {list})
+                     .toInt(),
+                 0);
+        big.exec(fixItem, {bad[2], bad[0], bad[1]});
+    }
 
     RegistroCall call;
     call.list = list;
     call.registration = QStringLiteral("052147836");
     call.last = 0;
-    const RegistroPage failed = getRegistro(*client, call);
-    QVERIFY2(failed.status.startsWith(QStringLiteral("O item %1 da").arg(bad[1].toInt())) &&
-                 failed.status.contains(bad[0].toString()),
-             qPrintable(failed.status));
-    QVERIFY(failed.continuation.isEmpty());
-    QCOMPARE(storedLineCountOfList(big, list), qint64(0));
-    QCOMPARE(exportedOfList(), exportedBefore);
-    QCOMPARE(big.value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEGNF WHERE NRLISTA = ?"
-                                      " AND IDNFCOMPRALEGANT IS NOT NULL"),
-                       {list})
-                 .toInt(),
-             0);
-
-    big.exec(fixItem, {bad[2], bad[0], bad[1]});
     // Built without serving a line, then asked for again from the start, as a client retrying
     // does: the rebuild replaces the stored lines and keeps the flags kept the first time.
     const RegistroPage built = getRegistro(*client, call);
@@ -1096,13 +1125,10 @@ void TestServerExport::lateFaultInBigFileLeavesNothing()
                        {list})
                  .toInt(),
              exportedBefore);
-    const int items =
-        big.value(QStringLiteral("SELECT count(*) FROM NFCOMPRAITEM WHERE CDFILIAL = '0001'"))
-            .toInt();
     const int products = big.value(QStringLiteral("SELECT count(DISTINCT CDPRODUTO) FROM"
                                                   " NFCOMPRAITEM WHERE CDFILIAL = '0001'"))
                              .toInt();
-    QCOMPARE(lines.size(), 2 + invoices.size() + items + products + 1);
+    QCOMPARE(lines.size(), 2 + invoices.size() + itemsOfFile + products + 1);
     // Record types in the file's order, each line in its place.
     QString types;
     for (const QString &line : lines) {
