@@ -2,8 +2,10 @@
 
 #include "layout/filelayoutbuilder.h"
 #include "layout/layouterror.h"
+#include "server/fileorderkey.h"
 #include "server/lineblocks.h"
 #include "sqldb/sqldatabase.h"
+#include "sqldb/sqliteconnection.h"
 
 #include <QDateTime>
 #include <QScopeGuard>
@@ -24,17 +26,10 @@ namespace fis {
 
 namespace {
 
-// The ORDER BY that puts invoices in the order the file layout requires: issue date, invoice
-// number as a number, then issuer document, model and series as the record writes them (these
-// only separate invoices of different issuers that share date and number). Numbers are compared
-// by their digits without blanks around them and leading zeros, as the records read them, so
-// that no length overflows.
+// The ORDER BY that puts invoices in the order the file layout requires (kFileOrderExpressions).
 // The server engines keep DTEMISSAO as a DATE.
 constexpr EngineSql kInvoiceOrder = {
-    " ORDER BY substr(N.DTEMISSAO, 1, 10), length(ltrim(trim(N.NRNOTAFISC), '0')),"
-    " ltrim(trim(N.NRNOTAFISC), '0'),"
-    " substr('00000000000000' || coalesce(trim(C.NRINSJURCLIE), ''), -14),"
-    " CAST(N.CDMODELONF AS INTEGER), upper(coalesce(N.CDSERIE, '')), N.CDFILIAL, N.NRLANCTONF",
+    kFileOrderExpressions,
     " ORDER BY N.DTEMISSAO, length(ltrim(trim(N.NRNOTAFISC), '0')),"
     " ltrim(trim(N.NRNOTAFISC), '0'),"
     " right('00000000000000' || coalesce(trim(C.NRINSJURCLIE), ''), 14),"
@@ -338,18 +333,30 @@ private:
         }
         m_db.exec("CREATE TEMP TABLE ORDEMNFARQ (POS INTEGER PRIMARY KEY, CDFILIAL, NRLANCTONF,"
                   " NRNOTAFISC, DTEMISSAO, CDMODELONF, CDSERIE, NRINSJURCLIE, NFROWID, CLIROWID)");
-        SqlStatement order(m_db, QByteArray(QByteArray("INSERT INTO temp.ORDEMNFARQ (CDFILIAL,"
-                                                       " NRLANCTONF, NRNOTAFISC, DTEMISSAO,"
-                                                       " CDMODELONF, CDSERIE, NRINSJURCLIE,"
-                                                       " NFROWID, CLIROWID) SELECT ") +
-                                            kKeyColumns + ", N.rowid, C.rowid" + kFileInvoices +
-                                            kOfFile + kInvoiceOrder.sqlite));
-        order.bind(1, m_file.listNumber);
-        order.bind(2, m_file.stateRegistration);
-        order.execute();
+        {
+            // By one key where every invoice has one, by the eight expressions otherwise.
+            const FileOrderKey key(dynamic_cast<SqliteConnection &>(m_db));
+            fillOrderedTable(QByteArray(" ORDER BY ") + kFileOrderKeyCall);
+            if (key.unkeyed() > 0) {
+                m_db.exec("DELETE FROM temp.ORDEMNFARQ");
+                fillOrderedTable(kInvoiceOrder.sqlite);
+            }
+        }
         // CROSS JOIN keeps the ordered table as the outer loop whatever the statistics say.
         m_ordered = "SELECT ";
         m_from = " FROM temp.ORDEMNFARQ O CROSS JOIN ";
+    }
+
+    void fillOrderedTable(const QByteArray &order)
+    {
+        const QByteArray sql = QByteArray("INSERT INTO temp.ORDEMNFARQ (CDFILIAL, NRLANCTONF,"
+                                          " NRNOTAFISC, DTEMISSAO, CDMODELONF, CDSERIE,"
+                                          " NRINSJURCLIE, NFROWID, CLIROWID) SELECT ") +
+                               kKeyColumns + ", N.rowid, C.rowid" + kFileInvoices + kOfFile + order;
+        SqlStatement fill(m_db, sql);
+        fill.bind(1, m_file.listNumber);
+        fill.bind(2, m_file.stateRegistration);
+        fill.execute();
     }
 
     // The server engines' common table expression O of the file's invoices numbered in their
