@@ -86,6 +86,18 @@ public:
         }
     }
 
+    // Room for the whole answer at once: a large one grown by doubling held the old room and
+    // the new one together at every step, the largest part of the server's peak while a list of
+    // 250,000 invoices went out. A collected row's texts come with 33 bytes of its own, about
+    // what the cells' heads, value and date take in the packet; room left over is never
+    // touched, so takes no memory.
+    void expect(qsizetype rows, qsizetype textBytes)
+    {
+        constexpr qsizetype kPerRow = 8;
+        constexpr qsizetype kFields = 4096; // the field definitions before the rows
+        m_writer.reserve(kFields + textBytes + rows * kPerRow);
+    }
+
     QByteArray finish() { return m_writer.finish(); }
 
 private:
@@ -282,7 +294,9 @@ RpcValue CompraLegalService::GetNotaFiscal(RpcArgs &args)
     const std::unique_ptr<StoreTransaction> tx = m_store->begin(TransactionKind::Read);
     try {
         InvoiceListAnswer answer;
-        m_store->findInvoices(criteria, [&answer](const InvoiceRow &row) { answer.add(row); });
+        m_store->findInvoices(
+            criteria, [&answer](const InvoiceRow &row) { answer.add(row); },
+            [&answer](qsizetype rows, qsizetype bytes) { answer.expect(rows, bytes); });
         const QByteArray packet = answer.finish();
         tx->commit();
         return RpcValue::fromPacket(packet);

@@ -160,9 +160,13 @@ public:
     // The next number of the sequence (SEQCOMPRALEG); unset when there is no such sequence.
     virtual std::optional<qint64> nextInSequence(const QString &sequence) = 0;
 
-    // The invoices that meet the criteria, in the list's order.
-    virtual void findInvoices(const InvoiceCriteria &criteria,
-                              const std::function<void(const InvoiceRow &)> &row) = 0;
+    // The invoices that meet the criteria, in the list's order. `expected`, when set, is called
+    // before the rows where the store has them all at hand: their number and about how many
+    // bytes their texts take, so that an answer takes its room once.
+    virtual void
+    findInvoices(const InvoiceCriteria &criteria,
+                 const std::function<void(const InvoiceRow &)> &row,
+                 const std::function<void(qsizetype rows, qsizetype bytes)> &expected) = 0;
     virtual bool taxExists(const QString &tax) = 0;
     // The state (SGESTADO) of the company's registration; null when it is not there.
     virtual QString stateOfRegistration(const QString &company, const QString &registration) = 0;

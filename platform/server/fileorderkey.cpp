@@ -199,8 +199,8 @@ void fileOrderKey(sqlite3_context *context, int count, sqlite3_value **values)
     KeyWriter key;
     const bool keyed = count == kArguments && issueDay(key, values[0]) &&
                        invoiceNumber(key, values[1]) && issuerDocument(key, values[2]) &&
-                       model(key, values[3]) && series(key, values[4]) &&
-                       column(key, values[5]) && column(key, values[6]);
+                       model(key, values[3]) && series(key, values[4]) && column(key, values[5]) &&
+                       column(key, values[6]);
     if (!keyed) {
         ++*static_cast<qint64 *>(sqlite3_user_data(context));
         sqlite3_result_null(context);
@@ -214,12 +214,10 @@ void fileOrderKey(sqlite3_context *context, int count, sqlite3_value **values)
 FileOrderKey::FileOrderKey(SqliteConnection &db)
     : m_db(db)
 {
-    if (sqlite3_create_function_v2(db.handle(), kName, kArguments,
-                                   SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY,
-                                   &m_unkeyed, fileOrderKey, nullptr, nullptr,
-                                   nullptr) != SQLITE_OK)
-        db.fail(QStringLiteral("Não foi possível registrar a função %1")
-                    .arg(QLatin1String(kName)));
+    if (sqlite3_create_function_v2(
+            db.handle(), kName, kArguments, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY,
+            &m_unkeyed, fileOrderKey, nullptr, nullptr, nullptr) != SQLITE_OK)
+        db.fail(QStringLiteral("Não foi possível registrar a função %1").arg(QLatin1String(kName)));
 }
 
 FileOrderKey::~FileOrderKey()

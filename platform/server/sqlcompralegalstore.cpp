@@ -221,6 +221,7 @@ public:
             size += size_t(texts[i].size());
         }
         const quint32 client = clientIndex(texts[kClient]);
+        m_clientBytes += m_clients[client].bytes;
         m_bytes.resize(start + size);
         char *p = m_bytes.data() + start;
         const double value = q.real(9);
@@ -301,6 +302,10 @@ public:
             m_rows[i] = m_keys[i].row;
     }
 
+    qsizetype rowCount() const { return qsizetype(m_rows.size()); }
+    // The rows' texts, their clients' included, and their lengths.
+    qsizetype textBytes() const { return qsizetype(m_bytes.size()) + m_clientBytes; }
+
     void forEach(const std::function<void(const InvoiceRow &)> &handOver) const
     {
         InvoiceRow invoice;
@@ -340,6 +345,7 @@ private:
     struct Client
     {
         std::optional<QByteArray> type, number, name;
+        qsizetype bytes = 0; // of the three
     };
 
     static QByteArrayView view(const std::optional<QByteArray> &text)
@@ -363,7 +369,9 @@ private:
                         return std::nullopt;
                     return QByteArray(value.isEmpty() ? "" : value.data(), value.size());
                 };
-                client = {text(0), text(1), text(2)};
+                client = {text(0), text(1), text(2), 0};
+                for (const auto *column : {&client.type, &client.number, &client.name})
+                    client.bytes += *column ? (*column)->size() : 0;
             }
             m_client.reset();
         }
@@ -457,6 +465,7 @@ private:
     SqlStatement m_client;
     QHash<QByteArray, quint32> m_clientIndex;
     std::vector<Client> m_clients;
+    qsizetype m_clientBytes = 0; // of every row's client
 };
 
 constexpr char kFileColumns[] = "SELECT A.NRSEQARQMAG, A.NRLISTA, A.CDEMPRESA, A.CDINSCESTA,"
@@ -853,8 +862,9 @@ QByteArray SqlCompraLegalStore::withoutZeros(const char *expression) const
     return "ltrim(" + QByteArray(expression) + ", '0')";
 }
 
-void SqlCompraLegalStore::findInvoices(const InvoiceCriteria &criteria,
-                                       const std::function<void(const InvoiceRow &)> &row)
+void SqlCompraLegalStore::findInvoices(
+    const InvoiceCriteria &criteria, const std::function<void(const InvoiceRow &)> &row,
+    const std::function<void(qsizetype rows, qsizetype bytes)> &expected)
 {
     const auto run = [&](const Query &query) {
         auto q = std::make_unique<SqlStatement>(m_db, query.sql.constData());
@@ -878,6 +888,8 @@ void SqlCompraLegalStore::findInvoices(const InvoiceCriteria &criteria,
             ordersHere = collected.add(*q);
         if (ordersHere) {
             collected.sort();
+            if (expected)
+                expected(collected.rowCount(), collected.textBytes());
             collected.forEach(row);
             return;
         }

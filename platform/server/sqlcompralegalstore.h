@@ -24,8 +24,10 @@ public:
     std::optional<qint64> nextInSequence(const QString &sequence) override = 0;
 
     std::unique_ptr<StoreTransaction> begin(TransactionKind kind) override;
-    void findInvoices(const InvoiceCriteria &criteria,
-                      const std::function<void(const InvoiceRow &)> &row) override;
+    void
+    findInvoices(const InvoiceCriteria &criteria,
+                 const std::function<void(const InvoiceRow &)> &row,
+                 const std::function<void(qsizetype rows, qsizetype bytes)> &expected) override;
     bool taxExists(const QString &tax) override;
     QString stateOfRegistration(const QString &company, const QString &registration) override;
     std::optional<exportlists::OwnedList> ownedList(const QString &list,

@@ -59,19 +59,38 @@ void bindValue(SqlStatement &statement, int index, const Value &value)
 
 // Values each column takes, all of which the key orders exactly: blanks, leading zeros, short
 // and long documents, lower case, tabs, an integer model, numbers with signs.
-const QList<Value> kDays = {text("2025-01-05"), text("2025-01-05 10:00:00"), text("2025-01-06"),
-                            text("2024-12-31"), text("2025-1-5"), text(""), null};
-const QList<Value> kNumbers = {text("123"),     text("0123"), text(" 123 "), text("00"),
-                               text("0"),       text(""),     text("12A45"), text("99"),
-                               text("100"),     text("  "),   text("0000000000000000000001"),
-                               text("1\t"),     null};
-const QList<Value> kDocuments = {null,          text("12345678000199"), text(" 12345678000199 "),
-                                 text("123"),   text("123456789012345678"), text(""),
-                                 text("ABC"),   text("\t12")};
-const QList<Value> kModels = {text("55"), text("01"), text(" 1"), text("1 "), text("-1"),
-                              text("+2"), integer(55), integer(-3), null, text("0")};
-const QList<Value> kSeries = {null, text(""), text("a"), text("A"), text("b1"), text("B1"),
-                              text("Z"), text("a b"), text("~")};
+const QList<Value> kDays = {text("2025-01-05"),
+                            text("2025-01-05 10:00:00"),
+                            text("2025-01-06"),
+                            text("2024-12-31"),
+                            text("2025-1-5"),
+                            text(""),
+                            null};
+const QList<Value> kNumbers = {text("123"),
+                               text("0123"),
+                               text(" 123 "),
+                               text("00"),
+                               text("0"),
+                               text(""),
+                               text("12A45"),
+                               text("99"),
+                               text("100"),
+                               text("  "),
+                               text("0000000000000000000001"),
+                               text("1\t"),
+                               null};
+const QList<Value> kDocuments = {null,
+                                 text("12345678000199"),
+                                 text(" 12345678000199 "),
+                                 text("123"),
+                                 text("123456789012345678"),
+                                 text(""),
+                                 text("ABC"),
+                                 text("\t12")};
+const QList<Value> kModels = {text("55"), text("01"),  text(" 1"),  text("1 "), text("-1"),
+                              text("+2"), integer(55), integer(-3), null,       text("0")};
+const QList<Value> kSeries = {null,       text(""),  text("a"),   text("A"), text("b1"),
+                              text("B1"), text("Z"), text("a b"), text("~")};
 const QList<Value> kBranches = {text("0001"), text("0002"), text("1"), text("")};
 
 } // namespace
@@ -188,8 +207,12 @@ void TestFileOrderKey::leavesToTheExpressions_data()
     QTest::addRow("accented branch") << 5 << text("Ó1");
     QTest::addRow("date as a number") << 0 << integer(20250105);
     QTest::addRow("date as a real") << 0 << real(45000.5);
-    QTest::addRow("number with a NUL")
-        << 1 << Value{Value::Kind::Text, QString::fromUtf8(QByteArray("12\0" "3", 4)), 0, 0};
+    QTest::addRow("number with a NUL") << 1
+                                       << Value{Value::Kind::Text,
+                                                QString::fromUtf8(QByteArray("12\0"
+                                                                             "3",
+                                                                             4)),
+                                                0, 0};
     QTest::addRow("model with letters") << 3 << text("5x");
     QTest::addRow("model with an exponent") << 3 << text("1e3");
     QTest::addRow("model as a real") << 3 << real(5.5);
@@ -202,8 +225,8 @@ void TestFileOrderKey::leavesToTheExpressions()
 {
     QFETCH(int, column);
     QFETCH(Value, value);
-    QList<Value> row = {text("2025-01-05"), text("1"), text("1"), text("55"), text("1"),
-                        text("0001")};
+    QList<Value> row = {text("2025-01-05"), text("1"), text("1"),
+                        text("55"),         text("1"), text("0001")};
     addInvoice(row[0], row[1], row[2], row[3], row[4], row[5]);
     row[column] = value;
     addInvoice(row[0], row[1], row[2], row[3], row[4], row[5]);
