@@ -336,8 +336,9 @@ private:
         {
             // By one key where every invoice has one, by the eight expressions otherwise.
             const FileOrderKey key(dynamic_cast<SqliteConnection &>(m_db));
-            fillOrderedTable(QByteArray(" ORDER BY ") + kFileOrderKeyCall);
-            if (key.unkeyed() > 0) {
+            if (key.usable())
+                fillOrderedTable(QByteArray(" ORDER BY ") + kFileOrderKeyCall);
+            if (!key.usable() || key.unkeyed() > 0) {
                 m_db.exec("DELETE FROM temp.ORDEMNFARQ");
                 fillOrderedTable(kInvoiceOrder.sqlite);
             }

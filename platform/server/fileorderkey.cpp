@@ -2,6 +2,8 @@
 
 #include "sqldb/sqliteconnection.h"
 
+#include <QByteArray>
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -194,6 +196,15 @@ bool column(KeyWriter &key, sqlite3_value *value)
     return asciiText(value, bytes, size) && key.text(bytes, size);
 }
 
+// The collation NFCOMPRA declares for a column is SQLite's default.
+bool comparesBytes(sqlite3 *db, const char *column)
+{
+    const char *collation = nullptr;
+    return sqlite3_table_column_metadata(db, "main", "NFCOMPRA", column, nullptr, &collation,
+                                         nullptr, nullptr, nullptr) == SQLITE_OK &&
+           collation && qstricmp(collation, "BINARY") == 0;
+}
+
 void fileOrderKey(sqlite3_context *context, int count, sqlite3_value **values)
 {
     KeyWriter key;
@@ -213,6 +224,7 @@ void fileOrderKey(sqlite3_context *context, int count, sqlite3_value **values)
 
 FileOrderKey::FileOrderKey(SqliteConnection &db)
     : m_db(db)
+    , m_usable(comparesBytes(db.handle(), "CDFILIAL") && comparesBytes(db.handle(), "NRLANCTONF"))
 {
     if (sqlite3_create_function_v2(
             db.handle(), kName, kArguments, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY,

@@ -43,11 +43,15 @@ public:
     ~FileOrderKey();
     Q_DISABLE_COPY_MOVE(FileOrderKey)
 
+    // Whether the key orders as the expressions do: not where the invoice's key columns, which
+    // the expressions compare by the columns' own collation, declare another than BINARY.
+    bool usable() const { return m_usable; }
     // Rows the function could not key since it was registered.
     qint64 unkeyed() const { return m_unkeyed; }
 
 private:
     SqliteConnection &m_db;
+    bool m_usable = false;
     qint64 m_unkeyed = 0;
 };
 

@@ -106,6 +106,7 @@ private slots:
     void ordersAsTheExpressions();
     void leavesToTheExpressions_data();
     void leavesToTheExpressions();
+    void notForAnotherCollation();
 
 private:
     void addInvoice(const Value &day, const Value &number, const Value &document,
@@ -189,6 +190,7 @@ void TestFileOrderKey::ordersAsTheExpressions()
                    any(kBranches));
     const QByteArray byKey = QByteArray(" ORDER BY ") + kFileOrderKeyCall;
     const FileOrderKey key(*m_db);
+    QVERIFY(key.usable());
     const QStringList expected = order(kFileOrderExpressions);
     QCOMPARE(expected.size(), 3000);
     QCOMPARE(order(byKey), expected);
@@ -232,6 +234,16 @@ void TestFileOrderKey::leavesToTheExpressions()
     addInvoice(row[0], row[1], row[2], row[3], row[4], row[5]);
     const QByteArray byKey = QByteArray(" ORDER BY ") + kFileOrderKeyCall;
     QCOMPARE(unkeyedOf(byKey), qint64(1));
+}
+
+// Key columns declared with another collation order as it says, which the key does not follow.
+void TestFileOrderKey::notForAnotherCollation()
+{
+    m_db->exec("DROP TABLE NFCOMPRA;"
+               "CREATE TABLE NFCOMPRA (CDFILIAL VARCHAR(4) COLLATE NOCASE, NRLANCTONF VARCHAR(10),"
+               " NRNOTAFISC VARCHAR(20), DTEMISSAO DATE, CDMODELONF VARCHAR(2),"
+               " CDSERIE VARCHAR(5), CDCLIENTE VARCHAR(10))");
+    QVERIFY(!FileOrderKey(*m_db).usable());
 }
 
 QTEST_GUILESS_MAIN(TestFileOrderKey)
