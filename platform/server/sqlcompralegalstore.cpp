@@ -187,6 +187,8 @@ public:
     static constexpr int kTextColumns[] = {0, 2, 6, 7, 8, 10, 11, 12, 13, 14};
     static constexpr int kTexts = int(std::size(kTextColumns));
     static constexpr quint16 kNullText = 0xffff;
+    // A row's bytes before its texts: value, exported flag, client, the texts' lengths.
+    static constexpr size_t kHead = sizeof(double) + 1 + sizeof(quint32) + kTexts * sizeof(quint16);
     // Where the columns are among them.
     static constexpr int kDirection = 0, kBranch = 1, kPosting = 2, kDate = 3, kNumber = 4,
                          kOperation = 5, kStateRegistration = 6, kMunicipalRegistration = 7,
@@ -212,7 +214,6 @@ public:
             return false;
         const size_t start = m_bytes.size();
         QByteArrayView texts[kTexts];
-        constexpr size_t kHead = sizeof(double) + 1 + sizeof(quint32) + kTexts * sizeof(quint16);
         size_t size = kHead;
         for (int i = 0; i < kTexts; ++i) {
             texts[i] = columnText(q, kTextColumns[i]);
@@ -303,8 +304,11 @@ public:
     }
 
     qsizetype rowCount() const { return qsizetype(m_rows.size()); }
-    // The rows' texts, their clients' included, and their lengths.
-    qsizetype textBytes() const { return qsizetype(m_bytes.size()) + m_clientBytes; }
+    // The bytes of the rows' texts, their clients' included.
+    qsizetype textBytes() const
+    {
+        return qsizetype(m_bytes.size() - m_rows.size() * kHead) + m_clientBytes;
+    }
 
     void forEach(const std::function<void(const InvoiceRow &)> &handOver) const
     {
