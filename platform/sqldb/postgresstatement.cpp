@@ -4,9 +4,11 @@
 
 #include <QLocale>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 namespace fis {
 
@@ -26,8 +28,48 @@ QByteArray doubleText(double value)
     return QByteArray::number(value, 'g', QLocale::FloatingPointShortest);
 }
 
+// "123", "-0.05": the form NUMERIC and integers take as text. With at most 15 digits the digits
+// and the power of ten are both exact doubles, so their quotient is the correctly rounded value,
+// as a full conversion gives it, at a fraction of its cost (7 amounts an item in a file's
+// build).
+std::optional<double> plainDecimal(QByteArrayView text)
+{
+    static constexpr std::array<double, 16> kPowers = {
+        1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const char *p = text.data();
+    const char *const end = p + text.size();
+    const bool negative = p < end && *p == '-';
+    if (negative)
+        ++p;
+    quint64 digits = 0;
+    int count = 0;
+    int decimals = -1; // none before the point
+    for (; p < end; ++p) {
+        const char c = *p;
+        if (c >= '0' && c <= '9') {
+            if (++count > 15)
+                return std::nullopt;
+            digits = digits * 10 + quint64(c - '0');
+            if (decimals >= 0)
+                ++decimals;
+        } else if (c == '.' && decimals < 0 && count > 0) {
+            decimals = 0;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (count == 0 || decimals == 0)
+        return std::nullopt;
+    double value = double(digits);
+    if (decimals > 0)
+        value /= kPowers[size_t(decimals)];
+    return negative ? -value : value;
+}
+
 double realOf(QByteArrayView text)
 {
+    if (const std::optional<double> plain = plainDecimal(text))
+        return *plain;
     if (text == "NaN")
         return std::numeric_limits<double>::quiet_NaN();
     if (text == "Infinity")

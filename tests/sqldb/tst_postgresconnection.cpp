@@ -10,8 +10,10 @@
 #include <QTest>
 
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <thread>
@@ -100,6 +102,7 @@ private slots:
     void valuesRead();
     void numbersBoundIntoColumns_data();
     void numbersBoundIntoColumns();
+    void realsAsTheirTextReads();
     void executeCountsChangedRows();
 
     void uncommittedTransactionRollsBack();
@@ -397,6 +400,57 @@ void TestPostgresConnection::numbersBoundIntoColumns()
         QCOMPARE(read.real(0), real); // exactly: it went as its shortest exact text
     else
         QCOMPARE(read.integer(0), integer);
+}
+
+// Amounts are read by a shortcut for short decimals: each must be the very double a full
+// conversion of its text gives, on both sides of the shortcut's 15 digits.
+void TestPostgresConnection::realsAsTheirTextReads()
+{
+    SqlStatement q(*m_db,
+                   "SELECT CAST(trunc(CAST((random() - 0.3) * 10 ^ (N % 19) AS NUMERIC), N % 7)"
+                   " AS NUMERIC(30, 6)), CAST(N AS NUMERIC(20, 0)) / 10 ^ (N % 12),"
+                   " (random() - 0.5) * 10 ^ (N % 30 - 15), CAST(N % 997 AS INTEGER) - 400"
+                   " FROM generate_series(1, 60000) AS N");
+    qint64 rows = 0;
+    qint64 long17 = 0; // past the shortcut
+    while (q.step()) {
+        ++rows;
+        for (int column = 0; column < 4; ++column) {
+            const QByteArrayView text = q.utf8(column);
+            bool ok = false;
+            const double expected = text.toDouble(&ok);
+            QVERIFY2(ok, text.toByteArray().constData());
+            const double read = q.real(column);
+            if (std::memcmp(&read, &expected, sizeof read) != 0)
+                QFAIL(qPrintable(QStringLiteral("%1 read as %2")
+                                     .arg(QString::fromUtf8(text))
+                                     .arg(read, 0, 'g', 17)));
+            if (text.size() > 17)
+                ++long17;
+        }
+    }
+    QCOMPARE(rows, 60000);
+    QVERIFY(long17 > 1000);
+    // NUMERIC has no infinity before version 14.
+    const std::pair<const char *, const char *> edges[] = {{"NUMERIC", "-0.00"},
+                                                           {"NUMERIC", "0"},
+                                                           {"NUMERIC", "999999999999999"},
+                                                           {"NUMERIC", "0.000000000000001"},
+                                                           {"NUMERIC", "123456789012345.6"},
+                                                           {"DOUBLE PRECISION", "1e300"},
+                                                           {"DOUBLE PRECISION", "-0"},
+                                                           {"DOUBLE PRECISION", "Infinity"}};
+    for (const auto &[type, text] : edges) {
+        SqlStatement one(*m_db, QByteArray(QByteArray("SELECT CAST(?1 AS ") + type + ")"));
+        one.bind(1, QString::fromLatin1(text));
+        QVERIFY(one.step());
+        const QByteArrayView shown = one.utf8(0);
+        double expected = 0;
+        QVERIFY(std::from_chars(shown.data(), shown.data() + shown.size(), expected).ec ==
+                std::errc());
+        const double read = one.real(0);
+        QVERIFY2(std::memcmp(&read, &expected, sizeof read) == 0, text);
+    }
 }
 
 void TestPostgresConnection::executeCountsChangedRows()
