@@ -14,9 +14,9 @@ namespace {
 
 const char *stageName(int stage)
 {
-    static const char *const names[] = {"antes de begin()",   "depois de begin()",
-                                        "entre as notas",     "entre os itens",
-                                        "depois de finish()", "depois de um erro"};
+    static const char *const names[] = {
+        "antes de begin()",   "depois de begin()", "entre as notas",     "entre os itens",
+        "depois de finish()", "depois de um erro", "numa série de itens"};
     return names[stage];
 }
 
@@ -100,9 +100,18 @@ void FileLayoutBuilder::addInvoice(const Invoice &invoice)
     });
 }
 
+void FileLayoutBuilder::outOfOrder(int itemNumber, qint64 invoiceNumber)
+{
+    throw LayoutError(QStringLiteral("Registro 54: o item %1 da nota %2 veio fora de ordem ou duas "
+                                     "vezes (os itens seguem a nota e depois o número do item)")
+                          .arg(itemNumber)
+                          .arg(invoiceNumber));
+}
+
 void FileLayoutBuilder::addItem(const Item &item)
 {
-    expectStage(Stage::Header, Stage::Items, "O registro 54");
+    if (m_stage != Stage::ItemsRun)
+        expectStage(Stage::Header, Stage::Items, "O registro 54");
     guarded([&] {
         writeRecord54(m_line, item);
         OrderKey key;
@@ -111,11 +120,12 @@ void FileLayoutBuilder::addItem(const Item &item)
         std::memcpy(key.issuerModelSeries.data(), m_line.data() + 2, 19); // CNPJ, model, series
         key.itemNumber = item.itemNumber;
         if (m_counts.record54 > 0 && !(m_lastItem < key))
-            throw LayoutError(
-                QStringLiteral("Registro 54: o item %1 da nota %2 veio fora de ordem ou duas vezes "
-                               "(os itens seguem a nota e depois o número do item)")
-                    .arg(item.itemNumber)
-                    .arg(item.invoice.number));
+            outOfOrder(item.itemNumber, item.invoice.number);
+        if (m_counts.record54 == 0) {
+            m_firstItem = key;
+            m_firstItemNumber = item.itemNumber;
+            m_firstItemInvoice = item.invoice.number;
+        }
         m_lastItem = key;
 
         ProductCode code;
@@ -127,6 +137,32 @@ void FileLayoutBuilder::addItem(const Item &item)
         }
         emitLine();
         ++m_counts.record54;
+        if (m_stage != Stage::ItemsRun)
+            m_stage = Stage::Items;
+    });
+}
+
+void FileLayoutBuilder::beginItemsRun()
+{
+    expectStage(Stage::New, Stage::New, "Uma série de itens");
+    m_stage = Stage::ItemsRun;
+}
+
+void FileLayoutBuilder::addItemsRun(const FileLayoutBuilder &run)
+{
+    expectStage(Stage::Header, Stage::Items, "Uma série de itens");
+    guarded([&] {
+        if (run.m_stage != Stage::ItemsRun)
+            throw LayoutError(QStringLiteral("A série de itens não terminou (está %1).")
+                                  .arg(QLatin1String(stageName(int(run.m_stage)))));
+        if (run.m_counts.record54 == 0)
+            return;
+        if (m_counts.record54 > 0 && !(m_lastItem < run.m_firstItem))
+            outOfOrder(run.m_firstItemNumber, run.m_firstItemInvoice);
+        m_lastItem = run.m_lastItem;
+        m_counts.record54 += run.m_counts.record54;
+        m_lines += run.m_lines;
+        m_usedCodes.insert(run.m_usedCodes.begin(), run.m_usedCodes.end());
         m_stage = Stage::Items;
     });
 }

@@ -45,6 +45,13 @@ public:
     void addInvoice(const Invoice &invoice);
     void addItem(const Item &item);
     void addProduct(const Product &product);
+    // A builder for a run of the file's items laid out apart (on another thread), whose lines
+    // follow the items given to the file's own builder before it takes the run in with
+    // addItemsRun(): it takes items only.
+    void beginItemsRun();
+    // Takes in a run's items after its own, checking their order across the two as addItem()
+    // does, for the records 75 and 90. The run's lines are the run's sink's to place.
+    void addItemsRun(const FileLayoutBuilder &run);
     // Writes the records 75 and 90 and returns the number of lines of the file.
     qint64 finish();
 
@@ -66,10 +73,11 @@ private:
         int itemNumber = 0;
         auto operator<=>(const OrderKey &) const = default;
     };
-    enum class Stage { New, Header, Invoices, Items, Finished, Failed };
+    enum class Stage { New, Header, Invoices, Items, Finished, Failed, ItemsRun };
 
     void expectStage(Stage first, Stage last, const char *what);
     void emitLine();
+    [[noreturn]] static void outOfOrder(int itemNumber, qint64 invoiceNumber);
     template<typename Step> void guarded(Step step);
 
     LineSink m_sink;
@@ -82,6 +90,9 @@ private:
     QString m_stateRegistration;
     OrderKey m_lastInvoice;
     OrderKey m_lastItem;
+    OrderKey m_firstItem;      // of an items run, for the check across runs
+    int m_firstItemNumber = 0; // and the item and invoice numbers its message names
+    qint64 m_firstItemInvoice = 0;
     ProductCode m_lastUsedCode{};
     std::unordered_set<ProductCode, ProductCodeHash> m_usedCodes;
     std::vector<Product> m_products;

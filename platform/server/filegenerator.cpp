@@ -4,6 +4,7 @@
 #include "layout/layouterror.h"
 #include "server/fileorderkey.h"
 #include "server/lineblocks.h"
+#include "server/sqliterows.h"
 #include "sqldb/sqldatabase.h"
 #include "sqldb/sqliteconnection.h"
 
@@ -12,6 +13,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -143,8 +145,13 @@ bool isYes(QByteArrayView flag)
 // many, whole blocks, so that the blocks are stored as slices of the chunk.
 constexpr int kChunkLines = 8 * lineblocks::kLinesPerBlock;
 
-// Lines of kRecordLength bytes, back to back.
-using LineChunk = QByteArray;
+// Lines of kRecordLength bytes, back to back, from one of a build's runs of lines.
+struct LineChunk
+{
+    int run = 0;      // 0: the file's builder; 1: the items laid out alongside it
+    qint64 first = 0; // its first line's number, where it does not follow the run's last chunk
+    QByteArray lines;
+};
 
 // The hand-over between the two threads. Bounded, so that a builder faster than the database
 // does not pile the file up in memory; roomy enough (some 16 MB) that the builder goes on while
@@ -228,6 +235,58 @@ private:
 struct BuildCancelled
 {};
 
+constexpr qsizetype kChunkBytes = qsizetype(kChunkLines) * kRecordLength;
+
+// Gathers one run's lines into chunks for the queue. Throws BuildCancelled once the storing side
+// has given up, or once `stop` is set.
+class ChunkFiller
+{
+public:
+    ChunkFiller(ChunkQueue &queue, int run, const std::atomic<bool> *stop = nullptr)
+        : m_queue(queue)
+        , m_run(run)
+        , m_stop(stop)
+    {
+        renew();
+    }
+
+    void add(QByteArrayView line)
+    {
+        m_chunk.lines.append(line);
+        if (m_chunk.lines.size() == kChunkBytes)
+            flush();
+    }
+
+    // The lines added next are the file's lines from `line` on.
+    void continueAt(qint64 line)
+    {
+        flush();
+        m_chunk.first = line;
+    }
+
+    void flush()
+    {
+        if (m_chunk.lines.isEmpty())
+            return;
+        if ((m_stop && m_stop->load(std::memory_order_relaxed)) ||
+            !m_queue.push(std::move(m_chunk)))
+            throw BuildCancelled{};
+        renew();
+    }
+
+private:
+    void renew()
+    {
+        m_chunk = LineChunk{m_run, 0, {}};
+        m_chunk.lines.reserve(kChunkBytes);
+    }
+
+    ChunkQueue &m_queue;
+    const int m_run;
+    const std::atomic<bool> *const m_stop;
+    LineChunk m_chunk;
+};
+
 // The key columns as the ordered table keeps them, in kKeyColumns' order.
 constexpr char kOrderedKeyColumns[] = "O.CDFILIAL, O.NRLANCTONF, O.NRNOTAFISC, O.DTEMISSAO,"
                                       " O.CDMODELONF, O.CDSERIE, O.NRINSJURCLIE";
@@ -285,32 +344,56 @@ template<typename Name> void readItem(const SqlStatement &row, int first, Name w
     item.icmsRate = row.real(first + 10);
 }
 
+// The ordered table of a file's invoices on SQLite (see FileLines::orderInvoices()).
+constexpr char kCreateOrdered[] =
+    "CREATE TEMP TABLE ORDEMNFARQ (POS INTEGER PRIMARY KEY, CDFILIAL, NRLANCTONF, NRNOTAFISC,"
+    " DTEMISSAO, CDMODELONF, CDSERIE, NRINSJURCLIE, NFROWID, CLIROWID)";
+constexpr qint64 kLastPosition = std::numeric_limits<qint64>::max();
+// The items an invoice of a file's first half has on average from which its second half's are
+// laid out alongside (ItemsAlongside).
+constexpr qint64 kItemsAnInvoiceAlongside = 6;
+
+class ItemsAlongside;
+
 // Reads the file's invoices, items and products and builds its lines in order, handing each to
-// the sink. Throws ExportDataError for faults in the data, DatabaseError for the database's own.
+// the filler. Throws ExportDataError for faults in the data, DatabaseError for the database's
+// own.
 class FileLines
 {
 public:
-    FileLines(SqlConnection &db, const ExportFile &file, const FileLayoutBuilder::LineSink &sink)
+    // The file's builder. On SQLite the second half of the items may be laid out alongside,
+    // their lines going to `queue` as a run of their own.
+    FileLines(SqlConnection &db, const ExportFile &file, ChunkFiller &filler, ChunkQueue &queue)
         : m_db(db)
         , m_file(file)
-        , m_builder(sink)
+        , m_filler(&filler)
+        , m_queue(&queue)
+        , m_ownBuilder(std::in_place, [&filler](QByteArrayView line) { filler.add(line); })
+        , m_builder(*m_ownBuilder)
     {}
-
-    void build(const Informant &informant)
+    // A run of the file's items for `builder`, from the ordered table of SQLite's `db`.
+    FileLines(SqlConnection &db, const ExportFile &file, FileLayoutBuilder &builder)
+        : m_db(db)
+        , m_file(file)
+        , m_builder(builder)
     {
-        orderInvoices();
+        useOrderedTable();
+    }
+
+    void build(const Informant &informant);
+
+    // The records 54 of the invoices at positions `from` to `to` of the ordered table, as a run
+    // for another builder; returns their products' codes, and names its first item in
+    // `firstItem`.
+    QSet<QString> layOutItemsRun(qint64 from, qint64 to, QString &firstItem)
+    {
         try {
-            m_where =
-                QStringLiteral("Registros 10 e 11 da inscrição %1").arg(m_file.stateRegistration);
-            m_builder.begin(informant, Period{m_file.periodStart, m_file.periodEnd});
-            addInvoices();
-            addProducts(addItems());
-            m_where = QStringLiteral("Os registros 75 e 90 da inscrição %1")
-                          .arg(m_file.stateRegistration);
-            m_builder.finish();
+            m_builder.beginItemsRun();
+            QSet<QString> codes = addItems(from, to);
+            firstItem = m_firstItem;
+            return codes;
         } catch (const LayoutError &e) {
-            throw ExportDataError(
-                QStringLiteral("%1 não cabe no leiaute do arquivo: %2").arg(m_where, e.message()));
+            throw notInLayout(e);
         }
     }
 
@@ -331,8 +414,7 @@ private:
             m_from = " FROM O JOIN ";
             return;
         }
-        m_db.exec("CREATE TEMP TABLE ORDEMNFARQ (POS INTEGER PRIMARY KEY, CDFILIAL, NRLANCTONF,"
-                  " NRNOTAFISC, DTEMISSAO, CDMODELONF, CDSERIE, NRINSJURCLIE, NFROWID, CLIROWID)");
+        m_db.exec(kCreateOrdered);
         {
             // By one key where every invoice has one, by the eight expressions otherwise.
             const FileOrderKey key(dynamic_cast<SqliteConnection &>(m_db));
@@ -343,10 +425,24 @@ private:
                 fillOrderedTable(kInvoiceOrder.sqlite);
             }
         }
+        useOrderedTable();
+    }
+
+    void useOrderedTable()
+    {
         // CROSS JOIN keeps the ordered table as the outer loop whatever the statistics say.
         m_ordered = "SELECT ";
         m_from = " FROM temp.ORDEMNFARQ O CROSS JOIN ";
     }
+
+    ExportDataError notInLayout(const LayoutError &e) const
+    {
+        return ExportDataError(
+            QStringLiteral("%1 não cabe no leiaute do arquivo: %2").arg(m_where, e.message()));
+    }
+
+    std::unique_ptr<ItemsAlongside> itemsAlongside();
+    QSet<QString> takeIn(ItemsAlongside &alongside);
 
     void fillOrderedTable(const QByteArray &order)
     {
@@ -424,24 +520,27 @@ private:
     }
 
     // Records 54; returns the codes of the items' products.
-    QSet<QString> addItems()
+    // Records 54 of the invoices at positions `from` to `to`, which only SQLite's ordered table
+    // tells apart; returns the codes of the items' products.
+    QSet<QString> addItems(qint64 from, qint64 to)
     {
         // On SQLite the items come without their invoice's key, which a second statement reads
         // from the ordered table alongside, once per invoice: SQLite copies every column of a
         // row it hands over, and the key's seven were most of what an item row carried.
         const bool keyAside = m_db.engine() == DatabaseEngine::Sqlite;
-        constexpr char kItemColumns[] = "I.NRITEM, I.NRCFOP, I.CDCST, I.CDPRODUTO, I.QTITEM,"
-                                        " I.VRPRODUTO, I.VRDESCONTO, I.VRBASEICMS,"
-                                        " I.VRBASEICMSST, I.VRIPI, I.PCALIQICMS, O.POS";
-        SqlStatement items(
-            m_db, keyAside ? QByteArray(m_ordered + kItemColumns + itemsOfOrderedInvoices())
-                           : QByteArray(m_ordered + kOrderedKeyColumns + ", " + kItemColumns +
-                                        itemsOfOrderedInvoices()));
-        bindFile(items);
+        SqlStatement items(m_db, itemsPass(keyAside));
         std::optional<SqlStatement> keys;
-        if (keyAside)
+        if (keyAside) {
             keys.emplace(m_db, QByteArray(QByteArray("SELECT ") + kOrderedKeyColumns +
-                                          ", O.POS FROM temp.ORDEMNFARQ O ORDER BY O.POS"));
+                                          ", O.POS FROM temp.ORDEMNFARQ O" + kPositions +
+                                          " ORDER BY O.POS"));
+            for (SqlStatement *pass : {&items, &*keys}) {
+                pass->bind(1, from);
+                pass->bind(2, to);
+            }
+        } else {
+            bindFile(items);
+        }
         const int firstItemColumn = keyAside ? 0 : 7;
         const int posColumn = firstItemColumn + 11;
         QSet<QString> productCodes;
@@ -475,6 +574,18 @@ private:
         return productCodes;
     }
 
+    static constexpr char kPositions[] = " WHERE O.POS BETWEEN ?1 AND ?2";
+
+    QByteArray itemsPass(bool keyAside) const
+    {
+        constexpr char kItemColumns[] = "I.NRITEM, I.NRCFOP, I.CDCST, I.CDPRODUTO, I.QTITEM,"
+                                        " I.VRPRODUTO, I.VRDESCONTO, I.VRBASEICMS,"
+                                        " I.VRBASEICMSST, I.VRIPI, I.PCALIQICMS, O.POS";
+        if (keyAside)
+            return m_ordered + kItemColumns + itemsOfOrderedInvoices();
+        return m_ordered + kOrderedKeyColumns + ", " + kItemColumns + itemsOfOrderedInvoices();
+    }
+
     // The ordered table's row of the invoice at `pos`, read in the items' order: both go up by
     // POS, the key statement skipping invoices without items.
     static const SqlStatement &keyRowAt(SqlStatement &keys, qint64 pos)
@@ -495,8 +606,14 @@ private:
     {
         const QByteArray join =
             m_from + "NFCOMPRAITEM I ON I.CDFILIAL = O.CDFILIAL AND I.NRLANCTONF = O.NRLANCTONF";
-        return join + (m_db.engine() == DatabaseEngine::PostgreSql ? " ORDER BY O.POS"
-                                                                   : " ORDER BY O.POS, I.NRITEM");
+        switch (m_db.engine()) {
+        case DatabaseEngine::PostgreSql:
+            return join + " ORDER BY O.POS";
+        case DatabaseEngine::Sqlite:
+            return join + kPositions + " ORDER BY O.POS, I.NRITEM";
+        default:
+            return join + " ORDER BY O.POS, I.NRITEM";
+        }
     }
 
     // One invoice's items as read, and what messages name it by.
@@ -521,6 +638,8 @@ private:
         if (!std::is_sorted(invoice.items.begin(), invoice.items.end(), byNumber))
             std::stable_sort(invoice.items.begin(), invoice.items.end(), byNumber);
         for (const Item &item : invoice.items) {
+            if (m_firstItem.isNull())
+                m_firstItem = itemName(item.itemNumber, invoice);
             try {
                 m_builder.addItem(item);
             } catch (const LayoutError &) {
@@ -551,11 +670,174 @@ private:
 
     SqlConnection &m_db;
     const ExportFile &m_file;
-    FileLayoutBuilder m_builder;
+    ChunkFiller *m_filler = nullptr; // the file's builder's
+    ChunkQueue *m_queue = nullptr;
+    std::optional<FileLayoutBuilder> m_ownBuilder;
+    FileLayoutBuilder &m_builder;
     QByteArray m_ordered; // how a pass over the ordered invoices starts
     QByteArray m_from;    // and joins them
     QString m_where;      // what the builder was given last, for error messages
+    QString m_firstItem;  // the first item given to the builder, named
 };
+
+// The second half of a file's items on SQLite, laid out on a thread and a connection of their
+// own while the file's builder does the invoices and the first half: with many items an
+// invoice they are most of a build, and the storing side leaves most of the other core free.
+// Its lines go to the same queue as a run of their own, numbered from the line after the first
+// half's items. The first fault in the file's order is the one told, so a fault of this half
+// counts only once the first half is through. Both connections read the same committed state:
+// the storing side's write lock keeps it from before the builder begins until the file is
+// stored.
+class ItemsAlongside
+{
+public:
+    // Copies the ordered table's invoices from `firstPosition` on, before the thread starts.
+    ItemsAlongside(SqlConnection &db, const ExportFile &file, ChunkQueue &queue,
+                   qint64 firstPosition, qint64 firstLine)
+        : m_file(file)
+        , m_queue(queue)
+        , m_firstPosition(firstPosition)
+        , m_firstLine(firstLine)
+        , m_rows(std::in_place, dynamic_cast<SqliteConnection &>(db),
+                 "SELECT POS, CDFILIAL, NRLANCTONF, NRNOTAFISC, DTEMISSAO, CDMODELONF, CDSERIE,"
+                 " NRINSJURCLIE FROM temp.ORDEMNFARQ WHERE POS >= ?1 ORDER BY POS",
+                 firstPosition)
+        , m_connection(db.openAnother())
+        , m_thread([this] { layOut(); })
+    {}
+
+    // A run left unawaited stops at its next chunk.
+    ~ItemsAlongside()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    Q_DISABLE_COPY_MOVE(ItemsAlongside)
+
+    qint64 firstPosition() const { return m_firstPosition; }
+    qint64 firstLine() const { return m_firstLine; }
+
+    // Waits for the run; rethrows what stopped it.
+    void wait()
+    {
+        m_thread.join();
+        if (m_error)
+            std::rethrow_exception(m_error);
+        if (!m_done)
+            throw BuildCancelled{};
+    }
+    // After wait().
+    const FileLayoutBuilder &builder() const { return *m_builder; }
+    const QSet<QString> &codes() const { return m_codes; }
+    const QString &firstItem() const { return m_firstItem; }
+
+private:
+    void layOut() noexcept
+    {
+        try {
+            auto &db = dynamic_cast<SqliteConnection &>(*m_connection);
+            SqlTransaction snapshot(db, SqlTransaction::Kind::Read);
+            db.exec(kCreateOrdered);
+            m_rows->insertInto(db, "INSERT INTO temp.ORDEMNFARQ (POS, CDFILIAL, NRLANCTONF,"
+                                   " NRNOTAFISC, DTEMISSAO, CDMODELONF, CDSERIE, NRINSJURCLIE)"
+                                   " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+            m_rows.reset();
+            ChunkFiller filler(m_queue, 1, &m_stop);
+            filler.continueAt(m_firstLine);
+            m_builder.emplace([&filler](QByteArrayView line) { filler.add(line); });
+            m_codes = FileLines(db, m_file, *m_builder)
+                          .layOutItemsRun(m_firstPosition, kLastPosition, m_firstItem);
+            filler.flush();
+            m_done = true;
+        } catch (const BuildCancelled &) {
+        } catch (...) {
+            m_error = std::current_exception();
+        }
+    }
+
+    const ExportFile &m_file;
+    ChunkQueue &m_queue;
+    const qint64 m_firstPosition;
+    const qint64 m_firstLine;
+    std::optional<SqliteRows> m_rows;
+    const std::unique_ptr<SqlConnection> m_connection;
+    std::atomic<bool> m_stop = false;
+    std::optional<FileLayoutBuilder> m_builder;
+    QSet<QString> m_codes;
+    QString m_firstItem;
+    std::exception_ptr m_error;
+    bool m_done = false;
+    std::thread m_thread; // last: starts once the rest is there
+};
+
+void FileLines::build(const Informant &informant)
+{
+    orderInvoices();
+    const std::unique_ptr<ItemsAlongside> alongside = itemsAlongside();
+    try {
+        m_where = QStringLiteral("Registros 10 e 11 da inscrição %1").arg(m_file.stateRegistration);
+        m_builder.begin(informant, Period{m_file.periodStart, m_file.periodEnd});
+        addInvoices();
+        QSet<QString> codes =
+            addItems(1, alongside ? alongside->firstPosition() - 1 : kLastPosition);
+        if (alongside)
+            codes.unite(takeIn(*alongside));
+        addProducts(codes);
+        m_where =
+            QStringLiteral("Os registros 75 e 90 da inscrição %1").arg(m_file.stateRegistration);
+        m_builder.finish();
+    } catch (const LayoutError &e) {
+        throw notInLayout(e);
+    }
+}
+
+// On SQLite, for a file of two invoices or more with many items each: the second half of its
+// invoices.
+std::unique_ptr<ItemsAlongside> FileLines::itemsAlongside()
+{
+    if (m_db.engine() != DatabaseEngine::Sqlite || !m_queue)
+        return {};
+    SqlStatement count(m_db, "SELECT count(*) FROM temp.ORDEMNFARQ");
+    const qint64 invoices = count.step() ? count.integer(0) : 0;
+    if (invoices < 2)
+        return {};
+    SqlStatement middle(m_db, "SELECT POS FROM temp.ORDEMNFARQ ORDER BY POS LIMIT 1 OFFSET ?1");
+    middle.bind(1, invoices / 2);
+    if (!middle.step())
+        return {};
+    const qint64 firstPosition = middle.integer(0);
+    SqlStatement before(m_db, "SELECT count(*) FROM temp.ORDEMNFARQ O CROSS JOIN NFCOMPRAITEM I"
+                              " ON I.CDFILIAL = O.CDFILIAL AND I.NRLANCTONF = O.NRLANCTONF"
+                              " WHERE O.POS < ?1");
+    before.bind(1, firstPosition);
+    const qint64 itemsBefore = before.step() ? before.integer(0) : 0;
+    // With few items an invoice the invoices' own work is most of the build, and a run would
+    // only add the copy of their rows.
+    if (itemsBefore < kItemsAnInvoiceAlongside * (invoices / 2))
+        return {};
+    // Records 10 and 11, a record 50 an invoice, the first half's records 54.
+    const qint64 firstLine = 2 + invoices + itemsBefore + 1;
+    return std::make_unique<ItemsAlongside>(m_db, m_file, *m_queue, firstPosition, firstLine);
+}
+
+// The run's items after the first half's, and the file's own lines after the run's.
+QSet<QString> FileLines::takeIn(ItemsAlongside &alongside)
+{
+    // The run's lines were numbered from a count of this half's items: they must meet.
+    if (m_builder.linesWritten() + 1 != alongside.firstLine())
+        throw DatabaseError(QStringLiteral("As linhas do arquivo %1 não se encaixam: a primeira "
+                                           "metade dos itens termina na linha %2, e a segunda "
+                                           "começa na %3.")
+                                .arg(m_file.fileNumber)
+                                .arg(m_builder.linesWritten())
+                                .arg(alongside.firstLine()));
+    alongside.wait();
+    m_where = alongside.firstItem();
+    m_builder.addItemsRun(alongside.builder());
+    m_filler->continueAt(alongside.firstLine() + alongside.builder().linesWritten());
+    return alongside.codes();
+}
 
 // The company's registration as records 10 and 11 name it.
 Informant readInformant(SqlConnection &db, const ExportFile &file)
@@ -607,20 +889,9 @@ void produceLines(ChunkQueue &queue, const SqlConnection &db, const ExportFile &
         const std::unique_ptr<SqlConnection> connection = db.openAnother();
         SqlConnection &reader = *connection;
         SqlTransaction snapshot(reader, SqlTransaction::Kind::Read);
-        constexpr qsizetype kChunkBytes = qsizetype(kChunkLines) * kRecordLength;
-        LineChunk chunk;
-        chunk.reserve(kChunkBytes);
-        FileLines(reader, file, [&](QByteArrayView line) {
-            chunk.append(line);
-            if (chunk.size() == kChunkBytes) {
-                if (!queue.push(std::move(chunk)))
-                    throw BuildCancelled{};
-                chunk = LineChunk{};
-                chunk.reserve(kChunkBytes);
-            }
-        }).build(informant);
-        if (!chunk.isEmpty())
-            queue.push(std::move(chunk));
+        ChunkFiller filler(queue, 0);
+        FileLines(reader, file, filler, queue).build(informant);
+        filler.flush();
         queue.finish({});
     } catch (const BuildCancelled &) {
         queue.finish({});
@@ -720,18 +991,33 @@ qint64 markAndStore(SqlConnection &db, const ExportFile &file, qint64 sequenceBa
                     ChunkQueue &queue)
 {
     clearEarlierLines(db, file);
-    lineblocks::BlockWriter store(db, file.fileNumber, file.listNumber, sequenceBase);
+    // A writer per run of lines: the items laid out alongside come numbered from their first.
+    std::optional<lineblocks::BlockWriter> stores[2];
+    const auto store = [&](const LineChunk &chunk) {
+        std::optional<lineblocks::BlockWriter> &to = stores[chunk.run == 0 ? 0 : 1];
+        if (!to)
+            to.emplace(db, file.fileNumber, file.listNumber, sequenceBase);
+        if (chunk.first > 0)
+            to->continueAt(chunk.first);
+        to->add(chunk.lines);
+    };
     InvoiceMarker marker(db, file);
     LineChunk chunk;
     while (marker.markNext())
         while (queue.tryPop(chunk))
-            store.add(chunk);
+            store(chunk);
     while (queue.pop(chunk))
-        store.add(chunk);
+        store(chunk);
     if (const std::exception_ptr error = queue.error())
         std::rethrow_exception(error);
-    store.finish();
-    return store.lines();
+    qint64 lines = 0;
+    for (std::optional<lineblocks::BlockWriter> &written : stores) {
+        if (written) {
+            written->finish();
+            lines += written->lines();
+        }
+    }
+    return lines;
 }
 
 void recordBuilt(SqlConnection &db, const ExportFile &file, qint64 lineCount)

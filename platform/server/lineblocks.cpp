@@ -116,6 +116,15 @@ void BlockWriter::add(QByteArrayView lines)
     m_partial.append(lines);
 }
 
+void BlockWriter::continueAt(qint64 line)
+{
+    if (!m_partial.isEmpty()) {
+        write(m_partial);
+        m_partial.resize(0);
+    }
+    m_written = line - 1;
+}
+
 void BlockWriter::finish()
 {
     if (!m_partial.isEmpty()) {

@@ -51,6 +51,9 @@ public:
 
     // Lines of kRecordLength bytes each, back to back, following those added before.
     void add(QByteArrayView lines);
+    // The lines added next are the file's lines from `line` on, for a file whose lines come in
+    // runs from more than one builder: the block under way is stored as it is, shorter.
+    void continueAt(qint64 line);
     // Stores the last block; everything added is written once this returns.
     void finish();
     // The lines added so far.

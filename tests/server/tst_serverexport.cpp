@@ -147,6 +147,17 @@ bool waitFor(const std::function<bool()> &done, int ms)
     return true;
 }
 
+// The list's invoices flagged exported.
+int exportedInvoicesOfList(const TestDatabase &db, const QString &list)
+{
+    return db
+        .value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEGNF L JOIN NFCOMPRA N"
+                              " USING (CDFILIAL, NRLANCTONF) WHERE L.NRLISTA = ?"
+                              " AND N.IDNFCOMPRALEG = 'S'"),
+               {list})
+        .toInt();
+}
+
 qint64 lineCountOf(const TestDatabase &db, const QString &file)
 {
     return db
@@ -248,7 +259,9 @@ private slots:
     void pagingAcrossThreePages();
     void lateFaultInBigFileLeavesNothing();
     void pagesCutAcrossBlocks();
+    void manyItemsLaidOutInTwoRuns();
     void damagedLinesAreACallError();
+    void killedWhileBuildingLeavesNothing_data();
     void killedWhileBuildingLeavesNothing();
     void exportGoesOnAcrossTheUpgrade();
 
@@ -262,8 +275,9 @@ private:
     RegistroPage firstPageOf(const QList<QPair<QString, QString>> &invoices, QString *list);
     QList<QPair<QString, QString>> invoicesOf(const QString &stateReg, int limit,
                                               const QString &extraWhere = {});
+    // Against `db`, the test's own database when null.
     void checkFile(const QList<QString> &lines, const QString &list, const QString &reg,
-                   const RegistroCall &call);
+                   const RegistroCall &call, TestDatabase *db = nullptr);
 
     std::unique_ptr<TestDatabase> m_db;
     std::unique_ptr<ServerProcess> m_server;
@@ -315,8 +329,9 @@ QList<QPair<QString, QString>> TestServerExport::invoicesOf(const QString &state
 
 // Every line of a file, field by field, against the database.
 void TestServerExport::checkFile(const QList<QString> &lines, const QString &list,
-                                 const QString &reg, const RegistroCall &call)
+                                 const QString &reg, const RegistroCall &call, TestDatabase *db)
 {
+    TestDatabase &data = db ? *db : *m_db;
     for (const QString &line : lines)
         QCOMPARE(line.size(), 126);
     const QString start = call.start.toString(QStringLiteral("yyyyMMdd"));
@@ -324,12 +339,12 @@ void TestServerExport::checkFile(const QList<QString> &lines, const QString &lis
 
     // Records 10 and 11.
     const QVariantList inf =
-        m_db->rows(QStringLiteral("SELECT I.NRCNPJ, E.NMEMPRESA, I.NMMUNICIPIO, I.NRFAX,"
-                                  " I.DSLOGRADOURO, I.NRLOGRADOURO, I.DSCOMPLEMENTO, I.NMBAIRRO,"
-                                  " I.NRCEP, I.NMCONTATO, I.NRTELEFONE FROM INSCRESTAD I"
-                                  " JOIN EMPRESA E USING (CDEMPRESA)"
-                                  " WHERE I.CDEMPRESA = ? AND I.CDINSCESTA = ?"),
-                   {call.company, reg})
+        data.rows(QStringLiteral("SELECT I.NRCNPJ, E.NMEMPRESA, I.NMMUNICIPIO, I.NRFAX,"
+                                 " I.DSLOGRADOURO, I.NRLOGRADOURO, I.DSCOMPLEMENTO, I.NMBAIRRO,"
+                                 " I.NRCEP, I.NMCONTATO, I.NRTELEFONE FROM INSCRESTAD I"
+                                 " JOIN EMPRESA E USING (CDEMPRESA)"
+                                 " WHERE I.CDEMPRESA = ? AND I.CDINSCESTA = ?"),
+                  {call.company, reg})
             .first();
     const QString r10 = lines.at(0);
     QCOMPARE(at(r10, 1, 2), QStringLiteral("10"));
@@ -355,12 +370,12 @@ void TestServerExport::checkFile(const QList<QString> &lines, const QString &lis
     // Records 50: the list's invoices of this registration, by date, number, issuer.
     QList<FileInvoice> invoices;
     for (const QVariantList &r :
-         m_db->rows(QStringLiteral("SELECT %1 FROM LISTACOMPRALEGNF L JOIN NFCOMPRA N"
-                                   " USING (CDFILIAL, NRLANCTONF) JOIN CLIENTE C"
-                                   " ON C.CDCLIENTE = N.CDCLIENTE"
-                                   " WHERE L.NRLISTA = ? AND N.CDINSCESTA = ?")
-                        .arg(kInvoiceColumns),
-                    {list, reg}))
+         data.rows(QStringLiteral("SELECT %1 FROM LISTACOMPRALEGNF L JOIN NFCOMPRA N"
+                                  " USING (CDFILIAL, NRLANCTONF) JOIN CLIENTE C"
+                                  " ON C.CDCLIENTE = N.CDCLIENTE"
+                                  " WHERE L.NRLISTA = ? AND N.CDINSCESTA = ?")
+                       .arg(kInvoiceColumns),
+                   {list, reg}))
         invoices.append({r});
     std::sort(invoices.begin(), invoices.end(),
               [](const FileInvoice &a, const FileInvoice &b) { return a.sortKey() < b.sortKey(); });
@@ -396,7 +411,7 @@ void TestServerExport::checkFile(const QList<QString> &lines, const QString &lis
     QSet<QString> products;
     int items = 0;
     for (const FileInvoice &inv : invoices) {
-        const auto rows = m_db->rows(
+        const auto rows = data.rows(
             QStringLiteral("SELECT NRITEM, NRCFOP, CDCST, CDPRODUTO, QTITEM, VRPRODUTO, VRDESCONTO,"
                            " VRBASEICMS, VRBASEICMSST, VRIPI, PCALIQICMS FROM NFCOMPRAITEM"
                            " WHERE CDFILIAL = ? AND NRLANCTONF = ? ORDER BY NRITEM"),
@@ -430,10 +445,10 @@ void TestServerExport::checkFile(const QList<QString> &lines, const QString &lis
     std::sort(codes.begin(), codes.end());
     for (const QString &code : codes) {
         const QVariantList p =
-            m_db->rows(QStringLiteral("SELECT CDNCM, DSPRODUTO, SGUNIDADE, PCALIQIPI, PCALIQICMS,"
-                                      " PCREDBASEICMS, VRBASEICMSST FROM PRODUTO"
-                                      " WHERE CDPRODUTO = ?"),
-                       {code})
+            data.rows(QStringLiteral("SELECT CDNCM, DSPRODUTO, SGUNIDADE, PCALIQIPI, PCALIQICMS,"
+                                     " PCREDBASEICMS, VRBASEICMSST FROM PRODUTO"
+                                     " WHERE CDPRODUTO = ?"),
+                      {code})
                 .first();
         const QString l = lines.at(n++);
         QCOMPARE(at(l, 1, 2), QStringLiteral("75"));
@@ -1051,12 +1066,7 @@ void TestServerExport::lateFaultInBigFileLeavesNothing()
                  {RpcValue::fromPacket(listaPacket(
                      list, invoices, QStringList(invoices.size(), QStringLiteral("052147836"))))});
     const auto exportedOfList = [&] {
-        return big
-            .value(QStringLiteral("SELECT count(*) FROM LISTACOMPRALEGNF L JOIN NFCOMPRA N"
-                                  " USING (CDFILIAL, NRLANCTONF) WHERE L.NRLISTA = ?"
-                                  " AND N.IDNFCOMPRALEG = 'S'"),
-                   {list})
-            .toInt();
+        return exportedInvoicesOfList(big, list);
     };
     const int exportedBefore = exportedOfList();
 
@@ -1217,6 +1227,112 @@ void TestServerExport::pagesCutAcrossBlocks()
     }
 }
 
+// Invoices of many items: the second half of a file's items is laid out alongside the first,
+// its lines numbered on from the first half's. The file is whole, in order and numbered across
+// the seam, paged through it in small pages; a fault of the second half is told only when the
+// first has none, and nothing of a failed build stays.
+void TestServerExport::manyItemsLaidOutInTwoRuns()
+{
+    TestDatabase db(900, 13);
+    QVERIFY(db.isValid());
+    // Each invoice's items again as numbers 10, 20, 30 and 40 above their own: 5 times the items.
+    QStringList columns, copied;
+    for (const QVariantList &c : db.rows(QStringLiteral("PRAGMA table_info(NFCOMPRAITEM)"))) {
+        columns << c[1].toString();
+        copied << (c[1].toString() == u"NRITEM" ? QStringLiteral("NRITEM + ?") : c[1].toString());
+    }
+    for (int k = 1; k <= 4; ++k)
+        db.exec(QStringLiteral("INSERT INTO NFCOMPRAITEM (%1) SELECT %2 FROM NFCOMPRAITEM"
+                               " WHERE NRITEM < 10")
+                    .arg(columns.join(u", "), copied.join(u", ")),
+                {10 * k});
+    ServerProcess capped(db.path(), db.outputDir(),
+                         {QStringLiteral("--page-size"), QStringLiteral("300")});
+    QVERIFY(capped.isRunning());
+    auto client = capped.connect();
+    const QString registration = QStringLiteral("052147836");
+    const auto invoices = invoicesIn(db, registration, 400);
+    QList<QPair<QString, QString>> files;
+    const QString list = registerListIn(db, *client, invoices, &files);
+    QCOMPARE(files.size(), 1);
+    RegistroCall call;
+    call.list = list;
+    call.registration = registration;
+    call.start = QDate(2024, 12, 1);
+    const auto exportedOfList = [&] {
+        return exportedInvoicesOfList(db, list);
+    };
+    const int exportedBefore = exportedOfList();
+    // The list's first item by date and its last one: one in each half.
+    const auto itemOfList = [&](const char *order) {
+        return db
+            .rows(QStringLiteral("SELECT I.CDFILIAL, I.NRLANCTONF, I.NRITEM, I.QTITEM, I.NRCFOP"
+                                 " FROM LISTACOMPRALEGNF L JOIN NFCOMPRA N USING (CDFILIAL,"
+                                 " NRLANCTONF) JOIN NFCOMPRAITEM I USING (CDFILIAL, NRLANCTONF)"
+                                 " WHERE L.NRLISTA = ? ORDER BY %1 LIMIT 1")
+                      .arg(QLatin1String(order)),
+                  {list})
+            .value(0);
+    };
+    const QVariantList first = itemOfList("N.DTEMISSAO, N.NRNOTAFISC, I.NRITEM");
+    const QVariantList last = itemOfList("N.DTEMISSAO DESC, N.NRNOTAFISC DESC, I.NRITEM DESC");
+    QCOMPARE(first.size(), 5);
+    QCOMPARE(last.size(), 5);
+    const QString setItem = QStringLiteral("UPDATE NFCOMPRAITEM SET %1 = ? WHERE CDFILIAL = ?"
+                                           " AND NRLANCTONF = ? AND NRITEM = ?");
+    const auto set = [&](const char *column, const QVariant &value, const QVariantList &item) {
+        db.exec(setItem.arg(QLatin1String(column)), {value, item[0], item[1], item[2]});
+    };
+    const auto failsNaming = [&](const QVariantList &item) {
+        const RegistroPage failed = getRegistro(*client, call);
+        QVERIFY2(failed.status.startsWith(QStringLiteral("O item %1 da").arg(item[2].toInt())) &&
+                     failed.status.contains(item[1].toString()),
+                 qPrintable(failed.status));
+        QCOMPARE(storedLineCountOfList(db, list), qint64(0));
+        QCOMPARE(exportedOfList(), exportedBefore);
+    };
+    // Too long for its record, in the second half: told, as the only fault.
+    set("QTITEM", 123456789.5, last);
+    failsNaming(last);
+    // With a fault of the first half as well, read before it is laid out: the first one is told.
+    set("NRCFOP", QStringLiteral("1X02"), first);
+    failsNaming(first);
+    if (QTest::currentTestFailed())
+        return;
+    set("QTITEM", last[3], last);
+    set("NRCFOP", first[4], first);
+
+    // Built by the first call: blocks stored from two runs, the first half's last one and the
+    // second half's last one short, and every line numbered once, in order.
+    call.first = 0;
+    call.last = 300;
+    RegistroPage page = getRegistro(*client, call);
+    QCOMPARE(page.status, QStringLiteral("OK"));
+    const QList<StoredLine> stored = storedLines(db, page.continuation);
+    const qint64 total = lineCountOf(db, page.continuation);
+    QCOMPARE(stored.size(), total);
+    for (qsizetype i = 0; i < stored.size(); ++i) {
+        QCOMPARE(stored[i].number, i + 1);
+        QCOMPARE(stored[i].sequence, i + 1);
+    }
+    QVERIFY(db.value(QStringLiteral("SELECT count(*) FROM BLOCOARQCOMPRALEG WHERE"
+                                    " NRSEQARQMAG = ? AND NRLINHAS < 250"),
+                     {page.continuation})
+                .toInt() >= 2);
+    QList<QString> lines = page.lines;
+    while (page.more == u"S") {
+        call.first = call.last + 1;
+        call.last = call.last + 300;
+        page = getRegistro(*client, call);
+        QCOMPARE(page.status, QStringLiteral("OK"));
+        lines += page.lines;
+    }
+    QCOMPARE(lines.size(), total);
+    QVERIFY(total > 5 * invoices.size());
+    checkFile(lines, list, registration, call, &db);
+    QCOMPARE(exportedOfList(), invoices.size());
+}
+
 // Stored lines changed behind the server's back: the page is a call error that says so, never
 // a short or a missing line, and the file does not count as served.
 void TestServerExport::damagedLinesAreACallError()
@@ -1278,12 +1394,22 @@ void TestServerExport::damagedLinesAreACallError()
 
 // SIGKILL while the server stores a large file's blocks: nothing of the build is left (no line,
 // no line count, no flag changed), and the next server undoes the list.
+void TestServerExport::killedWhileBuildingLeavesNothing_data()
+{
+    QTest::addColumn<int>("invoices");
+    QTest::addColumn<int>("items");
+    // Some 400,000 lines: the build takes about a second.
+    QTest::newRow("three items an invoice") << 100000 << 3;
+    QTest::newRow("half the items laid out alongside") << 30000 << 12;
+}
+
 void TestServerExport::killedWhileBuildingLeavesNothing()
 {
+    QFETCH(int, invoices);
+    QFETCH(int, items);
     TestDatabase big(1000, 7);
     QVERIFY(big.isValid());
-    // Some 400,000 lines: the build takes about a second.
-    addInvoices(big.path(), 100000, 3);
+    addInvoices(big.path(), invoices, items);
     const auto flags = [&] {
         return big.rows(QStringLiteral("SELECT CDFILIAL, NRLANCTONF, IDNFCOMPRALEG FROM NFCOMPRA"
                                        " ORDER BY CDFILIAL, NRLANCTONF"));
@@ -1295,15 +1421,14 @@ void TestServerExport::killedWhileBuildingLeavesNothing()
         QVERIFY(server.isRunning());
         auto client = server.connect();
         list = client->call(QStringLiteral("GetLista")).toText();
-        QList<QPair<QString, QString>> invoices;
+        QList<QPair<QString, QString>> marked;
         for (const QVariantList &r : big.rows(QStringLiteral(
                  "SELECT CDFILIAL, NRLANCTONF FROM NFCOMPRA WHERE NRLANCTONF LIKE 'B%'")))
-            invoices.append({r[0].toString(), r[1].toString()});
-        QCOMPARE(invoices.size(), 100000);
-        client->call(
-            QStringLiteral("getNotasMarcadas"),
-            {RpcValue::fromPacket(listaPacket(
-                list, invoices, QStringList(invoices.size(), QStringLiteral("052147836"))))});
+            marked.append({r[0].toString(), r[1].toString()});
+        QCOMPARE(marked.size(), invoices);
+        client->call(QStringLiteral("getNotasMarcadas"),
+                     {RpcValue::fromPacket(listaPacket(
+                         list, marked, QStringList(marked.size(), QStringLiteral("052147836"))))});
         // The call from a thread of its own, in the same session.
         const QString session = client->sessionKey();
         const quint16 port = server.port();
