@@ -519,7 +519,6 @@ private:
                " LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE ORDER BY O.POS";
     }
 
-    // Records 54; returns the codes of the items' products.
     // Records 54 of the invoices at positions `from` to `to`, which only SQLite's ordered table
     // tells apart; returns the codes of the items' products.
     QSet<QString> addItems(qint64 from, qint64 to)

@@ -55,9 +55,9 @@ SqliteRows::SqliteRows(SqliteConnection &db, const char *select, qint64 paramete
             } else if (type == SQLITE_FLOAT) {
                 put(m_values, sqlite3_column_double(q.get(), c));
             } else if (type == SQLITE_TEXT || type == SQLITE_BLOB) {
-                const void *bytes = type == SQLITE_TEXT ? static_cast<const void *>(
-                                                              sqlite3_column_text(q.get(), c))
-                                                        : sqlite3_column_blob(q.get(), c);
+                const void *bytes = type == SQLITE_TEXT
+                                        ? static_cast<const void *>(sqlite3_column_text(q.get(), c))
+                                        : sqlite3_column_blob(q.get(), c);
                 const int size = sqlite3_column_bytes(q.get(), c);
                 put(m_values, qint32(size));
                 m_values.append(static_cast<const char *>(bytes), size);
