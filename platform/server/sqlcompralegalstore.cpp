@@ -9,6 +9,12 @@
 #include <QHash>
 #include <QScopeGuard>
 #include <QtEndian>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <span>
+#include <thread>
 
 #include <algorithm>
 #include <cstring>
@@ -518,6 +524,161 @@ constexpr char kInvoiceOfKeyFirebird[] = "SELECT CDEMPRESA, CDINSCESTA FROM NFCO
                                          " WHERE CDFILIAL = CAST(?1 AS VARCHAR(50))"
                                          " AND NRLANCTONF = CAST(?2 AS VARCHAR(50))";
 
+// What the lookup of a key found: how many invoices, the branch of the last (an index into the
+// branches) and its company and registration, interned.
+struct LookedUp
+{
+    int count = 0;
+    qsizetype branch = -1;
+    const QByteArray *company = nullptr;
+    const QByteArray *registration = nullptr;
+};
+
+// Each value kept once. A value stays where it is while more are added, so that another thread
+// may read those it has been handed.
+class Interned
+{
+public:
+    // Nearly always the value before.
+    const QByteArray *intern(QByteArrayView value)
+    {
+        if (m_last && QByteArrayView(*m_last) == value)
+            return m_last;
+        const QByteArray bytes = value.toByteArray();
+        auto it = m_at.constFind(bytes);
+        if (it == m_at.cend()) {
+            m_values.push_back(bytes);
+            it = m_at.insert(bytes, &m_values.back());
+        }
+        m_last = *it;
+        return m_last;
+    }
+
+private:
+    std::deque<QByteArray> m_values;
+    QHash<QByteArray, const QByteArray *> m_at;
+    const QByteArray *m_last = nullptr;
+};
+
+// CDLISTA is the branch code followed by the posting number.
+QByteArrayView postingOf(QByteArrayView keyUtf8, QByteArrayView branchUtf8)
+{
+    return keyUtf8.sliced(branchUtf8.size());
+}
+
+// Branch codes are tried as prefixes, each candidate confirmed by the invoice's primary key
+// (`invoice`, kInvoiceOfKey). A prefix of the key's UTF-8 bytes ends where a character does, so
+// it is a prefix of its characters too.
+LookedUp lookUpKey(SqlStatement &invoice, const QList<QByteArray> &branchesUtf8,
+                   QByteArrayView keyUtf8, Interned &interned)
+{
+    LookedUp found;
+    for (qsizetype b = 0; b < branchesUtf8.size(); ++b) {
+        const QByteArray &branch = branchesUtf8.at(b);
+        if (keyUtf8.size() <= branch.size() || !keyUtf8.startsWith(branch))
+            continue;
+        invoice.bindUtf8NoCopy(1, branch);
+        invoice.bindUtf8NoCopy(2, postingOf(keyUtf8, branch));
+        if (invoice.step()) {
+            ++found.count;
+            found.branch = b;
+            found.company = interned.intern(invoice.utf8(0));
+            found.registration = interned.intern(invoice.utf8(1));
+        }
+        invoice.reset();
+    }
+    return found;
+}
+
+// A long marked list's keys looked up on a thread with a connection of its own, while the
+// caller's connection puts the invoices found on the list. Both read the same committed state:
+// the caller's write transaction holds the write lock and has written nothing the lookups read
+// (the branches, the invoices).
+class LookupsAlongside
+{
+public:
+    // The keys' bytes must stay valid while this lives.
+    LookupsAlongside(const SqlConnection &db, const QList<QByteArray> &branchesUtf8,
+                     const std::vector<QByteArrayView> &keys)
+        : m_connection(db.openAnother())
+        , m_branchesUtf8(branchesUtf8)
+        , m_keys(keys)
+        , m_looked(keys.size())
+        , m_thread([this] { lookUp(); })
+    {}
+
+    // Lookups left unawaited stop at their next key.
+    ~LookupsAlongside()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    Q_DISABLE_COPY_MOVE(LookupsAlongside)
+
+    // What the key at `index` found, once it is there; rethrows what stopped the lookups.
+    const LookedUp &at(size_t index)
+    {
+        if (index >= m_ready.load(std::memory_order_acquire))
+            waitFor(index);
+        return m_looked[index];
+    }
+
+private:
+    // Handed over in batches, so that the caller seldom waits on the lock.
+    static constexpr size_t kBatch = 1024;
+
+    void waitFor(size_t index)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_ready.load() > index || m_ended; });
+        if (m_ready.load() > index)
+            return;
+        if (m_error)
+            std::rethrow_exception(m_error);
+        throw DatabaseError(QStringLiteral("A busca das notas marcadas parou na chave %1 de %2.")
+                                .arg(index + 1)
+                                .arg(m_keys.size()));
+    }
+
+    void lookUp() noexcept
+    {
+        try {
+            SqlTransaction snapshot(*m_connection, SqlTransaction::Kind::Read);
+            SqlStatement invoice(*m_connection, kInvoiceOfKey);
+            for (size_t i = 0; i < m_keys.size() && !m_stop; ++i) {
+                m_looked[i] = lookUpKey(invoice, m_branchesUtf8, m_keys[i], m_interned);
+                if ((i + 1) % kBatch == 0 || i + 1 == m_keys.size())
+                    publish(i + 1);
+            }
+        } catch (...) {
+            m_error = std::current_exception();
+        }
+        const std::lock_guard lock(m_mutex);
+        m_ended = true;
+        m_changed.notify_all();
+    }
+
+    void publish(size_t ready)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_ready.store(ready, std::memory_order_release);
+        m_changed.notify_all();
+    }
+
+    const std::unique_ptr<SqlConnection> m_connection;
+    const QList<QByteArray> m_branchesUtf8;
+    const std::vector<QByteArrayView> &m_keys;
+    std::vector<LookedUp> m_looked;
+    Interned m_interned; // the thread's until it ends
+    std::atomic<size_t> m_ready = 0;
+    std::atomic<bool> m_stop = false;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_ended = false;       // under m_mutex
+    std::exception_ptr m_error; // set before m_ended
+    std::thread m_thread;       // last: starts once the rest is there
+};
+
 // A list may hold hundreds of thousands of keys: each is converted to UTF-8 once and bound as
 // views of that, and the invoice's company and registration, nearly always the same as the row
 // before, are converted only when their bytes change.
@@ -528,6 +689,9 @@ public:
     // takes far more at a time, each batch costing round trips.
     static constexpr int kRowsPerInsert = 100;
     static constexpr int kRowsPerBulkWrite = 10000;
+    // From this many keys on, SQLite's lookups run alongside; below it a thread and a
+    // connection cost more than they save.
+    static constexpr size_t kKeysAlongside = 4096;
 
     SqliteListFiller(SqlConnection &db, const QString &list)
         : m_db(db)
@@ -551,8 +715,16 @@ public:
     // On PostgreSQL a lookup per key is a round trip per key, most of the call for a long list:
     // there all keys go in one statement, as one text array, and find() takes the answers in
     // the keys' order. The statement tries every branch as a prefix as find() does.
+    // On SQLite a long list is looked up on another connection, which leaves this one to write
+    // the list's rows as the answers come.
     void lookUpAll(const std::vector<QByteArrayView> &keys) override
     {
+        if (m_db.engine() == DatabaseEngine::Sqlite && keys.size() >= kKeysAlongside) {
+            m_alongside = std::make_unique<LookupsAlongside>(m_db, m_branchesUtf8, keys);
+            m_keysLooked = keys;
+            m_nextLooked = 0;
+            return;
+        }
         if (m_db.engine() != DatabaseEngine::PostgreSql)
             return;
         QByteArray array;
@@ -577,7 +749,7 @@ public:
                              " JOIN NFCOMPRA N ON N.CDFILIAL = F.CDFILIAL AND N.NRLANCTONF ="
                              " substr(K.CHAVE, char_length(F.CDFILIAL) + 1) ORDER BY K.SEQ");
         q.bindUtf8NoCopy(1, array);
-        m_looked.assign(keys.size(), Looked{});
+        m_looked.assign(keys.size(), LookedUp{});
         while (q.step()) {
             const qint64 seq = q.integer(0);
             if (seq < 1 || seq > qint64(keys.size()))
@@ -585,45 +757,23 @@ public:
                                                    "chave %1 de %2.")
                                         .arg(seq)
                                         .arg(keys.size()));
-            Looked &looked = m_looked[size_t(seq - 1)];
+            LookedUp &looked = m_looked[size_t(seq - 1)];
             ++looked.count;
             looked.branch = m_branchesUtf8.indexOf(q.utf8(1).toByteArray());
-            looked.company = intern(q.utf8(2));
-            looked.registration = intern(q.utf8(3));
+            looked.company = m_interned.intern(q.utf8(2));
+            looked.registration = m_interned.intern(q.utf8(3));
         }
-        m_keysLooked = keys.data();
+        m_keysLooked = keys;
         m_nextLooked = 0;
     }
 
-    // Branch codes are tried as prefixes, each candidate confirmed by the invoice's primary key.
-    // A prefix of the key's UTF-8 bytes ends where a character does, so it is a prefix of its
-    // characters too.
     FoundInvoices find(QByteArrayView key) override
     {
         m_keyUtf8 = key;
-        FoundInvoices found;
-        if (m_keysLooked && m_nextLooked < m_looked.size() &&
-            m_keysLooked[m_nextLooked].data() == key.data())
-            return lookedUp(m_looked[m_nextLooked++]);
-        for (qsizetype b = 0; b < m_branchesUtf8.size(); ++b) {
-            const QByteArray &branch = m_branchesUtf8.at(b);
-            if (key.size() <= branch.size() || !key.startsWith(branch))
-                continue;
-            m_invoice.bindUtf8NoCopy(1, m_branchesUtf8.at(b));
-            m_invoice.bindUtf8NoCopy(2, postingOf(m_keyUtf8, b));
-            if (m_invoice.step()) {
-                ++found.count;
-                m_branch = b;
-                m_company.set(m_invoice.utf8(0));
-                m_registration.set(m_invoice.utf8(1));
-            }
-            m_invoice.reset();
-        }
-        if (found.count > 0) {
-            found.company = m_company.text;
-            found.registration = m_registration.text;
-        }
-        return found;
+        if (m_nextLooked < m_keysLooked.size() && m_keysLooked[m_nextLooked].data() == key.data())
+            return foundOf(m_alongside ? m_alongside->at(m_nextLooked++)
+                                       : m_looked[m_nextLooked++]);
+        return foundOf(lookUpKey(m_invoice, m_branchesUtf8, key, m_interned));
     }
 
     void addFound() override
@@ -642,51 +792,32 @@ private:
         QByteArray registration;
         qsizetype branch;
     };
-    // What lookUpAll() found for a key: company and registration as indexes into m_interned.
-    struct Looked
-    {
-        int count = 0;
-        qsizetype branch = -1;
-        int company = -1;
-        int registration = -1;
-    };
-
-    int intern(QByteArrayView value)
-    {
-        const QByteArray bytes = value.toByteArray();
-        const auto it = m_internedAt.constFind(bytes);
-        if (it != m_internedAt.cend())
-            return *it;
-        m_interned.append(bytes);
-        m_internedAt.insert(bytes, int(m_interned.size() - 1));
-        return int(m_interned.size() - 1);
-    }
-
-    FoundInvoices lookedUp(const Looked &looked)
+    FoundInvoices foundOf(const LookedUp &looked)
     {
         FoundInvoices found;
         found.count = looked.count;
         if (looked.count > 0) {
             m_branch = looked.branch;
-            m_company.set(m_interned.at(looked.company));
-            m_registration.set(m_interned.at(looked.registration));
+            m_company.set(looked.company);
+            m_registration.set(looked.registration);
             found.company = m_company.text;
             found.registration = m_registration.text;
         }
         return found;
     }
-    // A value read back as the QString it was before, and its UTF-8 to bind.
+    // An interned value as a QString, converted only when it is not the one before, and its
+    // UTF-8 to bind.
     struct Read
     {
-        QByteArray raw;
+        const QByteArray *interned = nullptr;
         QString text;
         QByteArray utf8;
-        void set(QByteArrayView bytes)
+        void set(const QByteArray *value)
         {
-            if (!text.isNull() && raw == bytes)
+            if (value == interned)
                 return;
-            raw = bytes.toByteArray();
-            text = QString::fromUtf8(bytes);
+            interned = value;
+            text = QString::fromUtf8(*value);
             utf8 = text.toUtf8();
         }
     };
@@ -701,10 +832,9 @@ private:
         return branches;
     }
 
-    // CDLISTA is the branch code followed by the posting number.
     QByteArrayView postingOf(QByteArrayView keyUtf8, qsizetype branch) const
     {
-        return keyUtf8.sliced(m_branchesUtf8.at(branch).size());
+        return fis::postingOf(keyUtf8, m_branchesUtf8.at(branch));
     }
 
     void flush()
@@ -771,11 +901,11 @@ private:
     int m_batchRows = kRowsPerInsert;
     std::vector<Marked> m_batch;
     // lookUpAll()'s answers, in the keys' order, and the next one find() takes.
-    const QByteArrayView *m_keysLooked = nullptr;
-    std::vector<Looked> m_looked;
+    std::span<const QByteArrayView> m_keysLooked;
+    std::vector<LookedUp> m_looked;
+    std::unique_ptr<LookupsAlongside> m_alongside;
     size_t m_nextLooked = 0;
-    QList<QByteArray> m_interned;
-    QHash<QByteArray, int> m_internedAt;
+    Interned m_interned;
     // What the last find() found.
     QByteArrayView m_keyUtf8;
     qsizetype m_branch = -1;

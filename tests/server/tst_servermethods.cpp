@@ -132,6 +132,8 @@ private slots:
     void notasMarcadasRejects_data();
     void notasMarcadasRejects();
     void notasMarcadasRejectsAText();
+    void longMarkedList_data();
+    void longMarkedList();
     void sqlMetacharacters_data();
     void sqlMetacharacters();
     void clientTextsOfEveryKind();
@@ -733,6 +735,109 @@ void TestServerMethods::notasMarcadasRejectsAText()
 {
     QVERIFY(
         !rpcErrorOf([&] { m_client->call(QStringLiteral("getNotasMarcadas"), {"x"}); }).isEmpty());
+}
+
+// A list long enough for the server to look its keys up on a second connection while it writes
+// the list's rows: every row is stored as a short list's are, and a fault anywhere in the list,
+// at its first key, deep in it or at its last, is told as for a short list and leaves nothing.
+// `change` alters the list at `at` (a fraction of its length); `taken` puts that invoice on
+// another session's unfinished list first. The error names the key at `at`.
+void TestServerMethods::longMarkedList_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<double>("at");
+    QTest::addRow("every key stored") << QString() << 0.0;
+    QTest::addRow("unknown invoice first") << QStringLiteral("unknown") << 0.0;
+    QTest::addRow("unknown invoice deep in the list") << QStringLiteral("unknown") << 0.8;
+    QTest::addRow("unknown invoice last") << QStringLiteral("unknown") << 1.0;
+    QTest::addRow("another company's invoice") << QStringLiteral("company") << 0.7;
+    QTest::addRow("invoice on another unfinished list") << QStringLiteral("taken") << 0.9;
+}
+
+void TestServerMethods::longMarkedList()
+{
+    QFETCH(QString, change);
+    QFETCH(double, at);
+    TestDatabase db(12000, 7);
+    QVERIFY(db.isValid());
+    ServerProcess server(db.path(), db.outputDir());
+    QVERIFY(server.isRunning());
+    const auto client = server.connect();
+    QList<DbInvoice> invoices = allInvoices(db);
+    const auto other = std::find_if(invoices.cbegin(), invoices.cend(),
+                                    [](const DbInvoice &i) { return !inCompany01(i); });
+    QVERIFY(other != invoices.cend());
+    const DbInvoice stranger = *other;
+    invoices.removeIf([](const DbInvoice &i) { return !inCompany01(i); });
+    // In the screen's order, by date.
+    std::sort(invoices.begin(), invoices.end(), [](const DbInvoice &a, const DbInvoice &b) {
+        return std::tie(a.issued, a.branch, a.posting) < std::tie(b.issued, b.branch, b.posting);
+    });
+    QVERIFY(invoices.size() >= 5000);
+    QList<QPair<QString, QString>> keys;
+    for (const DbInvoice &i : std::as_const(invoices))
+        keys.append({i.branch, i.posting});
+    const qsizetype index = qMin(qsizetype(at * double(keys.size())), keys.size() - 1);
+    QString expected;
+    if (change == u"unknown") {
+        keys[index].second = QStringLiteral("9999999999");
+        expected = QStringLiteral("Nota fiscal %1 não encontrada.")
+                       .arg(keys[index].first + keys[index].second);
+    } else if (change == u"company") {
+        keys[index] = {stranger.branch, stranger.posting};
+        expected = QStringLiteral("A nota %1 é da empresa %2; as demais são da empresa 01.")
+                       .arg(stranger.branch + stranger.posting, stranger.company);
+    } else if (change == u"taken") {
+        const auto elsewhere = server.connect();
+        const QString held = elsewhere->call(QStringLiteral("GetLista")).toText();
+        elsewhere->call(QStringLiteral("getNotasMarcadas"),
+                        {RpcValue::fromPacket(listaPacket(held, {keys[index]}, {QString()}))});
+        const DbInvoice &i = invoices[index];
+        expected = QStringLiteral("A nota fiscal %1 (filial %2, lançamento %3) já está em outra "
+                                  "exportação em andamento; exporte-a quando aquela terminar.")
+                       .arg(i.number, i.branch, i.posting);
+    }
+    const QString list = client->call(QStringLiteral("GetLista")).toText();
+    const QByteArray packet = listaPacket(list, keys, QStringList(keys.size(), QString()));
+    const QString storedRows = QStringLiteral(
+        "SELECT CDLISTA, CDINSCESTA, CDFILIAL, NRLANCTONF FROM LISTACOMPRALEGNF WHERE NRLISTA = ?");
+    if (!expected.isEmpty()) {
+        const QByteArray before = db.checksum();
+        QCOMPARE(rpcErrorOf([&] {
+                     client->call(QStringLiteral("getNotasMarcadas"),
+                                  {RpcValue::fromPacket(packet)});
+                 }),
+                 expected);
+        QCOMPARE(db.checksum(), before);
+        // The server goes on: the same list takes a short list.
+        client->call(
+            QStringLiteral("getNotasMarcadas"),
+            {RpcValue::fromPacket(listaPacket(list, {keys[index == 0 ? 1 : 0]}, {QString()}))});
+        QCOMPARE(db.rows(storedRows, {list}).size(), 1);
+        return;
+    }
+    const DataPacket files = decodePacket(
+        client->call(QStringLiteral("getNotasMarcadas"), {RpcValue::fromPacket(packet)})
+            .toPacket());
+    QStringList expectedRows, registrations;
+    for (const DbInvoice &i : std::as_const(invoices)) {
+        expectedRows << QStringList{i.branch + i.posting, i.stateReg, i.branch, i.posting}.join(
+            u'|');
+        if (!registrations.contains(i.stateReg))
+            registrations << i.stateReg;
+    }
+    std::sort(expectedRows.begin(), expectedRows.end());
+    std::sort(registrations.begin(), registrations.end());
+    QStringList stored;
+    for (const QVariantList &r : db.rows(storedRows, {list}))
+        stored << QStringList{r[0].toString(), r[1].toString(), r[2].toString(), r[3].toString()}
+                      .join(u'|');
+    std::sort(stored.begin(), stored.end());
+    QCOMPARE(stored, expectedRows);
+    QStringList answered;
+    for (const DataRow &row : files.rows)
+        answered << row.at(0).toString();
+    QCOMPARE(answered, registrations);
 }
 
 // Quotes, semicolons, comment markers and LIKE wildcards in every text argument and key list:
