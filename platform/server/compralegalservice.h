@@ -3,6 +3,7 @@
 #include "rpc/rpcvalue.h"
 #include "rpcserver/rpcargs.h"
 #include "rpcserver/rpcmethodtable.h"
+#include "server/compralegalstore.h"
 #include "server/serverconfig.h"
 
 #include <QMap>
@@ -88,7 +89,18 @@ private:
                             const QString &continuation) const;
     RpcValue registroRefusal(const QString &text) const;
 
+    // The last invoice list answered, given again while its criteria and the invoices' stamp
+    // stay the same: the screen reloads the list after every page of a file, and between the
+    // pages of one file nothing it shows changes.
+    struct LastInvoiceList
+    {
+        InvoiceCriteria criteria;
+        InvoicesStamp stamp;
+        QByteArray packet;
+    };
+
     std::unique_ptr<CompraLegalStore> m_store;
+    std::optional<LastInvoiceList> m_lastInvoiceList;
     ServerConfig m_config;
     QString m_serverId;
     std::function<void()> m_filesServed;

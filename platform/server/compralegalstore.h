@@ -41,6 +41,15 @@ struct InvoiceCriteria
     std::optional<double> minimum; // of the invoice's value
 };
 
+// The invoices findInvoices() reads as of one moment, as far as a store can tell them apart: two
+// stamps are equal only if nothing those invoices come from has changed between them.
+struct InvoicesStamp
+{
+    qint64 committedElsewhere = 0; // as other connections' commits change it
+    quint64 ownChanges = 0;        // rows the store's own connection has written
+    bool operator==(const InvoicesStamp &) const = default;
+};
+
 // An invoice as GetNotaFiscal lists it: its texts as the database's UTF-8 bytes, valid only
 // while the row is handed over (a list of some 100,000 invoices is not worth a QString a cell).
 struct InvoiceRow
@@ -163,6 +172,9 @@ public:
     // The invoices that meet the criteria, in the list's order. `expected`, when set, is called
     // before the rows where the store has them all at hand: their number and about how many
     // bytes their texts take, so that an answer takes its room once.
+    // Where the store can tell, the stamp of the invoices findInvoices() would read now, inside
+    // the caller's transaction: an answer may be given again while the stamp stays the same.
+    virtual std::optional<InvoicesStamp> invoicesStamp() { return std::nullopt; }
     virtual void
     findInvoices(const InvoiceCriteria &criteria,
                  const std::function<void(const InvoiceRow &)> &row,

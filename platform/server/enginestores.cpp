@@ -2,6 +2,7 @@
 
 #include "contracts/compralegalcontract.h"
 #include "sqldb/sqldatabase.h"
+#include "sqldb/sqliteconnection.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -44,6 +45,18 @@ std::optional<qint64> SqliteCompraLegalStore::nextInSequence(const QString &sequ
     const qint64 number = up.integer(0);
     up.reset();
     return number;
+}
+
+std::optional<InvoicesStamp> SqliteCompraLegalStore::invoicesStamp()
+{
+    auto *sqlite = dynamic_cast<SqliteConnection *>(&db());
+    if (!sqlite)
+        return std::nullopt;
+    if (!m_countingChanges) {
+        sqlite->countChangesTo({"NFCOMPRA", "CLIENTE"});
+        m_countingChanges = true;
+    }
+    return InvoicesStamp{sqlite->dataVersion(), sqlite->countedChanges()};
 }
 
 SqliteCompraLegalStore::PendingFlag SqliteCompraLegalStore::pendingFlag(const QString &company)

@@ -11,6 +11,9 @@ class SqliteCompraLegalStore final : public SqlCompraLegalStore
 public:
     using SqlCompraLegalStore::SqlCompraLegalStore;
     std::optional<qint64> nextInSequence(const QString &sequence) override;
+    // Other connections' commits by SQLite's data version, this connection's own writes by
+    // counting its changes to the invoices and clients.
+    std::optional<InvoicesStamp> invoicesStamp() override;
 
 protected:
     void addPendingClause(const InvoiceCriteria &criteria, Query &query) override;
@@ -28,6 +31,8 @@ private:
         QString value;
     };
     PendingFlag pendingFlag(const QString &company);
+
+    bool m_countingChanges = false;
 };
 
 // PostgreSQL: numbers from the sequences SEQ_NRLISTA and SEQ_NRSEQARQMAG, key lists bound as one

@@ -100,6 +100,38 @@ void SqliteConnection::checkpointElsewhere(std::function<void()> request)
         this);
 }
 
+qint64 SqliteConnection::dataVersion()
+{
+    sqlite3_stmt *pragma = nullptr;
+    if (sqlite3_prepare_v2(m_db, "PRAGMA data_version", -1, &pragma, nullptr) != SQLITE_OK)
+        fail(QStringLiteral("PRAGMA data_version"));
+    const int rc = sqlite3_step(pragma);
+    const qint64 version = rc == SQLITE_ROW ? sqlite3_column_int64(pragma, 0) : 0;
+    sqlite3_finalize(pragma);
+    if (rc != SQLITE_ROW)
+        fail(QStringLiteral("PRAGMA data_version"));
+    return version;
+}
+
+void SqliteConnection::countChangesTo(QList<QByteArray> tables)
+{
+    m_countedTables = std::move(tables);
+    sqlite3_update_hook(
+        m_db,
+        [](void *self, int, const char *database, const char *table, sqlite3_int64) {
+            auto *connection = static_cast<SqliteConnection *>(self);
+            if (qstrcmp(database, "main") != 0)
+                return;
+            for (const QByteArray &counted : std::as_const(connection->m_countedTables)) {
+                if (qstricmp(table, counted.constData()) == 0) {
+                    ++connection->m_countedChanges;
+                    return;
+                }
+            }
+        },
+        this);
+}
+
 void SqliteConnection::checkpoint()
 {
     const int rc =

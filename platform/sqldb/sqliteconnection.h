@@ -3,6 +3,7 @@
 #include "sqldb/sqldatabase.h"
 
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -59,6 +60,16 @@ public:
     void checkpoint();
     [[noreturn]] void fail(const QString &what) const;
 
+    // PRAGMA data_version: another value once another connection, of this process or another,
+    // has committed since this one last read; the same across this connection's own commits.
+    // Inside a transaction, the value of its snapshot.
+    qint64 dataVersion();
+    // From now on counts the rows this connection inserts, updates or deletes in the main
+    // database's `tables` (by name, any case), whether or not they are then rolled back: with
+    // dataVersion(), a reader tells whether those tables may have changed since it read them.
+    void countChangesTo(QList<QByteArray> tables);
+    quint64 countedChanges() const { return m_countedChanges; }
+
 private:
     void releaseWriters() noexcept;
 
@@ -68,6 +79,8 @@ private:
     std::function<void()> m_checkpointRequest;
     std::shared_ptr<std::timed_mutex> m_writers; // the process's writers on this file
     bool m_holdsWriters = false;
+    QList<QByteArray> m_countedTables;
+    quint64 m_countedChanges = 0;
 };
 
 } // namespace fis

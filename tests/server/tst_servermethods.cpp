@@ -134,6 +134,7 @@ private slots:
     void notasMarcadasRejectsAText();
     void longMarkedList_data();
     void longMarkedList();
+    void invoiceListAnsweredAgainOnlyWhileUnchanged();
     void sqlMetacharacters_data();
     void sqlMetacharacters();
     void clientTextsOfEveryKind();
@@ -838,6 +839,94 @@ void TestServerMethods::longMarkedList()
     for (const DataRow &row : files.rows)
         answered << row.at(0).toString();
     QCOMPARE(answered, registrations);
+}
+
+// The server may give the last invoice list again, but only while nothing it shows has changed:
+// a commit of another connection to an invoice or a client, the server's own marks of an
+// export, or other criteria all bring a list read anew.
+void TestServerMethods::invoiceListAnsweredAgainOnlyWhileUnchanged()
+{
+    TestDatabase db(2000, 11);
+    QVERIFY(db.isValid());
+    // Pages of 10 lines: the file's first page leaves it unfinished, and nothing to delete.
+    ServerProcess server(db.path(), db.outputDir(),
+                         {QStringLiteral("--page-size"), QStringLiteral("10")});
+    QVERIFY(server.isRunning());
+    const auto client = server.connect();
+    NotaFilter all;
+    all.start = QDate(2024, 12, 1);
+    all.end = QDate(2025, 5, 20);
+    const DataPacket first = getNotaFiscal(*client, all);
+    QVERIFY(first.rows.size() > 100);
+    QCOMPARE(getNotaFiscal(*client, all).rows, first.rows);
+
+    const int branchAt = fieldIndex(first, QStringLiteral("CDFILIAL"));
+    const int postingAt = fieldIndex(first, QStringLiteral("NRLANCTONF"));
+    const int valueAt = fieldIndex(first, QStringLiteral("VRNOTAFISC"));
+    const int clientAt = fieldIndex(first, QStringLiteral("CLIENTE"));
+    const int flagAt = fieldIndex(first, QStringLiteral("IDNFCOMPRALEG"));
+    const DataRow &sample = first.rows.at(first.rows.size() / 2);
+    const QString branch = sample.at(branchAt).toString();
+    const QString posting = sample.at(postingAt).toString();
+    const auto rowOf = [&](const DataPacket &p) -> DataRow {
+        for (const DataRow &row : p.rows)
+            if (row.at(branchAt).toString() == branch && row.at(postingAt).toString() == posting)
+                return row;
+        return {};
+    };
+
+    // Committed by another connection: an invoice's value, then its client's name.
+    db.exec(QStringLiteral("UPDATE NFCOMPRA SET VRNOTAFISC = 98765.43 WHERE CDFILIAL = ?"
+                           " AND NRLANCTONF = ?"),
+            {branch, posting});
+    QCOMPARE(rowOf(getNotaFiscal(*client, all)).value(valueAt).toDouble(), 98765.43);
+    db.exec(
+        QStringLiteral("UPDATE CLIENTE SET NMRAZSOCCLIE = 'OUTRO NOME LTDA' WHERE CDCLIENTE ="
+                       " (SELECT CDCLIENTE FROM NFCOMPRA WHERE CDFILIAL = ? AND NRLANCTONF = ?)"),
+        {branch, posting});
+    const DataPacket renamed = getNotaFiscal(*client, all);
+    QVERIFY(rowOf(renamed).value(clientAt).toString().contains(u"OUTRO NOME LTDA"));
+    QCOMPARE(getNotaFiscal(*client, all).rows, renamed.rows);
+
+    // Other criteria: fewer invoices, and the full list again after them.
+    NotaFilter large = all;
+    large.minimum = 98765;
+    QCOMPARE(getNotaFiscal(*client, large).rows.size(), size_t(1));
+    QCOMPARE(getNotaFiscal(*client, all).rows, renamed.rows);
+
+    // Marked exported by the server itself, building a file of pending invoices.
+    QList<QPair<QString, QString>> pending;
+    QStringList regs;
+    const int regAt = fieldIndex(renamed, QStringLiteral("CDINSCESTA"));
+    const QString registration = sample.at(regAt).toString();
+    for (const DataRow &row : renamed.rows) {
+        if (row.at(flagAt).toString() != u"S" && row.at(regAt).toString() == registration &&
+            pending.size() < 20) {
+            pending.append({row.at(branchAt).toString(), row.at(postingAt).toString()});
+            regs.append(registration);
+        }
+    }
+    QVERIFY(!pending.isEmpty());
+    RegistroCall call;
+    call.list = client->call(QStringLiteral("GetLista")).toText();
+    call.registration = registration;
+    client->call(QStringLiteral("getNotasMarcadas"),
+                 {RpcValue::fromPacket(listaPacket(call.list, pending, regs))});
+    const RegistroPage page = getRegistro(*client, call);
+    QCOMPARE(page.status, QStringLiteral("OK"));
+    QCOMPARE(page.more, QStringLiteral("S"));
+    const DataPacket marked = getNotaFiscal(*client, all);
+    QCOMPARE(marked.rows.size(), renamed.rows.size());
+    int exported = 0;
+    for (const DataRow &row : marked.rows) {
+        const bool listed =
+            pending.contains({row.at(branchAt).toString(), row.at(postingAt).toString()});
+        if (listed) {
+            QCOMPARE(row.at(flagAt).toString(), QStringLiteral("S"));
+            ++exported;
+        }
+    }
+    QCOMPARE(exported, int(pending.size()));
 }
 
 // Quotes, semicolons, comment markers and LIKE wildcards in every text argument and key list:
