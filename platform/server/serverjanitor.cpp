@@ -14,6 +14,8 @@ namespace fis {
 namespace {
 
 constexpr qint64 kSlice = 50000;
+// Long enough for a client's next call to begin after a page's answer.
+constexpr int kPurgeDelayMs = 500;
 
 void logLines(const QStringList &lines)
 {
@@ -28,6 +30,10 @@ ServerJanitor::ServerJanitor(const ServerConfig &config)
 {
     m_timer.setParent(this);
     connect(&m_timer, &QTimer::timeout, this, &ServerJanitor::tick);
+    m_purgeLater.setParent(this);
+    m_purgeLater.setSingleShot(true);
+    m_purgeLater.setInterval(kPurgeDelayMs);
+    connect(&m_purgeLater, &QTimer::timeout, this, &ServerJanitor::purge);
 }
 
 ServerJanitor::~ServerJanitor() = default;
@@ -106,8 +112,15 @@ void ServerJanitor::sessionEnded(const QString &session)
 
 void ServerJanitor::requestPurge()
 {
+    // Not at once: a file's last page is mostly followed by the client's reload of its invoice
+    // list, which a commit of ours in between would have read anew instead of given again.
     QMetaObject::invokeMethod(
-        this, [this] { purge(); }, Qt::QueuedConnection);
+        this,
+        [this] {
+            if (!m_purgeLater.isActive())
+                m_purgeLater.start();
+        },
+        Qt::QueuedConnection);
 }
 
 void ServerJanitor::requestCheckpoint()

@@ -55,7 +55,7 @@ public:
     void checkpoint();
     // From any thread: queues checkpoint() unless one is already queued.
     void requestCheckpoint();
-    // From any thread: queues purge().
+    // From any thread: purge() a moment later (kPurgeDelayMs), requests meanwhile taken along.
     void requestPurge();
     // From any thread: makes a running purge stop after its current slice.
     void requestStop() { m_stop.store(true); }
@@ -68,6 +68,7 @@ private:
     std::unique_ptr<SqlConnection> m_db;
     std::unique_ptr<exportlists::ServerRegistry> m_registry;
     QTimer m_timer;
+    QTimer m_purgeLater;
     bool m_purging = false;
     bool m_again = false;
     std::atomic<bool> m_stop{false};
