@@ -603,29 +603,38 @@ public:
         : m_connection(db.openAnother())
         , m_branchesUtf8(branchesUtf8)
         , m_keys(keys)
-        , m_looked(keys.size())
+        , m_looked(std::min(keys.size(), kRing))
         , m_thread([this] { lookUp(); })
     {}
 
-    // Lookups left unawaited stop at their next key.
+    // Lookups left unawaited stop at their next batch.
     ~LookupsAlongside()
     {
-        m_stop = true;
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
         m_thread.join();
     }
     Q_DISABLE_COPY_MOVE(LookupsAlongside)
 
-    // What the key at `index` found, once it is there; rethrows what stopped the lookups.
+    // What the key at `index` found, once it is there; rethrows what stopped the lookups. Keys
+    // are taken in order, each once: taking one is done with those before it.
     const LookedUp &at(size_t index)
     {
+        if (index % kBatch == 0)
+            release(index);
         if (index >= m_ready.load(std::memory_order_acquire))
             waitFor(index);
-        return m_looked[index];
+        return m_looked[index % m_looked.size()];
     }
 
 private:
-    // Handed over in batches, so that the caller seldom waits on the lock.
+    // Handed over in batches, so that the caller seldom waits on the lock, through a ring of
+    // answers, so that a list of any length takes the same memory.
     static constexpr size_t kBatch = 1024;
+    static constexpr size_t kRing = 16 * kBatch;
 
     void waitFor(size_t index)
     {
@@ -640,14 +649,36 @@ private:
                                 .arg(m_keys.size()));
     }
 
+    // The answers before `index` are done with: their places in the ring take new ones.
+    void release(size_t index)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_taken = index;
+        }
+        m_changed.notify_all();
+    }
+
+    // Waits for the ring to have room for the answers up to `end`; false once stopped.
+    bool roomUpTo(size_t end)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return end <= m_taken + m_looked.size() || m_stop; });
+        return !m_stop;
+    }
+
     void lookUp() noexcept
     {
         try {
             SqlTransaction snapshot(*m_connection, SqlTransaction::Kind::Read);
             SqlStatement invoice(*m_connection, kInvoiceOfKey);
-            for (size_t i = 0; i < m_keys.size() && !m_stop; ++i) {
-                m_looked[i] = lookUpKey(invoice, m_branchesUtf8, m_keys[i], m_interned);
-                if ((i + 1) % kBatch == 0 || i + 1 == m_keys.size())
+            const size_t keys = m_keys.size();
+            for (size_t i = 0; i < keys; ++i) {
+                if (i % kBatch == 0 && !roomUpTo(std::min(i + kBatch, keys)))
+                    break;
+                m_looked[i % m_looked.size()] =
+                    lookUpKey(invoice, m_branchesUtf8, m_keys[i], m_interned);
+                if ((i + 1) % kBatch == 0 || i + 1 == keys)
                     publish(i + 1);
             }
         } catch (...) {
@@ -668,12 +699,13 @@ private:
     const std::unique_ptr<SqlConnection> m_connection;
     const QList<QByteArray> m_branchesUtf8;
     const std::vector<QByteArrayView> &m_keys;
-    std::vector<LookedUp> m_looked;
-    Interned m_interned; // the thread's until it ends
+    std::vector<LookedUp> m_looked; // a ring: the answer of key i at i % its size
+    Interned m_interned;            // the thread's until it ends
     std::atomic<size_t> m_ready = 0;
-    std::atomic<bool> m_stop = false;
     std::mutex m_mutex;
     std::condition_variable m_changed;
+    size_t m_taken = 0;         // under m_mutex: the answers before it are done with
+    bool m_stop = false;        // under m_mutex
     bool m_ended = false;       // under m_mutex
     std::exception_ptr m_error; // set before m_ended
     std::thread m_thread;       // last: starts once the rest is there

@@ -6,6 +6,7 @@
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <deque>
 
@@ -41,6 +42,7 @@ private slots:
     void takenInvoiceReportedWhenItsRowsAreWritten();
     void invoicesInTheDatabasesOrder_data();
     void invoicesInTheDatabasesOrder();
+    void longListLookedUpAheadOfItsCaller();
 
 private:
     // A new list of a session of its own, in a write transaction the caller ends.
@@ -278,4 +280,51 @@ void TestSqliteCompraLegalStore::takenInvoiceReportedWhenItsRowsAreWritten()
 }
 
 QTEST_GUILESS_MAIN(TestSqliteCompraLegalStore)
+// A list long enough to be looked up on a second connection, whose answers come through a ring
+// of fixed size: a caller that falls far behind (here it stops for a while at the start and
+// now and then) must still get each key's own answer, the lookups waiting for room. The
+// copies of the invoices under new postings, with registrations of their own, so that an answer
+// given to the wrong key shows.
+void TestSqliteCompraLegalStore::longListLookedUpAheadOfItsCaller()
+{
+    m_db->exec("CREATE TEMP TABLE ORIGEM AS SELECT * FROM NFCOMPRA WHERE CDEMPRESA = '01'"
+               " AND CDFILIAL <> '000'; CREATE TEMP TABLE COPIA AS SELECT * FROM ORIGEM");
+    for (int copy = 1; copy <= 250; ++copy) {
+        const QByteArray n = QByteArray::number(copy);
+        m_db->exec(QByteArray("DELETE FROM COPIA; INSERT INTO COPIA SELECT * FROM ORIGEM;"
+                              " UPDATE COPIA SET NRLANCTONF = '" +
+                              n +
+                              "-' || NRLANCTONF,"
+                              " CDINSCESTA = 'R" +
+                              n + "'; INSERT INTO NFCOMPRA SELECT * FROM COPIA;")
+                       .constData());
+    }
+    std::deque<QByteArray> keysUtf8;
+    std::vector<QByteArrayView> keys;
+    QStringList registrations;
+    {
+        SqlStatement q(*m_db, "SELECT CDFILIAL || NRLANCTONF, CDINSCESTA FROM NFCOMPRA"
+                              " WHERE NRLANCTONF LIKE '%-%' ORDER BY random()");
+        while (q.step()) {
+            keysUtf8.push_back(q.text(0).toUtf8());
+            keys.push_back(keysUtf8.back());
+            registrations << q.text(1);
+        }
+    }
+    QVERIFY(keys.size() > 40000);
+    const auto tx = newList(QStringLiteral("L1"));
+    const std::unique_ptr<ListFiller> filler = m_store->fillList(QStringLiteral("L1"));
+    filler->lookUpAll(keys);
+    QStringList wrong;
+    for (size_t k = 0; k < keys.size(); ++k) {
+        if (k == 1 || k % 10000 == 0)
+            QThread::msleep(k == 1 ? 300 : 50);
+        const FoundInvoices found = filler->find(keys[k]);
+        if (found.count != 1 || found.company != u"01" ||
+            found.registration != registrations.at(qsizetype(k)))
+            wrong << QStringLiteral("%1: %2 %3").arg(k).arg(found.count).arg(found.registration);
+    }
+    QCOMPARE(wrong.mid(0, 5), QStringList());
+}
+
 #include "tst_sqlcompralegalstore.moc"
