@@ -292,31 +292,6 @@ namespace {
 // A list's answer kept for the next call is at most this large; a larger one is built again.
 constexpr qsizetype kLargestKeptList = 64 * 1024 * 1024;
 
-bool sameText(const QString &a, const QString &b)
-{
-    // A null criterion is none; an empty one compares with empty values.
-    return a.isNull() == b.isNull() && a == b;
-}
-
-bool sameKeys(const std::optional<QStringList> &a, const std::optional<QStringList> &b)
-{
-    if (a.has_value() != b.has_value())
-        return false;
-    if (!a)
-        return true;
-    return std::equal(a->cbegin(), a->cend(), b->cbegin(), b->cend(), sameText);
-}
-
-bool sameCriteria(const InvoiceCriteria &a, const InvoiceCriteria &b)
-{
-    return sameText(a.company, b.company) && sameText(a.number, b.number) &&
-           sameText(a.client, b.client) && sameText(a.branch, b.branch) &&
-           sameText(a.stateRegistration, b.stateRegistration) &&
-           sameText(a.municipalRegistration, b.municipalRegistration) &&
-           sameKeys(a.series, b.series) && sameKeys(a.operations, b.operations) &&
-           a.start == b.start && a.end == b.end && a.status == b.status && a.minimum == b.minimum;
-}
-
 } // namespace
 
 RpcValue CompraLegalService::GetNotaFiscal(RpcArgs &args)
@@ -327,7 +302,7 @@ RpcValue CompraLegalService::GetNotaFiscal(RpcArgs &args)
     // next stamp differ.
     const std::optional<InvoicesStamp> stamp = m_store->invoicesStamp();
     if (stamp && m_lastInvoiceList && m_lastInvoiceList->stamp == *stamp &&
-        sameCriteria(m_lastInvoiceList->criteria, criteria)) {
+        m_lastInvoiceList->criteria.sameAs(criteria)) {
         tx->commit();
         return RpcValue::fromPacket(m_lastInvoiceList->packet);
     }

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -39,6 +40,27 @@ struct InvoiceCriteria
     QDate end; // the whole day
     InvoiceStatus status = InvoiceStatus::Both;
     std::optional<double> minimum; // of the invoice's value
+
+    // The same invoices asked for: a null text is no criterion, unlike an empty one. A field
+    // added above must be compared here too, or a kept answer would be given to other criteria.
+    bool sameAs(const InvoiceCriteria &o) const
+    {
+        const auto sameText = [](const QString &a, const QString &b) {
+            return a.isNull() == b.isNull() && a == b;
+        };
+        const auto sameKeys = [&](const std::optional<QStringList> &a,
+                                  const std::optional<QStringList> &b) {
+            if (a.has_value() != b.has_value())
+                return false;
+            return !a || std::equal(a->cbegin(), a->cend(), b->cbegin(), b->cend(), sameText);
+        };
+        return sameText(company, o.company) && sameText(number, o.number) &&
+               sameText(client, o.client) && sameText(branch, o.branch) &&
+               sameText(stateRegistration, o.stateRegistration) &&
+               sameText(municipalRegistration, o.municipalRegistration) &&
+               sameKeys(series, o.series) && sameKeys(operations, o.operations) &&
+               start == o.start && end == o.end && status == o.status && minimum == o.minimum;
+    }
 };
 
 // The invoices findInvoices() reads as of one moment, as far as a store can tell them apart: two
