@@ -269,6 +269,8 @@ public:
     QByteArrayView bytes() const { return QByteArrayView(m_bytes.constData(), m_size); }
     void clear() { m_size = 0; }
 
+    qsizetype size() const { return m_size; }
+
     QByteArray take()
     {
         m_bytes.resize(m_size);
@@ -1712,6 +1714,11 @@ void PacketWriter::reserve(qsizetype bytes)
 qsizetype PacketWriter::rowsWritten() const
 {
     return d->rows;
+}
+
+qsizetype PacketWriter::bytesWritten() const
+{
+    return d->out.size();
 }
 
 QByteArray PacketWriter::finish()

@@ -136,6 +136,9 @@ public:
     void reserve(qsizetype bytes);
 
     qsizetype rowsWritten() const;
+    // Where the next cell goes in the packet finish() returns: a cell's bytes stay where they
+    // were written.
+    qsizetype bytesWritten() const;
     // Ends the packet and returns it. Throws when a row is incomplete or the declared row
     // count was not met.
     QByteArray finish();

@@ -61,13 +61,23 @@ bool isAscii(QByteArrayView text)
 class InvoiceListAnswer
 {
 public:
-    InvoiceListAnswer()
+    // With `flagCells`, notes where each row's exported flag goes, while every row has a row id.
+    explicit InvoiceListAnswer(bool flagCells)
         : m_writer(compralegal::notaFiscalFields(), -1, QStringLiteral("cdsNotaFiscal"))
+        , m_noteCells(flagCells)
     {}
 
     void add(const InvoiceRow &row)
     {
         addText(row.direction);
+        if (m_noteCells) {
+            if (row.rowId) {
+                m_flagCells.push_back({*row.rowId, m_writer.bytesWritten()});
+            } else {
+                m_noteCells = false;
+                m_flagCells = {};
+            }
+        }
         m_writer.addUtf8Text(row.exported ? kExportedUtf8 : kNotExportedUtf8);
         m_writer.addUtf8Text(kUnmarkedUtf8);
         addText(row.branch);
@@ -95,9 +105,12 @@ public:
         constexpr qsizetype kPerRow = 48;
         constexpr qsizetype kFields = 4096; // the field definitions before the rows
         m_writer.reserve(kFields + textBytes + rows * kPerRow);
+        if (m_noteCells)
+            m_flagCells.reserve(size_t(rows));
     }
 
     QByteArray finish() { return m_writer.finish(); }
+    std::vector<FlagCell> takeFlagCells() { return std::move(m_flagCells); }
 
 private:
     void addText(QByteArrayView utf8)
@@ -218,6 +231,8 @@ private:
 
     static constexpr qsizetype kClientChars = 73;
     PacketWriter m_writer;
+    bool m_noteCells;
+    std::vector<FlagCell> m_flagCells;
     // By the client's code, looked up without making a copy of it.
     struct CodeHash
     {
@@ -301,27 +316,70 @@ RpcValue CompraLegalService::GetNotaFiscal(RpcArgs &args)
     // Taken before the invoices are read, in the same snapshot: a change after it makes the
     // next stamp differ.
     const std::optional<InvoicesStamp> stamp = m_store->invoicesStamp();
-    if (stamp && m_lastInvoiceList && m_lastInvoiceList->stamp == *stamp &&
-        m_lastInvoiceList->criteria.sameAs(criteria)) {
+    if (stamp && m_lastInvoiceList && m_lastInvoiceList->criteria.sameAs(criteria) &&
+        (m_lastInvoiceList->stamp == *stamp || setFlagsOfLastInvoiceList(*stamp))) {
         tx->commit();
         return RpcValue::fromPacket(m_lastInvoiceList->packet);
     }
     // Its room goes before the new answer takes its own.
     m_lastInvoiceList.reset();
+    m_store->followOwnFlagUpdates(false);
     try {
-        InvoiceListAnswer answer;
+        InvoiceListAnswer answer(stamp && criteria.status == InvoiceStatus::Both);
         m_store->findInvoices(
             criteria, [&answer](const InvoiceRow &row) { answer.add(row); },
             [&answer](qsizetype rows, qsizetype bytes) { answer.expect(rows, bytes); });
         const QByteArray packet = answer.finish();
         tx->commit();
-        if (stamp && packet.size() <= kLargestKeptList)
-            m_lastInvoiceList = LastInvoiceList{criteria, *stamp, packet};
+        if (stamp && packet.size() <= kLargestKeptList) {
+            m_lastInvoiceList = LastInvoiceList{criteria, *stamp, packet, answer.takeFlagCells()};
+            // From the stamp on: nothing has been written since it was taken.
+            if (!m_lastInvoiceList->flagCells.empty())
+                m_store->followOwnFlagUpdates(true);
+        }
         return RpcValue::fromPacket(packet);
     } catch (const DataSetError &e) {
         throw RpcError(
             QStringLiteral("Nota fiscal com dado fora do tamanho da lista: %1").arg(e.message()));
     }
+}
+
+// The kept answer brought up to `now` by setting the flags this server's connection has set
+// since its stamp; false where that is not all that changed, and the answer is then to be read
+// anew (a flag cell found other than expected leaves it half set).
+bool CompraLegalService::setFlagsOfLastInvoiceList(const InvoicesStamp &now)
+{
+    LastInvoiceList &kept = *m_lastInvoiceList;
+    if (kept.flagCells.empty() || now.committedElsewhere != kept.stamp.committedElsewhere)
+        return false;
+    const std::optional<std::vector<FlagUpdate>> updates = m_store->ownFlagUpdatesSince(kept.stamp);
+    if (!updates)
+        return false;
+    std::vector<FlagCell> &cells = kept.flagCells;
+    if (!kept.cellsSorted) {
+        std::sort(cells.begin(), cells.end(),
+                  [](const FlagCell &a, const FlagCell &b) { return a.rowId < b.rowId; });
+        kept.cellsSorted = true;
+    }
+    const char exported = compralegal::kExported.front().toLatin1();
+    const char notExported = compralegal::kNotExported.front().toLatin1();
+    constexpr char kOneByteText = char(0x61); // the flag's cell: a text of one byte
+    char *bytes = kept.packet.data();
+    for (const FlagUpdate &update : *updates) {
+        const auto cell =
+            std::lower_bound(cells.begin(), cells.end(), update.rowId,
+                             [](const FlagCell &c, qint64 rowId) { return c.rowId < rowId; });
+        if (cell == cells.end() || cell->rowId != update.rowId)
+            continue; // an invoice this list does not show
+        const qsizetype at = cell->at;
+        if (at + 1 >= kept.packet.size() || bytes[at] != kOneByteText ||
+            (bytes[at + 1] != exported && bytes[at + 1] != notExported))
+            return false;
+        bytes[at + 1] = update.exported ? exported : notExported;
+    }
+    kept.stamp = now;
+    m_store->followOwnFlagUpdates(true); // what is set is no longer needed
+    return true;
 }
 
 RpcValue CompraLegalService::GetDiretorio(RpcArgs &args)

@@ -21,6 +21,13 @@ struct MarkedList;
 struct PageRange;
 struct RegistroArgs;
 
+// Where an invoice's exported flag is in an invoice list's answer: the first byte of its cell.
+struct FlagCell
+{
+    qint64 rowId = 0; // InvoiceRow::rowId
+    qsizetype at = 0;
+};
+
 // The methods of the server object (compralegal::serverObjectName()) over one database
 // connection.
 //
@@ -92,12 +99,20 @@ private:
     // The last invoice list answered, given again while its criteria and the invoices' stamp
     // stay the same: the screen reloads the list after every page of a file, and between the
     // pages of one file nothing it shows changes.
+    //
+    // While the invoices' exported flags are all that changed, and only by this server's own
+    // connection (a file's marks, a list's flags given back), the flags are set in the kept
+    // answer instead: where each row's flag cell is, by the invoice's row id. Only for a list of
+    // both statuses, whose rows do not depend on the flag.
     struct LastInvoiceList
     {
         InvoiceCriteria criteria;
         InvoicesStamp stamp;
         QByteArray packet;
+        std::vector<FlagCell> flagCells; // empty: the flags are not set in place
+        bool cellsSorted = false;        // by row id
     };
+    bool setFlagsOfLastInvoiceList(const InvoicesStamp &now);
 
     std::unique_ptr<CompraLegalStore> m_store;
     std::optional<LastInvoiceList> m_lastInvoiceList;

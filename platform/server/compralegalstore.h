@@ -93,6 +93,15 @@ struct InvoiceRow
     QByteArrayView municipalRegistration;
     QByteArrayView series;
     QByteArrayView client;
+    // Where the store has one: what ownFlagUpdatesSince() names the invoice by.
+    std::optional<qint64> rowId;
+};
+
+// An invoice's exported flag as the store's own connection set it.
+struct FlagUpdate
+{
+    qint64 rowId = 0; // as InvoiceRow::rowId
+    bool exported = false;
 };
 
 // A file of an export list (ARQCOMPRALEG), with its list's owner and state.
@@ -197,6 +206,15 @@ public:
     // Where the store can tell, the stamp of the invoices findInvoices() would read now, inside
     // the caller's transaction: an answer may be given again while the stamp stays the same.
     virtual std::optional<InvoicesStamp> invoicesStamp() { return std::nullopt; }
+    // Where the store can tell: the exported flags its own connection has set since `stamp`
+    // (oldest first), when nothing else of what findInvoices() reads has changed since then;
+    // nullopt otherwise. Kept only from followOwnFlagUpdates(true) on, until it is called with
+    // false: the call that wants them says so when it takes a stamp.
+    virtual void followOwnFlagUpdates(bool) {}
+    virtual std::optional<std::vector<FlagUpdate>> ownFlagUpdatesSince(const InvoicesStamp &)
+    {
+        return std::nullopt;
+    }
     virtual void
     findInvoices(const InvoiceCriteria &criteria,
                  const std::function<void(const InvoiceRow &)> &row,

@@ -59,6 +59,36 @@ std::optional<InvoicesStamp> SqliteCompraLegalStore::invoicesStamp()
     return InvoicesStamp{sqlite->dataVersion(), sqlite->countedChanges()};
 }
 
+void SqliteCompraLegalStore::followOwnFlagUpdates(bool on)
+{
+    auto *sqlite = dynamic_cast<SqliteConnection *>(&db());
+    if (!sqlite || !m_countingChanges)
+        return;
+    // Far more than a list's invoices: a log this long is not worth its memory.
+    constexpr qsizetype kMostUpdates = 4 << 20;
+    if (on)
+        sqlite->logUpdates("NFCOMPRA", "IDNFCOMPRALEG", compralegal::kExported.toString().toUtf8(),
+                           kMostUpdates);
+    else
+        sqlite->stopLoggingUpdates();
+}
+
+std::optional<std::vector<FlagUpdate>>
+SqliteCompraLegalStore::ownFlagUpdatesSince(const InvoicesStamp &stamp)
+{
+    auto *sqlite = dynamic_cast<SqliteConnection *>(&db());
+    if (!sqlite || !m_countingChanges || sqlite->dataVersion() != stamp.committedElsewhere)
+        return std::nullopt;
+    const auto logged = sqlite->loggedUpdatesSince(stamp.ownChanges);
+    if (!logged)
+        return std::nullopt;
+    std::vector<FlagUpdate> updates;
+    updates.reserve(logged->size());
+    for (const SqliteConnection::LoggedUpdate &u : *logged)
+        updates.push_back({u.rowId, u.isValue});
+    return updates;
+}
+
 SqliteCompraLegalStore::PendingFlag SqliteCompraLegalStore::pendingFlag(const QString &company)
 {
     // Each step is one seek on IX_NFCOMPRA_EMPRESA_STATUS (company, flag): the smallest flag,

@@ -14,6 +14,11 @@ public:
     // Other connections' commits by SQLite's data version, this connection's own writes by
     // counting its changes to the invoices and clients.
     std::optional<InvoicesStamp> invoicesStamp() override;
+    // By the connection's log of its own updates of NFCOMPRA. The server's only updates of that
+    // table set IDNFCOMPRALEG alone (a file's marks, the flags a list gives back), so the flag
+    // is all that those updates change of what the list shows.
+    void followOwnFlagUpdates(bool on) override;
+    std::optional<std::vector<FlagUpdate>> ownFlagUpdatesSince(const InvoicesStamp &stamp) override;
 
 protected:
     void addPendingClause(const InvoiceCriteria &criteria, Query &query) override;
@@ -21,6 +26,7 @@ protected:
     // SQLite's sorter carries every column of every row; ordering the keys here is several
     // times faster, and its BINARY collation is plain byte order.
     bool ordersInvoicesItself() const override { return true; }
+    const char *rowIdColumn() const override { return "N.rowid"; }
 
 private:
     // The company's flags other than exported: none, exactly one (its value), or several, which

@@ -87,6 +87,9 @@ QByteArrayView columnText(const SqlStatement &q, int column)
 }
 
 // A row of the invoice query's columns, viewing the statement's current row.
+// Where the list's query reads the row id, after the invoice's columns.
+constexpr int kRowIdColumn = 15;
+
 void readInvoiceRow(const SqlStatement &q, InvoiceRow &row)
 {
     row.direction = columnText(q, 0);
@@ -104,6 +107,14 @@ void readInvoiceRow(const SqlStatement &q, InvoiceRow &row)
     row.municipalRegistration = columnText(q, 12);
     row.series = columnText(q, 13);
     row.client = columnText(q, 14);
+}
+
+// The row id the query reads after its columns, where the engine has one.
+std::optional<qint64> rowIdOf(const SqlStatement &q, bool withRowId)
+{
+    if (!withRowId || q.isNull(kRowIdColumn))
+        return std::nullopt;
+    return q.integer(kRowIdColumn);
 }
 
 // A text to order by: its first 16 bytes as two big-endian numbers (zero-filled), which
@@ -193,15 +204,18 @@ public:
     static constexpr int kTextColumns[] = {0, 2, 6, 7, 8, 10, 11, 12, 13, 14};
     static constexpr int kTexts = int(std::size(kTextColumns));
     static constexpr quint16 kNullText = 0xffff;
-    // A row's bytes before its texts: value, exported flag, client, the texts' lengths.
-    static constexpr size_t kHead = sizeof(double) + 1 + sizeof(quint32) + kTexts * sizeof(quint16);
+    // A row's bytes before its texts: value, row id, flags, client, the texts' lengths.
+    static constexpr size_t kHead =
+        sizeof(double) + sizeof(qint64) + 1 + sizeof(quint32) + kTexts * sizeof(quint16);
+    static constexpr char kExportedBit = 1, kRowIdBit = 2;
     // Where the columns are among them.
     static constexpr int kDirection = 0, kBranch = 1, kPosting = 2, kDate = 3, kNumber = 4,
                          kOperation = 5, kStateRegistration = 6, kMunicipalRegistration = 7,
                          kSeries = 8, kClient = 9;
 
-    CollectedInvoices(SqlConnection &db, InvoiceScratch &scratch)
-        : m_bytes(scratch.bytes)
+    CollectedInvoices(SqlConnection &db, InvoiceScratch &scratch, bool withRowId)
+        : m_withRowId(withRowId)
+        , m_bytes(scratch.bytes)
         , m_rows(scratch.rows)
         , m_keys(scratch.keys)
         , m_client(db, "SELECT IDTPIJURCLIE, NRINSJURCLIE, NMRAZSOCCLIE FROM CLIENTE"
@@ -234,7 +248,11 @@ public:
         const double value = q.real(9);
         memcpy(p, &value, sizeof value);
         p += sizeof value;
-        *p++ = isExported(q.utf8(1)) ? 1 : 0;
+        const std::optional<qint64> rowId = rowIdOf(q, m_withRowId);
+        const qint64 id = rowId.value_or(0);
+        memcpy(p, &id, sizeof id);
+        p += sizeof id;
+        *p++ = char((isExported(q.utf8(1)) ? kExportedBit : 0) | (rowId ? kRowIdBit : 0));
         memcpy(p, &client, sizeof client);
         p += sizeof client;
         for (const QByteArrayView &text : texts) {
@@ -323,6 +341,7 @@ public:
             const Row r = unpack(row);
             invoice.value = r.value;
             invoice.exported = r.exported;
+            invoice.rowId = r.rowId;
             const QByteArrayView *t = r.texts;
             const Client &client = m_clients[r.client];
             invoice.direction = t[kDirection];
@@ -346,6 +365,7 @@ private:
     struct Row
     {
         double value = 0;
+        std::optional<qint64> rowId;
         bool exported = false;
         quint32 client = 0;
         QByteArrayView texts[kTexts];
@@ -397,7 +417,13 @@ private:
         const char *p = m_bytes.data() + offset;
         memcpy(&r.value, p, sizeof r.value);
         p += sizeof r.value;
-        r.exported = *p++ != 0;
+        qint64 id;
+        memcpy(&id, p, sizeof id);
+        p += sizeof id;
+        const char flags = *p++;
+        r.exported = (flags & kExportedBit) != 0;
+        if (flags & kRowIdBit)
+            r.rowId = id;
         memcpy(&r.client, p, sizeof r.client);
         p += sizeof r.client;
         const char *text = p + kTexts * sizeof(quint16);
@@ -469,6 +495,7 @@ private:
         return length;
     }
 
+    const bool m_withRowId;
     std::vector<char> &m_bytes;
     std::vector<size_t> &m_rows;
     std::vector<SortKey> &m_keys;
@@ -964,18 +991,22 @@ SqlCompraLegalStore::Query SqlCompraLegalStore::invoiceQuery(const InvoiceCriter
     // (company and period by their index); every value is bound, none is written into it.
     // Ordered here, the clients are read apart (CollectedInvoices); their columns keep their
     // places.
-    Query query{ordered ? "SELECT N.IDENTRSAIDOP, N.IDNFCOMPRALEG, N.CDFILIAL, C.IDTPIJURCLIE,"
-                          " C.NRINSJURCLIE, C.NMRAZSOCCLIE, N.NRLANCTONF, N.DTEMISSAO,"
-                          " N.NRNOTAFISC, N.VRNOTAFISC, N.CDTIPOOPER, N.CDINSCESTA, N.CDINSCMUNI,"
-                          " N.CDSERIE, N.CDCLIENTE"
-                          " FROM NFCOMPRA N LEFT JOIN CLIENTE C ON C.CDCLIENTE = N.CDCLIENTE"
-                          " WHERE 1 = 1"
-                        : "SELECT N.IDENTRSAIDOP, N.IDNFCOMPRALEG, N.CDFILIAL, NULL, NULL, NULL,"
-                          " N.NRLANCTONF, N.DTEMISSAO, N.NRNOTAFISC, N.VRNOTAFISC, N.CDTIPOOPER,"
-                          " N.CDINSCESTA, N.CDINSCMUNI, N.CDSERIE, N.CDCLIENTE"
-                          " FROM NFCOMPRA N WHERE 1 = 1",
-                {},
-                c.minimum};
+    const QByteArray rowId = rowIdColumn() ? ", " + QByteArray(rowIdColumn()) : QByteArray();
+    Query query{
+        ordered
+            ? QByteArray("SELECT N.IDENTRSAIDOP, N.IDNFCOMPRALEG, N.CDFILIAL, C.IDTPIJURCLIE,"
+                         " C.NRINSJURCLIE, C.NMRAZSOCCLIE, N.NRLANCTONF, N.DTEMISSAO,"
+                         " N.NRNOTAFISC, N.VRNOTAFISC, N.CDTIPOOPER, N.CDINSCESTA, N.CDINSCMUNI,"
+                         " N.CDSERIE, N.CDCLIENTE" +
+                         rowId +
+                         " FROM NFCOMPRA N LEFT JOIN CLIENTE C ON C.CDCLIENTE ="
+                         " N.CDCLIENTE WHERE 1 = 1")
+            : QByteArray("SELECT N.IDENTRSAIDOP, N.IDNFCOMPRALEG, N.CDFILIAL, NULL, NULL, NULL,"
+                         " N.NRLANCTONF, N.DTEMISSAO, N.NRNOTAFISC, N.VRNOTAFISC, N.CDTIPOOPER,"
+                         " N.CDINSCESTA, N.CDINSCMUNI, N.CDSERIE, N.CDCLIENTE" +
+                         rowId + " FROM NFCOMPRA N WHERE 1 = 1"),
+        {},
+        c.minimum};
     if (!c.company.isNull())
         query.where(" AND N.CDEMPRESA = ?", c.company);
     if (!c.number.isNull()) // typed numbers may come zero-filled to the branch's width
@@ -1047,7 +1078,7 @@ void SqlCompraLegalStore::findInvoices(
         if (!m_scratch)
             m_scratch = std::make_unique<InvoiceScratch>();
         const auto release = qScopeGuard([this] { m_scratch->releaseIfLarge(); });
-        CollectedInvoices collected(m_db, *m_scratch);
+        CollectedInvoices collected(m_db, *m_scratch, rowIdColumn() != nullptr);
         const std::unique_ptr<SqlStatement> q = run(invoiceQuery(criteria, false));
         bool ordersHere = true;
         while (ordersHere && q->step())
@@ -1064,6 +1095,7 @@ void SqlCompraLegalStore::findInvoices(
     InvoiceRow invoice;
     while (q->step()) {
         readInvoiceRow(*q, invoice);
+        invoice.rowId = rowIdOf(*q, rowIdColumn() != nullptr);
         row(invoice);
     }
 }

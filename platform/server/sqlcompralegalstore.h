@@ -75,6 +75,8 @@ protected:
     // Whether the invoices are put in order here, as SQLite orders texts (BINARY), instead of
     // by the statement.
     virtual bool ordersInvoicesItself() const { return false; }
+    // The expression of an invoice's row id (InvoiceRow::rowId), where the engine has one.
+    virtual const char *rowIdColumn() const { return nullptr; }
 
 private:
     Query invoiceQuery(const InvoiceCriteria &criteria, bool ordered);

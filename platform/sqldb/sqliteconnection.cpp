@@ -3,9 +3,12 @@
 #include <QFileInfo>
 #include <QHash>
 
+// Debian's SQLite is built with the pre-update hook; its declarations need this.
+#define SQLITE_ENABLE_PREUPDATE_HOOK 1
 #include <sqlite3.h>
 
 #include <chrono>
+#include <limits>
 #include <vector>
 
 namespace fis {
@@ -78,6 +81,7 @@ void SqliteConnection::exec(const char *sql)
 {
     char *error = nullptr;
     if (sqlite3_exec(m_db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        spoilLog();
         const QString text = QString::fromUtf8(error ? error : sqlite3_errmsg(m_db));
         sqlite3_free(error);
         throw DatabaseError(QStringLiteral("Erro no banco de dados: %1").arg(text));
@@ -116,20 +120,100 @@ qint64 SqliteConnection::dataVersion()
 void SqliteConnection::countChangesTo(QList<QByteArray> tables)
 {
     m_countedTables = std::move(tables);
-    sqlite3_update_hook(
+    // The pre-update hook, not the update hook: it also sees tables without a row id, and an
+    // update's new values.
+    sqlite3_preupdate_hook(
         m_db,
-        [](void *self, int, const char *database, const char *table, sqlite3_int64) {
-            auto *connection = static_cast<SqliteConnection *>(self);
-            if (qstrcmp(database, "main") != 0)
-                return;
-            for (const QByteArray &counted : std::as_const(connection->m_countedTables)) {
-                if (qstricmp(table, counted.constData()) == 0) {
-                    ++connection->m_countedChanges;
-                    return;
-                }
-            }
+        [](void *self, sqlite3 *, int op, const char *database, const char *table,
+           sqlite3_int64 rowId, sqlite3_int64) {
+            if (qstrcmp(database, "main") == 0)
+                static_cast<SqliteConnection *>(self)->counted(op, table, rowId);
         },
         this);
+    // A rollback undoes updates the log has kept.
+    sqlite3_rollback_hook(
+        m_db, [](void *self) { static_cast<SqliteConnection *>(self)->spoilLog(); }, this);
+}
+
+void SqliteConnection::counted(int op, const char *table, qint64 rowId)
+{
+    bool isCounted = false;
+    for (const QByteArray &name : std::as_const(m_countedTables))
+        isCounted = isCounted || qstricmp(table, name.constData()) == 0;
+    if (!isCounted)
+        return;
+    ++m_countedChanges;
+    UpdateLog &log = m_log;
+    if (!log.on || log.spoiled)
+        return;
+    // Twice the row id must fit.
+    constexpr qint64 kLargestRowId = std::numeric_limits<qint64>::max() / 2 - 1;
+    if (op != SQLITE_UPDATE || qstricmp(table, log.table.constData()) != 0 || log.column < 0 ||
+        qsizetype(log.updates.size()) >= log.limit || rowId > kLargestRowId ||
+        rowId < -kLargestRowId) {
+        log.spoiled = true;
+        return;
+    }
+    sqlite3_value *now = nullptr;
+    if (sqlite3_preupdate_new(m_db, log.column, &now) != SQLITE_OK || !now) {
+        log.spoiled = true;
+        return;
+    }
+    const auto *text = reinterpret_cast<const char *>(sqlite3_value_text(now));
+    const bool isValue = text && QByteArrayView(text, sqlite3_value_bytes(now)) == log.value;
+    log.updates.push_back(rowId * 2 + (isValue ? 1 : 0));
+}
+
+void SqliteConnection::logUpdates(const QByteArray &table, const QByteArray &column,
+                                  const QByteArray &value, qsizetype limit)
+{
+    UpdateLog &log = m_log;
+    log.on = true;
+    log.spoiled = false;
+    log.table = table;
+    log.value = value;
+    log.limit = limit;
+    log.from = m_countedChanges;
+    log.updates.clear();
+    log.column = -1;
+    bool counted = false;
+    for (const QByteArray &name : std::as_const(m_countedTables))
+        counted = counted || name.compare(table, Qt::CaseInsensitive) == 0;
+    if (!counted)
+        return;
+    // The column's place in the table's rows, as the hook numbers them; none for a table
+    // without row ids, whose hook gives no row id.
+    sqlite3_stmt *info = nullptr;
+    const QByteArray sql = "SELECT I.cid FROM pragma_table_list(?1) T,"
+                           " pragma_table_xinfo(?1) I WHERE T.schema = 'main' AND T.type = 'table'"
+                           " AND NOT T.wr"
+                           " AND I.name = ?2 COLLATE NOCASE";
+    if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &info, nullptr) != SQLITE_OK)
+        fail(QStringLiteral("PRAGMA table_info"));
+    sqlite3_bind_text(info, 1, table.constData(), int(table.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(info, 2, column.constData(), int(column.size()), SQLITE_TRANSIENT);
+    if (sqlite3_step(info) == SQLITE_ROW)
+        log.column = sqlite3_column_int(info, 0);
+    sqlite3_finalize(info);
+}
+
+void SqliteConnection::stopLoggingUpdates()
+{
+    m_log = UpdateLog{};
+}
+
+std::optional<std::vector<SqliteConnection::LoggedUpdate>>
+SqliteConnection::loggedUpdatesSince(quint64 from) const
+{
+    const UpdateLog &log = m_log;
+    if (!log.on || log.spoiled || log.column < 0 || from < log.from ||
+        log.from + log.updates.size() != m_countedChanges)
+        return std::nullopt;
+    std::vector<LoggedUpdate> updates;
+    updates.reserve(size_t(m_countedChanges - from));
+    for (size_t i = size_t(from - log.from); i < log.updates.size(); ++i)
+        updates.push_back({log.updates[i] >> 1, (log.updates[i] & 1) != 0});
+    return updates;
 }
 
 void SqliteConnection::checkpoint()
@@ -143,6 +227,8 @@ void SqliteConnection::checkpoint()
 
 void SqliteConnection::fail(const QString &what) const
 {
+    // A failed statement's changes are undone, the transaction's are not.
+    spoilLog();
     throw DatabaseError(QStringLiteral("Erro no banco de dados (%1): %2")
                             .arg(what, QString::fromUtf8(sqlite3_errmsg(m_db))));
 }
@@ -186,6 +272,7 @@ public:
             return false;
         const QString text = QString::fromUtf8(sqlite3_errmsg(m_db.handle()));
         const int code = sqlite3_extended_errcode(m_db.handle());
+        m_db.statementFailed();
         sqlite3_reset(m_stmt);
         throw DatabaseError(QStringLiteral("Erro no banco de dados: %1").arg(text), code);
     }

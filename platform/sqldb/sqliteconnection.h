@@ -9,6 +9,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 struct sqlite3;
 
@@ -59,6 +61,8 @@ public:
     // or writers. Throws DatabaseError when it fails for another reason.
     void checkpoint();
     [[noreturn]] void fail(const QString &what) const;
+    // A statement of this connection failed: the changes it made are undone.
+    void statementFailed() const noexcept { spoilLog(); }
 
     // PRAGMA data_version: another value once another connection, of this process or another,
     // has committed since this one last read; the same across this connection's own commits.
@@ -70,8 +74,29 @@ public:
     void countChangesTo(QList<QByteArray> tables);
     quint64 countedChanges() const { return m_countedChanges; }
 
+    // With countChangesTo(): keeps, from now on, each update this connection makes to the rows
+    // of `table` (a rowid table among the counted ones): the row's id and whether `column` now
+    // holds `value` (as text). A reader that knows this connection changes nothing else of those
+    // rows can then bring what it read up to date from these alone. Every other counted change
+    // (an insert, a delete, another table), a rollback, a statement that failed, more than
+    // `limit` updates or a table without that column spoils the log until it is started again;
+    // so does a row id too large to keep.
+    void logUpdates(const QByteArray &table, const QByteArray &column, const QByteArray &value,
+                    qsizetype limit);
+    void stopLoggingUpdates();
+    struct LoggedUpdate
+    {
+        qint64 rowId = 0;
+        bool isValue = false;
+    };
+    // The updates logged since countedChanges() returned `from`, oldest first; nullopt when the
+    // log does not reach back to then or is spoiled.
+    std::optional<std::vector<LoggedUpdate>> loggedUpdatesSince(quint64 from) const;
+
 private:
     void releaseWriters() noexcept;
+    void spoilLog() const noexcept { m_log.spoiled = true; }
+    void counted(int op, const char *table, qint64 rowId);
 
     sqlite3 *m_db = nullptr;
     QString m_path;
@@ -81,6 +106,17 @@ private:
     bool m_holdsWriters = false;
     QList<QByteArray> m_countedTables;
     quint64 m_countedChanges = 0;
+    struct UpdateLog
+    {
+        bool on = false;
+        mutable bool spoiled = false;
+        QByteArray table;
+        int column = -1;
+        QByteArray value;
+        qsizetype limit = 0;
+        quint64 from = 0;            // countedChanges() when it started
+        std::vector<qint64> updates; // row id * 2, plus 1 where the column holds the value
+    } m_log;
 };
 
 } // namespace fis

@@ -927,6 +927,29 @@ void TestServerMethods::invoiceListAnsweredAgainOnlyWhileUnchanged()
         }
     }
     QCOMPARE(exported, int(pending.size()));
+
+    // The flags set by the server's own connection, against another server reading the
+    // database afresh: both statuses, then the pending ones, then the list given up (its
+    // invoices get their flags back), then both again.
+    ServerProcess reader(db.path(), db.outputDir());
+    QVERIFY(reader.isRunning());
+    const auto fresh = reader.connect();
+    QCOMPARE(marked.rows, getNotaFiscal(*fresh, all).rows);
+    NotaFilter pendingOnly = all;
+    pendingOnly.status = QStringLiteral("N");
+    const DataPacket stillPending = getNotaFiscal(*client, pendingOnly);
+    const auto exportedBefore =
+        std::count_if(renamed.rows.cbegin(), renamed.rows.cend(),
+                      [&](const DataRow &row) { return row.at(flagAt).toString() == u"S"; });
+    QCOMPARE(stillPending.rows.size(),
+             renamed.rows.size() - size_t(exportedBefore) - size_t(pending.size()));
+    QCOMPARE(stillPending.rows, getNotaFiscal(*fresh, pendingOnly).rows);
+    QCOMPARE(getNotaFiscal(*client, all).rows, marked.rows);
+    const RpcValue given = client->call(QStringLiteral("GetDeletaLista"), {call.list});
+    QCOMPARE(given.at(0).toText(), QStringLiteral("OK"));
+    const DataPacket givenBack = getNotaFiscal(*client, all);
+    QCOMPARE(givenBack.rows, renamed.rows);
+    QCOMPARE(givenBack.rows, getNotaFiscal(*fresh, all).rows);
 }
 
 // Quotes, semicolons, comment markers and LIKE wildcards in every text argument and key list:
