@@ -8,14 +8,26 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <chrono>
 
 namespace fis {
 
 namespace {
 
 constexpr qint64 kSlice = 50000;
-// Long enough for a client's next call to begin after a page's answer.
-constexpr int kPurgeDelayMs = 500;
+// Served lines are deleted once the calls pause this long: each commit of ours makes a worker
+// read its kept invoice list anew, where it would otherwise only set the flags it marked. An
+// export's calls follow each other within a fraction of this; a long build is one call.
+constexpr int kCallPauseMs = 1000;
+// ... but not later than this after they were served, however busy the server.
+constexpr qint64 kLongestPurgeWaitMs = 10000;
+
+qint64 nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 void logLines(const QStringList &lines)
 {
@@ -32,8 +44,7 @@ ServerJanitor::ServerJanitor(const ServerConfig &config)
     connect(&m_timer, &QTimer::timeout, this, &ServerJanitor::tick);
     m_purgeLater.setParent(this);
     m_purgeLater.setSingleShot(true);
-    m_purgeLater.setInterval(kPurgeDelayMs);
-    connect(&m_purgeLater, &QTimer::timeout, this, &ServerJanitor::purge);
+    connect(&m_purgeLater, &QTimer::timeout, this, &ServerJanitor::purgeWhenCallsPause);
 }
 
 ServerJanitor::~ServerJanitor() = default;
@@ -112,15 +123,39 @@ void ServerJanitor::sessionEnded(const QString &session)
 
 void ServerJanitor::requestPurge()
 {
-    // Not at once: a file's last page is mostly followed by the client's reload of its invoice
-    // list, which a commit of ours in between would have read anew instead of given again.
     QMetaObject::invokeMethod(
         this,
         [this] {
-            if (!m_purgeLater.isActive())
-                m_purgeLater.start();
+            if (m_purgeWanted >= 0)
+                return; // taken along
+            m_purgeWanted = nowMs();
+            m_purgeLater.start(kCallPauseMs);
         },
         Qt::QueuedConnection);
+}
+
+void ServerJanitor::callStarted() noexcept
+{
+    m_callsRunning.fetch_add(1);
+}
+
+void ServerJanitor::callFinished() noexcept
+{
+    m_lastCallEnd.store(nowMs());
+    m_callsRunning.fetch_sub(1);
+}
+
+void ServerJanitor::purgeWhenCallsPause()
+{
+    const qint64 now = nowMs();
+    const qint64 pause = now - m_lastCallEnd.load();
+    if ((m_callsRunning.load() > 0 || pause < kCallPauseMs) &&
+        now - m_purgeWanted < kLongestPurgeWaitMs) {
+        m_purgeLater.start(int(std::clamp<qint64>(kCallPauseMs - pause, 50, kCallPauseMs)));
+        return;
+    }
+    m_purgeWanted = -1;
+    purge();
 }
 
 void ServerJanitor::requestCheckpoint()

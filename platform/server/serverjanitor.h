@@ -55,20 +55,28 @@ public:
     void checkpoint();
     // From any thread: queues checkpoint() unless one is already queued.
     void requestCheckpoint();
-    // From any thread: purge() a moment later (kPurgeDelayMs), requests meanwhile taken along.
+    // From any thread: purge() once the calls of every session pause (at the latest some
+    // seconds later); requests meanwhile are taken along.
     void requestPurge();
+    // From any thread: a call of any session begins, ends.
+    void callStarted() noexcept;
+    void callFinished() noexcept;
     // From any thread: makes a running purge stop after its current slice.
     void requestStop() { m_stop.store(true); }
 
 private:
     // Deletes a served file's lines in slices; returns how many.
     qint64 purgeFile(const QString &file);
+    void purgeWhenCallsPause();
 
     ServerConfig m_config;
     std::unique_ptr<SqlConnection> m_db;
     std::unique_ptr<exportlists::ServerRegistry> m_registry;
     QTimer m_timer;
     QTimer m_purgeLater;
+    qint64 m_purgeWanted = -1; // since when, while a purge waits
+    std::atomic<int> m_callsRunning{0};
+    std::atomic<qint64> m_lastCallEnd{0};
     bool m_purging = false;
     bool m_again = false;
     std::atomic<bool> m_stop{false};

@@ -69,10 +69,18 @@ void ServerWorker::adopt(qintptr descriptor, std::function<void()> ended)
             ended();
     });
     // The listener reads these to send new clients to a worker that is not stuck in a long call.
-    connect(session, &RpcSession::callStarted, this,
-            [this] { m_running.fetch_add(1, std::memory_order_relaxed); });
-    connect(session, &RpcSession::callFinished, this,
-            [this] { m_running.fetch_sub(1, std::memory_order_relaxed); });
+    // The janitor waits for the calls to pause before it deletes served lines.
+    ServerJanitor *janitor = m_janitor;
+    connect(session, &RpcSession::callStarted, this, [this, janitor] {
+        m_running.fetch_add(1, std::memory_order_relaxed);
+        if (janitor)
+            janitor->callStarted();
+    });
+    connect(session, &RpcSession::callFinished, this, [this, janitor] {
+        m_running.fetch_sub(1, std::memory_order_relaxed);
+        if (janitor)
+            janitor->callFinished();
+    });
 }
 
 void ServerWorker::shutdown()

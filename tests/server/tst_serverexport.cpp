@@ -257,6 +257,7 @@ private slots:
     void boundsSetByServer();
     void deleteListRestoresInvoices();
     void pagingAcrossThreePages();
+    void servedLinesWaitForTheCallsToPause();
     void lateFaultInBigFileLeavesNothing();
     void pagesCutAcrossBlocks();
     void manyItemsLaidOutInTwoRuns();
@@ -1049,6 +1050,42 @@ void TestServerExport::pagingAcrossThreePages()
 
 // A fault found after thousands of lines have been stored: the answer names it and the whole
 // build is undone; once put right, the same first call builds the full file.
+// A served file's lines are deleted once the calls of the server pause: not while they follow
+// each other, and not never when they do not stop.
+void TestServerExport::servedLinesWaitForTheCallsToPause()
+{
+    QString list;
+    const RegistroPage page = firstPageOf(invoicesOf(QStringLiteral("052147836"), 30), &list);
+    QCOMPARE(page.status, QStringLiteral("OK"));
+    QCOMPARE(page.more, QStringLiteral("N"));
+    const auto stored = [&] {
+        return storedLineCount(*m_db, page.continuation);
+    };
+    QVERIFY(stored() > 0);
+    const auto call = [&] {
+        return m_client->call(QStringLiteral("GetDiretorio")).at(0).toText();
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 2500) {
+        QCOMPARE(call(), QStringLiteral("OK"));
+        QVERIFY2(stored() > 0,
+                 qPrintable(QStringLiteral("deleted after %1 ms of calls").arg(clock.elapsed())));
+        QTest::qWait(50);
+    }
+    // Calls without a pause: deleted all the same, some seconds after being served.
+    while (stored() > 0 && clock.elapsed() < 60000) {
+        QCOMPARE(call(), QStringLiteral("OK"));
+        QTest::qWait(50);
+    }
+    QCOMPARE(stored(), qint64(0));
+
+    // Deleted soon once the calls stop.
+    const RegistroPage again = firstPageOf(invoicesOf(QStringLiteral("061258473"), 30), &list);
+    QCOMPARE(again.more, QStringLiteral("N"));
+    QTRY_COMPARE(storedLineCount(*m_db, again.continuation), qint64(0));
+}
+
 void TestServerExport::lateFaultInBigFileLeavesNothing()
 {
     TestDatabase big(30000, 5);
