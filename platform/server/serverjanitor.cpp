@@ -149,10 +149,21 @@ void ServerJanitor::purgeWhenCallsPause()
 {
     const qint64 now = nowMs();
     const qint64 pause = now - m_lastCallEnd.load();
-    if ((m_callsRunning.load() > 0 || pause < kCallPauseMs) &&
-        now - m_purgeWanted < kLongestPurgeWaitMs) {
-        m_purgeLater.start(int(std::clamp<qint64>(kCallPauseMs - pause, 50, kCallPauseMs)));
-        return;
+    const bool running = m_callsRunning.load() > 0;
+    if (running || pause < kCallPauseMs) {
+        const qint64 waited = now - m_purgeWanted;
+        // Past the longest wait, between two calls rather than alongside one (a build's writes
+        // would wait for ours); past twice that, in any case.
+        if (waited < kLongestPurgeWaitMs) {
+            m_purgeLater.start(
+                running ? kCallPauseMs
+                        : int(std::clamp<qint64>(kCallPauseMs - pause, 50, kCallPauseMs)));
+            return;
+        }
+        if (running && waited < 2 * kLongestPurgeWaitMs) {
+            m_purgeLater.start(20);
+            return;
+        }
     }
     m_purgeWanted = -1;
     purge();
