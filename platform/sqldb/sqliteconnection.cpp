@@ -7,6 +7,7 @@
 #define SQLITE_ENABLE_PREUPDATE_HOOK 1
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <limits>
 #include <vector>
@@ -135,12 +136,16 @@ void SqliteConnection::countChangesTo(QList<QByteArray> tables)
         m_db, [](void *self) { static_cast<SqliteConnection *>(self)->spoilLog(); }, this);
 }
 
+bool SqliteConnection::countsChangesTo(const char *table) const
+{
+    return std::any_of(
+        m_countedTables.cbegin(), m_countedTables.cend(),
+        [table](const QByteArray &name) { return qstricmp(table, name.constData()) == 0; });
+}
+
 void SqliteConnection::counted(int op, const char *table, qint64 rowId)
 {
-    bool isCounted = false;
-    for (const QByteArray &name : std::as_const(m_countedTables))
-        isCounted = isCounted || qstricmp(table, name.constData()) == 0;
-    if (!isCounted)
+    if (!countsChangesTo(table))
         return;
     ++m_countedChanges;
     UpdateLog &log = m_log;
@@ -176,10 +181,7 @@ void SqliteConnection::logUpdates(const QByteArray &table, const QByteArray &col
     log.from = m_countedChanges;
     log.updates.clear();
     log.column = -1;
-    bool counted = false;
-    for (const QByteArray &name : std::as_const(m_countedTables))
-        counted = counted || name.compare(table, Qt::CaseInsensitive) == 0;
-    if (!counted)
+    if (!countsChangesTo(table.constData()))
         return;
     // The column's place in the table's rows, as the hook numbers them; none for a table
     // without row ids, whose hook gives no row id.

@@ -96,6 +96,7 @@ public:
 private:
     void releaseWriters() noexcept;
     void spoilLog() const noexcept { m_log.spoiled = true; }
+    bool countsChangesTo(const char *table) const;
     void counted(int op, const char *table, qint64 rowId);
 
     sqlite3 *m_db = nullptr;
