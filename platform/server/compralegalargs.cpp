@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 namespace fis {
 
@@ -91,6 +92,29 @@ InvoiceCriteria readNotaFiscalArgs(const RpcArgs &args)
     return c;
 }
 
+namespace {
+
+bool keyBefore(QByteArrayView a, QByteArrayView b)
+{
+    return std::string_view(a.data(), size_t(a.size())) <
+           std::string_view(b.data(), size_t(b.size()));
+}
+
+// The first key, in the list's order, that comes again.
+void throwIfKeyTwice(const std::vector<QByteArrayView> &keys)
+{
+    QSet<QByteArrayView> seen;
+    seen.reserve(qsizetype(keys.size()));
+    for (const QByteArrayView key : keys) {
+        if (seen.contains(key))
+            throw RpcError(
+                QStringLiteral("A nota %1 foi marcada duas vezes.").arg(QString::fromUtf8(key)));
+        seen.insert(key);
+    }
+}
+
+} // namespace
+
 MarkedList readNotasMarcadasArgs(const RpcArgs &args)
 {
     args.expectCount(1);
@@ -113,28 +137,37 @@ MarkedList readNotasMarcadasArgs(const RpcArgs &args)
         throw RpcError(QStringLiteral("Número da lista deve ser informado (NRLISTA vazio)."));
     const char *const packetFrom = marked.packet.constData();
     const char *const packetTo = packetFrom + marked.packet.size();
-    QSet<QByteArrayView> seen;
-    seen.reserve(qsizetype(rows.size()));
     marked.keys.reserve(rows.size());
     for (const PackedRow &row : rows) {
+        // A key given twice before this row is the first fault in the rows' order.
         const QByteArrayView list = packedText(row, fields, 0, &scratch);
-        if (list != firstList && QString::fromUtf8(list).trimmed() != marked.list)
+        if (list != firstList && QString::fromUtf8(list).trimmed() != marked.list) {
+            throwIfKeyTwice(marked.keys);
             throw RpcError(QStringLiteral("As notas marcadas pertencem a listas diferentes "
                                           "(%1 e %2).")
                                .arg(marked.list, QString::fromUtf8(list)));
+        }
         QByteArrayView key = packedText(row, fields, 1, &scratch);
-        if (isBlank(key))
+        if (isBlank(key)) {
+            throwIfKeyTwice(marked.keys);
             throw RpcError(QStringLiteral("Nota marcada sem CDLISTA."));
+        }
         if (key.data() < packetFrom || key.data() >= packetTo) {
             marked.pieces.push_back(key.toByteArray());
             key = marked.pieces.back();
         }
-        if (seen.contains(key))
-            throw RpcError(
-                QStringLiteral("A nota %1 foi marcada duas vezes.").arg(QString::fromUtf8(key)));
-        seen.insert(key);
         marked.keys.push_back(key);
     }
+    // Keys given twice sit side by side once sorted; which came again first is then looked for
+    // in the rows' order.
+    if (!std::is_sorted(marked.keys.cbegin(), marked.keys.cend(), keyBefore)) {
+        marked.sortedKeys = marked.keys;
+        std::sort(marked.sortedKeys.begin(), marked.sortedKeys.end(), keyBefore);
+    }
+    const std::vector<QByteArrayView> &inOrder =
+        marked.sortedKeys.empty() ? marked.keys : marked.sortedKeys;
+    if (std::adjacent_find(inOrder.cbegin(), inOrder.cend()) != inOrder.cend())
+        throwIfKeyTwice(marked.keys);
     return marked;
 }
 

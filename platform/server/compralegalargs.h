@@ -31,6 +31,9 @@ struct MarkedList
     // CDLISTA of each row as it came, UTF-8, viewing `packet` (or `pieces`, for a key the packet
     // sent in pieces): a list of 250,000 invoices is read without a value made per cell.
     std::vector<QByteArrayView> keys;
+    // The same keys in their bytes' order (the order of the list's indexes), when they did not
+    // come in it; empty when they did.
+    std::vector<QByteArrayView> sortedKeys;
     QByteArray packet;
     std::deque<QByteArray> pieces;
 };

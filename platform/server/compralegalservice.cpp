@@ -419,12 +419,36 @@ RpcValue CompraLegalService::GetLista(RpcArgs &args)
     return list;
 }
 
+// The list's rows go in the keys' order, so that every one lands at the end of the list's
+// indexes and the file's build, which reads them in that order, finds its invoices side by
+// side; the screen sends them by date, the branches mixed. A list refused that way is put on
+// again in the order it came, which names the fault the client would meet first.
 RpcValue CompraLegalService::getNotasMarcadas(RpcArgs &args)
 {
     const MarkedList marked = readNotasMarcadasArgs(args);
+    if (!marked.sortedKeys.empty())
+        if (std::optional<RpcValue> answer =
+                registerList(marked, marked.sortedKeys, args.session(), true))
+            return *answer;
+    return *registerList(marked, marked.keys, args.session(), false);
+}
+
+// Puts the keys on the list in their order and adds its files; unset, with nothing written,
+// when `mayRetry` and a key is refused.
+std::optional<RpcValue> CompraLegalService::registerList(const MarkedList &marked,
+                                                         const std::vector<QByteArrayView> &keys,
+                                                         const QString &session, bool mayRetry)
+{
     const std::unique_ptr<StoreTransaction> tx = m_store->begin(TransactionKind::Write);
-    checkListTakesInvoices(marked.list, args.session());
-    const ListedInvoices listed = putOnList(marked);
+    checkListTakesInvoices(marked.list, session);
+    ListedInvoices listed;
+    try {
+        listed = putOnList(marked, keys);
+    } catch (const RpcError &) {
+        if (mayRetry)
+            return std::nullopt;
+        throw;
+    }
     const QByteArray answer = addFiles(marked.list, listed);
     m_store->touchList(marked.list, m_serverId);
     tx->commit();
@@ -442,15 +466,16 @@ void CompraLegalService::checkListTakesInvoices(const QString &list, const QStri
 }
 
 // Every key must name one invoice, and all of them invoices of one company.
-CompraLegalService::ListedInvoices CompraLegalService::putOnList(const MarkedList &marked)
+CompraLegalService::ListedInvoices
+CompraLegalService::putOnList(const MarkedList &marked, const std::vector<QByteArrayView> &keys)
 {
     ListedInvoices listed;
     QString countedReg;
     qint64 *counted = nullptr;
     try {
         const std::unique_ptr<ListFiller> filler = m_store->fillList(marked.list);
-        filler->lookUpAll(marked.keys);
-        for (const QByteArrayView key : marked.keys) {
+        filler->lookUpAll(keys);
+        for (const QByteArrayView key : keys) {
             const FoundInvoices found = filler->find(key);
             if (found.count == 0)
                 throw RpcError(

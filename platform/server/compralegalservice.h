@@ -80,8 +80,11 @@ private:
     QString nextNumber(const char *sequence);
 
     // getNotasMarcadas
+    std::optional<RpcValue> registerList(const MarkedList &marked,
+                                         const std::vector<QByteArrayView> &keys,
+                                         const QString &session, bool mayRetry);
     void checkListTakesInvoices(const QString &list, const QString &session);
-    ListedInvoices putOnList(const MarkedList &marked);
+    ListedInvoices putOnList(const MarkedList &marked, const std::vector<QByteArrayView> &keys);
     QByteArray addFiles(const QString &list, const ListedInvoices &listed);
 
     // GetRegistro

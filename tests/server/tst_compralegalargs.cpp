@@ -191,9 +191,10 @@ void TestCompraLegalArgs::markedList_data()
 {
     QTest::addColumn<Rows>("rows");
     QTest::addColumn<QStringList>("keys");
+    QTest::addColumn<QStringList>("sorted"); // empty: they came in their bytes' order
 
     QTest::newRow("one invoice") << Rows{{"000000001", "00011234", "052147836"}}
-                                 << QStringList{QStringLiteral("00011234")};
+                                 << QStringList{QStringLiteral("00011234")} << QStringList();
     // The registration travels on the first invoice of each only; the list number's blanks do
     // not count, the keys' do.
     QTest::newRow("blanks around the list number, keys as they came")
@@ -201,19 +202,36 @@ void TestCompraLegalArgs::markedList_data()
                 {"000000001 ", " 00011234", QString()},
                 {"000000001", "00021", QString()}}
         << QStringList{QStringLiteral("00011234"), QStringLiteral(" 00011234"),
+                       QStringLiteral("00021")}
+        << QStringList{QStringLiteral(" 00011234"), QStringLiteral("00011234"),
                        QStringLiteral("00021")};
+    // Bytes, not characters: the accented key's first byte is above every ASCII one.
+    QTest::newRow("keys out of order")
+        << Rows{{"000000001", "0002Ç1", QString()},
+                {"000000001", "000210", QString()},
+                {"000000001", "00019", QString()},
+                {"000000001", "0002Z", QString()}}
+        << QStringList{QStringLiteral("0002Ç1"), QStringLiteral("000210"), QStringLiteral("00019"),
+                       QStringLiteral("0002Z")}
+        << QStringList{QStringLiteral("00019"), QStringLiteral("000210"), QStringLiteral("0002Z"),
+                       QStringLiteral("0002Ç1")};
 }
 
 void TestCompraLegalArgs::markedList()
 {
     QFETCH(Rows, rows);
     QFETCH(QStringList, keys);
+    QFETCH(QStringList, sorted);
     const MarkedList marked = readNotasMarcadasArgs(notasMarcadas(rows));
     QCOMPARE(marked.list, QStringLiteral("000000001"));
-    QStringList got;
-    for (const QByteArrayView key : marked.keys)
-        got << QString::fromUtf8(key);
-    QCOMPARE(got, keys);
+    const auto texts = [](const std::vector<QByteArrayView> &views) {
+        QStringList got;
+        for (const QByteArrayView key : views)
+            got << QString::fromUtf8(key);
+        return got;
+    };
+    QCOMPARE(texts(marked.keys), keys);
+    QCOMPARE(texts(marked.sortedKeys), sorted);
 }
 
 void TestCompraLegalArgs::markedListRejected_data()
@@ -243,6 +261,23 @@ void TestCompraLegalArgs::markedListRejected_data()
     QTest::newRow("key twice") << notasMarcadas({{"0000000001", "00011234", "052147836"},
                                                  {"0000000001", "00011234", QString()}})
                                << QStringLiteral("A nota 00011234 foi marcada duas vezes.") << true;
+    // The key whose second row comes first, though another sorts before it.
+    QTest::newRow("two keys twice")
+        << notasMarcadas({{"0000000001", "00029", QString()},
+                          {"0000000001", "00011234", QString()},
+                          {"0000000001", "00029", QString()},
+                          {"0000000001", "00011234", QString()}})
+        << QStringLiteral("A nota 00029 foi marcada duas vezes.") << true;
+    QTest::newRow("key twice before a blank key")
+        << notasMarcadas({{"0000000001", "00029", QString()},
+                          {"0000000001", "00029", QString()},
+                          {"0000000001", "", QString()}})
+        << QStringLiteral("A nota 00029 foi marcada duas vezes.") << true;
+    QTest::newRow("blank key before a key twice")
+        << notasMarcadas({{"0000000001", "00029", QString()},
+                          {"0000000001", "", QString()},
+                          {"0000000001", "00029", QString()}})
+        << QStringLiteral("Nota marcada sem CDLISTA.") << true;
     // Checked in the rows' order: the blank key comes first.
     QTest::newRow("blank key before another list")
         << notasMarcadas({{"0000000001", "", QString()}, {"0000000002", "00011234", QString()}})

@@ -742,23 +742,33 @@ void TestServerMethods::notasMarcadasRejectsAText()
 // the list's rows: every row is stored as a short list's are, and a fault anywhere in the list,
 // at its first key, deep in it or at its last, is told as for a short list and leaves nothing.
 // `change` alters the list at `at` (a fraction of its length); `taken` puts that invoice on
-// another session's unfinished list first. The error names the key at `at`.
+// another session's unfinished list first. The error names the key at `at`, also when a later
+// row (at `unknownAfter`, when not negative) names no invoice with a key that sorts first: the
+// rows are written in the keys' order, the faults told in the list's.
 void TestServerMethods::longMarkedList_data()
 {
     QTest::addColumn<QString>("change");
     QTest::addColumn<double>("at");
-    QTest::addRow("every key stored") << QString() << 0.0;
-    QTest::addRow("unknown invoice first") << QStringLiteral("unknown") << 0.0;
-    QTest::addRow("unknown invoice deep in the list") << QStringLiteral("unknown") << 0.8;
-    QTest::addRow("unknown invoice last") << QStringLiteral("unknown") << 1.0;
-    QTest::addRow("another company's invoice") << QStringLiteral("company") << 0.7;
-    QTest::addRow("invoice on another unfinished list") << QStringLiteral("taken") << 0.9;
+    QTest::addColumn<double>("unknownAfter");
+    QTest::addRow("every key stored") << QString() << 0.0 << -1.0;
+    QTest::addRow("unknown invoice first") << QStringLiteral("unknown") << 0.0 << -1.0;
+    QTest::addRow("unknown invoice deep in the list") << QStringLiteral("unknown") << 0.8 << -1.0;
+    QTest::addRow("unknown invoice last") << QStringLiteral("unknown") << 1.0 << -1.0;
+    QTest::addRow("another company's invoice") << QStringLiteral("company") << 0.7 << -1.0;
+    QTest::addRow("invoice on another unfinished list") << QStringLiteral("taken") << 0.9 << -1.0;
+    QTest::addRow("unknown invoice, another after it sorting first")
+        << QStringLiteral("unknown") << 0.3 << 0.9;
+    QTest::addRow("another company's invoice, an unknown one after it sorting first")
+        << QStringLiteral("company") << 0.4 << 0.6;
+    QTest::addRow("invoice on another unfinished list, an unknown one after it sorting first")
+        << QStringLiteral("taken") << 0.5 << 0.95;
 }
 
 void TestServerMethods::longMarkedList()
 {
     QFETCH(QString, change);
     QFETCH(double, at);
+    QFETCH(double, unknownAfter);
     TestDatabase db(12000, 7);
     QVERIFY(db.isValid());
     ServerProcess server(db.path(), db.outputDir());
@@ -778,7 +788,17 @@ void TestServerMethods::longMarkedList()
     QList<QPair<QString, QString>> keys;
     for (const DbInvoice &i : std::as_const(invoices))
         keys.append({i.branch, i.posting});
+    // Several branches by date: the keys do not come in their order.
+    QVERIFY(!std::is_sorted(keys.cbegin(), keys.cend(), [](const auto &a, const auto &b) {
+        return a.first + a.second < b.first + b.second;
+    }));
     const qsizetype index = qMin(qsizetype(at * double(keys.size())), keys.size() - 1);
+    if (unknownAfter >= 0) {
+        const qsizetype after = qsizetype(unknownAfter * double(keys.size()));
+        QVERIFY(after > index);
+        const auto lowest = std::min_element(keys.cbegin(), keys.cend());
+        keys[after] = {lowest->first, QStringLiteral("0")};
+    }
     QString expected;
     if (change == u"unknown") {
         keys[index].second = QStringLiteral("9999999999");
@@ -835,6 +855,14 @@ void TestServerMethods::longMarkedList()
                       .join(u'|');
     std::sort(stored.begin(), stored.end());
     QCOMPARE(stored, expectedRows);
+    // Written in the keys' order, though they came by date.
+    QStringList written;
+    for (const QVariantList &r :
+         db.rows(QStringLiteral("SELECT CDLISTA FROM LISTACOMPRALEGNF WHERE NRLISTA = ? ORDER BY"
+                                " rowid"),
+                 {list}))
+        written << r[0].toString();
+    QVERIFY(std::is_sorted(written.cbegin(), written.cend()));
     QStringList answered;
     for (const DataRow &row : files.rows)
         answered << row.at(0).toString();
