@@ -137,11 +137,13 @@ int markInvoices(MemTable &notas, const QStringList &wanted)
     {
         const ControlsDisabled suspended(&notas);
         for (int row = 0; row < notas.recordCount(); ++row) {
-            const QString key =
-                notas.valueAt(row, branch).toString() + notas.valueAt(row, posting).toString();
-            if (!chosen.isEmpty() && !chosen.contains(key))
-                continue;
-            missing.remove(key);
+            if (!chosen.isEmpty()) {
+                const QString key = notas.valueAt(row, branch).toString() +
+                                    notas.valueAt(row, posting).toString();
+                if (!chosen.contains(key))
+                    continue;
+                missing.remove(key);
+            }
             notas.moveTo(row);
             notas.edit();
             notas.setValue(mark, QString(kMarked));
