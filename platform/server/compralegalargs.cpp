@@ -158,17 +158,36 @@ MarkedList readNotasMarcadasArgs(const RpcArgs &args)
         }
         marked.keys.push_back(key);
     }
-    // Keys given twice sit side by side once sorted; which came again first is then looked for
-    // in the rows' order.
+    // Sorted with the row each came in: a view and a row number an invoice while the call
+    // lasts. Keys given twice then sit side by side; which came again first is looked for in
+    // the rows' order.
+    rows = {};
     if (!std::is_sorted(marked.keys.cbegin(), marked.keys.cend(), keyBefore)) {
-        marked.sortedKeys = marked.keys;
-        std::sort(marked.sortedKeys.begin(), marked.sortedKeys.end(), keyBefore);
+        std::vector<std::pair<QByteArrayView, quint32>> byKey;
+        byKey.reserve(marked.keys.size());
+        for (const QByteArrayView key : marked.keys)
+            byKey.emplace_back(key, quint32(byKey.size()));
+        std::sort(byKey.begin(), byKey.end(),
+                  [](const auto &a, const auto &b) { return keyBefore(a.first, b.first); });
+        marked.rowOfKey.resize(byKey.size());
+        for (size_t i = 0; i < byKey.size(); ++i) {
+            marked.keys[i] = byKey[i].first;
+            marked.rowOfKey[i] = byKey[i].second;
+        }
     }
-    const std::vector<QByteArrayView> &inOrder =
-        marked.sortedKeys.empty() ? marked.keys : marked.sortedKeys;
-    if (std::adjacent_find(inOrder.cbegin(), inOrder.cend()) != inOrder.cend())
-        throwIfKeyTwice(marked.keys);
+    if (std::adjacent_find(marked.keys.cbegin(), marked.keys.cend()) != marked.keys.cend())
+        throwIfKeyTwice(marked.keysAsSent());
     return marked;
+}
+
+std::vector<QByteArrayView> MarkedList::keysAsSent() const
+{
+    if (rowOfKey.empty())
+        return keys;
+    std::vector<QByteArrayView> sent(keys.size());
+    for (size_t i = 0; i < keys.size(); ++i)
+        sent[rowOfKey[i]] = keys[i];
+    return sent;
 }
 
 RegistroArgs readRegistroArgs(const RpcArgs &args)

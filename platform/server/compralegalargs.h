@@ -28,12 +28,14 @@ InvoiceCriteria readNotaFiscalArgs(const RpcArgs &args);
 struct MarkedList
 {
     QString list; // NRLISTA, trimmed
-    // CDLISTA of each row as it came, UTF-8, viewing `packet` (or `pieces`, for a key the packet
-    // sent in pieces): a list of 250,000 invoices is read without a value made per cell.
+    // CDLISTA of each row, UTF-8, viewing `packet` (or `pieces`, for a key the packet sent in
+    // pieces): a list of 250,000 invoices is read without a value made per cell. In their
+    // bytes' order, the order of the list's indexes.
     std::vector<QByteArrayView> keys;
-    // The same keys in their bytes' order (the order of the list's indexes), when they did not
-    // come in it; empty when they did.
-    std::vector<QByteArrayView> sortedKeys;
+    // The row each of `keys` came in, when they did not come in their order; empty when they did.
+    std::vector<quint32> rowOfKey;
+    // The keys in the rows' order.
+    std::vector<QByteArrayView> keysAsSent() const;
     QByteArray packet;
     std::deque<QByteArray> pieces;
 };

@@ -426,11 +426,11 @@ RpcValue CompraLegalService::GetLista(RpcArgs &args)
 RpcValue CompraLegalService::getNotasMarcadas(RpcArgs &args)
 {
     const MarkedList marked = readNotasMarcadasArgs(args);
-    if (!marked.sortedKeys.empty())
-        if (std::optional<RpcValue> answer =
-                registerList(marked, marked.sortedKeys, args.session(), true))
-            return *answer;
-    return *registerList(marked, marked.keys, args.session(), false);
+    if (marked.rowOfKey.empty())
+        return *registerList(marked, marked.keys, args.session(), false);
+    if (std::optional<RpcValue> answer = registerList(marked, marked.keys, args.session(), true))
+        return *answer;
+    return *registerList(marked, marked.keysAsSent(), args.session(), false);
 }
 
 // Puts the keys on the list in their order and adds its files; unset, with nothing written,
