@@ -15,12 +15,13 @@ namespace fis {
 namespace {
 
 constexpr qint64 kSlice = 50000;
-// Served lines are deleted once the calls pause this long: each commit of ours makes a worker
-// read its kept invoice list anew, where it would otherwise only set the flags it marked. An
+// Served lines are deleted, and the log copied, once the calls pause this long: each commit of
+// ours makes a worker read its kept invoice list anew, where it would otherwise only set the
+// flags it marked, and a copy of the log alongside a build takes a core the build needs. An
 // export's calls follow each other within a fraction of this; a long build is one call.
 constexpr int kCallPauseMs = 1000;
-// ... but not later than this after they were served, however busy the server.
-constexpr qint64 kLongestPurgeWaitMs = 10000;
+// ... but not later than this after they were asked for, however busy the server.
+constexpr qint64 kLongestWaitMs = 10000;
 
 qint64 nowMs()
 {
@@ -42,9 +43,13 @@ ServerJanitor::ServerJanitor(const ServerConfig &config)
 {
     m_timer.setParent(this);
     connect(&m_timer, &QTimer::timeout, this, &ServerJanitor::tick);
-    m_purgeLater.setParent(this);
-    m_purgeLater.setSingleShot(true);
-    connect(&m_purgeLater, &QTimer::timeout, this, &ServerJanitor::purgeWhenCallsPause);
+    m_purgeLater.work = &ServerJanitor::purge;
+    m_checkpointLater.work = &ServerJanitor::checkpoint;
+    for (AfterCalls *job : {&m_purgeLater, &m_checkpointLater}) {
+        job->later.setParent(this);
+        job->later.setSingleShot(true);
+        connect(&job->later, &QTimer::timeout, this, [this, job] { runWhenCallsPause(*job); });
+    }
 }
 
 ServerJanitor::~ServerJanitor() = default;
@@ -54,6 +59,9 @@ QString ServerJanitor::open()
     const qint64 leaseMs = qint64(m_config.leaseSecs) * 1000;
     try {
         m_db = openSqlDatabase(m_config.target(), {m_config.busyTimeoutMs});
+        // Our own commits (deleting served lines, above all) leave the copy to the same wait.
+        if (auto *sqlite = dynamic_cast<SqliteConnection *>(m_db.get()))
+            sqlite->checkpointElsewhere([this] { requestCheckpoint(); });
         m_registry = std::make_unique<exportlists::ServerRegistry>(*m_db, leaseMs);
         m_registry->enroll();
         logLines(exportlists::describe(m_registry->recover(),
@@ -123,13 +131,25 @@ void ServerJanitor::sessionEnded(const QString &session)
 
 void ServerJanitor::requestPurge()
 {
+    waitForCallsToPause(m_purgeLater);
+}
+
+void ServerJanitor::requestCheckpoint()
+{
+    // Every commit past the log's threshold asks: one request crosses threads at a time.
+    if (!m_checkpointQueued.exchange(true))
+        waitForCallsToPause(m_checkpointLater);
+}
+
+void ServerJanitor::waitForCallsToPause(AfterCalls &job)
+{
     QMetaObject::invokeMethod(
         this,
-        [this] {
-            if (m_purgeWanted >= 0)
+        [this, &job] {
+            if (job.wanted >= 0)
                 return; // taken along
-            m_purgeWanted = nowMs();
-            m_purgeLater.start(kCallPauseMs);
+            job.wanted = nowMs();
+            job.later.start(kCallPauseMs);
         },
         Qt::QueuedConnection);
 }
@@ -145,36 +165,28 @@ void ServerJanitor::callFinished() noexcept
     m_callsRunning.fetch_sub(1);
 }
 
-void ServerJanitor::purgeWhenCallsPause()
+void ServerJanitor::runWhenCallsPause(AfterCalls &job)
 {
     const qint64 now = nowMs();
     const qint64 pause = now - m_lastCallEnd.load();
     const bool running = m_callsRunning.load() > 0;
     if (running || pause < kCallPauseMs) {
-        const qint64 waited = now - m_purgeWanted;
+        const qint64 waited = now - job.wanted;
         // Past the longest wait, between two calls rather than alongside one (a build's writes
         // would wait for ours); past twice that, in any case.
-        if (waited < kLongestPurgeWaitMs) {
-            m_purgeLater.start(
-                running ? kCallPauseMs
-                        : int(std::clamp<qint64>(kCallPauseMs - pause, 50, kCallPauseMs)));
+        if (waited < kLongestWaitMs) {
+            job.later.start(running
+                                ? kCallPauseMs
+                                : int(std::clamp<qint64>(kCallPauseMs - pause, 50, kCallPauseMs)));
             return;
         }
-        if (running && waited < 2 * kLongestPurgeWaitMs) {
-            m_purgeLater.start(20);
+        if (running && waited < 2 * kLongestWaitMs) {
+            job.later.start(20);
             return;
         }
     }
-    m_purgeWanted = -1;
-    purge();
-}
-
-void ServerJanitor::requestCheckpoint()
-{
-    if (m_checkpointQueued.exchange(true))
-        return;
-    QMetaObject::invokeMethod(
-        this, [this] { checkpoint(); }, Qt::QueuedConnection);
+    job.wanted = -1;
+    (this->*job.work)();
 }
 
 void ServerJanitor::checkpoint()

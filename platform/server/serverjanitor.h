@@ -29,6 +29,8 @@ class ServerRegistry;
 //   short write transaction, so that other writers get their turn. A file rebuilt meanwhile
 //   (served flag back to 'N') keeps its new lines;
 // - copies the write-ahead log into the database for the workers.
+// The purge and the copy wait for the calls to pause, so that they do not take a core from a
+// build.
 class ServerJanitor : public QObject
 {
     Q_OBJECT
@@ -53,7 +55,8 @@ public:
     // In the janitor's thread: copies the write-ahead log into the database for the workers,
     // whose own commits leave that to the janitor. Requests that pile up run once.
     void checkpoint();
-    // From any thread: queues checkpoint() unless one is already queued.
+    // From any thread: checkpoint() once the calls of every session pause (at the latest some
+    // seconds later); requests meanwhile are taken along.
     void requestCheckpoint();
     // From any thread: purge() once the calls of every session pause (at the latest some
     // seconds later); requests meanwhile are taken along.
@@ -65,16 +68,25 @@ public:
     void requestStop() { m_stop.store(true); }
 
 private:
+    // Work that waits for the calls to pause.
+    struct AfterCalls
+    {
+        QTimer later;
+        qint64 wanted = -1; // since when, while it waits
+        void (ServerJanitor::*work)() = nullptr;
+    };
+
     // Deletes a served file's lines in slices; returns how many.
     qint64 purgeFile(const QString &file);
-    void purgeWhenCallsPause();
+    void waitForCallsToPause(AfterCalls &job);
+    void runWhenCallsPause(AfterCalls &job);
 
     ServerConfig m_config;
     std::unique_ptr<SqlConnection> m_db;
     std::unique_ptr<exportlists::ServerRegistry> m_registry;
     QTimer m_timer;
-    QTimer m_purgeLater;
-    qint64 m_purgeWanted = -1; // since when, while a purge waits
+    AfterCalls m_purgeLater;
+    AfterCalls m_checkpointLater;
     std::atomic<int> m_callsRunning{0};
     std::atomic<qint64> m_lastCallEnd{0};
     bool m_purging = false;

@@ -12,6 +12,7 @@
 
 #include "rpc/rpcerror.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QMap>
 #include <QScopeGuard>
@@ -258,6 +259,7 @@ private slots:
     void deleteListRestoresInvoices();
     void pagingAcrossThreePages();
     void servedLinesWaitForTheCallsToPause();
+    void logCopiedOnceTheCallsPause();
     void lateFaultInBigFileLeavesNothing();
     void pagesCutAcrossBlocks();
     void manyItemsLaidOutInTwoRuns();
@@ -1084,6 +1086,43 @@ void TestServerExport::servedLinesWaitForTheCallsToPause()
     const RegistroPage again = firstPageOf(invoicesOf(QStringLiteral("061258473"), 30), &list);
     QCOMPARE(again.more, QStringLiteral("N"));
     QTRY_COMPARE(storedLineCount(*m_db, again.continuation), qint64(0));
+}
+
+// The write-ahead log is copied into the database once the calls pause, not alongside them: the
+// copy would take a core from a build.
+void TestServerExport::logCopiedOnceTheCallsPause()
+{
+    const QString path = m_db->path();
+    const auto database = [&path] {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly)
+                   ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
+                   : QByteArray();
+    };
+    // Some 8 MB in the log, far past the size at which a commit asks for the copy; this
+    // connection copies nothing itself.
+    SqliteConnection writer(path, 5000);
+    writer.exec("PRAGMA wal_autocheckpoint = 0");
+    writer.exec("CREATE TABLE TMPLOG (X BLOB NOT NULL)");
+    writer.exec("WITH RECURSIVE N(I) AS (SELECT 1 UNION ALL SELECT I + 1 FROM N WHERE I < 2000)"
+                " INSERT INTO TMPLOG SELECT randomblob(4000) FROM N");
+    writer.exec("DROP TABLE TMPLOG");
+    const QByteArray before = database();
+    QVERIFY(!before.isEmpty());
+
+    // A call that commits asks for the copy; it waits while calls follow each other.
+    QVERIFY(!m_client->call(QStringLiteral("GetLista")).toText().isEmpty());
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 2500) {
+        QCOMPARE(m_client->call(QStringLiteral("GetDiretorio")).at(0).toText(),
+                 QStringLiteral("OK"));
+        QVERIFY2(database() == before,
+                 qPrintable(QStringLiteral("copied after %1 ms of calls").arg(clock.elapsed())));
+        QTest::qWait(50);
+    }
+    // Soon once they stop.
+    QTRY_VERIFY_WITH_TIMEOUT(database() != before, 5000);
 }
 
 void TestServerExport::lateFaultInBigFileLeavesNothing()
