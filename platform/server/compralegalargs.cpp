@@ -113,6 +113,28 @@ void throwIfKeyTwice(const std::vector<QByteArrayView> &keys)
     }
 }
 
+// Sorted with the row each came in: a view and a row number an invoice while the call lasts.
+// Keys given twice then sit side by side; which came again first is looked for in the rows'
+// order.
+void sortKeys(MarkedList &marked)
+{
+    if (!std::is_sorted(marked.keys.cbegin(), marked.keys.cend(), keyBefore)) {
+        std::vector<std::pair<QByteArrayView, quint32>> byKey;
+        byKey.reserve(marked.keys.size());
+        for (const QByteArrayView key : marked.keys)
+            byKey.emplace_back(key, quint32(byKey.size()));
+        std::sort(byKey.begin(), byKey.end(),
+                  [](const auto &a, const auto &b) { return keyBefore(a.first, b.first); });
+        marked.rowOfKey.resize(byKey.size());
+        for (size_t i = 0; i < byKey.size(); ++i) {
+            marked.keys[i] = byKey[i].first;
+            marked.rowOfKey[i] = byKey[i].second;
+        }
+    }
+    if (std::adjacent_find(marked.keys.cbegin(), marked.keys.cend()) != marked.keys.cend())
+        throwIfKeyTwice(marked.keysAsSent());
+}
+
 } // namespace
 
 MarkedList readNotasMarcadasArgs(const RpcArgs &args)
@@ -158,25 +180,8 @@ MarkedList readNotasMarcadasArgs(const RpcArgs &args)
         }
         marked.keys.push_back(key);
     }
-    // Sorted with the row each came in: a view and a row number an invoice while the call
-    // lasts. Keys given twice then sit side by side; which came again first is looked for in
-    // the rows' order.
-    rows = {};
-    if (!std::is_sorted(marked.keys.cbegin(), marked.keys.cend(), keyBefore)) {
-        std::vector<std::pair<QByteArrayView, quint32>> byKey;
-        byKey.reserve(marked.keys.size());
-        for (const QByteArrayView key : marked.keys)
-            byKey.emplace_back(key, quint32(byKey.size()));
-        std::sort(byKey.begin(), byKey.end(),
-                  [](const auto &a, const auto &b) { return keyBefore(a.first, b.first); });
-        marked.rowOfKey.resize(byKey.size());
-        for (size_t i = 0; i < byKey.size(); ++i) {
-            marked.keys[i] = byKey[i].first;
-            marked.rowOfKey[i] = byKey[i].second;
-        }
-    }
-    if (std::adjacent_find(marked.keys.cbegin(), marked.keys.cend()) != marked.keys.cend())
-        throwIfKeyTwice(marked.keysAsSent());
+    rows = {}; // the keys view the packet, not the rows
+    sortKeys(marked);
     return marked;
 }
 
