@@ -69,7 +69,7 @@ void ServerWorker::adopt(qintptr descriptor, std::function<void()> ended)
             ended();
     });
     // The listener reads these to send new clients to a worker that is not stuck in a long call.
-    // The janitor waits for the calls to pause before it deletes served lines.
+    // The janitor waits for the calls to pause before it deletes served lines or copies the log.
     ServerJanitor *janitor = m_janitor;
     connect(session, &RpcSession::callStarted, this, [this, janitor] {
         m_running.fetch_add(1, std::memory_order_relaxed);

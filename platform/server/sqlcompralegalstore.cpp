@@ -86,10 +86,10 @@ QByteArrayView columnText(const SqlStatement &q, int column)
     return q.isNull(column) ? QByteArrayView() : QByteArrayView("", 0);
 }
 
-// A row of the invoice query's columns, viewing the statement's current row.
 // Where the list's query reads the row id, after the invoice's columns.
 constexpr int kRowIdColumn = 15;
 
+// A row of the invoice query's columns, viewing the statement's current row.
 void readInvoiceRow(const SqlStatement &q, InvoiceRow &row)
 {
     row.direction = columnText(q, 0);

@@ -138,8 +138,8 @@ int markInvoices(MemTable &notas, const QStringList &wanted)
         const ControlsDisabled suspended(&notas);
         for (int row = 0; row < notas.recordCount(); ++row) {
             if (!chosen.isEmpty()) {
-                const QString key = notas.valueAt(row, branch).toString() +
-                                    notas.valueAt(row, posting).toString();
+                const QString key =
+                    notas.valueAt(row, branch).toString() + notas.valueAt(row, posting).toString();
                 if (!chosen.contains(key))
                     continue;
                 missing.remove(key);
